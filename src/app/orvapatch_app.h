@@ -1,0 +1,20 @@
+// The launcher's application object: its start-up routine is the whole patch.
+#pragma once
+
+#include <string>
+
+#include "platform/framework.h"
+
+class COrvaPatchApp : public CWinApp {
+ public:
+  COrvaPatchApp();
+  ~COrvaPatchApp() override;
+
+  // The main sequence; answers 0 on every road, so no message loop runs.
+  int InitInstance() override;
+
+  std::string m_strSettingsKey;  // set by family detection
+  std::string m_strInstallPath;  // the product's directory, with a trailing backslash
+};
+
+extern COrvaPatchApp theApp;

@@ -1,0 +1,32 @@
+// The installer launch.
+#include "app/run_program.h"
+
+#include <cstdint>
+#include <string>
+
+#include "platform/folders.h"
+#include "platform/process.h"
+
+namespace {
+
+// The launcher runs elevated: a program named without a directory must come from beside the
+// launcher, never from the current directory or PATH, so it is started by its full path.
+std::string ApplicationPath(const std::string& program) {
+  if (program.find_first_of("\\/:") != std::string::npos) return program;
+  return platform::LauncherDirectory() + program;
+}
+
+}  // namespace
+
+int RunProgram(const char* program, const char* arguments, int showMode, int wait) {
+  std::string commandLine = std::string("\"") + program + "\" " + arguments;
+  platform::Process process;
+  if (!platform::Process::Start(ApplicationPath(program), commandLine,
+                                static_cast<uint16_t>(showMode & 0xFFFF), &process)) {
+    return -1;
+  }
+  if (!wait) return 0;  // the handles close at once; the program runs on
+  uint32_t code = 0;
+  if (!process.Wait() || !process.ExitCode(&code)) return -1;
+  return static_cast<int32_t>(code);
+}

@@ -1,0 +1,161 @@
+// The installation log: banners, line formats, the size limit and silent self-closing.
+#include "log/setup_log.h"
+
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "platform/folders.h"
+
+namespace {
+
+const char kFileName[] = "orvapatch.log";
+const char kPatchVersion[] = "2014.4.2";
+const char kSeparator[] =
+    "--------------------------------------------------------------------------------------\n";
+const char kStartLine[] = "D\xE9marrage de l'installation de Orvane %s le : ";
+
+// The current local time through strftime into 128 bytes; empty when it cannot be formatted.
+std::string FormatNow(const char* format) {
+  std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  char buffer[128];
+  if (local == nullptr) return std::string();
+  size_t n = std::strftime(buffer, sizeof(buffer), format, local);
+  return std::string(buffer, n);
+}
+
+std::string FormatV(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (n <= 0) return std::string();
+  std::vector<char> buffer(static_cast<size_t>(n) + 1);
+  std::vsnprintf(buffer.data(), buffer.size(), format, args);
+  return std::string(buffer.data(), static_cast<size_t>(n));
+}
+
+std::string LogPath(const std::string& directory) {
+  std::string path = directory;
+  if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += '\\';
+  return path + kFileName;
+}
+
+}  // namespace
+
+CSetupLog::CSetupLog() {
+  std::string directory;
+  bool opened = platform::WindowsDirectory(&directory) && OpenFile(LogPath(directory).c_str(), 0);
+  if (!opened && platform::DocumentsFolder(&directory)) OpenFile(LogPath(directory).c_str(), 0);
+  WriteStartBanner();
+}
+
+CSetupLog::~CSetupLog() {
+  WriteEndBanner();
+  m_file.Close();
+}
+
+int CSetupLog::OpenFile(const char* path, int truncate) {
+  m_file.Close();
+  platform::File file;
+  // Inheritable: the installer started by the launcher holds the log open too while it runs.
+  bool ok = platform::File::Open(path, truncate ? platform::FileMode::kTruncate
+                                                : platform::FileMode::kAppend,
+                                 true, &file);
+  if (ok) {
+    m_file = std::move(file);
+    m_strPath = path;
+  }
+  m_bOpen = ok ? 1 : 0;
+  return m_bOpen;
+}
+
+int CSetupLog::Log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int result = WriteLine(" - ", format, args);
+  va_end(args);
+  return result;
+}
+
+int CSetupLog::LogError(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int result = WriteLine(" - ***", format, args);
+  va_end(args);
+  return result;
+}
+
+int CSetupLog::WriteLine(const char* mark, const char* format, va_list args) {
+  std::string line = FormatNow("%H:%M:%S") + mark + FormatV(format, args);
+  for (char& c : line) {
+    if (c == '\n') c = ' ';
+  }
+  line += '\n';
+  return WriteText(line.c_str());
+}
+
+int CSetupLog::WriteText(const char* text) {
+  if (!m_bOpen) return 0;
+  platform::ScopedLock hold(m_lock);
+  int64_t length = 0;
+  if (!m_file.SeekEnd(&length)) {
+    m_bOpen = 0;
+    return 0;
+  }
+  if (length > kMaxLength && !ShortenFile(length)) return 0;
+  std::string bytes;
+  for (const char* p = text; *p; ++p) {
+    if (*p == '\n') bytes += '\r';
+    bytes += *p;
+  }
+  // Unbuffered: once Write returns, the text has reached the operating system.
+  if (!m_file.Write(bytes.data(), bytes.size())) {
+    m_bOpen = 0;
+    return 0;
+  }
+  return 1;
+}
+
+int CSetupLog::ShortenFile(long long length) {
+  // The last kKeptLength bytes go back exactly as they are, NUL bytes and CR LF pairs included.
+  platform::File reader;
+  std::vector<char> kept(static_cast<size_t>(length < kKeptLength ? length : kKeptLength));
+  size_t total = 0;
+  bool ok = m_file.Close() &&
+            platform::File::Open(m_strPath, platform::FileMode::kRead, false, &reader) &&
+            reader.Seek(length - static_cast<long long>(kept.size()));
+  while (ok && total < kept.size()) {
+    size_t got = 0;
+    ok = reader.Read(kept.data() + total, kept.size() - total, &got);
+    if (got == 0) break;
+    total += got;
+  }
+  if (!ok || total == 0 || !reader.Close()) {
+    m_bOpen = 0;
+    return 0;
+  }
+  if (!OpenFile(m_strPath.c_str(), 1)) return 0;
+  if (!m_file.Write(kept.data(), total)) {
+    m_bOpen = 0;
+    return 0;
+  }
+  return 1;
+}
+
+int CSetupLog::WriteStartBanner() {
+  std::string block = kSeparator;
+  char start[sizeof(kStartLine) + sizeof(kPatchVersion)];
+  std::snprintf(start, sizeof(start), kStartLine, kPatchVersion);
+  block += start;
+  block += FormatNow("%A %d %m %Y - %H:%M:%S");
+  block += '\n';
+  block += kSeparator;
+  return WriteText(block.c_str());
+}
+
+int CSetupLog::WriteEndBanner() {
+  Log("Fermeture du programme d'installation de Orvane.");
+  return WriteText((std::string(kSeparator) + "\n\n").c_str());
+}

@@ -1,0 +1,51 @@
+// The installation log: one process-wide object that appends a section per run to orvapatch.log.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+#include "platform/file.h"
+#include "platform/lock.h"
+
+#if defined(__MINGW32__)
+#define ORVA_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define ORVA_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#endif
+
+class CSetupLog {
+ public:
+  // Opens orvapatch.log in the Windows directory, else in the user's Documents, and writes the
+  // start banner.
+  CSetupLog();
+  // Writes the closing banner and closes the file.
+  virtual ~CSetupLog();
+  CSetupLog(const CSetupLog&) = delete;
+  CSetupLog& operator=(const CSetupLog&) = delete;
+
+  // An ordinary line and an error line; 1 when the line reached the file, else 0.
+  int Log(const char* format, ...) ORVA_PRINTF(2, 3);
+  int LogError(const char* format, ...) ORVA_PRINTF(2, 3);
+
+  // Appends |text| (each LF stored as CR LF), shortening the file first when it is too large.
+  int WriteText(const char* text);
+  // Opens the file with no sharing, appending or cut to length 0; the result is also m_bOpen.
+  int OpenFile(const char* path, int truncate);
+  int WriteStartBanner();
+  int WriteEndBanner();
+
+  // Past this length the file is cut to its last kKeptLength bytes before the next write.
+  static constexpr long long kMaxLength = 1048576;
+  static constexpr long long kKeptLength = 524288;
+
+ private:
+  int WriteLine(const char* mark, const char* format, va_list args);
+  int ShortenFile(long long length);
+
+  int m_bOpen = 0;
+  platform::File m_file;
+  std::string m_strPath;
+  platform::CriticalSection m_lock;
+};
+
+extern CSetupLog theLog;

@@ -1,0 +1,32 @@
+// A critical section: the mutual-exclusion lock of the platform.
+#pragma once
+
+namespace platform {
+
+class CriticalSection {
+ public:
+  CriticalSection();
+  ~CriticalSection();
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+
+  void Enter();
+  void Leave();
+
+ private:
+  void* impl_;
+};
+
+// Holds a critical section for the length of a scope.
+class ScopedLock {
+ public:
+  explicit ScopedLock(CriticalSection& section) : section_(section) { section_.Enter(); }
+  ~ScopedLock() { section_.Leave(); }
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
+
+ private:
+  CriticalSection& section_;
+};
+
+}  // namespace platform

@@ -1,0 +1,4 @@
+// The POSIX entry point.
+#include "platform/framework.h"
+
+int main() { return AfxWinMain(); }

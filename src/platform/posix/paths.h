@@ -1,0 +1,25 @@
+// The POSIX build's machine root: Windows paths and texts mapped onto the host.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+namespace posix {
+
+// $ORVAPATCH_ROOT, else $XDG_DATA_HOME/orvapatch/machine, else ~/.local/share/orvapatch/machine.
+std::string MachineRoot();
+
+// Maps a Windows path (cp1252) to a host path (UTF-8): "X:\rest" to <root>/drive_x/rest, a path
+// starting with one separator to drive C:, a relative path left relative. UNC paths fail.
+bool HostPath(const std::string& windowsPath, std::string* out);
+
+// cp1252 bytes to UTF-8, and back (characters cp1252 cannot hold become '?').
+std::string Cp1252ToUtf8(const std::string& text);
+std::string Utf8ToCp1252(const std::string& text);
+
+// Splits a command line into arguments by the rules of CommandLineToArgvW.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+}  // namespace posix
+}  // namespace platform

@@ -1,0 +1,38 @@
+// Started programs: creation with inherited handles, an unbounded wait, the exit code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// A move-only owner of a started program's handles (thread and process, closed in that order).
+class Process {
+ public:
+  Process() = default;
+  ~Process();
+  Process(Process&& other) noexcept;
+  Process& operator=(Process&& other) noexcept;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  // Starts the program file |application| (a full path) with |commandLine| as its command line,
+  // the launcher's environment and current directory, inheritable handles passed on, and |show|
+  // as the show hint of its first window. |out| is left untouched on failure.
+  static bool Start(const std::string& application, const std::string& commandLine,
+                    uint16_t show, Process* out);
+
+  // Waits without time-out until the program has ended.
+  bool Wait();
+  // The exit code of an ended program.
+  bool ExitCode(uint32_t* code);
+  // Closes the thread handle, then the process handle.
+  void Close();
+
+ private:
+  intptr_t process_ = 0;  // a HANDLE on Windows, a pid on POSIX
+  intptr_t thread_ = 0;
+  int status_ = 0;  // POSIX: the wait status once waited for
+};
+
+}  // namespace platform

@@ -1,0 +1,106 @@
+// Files on Windows: CreateFileA with no sharing, unbuffered handle I/O.
+#include <windows.h>
+
+#include "platform/fault.h"
+#include "platform/file.h"
+
+namespace platform {
+namespace {
+HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = kInvalid;
+  }
+  return *this;
+}
+
+bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* out) {
+  if (fault::Strike()) return false;
+  DWORD access = GENERIC_WRITE;
+  DWORD disposition = OPEN_ALWAYS;
+  switch (mode) {
+    case FileMode::kRead:
+      access = GENERIC_READ;
+      disposition = OPEN_EXISTING;
+      break;
+    case FileMode::kAppend:
+      break;
+    case FileMode::kTruncate:
+      disposition = CREATE_ALWAYS;
+      break;
+    case FileMode::kCreateNew:
+      disposition = CREATE_NEW;
+      break;
+  }
+  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, inheritable ? TRUE : FALSE};
+  HANDLE h = CreateFileA(path.c_str(), access, 0, &sa, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  if (mode == FileMode::kAppend && SetFilePointer(h, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+      GetLastError() != NO_ERROR) {
+    CloseHandle(h);
+    return false;
+  }
+  File file;
+  file.handle_ = reinterpret_cast<intptr_t>(h);
+  *out = std::move(file);
+  return true;
+}
+
+bool File::Read(void* buffer, size_t size, size_t* got) {
+  if (fault::Strike()) return false;
+  DWORD n = 0;
+  if (!ReadFile(H(handle_), buffer, static_cast<DWORD>(size), &n, nullptr)) return false;
+  *got = n;
+  return true;
+}
+
+bool File::Write(const void* data, size_t size) {
+  if (fault::Strike()) return false;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD n = 0;
+    if (!WriteFile(H(handle_), p, static_cast<DWORD>(size), &n, nullptr) || n == 0) return false;
+    p += n;
+    size -= n;
+  }
+  return true;
+}
+
+bool File::Seek(int64_t offset) {
+  if (fault::Strike()) return false;
+  LARGE_INTEGER to;
+  to.QuadPart = offset;
+  return SetFilePointerEx(H(handle_), to, nullptr, FILE_BEGIN) != 0;
+}
+
+bool File::SeekEnd(int64_t* length) {
+  if (fault::Strike()) return false;
+  LARGE_INTEGER zero, end;
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(H(handle_), zero, &end, FILE_END)) return false;
+  *length = end.QuadPart;
+  return true;
+}
+
+bool File::Sync() {
+  if (fault::Strike()) return false;
+  return FlushFileBuffers(H(handle_)) != 0;
+}
+
+bool File::Close() {
+  if (handle_ == kInvalid) return true;
+  HANDLE h = H(handle_);
+  handle_ = kInvalid;
+  bool struck = fault::Strike();
+  return CloseHandle(h) != 0 && !struck;
+}
+
+}  // namespace platform

@@ -1,0 +1,117 @@
+// Test helpers over the host file system.
+#include "test_util.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "platform/folders.h"
+#include "platform/fault.h"
+#ifndef _WIN32
+#include "platform/posix/paths.h"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace testutil {
+namespace {
+int g_counter = 0;
+}
+
+std::string Host(const std::string& windowsPath) {
+#ifdef _WIN32
+  return windowsPath;
+#else
+  std::string host;
+  platform::posix::HostPath(windowsPath, &host);
+  return host;
+#endif
+}
+
+void MakeDirectories(const std::string& windowsPath) { fs::create_directories(Host(windowsPath)); }
+
+void RemoveTree(const std::string& windowsPath) {
+  std::error_code ignored;
+  fs::remove_all(Host(windowsPath), ignored);
+}
+
+bool Exists(const std::string& windowsPath) { return fs::exists(Host(windowsPath)); }
+
+std::string ReadBytes(const std::string& windowsPath) {
+  std::ifstream in(Host(windowsPath), std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+void WriteBytes(const std::string& windowsPath, const std::string& bytes) {
+  std::ofstream out(Host(windowsPath), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void SetEnv(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");
+#else
+  if (value) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+#endif
+}
+
+ScratchMachine::ScratchMachine() {
+  platform::fault::Disarm();
+#ifdef _WIN32
+  base_ = "C:\\orvatest\\" + std::to_string(++g_counter) + "\\";
+  RemoveTree(WindowsLog());
+  RemoveTree(DocumentsLog());
+#else
+  std::string root = (fs::temp_directory_path() / "orvatest-XXXXXX").string();
+  root = mkdtemp(&root[0]);
+  SetEnv("ORVAPATCH_ROOT", root.c_str());
+  base_ = "C:\\scratch" + std::to_string(++g_counter) + "\\";
+  std::string documents;
+  platform::DocumentsFolder(&documents);
+  MakeDirectories("C:\\windows");
+  MakeDirectories(documents);
+#endif
+  RemoveTree(base_);
+  MakeDirectories(base_);
+}
+
+ScratchMachine::~ScratchMachine() {
+  platform::fault::Disarm();
+#ifdef _WIN32
+  RemoveTree(base_);
+  RemoveTree(WindowsLog());
+  RemoveTree(DocumentsLog());
+#else
+  RemoveTree(platform::posix::MachineRoot());
+#endif
+}
+
+std::string ScratchMachine::Path(const std::string& relative) const { return base_ + relative; }
+
+std::string ScratchMachine::WindowsLog() const {
+  std::string directory;
+  platform::WindowsDirectory(&directory);
+  return directory + "\\orvapatch.log";
+}
+
+std::string ScratchMachine::DocumentsLog() const {
+  std::string directory;
+  platform::DocumentsFolder(&directory);
+  return directory + "\\orvapatch.log";
+}
+
+std::string MaskTimes(const std::string& text) {
+  static const std::regex date("[A-Z][a-z]+day [0-9]{2} [0-9]{2} [0-9]{4} - [0-9]{2}:[0-9]{2}:[0-9]{2}");
+  static const std::regex time("[0-9]{2}:[0-9]{2}:[0-9]{2}");
+  return std::regex_replace(std::regex_replace(text, date, "DATE"), time, "TIME");
+}
+
+}  // namespace testutil

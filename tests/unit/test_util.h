@@ -1,0 +1,36 @@
+// Test helpers: a scratch machine (a machine root on POSIX, a folder of C: under Wine) and bytes.
+#pragma once
+
+#include <string>
+
+namespace testutil {
+
+// A fresh, empty scratch folder for one test, removed at the end. On POSIX the process's machine
+// root points into it, with C:\windows and the user's Documents folder made.
+class ScratchMachine {
+ public:
+  ScratchMachine();
+  ~ScratchMachine();
+  // A Windows path inside the scratch folder, e.g. Path("a\\b.txt").
+  std::string Path(const std::string& relative) const;
+  // The Windows directory's log file and the Documents one.
+  std::string WindowsLog() const;
+  std::string DocumentsLog() const;
+
+ private:
+  std::string base_;
+};
+
+// The host path of a Windows path (on Windows, the path itself).
+std::string Host(const std::string& windowsPath);
+void MakeDirectories(const std::string& windowsPath);
+void RemoveTree(const std::string& windowsPath);
+bool Exists(const std::string& windowsPath);
+std::string ReadBytes(const std::string& windowsPath);
+void WriteBytes(const std::string& windowsPath, const std::string& bytes);
+void SetEnv(const char* name, const char* value);
+
+// Replaces every "HH:MM:SS" time and the start banner's date with fixed marks.
+std::string MaskTimes(const std::string& text);
+
+}  // namespace testutil
