@@ -1,6 +1,7 @@
 // The main sequence of the patch launcher.
 #include "app/orvapatch_app.h"
 
+#include "app/product_family.h"
 #include "app/run_program.h"
 
 namespace {
@@ -18,6 +19,7 @@ COrvaPatchApp::~COrvaPatchApp() = default;
 int COrvaPatchApp::InitInstance() {
   CWinApp::InitInstance();
   m_strInstallPath = kDefaultInstallPath;
+  InitProductFamily(*this);
   RunProgram(kInstallerName, "", kShowNormal, 1);
   return 0;
 }

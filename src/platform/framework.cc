@@ -2,6 +2,7 @@
 #include "platform/framework.h"
 
 #include "platform/dialog.h"
+#include "platform/registry.h"
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -16,6 +17,25 @@ CWinApp::~CWinApp() {
 int CWinApp::InitInstance() { return 1; }
 
 int CWinApp::ExitInstance() { return 0; }
+
+void CWinApp::SetRegistryKey(const char* registryKey) {
+  m_strRegistryKey = registryKey ? registryKey : "";
+  m_strProfileName = m_strAppName;
+}
+
+bool CWinApp::WriteProfileInt(const char* section, const char* entry, int value) {
+  if (m_strRegistryKey.empty()) return false;
+  const uint32_t access = platform::kKeyRead | platform::kKeyWrite;
+  platform::RegKey software, company, application, sectionKey;
+  if (software.Open(platform::Hive::kCurrentUser, "software", access) != platform::kErrorSuccess ||
+      company.Create(software, m_strRegistryKey.c_str(), nullptr, access) != platform::kErrorSuccess ||
+      application.Create(company, m_strProfileName.c_str(), nullptr, access) != platform::kErrorSuccess ||
+      sectionKey.Create(application, section, nullptr, access) != platform::kErrorSuccess) {
+    return false;
+  }
+  uint32_t data = static_cast<uint32_t>(value);
+  return sectionKey.SetValue(entry, platform::kRegDword, &data, sizeof data) == platform::kErrorSuccess;
+}
 
 CWinApp* AfxGetApp() { return g_app; }
 

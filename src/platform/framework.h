@@ -18,8 +18,20 @@ class CWinApp {
   // Default exit routine; its result is the exit status.
   virtual int ExitInstance();
 
+  // Keeps the profile settings in the registry from now on, under
+  // HKEY_CURRENT_USER\software\<registryKey>\<the current application name>.
+  void SetRegistryKey(const char* registryKey);
+
+  // Stores |value| as the REG_DWORD |entry| of the profile section |section|, creating the keys
+  // below "software" that are missing. False when it could not be stored, or when no registry
+  // key has been set (the program keeps no settings file).
+  bool WriteProfileInt(const char* section, const char* entry, int value);
+
   // The application name: caption of every message box.
   std::string m_strAppName;
+  // The settings key and the profile name, as SetRegistryKey took them.
+  std::string m_strRegistryKey;
+  std::string m_strProfileName;
 };
 
 // The one application object, or null before it is constructed.

@@ -17,6 +17,70 @@ START = SEP + "Démarrage de l'installation de Orvane 2014.4.2 le : DATE\r\n".en
 END = b"TIME - Fermeture du programme d'installation de Orvane.\r\n" + SEP + b"\r\n\r\n"
 
 
+# Top-level keys of either hive's software branch that the product family and the launcher use;
+# everything else in the registry is left out of a machine's registry read back.
+FAMILY_KEY = re.compile(r"(?i)^(ORVANE|KELMARIS|BELNOR|ZERLIN)")
+HIVES = ("HKEY_CURRENT_USER\\Software", "HKEY_LOCAL_MACHINE\\SOFTWARE")
+
+
+def parse_reg(text):
+    """Registry text (REGEDIT4 in cp1252, or regedit's UTF-16 "REGEDIT5" export) as
+    {key: {value name: (type, bytes)}}, names spelled as stored, texts in cp1252 bytes, each
+    key's ancestors below the software branch present too."""
+    unicode = text.startswith("Windows Registry Editor Version 5.00")
+    lines = text.replace("\r\n", "\n").split("\n")
+    keys, current, i = {}, None, 1
+    while i < len(lines):
+        line = lines[i]
+        i += 1
+        while line.rstrip().endswith("\\") and i < len(lines):
+            line = line.rstrip()[:-1] + lines[i].strip()
+            i += 1
+        if not line.strip() or line.startswith(";"):
+            continue
+        if line.startswith("["):
+            path = line.strip()[1:-1]
+            current = keys.setdefault(path, {})
+            parts = path.split("\\")
+            for hive in HIVES:
+                if path.lower().startswith(hive.lower() + "\\"):
+                    for n in range(len(hive.split("\\")) + 1, len(parts)):
+                        keys.setdefault("\\".join(parts[:n]), {})
+            continue
+        match = re.match(r'^(@|"((?:[^"\\]|\\.)*)")=(.*)$', line)
+        assert match, "registry line not understood: %r" % line
+        name = "" if match.group(1) == "@" else unescape(match.group(2))
+        current[name] = reg_data(match.group(3), unicode)
+    return keys
+
+
+def unescape(text):
+    return re.sub(r"\\(.)", lambda m: "\n" if m.group(1) == "n" else m.group(1), text)
+
+
+def reg_data(data, unicode):
+    if data.startswith('"'):
+        return 1, unescape(data[1:-1]).encode("cp1252") + b"\0"
+    if data.startswith("dword:"):
+        return 4, int(data[6:], 16).to_bytes(4, "little")
+    kind, _, hexes = data.partition(":")
+    raw = bytes(int(h, 16) for h in hexes.replace(" ", "").split(",") if h)
+    kind = 3 if kind == "hex" else int(kind[4:-1], 16)
+    if unicode and kind in (1, 2, 7):  # the UTF-16 export holds these texts in UTF-16
+        raw = raw.decode("utf-16-le").encode("cp1252")
+    return kind, raw
+
+
+def family_keys(keys):
+    """The keys below the software branches whose top-level name belongs to the family."""
+    result = {}
+    for path, values in keys.items():
+        for hive in HIVES:
+            if path.lower().startswith(hive.lower() + "\\") and FAMILY_KEY.match(path[len(hive) + 1:]):
+                result[path] = values
+    return result
+
+
 def mask(data):
     data = re.sub(rb"[A-Z][a-z]+day \d\d \d\d \d{4} - \d\d:\d\d:\d\d", b"DATE", data)
     return re.sub(rb"\d\d:\d\d:\d\d", b"TIME", data)
@@ -50,6 +114,68 @@ class Machine:
         for log in (self.log_path(),):
             if os.path.exists(log):
                 os.remove(log)
+        self.clean_registry()
+
+    def wine(self, *command):
+        return subprocess.run([self.args.wine_run] + list(command), stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, check=True).stdout
+
+    def regedit(self, *arguments):
+        # The 32-bit regedit sees the registry as the 32-bit launcher does: HKLM\SOFTWARE\X is
+        # HKLM\SOFTWARE\Wow6432Node\X for both.
+        self.wine("C:\\windows\\syswow64\\regedit.exe", *arguments)
+
+    def family_key_names(self):
+        """Windows: the family's top-level keys in both hives, as full key names."""
+        listing = self.wine("cmd", "/c", "C:\\windows\\syswow64\\reg.exe query HKCU\\Software & "
+                            "C:\\windows\\syswow64\\reg.exe query HKLM\\SOFTWARE")
+        return sorted(family_keys({line.strip(): None for line in listing.decode("cp1252").splitlines()}))
+
+    def clean_registry(self):
+        """Removes what the launcher and the fixtures put in the registry."""
+        if not self.windows:
+            path = os.path.join(self.root, "registry.reg")
+            if os.path.exists(path):
+                os.remove(path)
+            return
+        names = self.family_key_names()
+        if names:
+            self.import_registry("REGEDIT4\r\n" + "".join("\r\n[-%s]\r\n" % n for n in names))
+
+    def import_registry(self, text):
+        """Windows: imports REGEDIT4 text (cp1252) with the 32-bit regedit."""
+        path = os.path.join(self.drive_c, "fixture.reg")
+        with open(path, "wb") as f:
+            f.write(text.encode("cp1252"))
+        try:
+            self.regedit("/S", "C:\\fixture.reg")
+        finally:
+            os.remove(path)
+
+    def set_registry(self, text):
+        """Gives the machine a registry fixture: REGEDIT4 text, lines ending in CR LF."""
+        if self.windows:
+            self.import_registry(text)
+        else:
+            with open(os.path.join(self.root, "registry.reg"), "wb") as f:
+                f.write(text.encode("cp1252"))
+
+    def registry(self):
+        """The family's keys of the machine's registry, as parse_reg gives them."""
+        if not self.windows:
+            path = os.path.join(self.root, "registry.reg")
+            if not os.path.exists(path):
+                return {}
+            with open(path, "rb") as f:
+                return family_keys(parse_reg(f.read().decode("cp1252")))
+        keys = {}
+        export = os.path.join(self.drive_c, "export.reg")
+        for name in self.family_key_names():
+            self.regedit("/E", "C:\\export.reg", name)
+            with open(export, "rb") as f:
+                keys.update(parse_reg(f.read().decode("utf-16")))
+            os.remove(export)
+        return family_keys(keys)
 
     def log_path(self):
         return os.path.join(self.drive_c, "windows", "orvapatch.log")
@@ -93,6 +219,71 @@ class Machine:
         self.clean()
         if not self.windows:
             shutil.rmtree(self.root, ignore_errors=True)
+
+
+def registry_fixture(*keys):
+    """REGEDIT4 text from (key, [value lines]) pairs."""
+    return "REGEDIT4\r\n" + "".join(
+        "\r\n[%s]\r\n" % key + "".join(line + "\r\n" for line in lines) for key, lines in keys)
+
+
+def expect_registry(m, fixture, *created):
+    """The registry holds the fixture's keys, unchanged, and the |created| empty keys, nothing else."""
+    expected = family_keys(parse_reg(fixture))
+    for key in created:
+        expected[key] = {}
+    actual = m.registry()
+    assert actual == expected, "registry:\n%r\nexpected:\n%r" % (actual, expected)
+
+
+def scenario_registry_edition_from_user_hive(m):
+    fixture = registry_fixture(
+        ("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Soft name"="belnor 2000"', '"Note"="d\u00e9j\u00e0"']),
+        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"']))
+    m.set_registry(fixture)
+    result, _ = m.run()
+    assert result.returncode == 0, result
+    # The family root is created, empty; the settings store is not written on this road.
+    expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\Belnor")
+    assert m.log() == START + END, m.log()
+
+
+def scenario_registry_edition_from_machine_hive(m):
+    fixture = registry_fixture(
+        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"']))
+    m.set_registry(fixture)
+    result, _ = m.run()
+    assert result.returncode == 0, result
+    expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\ZERLIN")
+
+
+def scenario_registry_user_key_without_name_hides_machine_edition(m):
+    fixture = registry_fixture(
+        ("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Other"="BELNOR 2000"']),
+        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="BELNOR 2000"']))
+    m.set_registry(fixture)
+    result, _ = m.run()
+    assert result.returncode == 0, result
+    expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\ORVANE XP")
+
+
+def scenario_registry_existing_family_root_left_as_it_is(m):
+    fixture = registry_fixture(
+        ("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Soft name"="ORVANE II"']),
+        ("HKEY_CURRENT_USER\\Software\\ORVANE", [
+            '"ThreadLocal"="40c"', '"SoftVersion"="2013.9"', '"Flags"=dword:0000002a',
+            '"Blob"=hex:00,ff,80', '"List"=hex(7):61,00,62,00,00,00', '@="d\u00e9faut"']),
+        ("HKEY_CURRENT_USER\\Software\\ORVANE\\Sub", []))
+    m.set_registry(fixture)
+    result, _ = m.run()
+    assert result.returncode == 0, result
+    expect_registry(m, fixture)
+
+
+def scenario_registry_empty_gets_default_family_root(m):
+    result, _ = m.run()
+    assert result.returncode == 0, result
+    expect_registry(m, "REGEDIT4\r\n", "HKEY_CURRENT_USER\\Software\\ORVANE XP")
 
 
 def scenario_installer_run_and_waited_for(m):

@@ -6,10 +6,13 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <vector>
 
 #include "platform/folders.h"
 #include "platform/fault.h"
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include "platform/posix/paths.h"
 #endif
 
@@ -63,9 +66,36 @@ void SetEnv(const char* name, const char* value) {
 #endif
 }
 
+void RemoveProductKeys() {
+#ifdef _WIN32
+  // Every key below Software whose name starts with one of the family's words or the tests'.
+  static const char* const kPrefixes[] = {"ORVANE", "KELMARIS", "BELNOR", "ZERLIN", "ORVATEST"};
+  for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    HKEY software;
+    if (RegOpenKeyExA(hive, "Software", 0, KEY_ALL_ACCESS, &software) != ERROR_SUCCESS) continue;
+    std::vector<std::string> doomed;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+      DWORD size = sizeof name;
+      if (RegEnumKeyExA(software, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        break;
+      for (const char* prefix : kPrefixes) {
+        if (_strnicmp(name, prefix, strlen(prefix)) == 0) doomed.push_back(name);
+      }
+    }
+    for (const std::string& key : doomed) RegDeleteTreeA(software, key.c_str());
+    RegCloseKey(software);
+  }
+#else
+  std::error_code ignored;
+  fs::remove(platform::posix::MachineRoot() + "/registry.reg", ignored);
+#endif
+}
+
 ScratchMachine::ScratchMachine() {
   platform::fault::Disarm();
 #ifdef _WIN32
+  RemoveProductKeys();
   base_ = "C:\\orvatest\\" + std::to_string(++g_counter) + "\\";
   RemoveTree(WindowsLog());
   RemoveTree(DocumentsLog());
@@ -86,6 +116,7 @@ ScratchMachine::ScratchMachine() {
 ScratchMachine::~ScratchMachine() {
   platform::fault::Disarm();
 #ifdef _WIN32
+  RemoveProductKeys();
   RemoveTree(base_);
   RemoveTree(WindowsLog());
   RemoveTree(DocumentsLog());

@@ -6,7 +6,8 @@
 namespace testutil {
 
 // A fresh, empty scratch folder for one test, removed at the end. On POSIX the process's machine
-// root points into it, with C:\windows and the user's Documents folder made.
+// root points into it, with C:\windows and the user's Documents folder made, and its registry is
+// empty; under Wine the registry keys of the product family and of the tests are removed.
 class ScratchMachine {
  public:
   ScratchMachine();
@@ -29,6 +30,10 @@ bool Exists(const std::string& windowsPath);
 std::string ReadBytes(const std::string& windowsPath);
 void WriteBytes(const std::string& windowsPath, const std::string& bytes);
 void SetEnv(const char* name, const char* value);
+
+// The registry keys that the product family and the tests use, removed from both hives (their
+// settings keys included); on POSIX the scratch machine's whole registry.
+void RemoveProductKeys();
 
 // Replaces every "HH:MM:SS" time and the start banner's date with fixed marks.
 std::string MaskTimes(const std::string& text);

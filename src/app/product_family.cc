@@ -1,0 +1,141 @@
+// Product-family detection: which edition is installed, and what the launcher takes from it.
+#include "app/product_family.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+
+#include "app/orvapatch_app.h"
+#include "platform/ascii.h"
+#include "platform/locale.h"
+#include "platform/registry.h"
+
+namespace {
+
+struct Edition {
+  const char* softName;     // "Soft name", compared ignoring ASCII case
+  const char* familyRoot;   // below HKEY_CURRENT_USER
+  const char* settingsKey;  // format of the settings key, given the LCID
+  const char* appName;
+};
+
+const Edition kEditions[] = {
+    {"ORVANE II", "Software\\ORVANE", "ORVANE-%X", "ORVANE"},
+    {"ORVANE XP", "Software\\ORVANE XP", "ORVANE-%X", "Orvane XP"},
+    {"KELMARIS XP", "Software\\KELMARIS XP", "ORVANE-%X", "Kelmaris XP"},
+    {"BELNOR 2000", "Software\\Belnor", "BELNOR-%X", "BELNOR 2000"},
+    {"MORVIK 2000", "Software\\ZERLIN", "ZERLIN-%X", "ZERLIN"},
+};
+const int kEditionCount = sizeof kEditions / sizeof kEditions[0];
+const int kDefaultEdition = 1;
+
+const char kVendorKey[] = "Software\\ORVANE S.A.";
+const char kSoftName[] = "Soft name";
+const char kThreadLocal[] = "ThreadLocal";
+const char kFamilyRootClass[] = "String";
+const uint32_t kValueBufferSize = 50;
+
+const Edition& EditionOf(int code) {
+  return kEditions[code >= 0 && code < kEditionCount ? code : 0];
+}
+
+// Reads a value as text, whatever its type, into a buffer of |kValueBufferSize| bytes: the bytes
+// up to the first zero. A value that does not fit is unreadable.
+bool ReadText(platform::RegKey& key, const char* name, std::string* text) {
+  char buffer[kValueBufferSize] = {};
+  uint32_t size = sizeof buffer;
+  if (key.QueryValue(name, buffer, &size) != platform::kErrorSuccess) return false;
+  *text = std::string(buffer, strnlen(buffer, sizeof buffer));
+  return true;
+}
+
+bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The C conversion "%x", done here so that every C runtime reads the same: leading white space,
+// an optional sign and "0x", then hexadecimal digits up to the first other character; no digit
+// reads as 0. False when the value does not fit 32 bits (undefined for the C conversion).
+bool ParseHex(const std::string& text, uint32_t* value) {
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n && IsCSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i + 2 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+      HexValue(text[i + 2]) >= 0) {
+    i += 2;
+  }
+  uint64_t magnitude = 0;
+  for (; i < n && HexValue(text[i]) >= 0; ++i) {
+    magnitude = magnitude * 16 + static_cast<uint64_t>(HexValue(text[i]));
+    if (magnitude > 0xFFFFFFFFu) return false;
+  }
+  // As the C conversion does, a sign negates modulo 2^32.
+  uint32_t result = static_cast<uint32_t>(magnitude);
+  *value = negative ? 0u - result : result;
+  return true;
+}
+
+}  // namespace
+
+int GetProductEdition() {
+  platform::RegKey key;
+  if (key.Open(platform::Hive::kCurrentUser, kVendorKey, platform::kKeyRead) != platform::kErrorSuccess &&
+      key.Open(platform::Hive::kLocalMachine, kVendorKey, platform::kKeyRead) != platform::kErrorSuccess) {
+    return kDefaultEdition;
+  }
+  // Only the hive whose key opened is read: a user key without the value keeps the default.
+  std::string softName;
+  bool read = ReadText(key, kSoftName, &softName);
+  key.Close();
+  if (!read) return kDefaultEdition;
+  for (int code = 0; code < kEditionCount; ++code) {
+    if (platform::EqualsIgnoreAsciiCase(softName, kEditions[code].softName)) return code;
+  }
+  return kDefaultEdition;
+}
+
+uint32_t GetProductLcid() {
+  const Edition& edition = EditionOf(GetProductEdition());
+  platform::RegKey root;
+  // Creating the family root is part of the lookup: it exists, empty, after the first run.
+  root.Create(platform::Hive::kCurrentUser, edition.familyRoot, kFamilyRootClass,
+              platform::kKeyAllAccess);
+  std::string text;
+  bool read = ReadText(root, kThreadLocal, &text);
+  root.Close();
+  uint32_t lcid = 0;
+  if (!read || !ParseHex(text, &lcid) || lcid == 0) return platform::ThreadLocale();
+  return lcid;
+}
+
+void InitProductFamily(COrvaPatchApp& app) {
+  app.m_strAppName.clear();
+  const Edition& edition = EditionOf(GetProductEdition());
+  char settingsKey[32];
+  std::snprintf(settingsKey, sizeof settingsKey, edition.settingsKey, GetProductLcid());
+  app.m_strAppName = edition.appName;
+  app.m_strSettingsKey = settingsKey;
+  app.SetRegistryKey(settingsKey);
+  std::setlocale(LC_ALL, "");
+}
+
+int JoinPath(const char* name, std::string& directory) {
+  const char* rest = name ? name : "";
+  if (directory.empty()) {
+    directory = rest;
+    return 1;
+  }
+  if (*rest == '\0') return 1;
+  if (*rest == '/' || *rest == '\\') ++rest;
+  char last = directory.back();
+  if (last != '/' && last != '\\') directory += '\\';
+  directory += rest;
+  return 1;
+}

@@ -1,0 +1,276 @@
+// The registry on POSIX: both hives in $ORVAPATCH_ROOT/registry.reg (REGEDIT4, cp1252). Every
+// change re-reads the file and writes it back whole, atomically, under an exclusive flock on
+// registry.reg.lock; a file that cannot be parsed is never overwritten and fails every call.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/fault.h"
+#include "platform/posix/paths.h"
+#include "platform/posix/regedit4.h"
+#include "platform/registry.h"
+
+namespace platform {
+namespace {
+
+const char* HiveName(Hive hive) {
+  return hive == Hive::kLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+}
+
+std::string StorePath() { return posix::MachineRoot() + "/registry.reg"; }
+
+std::string Text(const char* text) { return text ? text : ""; }
+
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+// The file's bytes: false when it exists and cannot be read; a missing file is empty.
+bool ReadStore(std::string* bytes) {
+  int fd = ::open(StorePath().c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    bytes->clear();
+    return errno == ENOENT;
+  }
+  std::string text;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return false;
+    }
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  *bytes = text;
+  return true;
+}
+
+long Load(posix::RegDocument* document) {
+  std::string text;
+  if (!ReadStore(&text)) return kErrorRegistryIo;
+  return posix::ParseRegedit4(text, document) ? kErrorSuccess : kErrorRegistryCorrupt;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Replaces the file by a temporary one renamed over it, so readers see the old or the new whole.
+bool Save(const posix::RegDocument& document) {
+  std::string temporary = StorePath() + ".tmp";
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, posix::SerializeRegedit4(document)) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok && ::rename(temporary.c_str(), StorePath().c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
+}
+
+// Holds the exclusive lock on registry.reg.lock for a scope.
+class StoreLock {
+ public:
+  StoreLock() {
+    std::error_code ignored;
+    std::filesystem::create_directories(posix::MachineRoot(), ignored);
+    fd_ = ::open((StorePath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) return;
+    int rc;
+    do {
+      rc = ::flock(fd_, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~StoreLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  StoreLock(const StoreLock&) = delete;
+  StoreLock& operator=(const StoreLock&) = delete;
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Runs |edit| on the current contents under the lock and writes them back when it changed them.
+template <typename Edit>
+long Change(Edit edit) {
+  StoreLock lock;
+  if (!lock.Held()) return kErrorRegistryIo;
+  posix::RegDocument document;
+  long rc = Load(&document);
+  if (rc != kErrorSuccess) return rc;
+  bool changed = false;
+  rc = edit(&document, &changed);
+  if (rc == kErrorSuccess && changed && !Save(document)) return kErrorRegistryIo;
+  return rc;
+}
+
+}  // namespace
+
+RegKey::~RegKey() { Close(); }
+
+RegKey::RegKey(RegKey&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
+  other.handle_ = 0;
+  other.path_.clear();
+}
+
+RegKey& RegKey::operator=(RegKey&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    path_ = std::move(other.path_);
+    other.handle_ = 0;
+    other.path_.clear();
+  }
+  return *this;
+}
+
+long RegKey::Open(Hive hive, const char* subKey, uint32_t /*access: not enforced*/) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  posix::RegDocument document;
+  long rc = Load(&document);
+  if (rc != kErrorSuccess) return rc;
+  std::string path;
+  if (!posix::FindKey(document, HiveName(hive), Text(subKey), &path)) return kErrorFileNotFound;
+  Close();
+  handle_ = 1;
+  path_ = path;
+  return kErrorSuccess;
+}
+
+long RegKey::Open(const RegKey& parent, const char* subKey, uint32_t /*access*/) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!parent.IsOpen()) return kErrorInvalidHandle;
+  posix::RegDocument document;
+  long rc = Load(&document);
+  if (rc != kErrorSuccess) return rc;
+  std::string path;
+  if (!posix::FindKey(document, parent.path_, "", &path)) return kErrorKeyDeleted;
+  if (!posix::FindKey(document, parent.path_, Text(subKey), &path)) return kErrorFileNotFound;
+  Close();
+  handle_ = 1;
+  path_ = path;
+  return kErrorSuccess;
+}
+
+long RegKey::Create(Hive hive, const char* subKey, const char* /*keyClass: not stored*/,
+                    uint32_t /*access*/, uint32_t* disposition) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  std::string path;
+  bool created = false;
+  long rc = Change([&](posix::RegDocument* document, bool* changed) {
+    if (!posix::CreateKey(document, HiveName(hive), Text(subKey), &path, &created))
+      return kErrorInvalidParameter;
+    *changed = created;
+    return kErrorSuccess;
+  });
+  if (rc != kErrorSuccess) return rc;
+  Close();
+  handle_ = 1;
+  path_ = path;
+  if (disposition) *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
+  return kErrorSuccess;
+}
+
+long RegKey::Create(const RegKey& parent, const char* subKey, const char* /*keyClass*/,
+                    uint32_t /*access*/, uint32_t* disposition) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!parent.IsOpen()) return kErrorInvalidHandle;
+  std::string path;
+  bool created = false;
+  long rc = Change([&](posix::RegDocument* document, bool* changed) {
+    if (!posix::FindKey(*document, parent.path_, "", &path)) return kErrorKeyDeleted;
+    if (!posix::CreateKey(document, parent.path_, Text(subKey), &path, &created))
+      return kErrorInvalidParameter;
+    *changed = created;
+    return kErrorSuccess;
+  });
+  if (rc != kErrorSuccess) return rc;
+  Close();
+  handle_ = 1;
+  path_ = path;
+  if (disposition) *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
+  return kErrorSuccess;
+}
+
+long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
+  posix::RegDocument document;
+  long rc = Load(&document);
+  if (rc != kErrorSuccess) return rc;
+  std::string path;
+  if (!posix::FindKey(document, path_, "", &path)) return kErrorKeyDeleted;
+  const posix::RegValueEntry* value = posix::FindValue(document, path, Text(name));
+  if (value == nullptr) return kErrorFileNotFound;
+  uint32_t needed = static_cast<uint32_t>(value->data.size());
+  if (data != nullptr && *size < needed) {
+    *size = needed;
+    return kErrorMoreData;
+  }
+  if (data != nullptr) std::memcpy(data, value->data.data(), needed);
+  if (size != nullptr) *size = needed;
+  if (type != nullptr) *type = value->type;
+  return kErrorSuccess;
+}
+
+long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  if (HasLineBreak(Text(name)) || (data == nullptr && size != 0)) return kErrorInvalidParameter;
+  std::string bytes(static_cast<const char*>(data), data ? size : 0);
+  return Change([&](posix::RegDocument* document, bool* changed) {
+    std::string path;
+    if (!posix::FindKey(*document, path_, "", &path)) return kErrorKeyDeleted;
+    posix::SetValue(document, path, Text(name), type, bytes);
+    *changed = true;
+    return kErrorSuccess;
+  });
+}
+
+long RegKey::DeleteValue(const char* name) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  return Change([&](posix::RegDocument* document, bool* changed) {
+    std::string path;
+    if (!posix::FindKey(*document, path_, "", &path)) return kErrorKeyDeleted;
+    if (!posix::DeleteValue(document, path, Text(name))) return kErrorFileNotFound;
+    *changed = true;
+    return kErrorSuccess;
+  });
+}
+
+long RegKey::Flush() {
+  if (fault::Strike()) return kErrorRegistryIo;
+  // Every change is already on the disk (written and synced before the rename).
+  return IsOpen() ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+void RegKey::Close() {
+  if (!IsOpen()) return;
+  handle_ = 0;
+  path_.clear();
+  fault::Strike();  // counted like every registry call; a close has no failure to report
+}
+
+}  // namespace platform

@@ -1,0 +1,85 @@
+// The registry: a thin mirror of the Win32 registry calls on HKEY_CURRENT_USER and
+// HKEY_LOCAL_MACHINE. Names and texts are cp1252 bytes; results are Win32 error codes.
+// Every call is counted by the fault-injection seam; a struck call fails with kErrorRegistryIo.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+enum class Hive { kCurrentUser, kLocalMachine };
+
+// Access masks.
+constexpr uint32_t kKeyRead = 0x20019;
+constexpr uint32_t kKeyWrite = 0x20006;
+constexpr uint32_t kKeyAllAccess = 0xF003F;
+
+// Value types.
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRegDword = 4;
+
+// Dispositions reported by Create.
+constexpr uint32_t kRegCreatedNewKey = 1;
+constexpr uint32_t kRegOpenedExistingKey = 2;
+
+// Results.
+constexpr long kErrorSuccess = 0;
+constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorInvalidParameter = 87;
+constexpr long kErrorMoreData = 234;
+constexpr long kErrorRegistryCorrupt = 1015;
+constexpr long kErrorRegistryIo = 1016;
+constexpr long kErrorKeyDeleted = 1018;
+
+// A move-only owner of one open registry key, closed by its destructor. A failed Open or Create
+// leaves the object as it was; a successful one closes the key held before.
+class RegKey {
+ public:
+  RegKey() = default;
+  ~RegKey();
+  RegKey(RegKey&& other) noexcept;
+  RegKey& operator=(RegKey&& other) noexcept;
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+
+  // RegOpenKeyExA: opens the existing key |subKey| below a hive or below an open key.
+  long Open(Hive hive, const char* subKey, uint32_t access);
+  long Open(const RegKey& parent, const char* subKey, uint32_t access);
+
+  // RegCreateKeyExA, non-volatile, default security: opens |subKey|, creating it and every
+  // missing level above it. |keyClass| may be null; |disposition| (optional) receives
+  // kRegCreatedNewKey or kRegOpenedExistingKey.
+  long Create(Hive hive, const char* subKey, const char* keyClass, uint32_t access,
+              uint32_t* disposition = nullptr);
+  long Create(const RegKey& parent, const char* subKey, const char* keyClass, uint32_t access,
+              uint32_t* disposition = nullptr);
+
+  // RegQueryValueExA. A null or empty |name| is the key's default value. With |data| null,
+  // |*size| receives the size the data needs. Data larger than |*size| fails with
+  // kErrorMoreData, |*size| then holding the size needed. |type| (optional) receives the type.
+  long QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type = nullptr);
+
+  // RegSetValueExA: |size| bytes of |data| as the value |name| of type |type| (texts count
+  // their terminating zero).
+  long SetValue(const char* name, uint32_t type, const void* data, uint32_t size);
+
+  // RegDeleteValueA.
+  long DeleteValue(const char* name);
+
+  // RegFlushKey.
+  long Flush();
+
+  // RegCloseKey; nothing happens when no key is open.
+  void Close();
+
+  bool IsOpen() const { return handle_ != 0; }
+
+ private:
+  intptr_t handle_ = 0;  // an HKEY on Windows; nonzero while open on POSIX
+  std::string path_;     // POSIX: the key's full name, hive first, as stored
+};
+
+}  // namespace platform

@@ -1,0 +1,120 @@
+// The registry on Windows: the Win32 calls themselves. The executable is 32-bit, so it sees the
+// same registry view as the product it patches.
+#include <windows.h>
+
+#include "platform/fault.h"
+#include "platform/registry.h"
+
+namespace platform {
+namespace {
+
+HKEY Root(Hive hive) { return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
+HKEY H(intptr_t handle) { return reinterpret_cast<HKEY>(handle); }
+
+}  // namespace
+
+RegKey::~RegKey() { Close(); }
+
+RegKey::RegKey(RegKey&& other) noexcept : handle_(other.handle_) { other.handle_ = 0; }
+
+RegKey& RegKey::operator=(RegKey&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = 0;
+  }
+  return *this;
+}
+
+long RegKey::Open(Hive hive, const char* subKey, uint32_t access) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  HKEY key = nullptr;
+  long rc = RegOpenKeyExA(Root(hive), subKey, 0, access, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  Close();
+  handle_ = reinterpret_cast<intptr_t>(key);
+  return kErrorSuccess;
+}
+
+long RegKey::Open(const RegKey& parent, const char* subKey, uint32_t access) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!parent.IsOpen()) return kErrorInvalidHandle;
+  HKEY key = nullptr;
+  long rc = RegOpenKeyExA(H(parent.handle_), subKey, 0, access, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  Close();
+  handle_ = reinterpret_cast<intptr_t>(key);
+  return kErrorSuccess;
+}
+
+long RegKey::Create(Hive hive, const char* subKey, const char* keyClass, uint32_t access,
+                    uint32_t* disposition) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  HKEY key = nullptr;
+  DWORD how = 0;
+  long rc = RegCreateKeyExA(Root(hive), subKey, 0, const_cast<char*>(keyClass),
+                            REG_OPTION_NON_VOLATILE, access, nullptr, &key, &how);
+  if (rc != ERROR_SUCCESS) return rc;
+  Close();
+  handle_ = reinterpret_cast<intptr_t>(key);
+  if (disposition) *disposition = how;
+  return kErrorSuccess;
+}
+
+long RegKey::Create(const RegKey& parent, const char* subKey, const char* keyClass,
+                    uint32_t access, uint32_t* disposition) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!parent.IsOpen()) return kErrorInvalidHandle;
+  HKEY key = nullptr;
+  DWORD how = 0;
+  long rc = RegCreateKeyExA(H(parent.handle_), subKey, 0, const_cast<char*>(keyClass),
+                            REG_OPTION_NON_VOLATILE, access, nullptr, &key, &how);
+  if (rc != ERROR_SUCCESS) return rc;
+  Close();
+  handle_ = reinterpret_cast<intptr_t>(key);
+  if (disposition) *disposition = how;
+  return kErrorSuccess;
+}
+
+long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  DWORD got = size ? *size : 0;
+  DWORD kind = 0;
+  long rc = RegQueryValueExA(H(handle_), name, nullptr, &kind, static_cast<BYTE*>(data),
+                             size ? &got : nullptr);
+  if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
+    if (size) *size = got;
+    if (rc == ERROR_SUCCESS && type) *type = kind;
+  }
+  return rc;
+}
+
+long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  return RegSetValueExA(H(handle_), name, 0, type, static_cast<const BYTE*>(data), size);
+}
+
+long RegKey::DeleteValue(const char* name) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  return RegDeleteValueA(H(handle_), name);
+}
+
+long RegKey::Flush() {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  return RegFlushKey(H(handle_));
+}
+
+void RegKey::Close() {
+  if (!IsOpen()) return;
+  HKEY key = H(handle_);
+  handle_ = 0;
+  fault::Strike();  // counted like every registry call; a close has no failure to report
+  RegCloseKey(key);
+}
+
+}  // namespace platform

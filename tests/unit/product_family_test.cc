@@ -1,0 +1,201 @@
+// Product-family detection: the edition table, which hive decides, the locale override, the
+// settings key and store, and JoinPath.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+
+#include "app/orvapatch_app.h"
+#include "app/product_family.h"
+#include "platform/locale.h"
+#include "platform/registry.h"
+#include "test_util.h"
+
+using platform::Hive;
+using platform::RegKey;
+
+namespace {
+
+class ProductFamilyTest : public ::testing::Test {
+ protected:
+  ~ProductFamilyTest() override { std::setlocale(LC_ALL, "C"); }
+
+  // Writes |text| (with its zero) as a REG_SZ value, creating the key.
+  static void SetText(Hive hive, const char* key, const char* name, const std::string& text) {
+    RegKey k;
+    ASSERT_EQ(platform::kErrorSuccess, k.Create(hive, key, nullptr, platform::kKeyAllAccess));
+    ASSERT_EQ(platform::kErrorSuccess,
+              k.SetValue(name, platform::kRegSz, text.c_str(), static_cast<uint32_t>(text.size() + 1)));
+  }
+  static void SetSoftName(Hive hive, const std::string& text) {
+    SetText(hive, "Software\\ORVANE S.A.", "Soft name", text);
+  }
+  static bool KeyExists(const char* key) {
+    RegKey k;
+    return k.Open(Hive::kCurrentUser, key, platform::kKeyRead) == platform::kErrorSuccess;
+  }
+
+  testutil::ScratchMachine machine_;
+};
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%X", value);
+  return text;
+}
+
+}  // namespace
+
+TEST_F(ProductFamilyTest, EditionTableIgnoresCaseButNotBlanks) {
+  struct Case {
+    const char* softName;
+    int edition;
+    const char* appName;
+    const char* settingsKey;
+  } cases[] = {
+      {"ORVANE II", 0, "ORVANE", "ORVANE-40C"},      {"orvane xp", 1, "Orvane XP", "ORVANE-40C"},
+      {"Kelmaris Xp", 2, "Kelmaris XP", "ORVANE-40C"}, {"BELNOR 2000", 3, "BELNOR 2000", "BELNOR-40C"},
+      {"morvik 2000", 4, "ZERLIN", "ZERLIN-40C"},     {"ORVANE II ", 1, "Orvane XP", "ORVANE-40C"},
+      {"", 1, "Orvane XP", "ORVANE-40C"},             {"MORVIK", 1, "Orvane XP", "ORVANE-40C"},
+  };
+  const char* roots[] = {"Software\\ORVANE", "Software\\ORVANE XP", "Software\\KELMARIS XP",
+                         "Software\\Belnor", "Software\\ZERLIN"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.softName);
+    testutil::RemoveProductKeys();
+    SetSoftName(Hive::kCurrentUser, c.softName);
+    SetText(Hive::kCurrentUser, roots[c.edition], "ThreadLocal", "40c");
+    EXPECT_EQ(c.edition, GetProductEdition());
+    COrvaPatchApp app;
+    app.m_strAppName = "before";
+    InitProductFamily(app);
+    EXPECT_EQ(c.appName, app.m_strAppName);
+    EXPECT_EQ(c.settingsKey, app.m_strSettingsKey);
+    EXPECT_EQ(c.settingsKey, app.m_strRegistryKey);
+    EXPECT_EQ(c.appName, app.m_strProfileName);
+  }
+}
+
+TEST_F(ProductFamilyTest, TheUserHiveDecidesWhenItHasTheKey) {
+  EXPECT_EQ(1, GetProductEdition());  // no key anywhere
+  SetSoftName(Hive::kLocalMachine, "MORVIK 2000");
+  EXPECT_EQ(4, GetProductEdition());
+  // A user key without the value does not send the lookup on to the machine's.
+  SetText(Hive::kCurrentUser, "Software\\ORVANE S.A.", "Other", "x");
+  EXPECT_EQ(1, GetProductEdition());
+  SetSoftName(Hive::kCurrentUser, "BELNOR 2000");
+  EXPECT_EQ(3, GetProductEdition());
+  // A name longer than the 50-byte buffer is unreadable.
+  SetSoftName(Hive::kCurrentUser, "BELNOR 2000" + std::string(40, ' '));
+  EXPECT_EQ(1, GetProductEdition());
+}
+
+TEST_F(ProductFamilyTest, ThreadLocalOverridesTheThreadsLocale) {
+  const uint32_t thread = platform::ThreadLocale();
+  EXPECT_EQ(thread, GetProductLcid());  // no value at all
+  // The family root is created by the lookup, empty.
+  EXPECT_TRUE(KeyExists("Software\\ORVANE XP"));
+  struct Case {
+    std::string text;
+    uint32_t lcid;
+  } cases[] = {
+      {"40c", 0x40C},
+      {"0x809", 0x809},
+      {" \t+0X80C", 0x80C},
+      {"-1", 0xFFFFFFFF},
+      {"40cz", 0x40C},
+      {"0", thread},
+      {"junk", thread},
+      {"0x", thread},
+      {"100000000", thread},  // more than 32 bits: no override
+      {std::string(46, '0') + "40c", 0x40C},  // 49 characters and the zero fit the buffer
+      {std::string(47, '0') + "40c", thread},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    SetText(Hive::kCurrentUser, "Software\\ORVANE XP", "ThreadLocal", c.text);
+    EXPECT_EQ(c.lcid, GetProductLcid());
+  }
+}
+
+TEST_F(ProductFamilyTest, SettingsKeyIsUpperCaseHexOfTheLocale) {
+  SetSoftName(Hive::kLocalMachine, "BELNOR 2000");
+  SetText(Hive::kCurrentUser, "Software\\Belnor", "ThreadLocal", "80c");
+  COrvaPatchApp app;
+  InitProductFamily(app);
+  EXPECT_EQ("BELNOR-80C", app.m_strSettingsKey);
+
+  testutil::RemoveProductKeys();
+  EXPECT_FALSE(KeyExists("Software\\ORVANE XP"));
+  InitProductFamily(app);
+  EXPECT_EQ("ORVANE-" + Hex(platform::ThreadLocale()), app.m_strSettingsKey);
+  EXPECT_EQ("Orvane XP", app.m_strAppName);
+  EXPECT_TRUE(KeyExists("Software\\ORVANE XP"));
+  RegKey root;
+  ASSERT_EQ(platform::kErrorSuccess, root.Open(Hive::kCurrentUser, "Software\\ORVANE XP", platform::kKeyRead));
+  uint32_t size = 0;
+  EXPECT_EQ(platform::kErrorFileNotFound, root.QueryValue("ThreadLocal", nullptr, &size));
+}
+
+TEST_F(ProductFamilyTest, ProfileIntegersLandUnderTheSettingsKey) {
+  SetSoftName(Hive::kCurrentUser, "ORVANE II");
+  SetText(Hive::kCurrentUser, "Software\\ORVANE", "ThreadLocal", "40c");
+  COrvaPatchApp app;
+  EXPECT_FALSE(app.WriteProfileInt("SSV140", "Version140", 1));  // no registry key yet
+  InitProductFamily(app);
+  ASSERT_TRUE(app.WriteProfileInt("SSV140", "Version140", 1));
+  ASSERT_TRUE(app.WriteProfileInt("SSV140", "Other", -2));
+  RegKey key;
+  ASSERT_EQ(platform::kErrorSuccess,
+            key.Open(Hive::kCurrentUser, "Software\\ORVANE-40C\\ORVANE\\SSV140", platform::kKeyRead));
+  unsigned char data[8] = {};
+  uint32_t size = sizeof data, type = 0;
+  ASSERT_EQ(platform::kErrorSuccess, key.QueryValue("Version140", data, &size, &type));
+  EXPECT_EQ(platform::kRegDword, type);
+  EXPECT_EQ(4u, size);
+  EXPECT_EQ(0, std::memcmp(data, "\1\0\0\0", 4));
+  size = sizeof data;
+  ASSERT_EQ(platform::kErrorSuccess, key.QueryValue("Other", data, &size));
+  EXPECT_EQ(0, std::memcmp(data, "\xFE\xFF\xFF\xFF", 4));
+}
+
+TEST(JoinPathTest, OneSeparatorBetweenDirectoryAndName) {
+  struct Case {
+    std::string directory;
+    const char* name;
+    const char* joined;
+  } cases[] = {
+      {"C:\\WINDOWS", "orvapatch.log", "C:\\WINDOWS\\orvapatch.log"},
+      {"D:\\App\\", "\\x.dll", "D:\\App\\x.dll"},
+      {"D:/App/", "x.dll", "D:/App/x.dll"},
+      {"", "/a", "/a"},
+      {"", nullptr, ""},
+      {"D:\\App", "", "D:\\App"},
+      {"D:\\App", nullptr, "D:\\App"},
+      {"D:", "\\\\srv\\x", "D:\\\\srv\\x"},
+  };
+  for (Case& c : cases) {
+    EXPECT_EQ(1, JoinPath(c.name, c.directory));
+    EXPECT_EQ(c.joined, c.directory);
+  }
+}
+
+#ifndef _WIN32
+TEST(LocaleTest, TheEnvironmentNamesTheUsersLanguage) {
+  testutil::SetEnv("LC_ALL", nullptr);
+  testutil::SetEnv("LC_MESSAGES", nullptr);
+  testutil::SetEnv("LANG", "fr_BE.UTF-8");
+  EXPECT_EQ(0x080C, platform::UserDefaultLangId());
+  testutil::SetEnv("LC_MESSAGES", "en_GB");
+  EXPECT_EQ(0x0809u, platform::ThreadLocale());
+  testutil::SetEnv("LC_ALL", "C");
+  EXPECT_EQ(0x0409, platform::UserDefaultLangId());
+  testutil::SetEnv("LC_ALL", "de_DE@euro");
+  EXPECT_EQ(0x0407u, platform::ThreadLocale());
+  testutil::SetEnv("LC_ALL", nullptr);
+  testutil::SetEnv("LC_MESSAGES", nullptr);
+  testutil::SetEnv("LANG", nullptr);
+  EXPECT_EQ(0x0409, platform::UserDefaultLangId());
+}
+#endif
