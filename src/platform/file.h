@@ -13,10 +13,13 @@ enum class FileMode {
   kAppend,     // for writing, created when missing, content kept, position at the end
   kTruncate,   // for writing, created when missing, cut to length 0
   kCreateNew,  // for writing, fails when the name exists (temporary files)
+  kReadShared,  // an existing file, for reading, shared with other readers and writers (the
+                // version reader); fails while another opener holds it with no sharing
 };
 
 // A move-only owner of one open file. No other opener may share the file while it is open
-// (on POSIX: an exclusive flock, taken before anything is cut).
+// (on POSIX: an exclusive flock, taken before anything is cut), except in mode kReadShared
+// (on POSIX: a shared flock).
 class File {
  public:
   File() = default;

@@ -32,6 +32,7 @@ bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* 
   int flags = O_WRONLY | O_CREAT;
   switch (mode) {
     case FileMode::kRead:
+    case FileMode::kReadShared:
       flags = O_RDONLY;
       break;
     case FileMode::kAppend:
@@ -45,7 +46,8 @@ bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* 
   int fd = ::open(host.c_str(), flags, 0666);
   if (fd < 0) return false;
   struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            ::flock(fd, (mode == FileMode::kReadShared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0;
   if (ok && mode == FileMode::kTruncate) ok = ::ftruncate(fd, 0) == 0;
   if (ok && mode == FileMode::kAppend) ok = ::lseek(fd, 0, SEEK_END) >= 0;
   if (!ok) {

@@ -26,10 +26,16 @@ bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* 
   if (fault::Strike()) return false;
   DWORD access = GENERIC_WRITE;
   DWORD disposition = OPEN_ALWAYS;
+  DWORD share = 0;
   switch (mode) {
     case FileMode::kRead:
       access = GENERIC_READ;
       disposition = OPEN_EXISTING;
+      break;
+    case FileMode::kReadShared:
+      access = GENERIC_READ;
+      disposition = OPEN_EXISTING;
+      share = FILE_SHARE_READ | FILE_SHARE_WRITE;
       break;
     case FileMode::kAppend:
       break;
@@ -41,7 +47,8 @@ bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* 
       break;
   }
   SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, inheritable ? TRUE : FALSE};
-  HANDLE h = CreateFileA(path.c_str(), access, 0, &sa, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileA(path.c_str(), access, share, &sa, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   if (mode == FileMode::kAppend && SetFilePointer(h, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
       GetLastError() != NO_ERROR) {

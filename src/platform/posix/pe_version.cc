@@ -1,0 +1,391 @@
+// The version resource of a PE image, read as Windows' version library reads it.
+#include "platform/posix/pe_version.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace platform {
+namespace pe {
+namespace {
+
+uint16_t Rd16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t Rd32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint32_t Align4(uint32_t n) { return (n + 3u) & ~3u; }
+
+// ---------------------------------------------------------------------------------------------
+// PE image: headers, sections, resource directory.
+
+constexpr uint16_t kRtVersion = 16;     // RT_VERSION
+constexpr uint16_t kVsVersionInfo = 1;  // VS_VERSION_INFO
+constexpr size_t kSectionHeader = 40;
+constexpr size_t kDirectoryHeader = 16;  // IMAGE_RESOURCE_DIRECTORY
+constexpr size_t kDirectoryEntry = 8;    // IMAGE_RESOURCE_DIRECTORY_ENTRY
+constexpr size_t kDataEntry = 16;        // IMAGE_RESOURCE_DATA_ENTRY
+
+struct Section {
+  uint32_t virtualSize;
+  uint32_t virtualAddress;
+  uint32_t rawSize;
+  uint32_t rawPointer;
+};
+
+Section SectionAt(const std::vector<uint8_t>& table, size_t i) {
+  const uint8_t* s = table.data() + i * kSectionHeader;
+  return Section{Rd32(s + 8), Rd32(s + 12), Rd32(s + 16), Rd32(s + 20)};
+}
+
+// The section whose raw data holds |rva| (the rule of Windows' version library), or -1.
+long FindSection(const std::vector<uint8_t>& table, uint32_t rva) {
+  size_t count = table.size() / kSectionHeader;
+  for (size_t i = 0; i < count; ++i) {
+    Section s = SectionAt(table, i);
+    if (rva >= s.virtualAddress && rva < static_cast<uint64_t>(s.virtualAddress) + s.rawSize)
+      return static_cast<long>(i);
+  }
+  return -1;
+}
+
+// The resource directory as it lies in its section: offsets are relative to the directory's
+// root; bytes past the section's raw data (up to its virtual size) read as zeros.
+class ResourceArea {
+ public:
+  ResourceArea(ByteSource& source, uint64_t fileOffset, uint64_t rawAvailable, uint64_t size)
+      : source_(source), fileOffset_(fileOffset), rawAvailable_(rawAvailable), size_(size) {}
+
+  uint64_t size() const { return size_; }
+
+  bool Read(uint64_t offset, void* out, size_t size) {
+    if (offset > size_ || size > size_ - offset) return false;
+    uint8_t* p = static_cast<uint8_t*>(out);
+    std::memset(p, 0, size);
+    if (offset >= rawAvailable_) return true;
+    size_t fromFile = static_cast<size_t>(std::min<uint64_t>(size, rawAvailable_ - offset));
+    return source_.ReadAt(fileOffset_ + offset, p, fromFile);
+  }
+
+ private:
+  ByteSource& source_;
+  uint64_t fileOffset_;
+  uint64_t rawAvailable_;
+  uint64_t size_;
+};
+
+// The entry with the numeric id |id| among a directory's id entries (a binary search, as the
+// loader does): the offset of what it points to, checked to leave room for a directory header.
+bool FindEntryById(ResourceArea& area, uint32_t directory, uint16_t id, uint32_t* target) {
+  uint8_t header[kDirectoryHeader];
+  if (!area.Read(directory, header, sizeof(header))) return false;
+  uint32_t named = Rd16(header + 12);
+  uint32_t ids = Rd16(header + 14);
+  if (ids == 0) return false;
+  uint64_t room = (area.size() - directory - kDirectoryHeader) / kDirectoryEntry;
+  if (static_cast<uint64_t>(named) + ids > room) return false;
+  int64_t low = named;
+  int64_t high = static_cast<int64_t>(named) + ids - 1;
+  while (low <= high) {
+    int64_t middle = (low + high) / 2;
+    uint8_t entry[kDirectoryEntry];
+    if (!area.Read(directory + kDirectoryHeader + static_cast<uint64_t>(middle) * kDirectoryEntry,
+                   entry, sizeof(entry)))
+      return false;
+    uint16_t entryId = Rd16(entry);
+    if (entryId == id) {
+      uint32_t offset = Rd32(entry + 4) & 0x7FFFFFFFu;
+      if (offset > area.size() - kDirectoryHeader) return false;
+      *target = offset;
+      return true;
+    }
+    if (entryId > id) {
+      high = middle - 1;
+    } else {
+      low = middle + 1;
+    }
+  }
+  return false;
+}
+
+// The first entry of a directory, whatever its kind.
+bool FirstEntry(ResourceArea& area, uint32_t directory, uint32_t* target) {
+  uint8_t header[kDirectoryHeader + kDirectoryEntry];
+  if (!area.Read(directory, header, sizeof(header))) return false;
+  if (Rd16(header + 12) + Rd16(header + 14) == 0) return false;
+  uint32_t offset = Rd32(header + kDirectoryHeader + 4) & 0x7FFFFFFFu;
+  if (offset > area.size() - kDirectoryHeader) return false;
+  *target = offset;
+  return true;
+}
+
+bool FindLanguage(ResourceArea& area, uint32_t directory, const LanguagePreference& languages,
+                  uint32_t* target) {
+  const uint16_t userPrimary = languages.user & 0x3FF;
+  const uint16_t wanted[] = {
+      0x0000,                                       // neutral
+      languages.thread,                             // the thread's
+      languages.user,                               // the user's
+      userPrimary,                                  // its primary language, neutral sublanguage
+      static_cast<uint16_t>(userPrimary | 0x0400),  // and default sublanguage
+      0x0409,                                       // English (US)
+  };
+  for (size_t i = 0; i < sizeof(wanted) / sizeof(wanted[0]); ++i) {
+    bool seen = false;
+    for (size_t k = 0; k < i; ++k) seen |= wanted[k] == wanted[i];
+    if (!seen && FindEntryById(area, directory, wanted[i], target)) return true;
+  }
+  return FirstEntry(area, directory, target);
+}
+
+// ---------------------------------------------------------------------------------------------
+// cp1252.
+
+// Unicode of cp1252 bytes 0x80 to 0x9F; the five unassigned bytes stand for the C1 control of
+// the same value, as Windows maps them.
+const uint16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+uint16_t FromCp1252(uint8_t c) { return c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c; }
+
+struct BestFit {
+  uint16_t unit;
+  uint8_t byte;
+};
+
+const BestFit kBestFit[] = {
+#include "platform/posix/cp1252_best_fit.inc"
+};
+
+// A UTF-16 code unit to cp1252 as WideCharToMultiByte(CP_ACP = 1252) converts it: exactly, else
+// by Windows' best fit, else '?' (each unit of a surrogate pair on its own).
+uint8_t ToCp1252(uint16_t u) {
+  if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) return static_cast<uint8_t>(u);
+  for (int i = 0; i < 32; ++i) {
+    if (kCp1252High[i] == u) return static_cast<uint8_t>(0x80 + i);
+  }
+  const BestFit* end = kBestFit + sizeof(kBestFit) / sizeof(kBestFit[0]);
+  const BestFit* fit = std::lower_bound(
+      kBestFit, end, u, [](const BestFit& entry, uint16_t unit) { return entry.unit < unit; });
+  if (fit != end && fit->unit == u) return fit->byte;
+  return '?';
+}
+
+uint16_t AsciiLower(uint16_t u) { return u >= 'A' && u <= 'Z' ? static_cast<uint16_t>(u + 32) : u; }
+
+// ---------------------------------------------------------------------------------------------
+// The VS_VERSIONINFO tree: nodes of wLength, wValueLength, wType, a zero-terminated UTF-16 key,
+// the value and the children, each aligned on 4 bytes from the node's start.
+
+struct Node {
+  uint32_t start;        // offset of the node in the block
+  uint32_t end;          // its end: start + wLength, within its parent
+  uint32_t keyEnd;       // offset of the key's terminating zero
+  uint32_t value;        // offset of the value
+  uint32_t children;     // offset of the first child
+  uint16_t valueLength;  // wValueLength: bytes, or characters for a text value
+  uint16_t type;         // wType: 1 for text
+};
+
+bool ParseNode(const uint8_t* block, uint32_t start, uint32_t limit, Node* node) {
+  if (start > limit || limit - start < 6) return false;
+  uint16_t length = Rd16(block + start);
+  uint32_t end = std::min<uint32_t>(start + length, limit);
+  if (end - start < 6) return false;
+  node->start = start;
+  node->end = end;
+  node->valueLength = Rd16(block + start + 2);
+  node->type = Rd16(block + start + 4);
+  uint32_t k = start + 6;
+  for (;;) {
+    if (end - k < 2) return false;  // the key runs past the node
+    if (Rd16(block + k) == 0) break;
+    k += 2;
+  }
+  node->keyEnd = k;
+  uint32_t value = start + Align4(k + 2 - start);
+  uint32_t valueBytes = static_cast<uint32_t>(node->valueLength) * (node->type ? 2u : 1u);
+  node->children = value + Align4(valueBytes);
+  // A value that starts at or past the node's end is empty: the key's zero stands for it.
+  node->value = value >= end ? k : value;
+  return true;
+}
+
+bool KeyEquals(const uint8_t* block, const Node& node, const std::string& name, size_t from,
+               size_t count) {
+  if ((node.keyEnd - node.start - 6) / 2 != count) return false;
+  for (size_t i = 0; i < count; ++i) {
+    uint16_t key = Rd16(block + node.start + 6 + 2 * i);
+    uint16_t want = FromCp1252(static_cast<uint8_t>(name[from + i]));
+    if (AsciiLower(key) != AsciiLower(want)) return false;
+  }
+  return true;
+}
+
+bool FindChild(const uint8_t* block, const Node& parent, const std::string& name, size_t from,
+               size_t count, Node* out) {
+  uint32_t at = parent.children;
+  while (at < parent.end) {
+    Node child;
+    if (!ParseNode(block, at, parent.end, &child)) return false;
+    if (KeyEquals(block, child, name, from, count)) {
+      *out = child;
+      return true;
+    }
+    uint16_t length = Rd16(block + at);
+    if (length == 0) return false;
+    at += Align4(length);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool MemorySource::ReadAt(uint64_t offset, void* out, size_t size) {
+  if (offset > size_ || size > size_ - offset) return false;
+  if (size) std::memcpy(out, data_ + offset, size);
+  return true;
+}
+
+bool FindVersionResource(ByteSource& source, const LanguagePreference& languages,
+                         VersionResource* out) {
+  const uint64_t fileSize = source.Size();
+  uint8_t dos[64];
+  if (!source.ReadAt(0, dos, sizeof(dos))) return false;
+  if (dos[0] != 'M' || dos[1] != 'Z') return false;
+  const uint64_t nt = Rd32(dos + 0x3C);
+  uint8_t signature[4];
+  if (!source.ReadAt(nt, signature, sizeof(signature))) return false;
+  if (std::memcmp(signature, "PE\0\0", 4) != 0) return false;
+  uint8_t fileHeader[20];
+  if (!source.ReadAt(nt + 4, fileHeader, sizeof(fileHeader))) return false;
+  const uint32_t sectionCount = Rd16(fileHeader + 2);
+  const uint32_t optionalSize = Rd16(fileHeader + 16);
+
+  // The optional header up to the resource directory's entry (index 2 of the data directories).
+  uint8_t optional[136];
+  uint8_t magic[2];
+  if (!source.ReadAt(nt + 24, magic, sizeof(magic))) return false;
+  size_t countAt = 0;
+  size_t directoryAt = 0;
+  switch (Rd16(magic)) {
+    case 0x10B:  // PE32
+      countAt = 92;
+      directoryAt = 96 + 2 * 8;
+      break;
+    case 0x20B:  // PE32+
+      countAt = 108;
+      directoryAt = 112 + 2 * 8;
+      break;
+    default:
+      return false;
+  }
+  if (!source.ReadAt(nt + 24, optional, directoryAt + 8)) return false;
+  if (Rd32(optional + countAt) <= 2) return false;  // no resource directory entry
+  const uint32_t resourceRva = Rd32(optional + directoryAt);
+  if (Rd32(optional + directoryAt + 4) == 0) return false;  // no resources
+
+  const uint64_t tableAt = nt + 24 + optionalSize;
+  const uint64_t tableSize = static_cast<uint64_t>(sectionCount) * kSectionHeader;
+  if (sectionCount == 0 || tableAt > fileSize || tableSize > fileSize - tableAt) return false;
+  std::vector<uint8_t> sections(tableSize);  // at most 65535 * 40 bytes, and within the file
+  if (!source.ReadAt(tableAt, sections.data(), sections.size())) return false;
+
+  long index = FindSection(sections, resourceRva);
+  if (index < 0) return false;
+  const Section home = SectionAt(sections, static_cast<size_t>(index));
+  if (static_cast<uint64_t>(home.rawPointer) + home.rawSize > fileSize) return false;
+  const uint64_t sectionSize = std::max(home.rawSize, home.virtualSize);
+  const uint64_t rootInSection = resourceRva - home.virtualAddress;  // < rawSize
+  ResourceArea area(source, static_cast<uint64_t>(home.rawPointer) + rootInSection,
+                    home.rawSize - rootInSection, sectionSize - rootInSection);
+  if (area.size() < kDirectoryHeader) return false;
+
+  uint32_t types = 0;
+  uint32_t names = 0;
+  uint32_t dataEntry = 0;
+  if (!FindEntryById(area, 0, kRtVersion, &types)) return false;
+  if (!FindEntryById(area, types, kVsVersionInfo, &names)) return false;
+  if (!FindLanguage(area, names, languages, &dataEntry)) return false;
+  uint8_t data[kDataEntry];
+  if (!area.Read(dataEntry, data, sizeof(data))) return false;
+  const uint32_t dataRva = Rd32(data);
+  const uint32_t dataSize = Rd32(data + 4);
+
+  index = FindSection(sections, dataRva);
+  if (index < 0) return false;
+  const Section holder = SectionAt(sections, static_cast<size_t>(index));
+  const uint64_t offset =
+      static_cast<uint64_t>(dataRva) - holder.virtualAddress + holder.rawPointer;
+  const uint32_t length = std::min(dataSize, kMaxVersionData);
+  if (offset > fileSize || length > fileSize - offset) return false;  // cut off by the file's end
+  out->offset = offset;
+  out->length = length;
+  return true;
+}
+
+bool ReadVersionBlock(ByteSource& source, const VersionResource& resource, uint32_t size,
+                      void* data) {
+  uint8_t* block = static_cast<uint8_t*>(data);
+  std::memset(block, 0, size);
+  const uint32_t count = std::min(resource.length, size);
+  if (count < 6 || !source.ReadAt(resource.offset, block, count)) {
+    std::memset(block, 0, size);
+    return false;
+  }
+  const uint32_t rootLength = Rd16(block);
+  // A 32-bit block (a 16-bit one has its key's first character where wType is), inside the
+  // data, with its cp1252 area inside the buffer.
+  if (rootLength < 6 || rootLength > count || block[4] >= ' ' ||
+      static_cast<uint64_t>(rootLength) * 2 + 4 > size) {
+    std::memset(block, 0, size);
+    return false;
+  }
+  std::memcpy(block + rootLength, "FE2X", 4);
+  return true;
+}
+
+bool QueryVersionBlock(const void* data, const std::string& subBlock, const void** value,
+                       uint32_t* length) {
+  if (data == nullptr) return false;
+  uint8_t* block = static_cast<uint8_t*>(const_cast<void*>(data));  // the cp1252 area is written
+  const uint32_t rootLength = Rd16(block);
+  if (block[4] >= ' ') return false;  // a 16-bit block: not made by ReadVersionBlock
+  Node node;
+  if (!ParseNode(block, 0, rootLength, &node)) return false;
+  const std::string& path = subBlock.empty() ? std::string("\\") : subBlock;
+  size_t at = 0;
+  while (at < path.size()) {
+    size_t next = path.find('\\', at);
+    if (next == std::string::npos) next = path.size();
+    if (next == at) {  // empty components are skipped
+      ++at;
+      continue;
+    }
+    Node child;
+    if (!FindChild(block, node, path, at, next - at, &child)) return false;
+    node = child;
+    at = next;
+  }
+  const uint32_t position = node.value;
+  const uint32_t room = rootLength > position ? rootLength - position : 0;
+  if (node.type == 0) {
+    *value = block + position;
+    if (length) *length = std::min<uint32_t>(node.valueLength, room);
+    return true;
+  }
+  // Text: its characters, as far as the block holds them, in cp1252 in the area behind the block.
+  const uint32_t characters = std::min<uint32_t>(node.valueLength, room / 2);
+  uint8_t* ansi = block + rootLength + 4 + position;
+  for (uint32_t i = 0; i < characters; ++i) ansi[i] = ToCp1252(Rd16(block + position + 2 * i));
+  *value = ansi;
+  if (length) *length = characters;
+  return true;
+}
+
+}  // namespace pe
+}  // namespace platform

@@ -1,0 +1,99 @@
+// Version resources on Windows: version.dll, loaded at run time from the system directory by its
+// full path. It is not one of the libraries Windows always takes from System32, and the launcher
+// runs elevated, so it is never imported statically (the executable's import table must not name
+// it) nor looked up by the search order.
+#include "platform/version.h"
+
+#include <windows.h>
+
+#include "platform/folders.h"
+
+namespace platform {
+namespace {
+
+typedef DWORD(WINAPI* SizeFn)(LPCSTR, LPDWORD);
+typedef BOOL(WINAPI* ReadFn)(LPCSTR, DWORD, DWORD, LPVOID);
+typedef BOOL(WINAPI* QueryFn)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+
+struct VersionLibrary {
+  SizeFn size = nullptr;
+  ReadFn read = nullptr;
+  QueryFn query = nullptr;
+};
+
+std::string SystemDirectory() {
+  char buffer[MAX_PATH + 1] = {};
+  UINT n = GetSystemDirectoryA(buffer, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return std::string();
+  return std::string(buffer, n);
+}
+
+template <typename Fn>
+Fn Resolve(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+VersionLibrary LoadVersionLibrary() {
+  VersionLibrary library;
+  std::string directory = SystemDirectory();
+  if (directory.empty()) return library;
+  std::string path = directory + "\\version.dll";
+  // Its own dependencies from System32 too; systems without the flag search the directory of
+  // the library named by full path first.
+  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module == nullptr)
+    module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (module == nullptr) return library;
+  // Never freed: the pointers serve until the process ends.
+  library.size = Resolve<SizeFn>(module, "GetFileVersionInfoSizeA");
+  library.read = Resolve<ReadFn>(module, "GetFileVersionInfoA");
+  library.query = Resolve<QueryFn>(module, "VerQueryValueA");
+  if (!library.size || !library.read || !library.query) library = VersionLibrary();
+  return library;
+}
+
+// Loaded and resolved once, on first use.
+const VersionLibrary& Library() {
+  static const VersionLibrary library = LoadVersionLibrary();
+  return library;
+}
+
+// A bare library name is looked up in the launcher's own directory, then in the system
+// directory, never in the current directory or on PATH (which the version library would search).
+std::string LibraryPath(const std::string& path) {
+  if (path.empty() || path.find_first_of("\\/:") != std::string::npos) return path;
+  std::string own = LauncherDirectory() + path;
+  if (FileExists(own)) return own;
+  return SystemDirectory() + "\\" + path;
+}
+
+}  // namespace
+
+uint32_t VersionInfoSize(const std::string& path, uint32_t* handle) {
+  const VersionLibrary& library = Library();
+  if (!library.size || path.empty()) return 0;
+  DWORD value = 0;
+  DWORD size = library.size(LibraryPath(path).c_str(), &value);
+  if (size != 0 && handle) *handle = value;
+  return size;
+}
+
+bool ReadVersionInfo(const std::string& path, uint32_t handle, uint32_t size, void* data) {
+  const VersionLibrary& library = Library();
+  if (!library.read || path.empty() || data == nullptr) return false;
+  return library.read(LibraryPath(path).c_str(), handle, size, data) != FALSE;
+}
+
+bool QueryVersionValue(const void* block, const std::string& subBlock, const void** value,
+                       uint32_t* length) {
+  const VersionLibrary& library = Library();
+  if (!library.query || block == nullptr) return false;
+  LPVOID pointer = nullptr;
+  UINT size = 0;
+  if (!library.query(block, subBlock.c_str(), &pointer, &size)) return false;
+  *value = pointer;
+  if (length) *length = size;
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,212 @@
+// The POSIX build's PE version reader: the resource's language, hostile images (truncated,
+// corrupted: no crash, size 0 or load 0), failing file operations, shared opens, and reading only
+// what is needed.
+#include "platform/posix/pe_version.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/fault.h"
+#include "platform/file.h"
+#include "platform/version.h"
+#include "test_util.h"
+#include "version/file_version_info.h"
+#include "version_test_util.h"
+
+using versiontest::FixtureHostPath;
+using versiontest::Install;
+using versiontest::ReadHostFile;
+using versiontest::UserLanguage;
+
+namespace {
+
+// A memory source that counts what is read.
+class CountingSource : public platform::pe::MemorySource {
+ public:
+  explicit CountingSource(const std::string& bytes) : MemorySource(bytes.data(), bytes.size()) {}
+  bool ReadAt(uint64_t offset, void* out, size_t size) override {
+    bytesRead += size;
+    ++reads;
+    return MemorySource::ReadAt(offset, out, size);
+  }
+  size_t bytesRead = 0;
+  int reads = 0;
+};
+
+// Everything Load does, over bytes in memory: the reader must survive any of them.
+int ReadAll(const std::string& bytes) {
+  platform::pe::MemorySource source(bytes.data(), bytes.size());
+  platform::pe::VersionResource resource;
+  if (!platform::pe::FindVersionResource(source, platform::pe::LanguagePreference(), &resource))
+    return 0;
+  uint32_t size = platform::pe::VersionBufferSize(resource);
+  EXPECT_LE(size, 2 * platform::pe::kMaxVersionData + 4);
+  std::vector<unsigned char> block(size);
+  if (!platform::pe::ReadVersionBlock(source, resource, size, block.data())) return 1;
+  const void* value = nullptr;
+  uint32_t length = 0;
+  for (const char* sub :
+       {"\\", "\\VarFileInfo\\Translation", "\\StringFileInfo",
+        "\\StringFileInfo\\040904B0\\CompanyName", "\\StringFileInfo\\040904B0\\SpecialBuild"}) {
+    if (platform::pe::QueryVersionBlock(block.data(), sub, &value, &length)) {
+      const unsigned char* p = static_cast<const unsigned char*>(value);
+      EXPECT_GE(p, block.data());
+      EXPECT_LE(p + length, block.data() + block.size());
+    }
+  }
+  return 2;
+}
+
+}  // namespace
+
+TEST(PeVersion, TheResourceOfTheUsersLanguageIsRead) {
+  testutil::ScratchMachine machine;
+  std::string path = Install(machine, "two_resources.dll");
+  struct {
+    const char* locale;
+    uint32_t fileVersionLS;
+    const char* company;
+  } cases[] = {
+      {"fr_FR.UTF-8", 1,
+       "ressource fran\xE7"
+       "aise"},  // the user's
+      {"fr_CA", 1,
+       "ressource fran\xE7"
+       "aise"},                          // its primary language, default sublanguage
+      {"C", 2, "English resource"},      // 0x0409
+      {"de_DE", 2, "English resource"},  // none of them: English (US)
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.locale);
+    UserLanguage language(c.locale);
+    CFileVersionInfo info;
+    ASSERT_EQ(1, info.Load(path));
+    EXPECT_EQ(c.fileVersionLS, info.m_FileInfo.dwFileVersionLS);
+    EXPECT_EQ(c.company, info.m_strCompanyName);
+  }
+}
+
+TEST(PeVersion, HostileImagesGiveSizeZeroOrLoadZero) {
+  testutil::ScratchMachine machine;
+  std::string dir = FixtureHostPath("hostile");
+  // What each corrupted image gives: 0 = no version data (size 0), 1 = Load 0 (the data cannot
+  // be read as a version block), 2 = Load 1 with what could be read.
+  const std::pair<const char*, int> expected[] = {
+      {"lfanew_far.dll", 0},       {"sections_many.dll", 0},    {"optional_huge.dll", 0},
+      {"rva_count_2.dll", 0},      {"dir_offset_out.dll", 0},   {"dir_count_huge.dll", 0},
+      {"dir_self_loop.dll", 0},    {"data_rva_out.dll", 0},     {"data_size_huge.dll", 0},
+      {"data_size_0.dll", 1},      {"data_size_5.dll", 1},      {"root_longer_than_data.dll", 1},
+      {"root_length_4.dll", 1},    {"block_16bit.dll", 1},      {"child_too_long.dll", 2},
+      {"child_length_0.dll", 2},   {"key_unterminated.dll", 2}, {"text_past_block.dll", 2},
+      {"table_past_block.dll", 2}, {"fixed_past_block.dll", 2},
+  };
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.first);
+    std::string bytes = ReadHostFile(dir + "/" + e.first);
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(e.second, ReadAll(bytes));
+    std::string path = machine.Path(e.first);
+    testutil::WriteBytes(path, bytes);
+    CFileVersionInfo info;
+    EXPECT_EQ(e.second == 2 ? 1 : 0, info.Load(path));
+    uint32_t handle = 0;
+    EXPECT_EQ(e.second == 0, platform::VersionInfoSize(path, &handle) == 0);
+  }
+  // Cut short anywhere before the end of the resource section: no version data.
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::string name = entry.path().filename().string();
+    if (name.compare(0, 4, "cut_") != 0) continue;
+    SCOPED_TRACE(name);
+    EXPECT_EQ(0, ReadAll(ReadHostFile(entry.path().string())));
+  }
+}
+
+TEST(PeVersion, EveryTruncationOfAnImageIsHarmless) {
+  for (const char* name : {"synth_pe32.dll", "synth_pe32plus.dll", "tariflib.dll"}) {
+    SCOPED_TRACE(name);
+    std::string bytes = ReadHostFile(FixtureHostPath(name));
+    ASSERT_EQ(2, ReadAll(bytes));
+    for (size_t cut = 0; cut < bytes.size(); ++cut) {
+      int got = ReadAll(bytes.substr(0, cut));
+      // The resource section's raw data must lie wholly in the file.
+      ASSERT_EQ(0, got) << "cut at " << cut;
+    }
+  }
+}
+
+TEST(PeVersion, EveryCorruptedByteIsHarmless) {
+  for (const char* name : {"synth_pe32.dll", "synth_pe32plus.dll", "tariflib.dll"}) {
+    SCOPED_TRACE(name);
+    const std::string good = ReadHostFile(FixtureHostPath(name));
+    for (size_t at = 0; at < good.size(); ++at) {
+      for (unsigned char change : {0x00, 0xFF, 0x80, 0x01}) {
+        std::string bytes = good;
+        bytes[at] = static_cast<char>(change == 0x01 ? bytes[at] + 1 : change);
+        ReadAll(bytes);  // no crash, no out-of-bounds access (the sanitize preset checks)
+      }
+    }
+  }
+}
+
+TEST(PeVersion, OnlyTheHeadersTheDirectoryAndTheDataAreRead) {
+  std::string bytes = ReadHostFile(FixtureHostPath("synth_pe32.dll"));
+  CountingSource source(bytes);
+  platform::pe::VersionResource resource;
+  ASSERT_TRUE(
+      platform::pe::FindVersionResource(source, platform::pe::LanguagePreference(), &resource));
+  // DOS header, signature, file header, optional header to the directory, section table, and
+  // 3 directory headers with one entry each and the data entry: a few hundred bytes.
+  EXPECT_LT(source.bytesRead, 400u);
+  EXPECT_LT(source.reads, 16);
+  std::vector<unsigned char> block(platform::pe::VersionBufferSize(resource));
+  size_t before = source.bytesRead;
+  ASSERT_TRUE(platform::pe::ReadVersionBlock(source, resource, static_cast<uint32_t>(block.size()),
+                                             block.data()));
+  EXPECT_EQ(resource.length, source.bytesRead - before);
+}
+
+TEST(PeVersion, AFailedFileOperationFailsTheLoad) {
+  testutil::ScratchMachine machine;
+  std::string path = Install(machine, "tariflib.dll");
+  CFileVersionInfo info;
+  platform::fault::Disarm();
+  ASSERT_EQ(1, info.Load(path));
+  const int operations = platform::fault::Count();
+  ASSERT_GT(operations, 4);
+  for (int nth = 1; nth <= operations; ++nth) {
+    SCOPED_TRACE(nth);
+    ASSERT_EQ(1, info.Load(path));
+    platform::fault::FailNth(nth, false);
+    int result = info.Load(path);
+    platform::fault::Disarm();
+    if (result == 0) {
+      FixedFileInfo zero;
+      std::memset(&zero, 0, sizeof(zero));
+      EXPECT_EQ(0, std::memcmp(&zero, &info.m_FileInfo, sizeof(zero)));
+      EXPECT_EQ("", info.m_strCompanyName);
+    } else {
+      EXPECT_EQ("ORVANE S.A.", info.m_strCompanyName);  // only a failed close may pass unseen
+    }
+  }
+}
+
+TEST(PeVersion, TheFileIsOpenedSharedButNotAgainstANoSharingOpen) {
+  testutil::ScratchMachine machine;
+  std::string path = Install(machine, "tariflib.dll");
+  CFileVersionInfo info;
+  {
+    platform::File reader;
+    ASSERT_TRUE(platform::File::Open(path, platform::FileMode::kReadShared, false, &reader));
+    EXPECT_EQ(1, info.Load(path));  // another shared reader is fine
+  }
+  {
+    platform::File holder;
+    ASSERT_TRUE(platform::File::Open(path, platform::FileMode::kRead, false, &holder));
+    EXPECT_EQ(0, info.Load(path));  // held with no sharing
+  }
+  EXPECT_EQ(1, info.Load(path));
+}
