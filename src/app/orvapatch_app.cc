@@ -3,12 +3,17 @@
 
 #include "app/product_family.h"
 #include "app/run_program.h"
+#include "platform/dialog.h"
+#include "version/check_version.h"
 
 namespace {
 
 const char kDefaultInstallPath[] = "C:\\WORVA32\\";
 const char kInstallerName[] = "K220_V2014_V2014.4.2.exe";
 const int kShowNormal = 1;
+const char kRefusal[] =
+    "Vous devez avoir pr\xE9" "alablement install\xE9 K220 V2014, V2014.1, V2014.2, V2014.3 et "
+    "V2014.4 pour installer ce patch!\n\nVeuillez v\xE9rifier votre installation ORVANE!";
 
 }  // namespace
 
@@ -20,6 +25,11 @@ int COrvaPatchApp::InitInstance() {
   CWinApp::InitInstance();
   m_strInstallPath = kDefaultInstallPath;
   InitProductFamily(*this);
+  if (!CheckVersion(*this)) {
+    // Refused: nothing of the product is touched; the log holds the reasons.
+    AfxMessageBox(kRefusal, platform::kMbOk | platform::kMbIconHand, 0);
+    return 0;
+  }
   RunProgram(kInstallerName, "", kShowNormal, 1);
   return 0;
 }

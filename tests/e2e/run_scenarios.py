@@ -11,9 +11,16 @@ import sys
 import tempfile
 import time
 
+import message_box
+
 INSTALLER = "K220_V2014_V2014.4.2.exe"
+REFUSAL = ("Vous devez avoir pr\u00e9alablement install\u00e9 K220 V2014, V2014.1, V2014.2, V2014.3 et "
+           "V2014.4 pour installer ce patch!\n\nVeuillez v\u00e9rifier votre installation ORVANE!")
 SEP = b"-" * 86 + b"\r\n"
 START = SEP + "Démarrage de l'installation de Orvane 2014.4.2 le : DATE\r\n".encode("cp1252") + SEP
+ACCEPTED_LINE = b"TIME - SoftVersion dans la base de regsitre - 2014.4\r\n"
+NOTHING_FOUND = (b"TIME - ***SoftVersion dans la base de regsitre - \r\n"
+                 b"TIME - CheckVerion - TarifLib Version = 0.0\r\n")
 END = b"TIME - Fermeture du programme d'installation de Orvane.\r\n" + SEP + b"\r\n\r\n"
 
 
@@ -111,6 +118,7 @@ class Machine:
 
     def clean(self):
         shutil.rmtree(self.launcher_dir, ignore_errors=True)
+        shutil.rmtree(os.path.join(self.drive_c, "WORVA32"), ignore_errors=True)
         for log in (self.log_path(),):
             if os.path.exists(log):
                 os.remove(log)
@@ -180,14 +188,25 @@ class Machine:
     def log_path(self):
         return os.path.join(self.drive_c, "windows", "orvapatch.log")
 
+    def install_library(self, fixture, directory="WORVA32"):
+        """Puts a version fixture into C:\\<directory> as TarifLib.dll."""
+        target = os.path.join(self.drive_c, directory)
+        os.makedirs(target, exist_ok=True)
+        shutil.copy(os.path.join(self.args.fixtures, fixture), os.path.join(target, "TarifLib.dll"))
+
     def install_stub(self, name=INSTALLER, where=None):
         shutil.copy(self.args.stub, os.path.join(where or self.launcher_dir, name))
 
     def record_path(self):
         return os.path.join(self.launcher_dir, "record.txt")
 
-    def run(self, stub_exit=0, sleep_ms=0, cwd=None, extra_path=None):
+    def run(self, stub_exit=0, sleep_ms=0, cwd=None, extra_path=None, box=None):
+        """Runs the launcher. |box|: the caption of the message box the run must show; the box is
+        answered with OK, and self.boxes tells how many were shown."""
         env = dict(os.environ)
+        env.pop("LANG", None)
+        env.pop("LC_MESSAGES", None)
+        env["LC_ALL"] = "C"  # locale 0x0409 on both builds
         env["STUB_EXIT"] = str(stub_exit)
         env["STUB_SLEEP_MS"] = str(sleep_ms)
         env["STUB_RECORD"] = "C:\\launcher\\record.txt" if self.windows else self.record_path()
@@ -198,11 +217,31 @@ class Machine:
         else:
             env["ORVAPATCH_ROOT"] = self.root
             command = [os.path.join(self.launcher_dir, self.launcher)]
-        started = time.monotonic()
-        result = subprocess.run(command, env=env, cwd=cwd or self.launcher_dir + "/..",
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-        if self.windows:
+        watcher = None
+        env.pop("DISPLAY", None)  # an unexpected box fails at once instead of waiting
+        if box and self.windows:
+            # Wine's desktop keeps the display of the wineserver's first program: start afresh.
+            subprocess.run(["wineserver", "-k"], env=env)
             subprocess.run(["wineserver", "-w"], env=env)
+            env["DISPLAY"] = self.args.display.name
+            watcher = message_box.BoxWatcher(self.args.display, box, self.args.screenshot)
+            watcher.start()
+        started = time.monotonic()
+        try:
+            result = subprocess.run(command, env=env, cwd=cwd or self.launcher_dir + "/..",
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        finally:
+            if watcher:
+                watcher.stop()
+        if self.windows:
+            subprocess.run(["wineserver", "-k" if watcher else "-w"], env=env)
+            subprocess.run(["wineserver", "-w"], env=env)
+            self.boxes = watcher.boxes if watcher else 0
+        else:
+            # The POSIX message box: "caption: text" on standard error, answered at once.
+            self.boxes = result.stderr.decode("utf-8").count(": " + REFUSAL)
+            if box:
+                assert result.stderr.decode("utf-8") == "%s: %s\n" % (box, REFUSAL), result.stderr
         return result, time.monotonic() - started
 
     def log(self):
@@ -241,19 +280,19 @@ def scenario_registry_edition_from_user_hive(m):
         ("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Soft name"="belnor 2000"', '"Note"="d\u00e9j\u00e0"']),
         ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"']))
     m.set_registry(fixture)
-    result, _ = m.run()
-    assert result.returncode == 0, result
-    # The family root is created, empty; the settings store is not written on this road.
+    result, _ = m.run(box="BELNOR 2000")
+    assert result.returncode == 0 and m.boxes == 1, result
+    # Refused: the family root is created, empty, and nothing else is written.
     expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\Belnor")
-    assert m.log() == START + END, m.log()
+    assert m.log() == START + NOTHING_FOUND + END, m.log()
 
 
 def scenario_registry_edition_from_machine_hive(m):
     fixture = registry_fixture(
         ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"']))
     m.set_registry(fixture)
-    result, _ = m.run()
-    assert result.returncode == 0, result
+    result, _ = m.run(box="ZERLIN")
+    assert result.returncode == 0 and m.boxes == 1, result
     expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\ZERLIN")
 
 
@@ -262,8 +301,8 @@ def scenario_registry_user_key_without_name_hides_machine_edition(m):
         ("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Other"="BELNOR 2000"']),
         ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="BELNOR 2000"']))
     m.set_registry(fixture)
-    result, _ = m.run()
-    assert result.returncode == 0, result
+    result, _ = m.run(box="Orvane XP")
+    assert result.returncode == 0 and m.boxes == 1, result
     expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\ORVANE XP")
 
 
@@ -275,18 +314,23 @@ def scenario_registry_existing_family_root_left_as_it_is(m):
             '"Blob"=hex:00,ff,80', '"List"=hex(7):61,00,62,00,00,00', '@="d\u00e9faut"']),
         ("HKEY_CURRENT_USER\\Software\\ORVANE\\Sub", []))
     m.set_registry(fixture)
-    result, _ = m.run()
-    assert result.returncode == 0, result
+    result, _ = m.run(box="ORVANE")
+    assert result.returncode == 0 and m.boxes == 1, result
     expect_registry(m, fixture)
 
 
 def scenario_registry_empty_gets_default_family_root(m):
-    result, _ = m.run()
-    assert result.returncode == 0, result
+    result, _ = m.run(box="Orvane XP")
+    assert result.returncode == 0 and m.boxes == 1, result
     expect_registry(m, "REGEDIT4\r\n", "HKEY_CURRENT_USER\\Software\\ORVANE XP")
 
 
+ACCEPTED = registry_fixture(("HKEY_CURRENT_USER\\Software\\ORVANE",
+                             ['"SoftVersion"="2014.4"', '"OrvaAppPath"="C:\\\\WORVA32"']))
+
+
 def scenario_installer_run_and_waited_for(m):
+    m.set_registry(ACCEPTED)
     m.install_stub()
     result, elapsed = m.run(stub_exit=3, sleep_ms=1500)
     assert result.returncode == 0, result
@@ -296,13 +340,14 @@ def scenario_installer_run_and_waited_for(m):
         assert 'cmdline=["%s" ]\n' % INSTALLER in record, record
         assert "show=1\n" in record, record
     assert elapsed >= 1.5, elapsed
-    assert m.log() == START + END, m.log()
+    assert m.log() == START + ACCEPTED_LINE + END, m.log()
 
 
 def scenario_installer_missing(m):
+    m.set_registry(ACCEPTED)
     result, _ = m.run()
     assert result.returncode == 0, result
-    assert m.log() == START + END, m.log()
+    assert m.log() == START + ACCEPTED_LINE + END, m.log()
 
 
 def scenario_planted_installer_never_started(m):
@@ -310,23 +355,30 @@ def scenario_planted_installer_never_started(m):
     shutil.rmtree(planted, ignore_errors=True)
     os.makedirs(planted)
     m.install_stub(where=planted)
+    m.set_registry(ACCEPTED)
     try:
         result, _ = m.run(cwd=planted, extra_path=planted)
     finally:
         shutil.rmtree(planted, ignore_errors=True)
     assert result.returncode == 0, result
     assert m.record() is None, m.record()
-    assert m.log() == START + END, m.log()
+    assert m.log() == START + ACCEPTED_LINE + END, m.log()
 
 
 def scenario_two_runs_two_sections(m):
+    m.set_registry(ACCEPTED)
     m.install_stub()
     m.run()
     m.run(stub_exit=1)
-    assert m.log() == START + END + START + END, m.log()
+    section = START + ACCEPTED_LINE + END
+    assert m.log() == section + section, m.log()
 
 
-SCENARIOS = [v for k, v in sorted(globals().items()) if k.startswith("scenario_")]
+def collect():
+    import check_scenarios
+    found = dict(globals())
+    found.update(vars(check_scenarios))
+    return [v for k, v in sorted(found.items()) if k.startswith("scenario_")]
 
 
 def main():
@@ -335,23 +387,35 @@ def main():
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--stub", required=True)
     parser.add_argument("--wine-run")
+    parser.add_argument("--fixtures", required=True, help="directory of the version fixtures")
+    parser.add_argument("--screenshot", help="where to keep a picture of the refusal box")
     parser.add_argument("--only")
     args = parser.parse_args()
+    args.display = None
+    if args.build == "windows":
+        if not message_box.available():
+            print("Xvfb and xdotool are needed for the Windows scenarios")
+            return 1
+        args.display = message_box.Display()
     passed = failed = 0
-    for scenario in SCENARIOS:
-        name = scenario.__name__[len("scenario_"):]
-        if args.only and args.only not in name:
-            continue
-        machine = Machine(args)
-        try:
-            scenario(machine)
-            passed += 1
-            print("ok    %s" % name)
-        except AssertionError as error:
-            failed += 1
-            print("FAIL  %s: %s" % (name, str(error)[:2000]))
-        finally:
-            machine.dispose()
+    try:
+        for scenario in collect():
+            name = scenario.__name__[len("scenario_"):]
+            if args.only and args.only not in name:
+                continue
+            machine = Machine(args)
+            try:
+                scenario(machine)
+                passed += 1
+                print("ok    %s" % name, flush=True)
+            except AssertionError as error:
+                failed += 1
+                print("FAIL  %s: %s" % (name, str(error)[:2000]), flush=True)
+            finally:
+                machine.dispose()
+    finally:
+        if args.display:
+            args.display.close()
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0
 

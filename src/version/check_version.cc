@@ -1,0 +1,107 @@
+// The prerequisite check and the version stamping.
+#include "version/check_version.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/orvapatch_app.h"
+#include "app/product_family.h"
+#include "log/setup_log.h"
+#include "platform/registry.h"
+#include "version/file_version_info.h"
+
+namespace {
+
+const char kProductKey[] = "Software\\ORVANE";
+const char kProductKeyForProbe[] = "SOFTWARE\\ORVANE";
+const char kAcceptedVersion[] = "2014";
+const unsigned kAcceptedMajor = 2014;
+const char kLibraryName[] = "TarifLib.dll";
+const uint32_t kCheckBuffer = 100;
+const uint32_t kProbeBuffer = 256;
+
+// Reads a value, whatever its type, into a zeroed buffer of |capacity| bytes; the text is the
+// buffer up to its first zero. Data that does not fit counts as unreadable.
+bool ReadText(platform::RegKey& key, const char* name, uint32_t capacity, std::string* text) {
+  char buffer[kProbeBuffer] = {};
+  uint32_t size = capacity;
+  if (key.QueryValue(name, buffer, &size) != platform::kErrorSuccess) return false;
+  text->assign(buffer, strnlen(buffer, capacity));
+  return true;
+}
+
+}  // namespace
+
+int CheckVersion(COrvaPatchApp& app) {
+  std::string version;
+  std::string directory;
+  bool directoryRead = false;
+  platform::RegKey key;
+  if (key.Open(platform::Hive::kCurrentUser, kProductKey, platform::kKeyAllAccess) ==
+      platform::kErrorSuccess) {
+    if (!ReadText(key, "SoftVersion", kCheckBuffer, &version))
+      theLog.LogError("Impossible de lire SoftVersion dans la base de regsitre ");
+    directoryRead = ReadText(key, "OrvaAppPath", kCheckBuffer, &directory);
+    if (!directoryRead) theLog.LogError("Impossible de lire AppPath dans la base de regsitre ");
+    key.Close();
+  }
+  // Unreadable, the directory leaves the default installation path in place.
+  if (directoryRead) {
+    app.m_strInstallPath = directory;
+    if (app.m_strInstallPath.empty() || app.m_strInstallPath.back() != '\\')
+      app.m_strInstallPath += '\\';
+  }
+
+  if (version.find(kAcceptedVersion) != std::string::npos) {
+    theLog.Log("SoftVersion dans la base de regsitre - %s", version.c_str());
+    return 1;
+  }
+  theLog.LogError("SoftVersion dans la base de regsitre - %s", version.c_str());
+
+  // The directory as read, not the installation path: empty, it leaves the bare file name, which
+  // the version reader looks for beside the launcher and in the system directory only.
+  std::string libraryPath = directory;
+  JoinPath(kLibraryName, libraryPath);
+  CFileVersionInfo library;
+  bool loaded = library.Load(libraryPath) == 1;
+  unsigned major = loaded ? library.m_FileInfo.dwFileVersionMS >> 16 : 0;
+  unsigned minor = loaded ? library.m_FileInfo.dwFileVersionMS & 0xFFFF : 0;
+  if (loaded && major == kAcceptedMajor) {
+    UpdateSoftVersion(static_cast<uint16_t>(major), static_cast<uint16_t>(minor), app);
+    return 1;
+  }
+  theLog.Log("CheckVerion - TarifLib Version = %u.%u", major, minor);
+  return 0;
+}
+
+int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
+  theLog.Log("CheckVerion - MAJ SoftVersion=%u.%u avant installation", major, minor);
+  char version[16];
+  std::snprintf(version, sizeof(version), "%u.%u", static_cast<unsigned>(major),
+                static_cast<unsigned>(minor));
+
+  platform::RegKey key;
+  if (key.Create(platform::Hive::kCurrentUser, kProductKey, nullptr, platform::kKeyAllAccess) ==
+      platform::kErrorSuccess) {
+    key.SetValue("SoftVersion", platform::kRegSz, version,
+                 static_cast<uint32_t>(std::strlen(version) + 1));
+    key.Flush();
+    key.SetValue("Version140", platform::kRegSz, "1", 2);
+    key.Flush();
+    key.Close();
+  }
+
+  for (platform::Hive hive : {platform::Hive::kCurrentUser, platform::Hive::kLocalMachine}) {
+    platform::RegKey probe;
+    if (probe.Open(hive, kProductKeyForProbe, platform::kKeyAllAccess) != platform::kErrorSuccess)
+      continue;
+    char buffer[kProbeBuffer];
+    uint32_t size = kProbeBuffer;
+    if (probe.QueryValue("KivAppPath", buffer, &size) == platform::kErrorSuccess)
+      probe.DeleteValue("KivAppPath");
+  }
+
+  app.WriteProfileInt("SSV140", "Version140", 1);
+  return 1;
+}

@@ -1,0 +1,139 @@
+"""Scenarios of the prerequisite check: every road of a run, the log lines it leaves, the registry
+values it writes, and the refusal box with the edition's caption."""
+from run_scenarios import END, START, expect_registry, family_keys, parse_reg, registry_fixture
+
+PRODUCT = "HKEY_CURRENT_USER\\Software\\ORVANE"
+FAMILY_NAME = "HKEY_CURRENT_USER\\Software\\ORVANE S.A."
+DEFAULT_ROOT = "HKEY_CURRENT_USER\\Software\\ORVANE XP"
+SETTINGS = "HKEY_CURRENT_USER\\Software\\ORVANE-409\\Orvane XP\\SSV140"
+APP_PATH = '"OrvaAppPath"="C:\\\\WORVA32"'
+
+
+def line(text, error=False):
+    return ("TIME - %s%s\r\n" % ("***" if error else "", text)).encode("cp1252")
+
+
+def soft_version(text, error=False):
+    return line("SoftVersion dans la base de regsitre - %s" % text, error)
+
+
+CANT_READ_VERSION = line("Impossible de lire SoftVersion dans la base de regsitre ", True)
+CANT_READ_PATH = line("Impossible de lire AppPath dans la base de regsitre ", True)
+
+
+def run_accepted(m, fixture, lines):
+    m.set_registry(fixture)
+    m.install_stub()
+    result, _ = m.run()
+    assert result.returncode == 0 and m.boxes == 0, result
+    assert m.record() is not None, "installer not started"
+    assert m.log() == START + lines + END, m.log()
+
+
+def run_refused(m, fixture, lines, caption="Orvane XP"):
+    m.set_registry(fixture)
+    m.install_stub()
+    result, _ = m.run(box=caption)
+    assert result.returncode == 0, result
+    assert m.boxes == 1, "%d boxes" % m.boxes
+    assert m.record() is None, "installer started after a refusal"
+    assert m.log() == START + lines + END, m.log()
+
+
+def scenario_check_accepts_version_texts_naming_2014(m):
+    for text in ("2014.4", "V2014", "12014"):
+        fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % text, APP_PATH]))
+        m.clean_registry()
+        run_accepted(m, fixture, soft_version(text))
+        expect_registry(m, fixture, DEFAULT_ROOT)  # nothing written
+        m.clean()
+        m.__init__(m.args)
+
+
+def scenario_check_stamps_a_2014_library_and_passes_by_text_next_time(m):
+    fixture = registry_fixture(
+        (PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH, '"KivAppPath"="C:\\\\KIV"']),
+        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"KivAppPath"="C:\\\\KIV"', '"Other"=dword:00000001']))
+    m.install_library("tariflib.dll")
+    run_accepted(m, fixture, soft_version("2013.9", True) +
+                 line("CheckVerion - MAJ SoftVersion=2014.2 avant installation"))
+    stamped = registry_fixture(
+        (PRODUCT, ['"SoftVersion"="2014.2"', APP_PATH, '"Version140"="1"']),
+        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"Other"=dword:00000001']),
+        (DEFAULT_ROOT, []),
+        (SETTINGS, ['"Version140"=dword:00000001']))
+    expected = family_keys(parse_reg(stamped))
+    actual = m.registry()
+    assert actual == expected, "registry:\n%r\nexpected:\n%r" % (actual, expected)
+    # Second run: the recorded text now names 2014.
+    m.run()
+    assert m.log().endswith(END + START + soft_version("2014.2") + END), m.log()
+
+
+def scenario_check_accepts_any_2014_minor(m):
+    m.install_library("tariflib_2014_7.dll")
+    run_accepted(m, registry_fixture((PRODUCT, [APP_PATH])),
+                 CANT_READ_VERSION + soft_version("", True) +
+                 line("CheckVerion - MAJ SoftVersion=2014.7 avant installation"))
+
+
+def scenario_check_refuses_another_major(m):
+    m.install_library("version2015.dll")
+    fixture = registry_fixture((PRODUCT, [APP_PATH]))
+    run_refused(m, fixture, CANT_READ_VERSION + soft_version("", True) +
+                line("CheckVerion - TarifLib Version = 2015.1"))
+    expect_registry(m, fixture, DEFAULT_ROOT)
+
+
+def scenario_check_refuses_without_library(m):
+    fixture = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH]))
+    run_refused(m, fixture, soft_version("2013.9", True) + line("CheckVerion - TarifLib Version = 0.0"))
+    expect_registry(m, fixture, DEFAULT_ROOT)
+
+
+def scenario_check_without_product_key_names_the_edition(m):
+    # Belnor's family root is not Software\ORVANE, so the product key stays missing.
+    fixture = registry_fixture((FAMILY_NAME, ['"Soft name"="BELNOR 2000"']))
+    run_refused(m, fixture, soft_version("", True) + line("CheckVerion - TarifLib Version = 0.0"),
+                caption="BELNOR 2000")
+    expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\Belnor")
+
+
+def scenario_check_empty_or_oversized_values(m):
+    # An empty directory text: the library is looked for beside the launcher only.
+    fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % ("x" * 95 + "2014"), '"OrvaAppPath"=""']))
+    run_accepted(m, fixture, soft_version("x" * 95 + "2014"))
+    m.clean()
+    m.__init__(m.args)
+    # 100 characters do not fit the 100-byte buffer.
+    fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % ("x" * 96 + "2014"),
+                                          '"OrvaAppPath"="%s"' % ("d" * 100)]))
+    run_refused(m, fixture, CANT_READ_VERSION + CANT_READ_PATH + soft_version("", True) +
+                line("CheckVerion - TarifLib Version = 0.0"))
+
+
+def scenario_check_oversized_kiv_app_path_stays(m):
+    long_path = "k" * 300
+    fixture = registry_fixture(
+        (PRODUCT, [APP_PATH, '"KivAppPath"="%s"' % long_path]),
+        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"KivAppPath"="C:\\\\KIV"']))
+    m.install_library("tariflib.dll")
+    run_accepted(m, fixture, CANT_READ_VERSION + soft_version("", True) +
+                 line("CheckVerion - MAJ SoftVersion=2014.2 avant installation"))
+    actual = m.registry()
+    assert actual[PRODUCT]["KivAppPath"] == (1, long_path.encode() + b"\0"), actual[PRODUCT]
+    assert "KivAppPath" not in actual["HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE"], actual
+
+
+def scenario_check_refusal_caption_of_every_edition(m):
+    for name, caption, root in (("ORVANE II", "ORVANE", "ORVANE"), ("orvane xp", "Orvane XP", "ORVANE XP"),
+                                ("KELMARIS XP", "Kelmaris XP", "KELMARIS XP"),
+                                ("MORVIK 2000", "ZERLIN", "ZERLIN"), ("ORVANE XP ", "Orvane XP", "ORVANE XP")):
+        fixture = registry_fixture((FAMILY_NAME, ['"Soft name"="%s"' % name]))
+        m.clean_registry()
+        lines = soft_version("", True) + line("CheckVerion - TarifLib Version = 0.0")
+        if root == "ORVANE":  # its family root is the product key: created, and read empty
+            lines = CANT_READ_VERSION + CANT_READ_PATH + lines
+        m.clean()
+        m.__init__(m.args)
+        run_refused(m, fixture, lines, caption=caption)
