@@ -3,6 +3,7 @@
 
 #include "app/product_family.h"
 #include "app/run_program.h"
+#include "config/configuration.h"
 #include "platform/dialog.h"
 #include "version/check_version.h"
 
@@ -30,6 +31,7 @@ int COrvaPatchApp::InitInstance() {
     AfxMessageBox(kRefusal, platform::kMbOk | platform::kMbIconHand, 0);
     return 0;
   }
+  UpdateConfiguration(m_strInstallPath);  // its result does not change the road
   RunProgram(kInstallerName, "", kShowNormal, 1);
   return 0;
 }

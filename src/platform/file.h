@@ -53,4 +53,26 @@ class File {
   intptr_t handle_ = kInvalid;  // a HANDLE on Windows, a descriptor on POSIX
 };
 
+// True when |path| names an existing regular file that an open for writing with no sharing
+// would accept now: not read-only, writable by this user, and held open by no other opener.
+// On Windows a hidden or system file counts as refused too, as it does for a create-or-truncate
+// open; on POSIX a file with no write permission bit at all counts as read-only, even for root.
+// False also when the check itself fails.
+bool IsWritable(const std::string& path);
+
+// Puts the closed file |replacement| in place of the existing file |target| in one step, so that
+// |target| names either its old content or the whole new one, never anything in between. Both
+// must lie in the same directory. What the product relies on is kept:
+// - Windows: ReplaceFileA, which keeps the replaced file's attributes and security, with a backup
+//   name beside it; when the replace reports that it could not finish, the original is moved back
+//   from the backup; after success the backup is removed.
+// - POSIX: |replacement| takes over the mode, owner and group of |target|, then is renamed over
+//   it and the directory is synced. A symbolic link is followed: the file it points to is replaced
+//   and the link stays (the link's target must be on the same file system).
+// False when nothing was replaced; |replacement| is then left for the caller to remove.
+bool AtomicReplace(const std::string& target, const std::string& replacement);
+
+// Removes the file |path|.
+bool RemoveFile(const std::string& path);
+
 }  // namespace platform

@@ -1,5 +1,6 @@
 """Scenarios of the prerequisite check: every road of a run, the log lines it leaves, the registry
 values it writes, and the refusal box with the edition's caption."""
+import config_scenarios
 from run_scenarios import END, START, expect_registry, family_keys, parse_reg, registry_fixture
 
 PRODUCT = "HKEY_CURRENT_USER\\Software\\ORVANE"
@@ -33,11 +34,14 @@ def run_accepted(m, fixture, lines):
 def run_refused(m, fixture, lines, caption="Orvane XP"):
     m.set_registry(fixture)
     m.install_stub()
+    config_scenarios.install(m)
     result, _ = m.run(box=caption)
     assert result.returncode == 0, result
     assert m.boxes == 1, "%d boxes" % m.boxes
     assert m.record() is None, "installer started after a refusal"
     assert m.log() == START + lines + END, m.log()
+    assert m.read(m.config_path()) == config_scenarios.CONFIG, "configuration touched"
+    assert m.read(m.config_path(copy=True)) == config_scenarios.COPY, "copy touched"
 
 
 def scenario_check_accepts_version_texts_naming_2014(m):

@@ -88,6 +88,8 @@ def family_keys(keys):
     return result
 
 
+
+
 def mask(data):
     data = re.sub(rb"[A-Z][a-z]+day \d\d \d\d \d{4} - \d\d:\d\d:\d\d", b"DATE", data)
     return re.sub(rb"\d\d:\d\d:\d\d", b"TIME", data)
@@ -110,6 +112,7 @@ class Machine:
             self.drive_c = os.path.join(self.root, "drive_c")
             os.makedirs(os.path.join(self.drive_c, "windows"))
         self.launcher_dir = os.path.join(self.drive_c, "launcher")
+        self.install_dir = os.path.join(self.drive_c, "WORVA32")  # the default installation path
         self.clean()
         os.makedirs(self.launcher_dir)
         name = "orvapatch.exe" if self.windows else "orvapatch"
@@ -118,7 +121,11 @@ class Machine:
 
     def clean(self):
         shutil.rmtree(self.launcher_dir, ignore_errors=True)
-        shutil.rmtree(os.path.join(self.drive_c, "WORVA32"), ignore_errors=True)
+        if os.path.isdir(self.install_dir):
+            for top, dirs, files in os.walk(self.install_dir):
+                for name in dirs + files:
+                    os.chmod(os.path.join(top, name), 0o755)
+        shutil.rmtree(self.install_dir, ignore_errors=True)
         for log in (self.log_path(),):
             if os.path.exists(log):
                 os.remove(log)
@@ -184,6 +191,27 @@ class Machine:
                 keys.update(parse_reg(f.read().decode("utf-16")))
             os.remove(export)
         return family_keys(keys)
+
+    def config_path(self, copy=False):
+        parts = ["Temp", "ssvConfig"] if copy else []
+        return os.path.join(self.install_dir, *parts, "Configuration.xml")
+
+    def install_product(self, template, config, copy):
+        """The configuration files of an installed product; None leaves a file out."""
+        os.makedirs(os.path.join(self.install_dir, "Temp", "ssvConfig"))
+        for path, data in ((os.path.join(self.install_dir, "Configuration.tpl"), template),
+                           (self.config_path(), config), (self.config_path(copy=True), copy)):
+            if data is not None:
+                with open(path, "wb") as f:
+                    f.write(data)
+
+    def read(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def listing(self):
+        return sorted(os.path.relpath(os.path.join(top, name), self.install_dir)
+                      for top, dirs, files in os.walk(self.install_dir) for name in files)
 
     def log_path(self):
         return os.path.join(self.drive_c, "windows", "orvapatch.log")
@@ -376,8 +404,10 @@ def scenario_two_runs_two_sections(m):
 
 def collect():
     import check_scenarios
+    import config_scenarios
     found = dict(globals())
     found.update(vars(check_scenarios))
+    found.update(vars(config_scenarios))
     return [v for k, v in sorted(found.items()) if k.startswith("scenario_")]
 
 

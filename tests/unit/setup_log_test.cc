@@ -8,6 +8,7 @@
 
 using testutil::MaskTimes;
 using testutil::ReadBytes;
+using testutil::SameBytes;
 using testutil::WriteBytes;
 
 namespace {
@@ -28,15 +29,6 @@ std::string NumberedBytes(size_t size) {
   for (int i = 0; bytes.size() < size; ++i) bytes += "line " + std::to_string(i) + "\r\n";
   bytes.resize(size);
   return bytes;
-}
-
-// Compares large byte strings, reporting only where they part.
-::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual) {
-  if (expected == actual) return ::testing::AssertionSuccess();
-  size_t at = 0;
-  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
-  return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size()
-                                       << ", first difference at byte " << at;
 }
 
 }  // namespace

@@ -139,6 +139,17 @@ std::string ScratchMachine::DocumentsLog() const {
   return directory + "\\orvapatch.log";
 }
 
+::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual) {
+  if (expected == actual) return ::testing::AssertionSuccess();
+  size_t at = 0;
+  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
+  size_t from = at > 20 ? at - 20 : 0;
+  return ::testing::AssertionFailure()
+         << "sizes " << expected.size() << " and " << actual.size() << ", first difference at byte "
+         << at << ": expected \"" << expected.substr(from, 60) << "\", got \""
+         << actual.substr(from, 60) << "\"";
+}
+
 std::string MaskTimes(const std::string& text) {
   static const std::regex date("[A-Z][a-z]+day [0-9]{2} [0-9]{2} [0-9]{4} - [0-9]{2}:[0-9]{2}:[0-9]{2}");
   static const std::regex time("[0-9]{2}:[0-9]{2}:[0-9]{2}");

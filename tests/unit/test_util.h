@@ -1,6 +1,8 @@
 // Test helpers: a scratch machine (a machine root on POSIX, a folder of C: under Wine) and bytes.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 namespace testutil {
@@ -34,6 +36,10 @@ void SetEnv(const char* name, const char* value);
 // The registry keys that the product family and the tests use, removed from both hives (their
 // settings keys included); on POSIX the scratch machine's whole registry.
 void RemoveProductKeys();
+
+// Compares byte strings, reporting for a difference only the sizes, the first differing offset
+// and the bytes around it (never megabytes).
+::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual);
 
 // Replaces every "HH:MM:SS" time and the start banner's date with fixed marks.
 std::string MaskTimes(const std::string& text);

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 #include "platform/fault.h"
 #include "platform/file.h"
@@ -108,6 +110,76 @@ bool File::Close() {
   handle_ = kInvalid;
   bool struck = fault::Strike();
   return ::close(fd) == 0 && !struck;
+}
+
+namespace {
+
+// The directory part of a host path ("." for a bare name).
+std::string Directory(const std::string& host) {
+  size_t slash = host.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : host.substr(0, slash);
+}
+
+// Makes the data and name changes of |directory| durable; a failure is passed over, since the
+// change it would confirm has already been made.
+void SyncDirectory(const std::string& directory) {
+  int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+bool IsWritable(const std::string& path) {
+  if (fault::Strike()) return false;
+  std::string host;
+  if (!posix::HostPath(path, &host)) return false;
+  struct stat st;
+  if (::stat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // Windows refuses to write a read-only file even to an administrator: no write bit is the
+  // read-only attribute here, whoever runs the program.
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+  if (::faccessat(AT_FDCWD, host.c_str(), W_OK, AT_EACCESS) != 0) return false;
+  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool unheld = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ::close(fd);  // releases the lock
+  return unheld;
+}
+
+bool AtomicReplace(const std::string& target, const std::string& replacement) {
+  if (fault::Strike()) return false;  // taking over mode, owner and group
+  std::string hostTarget, hostReplacement;
+  if (!posix::HostPath(target, &hostTarget) || !posix::HostPath(replacement, &hostReplacement)) {
+    return false;
+  }
+  char resolved[PATH_MAX];
+  if (::realpath(hostTarget.c_str(), resolved) == nullptr) return false;
+  struct stat old;
+  if (::stat(resolved, &old) != 0 || !S_ISREG(old.st_mode)) return false;
+  int fd = ::open(hostReplacement.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat now;
+  bool ok = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode);
+  if (ok && (now.st_uid != old.st_uid || now.st_gid != old.st_gid)) {
+    ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+  }
+  // After the owner: a change of owner clears the set-user-ID and set-group-ID bits.
+  if (ok) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+  ::close(fd);
+  if (!ok) return false;
+  if (fault::Strike()) return false;  // the rename
+  if (::rename(hostReplacement.c_str(), resolved) != 0) return false;
+  SyncDirectory(Directory(resolved));
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  if (fault::Strike()) return false;
+  std::string host;
+  return posix::HostPath(path, &host) && ::unlink(host.c_str()) == 0;
 }
 
 }  // namespace platform

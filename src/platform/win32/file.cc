@@ -1,6 +1,8 @@
 // Files on Windows: CreateFileA with no sharing, unbuffered handle I/O.
 #include <windows.h>
 
+#include <string>
+
 #include "platform/fault.h"
 #include "platform/file.h"
 
@@ -108,6 +110,64 @@ bool File::Close() {
   handle_ = kInvalid;
   bool struck = fault::Strike();
   return CloseHandle(h) != 0 && !struck;
+}
+
+namespace {
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+bool IsWritable(const std::string& path) {
+  if (fault::Strike()) return false;
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  // A create-or-truncate open refuses a hidden or system file as it refuses a read-only one.
+  const DWORD kRefused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY |
+                         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kRefused) != 0) return false;
+  // Opening for writing with no sharing, without cutting anything, answers for the security
+  // settings and for any other opener.
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
+bool AtomicReplace(const std::string& target, const std::string& replacement) {
+  if (fault::Strike()) return false;  // the replace cannot start
+  std::string backup;
+  for (int n = 1; n <= 100 && backup.empty(); ++n) {
+    std::string name = target + ".orvapatch-backup" + std::to_string(n);
+    if (!Exists(name)) backup = name;
+  }
+  if (backup.empty()) return false;
+  BOOL replaced;
+  if (fault::Strike()) {
+    // Stands for the replace's documented failure halfway (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2):
+    // the original already moved to the backup name, the replacement not yet moved in.
+    MoveFileExA(target.c_str(), backup.c_str(), 0);
+    replaced = FALSE;
+  } else {
+    replaced = ReplaceFileA(target.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr,
+                            nullptr);
+  }
+  if (!replaced) {
+    // Whatever the replace reports, an original left under the backup name goes back.
+    if (!Exists(target) && Exists(backup) && !fault::Strike()) {
+      MoveFileExA(backup.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
+    }
+    return false;
+  }
+  if (!fault::Strike()) DeleteFileA(backup.c_str());
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  if (fault::Strike()) return false;
+  return DeleteFileA(path.c_str()) != 0;
 }
 
 }  // namespace platform

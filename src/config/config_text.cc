@@ -1,0 +1,319 @@
+// Text operations of the configuration update: substring search, replace-all, line ends.
+#include "config/config_text.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace config_text {
+namespace {
+
+const size_t kNpos = static_cast<size_t>(-1);
+
+// Line ends are converted eight bytes at a time: a word without the byte looked for is copied
+// whole.
+const uint64_t kOnes = 0x0101010101010101ull;
+const uint64_t kHighs = 0x8080808080808080ull;
+
+uint64_t LoadWord(const char* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof(word));
+  return word;
+}
+
+// Nonzero when |word| holds the byte |c|.
+uint64_t HasByte(uint64_t word, unsigned char c) {
+  uint64_t x = word ^ (kOnes * c);
+  return (x - kOnes) & ~x & kHighs;
+}
+
+// The index of the first |c| in the eight bytes at |p|, which hold one.
+size_t FirstByte(const char* p, unsigned char c, uint64_t found) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && defined(__GNUC__)
+  (void)p;
+  (void)c;
+  return static_cast<size_t>(__builtin_ctzll(found)) / 8;  // exact for the lowest byte
+#else
+  (void)found;
+  return static_cast<size_t>(static_cast<const char*>(std::memchr(p, c, 8)) - p);
+#endif
+}
+
+// Two-way string matching (Crochemore and Perrin), which never compares a text byte more than
+// twice, with a table of shifts by the byte under the needle's last position.
+class TwoWay {
+ public:
+  TwoWay(const unsigned char* needle, size_t length) : x_(needle), m_(length) {
+    if (m_ == 0) return;
+    size_t period1, period2;
+    size_t suffix1 = MaximalSuffix(false, &period1);
+    size_t suffix2 = MaximalSuffix(true, &period2);
+    // The critical factorization: the later of the two maximal suffixes.
+    if (suffix1 > suffix2) {
+      suffix_ = suffix1;
+      period_ = period1;
+    } else {
+      suffix_ = suffix2;
+      period_ = period2;
+    }
+    periodic_ = std::memcmp(x_, x_ + period_, suffix_) == 0;
+    if (!periodic_) period_ = std::max(suffix_, m_ - suffix_) + 1;
+    for (size_t& shift : shift_) shift = m_;
+    for (size_t i = 0; i < m_; ++i) shift_[x_[i]] = m_ - 1 - i;
+  }
+
+  // The first occurrence in |h| (|size| bytes) at or after |from|, or kNpos.
+  size_t Search(const unsigned char* h, size_t size, size_t from) const {
+    if (m_ == 0) return from <= size ? from : kNpos;
+    if (from > size || size - from < m_) return kNpos;
+    const size_t last = size - m_;  // the last alignment
+    size_t j = from;
+    if (periodic_) {
+      size_t memory = 0;  // needle bytes known to match at the start of this alignment
+      while (j <= last) {
+        size_t shift = shift_[h[j + m_ - 1]];
+        if (shift > 0) {
+          // After a periodic partial match, a short shift cannot reach a match.
+          if (memory != 0 && shift < period_) shift = m_ - period_;
+          memory = 0;
+          j += shift;
+          continue;
+        }
+        size_t i = std::max(suffix_, memory);
+        while (i < m_ - 1 && x_[i] == h[i + j]) ++i;
+        if (i >= m_ - 1) {
+          i = suffix_;
+          while (i > memory && x_[i - 1] == h[i - 1 + j]) --i;
+          if (i <= memory) return j;
+          j += period_;
+          memory = m_ - period_;
+        } else {
+          j += i - suffix_ + 1;
+          memory = 0;
+        }
+      }
+    } else {
+      while (j <= last) {
+        size_t shift = shift_[h[j + m_ - 1]];
+        if (shift > 0) {
+          j += shift;
+          continue;
+        }
+        size_t i = suffix_;
+        while (i < m_ - 1 && x_[i] == h[i + j]) ++i;
+        if (i >= m_ - 1) {
+          i = suffix_;
+          while (i > 0 && x_[i - 1] == h[i - 1 + j]) --i;
+          if (i == 0) return j;
+          j += period_;
+        } else {
+          j += i - suffix_ + 1;
+        }
+      }
+    }
+    return kNpos;
+  }
+
+ private:
+  // The start of the needle's maximal suffix for the byte order (|reversed|: the opposite
+  // order), and that suffix's period.
+  size_t MaximalSuffix(bool reversed, size_t* period) const {
+    size_t ms = kNpos;  // one before the start; kNpos + k wraps to k - 1
+    size_t j = 0, k = 1, p = 1;
+    while (j + k < m_) {
+      unsigned char a = x_[j + k];
+      unsigned char b = x_[ms + k];
+      if (reversed ? a > b : a < b) {
+        j += k;
+        k = 1;
+        p = j - ms;
+      } else if (a == b) {
+        if (k != p) {
+          ++k;
+        } else {
+          j += p;
+          k = 1;
+        }
+      } else {
+        ms = j++;
+        k = p = 1;
+      }
+    }
+    *period = p;
+    return ms + 1;
+  }
+
+  const unsigned char* x_;
+  size_t m_;
+  size_t suffix_ = 0;  // the needle is split before this position
+  size_t period_ = 1;
+  bool periodic_ = false;
+  size_t shift_[256];
+};
+
+// Substring search in time linear in the text and the needle. Needles of 3 to 256 bytes, which
+// are all the tags and elements looked for, skip through the text by pairs of bytes: a pair that
+// the needle does not hold moves the needle past it at once, and only a window that ends with
+// the needle's last pair is compared. When those comparisons cost more than the bytes they let
+// the search pass over, the rest of the text goes to the two-way search.
+class Searcher {
+ public:
+  Searcher(const char* needle, size_t length)
+      : x_(reinterpret_cast<const unsigned char*>(needle)), m_(length), twoWay_(x_, m_) {
+    if (m_ < 3 || m_ > 256) return;
+    const size_t m1 = m_ - 1;
+    std::memset(end_, 0, sizeof(end_));
+    for (size_t i = 1; i < m1; ++i) end_[Pair(x_ + i)] = static_cast<unsigned char>(i);
+    lastShift_ = m1 - end_[Pair(x_ + m1)];
+    end_[Pair(x_ + m1)] = static_cast<unsigned char>(m1);
+  }
+
+  // The first occurrence in |text| (|size| bytes) at or after |from|, or kNpos.
+  size_t Search(const char* text, size_t size, size_t from) const {
+    const unsigned char* h = reinterpret_cast<const unsigned char*>(text);
+    if (m_ < 3 || m_ > 256) return twoWay_.Search(h, size, from);
+    if (from > size || size - from < m_) return kNpos;
+    const size_t m1 = m_ - 1;
+    const unsigned char* p = h + from + m1;  // the last byte under the needle
+    const unsigned char* const last = h + size - 1;
+    const unsigned char* const first = p;
+    size_t compared = 0;
+    while (p <= last) {
+      size_t end = end_[Pair(p)];  // where the pair ending at p ends in the needle, 0: nowhere
+      if (end == 0) {
+        p += m1;
+      } else if (end < m1) {
+        p += m1 - end;
+      } else {
+        const unsigned char* start = p - m1;
+        if (std::memcmp(start, x_, m_) == 0) return static_cast<size_t>(start - h);
+        compared += m_;
+        if (compared > 4 * static_cast<size_t>(p - first) + 16 * m_) {
+          return twoWay_.Search(h, size, static_cast<size_t>(start - h) + 1);
+        }
+        p += lastShift_;
+      }
+    }
+    return kNpos;
+  }
+
+ private:
+  // A hash of the two bytes ending at |p|: equal pairs give equal hashes, and a collision only
+  // makes a shift shorter.
+  static size_t Pair(const unsigned char* p) {
+    return (p[0] ^ (static_cast<size_t>(p[-1]) << 4)) & 0xFF;
+  }
+
+  const unsigned char* x_;
+  size_t m_;
+  TwoWay twoWay_;
+  unsigned char end_[256];  // for a pair's hash, the last needle position where such a pair ends
+  size_t lastShift_ = 1;   // the shift after a window that ends with the needle's last pair
+};
+
+}  // namespace
+
+std::ptrdiff_t Find(const std::string& text, const std::string& needle, size_t from) {
+  size_t at = Searcher(needle.data(), needle.size()).Search(text.data(), text.size(), from);
+  return at == kNpos ? -1 : static_cast<std::ptrdiff_t>(at);
+}
+
+size_t ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
+  if (from.empty()) return 0;
+  const Searcher searcher(from.data(), from.size());
+  const size_t size = text->size();
+  size_t at = searcher.Search(text->data(), size, 0);
+  if (at == kNpos) return 0;
+  size_t count = 0;
+  if (to.size() <= from.size()) {
+    // In place: the result never overtakes the bytes still to be searched, which are the only
+    // ones examined next.
+    char* data = &(*text)[0];
+    size_t done = at;  // bytes before |done| are final; the result ends at |out|
+    size_t out = at;
+    for (; at != kNpos; at = searcher.Search(data, size, done), ++count) {
+      if (out != done) std::memmove(data + out, data + done, at - done);
+      out += at - done;
+      std::memcpy(data + out, to.data(), to.size());
+      out += to.size();
+      done = at + from.size();
+    }
+    std::memmove(data + out, data + done, size - done);
+    text->resize(out + size - done);
+    return count;
+  }
+  // Growing: the places first, then the text moved from its end, within the capacity that
+  // reading it reserved (or reallocated once).
+  std::vector<size_t> found;
+  for (; at != kNpos; at = searcher.Search(text->data(), size, at + from.size())) {
+    found.push_back(at);
+  }
+  const size_t grown = size + found.size() * (to.size() - from.size());
+  text->resize(grown);
+  char* data = &(*text)[0];
+  size_t out = grown;
+  size_t end = size;  // the old bytes before |end| are still in their old places
+  for (size_t i = found.size(); i-- > 0;) {
+    const size_t tail = end - (found[i] + from.size());
+    out -= tail;
+    std::memmove(data + out, data + found[i] + from.size(), tail);
+    out -= to.size();
+    std::memcpy(data + out, to.data(), to.size());
+    end = found[i];
+  }
+  return found.size();
+}
+
+size_t CrLfToLf(const char* in, size_t size, char* out) {
+  char* o = out;
+  const char* p = in;
+  const char* const end = in + size;
+  while (p < end) {
+    if (end - p >= 8) {
+      // The whole word is copied; only its bytes before a CR count. The output never runs ahead
+      // of the input, so the copy stays within |size| bytes.
+      uint64_t word = LoadWord(p);
+      uint64_t found = HasByte(word, '\r');
+      std::memcpy(o, &word, 8);
+      if (found == 0) {
+        o += 8;
+        p += 8;
+        continue;
+      }
+      size_t k = FirstByte(p, '\r', found);
+      o += k;
+      p += k;
+    }
+    if (*p == '\r' && p + 1 < end && p[1] == '\n') ++p;
+    *o++ = *p++;
+  }
+  return static_cast<size_t>(o - out);
+}
+
+size_t LfToCrLf(const char* in, size_t size, char* out) {
+  char* o = out;
+  const char* p = in;
+  const char* const end = in + size;
+  while (p < end) {
+    if (end - p >= 8) {
+      // As above; the output may run ahead of the input here, but never past 2 * |size|.
+      uint64_t word = LoadWord(p);
+      uint64_t found = HasByte(word, '\n');
+      std::memcpy(o, &word, 8);
+      if (found == 0) {
+        o += 8;
+        p += 8;
+        continue;
+      }
+      size_t k = FirstByte(p, '\n', found);
+      o += k;
+      p += k;
+    }
+    if (*p == '\n') *o++ = '\r';
+    *o++ = *p++;
+  }
+  return static_cast<size_t>(o - out);
+}
+
+}  // namespace config_text

@@ -1,0 +1,94 @@
+"""Scenarios of the configuration update: the billing module's configuration and its copy after
+a run, on an installation accepted by its recorded version."""
+import os
+
+from run_scenarios import ACCEPTED, ACCEPTED_LINE, END, START
+
+
+def crlf(*lines):
+    return b"".join(line.encode("cp1252") + b"\r\n" for line in lines)
+
+
+TEMPLATE = crlf('<?xml version="1.0" encoding="ISO-8859-1"?>', "<configuration>",
+                "  <ssvModuleVersion>K220.2014.4.2.0001-01</ssvModuleVersion>", "</configuration>")
+CONFIG = crlf('<?xml version="1.0" encoding="ISO-8859-1"?>', "<configuration>",
+              "  <ssvModuleVersion>K220.2014.3.1.0007-02</ssvModuleVersion>",
+              "  <versionCOD>0302</versionCOD>",
+              "  <contextFacturation>CABINET</contextFacturation>",
+              "  <libelle>Télétransmission</libelle>",
+              "  <ssvDesactivationControleSpecialitePS>Non</ssvDesactivationControleSpecialitePS>",
+              "  <teletransmission><active>0</active></teletransmission>",
+              "  <scor>", "    <active>0</active>", "  </scor>", "</configuration>")
+UPDATED = crlf('<?xml version="1.0" encoding="ISO-8859-1"?>', "<configuration>",
+               "  <ssvModuleVersion>K220.2014.4.2.0001-01</ssvModuleVersion>", "  ", "  ",
+               "  <libelle>Télétransmission</libelle>",
+               "  <ssvDesactivationControleSpecialitePS>Non</ssvDesactivationControleSpecialitePS>",
+               "<!-- Deactivation STS global -->",
+               "<ssvDesactivationSTS>Non</ssvDesactivationSTS>", "",
+               "  <teletransmission><active>1</active></teletransmission>",
+               "  <scor>", "    <active>1</active>", "  </scor>", "</configuration>")
+# The copy: LF line ends, the last line without one, a version in the old COD form.
+COPY = (b"<configuration>\n<ssvModuleVersion></ssvModuleVersion>\n<versionCOD>123</versionCOD>\n"
+        b"<active>0</active>")
+COPY_UPDATED = crlf("<configuration>", "<ssvModuleVersion>K220.2014.4.2.0001-01</ssvModuleVersion>",
+                    "<versionCOD>123</versionCOD>", "<active>1</active>")
+
+
+def install(m, template=TEMPLATE, config=CONFIG, copy=COPY):
+    m.install_product(template, config, copy)
+
+
+def assert_installer_ran(m, result):
+    assert result.returncode == 0, result
+    record = m.record()
+    assert record is not None and record.endswith("argc=1\ndone\n"), record
+    # The update writes nothing to the log.
+    assert m.log() == START + ACCEPTED_LINE + END, m.log()
+
+
+FILES = ["Configuration.tpl", "Configuration.xml", os.path.join("Temp", "ssvConfig", "Configuration.xml")]
+
+
+def scenario_configuration_and_copy_rewritten(m):
+    m.set_registry(ACCEPTED)
+    m.install_stub()
+    install(m)
+    result, _ = m.run()
+    assert_installer_ran(m, result)
+    assert m.read(m.config_path()) == UPDATED, m.read(m.config_path())
+    assert m.read(m.config_path(copy=True)) == COPY_UPDATED, m.read(m.config_path(copy=True))
+    assert m.listing() == sorted(FILES), m.listing()  # no temporary file or backup left
+
+
+def scenario_configuration_second_run_changes_nothing(m):
+    m.set_registry(ACCEPTED)
+    m.install_stub()
+    install(m)
+    m.run()
+    result, _ = m.run()
+    assert result.returncode == 0, result
+    assert m.read(m.config_path()) == UPDATED, m.read(m.config_path())
+    assert m.read(m.config_path(copy=True)) == COPY_UPDATED, m.read(m.config_path(copy=True))
+    assert m.listing() == sorted(FILES), m.listing()
+
+
+def scenario_configuration_missing_copy_untouched(m):
+    m.set_registry(ACCEPTED)
+    m.install_stub()
+    install(m, config=None)
+    result, _ = m.run()
+    assert_installer_ran(m, result)
+    assert m.read(m.config_path(copy=True)) == COPY
+    assert not os.path.exists(m.config_path())
+
+
+def scenario_configuration_read_only_kept(m):
+    m.set_registry(ACCEPTED)
+    m.install_stub()
+    install(m)
+    os.chmod(m.config_path(), 0o444)  # the read-only attribute, under Wine too
+    result, _ = m.run()
+    assert_installer_ran(m, result)
+    assert m.read(m.config_path()) == CONFIG, m.read(m.config_path())
+    assert m.read(m.config_path(copy=True)) == COPY_UPDATED  # the configuration opened
+    assert m.listing() == sorted(FILES), m.listing()

@@ -1,0 +1,138 @@
+// Text operations of the configuration update: search and replace-all against a plain search,
+// in linear time on self-similar texts, and the line-end conversions.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+
+#include "config/config_text.h"
+
+TEST(ConfigText, FindAgreesWithAPlainSearchEverywhere) {
+  std::mt19937 random(20140402);
+  for (int round = 0; round < 20000; ++round) {
+    const int letters = 1 + static_cast<int>(random() % 3);
+    // Bytes over 0x7F too.
+    auto letter = [&] { return static_cast<char>(0xFD + random() % letters); };
+    std::string text(random() % 40, ' ');
+    for (char& c : text) c = letter();
+    std::string needle(random() % 8, ' ');
+    for (char& c : needle) c = letter();
+    if (round % 4 == 0 && !text.empty()) {
+      size_t at = random() % text.size();
+      needle = text.substr(at, random() % (text.size() - at + 1));
+    }
+    for (size_t from = 0; from <= text.size() + 1; ++from) {
+      size_t plain = from <= text.size() ? text.find(needle, from) : std::string::npos;
+      std::ptrdiff_t expected =
+          plain == std::string::npos ? -1 : static_cast<std::ptrdiff_t>(plain);
+      ASSERT_EQ(expected, config_text::Find(text, needle, from))
+          << "text \"" << text << "\" needle \"" << needle << "\" from " << from;
+    }
+  }
+}
+
+TEST(ConfigText, FindAgreesWithAPlainSearchForLongNeedlesInRepetitiveTexts) {
+  // Needles of every length class (short, skipping by pairs, over 256 bytes) in texts of few
+  // letters, where windows often end like the needle and the search must change its method.
+  std::mt19937 random(4142);
+  for (int round = 0; round < 3000; ++round) {
+    const int letters = 1 + static_cast<int>(random() % 2);
+    std::string text(random() % 3000, 'a');
+    for (char& c : text) c = static_cast<char>('a' + random() % letters);
+    if (random() % 3 == 0) {  // long runs of one letter
+      for (char& c : text) c = random() % 50 == 0 ? 'b' : 'a';
+    }
+    size_t length = 1 + random() % 400;
+    std::string needle;
+    if (text.size() > length && random() % 2 == 0) {
+      needle = text.substr(random() % (text.size() - length), length);
+    } else {
+      needle.assign(length, 'a');
+      needle[random() % length] = 'b';
+    }
+    size_t from = text.empty() ? 0 : random() % text.size();
+    size_t plain = text.find(needle, from);
+    ASSERT_EQ(plain == std::string::npos ? -1 : static_cast<std::ptrdiff_t>(plain),
+              config_text::Find(text, needle, from))
+        << "needle of " << needle.size() << " in text of " << text.size() << " from " << from;
+  }
+}
+
+TEST(ConfigText, FindAndReplaceAllStayLinearOnSelfSimilarTexts) {
+  // A value that nests its own opening tag: a plain search would compare about 10^12 bytes here.
+  std::string text;
+  for (int i = 0; i < 200000; ++i) text += "<contextFacturation>";
+  std::string value = text.substr(20);
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(-1, config_text::Find(text, "<contextFacturation>" + value + "</contextFacturation>"));
+  std::string as(4000000, 'a');
+  EXPECT_EQ(-1, config_text::Find(as, std::string(100000, 'a') + "b"));
+  EXPECT_EQ(-1, config_text::Find(as, "b" + std::string(100000, 'a')));
+  // Every window ends like these needles: the pair skip gives way to the two-way search.
+  EXPECT_EQ(-1, config_text::Find(as, "b" + std::string(200, 'a')));
+  std::string found = as + "b" + std::string(200, 'a');
+  EXPECT_EQ(4000000, config_text::Find(found, "b" + std::string(200, 'a')));
+  EXPECT_EQ(4000000u, config_text::ReplaceAll(&as, "a", "bc"));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
+TEST(ConfigText, ReplaceAllIsLeftToRightNonOverlappingAndNeverRescans) {
+  std::string text = "aaaaa";
+  EXPECT_EQ(2u, config_text::ReplaceAll(&text, "aa", "b"));
+  EXPECT_EQ("bba", text);
+  text = "aXa";
+  EXPECT_EQ(2u, config_text::ReplaceAll(&text, "a", "aa"));  // the inserted "a" is not rescanned
+  EXPECT_EQ("aaXaa", text);
+  text = "<active>0</active>0</active>";
+  EXPECT_EQ(1u, config_text::ReplaceAll(&text, "<active>0</active>", "<active>1</active>"));
+  EXPECT_EQ("<active>1</active>0</active>", text);
+  text = "abab";
+  EXPECT_EQ(2u, config_text::ReplaceAll(&text, "ab", ""));
+  EXPECT_EQ("", text);
+  text = "abc";
+  EXPECT_EQ(0u, config_text::ReplaceAll(&text, "", "x"));  // an empty search changes nothing
+  EXPECT_EQ("abc", text);
+  EXPECT_EQ(0u, config_text::ReplaceAll(&text, "abcd", "x"));
+  EXPECT_EQ("abc", text);
+  text = "xababx";  // same length, in place: "aba" found once, the second one overlaps it
+  EXPECT_EQ(1u, config_text::ReplaceAll(&text, "aba", "ABA"));
+  EXPECT_EQ("xABAbx", text);
+}
+
+TEST(ConfigText, CrLfBecomesLfAndEveryOtherCrStays) {
+  auto convert = [](const std::string& in) {
+    std::string out(in.size(), '?');
+    out.resize(config_text::CrLfToLf(in.data(), in.size(), &out[0]));
+    return out;
+  };
+  EXPECT_EQ("a\nb\rc\r\nd\n\n\re\r", convert("a\r\nb\rc\r\r\nd\n\n\re\r"));
+  // Every place in an eight-byte word, and across words.
+  for (size_t at = 0; at < 19; ++at) {
+    std::string pair(20, 'x'), lone(20, 'x');
+    pair.replace(at, 2, "\r\n");
+    lone[at] = '\r';
+    EXPECT_EQ(std::string(pair).erase(at, 1), convert(pair)) << at;
+    EXPECT_EQ(lone, convert(lone)) << at;
+  }
+  EXPECT_EQ("", convert(""));
+  EXPECT_EQ("\n\n\n\n\n\n\n\n\n", convert("\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n"));
+}
+
+TEST(ConfigText, LfBecomesCrLfAndCrStaysAsItIs) {
+  auto convert = [](const std::string& in) {
+    std::string out(2 * in.size(), '?');
+    out.resize(config_text::LfToCrLf(in.data(), in.size(), &out[0]));
+    return out;
+  };
+  EXPECT_EQ("a\r\nb\rc\r\r\n\r\n", convert("a\nb\rc\r\n\n"));
+  for (size_t at = 0; at < 20; ++at) {
+    std::string line(20, 'x');
+    line[at] = '\n';
+    EXPECT_EQ(std::string(line).insert(at, 1, '\r'), convert(line)) << at;
+  }
+  std::string pairs;  // the most the output can grow: twice the input
+  for (int i = 0; i < 20; ++i) pairs += "\r\n";
+  EXPECT_EQ(pairs, convert(std::string(20, '\n')));
+  EXPECT_EQ("", convert(""));
+}

@@ -1,0 +1,218 @@
+// The replace of a configuration: what a write would refuse (read-only, held open), a failure at
+// every step leaving the file wholly updated or as it was with no temporary file behind, and on
+// POSIX the mode, owner, group and symbolic link kept.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "config/configuration.h"
+#include "config_test_util.h"
+#include "platform/fault.h"
+#include "platform/file.h"
+#include "test_util.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+using namespace configtest;
+
+// ---------------------------------------------------------------------------------------------
+// What a write would have refused.
+
+TEST_F(ConfigTest, AReadOnlyConfigurationKeepsItsBytes) {
+  WriteBytes(Tpl(), Template());
+  WriteBytes(Xml(), Crlf(kConfig));
+  WriteBytes(Copy(), Crlf(kConfig));
+  SetReadOnly(Xml(), true);
+  std::vector<std::string> before = Listing();
+  EXPECT_EQ(1, UpdateConfiguration(dir_));  // read, so the copy is updated all the same
+  SetReadOnly(Xml(), false);
+  EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
+  EXPECT_EQ(before, Listing());
+  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Copy())));
+}
+
+TEST_F(ConfigTest, AConfigurationOpenedByAnotherProgramAtTheReplaceKeepsItsBytes) {
+  // The number of counted operations of a whole update, and the check that comes right before
+  // the replace: POSIX replaces in two operations, Windows in three (with the backup's removal).
+#ifdef _WIN32
+  const int kAfterCheck = 3;
+#else
+  const int kAfterCheck = 2;
+#endif
+  WriteBytes(Tpl(), Template());
+  WriteBytes(Xml(), Crlf(kConfig));
+  platform::fault::Disarm();
+  ASSERT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  const int total = platform::fault::Count();
+  WriteBytes(Xml(), Crlf(kConfig));
+  std::vector<std::string> before = Listing();
+  platform::File holder;
+  platform::fault::RunBeforeNth(total - kAfterCheck, [&] {
+    ASSERT_TRUE(platform::File::Open(Xml(), platform::FileMode::kRead, false, &holder));
+  });
+  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  platform::fault::Disarm();
+  ASSERT_TRUE(holder.IsOpen());  // the action ran
+  holder.Close();
+  EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
+  EXPECT_EQ(before, Listing());
+}
+
+// ---------------------------------------------------------------------------------------------
+// A failure at any step: the file is wholly updated or as it was, never empty or partial, and
+// no temporary file stays behind.
+
+namespace {
+
+struct Outcome {
+  int result;
+  std::string bytes;
+  std::vector<std::string> listing;
+};
+
+}  // namespace
+
+class ConfigFaultTest : public ConfigTest {
+ protected:
+  // The write ends the update: create the temporary file, write it (one piece for a small file),
+  // flush it, close it, check that the configuration may be written, then replace: POSIX takes
+  // over mode and owner and renames; Windows starts the replace, moves the files (failing there,
+  // the original is moved back from the backup) and removes the backup, the update being done.
+#ifdef _WIN32
+  static constexpr size_t kWrite = 8, kDone = 1;
+#else
+  static constexpr size_t kWrite = 7, kDone = 0;
+#endif
+
+  // Runs the update once for each counted operation, that operation failing, and checks each
+  // outcome; returns them in order.
+  std::vector<Outcome> FailEachStep(const std::string& config, const std::string& expected,
+                                    const std::string& withOldVersion) {
+    WriteBytes(Tpl(), Template());
+    WriteBytes(Xml(), config);
+    const std::vector<std::string> before = Listing();
+    std::vector<Outcome> outcomes;
+    for (int nth = 1;; ++nth) {
+      WriteBytes(Xml(), config);
+      platform::fault::FailNth(nth, false);
+      int result = UpdateConfigurationFile(Tpl(), Xml());
+      bool struck = platform::fault::Count() >= nth;
+      platform::fault::Disarm();
+      Outcome outcome{result, ReadBytes(Xml()), Listing()};
+      if (!struck) {
+        EXPECT_EQ(1, result);
+        EXPECT_TRUE(SameBytes(expected, outcome.bytes));
+        EXPECT_EQ(before, outcome.listing);
+        break;
+      }
+      outcomes.push_back(outcome);
+      bool kept = outcome.bytes == config;
+      bool whole = outcome.bytes == expected || outcome.bytes == withOldVersion;
+      EXPECT_TRUE(kept || whole) << "operation " << nth << ": "
+                                 << SameBytes(expected, outcome.bytes).message();
+      EXPECT_EQ(nth == 1 ? 0 : 1, result) << "operation " << nth;  // 0: the first open failed
+      bool backupLeft = outcome.listing.size() == before.size() + 1 && outcome.bytes == expected;
+      if (!backupLeft) {
+        EXPECT_EQ(before, outcome.listing) << "operation " << nth;
+      }
+#ifdef _WIN32
+      if (backupLeft) {  // the backup could not be removed: it holds the old bytes
+        for (const std::string& name : outcome.listing) {
+          if (name.find("orvapatch-backup") != std::string::npos) {
+            EXPECT_EQ(config, ReadBytes(dir_ + name));
+          }
+        }
+      }
+#else
+      EXPECT_FALSE(backupLeft) << "operation " << nth;
+#endif
+      for (const std::string& name : outcome.listing) {  // a left backup goes before the next run
+        if (std::find(before.begin(), before.end(), name) == before.end()) {
+          testutil::RemoveTree(dir_ + name);
+        }
+      }
+    }
+    return outcomes;
+  }
+};
+
+TEST_F(ConfigFaultTest, EveryStepOfASmallUpdate) {
+  std::vector<Outcome> outcomes =
+      FailEachStep(Crlf(kConfig), Crlf(kUpdated), Crlf(UpdatedWithOldVersion()));
+  ASSERT_GT(outcomes.size(), kWrite);
+  for (size_t i = outcomes.size() - kWrite; i < outcomes.size() - kDone; ++i) {
+    EXPECT_EQ(Crlf(kConfig), outcomes[i].bytes) << "write step " << i + kWrite - outcomes.size();
+  }
+  // Before the write, a failed open or read in any of the four readings of the configuration
+  // leaves it as it was too, as does the failed first open.
+  size_t kept = 0;
+  for (const Outcome& outcome : outcomes) kept += outcome.bytes == Crlf(kConfig);
+  EXPECT_GE(kept, kWrite - kDone + 4 * 2 + 1);
+}
+
+TEST_F(ConfigFaultTest, EveryStepOfAnUpdateReadAndWrittenInSeveralPieces) {
+  std::string config, expected;
+  for (int i = 0; config.size() < (5u << 19); ++i) {
+    config += "  <module id=\"" + std::to_string(i) + "\"><active>0</active></module>\r\n";
+    expected += "  <module id=\"" + std::to_string(i) + "\"><active>1</active></module>\r\n";
+  }
+  std::vector<Outcome> outcomes = FailEachStep(config, expected, expected);
+  // At least two pieces written, a failure at any step of the write leaving the old bytes.
+  const size_t end = outcomes.size() - kDone;
+  size_t tail = 0;
+  while (tail < end && outcomes[end - 1 - tail].bytes == config) ++tail;
+  EXPECT_GE(tail, kWrite - kDone + 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the replace keeps on POSIX.
+
+#ifndef _WIN32
+TEST_F(ConfigTest, ModeOwnerAndGroupAreKept) {
+  WriteBytes(Tpl(), Template());
+  WriteBytes(Xml(), Crlf(kConfig));
+  std::string host = testutil::Host(Xml());
+  ASSERT_EQ(0, ::chmod(host.c_str(), 0640));
+  bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(0, ::chown(host.c_str(), 1234, 5678));
+  }
+  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
+  struct stat st;
+  ASSERT_EQ(0, ::stat(host.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  if (root) {
+    EXPECT_EQ(1234u, st.st_uid);
+    EXPECT_EQ(5678u, st.st_gid);
+  }
+}
+
+TEST_F(ConfigTest, ASymbolicLinkStaysAndTheFileItNamesIsReplaced) {
+  WriteBytes(Tpl(), Template());
+  testutil::MakeDirectories(dir_ + "real");
+  WriteBytes(dir_ + "real\\Configuration.xml", Crlf(kConfig));
+  ASSERT_EQ(0, ::symlink("real/Configuration.xml", testutil::Host(Xml()).c_str()));
+  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  EXPECT_TRUE(fs::is_symlink(testutil::Host(Xml())));
+  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(dir_ + "real\\Configuration.xml")));
+  EXPECT_EQ((std::vector<std::string>{"Configuration.xml"}), Listing(dir_ + "real"));
+  EXPECT_EQ((std::vector<std::string>{"Configuration.tpl", "Configuration.xml", "Temp", "real"}),
+            Listing());
+}
+
+TEST_F(ConfigTest, NoWriteBitIsReadOnlyEvenForRoot) {
+  WriteBytes(Tpl(), Template());
+  WriteBytes(Xml(), Crlf(kConfig));
+  ASSERT_EQ(0, ::chmod(testutil::Host(Xml()).c_str(), 0444));
+  EXPECT_FALSE(platform::IsWritable(Xml()));
+  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
+  ASSERT_EQ(0, ::chmod(testutil::Host(Xml()).c_str(), 0604));  // one write bit: writable
+  EXPECT_TRUE(platform::IsWritable(Xml()));
+}
+#endif
