@@ -10,9 +10,21 @@ namespace platform {
 class Process {
  public:
   Process() = default;
-  ~Process();
-  Process(Process&& other) noexcept;
-  Process& operator=(Process&& other) noexcept;
+  ~Process() { Close(); }
+  Process(Process&& other) noexcept
+      : process_(other.process_), thread_(other.thread_), status_(other.status_) {
+    other.process_ = other.thread_ = 0;
+  }
+  Process& operator=(Process&& other) noexcept {
+    if (this != &other) {
+      Close();
+      process_ = other.process_;
+      thread_ = other.thread_;
+      status_ = other.status_;
+      other.process_ = other.thread_ = 0;
+    }
+    return *this;
+  }
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 

@@ -14,19 +14,6 @@
 
 namespace platform {
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
 bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* out) {
   if (fault::Strike()) return false;
   std::string host;

@@ -12,24 +12,6 @@ extern char** environ;
 
 namespace platform {
 
-Process::~Process() { Close(); }
-
-Process::Process(Process&& other) noexcept
-    : process_(other.process_), thread_(other.thread_), status_(other.status_) {
-  other.process_ = other.thread_ = 0;
-}
-
-Process& Process::operator=(Process&& other) noexcept {
-  if (this != &other) {
-    Close();
-    process_ = other.process_;
-    thread_ = other.thread_;
-    status_ = other.status_;
-    other.process_ = other.thread_ = 0;
-  }
-  return *this;
-}
-
 bool Process::Start(const std::string& application, const std::string& commandLine,
                     uint16_t /*show: no windows here*/, Process* out) {
   std::string host;

@@ -11,19 +11,6 @@ namespace {
 HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
 bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* out) {
   if (fault::Strike()) return false;
   DWORD access = GENERIC_WRITE;

@@ -7,24 +7,6 @@
 
 namespace platform {
 
-Process::~Process() { Close(); }
-
-Process::Process(Process&& other) noexcept
-    : process_(other.process_), thread_(other.thread_), status_(other.status_) {
-  other.process_ = other.thread_ = 0;
-}
-
-Process& Process::operator=(Process&& other) noexcept {
-  if (this != &other) {
-    Close();
-    process_ = other.process_;
-    thread_ = other.thread_;
-    status_ = other.status_;
-    other.process_ = other.thread_ = 0;
-  }
-  return *this;
-}
-
 bool Process::Start(const std::string& application, const std::string& commandLine, uint16_t show,
                     Process* out) {
   STARTUPINFOA startup;
