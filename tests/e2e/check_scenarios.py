@@ -141,3 +141,20 @@ def scenario_check_refusal_caption_of_every_edition(m):
         m.clean()
         m.__init__(m.args)
         run_refused(m, fixture, lines, caption=caption)
+
+
+def scenario_check_directory_forms_on_another_drive(m):
+    # The library is read through the directory as written; the installation path gains a
+    # backslash unless it ends in one, and the configuration update works through either form.
+    for directory in ("D:\\App", "D:\\App\\", "D:/App/"):
+        m.clean()
+        m.__init__(m.args)
+        m.install_on_drive_d()
+        m.install_library("tariflib.dll")
+        config_scenarios.install(m)
+        fixture = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"',
+                                              '"OrvaAppPath"="%s"' % directory.replace("\\", "\\\\")]))
+        run_accepted(m, fixture, soft_version("2013.9", True) +
+                     line("CheckVerion - MAJ SoftVersion=2014.2 avant installation"))
+        assert m.read(m.config_path()) == config_scenarios.UPDATED, directory
+        assert m.read(m.config_path(copy=True)) == config_scenarios.COPY_UPDATED, directory

@@ -216,11 +216,24 @@ class Machine:
     def log_path(self):
         return os.path.join(self.drive_c, "windows", "orvapatch.log")
 
-    def install_library(self, fixture, directory="WORVA32"):
-        """Puts a version fixture into C:\\<directory> as TarifLib.dll."""
-        target = os.path.join(self.drive_c, directory)
-        os.makedirs(target, exist_ok=True)
-        shutil.copy(os.path.join(self.args.fixtures, fixture), os.path.join(target, "TarifLib.dll"))
+    def install_library(self, fixture):
+        """Puts a version fixture into the installation directory as TarifLib.dll."""
+        os.makedirs(self.install_dir, exist_ok=True)
+        shutil.copy(os.path.join(self.args.fixtures, fixture),
+                    os.path.join(self.install_dir, "TarifLib.dll"))
+
+    def install_on_drive_d(self):
+        """Moves the product to D:\\App (under Wine, drive D: is made a folder of the prefix)."""
+        if self.windows:
+            drive = os.path.join(self.prefix, "drive_d")
+            link = os.path.join(self.prefix, "dosdevices", "d:")
+            if os.path.realpath(link) != os.path.realpath(drive):
+                if os.path.lexists(link):
+                    os.remove(link)
+                os.symlink(drive, link)
+        else:
+            drive = os.path.join(self.root, "drive_d")
+        self.install_dir = os.path.join(drive, "App")
 
     def install_stub(self, name=INSTALLER, where=None):
         shutil.copy(self.args.stub, os.path.join(where or self.launcher_dir, name))
@@ -252,6 +265,10 @@ class Machine:
             subprocess.run(["wineserver", "-k"], env=env)
             subprocess.run(["wineserver", "-w"], env=env)
             env["DISPLAY"] = self.args.display.name
+            # Bring the desktop up first: on a loaded machine, a program's first window can
+            # otherwise time out waiting for it.
+            subprocess.run([self.args.wine_run, "cmd", "/c", "exit"], env=env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             watcher = message_box.BoxWatcher(self.args.display, box, self.args.screenshot)
             watcher.start()
         started = time.monotonic()
