@@ -7,6 +7,7 @@
 
 #include "app/orvapatch_app.h"
 #include "platform/ascii.h"
+#include "platform/format.h"
 #include "platform/locale.h"
 #include "platform/registry.h"
 
@@ -118,11 +119,10 @@ uint32_t GetProductLcid() {
 void InitProductFamily(COrvaPatchApp& app) {
   app.m_strAppName.clear();
   const Edition& edition = EditionOf(GetProductEdition());
-  char settingsKey[32];
-  std::snprintf(settingsKey, sizeof settingsKey, edition.settingsKey, GetProductLcid());
+  std::string settingsKey = platform::Format(edition.settingsKey, GetProductLcid());
   app.m_strAppName = edition.appName;
   app.m_strSettingsKey = settingsKey;
-  app.SetRegistryKey(settingsKey);
+  app.SetRegistryKey(settingsKey.c_str());
   std::setlocale(LC_ALL, "");
 }
 

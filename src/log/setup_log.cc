@@ -25,17 +25,6 @@ std::string FormatNow(const char* format) {
   return std::string(buffer, n);
 }
 
-std::string FormatV(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n <= 0) return std::string();
-  std::vector<char> buffer(static_cast<size_t>(n) + 1);
-  std::vsnprintf(buffer.data(), buffer.size(), format, args);
-  return std::string(buffer.data(), static_cast<size_t>(n));
-}
-
 std::string LogPath(const std::string& directory) {
   std::string path = directory;
   if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += '\\';
@@ -88,7 +77,7 @@ int CSetupLog::LogError(const char* format, ...) {
 }
 
 int CSetupLog::WriteLine(const char* mark, const char* format, va_list args) {
-  std::string line = FormatNow("%H:%M:%S") + mark + FormatV(format, args);
+  std::string line = FormatNow("%H:%M:%S") + mark + platform::FormatV(format, args);
   for (char& c : line) {
     if (c == '\n') c = ' ';
   }
@@ -146,9 +135,7 @@ int CSetupLog::ShortenFile(long long length) {
 
 int CSetupLog::WriteStartBanner() {
   std::string block = kSeparator;
-  char start[sizeof(kStartLine) + sizeof(kPatchVersion)];
-  std::snprintf(start, sizeof(start), kStartLine, kPatchVersion);
-  block += start;
+  block += platform::Format(kStartLine, kPatchVersion);
   block += FormatNow("%A %d %m %Y - %H:%M:%S");
   block += '\n';
   block += kSeparator;

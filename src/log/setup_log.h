@@ -5,13 +5,8 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/format.h"
 #include "platform/lock.h"
-
-#if defined(__MINGW32__)
-#define ORVA_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
-#else
-#define ORVA_PRINTF(f, a) __attribute__((format(printf, f, a)))
-#endif
 
 class CSetupLog {
  public:

@@ -1,13 +1,13 @@
 // The prerequisite check and the version stamping.
 #include "version/check_version.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "app/orvapatch_app.h"
 #include "app/product_family.h"
 #include "log/setup_log.h"
+#include "platform/format.h"
 #include "platform/registry.h"
 #include "version/file_version_info.h"
 
@@ -77,15 +77,14 @@ int CheckVersion(COrvaPatchApp& app) {
 
 int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
   theLog.Log("CheckVerion - MAJ SoftVersion=%u.%u avant installation", major, minor);
-  char version[16];
-  std::snprintf(version, sizeof(version), "%u.%u", static_cast<unsigned>(major),
-                static_cast<unsigned>(minor));
+  std::string version = platform::Format("%u.%u", static_cast<unsigned>(major),
+                                         static_cast<unsigned>(minor));
 
   platform::RegKey key;
   if (key.Create(platform::Hive::kCurrentUser, kProductKey, nullptr, platform::kKeyAllAccess) ==
       platform::kErrorSuccess) {
-    key.SetValue("SoftVersion", platform::kRegSz, version,
-                 static_cast<uint32_t>(std::strlen(version) + 1));
+    key.SetValue("SoftVersion", platform::kRegSz, version.c_str(),
+                 static_cast<uint32_t>(version.size() + 1));
     key.Flush();
     key.SetValue("Version140", platform::kRegSz, "1", 2);
     key.Flush();

@@ -1,11 +1,11 @@
 // CFileVersionInfo: the version resource of one file through the platform's version seam.
 #include "version/file_version_info.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "platform/format.h"
 #include "platform/locale.h"
 #include "platform/version.h"
 
@@ -106,11 +106,11 @@ int CFileVersionInfo::Load(const std::string& fileName) {
   }
   uint32_t entry = 0;
   if (ChooseLanguageEntry(platform::UserDefaultLangId(), table, tableLength, &entry)) {
-    char prefix[40];
-    std::snprintf(prefix, sizeof(prefix), "\\StringFileInfo\\%04X%04X\\",
-                  static_cast<unsigned>(entry & 0xFFFF), static_cast<unsigned>(entry >> 16));
+    std::string prefix = platform::Format("\\StringFileInfo\\%04X%04X\\",
+                                          static_cast<unsigned>(entry & 0xFFFF),
+                                          static_cast<unsigned>(entry >> 16));
     for (int i = 0; i < 12; ++i) {
-      if (!platform::QueryVersionValue(buffer.get(), std::string(prefix) + kStringKeys[i], &value,
+      if (!platform::QueryVersionValue(buffer.get(), prefix + kStringKeys[i], &value,
                                        &length) ||
           value == nullptr) {
         continue;
