@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <new>
 #include <vector>
 
 #include "platform/folders.h"
@@ -77,7 +78,12 @@ int CSetupLog::LogError(const char* format, ...) {
 }
 
 int CSetupLog::WriteLine(const char* mark, const char* format, va_list args) {
-  std::string line = FormatNow("%H:%M:%S") + mark + platform::FormatV(format, args);
+  std::string line;
+  try {
+    line = FormatNow("%H:%M:%S") + mark + platform::FormatV(format, args);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
   for (char& c : line) {
     if (c == '\n') c = ' ';
   }
@@ -88,26 +94,30 @@ int CSetupLog::WriteLine(const char* mark, const char* format, va_list args) {
 int CSetupLog::WriteText(const char* text) {
   if (!m_bOpen) return 0;
   platform::ScopedLock hold(m_lock);
-  int64_t length = 0;
-  if (!m_file.SeekEnd(&length)) {
-    m_bOpen = 0;
-    return 0;
+  bool written = false;
+  try {
+    written = AppendText(text);
+  } catch (const std::bad_alloc&) {
+    // Out of memory: like a file error, it closes the log for the rest of the run.
   }
-  if (length > kMaxLength && !ShortenFile(length)) return 0;
+  if (!written) m_bOpen = 0;
+  return written ? 1 : 0;
+}
+
+bool CSetupLog::AppendText(const char* text) {
+  int64_t length = 0;
+  if (!m_file.SeekEnd(&length)) return false;
+  if (length > kMaxLength && !ShortenFile(length)) return false;
   std::string bytes;
   for (const char* p = text; *p; ++p) {
     if (*p == '\n') bytes += '\r';
     bytes += *p;
   }
   // Unbuffered: once Write returns, the text has reached the operating system.
-  if (!m_file.Write(bytes.data(), bytes.size())) {
-    m_bOpen = 0;
-    return 0;
-  }
-  return 1;
+  return m_file.Write(bytes.data(), bytes.size());
 }
 
-int CSetupLog::ShortenFile(long long length) {
+bool CSetupLog::ShortenFile(long long length) {
   // The last kKeptLength bytes go back exactly as they are, NUL bytes and CR LF pairs included.
   platform::File reader;
   std::vector<char> kept(static_cast<size_t>(length < kKeptLength ? length : kKeptLength));
@@ -121,16 +131,8 @@ int CSetupLog::ShortenFile(long long length) {
     if (got == 0) break;
     total += got;
   }
-  if (!ok || total == 0 || !reader.Close()) {
-    m_bOpen = 0;
-    return 0;
-  }
-  if (!OpenFile(m_strPath.c_str(), 1)) return 0;
-  if (!m_file.Write(kept.data(), total)) {
-    m_bOpen = 0;
-    return 0;
-  }
-  return 1;
+  return ok && total > 0 && reader.Close() && OpenFile(m_strPath.c_str(), 1) &&
+         m_file.Write(kept.data(), total);
 }
 
 int CSetupLog::WriteStartBanner() {

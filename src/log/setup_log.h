@@ -35,7 +35,9 @@ class CSetupLog {
 
  private:
   int WriteLine(const char* mark, const char* format, va_list args);
-  int ShortenFile(long long length);
+  // Under m_lock: shortens the file when it is too large, then appends |text|.
+  bool AppendText(const char* text);
+  bool ShortenFile(long long length);
 
   int m_bOpen = 0;
   platform::File m_file;

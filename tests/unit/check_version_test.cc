@@ -13,8 +13,11 @@
 using platform::Hive;
 using platform::RegKey;
 
-// The check writes through the process's log; here it goes to a file of each test's own.
+// The check writes through the process's log; here it goes to a file of each test's own. Opened
+// at start-up, it would hold the Windows directory's log for the whole run: an open that fails
+// closes it at once.
 CSetupLog theLog;
+static const int g_logReleased = theLog.OpenFile("", 0);
 
 namespace {
 
