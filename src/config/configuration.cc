@@ -104,6 +104,12 @@ bool ReplaceText(const std::string& path, const std::string& text) {
     temp = path + ".orvapatch-new" + std::to_string(n);
     if (platform::File::Open(temp, platform::FileMode::kCreateNew, false, &file)) break;
     if (!platform::FileExists(temp)) return false;  // not a name taken: the directory refuses
+    // Left by a run that was killed, or that could not remove it: taken over, unless another
+    // run holds it open. Otherwise every such run would cost a name for good.
+    if (platform::IsWritable(temp) && platform::RemoveFile(temp) &&
+        platform::File::Open(temp, platform::FileMode::kCreateNew, false, &file)) {
+      break;
+    }
   }
   if (!file.IsOpen()) return false;
   bool ok = WriteCrLf(&file, text) && file.Sync();

@@ -6,45 +6,59 @@
 namespace platform {
 namespace fault {
 namespace {
-int g_count = 0;
-int g_nth = 0;
-bool g_persistent = false;
-int g_actionAt = 0;
-std::function<void()> g_action;
-bool g_inAction = false;
+
+struct State {
+  int count = 0;
+  int nth = 0;
+  bool persistent = false;
+  int actionAt = 0;
+  std::function<void()> action;
+  bool inAction = false;
+};
+
+// Made on first use: the POSIX entry arms the seam from a static object constructed before
+// the static objects of default priority, this file's included.
+State& Seam() {
+  static State state;
+  return state;
+}
+
 }  // namespace
 
 void FailNth(int nth, bool persistent) {
-  g_count = 0;
-  g_nth = nth > 0 ? nth : 0;
-  g_persistent = persistent;
-  g_actionAt = 0;
-  g_action = nullptr;
+  State& s = Seam();
+  s.count = 0;
+  s.nth = nth > 0 ? nth : 0;
+  s.persistent = persistent;
+  s.actionAt = 0;
+  s.action = nullptr;
 }
 
 void RunBeforeNth(int nth, std::function<void()> action) {
   FailNth(0, false);
-  g_actionAt = nth > 0 ? nth : 0;
-  g_action = std::move(action);
+  State& s = Seam();
+  s.actionAt = nth > 0 ? nth : 0;
+  s.action = std::move(action);
 }
 
 void Disarm() { FailNth(0, false); }
 
-int Count() { return g_count; }
+int Count() { return Seam().count; }
 
 bool Strike() {
-  if (g_inAction) return false;
-  ++g_count;
-  if (g_actionAt != 0 && g_count == g_actionAt) {
-    std::function<void()> action = std::move(g_action);
-    g_action = nullptr;
-    g_actionAt = 0;
-    g_inAction = true;
+  State& s = Seam();
+  if (s.inAction) return false;
+  ++s.count;
+  if (s.actionAt != 0 && s.count == s.actionAt) {
+    std::function<void()> action = std::move(s.action);
+    s.action = nullptr;
+    s.actionAt = 0;
+    s.inAction = true;
     if (action) action();
-    g_inAction = false;
+    s.inAction = false;
   }
-  if (g_nth == 0) return false;
-  return g_persistent ? g_count >= g_nth : g_count == g_nth;
+  if (s.nth == 0) return false;
+  return s.persistent ? s.count >= s.nth : s.count == s.nth;
 }
 
 }  // namespace fault

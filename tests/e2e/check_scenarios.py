@@ -54,19 +54,24 @@ def scenario_check_accepts_version_texts_naming_2014(m):
         m.__init__(m.args)
 
 
-def scenario_check_stamps_a_2014_library_and_passes_by_text_next_time(m):
-    fixture = registry_fixture(
-        (PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH, '"KivAppPath"="C:\\\\KIV"']),
-        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"KivAppPath"="C:\\\\KIV"', '"Other"=dword:00000001']))
-    m.install_library("tariflib.dll")
-    run_accepted(m, fixture, soft_version("2013.9", True) +
+# An installation accepted by its library's version (tariflib.dll, 2014.2), before and after the
+# launcher records that version.
+LIBRARY_ACCEPTED = registry_fixture(
+    (PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH, '"KivAppPath"="C:\\\\KIV"']),
+    ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"KivAppPath"="C:\\\\KIV"', '"Other"=dword:00000001']))
+LIBRARY_STAMPED = registry_fixture(
+    (PRODUCT, ['"SoftVersion"="2014.2"', APP_PATH, '"Version140"="1"']),
+    ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"Other"=dword:00000001']),
+    (DEFAULT_ROOT, []),
+    (SETTINGS, ['"Version140"=dword:00000001']))
+LIBRARY_LINES = (soft_version("2013.9", True) +
                  line("CheckVerion - MAJ SoftVersion=2014.2 avant installation"))
-    stamped = registry_fixture(
-        (PRODUCT, ['"SoftVersion"="2014.2"', APP_PATH, '"Version140"="1"']),
-        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"Other"=dword:00000001']),
-        (DEFAULT_ROOT, []),
-        (SETTINGS, ['"Version140"=dword:00000001']))
-    expected = family_keys(parse_reg(stamped))
+
+
+def scenario_check_stamps_a_2014_library_and_passes_by_text_next_time(m):
+    m.install_library("tariflib.dll")
+    run_accepted(m, LIBRARY_ACCEPTED, LIBRARY_LINES)
+    expected = family_keys(parse_reg(LIBRARY_STAMPED))
     actual = m.registry()
     assert actual == expected, "registry:\n%r\nexpected:\n%r" % (actual, expected)
     # Second run: the recorded text now names 2014.

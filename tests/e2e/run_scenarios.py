@@ -241,9 +241,8 @@ class Machine:
     def record_path(self):
         return os.path.join(self.launcher_dir, "record.txt")
 
-    def run(self, stub_exit=0, sleep_ms=0, cwd=None, extra_path=None, box=None):
-        """Runs the launcher. |box|: the caption of the message box the run must show; the box is
-        answered with OK, and self.boxes tells how many were shown."""
+    def command(self, stub_exit=0, sleep_ms=0, extra_path=None, extra_env=None):
+        """The launcher's command line and environment: the stub's settings, and |extra_env|."""
         env = dict(os.environ)
         env.pop("LANG", None)
         env.pop("LC_MESSAGES", None)
@@ -251,13 +250,18 @@ class Machine:
         env["STUB_EXIT"] = str(stub_exit)
         env["STUB_SLEEP_MS"] = str(sleep_ms)
         env["STUB_RECORD"] = "C:\\launcher\\record.txt" if self.windows else self.record_path()
+        env.update(extra_env or {})
         if extra_path:
             env["PATH"] = extra_path + os.pathsep + env["PATH"]
         if self.windows:
-            command = [self.args.wine_run, "C:\\launcher\\" + self.launcher]
-        else:
-            env["ORVAPATCH_ROOT"] = self.root
-            command = [os.path.join(self.launcher_dir, self.launcher)]
+            return [self.args.wine_run, "C:\\launcher\\" + self.launcher], env
+        env["ORVAPATCH_ROOT"] = self.root
+        return [os.path.join(self.launcher_dir, self.launcher)], env
+
+    def run(self, stub_exit=0, sleep_ms=0, cwd=None, extra_path=None, box=None, extra_env=None):
+        """Runs the launcher. |box|: the caption of the message box the run must show; the box is
+        answered with OK, and self.boxes tells how many were shown."""
+        command, env = self.command(stub_exit, sleep_ms, extra_path, extra_env)
         watcher = None
         env.pop("DISPLAY", None)  # an unexpected box fails at once instead of waiting
         if box and self.windows:

@@ -63,6 +63,35 @@ TEST_F(ConfigTest, AConfigurationOpenedByAnotherProgramAtTheReplaceKeepsItsBytes
 }
 
 // ---------------------------------------------------------------------------------------------
+// Temporary files that a killed run left behind.
+
+TEST_F(ConfigTest, ALeftTemporaryFileIsTakenOverAndNeverReadAsTheConfiguration) {
+  WriteBytes(Tpl(), Template());
+  WriteBytes(Xml(), Crlf(kConfig));
+  const std::vector<std::string> before = Listing();
+  // Half of a new text, as a run killed while writing leaves it.
+  WriteBytes(Xml() + ".orvapatch-new1", Crlf(kUpdated).substr(0, 100));
+  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
+  EXPECT_EQ(before, Listing());
+}
+
+TEST_F(ConfigTest, ATemporaryFileAnotherRunHoldsOpenIsLeftToIt) {
+  WriteBytes(Tpl(), Template());
+  WriteBytes(Xml(), Crlf(kConfig));
+  const std::string held = Xml() + ".orvapatch-new1";
+  WriteBytes(held, "another run's text");
+  const std::vector<std::string> before = Listing();
+  platform::File holder;
+  ASSERT_TRUE(platform::File::Open(held, platform::FileMode::kAppend, false, &holder));
+  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  holder.Close();
+  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
+  EXPECT_EQ("another run's text", ReadBytes(held));
+  EXPECT_EQ(before, Listing());
+}
+
+// ---------------------------------------------------------------------------------------------
 // A failure at any step: the file is wholly updated or as it was, never empty or partial, and
 // no temporary file stays behind.
 

@@ -1,8 +1,10 @@
-// Folders on Windows: the system's own answers.
+// Folders on Windows: the system's own answers; shell32.dll loaded at run time (see
+// system_library.cc).
 #include <windows.h>
 #include <shlobj.h>
 
 #include "platform/folders.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 
@@ -15,8 +17,11 @@ bool WindowsDirectory(std::string* out) {
 }
 
 bool DocumentsFolder(std::string* out) {
+  typedef BOOL(WINAPI * FolderPathFn)(HWND, LPSTR, int, BOOL);
+  static const FolderPathFn folderPath = reinterpret_cast<FolderPathFn>(
+      win32::SystemFunction("shell32.dll", "SHGetSpecialFolderPathA"));
   char buffer[MAX_PATH] = {};
-  if (!SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_PERSONAL, FALSE)) return false;
+  if (folderPath == nullptr || !folderPath(nullptr, buffer, CSIDL_PERSONAL, FALSE)) return false;
   out->assign(buffer);
   return true;
 }

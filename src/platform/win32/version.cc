@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "platform/folders.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace {
@@ -21,33 +22,16 @@ struct VersionLibrary {
   QueryFn query = nullptr;
 };
 
-std::string SystemDirectory() {
-  char buffer[MAX_PATH + 1] = {};
-  UINT n = GetSystemDirectoryA(buffer, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return std::string();
-  return std::string(buffer, n);
-}
-
 template <typename Fn>
-Fn Resolve(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+Fn Resolve(const char* name) {
+  return reinterpret_cast<Fn>(win32::SystemFunction("version.dll", name));
 }
 
 VersionLibrary LoadVersionLibrary() {
   VersionLibrary library;
-  std::string directory = SystemDirectory();
-  if (directory.empty()) return library;
-  std::string path = directory + "\\version.dll";
-  // Its own dependencies from System32 too; systems without the flag search the directory of
-  // the library named by full path first.
-  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (module == nullptr)
-    module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  if (module == nullptr) return library;
-  // Never freed: the pointers serve until the process ends.
-  library.size = Resolve<SizeFn>(module, "GetFileVersionInfoSizeA");
-  library.read = Resolve<ReadFn>(module, "GetFileVersionInfoA");
-  library.query = Resolve<QueryFn>(module, "VerQueryValueA");
+  library.size = Resolve<SizeFn>("GetFileVersionInfoSizeA");
+  library.read = Resolve<ReadFn>("GetFileVersionInfoA");
+  library.query = Resolve<QueryFn>("VerQueryValueA");
   if (!library.size || !library.read || !library.query) library = VersionLibrary();
   return library;
 }
@@ -64,7 +48,7 @@ std::string LibraryPath(const std::string& path) {
   if (path.empty() || path.find_first_of("\\/:") != std::string::npos) return path;
   std::string own = LauncherDirectory() + path;
   if (FileExists(own)) return own;
-  return SystemDirectory() + "\\" + path;
+  return win32::SystemDirectory() + "\\" + path;
 }
 
 }  // namespace

@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Fault injection over whole runs of the POSIX launcher: the Nth counted file or registry
+operation of a run fails, once or from then on, for N = 1, 2, ... until a run reaches no fault.
+The machine is accepted by its library's version and holds both configuration files, so every
+stage of the run has work to do. After every run: exit status 0; each configuration file holds
+its old bytes or its new ones; no temporary file or backup anywhere (but for a temporary file
+whose removal failed too, which the next run takes over); the registry file parses and each
+value is the old one or the new one; the log holds every line written before the fault."""
+import argparse
+import os
+import pwd
+import re
+import sys
+
+import check_scenarios
+import config_scenarios
+from run_scenarios import Machine, family_keys, mask, parse_reg
+
+REPORT = re.compile(rb"fault seam: (\d+) operations\n")
+TEMPORARY = re.compile(r"^(Temp/ssvConfig/)?Configuration\.xml\.orvapatch-new\d+$")
+NEW_VERSION, OLD_VERSION = b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02"
+ROOT_FILES = {"drive_c", "registry.reg", "registry.reg.lock"}
+INSTALLED = sorted(config_scenarios.FILES + ["TarifLib.dll"])
+OLD_KEYS = family_keys(parse_reg(check_scenarios.LIBRARY_ACCEPTED))
+NEW_KEYS = family_keys(parse_reg(check_scenarios.LIBRARY_STAMPED))
+
+
+def documents_log(m):
+    user = os.environ.get("USER") or pwd.getpwuid(os.geteuid()).pw_name
+    return os.path.join(m.drive_c, "users", user, "Documents", "orvapatch.log")
+
+
+def prepare(m):
+    m.set_registry(check_scenarios.LIBRARY_ACCEPTED)
+    m.install_library("tariflib.dll")
+    m.install_stub()
+    config_scenarios.install(m)
+    # Where the log goes when the Windows directory's file cannot be opened.
+    os.makedirs(os.path.dirname(documents_log(m)))
+
+
+def run(m, setting):
+    """One run with ORVAPATCH_FAULT=|setting|: its log and its number of counted operations."""
+    result, _ = m.run(extra_env={"ORVAPATCH_FAULT": setting})
+    assert result.returncode == 0, "%s: exit status %d" % (setting, result.returncode)
+    report = REPORT.search(result.stderr)
+    assert report, "%s: no count on standard error: %r" % (setting, result.stderr)
+    logs = [path for path in (m.log_path(), documents_log(m)) if os.path.exists(path)]
+    assert len(logs) <= 1, "%s: two logs" % setting
+    log = mask(m.read(logs[0])) if logs else b""
+    return log, int(report.group(1))
+
+
+def check_files(m, setting, leftover_allowed=False):
+    """Checks the installation's files; returns the temporary files left, which only a run whose
+    every operation from some point on fails may leave (their removal failed too)."""
+    for path, old, new, version in (
+            (m.config_path(), config_scenarios.CONFIG, config_scenarios.UPDATED, OLD_VERSION),
+            (m.config_path(copy=True), config_scenarios.COPY, config_scenarios.COPY_UPDATED, b"")):
+        # A template that could not be read leaves the module version as it was: a whole update.
+        data = m.read(path)
+        assert data in (old, new, new.replace(NEW_VERSION, version)), (
+            "%s: %s holds neither its old nor its new bytes:\n%r" % (setting, path, data))
+    assert m.read(os.path.join(m.install_dir, "Configuration.tpl")) == config_scenarios.TEMPLATE
+    left = [name for name in m.listing() if name not in INSTALLED]
+    assert all(TEMPORARY.match(name) for name in left) and (leftover_allowed or not left), (
+        "%s: files left: %r" % (setting, left))
+    assert set(INSTALLED) <= set(m.listing()), "%s: files gone: %r" % (setting, m.listing())
+    extra = set(os.listdir(m.root)) - ROOT_FILES
+    assert not extra, "%s: files left: %r" % (setting, sorted(extra))
+    return left
+
+
+def check_registry(m, setting):
+    with open(os.path.join(m.root, "registry.reg"), "rb") as f:
+        keys = family_keys(parse_reg(f.read().decode("cp1252")))
+    assert set(OLD_KEYS) <= set(keys) <= set(OLD_KEYS) | set(NEW_KEYS), "%s: keys %r" % (
+        setting, sorted(keys))
+    for key, values in keys.items():
+        old, new = OLD_KEYS.get(key, {}), NEW_KEYS.get(key, {})
+        for name in set(values) | set(old) | set(new):
+            assert values.get(name) in (old.get(name), new.get(name)), "%s: %s\\%s = %r" % (
+                setting, key, name, values.get(name))
+
+
+def sweep(m, persistent, reference, total, written):
+    """Runs N = 1, 2, ... with the Nth operation failing until the fault is never reached.
+    |written|[N]: the log when every operation from the Nth on fails, i.e. what was written
+    before the Nth; filled by the persistent sweep, read by the single-fault one."""
+    nth, leftovers = 1, 0
+    while True:
+        setting = "%d%s" % (nth, "+" if persistent else "")
+        m.dispose()
+        m.__init__(m.args)
+        prepare(m)
+        log, count = run(m, setting)
+        left = check_files(m, setting, leftover_allowed=persistent)
+        check_registry(m, setting)
+        if left:
+            # The next run takes the leftover over, and leaves nothing behind.
+            run(m, "0")
+            assert m.listing() == INSTALLED, "%s: next run left %r" % (setting, m.listing())
+            assert m.read(m.config_path()) == config_scenarios.UPDATED, "%s: next run" % setting
+            leftovers += 1
+        if count < nth:  # no fault: the run is the fault-free one
+            assert nth == total + 1, "%s: %d operations, %d without a fault" % (setting, count, total)
+            assert log == reference, "%s: log\n%r" % (setting, log)
+            return leftovers
+        if persistent:
+            # Nothing after the fault reaches the log, and nothing before it is lost.
+            assert reference.startswith(log), "%s: log not a prefix:\n%r" % (setting, log)
+            assert log.startswith(written.get(nth - 1, b"")), "%s: earlier lines lost" % setting
+            written[nth] = log
+        else:
+            assert log.startswith(written[nth]), "%s: lines written before the fault lost:\n%r" % (
+                setting, log)
+        nth += 1
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--stub", required=True)
+    parser.add_argument("--fixtures", required=True, help="directory of the version fixtures")
+    args = parser.parse_args()
+    args.build, args.wine_run, args.display, args.screenshot = "posix", None, None, None
+    m = Machine(args)
+    try:
+        prepare(m)
+        reference, total = run(m, "0")
+        assert reference.endswith(check_scenarios.LIBRARY_LINES + config_scenarios.END), reference
+        assert m.read(m.config_path()) == config_scenarios.UPDATED
+        assert m.record() is not None, "installer not started"
+        written = {}
+        for persistent in (True, False):
+            leftovers = sweep(m, persistent, reference, total, written)
+            print("ok    %s fault at each of %d operations (%d temporary files left to the next "
+                  "run)" % ("lasting" if persistent else "single", total, leftovers), flush=True)
+    except AssertionError as error:
+        print("FAIL  %s" % str(error)[:3000])
+        return 1
+    finally:
+        m.dispose()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

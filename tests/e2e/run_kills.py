@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""Crash safety of the POSIX launcher: runs killed with SIGKILL at random moments while they
+rewrite a large configuration. After every kill the configuration holds its old bytes or its new
+ones, the registry file parses, and nothing is left but at most one temporary file beside the
+configuration, a part of the new text, which the next run takes over; a last run unkilled
+updates the configuration and leaves nothing."""
+import argparse
+import hashlib
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+import time
+
+import config_scenarios
+from run_scenarios import ACCEPTED, Machine, parse_reg
+
+TEMPORARY = re.compile(r"^Configuration\.xml\.orvapatch-new\d+$")
+ROOT_FILES = {"drive_c", "registry.reg", "registry.reg.lock", "registry.reg.tmp"}
+
+
+def large_config(size):
+    """The scenarios' configuration grown to |size| bytes by modules to switch on."""
+    head, tail = config_scenarios.CONFIG.rsplit(b"</configuration>", 1)
+    line = b"  <module><active>0</active><name>facturation</name></module>\r\n"
+    return head + line * ((size - len(config_scenarios.CONFIG)) // len(line)) + b"</configuration>" + tail
+
+
+class Bench:
+    def __init__(self, m, size):
+        self.m = m
+        self.old = large_config(size)
+        self.install_dir = m.install_dir
+        m.set_registry(ACCEPTED)
+        m.install_product(config_scenarios.TEMPLATE, self.old, None)
+        self.command, self.env = m.command()
+        # The reference: the new bytes, and when the temporary file appears and goes.
+        process = self.start()
+        started, created, replaced = time.monotonic(), None, None
+        while process.poll() is None and replaced is None:
+            if created is None and self.temporaries():
+                created = time.monotonic() - started
+            elif created is not None and not self.temporaries():
+                replaced = time.monotonic() - started
+        process.wait()
+        assert process.returncode == 0, process.returncode
+        watched = time.monotonic() - started
+        self.new = m.read(m.config_path())
+        assert self.new != self.old and b"<active>0</active>" not in self.new
+        assert created is not None and replaced is not None, "rewrite not seen"
+        # Watching slows the run down: the window is kept as parts of an unwatched run's time.
+        times = []
+        for _ in range(3):
+            self.reset()
+            started = time.monotonic()
+            assert self.start().wait() == 0
+            times.append(time.monotonic() - started)
+        self.total = sorted(times)[1]
+        self.window = (created / watched * self.total, replaced / watched * self.total)
+        self.digests = {hashlib.sha256(self.old).digest(): "old", hashlib.sha256(self.new).digest(): "new"}
+
+    def start(self):
+        return subprocess.Popen(self.command, env=self.env, cwd=self.m.drive_c,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def temporaries(self):
+        return [name for name in os.listdir(self.install_dir) if TEMPORARY.match(name)]
+
+    def reset(self):
+        with open(self.m.config_path(), "wb") as f:
+            f.write(self.old)
+
+    def check(self, label):
+        """The state after a run: which bytes the configuration holds, and the leftovers."""
+        with open(self.m.config_path(), "rb") as f:
+            state = self.digests.get(hashlib.sha256(f.read()).digest())
+        assert state, "%s: the configuration holds neither its old nor its new bytes" % label
+        names = set(os.listdir(self.install_dir)) - {"Configuration.tpl", "Configuration.xml", "Temp"}
+        left = self.temporaries()
+        assert names == set(left) and len(left) <= 1, "%s: files left: %r" % (label, sorted(names))
+        for name in left:
+            with open(os.path.join(self.install_dir, name), "rb") as f:
+                part = f.read()
+            assert self.new.startswith(part), "%s: %s is no part of the new text" % (label, name)
+        extra = set(os.listdir(self.m.root)) - ROOT_FILES
+        assert not extra, "%s: files left: %r" % (label, sorted(extra))
+        with open(os.path.join(self.m.root, "registry.reg"), "rb") as f:
+            parse_reg(f.read().decode("cp1252"))
+        return state, bool(left)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--runs", type=int, default=300)
+    parser.add_argument("--mib", type=int, default=32, help="size of the configuration")
+    parser.add_argument("--seed", type=int, default=None)
+    args = parser.parse_args()
+    args.build, args.wine_run, args.display, args.screenshot = "posix", None, None, None
+    args.fixtures = None
+    seed = args.seed if args.seed is not None else random.randrange(1 << 32)
+    rng = random.Random(seed)
+    m = Machine(args)
+    outcomes = {}
+    try:
+        bench = Bench(m, args.mib << 20)
+        first, last = bench.window
+        print("seed %d; a run takes %.0f ms, its temporary file lives from %.0f to %.0f ms" % (
+            seed, bench.total * 1000, first * 1000, last * 1000), flush=True)
+        for run in range(args.runs):
+            bench.reset()
+            # Mostly while the temporary file is written, flushed and renamed; some before, after.
+            delay = rng.uniform(first * 0.7, last)
+            process = bench.start()
+            time.sleep(delay)
+            killed = process.poll() is None
+            if killed:
+                process.send_signal(signal.SIGKILL)
+            process.wait()
+            state, left = bench.check("run %d, killed after %.1f ms" % (run, delay * 1000))
+            key = "%s%s%s" % ("killed" if killed else "finished", ", " + state,
+                              ", temporary file left" if left else "")
+            outcomes[key] = outcomes.get(key, 0) + 1
+        # The next run, unkilled, takes over what the kills left.
+        bench.reset()
+        process = bench.start()
+        assert process.wait() == 0
+        assert bench.check("last run") == ("new", False), "last run: update not done"
+    except AssertionError as error:
+        print("FAIL  %s (seed %d)" % (error, seed))
+        return 1
+    finally:
+        m.dispose()
+    for key, count in sorted(outcomes.items()):
+        print("      %4d  %s" % (count, key))
+    print("ok    %d runs killed at random" % args.runs)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
