@@ -113,10 +113,11 @@ bool ReplaceText(const std::string& path, const std::string& text) {
   }
   if (!file.IsOpen()) return false;
   bool ok = WriteCrLf(&file, text) && file.Sync();
-  ok = file.Close() && ok;
   // The open for writing that a rename passes by: a read-only configuration, or one that
-  // another program holds open, keeps its content.
-  ok = ok && platform::IsWritable(path) && platform::AtomicReplace(path, temp);
+  // another program holds open, keeps its content. The temporary file stays open as long as the
+  // platform allows, so that no other run takes it over as a leftover while it is still ours.
+  ok = ok && platform::IsWritable(path) && platform::AtomicReplace(path, temp, &file);
+  ok = file.Close() && ok;
   if (!ok) platform::RemoveFile(temp);
   return ok;
 }

@@ -67,17 +67,20 @@ class File {
 // False also when the check itself fails.
 bool IsWritable(const std::string& path);
 
-// Puts the closed file |replacement| in place of the existing file |target| in one step, so that
+// Puts the file |replacement| in place of the existing file |target| in one step, so that
 // |target| names either its old content or the whole new one, never anything in between. Both
-// must lie in the same directory. What the product relies on is kept:
-// - Windows: ReplaceFileA, which keeps the replaced file's attributes and security, with a backup
-//   name beside it; when the replace reports that it could not finish, the original is moved back
-//   from the backup; after success the backup is removed.
+// must lie in the same directory. |written| is |replacement| still open from its writing: it stays
+// open, and so held against other runs, for as long as the platform allows; the caller closes it
+// if it is still open afterwards. What the product relies on is kept:
+// - Windows: |written| is closed first (the replace needs it); then ReplaceFileA, which keeps the
+//   replaced file's attributes and security, with a backup name beside it; when the replace
+//   reports that it could not finish, the original is moved back from the backup; after success
+//   the backup is removed.
 // - POSIX: |replacement| takes over the mode, owner and group of |target|, then is renamed over
 //   it and the directory is synced. A symbolic link is followed: the file it points to is replaced
 //   and the link stays (the link's target must be on the same file system).
 // False when nothing was replaced; |replacement| is then left for the caller to remove.
-bool AtomicReplace(const std::string& target, const std::string& replacement);
+bool AtomicReplace(const std::string& target, const std::string& replacement, File* written);
 
 // Removes the file |path|.
 bool RemoveFile(const std::string& path);

@@ -37,11 +37,12 @@ TEST_F(ConfigTest, AReadOnlyConfigurationKeepsItsBytes) {
 
 TEST_F(ConfigTest, AConfigurationOpenedByAnotherProgramAtTheReplaceKeepsItsBytes) {
   // The number of counted operations of a whole update, and the check that comes right before
-  // the replace: POSIX replaces in two operations, Windows in three (with the backup's removal).
+  // the replace: after it, POSIX replaces in two operations and closes the temporary file;
+  // Windows closes it, replaces in two and removes the backup.
 #ifdef _WIN32
-  const int kAfterCheck = 3;
+  const int kAfterCheck = 4;
 #else
-  const int kAfterCheck = 2;
+  const int kAfterCheck = 3;
 #endif
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
@@ -91,6 +92,37 @@ TEST_F(ConfigTest, ATemporaryFileAnotherRunHoldsOpenIsLeftToIt) {
   EXPECT_EQ(before, Listing());
 }
 
+#ifndef _WIN32
+TEST_F(ConfigTest, OurTemporaryFileIsHeldUntilItHasReplacedTheConfiguration) {
+  // Another run that looked for leftovers just before the rename must find the temporary file
+  // held, or it would take it over and the rename would put its unfinished text in place.
+  WriteBytes(Tpl(), Template());
+  WriteBytes(Xml(), Crlf(kConfig));
+  platform::fault::Disarm();
+  ASSERT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  const int total = platform::fault::Count();
+  WriteBytes(Xml(), Crlf(kConfig));
+  bool held = false;
+  platform::fault::RunBeforeNth(total - 1, [&] {  // the rename
+    held = !platform::IsWritable(Xml() + ".orvapatch-new1");
+  });
+  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  platform::fault::Disarm();
+  EXPECT_TRUE(held);
+  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
+}
+#else
+TEST_F(ConfigTest, ABackupLeftByAnEarlierRunGivesWayToTheNextReplace) {
+  WriteBytes(Tpl(), Template());
+  WriteBytes(Xml(), Crlf(kConfig));
+  const std::vector<std::string> before = Listing();
+  WriteBytes(Xml() + ".orvapatch-backup", "an older configuration");
+  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
+  EXPECT_EQ(before, Listing());
+}
+#endif
+
 // ---------------------------------------------------------------------------------------------
 // A failure at any step: the file is wholly updated or as it was, never empty or partial, and
 // no temporary file stays behind.
@@ -108,13 +140,14 @@ struct Outcome {
 class ConfigFaultTest : public ConfigTest {
  protected:
   // The write ends the update: create the temporary file, write it (one piece for a small file),
-  // flush it, close it, check that the configuration may be written, then replace: POSIX takes
-  // over mode and owner and renames; Windows starts the replace, moves the files (failing there,
-  // the original is moved back from the backup) and removes the backup, the update being done.
+  // flush it, check that the configuration may be written, then replace: POSIX takes over mode
+  // and owner, renames, and only then closes the temporary file, the update being done; Windows
+  // closes it, starts the replace, moves the files (failing there, the original is moved back
+  // from the backup) and removes the backup, the update being done.
 #ifdef _WIN32
   static constexpr size_t kWrite = 8, kDone = 1;
 #else
-  static constexpr size_t kWrite = 7, kDone = 0;
+  static constexpr size_t kWrite = 7, kDone = 1;
 #endif
 
   // Runs the update once for each counted operation, that operation failing, and checks each

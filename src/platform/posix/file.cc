@@ -136,7 +136,8 @@ bool IsWritable(const std::string& path) {
   return unheld;
 }
 
-bool AtomicReplace(const std::string& target, const std::string& replacement) {
+bool AtomicReplace(const std::string& target, const std::string& replacement, File* /*written*/) {
+  // |written| stays open through the rename: its lock keeps other runs off the temporary name.
   if (fault::Strike()) return false;  // taking over mode, owner and group
   std::string hostTarget, hostReplacement;
   if (!posix::HostPath(target, &hostTarget) || !posix::HostPath(replacement, &hostReplacement)) {

@@ -123,14 +123,13 @@ bool IsWritable(const std::string& path) {
   return true;
 }
 
-bool AtomicReplace(const std::string& target, const std::string& replacement) {
+bool AtomicReplace(const std::string& target, const std::string& replacement, File* written) {
+  if (!written->Close()) return false;
   if (fault::Strike()) return false;  // the replace cannot start
-  std::string backup;
-  for (int n = 1; n <= 100 && backup.empty(); ++n) {
-    std::string name = target + ".orvapatch-backup" + std::to_string(n);
-    if (!Exists(name)) backup = name;
-  }
-  if (backup.empty()) return false;
+  // One backup name. A backup left by an earlier run that could not remove it is an older copy
+  // (the configuration itself is here to be replaced): it goes first, or nothing is replaced.
+  const std::string backup = target + ".orvapatch-backup";
+  if (Exists(backup) && (fault::Strike() || !DeleteFileA(backup.c_str()))) return false;
   BOOL replaced;
   if (fault::Strike()) {
     // Stands for the replace's documented failure halfway (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2):
