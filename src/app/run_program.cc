@@ -11,17 +11,21 @@ namespace {
 
 // The launcher runs elevated: a program named without a directory must come from beside the
 // launcher, never from the current directory or PATH, so it is started by its full path.
+// Empty when the launcher's directory cannot be known: then nothing is started.
 std::string ApplicationPath(const std::string& program) {
   if (program.find_first_of("\\/:") != std::string::npos) return program;
-  return platform::LauncherDirectory() + program;
+  std::string directory = platform::LauncherDirectory();
+  return directory.empty() ? std::string() : directory + program;
 }
 
 }  // namespace
 
 int RunProgram(const char* program, const char* arguments, int showMode, int wait) {
   std::string commandLine = std::string("\"") + program + "\" " + arguments;
+  std::string application = ApplicationPath(program);
   platform::Process process;
-  if (!platform::Process::Start(ApplicationPath(program), commandLine,
+  if (application.empty() ||
+      !platform::Process::Start(application, commandLine,
                                 static_cast<uint16_t>(showMode & 0xFFFF), &process)) {
     return -1;
   }

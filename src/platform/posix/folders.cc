@@ -74,7 +74,9 @@ std::string LauncherDirectory() {
     for (size_t i = rootParts.size() + 1; i < dir.size(); ++i) path += dir[i] + "\\";
     return posix::Utf8ToCp1252(path);
   }
-  std::vector<std::string> cwd = Components(RealPath("."));
+  std::string current = RealPath(".");
+  if (current.empty()) return std::string();
+  std::vector<std::string> cwd = Components(current);
   size_t common = 0;
   while (common < cwd.size() && common < dir.size() && cwd[common] == dir[common]) ++common;
   std::string path = ".\\";
@@ -82,6 +84,8 @@ std::string LauncherDirectory() {
   for (size_t i = common; i < dir.size(); ++i) path += dir[i] + "\\";
   return posix::Utf8ToCp1252(path);
 }
+
+std::string SystemDirectory() { return "C:\\windows\\system32"; }
 
 bool FileExists(const std::string& path) {
   std::string host;

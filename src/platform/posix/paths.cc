@@ -104,8 +104,28 @@ bool HostPath(const std::string& windowsPath, std::string* out) {
   for (char& c : rest) {
     if (c == '\\') c = '/';
   }
-  if (!host.empty() && !rest.empty() && rest[0] != '/') host += '/';
-  *out = host + Cp1252ToUtf8(rest);
+  if (host.empty()) {
+    *out = Cp1252ToUtf8(rest);
+    return true;
+  }
+  // On a drive, "." and ".." are resolved here, as Windows resolves them, and never climb above
+  // the drive's root: no such path leaves the machine root.
+  std::vector<std::string> parts;
+  for (size_t i = 0; i <= rest.size();) {
+    size_t end = rest.find('/', i);
+    if (end == std::string::npos) end = rest.size();
+    std::string part = rest.substr(i, end - i);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    i = end + 1;
+  }
+  std::string tail;
+  for (const std::string& part : parts) tail += "/" + part;
+  if (!rest.empty() && rest.back() == '/' && !parts.empty()) tail += '/';
+  *out = host + Cp1252ToUtf8(tail);
   return true;
 }
 

@@ -43,15 +43,6 @@ class FileSource : public pe::ByteSource {
   uint64_t size_ = 0;
 };
 
-// A bare library name is looked up in the launcher's own directory, then in the system
-// directory; any other path is taken as it is.
-std::string LibraryPath(const std::string& path) {
-  if (path.empty() || path.find_first_of("\\/:") != std::string::npos) return path;
-  std::string own = LauncherDirectory() + path;
-  if (FileExists(own)) return own;
-  return "C:\\windows\\system32\\" + path;
-}
-
 pe::LanguagePreference Languages() {
   pe::LanguagePreference languages;
   languages.thread = static_cast<uint16_t>(ThreadLocale() & 0xFFFF);
@@ -60,7 +51,7 @@ pe::LanguagePreference Languages() {
 }
 
 bool Locate(const std::string& path, FileSource* source, pe::VersionResource* resource) {
-  return !path.empty() && source->Open(LibraryPath(path)) &&
+  return !path.empty() && source->Open(LibraryLocation(path)) &&
          pe::FindVersionResource(*source, Languages(), resource);
 }
 

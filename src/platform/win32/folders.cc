@@ -34,6 +34,13 @@ std::string LauncherDirectory() {
   return path.substr(0, path.find_last_of("\\/") + 1);
 }
 
+std::string SystemDirectory() {
+  char buffer[MAX_PATH + 1] = {};
+  UINT n = GetSystemDirectoryA(buffer, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return std::string();
+  return std::string(buffer, n);
+}
+
 bool FileExists(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

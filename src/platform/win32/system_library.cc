@@ -3,19 +3,13 @@
 // launcher's folder; some system libraries import ones that Windows does not always take from
 // System32 (Wine's user32 imports version.dll). Loaded here, after the search has been
 // restricted, they and their imports come from System32 only.
-#include "platform/win32/system_library.h"
-
 #include <windows.h>
+
+#include "platform/folders.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace win32 {
-
-std::string SystemDirectory() {
-  char buffer[MAX_PATH + 1] = {};
-  UINT n = GetSystemDirectoryA(buffer, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return std::string();
-  return std::string(buffer, n);
-}
 
 void* SystemFunction(const char* library, const char* name) {
   std::string directory = SystemDirectory();

@@ -6,9 +6,6 @@
 namespace platform {
 namespace win32 {
 
-// The system directory (System32, as this 32-bit program sees it); empty when unknown.
-std::string SystemDirectory();
-
 // The function |name| of the system library |library| (a bare name such as "user32.dll"),
 // loaded on first use from the system directory, its own dependencies from there too, and
 // never freed; nullptr when either cannot be had.

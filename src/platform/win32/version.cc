@@ -42,22 +42,13 @@ const VersionLibrary& Library() {
   return library;
 }
 
-// A bare library name is looked up in the launcher's own directory, then in the system
-// directory, never in the current directory or on PATH (which the version library would search).
-std::string LibraryPath(const std::string& path) {
-  if (path.empty() || path.find_first_of("\\/:") != std::string::npos) return path;
-  std::string own = LauncherDirectory() + path;
-  if (FileExists(own)) return own;
-  return win32::SystemDirectory() + "\\" + path;
-}
-
 }  // namespace
 
 uint32_t VersionInfoSize(const std::string& path, uint32_t* handle) {
   const VersionLibrary& library = Library();
   if (!library.size || path.empty()) return 0;
   DWORD value = 0;
-  DWORD size = library.size(LibraryPath(path).c_str(), &value);
+  DWORD size = library.size(LibraryLocation(path).c_str(), &value);
   if (size != 0 && handle) *handle = value;
   return size;
 }
@@ -65,7 +56,7 @@ uint32_t VersionInfoSize(const std::string& path, uint32_t* handle) {
 bool ReadVersionInfo(const std::string& path, uint32_t handle, uint32_t size, void* data) {
   const VersionLibrary& library = Library();
   if (!library.read || path.empty() || data == nullptr) return false;
-  return library.read(LibraryPath(path).c_str(), handle, size, data) != FALSE;
+  return library.read(LibraryLocation(path).c_str(), handle, size, data) != FALSE;
 }
 
 bool QueryVersionValue(const void* block, const std::string& subBlock, const void** value,
