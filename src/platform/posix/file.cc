@@ -108,15 +108,6 @@ std::string Directory(const std::string& host) {
   return slash == 0 ? "/" : host.substr(0, slash);
 }
 
-// Makes the data and name changes of |directory| durable; a failure is passed over, since the
-// change it would confirm has already been made.
-void SyncDirectory(const std::string& directory) {
-  int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 }  // namespace
 
 bool IsWritable(const std::string& path) {
@@ -160,7 +151,7 @@ bool AtomicReplace(const std::string& target, const std::string& replacement, Fi
   if (!ok) return false;
   if (fault::Strike()) return false;  // the rename
   if (::rename(hostReplacement.c_str(), resolved) != 0) return false;
-  SyncDirectory(Directory(resolved));
+  posix::SyncDirectory(Directory(resolved));
   return true;
 }
 

@@ -1,6 +1,9 @@
 // Machine-root paths, cp1252 texts and Windows command lines on POSIX.
 #include "platform/posix/paths.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 namespace platform {
@@ -127,6 +130,13 @@ bool HostPath(const std::string& windowsPath, std::string* out) {
   if (!rest.empty() && rest.back() == '/' && !parts.empty()) tail += '/';
   *out = host + Cp1252ToUtf8(tail);
   return true;
+}
+
+void SyncDirectory(const std::string& directory) {
+  int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
 std::vector<std::string> SplitCommandLine(const std::string& line) {

@@ -18,6 +18,10 @@ bool HostPath(const std::string& windowsPath, std::string* out);
 std::string Cp1252ToUtf8(const std::string& text);
 std::string Utf8ToCp1252(const std::string& text);
 
+// Makes the name changes in the host directory |directory| durable; a failure is passed over,
+// since the change it would confirm has already been made.
+void SyncDirectory(const std::string& directory);
+
 // Splits a command line into arguments by the rules of CommandLineToArgvW.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 

@@ -75,9 +75,15 @@ bool Save(const posix::RegDocument& document) {
   std::string temporary = StorePath() + ".tmp";
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, posix::SerializeRegedit4(document)) && ::fsync(fd) == 0;
+  struct stat old;
+  bool ok = ::stat(StorePath().c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
+  ok = ok && WriteAll(fd, posix::SerializeRegedit4(document)) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(temporary.c_str(), StorePath().c_str()) == 0) return true;
+  if (ok && ::rename(temporary.c_str(), StorePath().c_str()) == 0) {
+    // A flushed key stays written through a power cut.
+    posix::SyncDirectory(posix::MachineRoot());
+    return true;
+  }
   ::unlink(temporary.c_str());
   return false;
 }
