@@ -163,3 +163,10 @@ def scenario_check_directory_forms_on_another_drive(m):
                      line("CheckVerion - MAJ SoftVersion=2014.2 avant installation"))
         assert m.read(m.config_path()) == config_scenarios.UPDATED, directory
         assert m.read(m.config_path(copy=True)) == config_scenarios.COPY_UPDATED, directory
+
+
+def scenario_check_registry_text_with_percent_signs_is_logged_verbatim(m):
+    # A registry text is never taken as a format: "%n" would make a formatter write to memory.
+    text = "2014 %s%n%d %x%%"
+    fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % text, APP_PATH]))
+    run_accepted(m, fixture, soft_version(text))
