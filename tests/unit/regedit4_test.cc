@@ -93,9 +93,33 @@ TEST(Regedit4Test, TextsItCannotRepresentAreRefused) {
                           "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n\"v\"=dword:123456789\r\n",
                           "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n\"v\"=hex:1,2\r\n",
                           "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n\"v\"=\"open\r\n",
-                          "REGEDIT4\r\n[HKEY_CURRENT_USER\\X\r\n"}) {
+                          "REGEDIT4\r\n[HKEY_CURRENT_USER\\X\r\n",
+                          // Read as "[-X]" once written back: a deletion.
+                          "REGEDIT4\r\n[\\-X]\r\n", "REGEDIT4\r\n[\\\\-HKCU\\X]\r\n"}) {
     EXPECT_FALSE(ParseRegedit4(bad, &document)) << bad;
   }
+}
+
+TEST(Regedit4Test, ALineBreakInAValueNameStaysInItsLine) {
+  const char text[] =
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"two\\nlines\"=\"x\"\r\n\r\n";
+  RegDocument document;
+  ASSERT_TRUE(ParseRegedit4(text, &document));
+  ASSERT_NE(nullptr, platform::posix::FindValue(document, "HKEY_CURRENT_USER\\Software\\A",
+                                                "two\nlines"));
+  EXPECT_EQ(text, SerializeRegedit4(document));
+}
+
+TEST_F(RegistryFileTest, AValueNameWithALineBreakFromAnotherWriterStaysReadable) {
+  WriteStore("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"a\\nb\"=\"x\"\r\n\r\n");
+  RegKey key;
+  ASSERT_EQ(platform::kErrorSuccess,
+            key.Open(Hive::kCurrentUser, "Software\\A", platform::kKeyAllAccess));
+  ASSERT_EQ(platform::kErrorSuccess, key.SetValue("c", platform::kRegSz, "y", 2));
+  EXPECT_EQ(platform::kErrorSuccess, key.SetValue("d", platform::kRegSz, "z", 2));  // reads it back
+  EXPECT_EQ("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"a\\nb\"=\"x\"\r\n"
+            "\"c\"=\"y\"\r\n\"d\"=\"z\"\r\n\r\n",
+            ReadStore());
 }
 
 TEST_F(RegistryFileTest, ChangesKeepOrderOtherKeysAndStoredCase) {

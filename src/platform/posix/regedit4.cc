@@ -224,9 +224,15 @@ void AddValue(RegKeyEntry* key, const RegValueEntry& value) {
   key->values.push_back(value);
 }
 
+// A line break inside a name is written as \n, which the reader takes back: written as it is,
+// it would end the line.
 std::string Escape(const std::string& text) {
   std::string out;
   for (char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
     if (c == '\\' || c == '"') out += '\\';
     out += c;
   }
@@ -280,11 +286,12 @@ bool ParseRegedit4(const std::string& text, RegDocument* out) {
     if (start == line.size() || line[start] == ';') continue;
     if (line[start] == '[') {
       size_t close = line.rfind(']');
-      if (close == std::string::npos || close < start + 2 || line[start + 1] == '-' ||
-          !OnlyBlanksFrom(line, close + 1))
+      if (close == std::string::npos || close < start + 2 || !OnlyBlanksFrom(line, close + 1))
         return false;
       std::vector<std::string> parts = Split(line.substr(start + 1, close - start - 1));
-      if (parts.empty()) return false;
+      // "[-name]" deletes a key. Empty levels are dropped, so "[\-name]" would be written back
+      // as such a line: refused as well.
+      if (parts.empty() || parts[0][0] == '-') return false;
       if (const char* hive = HiveName(parts[0])) parts[0] = hive;
       std::string path = Join(parts, parts.size());
       current = Entry(&document, path);
