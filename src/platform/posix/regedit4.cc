@@ -2,6 +2,7 @@
 #include "platform/posix/regedit4.h"
 
 #include <cstdio>
+#include <unordered_map>
 
 #include "platform/ascii.h"
 #include "platform/registry.h"
@@ -279,6 +280,7 @@ bool ParseRegedit4(const std::string& text, RegDocument* out) {
   while (!header.empty() && IsBlank(header.back())) header.pop_back();
   if (header != "REGEDIT4") return false;
   RegKeyEntry* current = nullptr;
+  std::unordered_map<std::string, size_t> index;
   for (size_t n = 1; n < lines.size(); ++n) {
     std::string line = lines[n];
     size_t start = 0;
@@ -294,11 +296,12 @@ bool ParseRegedit4(const std::string& text, RegDocument* out) {
       if (parts.empty() || parts[0][0] == '-') return false;
       if (const char* hive = HiveName(parts[0])) parts[0] = hive;
       std::string path = Join(parts, parts.size());
-      current = Entry(&document, path);
-      if (current == nullptr) {
-        document.keys.push_back(RegKeyEntry{path, {}});
-        current = &document.keys.back();
-      }
+      // Found by its folded name: a long file reads in linear time.
+      std::string folded = path;
+      for (char& c : folded) c = AsciiLower(c);
+      auto known = index.emplace(folded, document.keys.size());
+      if (known.second) document.keys.push_back(RegKeyEntry{path, {}});
+      current = &document.keys[known.first->second];
       continue;
     }
     if (current == nullptr) return false;
