@@ -1,15 +1,7 @@
 // The Windows entry point and the start-up hardening that must precede every other static object.
 #include <windows.h>
 
-#include <cstdlib>
-
 #include "platform/framework.h"
-
-// The runtime's default terminate handler prints the uncaught exception's demangled type, which
-// links a C++ demangler (about 46 KiB) into a GUI program that has no console to print to.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
-}  // namespace __gnu_cxx
 
 namespace {
 
