@@ -130,6 +130,23 @@ long Change(Edit edit) {
   return rc;
 }
 
+// Creates or opens |subKey| below the key |base| (a hive name, or an open key's full name that
+// must still exist when |mustExist|), each change written at once; |*path| is the key's name.
+long CreateBelow(const std::string& base, bool mustExist, const char* subKey, std::string* path,
+                 uint32_t* disposition) {
+  bool created = false;
+  long rc = Change([&](posix::RegDocument* document, bool* changed) {
+    if (mustExist && !posix::FindKey(*document, base, "", path)) return kErrorKeyDeleted;
+    if (!posix::CreateKey(document, base, Text(subKey), path, &created))
+      return kErrorInvalidParameter;
+    *changed = created;
+    return kErrorSuccess;
+  });
+  if (rc == kErrorSuccess && disposition)
+    *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
+  return rc;
+}
+
 }  // namespace
 
 RegKey::~RegKey() { Close(); }
@@ -182,18 +199,11 @@ long RegKey::Create(Hive hive, const char* subKey, const char* /*keyClass: not s
                     uint32_t /*access*/, uint32_t* disposition) {
   if (fault::Strike()) return kErrorRegistryIo;
   std::string path;
-  bool created = false;
-  long rc = Change([&](posix::RegDocument* document, bool* changed) {
-    if (!posix::CreateKey(document, HiveName(hive), Text(subKey), &path, &created))
-      return kErrorInvalidParameter;
-    *changed = created;
-    return kErrorSuccess;
-  });
+  long rc = CreateBelow(HiveName(hive), false, subKey, &path, disposition);
   if (rc != kErrorSuccess) return rc;
   Close();
   handle_ = 1;
   path_ = path;
-  if (disposition) *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
   return kErrorSuccess;
 }
 
@@ -202,19 +212,11 @@ long RegKey::Create(const RegKey& parent, const char* subKey, const char* /*keyC
   if (fault::Strike()) return kErrorRegistryIo;
   if (!parent.IsOpen()) return kErrorInvalidHandle;
   std::string path;
-  bool created = false;
-  long rc = Change([&](posix::RegDocument* document, bool* changed) {
-    if (!posix::FindKey(*document, parent.path_, "", &path)) return kErrorKeyDeleted;
-    if (!posix::CreateKey(document, parent.path_, Text(subKey), &path, &created))
-      return kErrorInvalidParameter;
-    *changed = created;
-    return kErrorSuccess;
-  });
+  long rc = CreateBelow(parent.path_, true, subKey, &path, disposition);
   if (rc != kErrorSuccess) return rc;
   Close();
   handle_ = 1;
   path_ = path;
-  if (disposition) *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
   return kErrorSuccess;
 }
 

@@ -12,6 +12,16 @@ HKEY Root(Hive hive) { return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE :
 
 HKEY H(intptr_t handle) { return reinterpret_cast<HKEY>(handle); }
 
+// RegCreateKeyExA below |root|: non-volatile, default security.
+long CreateBelow(HKEY root, const char* subKey, const char* keyClass, uint32_t access, HKEY* key,
+                 uint32_t* disposition) {
+  DWORD how = 0;
+  long rc = RegCreateKeyExA(root, subKey, 0, const_cast<char*>(keyClass), REG_OPTION_NON_VOLATILE,
+                            access, nullptr, key, &how);
+  if (rc == ERROR_SUCCESS && disposition) *disposition = how;
+  return rc;
+}
+
 }  // namespace
 
 RegKey::~RegKey() { Close(); }
@@ -52,13 +62,10 @@ long RegKey::Create(Hive hive, const char* subKey, const char* keyClass, uint32_
                     uint32_t* disposition) {
   if (fault::Strike()) return kErrorRegistryIo;
   HKEY key = nullptr;
-  DWORD how = 0;
-  long rc = RegCreateKeyExA(Root(hive), subKey, 0, const_cast<char*>(keyClass),
-                            REG_OPTION_NON_VOLATILE, access, nullptr, &key, &how);
+  long rc = CreateBelow(Root(hive), subKey, keyClass, access, &key, disposition);
   if (rc != ERROR_SUCCESS) return rc;
   Close();
   handle_ = reinterpret_cast<intptr_t>(key);
-  if (disposition) *disposition = how;
   return kErrorSuccess;
 }
 
@@ -67,13 +74,10 @@ long RegKey::Create(const RegKey& parent, const char* subKey, const char* keyCla
   if (fault::Strike()) return kErrorRegistryIo;
   if (!parent.IsOpen()) return kErrorInvalidHandle;
   HKEY key = nullptr;
-  DWORD how = 0;
-  long rc = RegCreateKeyExA(H(parent.handle_), subKey, 0, const_cast<char*>(keyClass),
-                            REG_OPTION_NON_VOLATILE, access, nullptr, &key, &how);
+  long rc = CreateBelow(H(parent.handle_), subKey, keyClass, access, &key, disposition);
   if (rc != ERROR_SUCCESS) return rc;
   Close();
   handle_ = reinterpret_cast<intptr_t>(key);
-  if (disposition) *disposition = how;
   return kErrorSuccess;
 }
 
