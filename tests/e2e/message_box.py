@@ -11,6 +11,9 @@ class Display:
     """An Xvfb server for the length of a test run."""
 
     def __init__(self, number=97):
+        # The first free display from |number| on: test runs of several checkouts may overlap.
+        while os.path.exists("/tmp/.X%d-lock" % number):
+            number += 1
         self.name = ":%d" % number
         self.process = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
