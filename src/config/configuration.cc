@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "config/config_text.h"
@@ -37,6 +38,8 @@ const char kActive[] = "<active>1</active>";
 const size_t kChunk = size_t{1} << 18;
 // Positions are ints: a longer text counts as unreadable.
 const size_t kMaxText = INT_MAX;
+// How long an update waits for another run of the program to finish with the same file.
+const unsigned kLockWait = 60 * 1000;
 
 // Up to |count| characters of |text| from |first|; a negative count counts as 0.
 std::string Substring(const std::string& text, int64_t first, int64_t count) {
@@ -94,33 +97,83 @@ bool WriteCrLf(platform::File* file, const std::string& text) {
   return true;
 }
 
+// The temporary file of one replace, beside the configuration: removed unless it has become the
+// configuration.
+class TemporaryFile {
+ public:
+  ~TemporaryFile() {
+    if (path_.empty()) return;
+    file_.Close();
+    try {
+      platform::RemoveFile(path_);
+    } catch (const std::bad_alloc&) {
+      // Left for the next run, which removes it.
+    }
+  }
+
+  // Creates the first free name "<config>.orvapatch-new<n>". A name taken by a file that a
+  // killed run left is freed first (the update lock keeps every other run of the program out),
+  // unless another program holds that file open. Only the name is removed: whatever is there,
+  // a link or another file, nothing else is written or deleted.
+  bool Create(const std::string& config) {
+    for (int n = 1; n <= 100; ++n) {
+      std::string path = config + ".orvapatch-new" + std::to_string(n);
+      bool created = platform::File::CreateReplacement(config, path, &file_);
+      if (!created && platform::IsWritable(path) && platform::RemoveFile(path)) {
+        created = platform::File::CreateReplacement(config, path, &file_);
+      }
+      if (created) {
+        path_ = std::move(path);
+        return true;
+      }
+      if (!platform::FileExists(path)) return false;  // not a name taken: the directory refuses
+    }
+    return false;
+  }
+
+  platform::File* file() { return &file_; }
+  const std::string& path() const { return path_; }
+  // The file has become the configuration: nothing is left to remove.
+  void Placed() {
+    file_.Close();
+    path_.clear();
+  }
+
+ private:
+  platform::File file_;
+  std::string path_;
+};
+
 // Puts |text| in place of the configuration |path| through a temporary file beside it, written
 // and flushed to the disk first. The configuration ends with either the whole new text or its
 // old bytes; no temporary file stays behind.
-bool ReplaceText(const std::string& path, const std::string& text) {
-  platform::File file;
-  std::string temp;
-  for (int n = 1; n <= 100 && !file.IsOpen(); ++n) {
-    temp = path + ".orvapatch-new" + std::to_string(n);
-    if (platform::File::Open(temp, platform::FileMode::kCreateNew, false, &file)) break;
-    if (!platform::FileExists(temp)) return false;  // not a name taken: the directory refuses
-    // Left by a run that was killed, or that could not remove it: taken over, unless another
-    // run holds it open. Otherwise every such run would cost a name for good.
-    if (platform::IsWritable(temp) && platform::RemoveFile(temp) &&
-        platform::File::Open(temp, platform::FileMode::kCreateNew, false, &file)) {
-      break;
-    }
-  }
-  if (!file.IsOpen()) return false;
-  bool ok = WriteCrLf(&file, text) && file.Sync();
+void ReplaceText(const std::string& path, const std::string& text) {
+  TemporaryFile temp;
   // The open for writing that a rename passes by: a read-only configuration, or one that
-  // another program holds open, keeps its content. The temporary file stays open as long as the
-  // platform allows, so that no other run takes it over as a leftover while it is still ours.
-  ok = ok && platform::IsWritable(path) && platform::AtomicReplace(path, temp, &file);
-  ok = file.Close() && ok;
-  if (!ok) platform::RemoveFile(temp);
-  return ok;
+  // another program holds open, keeps its content.
+  if (temp.Create(path) && WriteCrLf(temp.file(), text) && temp.file()->Sync() &&
+      platform::IsWritable(path) && platform::AtomicReplace(path, temp.path(), temp.file())) {
+    temp.Placed();
+  }
 }
+
+// A replace that an earlier version of the program could not finish may have left the
+// configuration under its backup name only: it goes back under its own name. A backup beside
+// the configuration is an older copy and goes. Names only: a directory or link there is left.
+void RecoverBackup(const std::string& path) {
+  const std::string backup = path + ".orvapatch-backup";
+  if (!platform::IsPlainFile(backup)) return;
+  if (platform::FileExists(path)) {
+    platform::RemoveFile(backup);
+  } else {
+    (void)platform::RenameFile(backup, path);
+  }
+}
+
+// The update of one configuration file, under its update lock. |*opened| becomes 1 once the
+// configuration has opened.
+void UpdateLockedFile(const std::string& templatePath, const std::string& configPath,
+                      int* opened);
 
 }  // namespace
 
@@ -130,12 +183,31 @@ int ReadTextAndFind(const std::string& path, const std::string& tag, std::string
 }
 
 int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
-  std::replace(templatePath.begin(), templatePath.end(), '\\', '/');
-  std::replace(configPath.begin(), configPath.end(), '\\', '/');
+  int opened = 0;
+  try {
+    std::replace(templatePath.begin(), templatePath.end(), '\\', '/');
+    std::replace(configPath.begin(), configPath.end(), '\\', '/');
+    // One update of one file is one unit: a second run reads the file only once the first has
+    // replaced it, and never writes back a text it read before.
+    platform::UpdateLock lock;
+    if (!lock.Acquire(configPath, kLockWait)) return 0;
+    RecoverBackup(configPath);
+    UpdateLockedFile(templatePath, configPath, &opened);
+  } catch (const std::bad_alloc&) {
+    // Out of memory: as a failed read, the file keeps its bytes and the run goes on.
+  }
+  return opened;
+}
+
+namespace {
+
+void UpdateLockedFile(const std::string& templatePath, const std::string& configPath,
+                      int* opened) {
   {
     platform::File file;
-    if (!platform::File::Open(configPath, platform::FileMode::kRead, false, &file)) return 0;
+    if (!platform::File::Open(configPath, platform::FileMode::kRead, false, &file)) return;
   }
+  *opened = 1;
   std::string buffer;
 
   // The new module version: only a whole one, exactly 21 characters closed at once by its tag;
@@ -162,7 +234,7 @@ int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
     return !buffer.empty();
   };
   std::string oldVersion;
-  if (!readConfig(kVersionOpen, &p)) return 1;
+  if (!readConfig(kVersionOpen, &p)) return;
   if (p >= 0) {
     int64_t q = config_text::Find(buffer, kVersionClose);
     int64_t first = p + static_cast<int64_t>(sizeof(kVersionOpen) - 1);
@@ -170,17 +242,17 @@ int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
   }
   std::string cod;
   bool haveCod = false;
-  if (!readConfig(kCodOpen, &p)) return 1;
+  if (!readConfig(kCodOpen, &p)) return;
   if (p >= 0) {
     cod = Substring(buffer, p + static_cast<int64_t>(sizeof(kCodOpen) - 1), kCodLength);
     haveCod = true;
   }
   std::string context;
   bool haveContext = false;
-  if (!readConfig(kContextOpen, &p)) return 1;
+  if (!readConfig(kContextOpen, &p)) return;
   if (p >= 0) {
     int64_t q;
-    if (!readConfig(kContextClose, &q)) return 1;
+    if (!readConfig(kContextClose, &q)) return;
     int64_t first = p + static_cast<int64_t>(sizeof(kContextOpen) - 1);
     context = Substring(buffer, first, q - first);
     haveContext = true;
@@ -199,12 +271,18 @@ int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
   config_text::ReplaceAll(&text, kInactive, kActive);
 
   ReplaceText(configPath, text);
-  return 1;
 }
 
+}  // namespace
+
 int UpdateConfiguration(std::string installPath) {
-  const std::string templatePath = installPath + kTemplateSuffix;
-  int result = UpdateConfigurationFile(templatePath, installPath + kConfigSuffix);
-  if (result == 1) UpdateConfigurationFile(templatePath, installPath + kCopySuffix);
+  int result = 0;
+  try {
+    const std::string templatePath = installPath + kTemplateSuffix;
+    result = UpdateConfigurationFile(templatePath, installPath + kConfigSuffix);
+    if (result == 1) UpdateConfigurationFile(templatePath, installPath + kCopySuffix);
+  } catch (const std::bad_alloc&) {
+    // Out of memory on the way to a file: that file is not touched.
+  }
   return result;
 }
