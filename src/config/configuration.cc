@@ -103,9 +103,8 @@ class TemporaryFile {
  public:
   ~TemporaryFile() {
     if (path_.empty()) return;
-    file_.Close();
     try {
-      platform::RemoveFile(path_);
+      platform::DiscardReplacement(path_, &file_);
     } catch (const std::bad_alloc&) {
       // Left for the next run, which removes it.
     }

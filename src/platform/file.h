@@ -92,6 +92,10 @@ bool IsWritable(const std::string& path);
 [[nodiscard]] bool AtomicReplace(const std::string& target, const std::string& replacement,
                                  File* written);
 
+// Removes the file |written| has written, named |replacement| and made by CreateReplacement, and
+// closes it; on Windows through its handle, whatever attributes it was given on the way.
+bool DiscardReplacement(const std::string& replacement, File* written);
+
 // True when |path| itself is a regular file: not a directory, and not a symbolic link or other
 // reparse point, which are not followed.
 bool IsPlainFile(const std::string& path);

@@ -174,6 +174,11 @@ bool RemoveFile(const std::string& path) {
   return posix::HostPath(path, &host) && ::unlink(host.c_str()) == 0;
 }
 
+bool DiscardReplacement(const std::string& replacement, File* written) {
+  written->Close();
+  return RemoveFile(replacement);
+}
+
 bool IsPlainFile(const std::string& path) {
   if (fault::Strike()) return false;
   std::string host;

@@ -2,6 +2,7 @@
 // through the handle that wrote the new file.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -140,19 +141,24 @@ bool IsWritable(const std::string& path) {
 
 namespace {
 
-// |target| as the full NT path that a rename through a handle takes, in UTF-16.
-bool RenameTargetName(const std::string& target, std::wstring* out) {
+// |target| as the full NT path that a rename through a handle takes, in UTF-16 with its zero.
+bool RenameTargetName(const std::string& target, std::vector<wchar_t>* out) {
   int length = MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, nullptr, 0);
   if (length <= 0) return false;
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, &wide[0], length) != length) return false;
-  DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  std::vector<wchar_t> wide(static_cast<size_t>(length));
+  if (MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, wide.data(), length) != length) {
+    return false;
+  }
+  const wchar_t kPrefix[] = L"\\??\\";
+  const size_t prefix = sizeof(kPrefix) / sizeof(wchar_t) - 1;
+  DWORD size = GetFullPathNameW(wide.data(), 0, nullptr, nullptr);
   if (size == 0) return false;
-  std::wstring full(size, L'\0');
-  DWORD got = GetFullPathNameW(wide.c_str(), size, &full[0], nullptr);
+  std::vector<wchar_t> full(prefix + size);
+  DWORD got = GetFullPathNameW(wide.data(), size, full.data() + prefix, nullptr);
   if (got == 0 || got >= size) return false;
-  full.resize(got);
-  *out = L"\\??\\" + full;
+  std::copy(kPrefix, kPrefix + prefix, full.begin());
+  full.resize(prefix + got + 1);
+  *out = std::move(full);
   return true;
 }
 
@@ -172,15 +178,15 @@ bool TakeOverTimesAndAttributes(HANDLE h, const std::string& target) {
 
 // Renames the file open as |h| over |target|: one step on the file system.
 bool RenameOver(HANDLE h, const std::string& target) {
-  std::wstring name;
+  std::vector<wchar_t> name;
   if (!RenameTargetName(target, &name)) return false;
-  const size_t bytes = name.size() * sizeof(wchar_t);
-  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + bytes);
+  const size_t bytes = (name.size() - 1) * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + bytes);  // room for the zero too
   FILE_RENAME_INFO* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
   info->ReplaceIfExists = TRUE;
   info->RootDirectory = nullptr;
   info->FileNameLength = static_cast<DWORD>(bytes);
-  std::memcpy(info->FileName, name.c_str(), bytes);
+  std::memcpy(info->FileName, name.data(), bytes + sizeof(wchar_t));
   return SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
 }
 
@@ -198,6 +204,24 @@ bool AtomicReplace(const std::string& target, const std::string& /*replacement: 
 bool RemoveFile(const std::string& path) {
   if (fault::Strike()) return false;
   return DeleteFileA(path.c_str()) != 0;
+}
+
+bool DiscardReplacement(const std::string& replacement, File* written) {
+  if (!written->IsOpen()) return RemoveFile(replacement);
+  if (fault::Strike()) {
+    written->Close();
+    return false;
+  }
+  HANDLE h = H(written->NativeHandle());
+  // A file with the read-only attribute cannot be deleted; Wine gives it to a file whose DACL
+  // allows no writing, as the configuration's may.
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic));
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  bool removed = SetFileInformationByHandle(h, FileDispositionInfo, &disposition,
+                                            sizeof(disposition)) != 0;
+  return written->Close() && removed;
 }
 
 bool IsPlainFile(const std::string& path) {
@@ -225,9 +249,8 @@ bool UpdateMutexName(const std::string& path, std::string* out) {
     char c = full[i] >= 'a' && full[i] <= 'z' ? static_cast<char>(full[i] - 'a' + 'A') : full[i];
     hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   }
-  char name[64];
-  wsprintfA(name, "OrvaPatch.Update.%08lX%08lX", static_cast<unsigned long>(hash >> 32),
-            static_cast<unsigned long>(hash & 0xFFFFFFFFu));
+  std::string name = "OrvaPatch.Update.";
+  for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789ABCDEF"[(hash >> shift) & 0xF];
   *out = name;
   return true;
 }
