@@ -9,7 +9,6 @@ over); the registry parses and each value is the old one or the new one; the log
 line written before the fault. --sample K runs every Kth N only, spread over the whole run."""
 import argparse
 import os
-import pwd
 import re
 import sys
 
@@ -17,7 +16,7 @@ import check_scenarios
 import config_scenarios
 from run_scenarios import SEP, Machine, family_keys, mask, parse_reg
 
-REPORT = re.compile(rb"fault seam: (\d+) operations, (\d+) allocations\n")
+REPORT = re.compile(rb"fault seam: (\d+) operations, (\d+) allocations\r?\n")
 TEMPORARY = re.compile(r"^(Temp/ssvConfig/)?Configuration\.xml\.orvapatch-new\d+$")
 NEW_VERSION, OLD_VERSION = b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02"
 ROOT_FILES = {"drive_c", "registry.reg", "registry.reg.lock"}
@@ -26,20 +25,12 @@ OLD_KEYS = family_keys(parse_reg(check_scenarios.LIBRARY_ACCEPTED))
 NEW_KEYS = family_keys(parse_reg(check_scenarios.LIBRARY_STAMPED))
 
 
-def documents_log(m):
-    user = os.environ.get("USER") or pwd.getpwuid(os.geteuid()).pw_name
-    return os.path.join(m.drive_c, "users", user, "Documents", "orvapatch.log")
-
-
 def prepare(m):
     m.set_registry(check_scenarios.LIBRARY_ACCEPTED)
     m.install_library("tariflib.dll")
     m.install_stub()
     config_scenarios.install(m)
-    # Where the log goes when the Windows directory's file cannot be opened.
-    os.makedirs(os.path.dirname(documents_log(m)), exist_ok=True)
-    if os.path.exists(documents_log(m)):
-        os.remove(documents_log(m))
+    m.documents_log = m.documents_log_path()
 
 
 def fresh(m):
@@ -56,7 +47,7 @@ def run(m, setting, variable="ORVAPATCH_FAULT"):
     assert result.returncode == 0, "%s: exit status %d" % (setting, result.returncode)
     report = REPORT.search(result.stderr)
     assert report, "%s: no count on standard error: %r" % (setting, result.stderr)
-    logs = [path for path in (m.log_path(), documents_log(m)) if os.path.exists(path)]
+    logs = [path for path in (m.log_path(), m.documents_log) if os.path.exists(path)]
     assert len(logs) <= 1, "%s: two logs" % setting
     log = mask(m.read(logs[0])) if logs else b""
     return log, int(report.group(1)), int(report.group(2))
@@ -176,8 +167,9 @@ def main():
                                  ", every %dth" % args.sample if args.sample > 1 else "",
                                  leftovers), flush=True)
         handled = sweep_allocations(m, reference, allocations, args.alloc_sample)
-        # Some allocations are the update's own: the file is left, the run goes on.
-        assert handled > 0, "no allocation failed inside the configuration update"
+        # Some allocations are the update's own: the file is left, the run goes on. (A sparse
+        # sample may miss them all.)
+        assert handled > 0 or args.alloc_sample > 1, "no allocation failed inside the update"
         print("ok    allocation failing at each of %d allocations%s (%d inside the configuration "
               "update, the installer started after them)" % (
                   allocations, ", every %dth" % args.alloc_sample if args.alloc_sample > 1 else "",
