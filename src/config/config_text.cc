@@ -40,6 +40,31 @@ size_t FirstByte(const char* p, unsigned char c, uint64_t found) {
 #endif
 }
 
+// Copies the bytes from |*in| up to the next |c|, or up to |end|, to |*out|, eight at a time
+// where it can, and moves both on. Only the bytes copied are written, so |*out| may be |*in|
+// itself or lag behind it.
+void CopyUpTo(char c, const char** in, const char* end, char** out) {
+  const char* p = *in;
+  char* o = *out;
+  while (end - p >= 8) {
+    const uint64_t word = LoadWord(p);
+    const uint64_t found = HasByte(word, static_cast<unsigned char>(c));
+    if (found != 0) {
+      const size_t k = FirstByte(p, static_cast<unsigned char>(c), found);
+      std::memmove(o, p, k);
+      *in = p + k;
+      *out = o + k;
+      return;
+    }
+    std::memcpy(o, &word, sizeof(word));
+    o += sizeof(word);
+    p += sizeof(word);
+  }
+  while (p < end && *p != c) *o++ = *p++;
+  *in = p;
+  *out = o;
+}
+
 // Two-way string matching (Crochemore and Perrin), which never compares a text byte more than
 // twice, with a table of shifts by the byte under the needle's last position.
 class TwoWay {
@@ -266,51 +291,26 @@ size_t ReplaceAll(std::string* text, const std::string& from, const std::string&
 }
 
 size_t CrLfToLf(const char* in, size_t size, char* out) {
-  char* o = out;
   const char* p = in;
   const char* const end = in + size;
-  while (p < end) {
-    if (end - p >= 8) {
-      // The whole word is copied; only its bytes before a CR count. The output never runs ahead
-      // of the input, so the copy stays within |size| bytes.
-      uint64_t word = LoadWord(p);
-      uint64_t found = HasByte(word, '\r');
-      std::memcpy(o, &word, 8);
-      if (found == 0) {
-        o += 8;
-        p += 8;
-        continue;
-      }
-      size_t k = FirstByte(p, '\r', found);
-      o += k;
-      p += k;
-    }
-    if (*p == '\r' && p + 1 < end && p[1] == '\n') ++p;
+  char* o = out;
+  for (;;) {
+    CopyUpTo('\r', &p, end, &o);
+    if (p == end) break;
+    if (p + 1 < end && p[1] == '\n') ++p;  // CR LF: the LF only
     *o++ = *p++;
   }
   return static_cast<size_t>(o - out);
 }
 
 size_t LfToCrLf(const char* in, size_t size, char* out) {
-  char* o = out;
   const char* p = in;
   const char* const end = in + size;
-  while (p < end) {
-    if (end - p >= 8) {
-      // As above; the output may run ahead of the input here, but never past 2 * |size|.
-      uint64_t word = LoadWord(p);
-      uint64_t found = HasByte(word, '\n');
-      std::memcpy(o, &word, 8);
-      if (found == 0) {
-        o += 8;
-        p += 8;
-        continue;
-      }
-      size_t k = FirstByte(p, '\n', found);
-      o += k;
-      p += k;
-    }
-    if (*p == '\n') *o++ = '\r';
+  char* o = out;
+  for (;;) {
+    CopyUpTo('\n', &p, end, &o);
+    if (p == end) break;
+    *o++ = '\r';
     *o++ = *p++;
   }
   return static_cast<size_t>(o - out);

@@ -17,8 +17,8 @@ std::ptrdiff_t Find(const std::string& text, const std::string& needle, size_t f
 size_t ReplaceAll(std::string* text, const std::string& from, const std::string& to);
 
 // Writes the |size| bytes at |in| to |out| with each CR LF turned into LF; every other CR is
-// kept, the last byte's too. |out| has room for |size| bytes and lies apart from |in|. Returns
-// the number of bytes written.
+// kept, the last byte's too. |out| has room for |size| bytes and is |in| itself or lies apart
+// from it. Returns the number of bytes written.
 size_t CrLfToLf(const char* in, size_t size, char* out);
 
 // Writes the |size| bytes at |in| to |out| with each LF turned into CR LF. |out| has room for

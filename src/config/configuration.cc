@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "config/config_text.h"
@@ -37,6 +38,8 @@ const char kActive[] = "<active>1</active>";
 const size_t kChunk = size_t{1} << 18;
 // Positions are ints: a longer text counts as unreadable.
 const size_t kMaxText = INT_MAX;
+// How long an update waits for another run of the program to finish with the same file.
+const unsigned kLockWait = 60 * 1000;
 
 // Up to |count| characters of |text| from |first|; a negative count counts as 0.
 std::string Substring(const std::string& text, int64_t first, int64_t count) {
@@ -45,6 +48,7 @@ std::string Substring(const std::string& text, int64_t first, int64_t count) {
 }
 
 // Appends the text of |path| to |*buffer| (see ReadTextAndFind); on failure |*buffer| is as it was.
+// The bytes are read straight into |*buffer| and their line ends converted there.
 bool AppendText(const std::string& path, std::string* buffer) {
   platform::File file;
   if (!platform::File::Open(path, platform::FileMode::kRead, false, &file)) return false;
@@ -52,26 +56,28 @@ bool AppendText(const std::string& path, std::string* buffer) {
   if (!file.SeekEnd(&length) || !file.Seek(0)) return false;
   const size_t old = buffer->size();
   if (length < 0 || static_cast<uint64_t>(length) >= kMaxText - old) return false;
-  // Room for the text, and for what the edits usually add, so that they can work in place.
-  buffer->reserve(old + static_cast<size_t>(length) + static_cast<size_t>(length) / 64 + 4096);
-  std::vector<char> chunk(kChunk), text(kChunk);
-  size_t carried = 0;  // 1 when a CR that ended the last piece waits at chunk[0] for its LF
+  // Room for the text, and for what the edits usually add, so that they can work in place; one
+  // byte more shows the end of the file without another piece.
+  buffer->reserve(old + static_cast<size_t>(length) + static_cast<size_t>(length) / 256 + 4096);
+  buffer->resize(old + static_cast<size_t>(length) + 1);
+  size_t end = old;  // the bytes read so far end here
   for (;;) {
+    if (end == buffer->size()) {  // the file has grown since its length was taken
+      if (buffer->size() >= kMaxText) {
+        buffer->resize(old);
+        return false;
+      }
+      buffer->resize(std::min(buffer->size() + kChunk, kMaxText));
+    }
     size_t got = 0;
-    if (!file.Read(chunk.data() + carried, kChunk - carried, &got)) {
+    if (!file.Read(&(*buffer)[end], std::min(kChunk, buffer->size() - end), &got)) {
       buffer->resize(old);
       return false;
     }
-    size_t size = carried + got;
-    carried = 0;
-    if (got != 0 && chunk[size - 1] == '\r') {
-      --size;
-      carried = 1;
-    }
-    buffer->append(text.data(), config_text::CrLfToLf(chunk.data(), size, text.data()));
     if (got == 0) break;
-    if (carried) chunk[0] = '\r';
+    end += got;
   }
+  buffer->resize(old + config_text::CrLfToLf(buffer->data() + old, end - old, &(*buffer)[old]));
   if (buffer->size() > old && buffer->back() != '\n') buffer->push_back('\n');
   if (buffer->size() > kMaxText) {
     buffer->resize(old);
@@ -81,46 +87,110 @@ bool AppendText(const std::string& path, std::string* buffer) {
   return true;
 }
 
-// Writes |text| with CR LF line ends to |file|.
-bool WriteCrLf(platform::File* file, const std::string& text) {
-  std::vector<char> out(2 * kChunk);
-  for (size_t done = 0; done < text.size();) {
-    const size_t size = std::min(kChunk, text.size() - done);
-    if (!file->Write(out.data(), config_text::LfToCrLf(text.data() + done, size, out.data()))) {
+// Writes the |size| bytes at |text| with CR LF line ends to |file|, a piece at a time.
+bool WriteCrLf(platform::File* file, const char* text, size_t size, std::vector<char>* out) {
+  for (size_t done = 0; done < size;) {
+    const size_t piece = std::min(kChunk, size - done);
+    if (!file->Write(out->data(), config_text::LfToCrLf(text + done, piece, out->data()))) {
       return false;
     }
-    done += size;
+    done += piece;
   }
   return true;
 }
 
-// Puts |text| in place of the configuration |path| through a temporary file beside it, written
-// and flushed to the disk first. The configuration ends with either the whole new text or its
-// old bytes; no temporary file stays behind.
-bool ReplaceText(const std::string& path, const std::string& text) {
-  platform::File file;
-  std::string temp;
-  for (int n = 1; n <= 100 && !file.IsOpen(); ++n) {
-    temp = path + ".orvapatch-new" + std::to_string(n);
-    if (platform::File::Open(temp, platform::FileMode::kCreateNew, false, &file)) break;
-    if (!platform::FileExists(temp)) return false;  // not a name taken: the directory refuses
-    // Left by a run that was killed, or that could not remove it: taken over, unless another
-    // run holds it open. Otherwise every such run would cost a name for good.
-    if (platform::IsWritable(temp) && platform::RemoveFile(temp) &&
-        platform::File::Open(temp, platform::FileMode::kCreateNew, false, &file)) {
-      break;
+// Writes |text| with CR LF line ends to |file|, with the STS block inserted after each position
+// of |stsAt| (ascending).
+bool WriteText(platform::File* file, const std::string& text, const std::vector<size_t>& stsAt) {
+  std::vector<char> out(2 * kChunk);
+  size_t done = 0;
+  for (size_t at : stsAt) {
+    if (!WriteCrLf(file, text.data() + done, at - done, &out) ||
+        !WriteCrLf(file, kStsBlock, sizeof(kStsBlock) - 1, &out)) {
+      return false;
+    }
+    done = at;
+  }
+  return WriteCrLf(file, text.data() + done, text.size() - done, &out);
+}
+
+// The temporary file of one replace, beside the configuration: removed unless it has become the
+// configuration.
+class TemporaryFile {
+ public:
+  ~TemporaryFile() {
+    if (path_.empty()) return;
+    try {
+      platform::DiscardReplacement(path_, &file_);
+    } catch (const std::bad_alloc&) {
+      // Left for the next run, which removes it.
     }
   }
-  if (!file.IsOpen()) return false;
-  bool ok = WriteCrLf(&file, text) && file.Sync();
+
+  // Creates the first free name "<config>.orvapatch-new<n>". A name taken by a file that a
+  // killed run left is freed first (the update lock keeps every other run of the program out),
+  // unless another program holds that file open. Only the name is removed: whatever is there,
+  // a link or another file, nothing else is written or deleted.
+  bool Create(const std::string& config) {
+    for (int n = 1; n <= 100; ++n) {
+      std::string path = config + ".orvapatch-new" + std::to_string(n);
+      bool created = platform::File::CreateReplacement(config, path, &file_);
+      if (!created && platform::IsWritable(path) && platform::RemoveFile(path)) {
+        created = platform::File::CreateReplacement(config, path, &file_);
+      }
+      if (created) {
+        path_ = std::move(path);
+        return true;
+      }
+      if (!platform::FileExists(path)) return false;  // not a name taken: the directory refuses
+    }
+    return false;
+  }
+
+  platform::File* file() { return &file_; }
+  const std::string& path() const { return path_; }
+  // The file has become the configuration: nothing is left to remove.
+  void Placed() {
+    file_.Close();
+    path_.clear();
+  }
+
+ private:
+  platform::File file_;
+  std::string path_;
+};
+
+// Puts |text|, with the STS block after each of |stsAt|, in place of the configuration |path|
+// through a temporary file beside it, written and flushed to the disk first. The configuration ends with either the whole new text or its
+// old bytes; no temporary file stays behind.
+void ReplaceText(const std::string& path, const std::string& text,
+                 const std::vector<size_t>& stsAt) {
+  TemporaryFile temp;
   // The open for writing that a rename passes by: a read-only configuration, or one that
-  // another program holds open, keeps its content. The temporary file stays open as long as the
-  // platform allows, so that no other run takes it over as a leftover while it is still ours.
-  ok = ok && platform::IsWritable(path) && platform::AtomicReplace(path, temp, &file);
-  ok = file.Close() && ok;
-  if (!ok) platform::RemoveFile(temp);
-  return ok;
+  // another program holds open, keeps its content.
+  if (temp.Create(path) && WriteText(temp.file(), text, stsAt) && temp.file()->Sync() &&
+      platform::IsWritable(path) && platform::AtomicReplace(path, temp.path(), temp.file())) {
+    temp.Placed();
+  }
 }
+
+// A replace that an earlier version of the program could not finish may have left the
+// configuration under its backup name only: it goes back under its own name. A backup beside
+// the configuration is an older copy and goes. Names only: a directory or link there is left.
+void RecoverBackup(const std::string& path) {
+  const std::string backup = path + ".orvapatch-backup";
+  if (!platform::IsPlainFile(backup)) return;
+  if (platform::FileExists(path)) {
+    platform::RemoveFile(backup);
+  } else {
+    (void)platform::RenameFile(backup, path);
+  }
+}
+
+// The update of one configuration file, under its update lock. |*opened| becomes 1 once the
+// configuration has opened.
+void UpdateLockedFile(const std::string& templatePath, const std::string& configPath,
+                      int* opened);
 
 }  // namespace
 
@@ -130,81 +200,131 @@ int ReadTextAndFind(const std::string& path, const std::string& tag, std::string
 }
 
 int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
-  std::replace(templatePath.begin(), templatePath.end(), '\\', '/');
-  std::replace(configPath.begin(), configPath.end(), '\\', '/');
-  {
-    platform::File file;
-    if (!platform::File::Open(configPath, platform::FileMode::kRead, false, &file)) return 0;
+  int opened = 0;
+  try {
+    std::replace(templatePath.begin(), templatePath.end(), '\\', '/');
+    std::replace(configPath.begin(), configPath.end(), '\\', '/');
+    // One update of one file is one unit: a second run reads the file only once the first has
+    // replaced it, and never writes back a text it read before.
+    platform::UpdateLock lock;
+    if (!lock.Acquire(configPath, kLockWait)) return 0;
+    RecoverBackup(configPath);
+    UpdateLockedFile(templatePath, configPath, &opened);
+  } catch (const std::bad_alloc&) {
+    // Out of memory: as a failed read, the file keeps its bytes and the run goes on.
   }
-  std::string buffer;
-
-  // The new module version: only a whole one, exactly 21 characters closed at once by its tag;
-  // anything else would damage the configuration's version.
-  std::string newVersion;
-  bool haveNewVersion = false;
-  int64_t p = ReadTextAndFind(templatePath, kVersionOpen, &buffer);
-  if (p >= 0) {
-    const size_t at = static_cast<size_t>(p) + sizeof(kVersionOpen) - 1;
-    const size_t close = sizeof(kVersionClose) - 1;
-    if (at + kVersionLength + close <= buffer.size() &&
-        std::memchr(buffer.data() + at, '<', kVersionLength) == nullptr &&
-        buffer.compare(at + kVersionLength, close, kVersionClose) == 0) {
-      newVersion = buffer.substr(at, kVersionLength);
-      haveNewVersion = true;
-    }
-  }
-
-  // The configuration's own values. A text that cannot be read whole at any of these readings
-  // (an empty one included) ends the update: the file is never rewritten from it.
-  auto readConfig = [&](const char* tag, int64_t* at) {
-    buffer.clear();
-    *at = ReadTextAndFind(configPath, tag, &buffer);
-    return !buffer.empty();
-  };
-  std::string oldVersion;
-  if (!readConfig(kVersionOpen, &p)) return 1;
-  if (p >= 0) {
-    int64_t q = config_text::Find(buffer, kVersionClose);
-    int64_t first = p + static_cast<int64_t>(sizeof(kVersionOpen) - 1);
-    oldVersion = Substring(buffer, first, q - first);
-  }
-  std::string cod;
-  bool haveCod = false;
-  if (!readConfig(kCodOpen, &p)) return 1;
-  if (p >= 0) {
-    cod = Substring(buffer, p + static_cast<int64_t>(sizeof(kCodOpen) - 1), kCodLength);
-    haveCod = true;
-  }
-  std::string context;
-  bool haveContext = false;
-  if (!readConfig(kContextOpen, &p)) return 1;
-  if (p >= 0) {
-    int64_t q;
-    if (!readConfig(kContextClose, &q)) return 1;
-    int64_t first = p + static_cast<int64_t>(sizeof(kContextOpen) - 1);
-    context = Substring(buffer, first, q - first);
-    haveContext = true;
-  }
-
-  std::string& text = buffer;
-  if (haveCod) config_text::ReplaceAll(&text, kCodOpen + cod + kCodClose, "");
-  if (haveContext) config_text::ReplaceAll(&text, kContextOpen + context + kContextClose, "");
-  if (haveNewVersion) {
-    config_text::ReplaceAll(&text, kVersionOpen + oldVersion + kVersionClose,
-                            kVersionOpen + newVersion + kVersionClose);
-  }
-  if (config_text::Find(text, kStsTag) < 0) {
-    config_text::ReplaceAll(&text, kStsAnchor, std::string(kStsAnchor) + kStsBlock);
-  }
-  config_text::ReplaceAll(&text, kInactive, kActive);
-
-  ReplaceText(configPath, text);
-  return 1;
+  return opened;
 }
 
+namespace {
+
+// The module version the template gives: only a whole one, exactly 21 characters closed at once
+// by its tag; anything else would damage the configuration's version.
+bool TemplateVersion(const std::string& templatePath, std::string* version) {
+  std::string text;
+  const int64_t p = ReadTextAndFind(templatePath, kVersionOpen, &text);
+  if (p < 0) return false;
+  const size_t at = static_cast<size_t>(p) + sizeof(kVersionOpen) - 1;
+  const size_t close = sizeof(kVersionClose) - 1;
+  if (at + kVersionLength + close > text.size() ||
+      std::memchr(text.data() + at, '<', kVersionLength) != nullptr ||
+      text.compare(at + kVersionLength, close, kVersionClose) != 0) {
+    return false;
+  }
+  *version = text.substr(at, kVersionLength);
+  return true;
+}
+
+// What the edits take from the configuration itself.
+struct ConfigValues {
+  std::string oldVersion;  // between the first version tags, empty without them
+  bool haveCod = false;
+  std::string cod;  // the kCodLength characters after the first versionCOD tag
+  bool haveContext = false;
+  std::string context;  // between the first contextFacturation tags
+};
+
+// The values of |text|, the configuration, whose first version tag is at |versionAt| (or -1).
+ConfigValues ReadValues(const std::string& text, int64_t versionAt) {
+  ConfigValues values;
+  if (versionAt >= 0) {
+    const int64_t q = config_text::Find(text, kVersionClose);
+    const int64_t first = versionAt + static_cast<int64_t>(sizeof(kVersionOpen) - 1);
+    values.oldVersion = Substring(text, first, q - first);
+  }
+  int64_t p = config_text::Find(text, kCodOpen);
+  if (p >= 0) {
+    values.cod = Substring(text, p + static_cast<int64_t>(sizeof(kCodOpen) - 1), kCodLength);
+    values.haveCod = true;
+  }
+  p = config_text::Find(text, kContextOpen);
+  if (p >= 0) {
+    const int64_t q = config_text::Find(text, kContextClose);
+    const int64_t first = p + static_cast<int64_t>(sizeof(kContextOpen) - 1);
+    values.context = Substring(text, first, q - first);
+    values.haveContext = true;
+  }
+  return values;
+}
+
+// The five edits, in their order, each on the text the one before left. The STS block is not
+// put in here, which would move the whole text behind it: the places it goes after are returned,
+// and it is inserted as the text is written. The last edit cannot tell: the block holds no
+// "<active>0</active>", and none can run across its edges (the block starts and ends with a
+// line end, the place after it ends with the anchor's "PS>").
+std::vector<size_t> ApplyEdits(const ConfigValues& values, const std::string* newVersion,
+                               std::string* text) {
+  if (values.haveCod) config_text::ReplaceAll(text, kCodOpen + values.cod + kCodClose, "");
+  if (values.haveContext) {
+    config_text::ReplaceAll(text, kContextOpen + values.context + kContextClose, "");
+  }
+  if (newVersion != nullptr) {
+    config_text::ReplaceAll(text, kVersionOpen + values.oldVersion + kVersionClose,
+                            kVersionOpen + *newVersion + kVersionClose);
+  }
+  std::vector<size_t> stsAt;
+  if (config_text::Find(*text, kStsTag) < 0) {
+    const size_t anchor = sizeof(kStsAnchor) - 1;
+    for (std::ptrdiff_t p = config_text::Find(*text, kStsAnchor); p >= 0;
+         p = config_text::Find(*text, kStsAnchor, static_cast<size_t>(p) + anchor)) {
+      stsAt.push_back(static_cast<size_t>(p) + anchor);
+    }
+  }
+  config_text::ReplaceAll(text, kInactive, kActive);  // as long as it was: stsAt stays right
+  return stsAt;
+}
+
+void UpdateLockedFile(const std::string& templatePath, const std::string& configPath,
+                      int* opened) {
+  {
+    platform::File file;
+    if (!platform::File::Open(configPath, platform::FileMode::kRead, false, &file)) return;
+  }
+  *opened = 1;
+  std::string newVersion;
+  const bool haveNewVersion = TemplateVersion(templatePath, &newVersion);
+  // The configuration is read once: under the update lock no other run changes it. A text that
+  // cannot be read whole (an empty one included) ends the update: the file is never rewritten
+  // from it.
+  std::string text;
+  const int64_t versionAt = ReadTextAndFind(configPath, kVersionOpen, &text);
+  if (text.empty()) return;
+  const ConfigValues values = ReadValues(text, versionAt);
+  const std::vector<size_t> stsAt =
+      ApplyEdits(values, haveNewVersion ? &newVersion : nullptr, &text);
+  ReplaceText(configPath, text, stsAt);
+}
+
+}  // namespace
+
 int UpdateConfiguration(std::string installPath) {
-  const std::string templatePath = installPath + kTemplateSuffix;
-  int result = UpdateConfigurationFile(templatePath, installPath + kConfigSuffix);
-  if (result == 1) UpdateConfigurationFile(templatePath, installPath + kCopySuffix);
+  int result = 0;
+  try {
+    const std::string templatePath = installPath + kTemplateSuffix;
+    result = UpdateConfigurationFile(templatePath, installPath + kConfigSuffix);
+    if (result == 1) UpdateConfigurationFile(templatePath, installPath + kCopySuffix);
+  } catch (const std::bad_alloc&) {
+    // Out of memory on the way to a file: that file is not touched.
+  }
   return result;
 }

@@ -12,8 +12,11 @@ namespace {
 
 const char kFileName[] = "orvapatch.log";
 const char kPatchVersion[] = "2014.4.2";
-const char kSeparator[] =
-    "--------------------------------------------------------------------------------------\n";
+#define SEPARATOR \
+  "--------------------------------------------------------------------------------------\n"
+const char kSeparator[] = SEPARATOR;
+const char kClosingSeparator[] = SEPARATOR "\n\n";  // written as is: no memory needed at the end
+#undef SEPARATOR
 const char kStartLine[] = "D\xE9marrage de l'installation de Orvane %s le : ";
 
 // The current local time through strftime into 128 bytes; empty when it cannot be formatted.
@@ -35,9 +38,14 @@ std::string LogPath(const std::string& directory) {
 }  // namespace
 
 CSetupLog::CSetupLog() {
-  std::string directory;
-  bool opened = platform::WindowsDirectory(&directory) && OpenFile(LogPath(directory).c_str(), 0);
-  if (!opened && platform::DocumentsFolder(&directory)) OpenFile(LogPath(directory).c_str(), 0);
+  try {
+    std::string directory;
+    bool opened =
+        platform::WindowsDirectory(&directory) && OpenFile(LogPath(directory).c_str(), 0);
+    if (!opened && platform::DocumentsFolder(&directory)) OpenFile(LogPath(directory).c_str(), 0);
+  } catch (const std::bad_alloc&) {
+    m_bOpen = 0;  // out of memory before the log could open: the run has no log
+  }
   WriteStartBanner();
 }
 
@@ -81,13 +89,13 @@ int CSetupLog::WriteLine(const char* mark, const char* format, va_list args) {
   std::string line;
   try {
     line = FormatNow("%H:%M:%S") + mark + platform::FormatV(format, args);
+    for (char& c : line) {
+      if (c == '\n') c = ' ';
+    }
+    line += '\n';
   } catch (const std::bad_alloc&) {
     return 0;
   }
-  for (char& c : line) {
-    if (c == '\n') c = ' ';
-  }
-  line += '\n';
   return WriteText(line.c_str());
 }
 
@@ -136,15 +144,21 @@ bool CSetupLog::ShortenFile(long long length) {
 }
 
 int CSetupLog::WriteStartBanner() {
-  std::string block = kSeparator;
-  block += platform::Format(kStartLine, kPatchVersion);
-  block += FormatNow("%A %d %m %Y - %H:%M:%S");
-  block += '\n';
-  block += kSeparator;
+  std::string block;
+  try {
+    block = kSeparator;
+    block += platform::Format(kStartLine, kPatchVersion);
+    block += FormatNow("%A %d %m %Y - %H:%M:%S");
+    block += '\n';
+    block += kSeparator;
+  } catch (const std::bad_alloc&) {
+    m_bOpen = 0;  // as a failed write: the log closes
+    return 0;
+  }
   return WriteText(block.c_str());
 }
 
 int CSetupLog::WriteEndBanner() {
   Log("Fermeture du programme d'installation de Orvane.");
-  return WriteText((std::string(kSeparator) + "\n\n").c_str());
+  return WriteText(kClosingSeparator);
 }

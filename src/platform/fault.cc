@@ -1,6 +1,8 @@
-// Fault injection state, shared by both platform implementations.
+// Fault injection state, shared by both platform implementations, and the allocation hook.
 #include "platform/fault.h"
 
+#include <cstdlib>
+#include <new>
 #include <utility>
 
 namespace platform {
@@ -16,12 +18,16 @@ struct State {
   bool inAction = false;
 };
 
-// Made on first use: the POSIX entry arms the seam from a static object constructed before
+// Made on first use: the test launcher arms the seam from a static object constructed before
 // the static objects of default priority, this file's included.
 State& Seam() {
   static State state;
   return state;
 }
+
+// Plain integers, not a State member: operator new must not allocate to find them.
+int g_allocations = 0;
+int g_failingAllocation = 0;
 
 }  // namespace
 
@@ -61,5 +67,27 @@ bool Strike() {
   return s.persistent ? s.count >= s.nth : s.count == s.nth;
 }
 
+void FailAllocation(int nth) {
+  g_allocations = 0;
+  g_failingAllocation = nth > 0 ? nth : 0;
+}
+
+int AllocationCount() { return g_allocations; }
+
 }  // namespace fault
 }  // namespace platform
+
+// Every allocation of the test programs passes here; the nothrow and array forms of the runtime
+// come through the plain one.
+void* operator new(std::size_t size) {
+  using namespace platform::fault;
+  if (++g_allocations == g_failingAllocation) throw std::bad_alloc();
+  if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }

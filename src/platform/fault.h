@@ -1,10 +1,16 @@
-// Fault injection: makes the Nth counted operating-system call fail, so tests can prove every error path.
+// Fault injection: makes the Nth counted operating-system call or allocation fail, so tests can prove every error path.
 #pragma once
 
+// Only test builds define ORVA_FAULT_SEAM and link fault.cc; in the shipped program every counted
+// operation's check below is a constant false and the seam's code is not there at all.
+#ifdef ORVA_FAULT_SEAM
 #include <functional>
+#endif
 
 namespace platform {
 namespace fault {
+
+#ifdef ORVA_FAULT_SEAM
 
 // Arms the seam: the |nth| counted operation from now on fails (1 = the next one);
 // with |persistent| every later one fails too. |nth| <= 0 disarms.
@@ -23,6 +29,19 @@ int Count();
 
 // Called by every counted operation before it does its work: true means "fail now".
 bool Strike();
+
+// Makes the |nth| allocation through operator new from now on throw std::bad_alloc, once;
+// |nth| <= 0 disarms. Resets the allocation count.
+void FailAllocation(int nth);
+
+// Allocations seen since FailAllocation was last called.
+int AllocationCount();
+
+#else
+
+constexpr bool Strike() { return false; }
+
+#endif
 
 }  // namespace fault
 }  // namespace platform

@@ -12,7 +12,6 @@ enum class FileMode {
   kRead,       // an existing file, for reading
   kAppend,     // for writing, created when missing, content kept, position at the end
   kTruncate,   // for writing, created when missing, cut to length 0
-  kCreateNew,  // for writing, fails when the name exists (temporary files)
   kReadShared,  // an existing file, for reading, shared with other readers and writers (the
                 // version reader); fails while another opener holds it with no sharing
 };
@@ -38,9 +37,20 @@ class File {
 
   // Opens |path|; |out| is left untouched on failure. An |inheritable| file stays open in
   // programs started while it is open.
-  static bool Open(const std::string& path, FileMode mode, bool inheritable, File* out);
+  [[nodiscard]] static bool Open(const std::string& path, FileMode mode, bool inheritable,
+                                 File* out);
+
+  // Creates the new file |path| that AtomicReplace is to put in place of the existing file
+  // |target|, for writing with no sharing; fails when |path| exists, whatever it is. On Windows
+  // it is made with |target|'s DACL, and its owner where the system lets this program set it,
+  // so that nobody can change it who could not change |target|. |out| is left untouched on
+  // failure.
+  [[nodiscard]] static bool CreateReplacement(const std::string& target, const std::string& path,
+                                              File* out);
 
   bool IsOpen() const { return handle_ != kInvalid; }
+  // The platform's handle (a HANDLE on Windows, a descriptor on POSIX), for the platform's own use.
+  intptr_t NativeHandle() const { return handle_; }
 
   // Reads up to |size| bytes; |*got| is 0 at the end of the file.
   bool Read(void* buffer, size_t size, size_t* got);
@@ -67,22 +77,51 @@ class File {
 // False also when the check itself fails.
 bool IsWritable(const std::string& path);
 
-// Puts the file |replacement| in place of the existing file |target| in one step, so that
-// |target| names either its old content or the whole new one, never anything in between. Both
-// must lie in the same directory. |written| is |replacement| still open from its writing: it stays
-// open, and so held against other runs, for as long as the platform allows; the caller closes it
-// if it is still open afterwards. What the product relies on is kept:
-// - Windows: |written| is closed first (the replace needs it); then ReplaceFileA, which keeps the
-//   replaced file's attributes and security, with a backup name beside it; when the replace
-//   reports that it could not finish, the original is moved back from the backup; after success
-//   the backup is removed.
+// Puts the file |written| has written, named |replacement| and made by CreateReplacement, in
+// place of the existing file |target| in one step, so that |target| names either its old content
+// or the whole new one, never anything in between, and never a file that another program put
+// there. Both lie in the same directory. |written| stays open; the caller closes it.
+// - Windows: |replacement| takes over |target|'s creation time and its archive and
+//   not-content-indexed attributes, then is renamed over |target| through the handle it was
+//   written with: no other program can have changed or swapped it on the way. A target that
+//   another program holds open is not replaced.
 // - POSIX: |replacement| takes over the mode, owner and group of |target|, then is renamed over
 //   it and the directory is synced. A symbolic link is followed: the file it points to is replaced
 //   and the link stays (the link's target must be on the same file system).
 // False when nothing was replaced; |replacement| is then left for the caller to remove.
-bool AtomicReplace(const std::string& target, const std::string& replacement, File* written);
+[[nodiscard]] bool AtomicReplace(const std::string& target, const std::string& replacement,
+                                 File* written);
+
+// Removes the file |written| has written, named |replacement| and made by CreateReplacement, and
+// closes it; on Windows through its handle, whatever attributes it was given on the way.
+bool DiscardReplacement(const std::string& replacement, File* written);
+
+// True when |path| itself is a regular file: not a directory, and not a symbolic link or other
+// reparse point, which are not followed.
+bool IsPlainFile(const std::string& path);
+
+// Gives the file |from| the name |to| in the same directory; fails when |to| exists.
+[[nodiscard]] bool RenameFile(const std::string& from, const std::string& to);
 
 // Removes the file |path|.
 bool RemoveFile(const std::string& path);
+
+// Keeps other runs of the program from updating the file |path| while it is held: one run at a
+// time holds it, and it is released when the run ends, however it ends. Nothing is left on disk.
+// Windows: a named mutex; POSIX: a lock on the file's directory.
+class UpdateLock {
+ public:
+  UpdateLock() = default;
+  ~UpdateLock();
+  UpdateLock(const UpdateLock&) = delete;
+  UpdateLock& operator=(const UpdateLock&) = delete;
+
+  // Takes the lock for |path|, waiting up to |milliseconds| for the run that holds it; false
+  // when it could not be taken.
+  [[nodiscard]] bool Acquire(const std::string& path, unsigned milliseconds);
+
+ private:
+  intptr_t handle_ = -1;  // a mutex HANDLE on Windows, a directory's descriptor on POSIX
+};
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 // The application framework's portable part: the application object and the start-up order.
 #include "platform/framework.h"
 
+#include <new>
+
 #include "platform/dialog.h"
 #include "platform/registry.h"
 
@@ -48,6 +50,11 @@ int AfxWinMain() {
   CWinApp* app = AfxGetApp();
   if (app == nullptr) return 0;
   // No message loop: whatever the start-up routine answers, the program ends after it.
-  app->InitInstance();
+  try {
+    app->InitInstance();
+  } catch (const std::bad_alloc&) {
+    // Out of memory where no step handles it: the run ends here, as a refused one would, and
+    // the log still closes with its banner.
+  }
   return app->ExitInstance();
 }

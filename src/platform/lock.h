@@ -14,7 +14,8 @@ class CriticalSection {
   void Leave();
 
  private:
-  void* impl_;
+  // The platform's lock, held in place: making it never needs memory, which may have run out.
+  alignas(16) unsigned char impl_[64];
 };
 
 // Holds a critical section for the length of a scope.

@@ -81,6 +81,15 @@ int CFileVersionInfo::ChooseLanguageEntry(uint16_t userLangId, const void* table
 }
 
 int CFileVersionInfo::Load(const std::string& fileName) {
+  try {
+    return Read(fileName);
+  } catch (const std::bad_alloc&) {
+    Clear();  // out of memory: as a file that cannot be read
+    return 0;
+  }
+}
+
+int CFileVersionInfo::Read(const std::string& fileName) {
   Clear();
   uint32_t handle = 0;
   const uint32_t size = platform::VersionInfoSize(fileName, &handle);

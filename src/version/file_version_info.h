@@ -42,7 +42,8 @@ class CFileVersionInfo {
   // is empty. The fixed block is filled only when the root block has exactly 52 bytes; the
   // strings are those of the translation entry chosen for the user's default language (see
   // ChooseLanguageEntry). A resource without a translation table, or with one of fewer than 4
-  // bytes, leaves every string empty; the fixed block and the result 1 stand.
+  // bytes, leaves every string empty; the fixed block and the result 1 stand. Running out of
+  // memory is a version that cannot be read.
   int Load(const std::string& fileName);
 
   // Looks in |table| (|tableLength| bytes of 32-bit entries: language in the low 16 bits, code
@@ -77,4 +78,8 @@ class CFileVersionInfo {
   // The string field of kStringKeys[index] (index 0 to 11).
   std::string& StringField(int index);
   const std::string& StringField(int index) const;
+
+ private:
+  // Load's reading; throws std::bad_alloc when memory runs out.
+  int Read(const std::string& fileName);
 };

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the shipped Windows executable as an administrator's security review would: 32-bit GUI
-program, manifest asking for elevation, version 2014.4.2, and an import table naming only
-libraries that Windows always loads from System32 (so none can be planted beside it)."""
+program, manifest asking for elevation, version 2014.4.2, an import table naming only
+libraries that Windows always loads from System32 (so none can be planted beside it), and no
+trace of the tests' fault-injection seam. Without OBJDUMP (the POSIX launcher) only the last."""
 import re
 import struct
 import subprocess
@@ -11,9 +12,17 @@ ALWAYS_FROM_SYSTEM32 = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.d
                         "gdi32.dll", "ole32.dll", "ntdll.dll"}
 
 
-def main(path, objdump):
+def seam_failures(data):
+    # The seam's environment variables and its report: a shipped program has neither.
+    return ["holds the fault-injection seam (%r)" % text.decode()
+            for text in (b"ORVAPATCH_FAULT", b"fault seam") if text in data]
+
+
+def main(path, objdump=None):
     data = open(path, "rb").read()
-    failures = []
+    failures = seam_failures(data)
+    if objdump is None:
+        return report(failures)
     headers = subprocess.run([objdump, "-p", path], capture_output=True, text=True,
                              check=True).stdout
     if "file format pei-i386" not in headers:
@@ -41,6 +50,10 @@ def main(path, objdump):
         version = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
         if version[:3] != (2014, 4, 2):
             failures.append("file version %s" % (version,))
+    return report(failures)
+
+
+def report(failures):
     for failure in failures:
         print("FAIL  %s" % failure)
     print("%d passed, %d failed" % (0 if failures else 1, 1 if failures else 0))
@@ -48,4 +61,4 @@ def main(path, objdump):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(*sys.argv[1:3]))

@@ -1,8 +1,9 @@
 """Scenarios of the configuration update: the billing module's configuration and its copy after
 a run, on an installation accepted by its recorded version."""
 import os
+import subprocess
 
-from run_scenarios import ACCEPTED, ACCEPTED_LINE, END, START
+from run_scenarios import ACCEPTED, ACCEPTED_LINE, END, SEP, START, family_keys, parse_reg
 
 
 def crlf(*lines):
@@ -92,3 +93,41 @@ def scenario_configuration_read_only_kept(m):
     assert m.read(m.config_path()) == CONFIG, m.read(m.config_path())
     assert m.read(m.config_path(copy=True)) == COPY_UPDATED  # the configuration opened
     assert m.listing() == sorted(FILES), m.listing()
+
+
+def scenario_two_launchers_at_once_each_update_whole(m):
+    # A double-click twice: both runs start together, the first one's installer waits until the
+    # second run has ended. Each file then holds the whole update, the registry one stamp, and
+    # the run that found the log held wrote its section to the Documents log.
+    import check_scenarios
+    m.set_registry(check_scenarios.LIBRARY_ACCEPTED)
+    m.install_library("tariflib.dll")
+    m.install_stub()
+    # Large enough for the two updates to overlap.
+    grown = lambda text, active: text.replace(
+        b"</configuration>", b"  <module><active>%s</active></module>\r\n" % active * 100000 +
+        b"</configuration>")
+    install(m, config=grown(CONFIG, b"0"))
+    documents = m.documents_log_path()
+    flag = os.path.join(m.launcher_dir, "second-run-ended")
+    first = m.command(extra_env={"STUB_WAIT_FOR": m.windows_path(flag)})
+    second = m.command(extra_env={
+        "STUB_RECORD": m.windows_path(os.path.join(m.launcher_dir, "record2.txt"))})
+    runs = [subprocess.Popen(command, env=env, cwd=m.drive_c, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL) for command, env in (first, second)]
+    try:
+        assert runs[1].wait(timeout=120) == 0
+        assert runs[0].poll() is None, "the first run ended before the second"
+    finally:
+        open(flag, "wb").close()
+        statuses = [run.wait(timeout=120) for run in runs]
+        m.settle(first[1])
+    assert statuses == [0, 0], statuses
+    for path in (m.log_path(), documents):
+        log = m.read(path)
+        assert log.count(SEP) == 3 and log.endswith(SEP + b"\r\n\r\n"), (path, log)
+    assert m.read(m.config_path()) == grown(UPDATED, b"1"), m.read(m.config_path())[:300]
+    assert m.read(m.config_path(copy=True)) == COPY_UPDATED, m.read(m.config_path(copy=True))
+    assert m.listing() == sorted(FILES + ["TarifLib.dll"]), m.listing()
+    expected = family_keys(parse_reg(check_scenarios.LIBRARY_STAMPED))
+    assert m.registry() == expected, m.registry()

@@ -1,22 +1,22 @@
 #!/usr/bin/env python3
-"""Fault injection over whole runs of the POSIX launcher: the Nth counted file or registry
-operation of a run fails, once or from then on, for N = 1, 2, ... until a run reaches no fault.
-The machine is accepted by its library's version and holds both configuration files, so every
-stage of the run has work to do. After every run: exit status 0; each configuration file holds
-its old bytes or its new ones; no temporary file or backup anywhere (but for a temporary file
-whose removal failed too, which the next run takes over); the registry file parses and each
-value is the old one or the new one; the log holds every line written before the fault."""
+"""Fault injection over whole runs of the test launcher (either build): the Nth counted file or
+registry operation of a run fails, once or from then on, for N = 1, 2, ... until a run reaches no
+fault; then the Nth allocation fails, once. The machine is accepted by its library's version and
+holds both configuration files, so every stage of the run has work to do. After every run: exit
+status 0; each configuration file holds its old bytes or its new ones; no temporary file or
+backup anywhere (but for a temporary file whose removal failed too, which the next run takes
+over); the registry parses and each value is the old one or the new one; the log holds every
+line written before the fault. --sample K runs every Kth N only, spread over the whole run."""
 import argparse
 import os
-import pwd
 import re
 import sys
 
 import check_scenarios
 import config_scenarios
-from run_scenarios import Machine, family_keys, mask, parse_reg
+from run_scenarios import SEP, Machine, family_keys, mask, parse_reg
 
-REPORT = re.compile(rb"fault seam: (\d+) operations\n")
+REPORT = re.compile(rb"fault seam: (\d+) operations, (\d+) allocations\r?\n")
 TEMPORARY = re.compile(r"^(Temp/ssvConfig/)?Configuration\.xml\.orvapatch-new\d+$")
 NEW_VERSION, OLD_VERSION = b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02"
 ROOT_FILES = {"drive_c", "registry.reg", "registry.reg.lock"}
@@ -25,30 +25,32 @@ OLD_KEYS = family_keys(parse_reg(check_scenarios.LIBRARY_ACCEPTED))
 NEW_KEYS = family_keys(parse_reg(check_scenarios.LIBRARY_STAMPED))
 
 
-def documents_log(m):
-    user = os.environ.get("USER") or pwd.getpwuid(os.geteuid()).pw_name
-    return os.path.join(m.drive_c, "users", user, "Documents", "orvapatch.log")
-
-
 def prepare(m):
     m.set_registry(check_scenarios.LIBRARY_ACCEPTED)
     m.install_library("tariflib.dll")
     m.install_stub()
     config_scenarios.install(m)
-    # Where the log goes when the Windows directory's file cannot be opened.
-    os.makedirs(os.path.dirname(documents_log(m)))
+    m.documents_log = m.documents_log_path()
 
 
-def run(m, setting):
-    """One run with ORVAPATCH_FAULT=|setting|: its log and its number of counted operations."""
-    result, _ = m.run(extra_env={"ORVAPATCH_FAULT": setting})
+def fresh(m):
+    """The machine as prepare() leaves it, made anew."""
+    m.dispose()
+    m.__init__(m.args)
+    prepare(m)
+
+
+def run(m, setting, variable="ORVAPATCH_FAULT"):
+    """One run with |variable|=|setting|: its log and its numbers of counted operations and
+    allocations."""
+    result, _ = m.run(extra_env={variable: setting})
     assert result.returncode == 0, "%s: exit status %d" % (setting, result.returncode)
     report = REPORT.search(result.stderr)
     assert report, "%s: no count on standard error: %r" % (setting, result.stderr)
-    logs = [path for path in (m.log_path(), documents_log(m)) if os.path.exists(path)]
+    logs = [path for path in (m.log_path(), m.documents_log) if os.path.exists(path)]
     assert len(logs) <= 1, "%s: two logs" % setting
     log = mask(m.read(logs[0])) if logs else b""
-    return log, int(report.group(1))
+    return log, int(report.group(1)), int(report.group(2))
 
 
 def check_files(m, setting, leftover_allowed=False):
@@ -66,14 +68,14 @@ def check_files(m, setting, leftover_allowed=False):
     assert all(TEMPORARY.match(name) for name in left) and (leftover_allowed or not left), (
         "%s: files left: %r" % (setting, left))
     assert set(INSTALLED) <= set(m.listing()), "%s: files gone: %r" % (setting, m.listing())
-    extra = set(os.listdir(m.root)) - ROOT_FILES
-    assert not extra, "%s: files left: %r" % (setting, sorted(extra))
+    if not m.windows:
+        extra = set(os.listdir(m.root)) - ROOT_FILES
+        assert not extra, "%s: files left: %r" % (setting, sorted(extra))
     return left
 
 
 def check_registry(m, setting):
-    with open(os.path.join(m.root, "registry.reg"), "rb") as f:
-        keys = family_keys(parse_reg(f.read().decode("cp1252")))
+    keys = m.registry()
     assert set(OLD_KEYS) <= set(keys) <= set(OLD_KEYS) | set(NEW_KEYS), "%s: keys %r" % (
         setting, sorted(keys))
     for key, values in keys.items():
@@ -83,17 +85,16 @@ def check_registry(m, setting):
                 setting, key, name, values.get(name))
 
 
-def sweep(m, persistent, reference, total, written):
-    """Runs N = 1, 2, ... with the Nth operation failing until the fault is never reached.
-    |written|[N]: the log when every operation from the Nth on fails, i.e. what was written
-    before the Nth; filled by the persistent sweep, read by the single-fault one."""
-    nth, leftovers = 1, 0
-    while True:
+def sweep(m, persistent, reference, total, written, sample):
+    """Runs N = 1, 2, ... with the Nth operation failing until the fault is never reached (every
+    |sample|th N, and the last). |written|[N]: the log when every operation from the Nth on
+    fails, i.e. what was written before the Nth; filled by the persistent sweep, read by the
+    single-fault one."""
+    leftovers = 0
+    for nth in list(range(1, total + 1, sample)) + [total + 1]:
         setting = "%d%s" % (nth, "+" if persistent else "")
-        m.dispose()
-        m.__init__(m.args)
-        prepare(m)
-        log, count = run(m, setting)
+        fresh(m)
+        log, count, _ = run(m, setting)
         left = check_files(m, setting, leftover_allowed=persistent)
         check_registry(m, setting)
         if left:
@@ -106,15 +107,37 @@ def sweep(m, persistent, reference, total, written):
             assert nth == total + 1, "%s: %d operations, %d without a fault" % (setting, count, total)
             assert log == reference, "%s: log\n%r" % (setting, log)
             return leftovers
+        assert nth <= total, "%s: a fault beyond the fault-free run's %d operations" % (setting, total)
         if persistent:
             # Nothing after the fault reaches the log, and nothing before it is lost.
             assert reference.startswith(log), "%s: log not a prefix:\n%r" % (setting, log)
-            assert log.startswith(written.get(nth - 1, b"")), "%s: earlier lines lost" % setting
+            assert log.startswith(written.get(nth - sample, b"")), "%s: earlier lines lost" % setting
             written[nth] = log
         else:
             assert log.startswith(written[nth]), "%s: lines written before the fault lost:\n%r" % (
                 setting, log)
-        nth += 1
+    raise AssertionError("the last run reached a fault")
+
+
+def sweep_allocations(m, reference, allocations, sample):
+    """Runs N = 1, 2, ... with the Nth allocation failing. The run never aborts; the files and
+    the registry hold the old or the new state; the log, unless it closed itself, ends with its
+    closing banner. Returns how many runs failed inside the configuration update and went on to
+    start the installer."""
+    closing = SEP + b"\r\n\r\n"
+    handled = 0
+    for nth in range(1, allocations + 1, sample):
+        setting = "%d" % nth
+        fresh(m)
+        log, _, count = run(m, setting, "ORVAPATCH_FAULT_ALLOC")
+        assert count >= nth, "%s: %d allocations only" % (setting, count)
+        check_files(m, setting)
+        check_registry(m, setting)
+        assert log.endswith(closing) or reference.startswith(log), "%s: log\n%r" % (setting, log)
+        kept = m.read(m.config_path()) == config_scenarios.CONFIG
+        if kept and m.record() is not None and log.endswith(closing):
+            handled += 1
+    return handled
 
 
 def main():
@@ -122,20 +145,36 @@ def main():
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--stub", required=True)
     parser.add_argument("--fixtures", required=True, help="directory of the version fixtures")
+    parser.add_argument("--build", choices=["posix", "windows"], default="posix")
+    parser.add_argument("--wine-run")
+    parser.add_argument("--sample", type=int, default=1, help="run every Kth N only")
+    parser.add_argument("--alloc-sample", type=int, default=1,
+                        help="run every Kth N only of the allocations")
     args = parser.parse_args()
-    args.build, args.wine_run, args.display, args.screenshot = "posix", None, None, None
+    args.display, args.screenshot = None, None
     m = Machine(args)
     try:
         prepare(m)
-        reference, total = run(m, "0")
+        reference, total, allocations = run(m, "0")
         assert reference.endswith(check_scenarios.LIBRARY_LINES + config_scenarios.END), reference
         assert m.read(m.config_path()) == config_scenarios.UPDATED
         assert m.record() is not None, "installer not started"
         written = {}
         for persistent in (True, False):
-            leftovers = sweep(m, persistent, reference, total, written)
-            print("ok    %s fault at each of %d operations (%d temporary files left to the next "
-                  "run)" % ("lasting" if persistent else "single", total, leftovers), flush=True)
+            leftovers = sweep(m, persistent, reference, total, written, args.sample)
+            print("ok    %s fault at each of %d operations%s (%d temporary files left to the "
+                  "next run)" % ("lasting" if persistent else "single", total,
+                                 ", every %dth" % args.sample if args.sample > 1 else "",
+                                 leftovers), flush=True)
+        handled = sweep_allocations(m, reference, allocations, args.alloc_sample)
+        # Some allocations are the update's own: the file is left, the run goes on. (A sparse
+        # sample may miss them all.)
+        assert handled > 0 or args.alloc_sample > 1, "no allocation failed inside the update"
+        print("ok    allocation failing at each of %d allocations%s (%d inside the configuration "
+              "update, the installer started after them)" % (
+                  allocations, ", every %dth" % args.alloc_sample if args.alloc_sample > 1 else "",
+                  handled),
+              flush=True)
     except AssertionError as error:
         print("FAIL  %s" % str(error)[:3000])
         return 1

@@ -4,6 +4,7 @@ checked byte for byte. The same scenarios drive the POSIX build over a machine r
 Windows executable under Wine, so both builds must give the same results."""
 import argparse
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -215,6 +216,27 @@ class Machine:
 
     def log_path(self):
         return os.path.join(self.drive_c, "windows", "orvapatch.log")
+
+    def documents_log_path(self):
+        """Where the log goes when the Windows directory's file cannot be opened (the folder is
+        made here, and a log left there removed)."""
+        user = os.environ.get("USER") or pwd.getpwuid(os.geteuid()).pw_name
+        path = os.path.join(self.drive_c, "users", user, "Documents", "orvapatch.log")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if os.path.exists(path):
+            os.remove(path)
+        return path
+
+    def windows_path(self, path):
+        """The path the launcher's build takes for the host file |path| under drive C:."""
+        if not self.windows:
+            return path
+        return "C:\\" + os.path.relpath(path, self.drive_c).replace("/", "\\")
+
+    def settle(self, env):
+        """Windows: waits until Wine has ended every program and closed its files."""
+        if self.windows:
+            subprocess.run(["wineserver", "-w"], env=env)
 
     def install_library(self, fixture):
         """Puts a version fixture into the installation directory as TarifLib.dll."""

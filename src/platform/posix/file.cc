@@ -14,35 +14,48 @@
 
 namespace platform {
 
-bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* out) {
-  if (fault::Strike()) return false;
-  std::string host;
-  if (!posix::HostPath(path, &host)) return false;
-  int flags = O_WRONLY | O_CREAT;
-  switch (mode) {
-    case FileMode::kRead:
-    case FileMode::kReadShared:
-      flags = O_RDONLY;
-      break;
-    case FileMode::kAppend:
-    case FileMode::kTruncate:  // cut only once the lock is held
-      break;
-    case FileMode::kCreateNew:
-      flags |= O_EXCL;
-      break;
-  }
-  if (!inheritable) flags |= O_CLOEXEC;
+namespace {
+
+// Opens the host file |host| with |flags| under the flock |lock| (LOCK_EX or LOCK_SH), taken
+// before a kTruncate open cuts anything; -1 on failure.
+int OpenLocked(const std::string& host, int flags, int lock, FileMode mode) {
   int fd = ::open(host.c_str(), flags, 0666);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            ::flock(fd, (mode == FileMode::kReadShared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, lock | LOCK_NB) == 0;
   if (ok && mode == FileMode::kTruncate) ok = ::ftruncate(fd, 0) == 0;
   if (ok && mode == FileMode::kAppend) ok = ::lseek(fd, 0, SEEK_END) >= 0;
   if (!ok) {
     ::close(fd);
-    return false;
+    return -1;
   }
+  return fd;
+}
+
+}  // namespace
+
+bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* out) {
+  if (fault::Strike()) return false;
+  std::string host;
+  if (!posix::HostPath(path, &host)) return false;
+  const bool read = mode == FileMode::kRead || mode == FileMode::kReadShared;
+  // kTruncate is cut only once the lock is held.
+  int flags = (read ? O_RDONLY : O_WRONLY | O_CREAT) | (inheritable ? 0 : O_CLOEXEC);
+  int fd = OpenLocked(host, flags, mode == FileMode::kReadShared ? LOCK_SH : LOCK_EX, mode);
+  if (fd < 0) return false;
+  File file;
+  file.handle_ = fd;
+  *out = std::move(file);
+  return true;
+}
+
+bool File::CreateReplacement(const std::string& /*target: the rename takes over its mode*/,
+                             const std::string& path, File* out) {
+  if (fault::Strike()) return false;
+  std::string host;
+  if (!posix::HostPath(path, &host)) return false;
+  int fd = OpenLocked(host, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, LOCK_EX, FileMode::kTruncate);
+  if (fd < 0) return false;
   File file;
   file.handle_ = fd;
   *out = std::move(file);
@@ -159,6 +172,52 @@ bool RemoveFile(const std::string& path) {
   if (fault::Strike()) return false;
   std::string host;
   return posix::HostPath(path, &host) && ::unlink(host.c_str()) == 0;
+}
+
+bool DiscardReplacement(const std::string& replacement, File* written) {
+  written->Close();
+  return RemoveFile(replacement);
+}
+
+bool IsPlainFile(const std::string& path) {
+  if (fault::Strike()) return false;
+  std::string host;
+  struct stat st;
+  return posix::HostPath(path, &host) && ::lstat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  if (fault::Strike()) return false;
+  std::string hostFrom, hostTo;
+  if (!posix::HostPath(from, &hostFrom) || !posix::HostPath(to, &hostTo)) return false;
+  if (::renameat2(AT_FDCWD, hostFrom.c_str(), AT_FDCWD, hostTo.c_str(), RENAME_NOREPLACE) != 0) {
+    return false;
+  }
+  posix::SyncDirectory(Directory(hostTo));
+  return true;
+}
+
+UpdateLock::~UpdateLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));  // releases the lock
+}
+
+bool UpdateLock::Acquire(const std::string& path, unsigned milliseconds) {
+  if (handle_ >= 0 || fault::Strike()) return false;
+  std::string host;
+  if (!posix::HostPath(path, &host)) return false;
+  int fd = ::open(Directory(host).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Polled, not blocking: the wait has a limit, and no signal is needed to end it.
+  const unsigned kPoll = 20;
+  for (unsigned waited = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; waited += kPoll) {
+    if (errno != EWOULDBLOCK || waited >= milliseconds) {
+      ::close(fd);
+      return false;
+    }
+    ::usleep(kPoll * 1000);
+  }
+  handle_ = fd;
+  return true;
 }
 
 }  // namespace platform

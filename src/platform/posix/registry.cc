@@ -71,15 +71,19 @@ bool WriteAll(int fd, const std::string& bytes) {
 }
 
 // Replaces the file by a temporary one renamed over it, so readers see the old or the new whole.
+// Everything that needs memory is made before the temporary file exists, so that running out of
+// memory never leaves it behind.
 bool Save(const posix::RegDocument& document) {
-  std::string temporary = StorePath() + ".tmp";
+  const std::string text = posix::SerializeRegedit4(document);
+  const std::string path = StorePath();
+  const std::string temporary = path + ".tmp";
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   struct stat old;
-  bool ok = ::stat(StorePath().c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
-  ok = ok && WriteAll(fd, posix::SerializeRegedit4(document)) && ::fsync(fd) == 0;
+  bool ok = ::stat(path.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
+  ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(temporary.c_str(), StorePath().c_str()) == 0) {
+  if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) {
     // A flushed key stays written through a power cut.
     posix::SyncDirectory(posix::MachineRoot());
     return true;

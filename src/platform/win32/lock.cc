@@ -5,17 +5,18 @@
 
 namespace platform {
 
-CriticalSection::CriticalSection() : impl_(new CRITICAL_SECTION) {
-  InitializeCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
-}
+namespace {
+CRITICAL_SECTION* Section(unsigned char* impl) { return reinterpret_cast<CRITICAL_SECTION*>(impl); }
+}  // namespace
 
-CriticalSection::~CriticalSection() {
-  DeleteCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
-  delete static_cast<CRITICAL_SECTION*>(impl_);
-}
+static_assert(sizeof(CRITICAL_SECTION) <= 64, "the lock's room is too small");
 
-void CriticalSection::Enter() { EnterCriticalSection(static_cast<CRITICAL_SECTION*>(impl_)); }
+CriticalSection::CriticalSection() { InitializeCriticalSection(Section(impl_)); }
 
-void CriticalSection::Leave() { LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(impl_)); }
+CriticalSection::~CriticalSection() { DeleteCriticalSection(Section(impl_)); }
+
+void CriticalSection::Enter() { EnterCriticalSection(Section(impl_)); }
+
+void CriticalSection::Leave() { LeaveCriticalSection(Section(impl_)); }
 
 }  // namespace platform

@@ -1,0 +1,55 @@
+// The security descriptor a configuration's replacement is made with (Wine keeps no DACL on files,
+// so this is where the copy is proved).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32/security.h"
+
+namespace {
+
+// |descriptor| as SDDL, with every part.
+std::string Sddl(const void* descriptor) {
+  LPSTR text = nullptr;
+  const SECURITY_INFORMATION kAll = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                    DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION;
+  EXPECT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+      const_cast<void*>(descriptor), SDDL_REVISION_1, kAll, &text, nullptr));
+  std::string result = text ? text : "";
+  LocalFree(text);
+  return result;
+}
+
+// The replacement descriptor made from |source| (SDDL), written back as SDDL; with |parsed|, the
+// source itself as the system parsed it.
+std::string Replacement(const wchar_t* source, bool withOwner, std::string* parsed = nullptr) {
+  PSECURITY_DESCRIPTOR from = nullptr;
+  EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(source, SDDL_REVISION_1, &from,
+                                                                   nullptr));
+  if (parsed) *parsed = Sddl(from);
+  std::vector<unsigned char> made;
+  bool ok = platform::win32::ReplacementSecurity(from, withOwner, &made);
+  LocalFree(from);
+  return ok ? Sddl(made.data()) : "(failed)";
+}
+
+}  // namespace
+
+TEST(ReplacementSecurity, TakesTheDaclWithItsFlagsAndTheOwnerOnly) {
+  // A configuration only administrators and the system may change, readable by users.
+  const wchar_t* kConfig = L"O:S-1-5-21-1-2-3-1001G:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
+  EXPECT_EQ("O:S-1-5-21-1-2-3-1001D:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)",
+            Replacement(kConfig, true));
+  EXPECT_EQ("D:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)", Replacement(kConfig, false));
+  // Inherited entries stay inherited, and an unprotected DACL stays open to inheritance.
+  EXPECT_EQ("O:BAD:AI(A;ID;FA;;;BA)(A;ID;0x1301bf;;;AU)",
+            Replacement(L"O:BAD:AI(A;ID;FA;;;BA)(A;ID;0x1301bf;;;AU)", true));
+  // No DACL at all (everyone may do everything) is kept as it is, not made into an empty one
+  // (which would let nobody in).
+  std::string parsed;
+  EXPECT_EQ(Replacement(L"D:NO_ACCESS_CONTROL", true, &parsed), parsed);
+}
