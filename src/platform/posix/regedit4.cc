@@ -173,7 +173,9 @@ size_t SkipBlanks(const std::string& line, size_t i) {
   return i;
 }
 
-bool OnlyBlanksFrom(const std::string& line, size_t i) { return SkipBlanks(line, i) == line.size(); }
+bool OnlyBlanksFrom(const std::string& line, size_t i) {
+  return SkipBlanks(line, i) == line.size();
+}
 
 // The data after '=': a text, dword:, hex: or hex(N):.
 bool ParseData(const std::string& data, RegValueEntry* value) {
@@ -247,8 +249,7 @@ std::string Escape(const std::string& text) {
 // A REG_SZ is written as a quoted text only when it is one zero-terminated text on one line.
 bool IsPlainText(const RegValueEntry& value) {
   const std::string& d = value.data;
-  return value.type == kRegSz && !d.empty() && d.find('\0') == d.size() - 1 &&
-         d.find_first_of("\r\n") == std::string::npos;
+  return value.type == kRegSz && !d.empty() && d.find('\0') == d.size() - 1 && !HasLineBreak(d);
 }
 
 std::string HexList(const std::string& data) {
@@ -260,8 +261,6 @@ std::string HexList(const std::string& data) {
   }
   return out;
 }
-
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
 
 // The lines of |text| without their CR LF or LF ends.
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -380,6 +379,10 @@ std::string SerializeRegedit4(const RegDocument& document) {
     }
   }
   return text + "\r\n";
+}
+
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
 }
 
 bool FindKey(const RegDocument& document, const std::string& base, const std::string& subKey,

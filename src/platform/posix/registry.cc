@@ -26,8 +26,6 @@ std::string StorePath() { return posix::MachineRoot() + "/registry.reg"; }
 
 std::string Text(const char* text) { return text ? text : ""; }
 
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
-
 // The file's bytes: false when it exists and cannot be read; a missing file is empty.
 bool ReadStore(std::string* bytes) {
   int fd = ::open(StorePath().c_str(), O_RDONLY | O_CLOEXEC);
@@ -216,7 +214,8 @@ long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* 
 long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
   if (fault::Strike()) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  if (HasLineBreak(Text(name)) || (data == nullptr && size != 0)) return kErrorInvalidParameter;
+  if (posix::HasLineBreak(Text(name)) || (data == nullptr && size != 0))
+    return kErrorInvalidParameter;
   std::string bytes(static_cast<const char*>(data), data ? size : 0);
   return Change([&](posix::RegDocument* document, bool* changed) {
     std::string path;
