@@ -276,33 +276,25 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-// A document being read, and the key that its value lines go to.
-struct Reading {
-  RegDocument document;
-  // Keys by their folded names: a long file reads in linear time.
-  std::unordered_map<std::string, size_t> index;
-  RegKeyEntry* current = nullptr;
-};
-
-// A key line, "[name]" with |start| on the bracket: its key, listed once, takes the value lines
-// that follow.
-bool ReadKeyLine(const std::string& line, size_t start, Reading* reading) {
+// A key line, "[name]" with |start| on the bracket: its key, listed once in |*document|, which
+// then takes the value lines that follow; null when the line names no key. |*index| finds keys
+// by their folded names, so that a long file reads in linear time.
+RegKeyEntry* ReadKeyLine(const std::string& line, size_t start, RegDocument* document,
+                         std::unordered_map<std::string, size_t>* index) {
   size_t close = line.rfind(']');
   if (close == std::string::npos || close < start + 2 || !OnlyBlanksFrom(line, close + 1))
-    return false;
+    return nullptr;
   std::vector<std::string> parts = Split(line.substr(start + 1, close - start - 1));
   // "[-name]" deletes a key. Empty levels are dropped, so "[\-name]" would be written back as
   // such a line: refused as well.
-  if (parts.empty() || parts[0][0] == '-') return false;
+  if (parts.empty() || parts[0][0] == '-') return nullptr;
   if (const char* hive = HiveName(parts[0])) parts[0] = hive;
   std::string path = Join(parts, parts.size());
   std::string folded = path;
   for (char& c : folded) c = AsciiLower(c);
-  RegDocument& document = reading->document;
-  auto known = reading->index.emplace(folded, document.keys.size());
-  if (known.second) document.keys.push_back(RegKeyEntry{path, {}});
-  reading->current = &document.keys[known.first->second];
-  return true;
+  auto known = index->emplace(folded, document->keys.size());
+  if (known.second) document->keys.push_back(RegKeyEntry{path, {}});
+  return &document->keys[known.first->second];
 }
 
 // A value line of |key|, `"name"=data` or `@=data` with |start| on its first character. A hex
@@ -336,22 +328,24 @@ bool ReadValueLine(const std::vector<std::string>& lines, size_t* n, size_t star
 
 bool ParseRegedit4(const std::string& text, RegDocument* out) {
   std::vector<std::string> lines = SplitLines(text);
-  if (!lines.empty()) {
-    std::string header = lines[0];
-    while (!header.empty() && IsBlank(header.back())) header.pop_back();
-    if (header != "REGEDIT4") return false;
-  }
-  Reading reading;
+  // The header line, blanks allowed after it.
+  if (!lines.empty() && lines[0].substr(0, lines[0].find_last_not_of(" \t") + 1) != "REGEDIT4")
+    return false;
+  RegDocument document;
+  std::unordered_map<std::string, size_t> index;
+  RegKeyEntry* current = nullptr;
   for (size_t n = 1; n < lines.size(); ++n) {
     const std::string& line = lines[n];
     size_t start = SkipBlanks(line, 0);
     if (start == line.size() || line[start] == ';') continue;
-    bool read = line[start] == '['
-                    ? ReadKeyLine(line, start, &reading)
-                    : reading.current && ReadValueLine(lines, &n, start, reading.current);
-    if (!read) return false;
+    if (line[start] == '[') {
+      current = ReadKeyLine(line, start, &document, &index);
+      if (current == nullptr) return false;
+    } else if (current == nullptr || !ReadValueLine(lines, &n, start, current)) {
+      return false;
+    }
   }
-  *out = std::move(reading.document);
+  *out = std::move(document);
   return true;
 }
 
