@@ -3,7 +3,6 @@
 
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 
 #include "app/orvapatch_app.h"
 #include "platform/ascii.h"
@@ -38,16 +37,6 @@ const uint32_t kValueBufferSize = 50;
 
 const Edition& EditionOf(int code) {
   return kEditions[code >= 0 && code < kEditionCount ? code : 0];
-}
-
-// Reads a value as text, whatever its type, into a buffer of |kValueBufferSize| bytes: the bytes
-// up to the first zero. A value that does not fit is unreadable.
-bool ReadText(platform::RegKey& key, const char* name, std::string* text) {
-  char buffer[kValueBufferSize] = {};
-  uint32_t size = sizeof buffer;
-  if (key.QueryValue(name, buffer, &size) != platform::kErrorSuccess) return false;
-  *text = std::string(buffer, strnlen(buffer, sizeof buffer));
-  return true;
 }
 
 bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -93,7 +82,7 @@ int GetProductEdition() {
   }
   // Only the hive whose key opened is read: a user key without the value keeps the default.
   std::string softName;
-  bool read = ReadText(key, kSoftName, &softName);
+  bool read = key.ReadText(kSoftName, kValueBufferSize, &softName) == platform::kErrorSuccess;
   key.Close();
   if (!read) return kDefaultEdition;
   for (int code = 0; code < kEditionCount; ++code) {
@@ -106,10 +95,10 @@ uint32_t GetProductLcid() {
   const Edition& edition = EditionOf(GetProductEdition());
   platform::RegKey root;
   // Creating the family root is part of the lookup: it exists, empty, after the first run.
-  root.Create(platform::Hive::kCurrentUser, edition.familyRoot, kFamilyRootClass,
-              platform::kKeyAllAccess);
+  (void)root.Create(platform::Hive::kCurrentUser, edition.familyRoot, kFamilyRootClass,
+                    platform::kKeyAllAccess);
   std::string text;
-  bool read = ReadText(root, kThreadLocal, &text);
+  bool read = root.ReadText(kThreadLocal, kValueBufferSize, &text) == platform::kErrorSuccess;
   root.Close();
   uint32_t lcid = 0;
   if (!read || !ParseHex(text, &lcid) || lcid == 0) return platform::ThreadLocale();

@@ -129,18 +129,19 @@ bool CSetupLog::ShortenFile(long long length) {
   // The last kKeptLength bytes go back exactly as they are, NUL bytes and CR LF pairs included.
   platform::File reader;
   std::vector<char> kept(static_cast<size_t>(length < kKeptLength ? length : kKeptLength));
+  if (!m_file.Close()) return false;
+  if (!platform::File::Open(m_strPath, platform::FileMode::kRead, false, &reader)) return false;
+  if (!reader.Seek(length - static_cast<long long>(kept.size()))) return false;
   size_t total = 0;
-  bool ok = m_file.Close() &&
-            platform::File::Open(m_strPath, platform::FileMode::kRead, false, &reader) &&
-            reader.Seek(length - static_cast<long long>(kept.size()));
-  while (ok && total < kept.size()) {
+  while (total < kept.size()) {
     size_t got = 0;
-    ok = reader.Read(kept.data() + total, kept.size() - total, &got);
+    if (!reader.Read(kept.data() + total, kept.size() - total, &got)) return false;
     if (got == 0) break;
     total += got;
   }
-  return ok && total > 0 && reader.Close() && OpenFile(m_strPath.c_str(), 1) &&
-         m_file.Write(kept.data(), total);
+  if (total == 0 || !reader.Close()) return false;
+  if (!OpenFile(m_strPath.c_str(), 1)) return false;
+  return m_file.Write(kept.data(), total);
 }
 
 int CSetupLog::WriteStartBanner() {

@@ -35,8 +35,7 @@ bool CWinApp::WriteProfileInt(const char* section, const char* entry, int value)
       sectionKey.Create(application, section, nullptr, access) != platform::kErrorSuccess) {
     return false;
   }
-  uint32_t data = static_cast<uint32_t>(value);
-  return sectionKey.SetValue(entry, platform::kRegDword, &data, sizeof data) == platform::kErrorSuccess;
+  return sectionKey.WriteDword(entry, static_cast<uint32_t>(value)) == platform::kErrorSuccess;
 }
 
 CWinApp* AfxGetApp() { return g_app; }

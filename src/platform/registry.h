@@ -1,5 +1,5 @@
-// The registry: a thin mirror of the Win32 registry calls on HKEY_CURRENT_USER and
-// HKEY_LOCAL_MACHINE. Names and texts are cp1252 bytes; results are Win32 error codes.
+// The registry: the Win32 registry calls on HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE, with typed
+// reads and writes over them. Names and texts are cp1252 bytes; results are Win32 error codes.
 // Every call is counted by the fault-injection seam; a struck call fails with kErrorRegistryIo.
 #pragma once
 
@@ -46,31 +46,43 @@ class RegKey {
   RegKey& operator=(const RegKey&) = delete;
 
   // RegOpenKeyExA: opens the existing key |subKey| below a hive or below an open key.
-  long Open(Hive hive, const char* subKey, uint32_t access);
-  long Open(const RegKey& parent, const char* subKey, uint32_t access);
+  [[nodiscard]] long Open(Hive hive, const char* subKey, uint32_t access);
+  [[nodiscard]] long Open(const RegKey& parent, const char* subKey, uint32_t access);
 
   // RegCreateKeyExA, non-volatile, default security: opens |subKey|, creating it and every
   // missing level above it. |keyClass| may be null; |disposition| (optional) receives
   // kRegCreatedNewKey or kRegOpenedExistingKey.
-  long Create(Hive hive, const char* subKey, const char* keyClass, uint32_t access,
-              uint32_t* disposition = nullptr);
-  long Create(const RegKey& parent, const char* subKey, const char* keyClass, uint32_t access,
-              uint32_t* disposition = nullptr);
+  [[nodiscard]] long Create(Hive hive, const char* subKey, const char* keyClass, uint32_t access,
+                            uint32_t* disposition = nullptr);
+  [[nodiscard]] long Create(const RegKey& parent, const char* subKey, const char* keyClass,
+                            uint32_t access, uint32_t* disposition = nullptr);
 
   // RegQueryValueExA. A null or empty |name| is the key's default value. With |data| null,
   // |*size| receives the size the data needs. Data larger than |*size| fails with
   // kErrorMoreData, |*size| then holding the size needed. |type| (optional) receives the type.
-  long QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type = nullptr);
+  [[nodiscard]] long QueryValue(const char* name, void* data, uint32_t* size,
+                                uint32_t* type = nullptr);
+
+  // Reads the value |name|, whatever its type, into a zeroed buffer of |capacity| bytes; |*text|
+  // receives the buffer up to its first zero, the whole buffer when it holds none. A value that
+  // does not fit is unreadable (kErrorMoreData). |*text| is untouched on failure.
+  [[nodiscard]] long ReadText(const char* name, uint32_t capacity, std::string* text);
 
   // RegSetValueExA: |size| bytes of |data| as the value |name| of type |type| (texts count
   // their terminating zero).
-  long SetValue(const char* name, uint32_t type, const void* data, uint32_t size);
+  [[nodiscard]] long SetValue(const char* name, uint32_t type, const void* data, uint32_t size);
+
+  // |text| as a REG_SZ, its terminating zero counted.
+  [[nodiscard]] long WriteText(const char* name, const std::string& text);
+
+  // |value| as a REG_DWORD: four bytes, least significant first.
+  [[nodiscard]] long WriteDword(const char* name, uint32_t value);
 
   // RegDeleteValueA.
-  long DeleteValue(const char* name);
+  [[nodiscard]] long DeleteValue(const char* name);
 
   // RegFlushKey.
-  long Flush();
+  [[nodiscard]] long Flush();
 
   // RegCloseKey; nothing happens when no key is open.
   void Close();
@@ -78,6 +90,12 @@ class RegKey {
   bool IsOpen() const { return handle_ != 0; }
 
  private:
+  // Open and Create in one: counted once, below |parent|, or below |hive| when |parent| is null;
+  // |create| also makes the missing levels. The key held before is closed only once the new one
+  // is reached.
+  long Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access, bool create,
+             const char* keyClass, uint32_t* disposition);
+
   intptr_t handle_ = 0;  // an HKEY on Windows; nonzero while open on POSIX
   std::string path_;     // POSIX: the key's full name, hive first, as stored
 };

@@ -1,7 +1,6 @@
 // The prerequisite check and the version stamping.
 #include "version/check_version.h"
 
-#include <cstring>
 #include <string>
 
 #include "app/orvapatch_app.h"
@@ -21,16 +20,6 @@ const char kLibraryName[] = "TarifLib.dll";
 const uint32_t kCheckBuffer = 100;
 const uint32_t kProbeBuffer = 256;
 
-// Reads a value, whatever its type, into a zeroed buffer of |capacity| bytes; the text is the
-// buffer up to its first zero. Data that does not fit counts as unreadable.
-bool ReadText(platform::RegKey& key, const char* name, uint32_t capacity, std::string* text) {
-  char buffer[kProbeBuffer] = {};
-  uint32_t size = capacity;
-  if (key.QueryValue(name, buffer, &size) != platform::kErrorSuccess) return false;
-  text->assign(buffer, strnlen(buffer, capacity));
-  return true;
-}
-
 }  // namespace
 
 int CheckVersion(COrvaPatchApp& app) {
@@ -40,9 +29,10 @@ int CheckVersion(COrvaPatchApp& app) {
   platform::RegKey key;
   if (key.Open(platform::Hive::kCurrentUser, kProductKey, platform::kKeyAllAccess) ==
       platform::kErrorSuccess) {
-    if (!ReadText(key, "SoftVersion", kCheckBuffer, &version))
+    if (key.ReadText("SoftVersion", kCheckBuffer, &version) != platform::kErrorSuccess)
       theLog.LogError("Impossible de lire SoftVersion dans la base de regsitre ");
-    directoryRead = ReadText(key, "OrvaAppPath", kCheckBuffer, &directory);
+    directoryRead =
+        key.ReadText("OrvaAppPath", kCheckBuffer, &directory) == platform::kErrorSuccess;
     if (!directoryRead) theLog.LogError("Impossible de lire AppPath dans la base de regsitre ");
     key.Close();
   }
@@ -83,11 +73,11 @@ int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
   platform::RegKey key;
   if (key.Create(platform::Hive::kCurrentUser, kProductKey, nullptr, platform::kKeyAllAccess) ==
       platform::kErrorSuccess) {
-    key.SetValue("SoftVersion", platform::kRegSz, version.c_str(),
-                 static_cast<uint32_t>(version.size() + 1));
-    key.Flush();
-    key.SetValue("Version140", platform::kRegSz, "1", 2);
-    key.Flush();
+    // The stamping goes on whatever a write answers.
+    (void)key.WriteText("SoftVersion", version);
+    (void)key.Flush();
+    (void)key.WriteText("Version140", "1");
+    (void)key.Flush();
     key.Close();
   }
 
@@ -95,10 +85,10 @@ int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
     platform::RegKey probe;
     if (probe.Open(hive, kProductKeyForProbe, platform::kKeyAllAccess) != platform::kErrorSuccess)
       continue;
-    char buffer[kProbeBuffer];
-    uint32_t size = kProbeBuffer;
-    if (probe.QueryValue("KivAppPath", buffer, &size) == platform::kErrorSuccess)
-      probe.DeleteValue("KivAppPath");
+    // A value too long for the probe stays.
+    std::string unused;
+    if (probe.ReadText("KivAppPath", kProbeBuffer, &unused) == platform::kErrorSuccess)
+      (void)probe.DeleteValue("KivAppPath");
   }
 
   app.WriteProfileInt("SSV140", "Version140", 1);

@@ -24,8 +24,7 @@ namespace {
 void SetText(Hive hive, const char* key, const char* name, const std::string& text) {
   RegKey k;
   ASSERT_EQ(platform::kErrorSuccess, k.Create(hive, key, nullptr, platform::kKeyAllAccess));
-  ASSERT_EQ(platform::kErrorSuccess, k.SetValue(name, platform::kRegSz, text.c_str(),
-                                                static_cast<uint32_t>(text.size() + 1)));
+  ASSERT_EQ(platform::kErrorSuccess, k.WriteText(name, text));
 }
 
 // The value's bytes, "<missing>" when it cannot be read.

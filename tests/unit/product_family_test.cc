@@ -25,8 +25,7 @@ class ProductFamilyTest : public ::testing::Test {
   static void SetText(Hive hive, const char* key, const char* name, const std::string& text) {
     RegKey k;
     ASSERT_EQ(platform::kErrorSuccess, k.Create(hive, key, nullptr, platform::kKeyAllAccess));
-    ASSERT_EQ(platform::kErrorSuccess,
-              k.SetValue(name, platform::kRegSz, text.c_str(), static_cast<uint32_t>(text.size() + 1)));
+    ASSERT_EQ(platform::kErrorSuccess, k.WriteText(name, text));
   }
   static void SetSoftName(Hive hive, const std::string& text) {
     SetText(hive, "Software\\ORVANE S.A.", "Soft name", text);

@@ -98,6 +98,29 @@ TEST_F(RegistryTest, DataThatDoesNotFitIsMoreData) {
   EXPECT_EQ(51u, size);
 }
 
+TEST_F(RegistryTest, TextsAreReadUpToTheirFirstZeroWhateverTheirTypeAndMustFit) {
+  RegKey key;
+  ASSERT_EQ(platform::kErrorSuccess, key.Create(Hive::kCurrentUser, kTestKey, nullptr, platform::kKeyAllAccess));
+  const std::string brim(50, 'b');
+  ASSERT_EQ(platform::kErrorSuccess, key.WriteText("fits", std::string(49, 'a')));
+  ASSERT_EQ(platform::kErrorSuccess, key.WriteText("long", std::string(50, 'a')));
+  ASSERT_EQ(platform::kErrorSuccess, key.SetValue("brim", platform::kRegBinary, brim.data(), 50));
+  ASSERT_EQ(platform::kErrorSuccess, key.SetValue("cut", platform::kRegBinary, "ab\0cd", 5));
+  ASSERT_EQ(platform::kErrorSuccess, key.WriteDword("number", 0x00636261));
+  std::string text;
+  EXPECT_EQ(platform::kErrorSuccess, key.ReadText("fits", 50, &text));
+  EXPECT_EQ(std::string(49, 'a'), text);
+  EXPECT_EQ(platform::kErrorMoreData, key.ReadText("long", 50, &text));
+  EXPECT_EQ(platform::kErrorFileNotFound, key.ReadText("missing", 50, &text));
+  EXPECT_EQ(std::string(49, 'a'), text);  // untouched by a failed read
+  EXPECT_EQ(platform::kErrorSuccess, key.ReadText("brim", 50, &text));
+  EXPECT_EQ(brim, text);
+  EXPECT_EQ(platform::kErrorSuccess, key.ReadText("cut", 50, &text));
+  EXPECT_EQ("ab", text);
+  EXPECT_EQ(platform::kErrorSuccess, key.ReadText("number", 50, &text));
+  EXPECT_EQ("abc", text);  // four bytes, least significant first
+}
+
 TEST_F(RegistryTest, DeletedValuesAreGone) {
   RegKey key;
   ASSERT_EQ(platform::kErrorSuccess, key.Create(Hive::kLocalMachine, "SOFTWARE\\OrvaTest", nullptr, platform::kKeyAllAccess));

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/ascii.h"
 #include "platform/registry.h"
@@ -166,9 +167,14 @@ bool ParseHexList(const std::string& list, std::string* out) {
   return true;
 }
 
-bool OnlyBlanksFrom(const std::string& line, size_t i) {
+// The position of the first character at or after |i| that is not a blank.
+size_t SkipBlanks(const std::string& line, size_t i) {
   while (i < line.size() && IsBlank(line[i])) ++i;
-  return i == line.size();
+  return i;
+}
+
+bool OnlyBlanksFrom(const std::string& line, size_t i) {
+  return SkipBlanks(line, i) == line.size();
 }
 
 // The data after '=': a text, dword:, hex: or hex(N):.
@@ -243,8 +249,7 @@ std::string Escape(const std::string& text) {
 // A REG_SZ is written as a quoted text only when it is one zero-terminated text on one line.
 bool IsPlainText(const RegValueEntry& value) {
   const std::string& d = value.data;
-  return value.type == kRegSz && !d.empty() && d.find('\0') == d.size() - 1 &&
-         d.find_first_of("\r\n") == std::string::npos;
+  return value.type == kRegSz && !d.empty() && d.find('\0') == d.size() - 1 && !HasLineBreak(d);
 }
 
 std::string HexList(const std::string& data) {
@@ -257,11 +262,8 @@ std::string HexList(const std::string& data) {
   return out;
 }
 
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
-
-}  // namespace
-
-bool ParseRegedit4(const std::string& text, RegDocument* out) {
+// The lines of |text| without their CR LF or LF ends.
+std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   for (size_t i = 0; i < text.size();) {
     size_t end = text.find('\n', i);
@@ -271,62 +273,79 @@ bool ParseRegedit4(const std::string& text, RegDocument* out) {
     lines.push_back(line);
     i = end + 1;
   }
-  RegDocument document;
-  if (lines.empty()) {
-    *out = document;
-    return true;
+  return lines;
+}
+
+// A key line, "[name]" with |start| on the bracket: its key, listed once in |*document|, which
+// then takes the value lines that follow; null when the line names no key. |*index| finds keys
+// by their folded names, so that a long file reads in linear time.
+RegKeyEntry* ReadKeyLine(const std::string& line, size_t start, RegDocument* document,
+                         std::unordered_map<std::string, size_t>* index) {
+  size_t close = line.rfind(']');
+  if (close == std::string::npos || close < start + 2 || !OnlyBlanksFrom(line, close + 1))
+    return nullptr;
+  std::vector<std::string> parts = Split(line.substr(start + 1, close - start - 1));
+  // "[-name]" deletes a key. Empty levels are dropped, so "[\-name]" would be written back as
+  // such a line: refused as well.
+  if (parts.empty() || parts[0][0] == '-') return nullptr;
+  if (const char* hive = HiveName(parts[0])) parts[0] = hive;
+  std::string path = Join(parts, parts.size());
+  std::string folded = path;
+  for (char& c : folded) c = AsciiLower(c);
+  auto known = index->emplace(folded, document->keys.size());
+  if (known.second) document->keys.push_back(RegKeyEntry{path, {}});
+  return &document->keys[known.first->second];
+}
+
+// A value line of |key|, `"name"=data` or `@=data` with |start| on its first character. A hex
+// list may go on over the lines after it, each but the last ending in a backslash: |*n|, the
+// line's number, moves on to the last one.
+bool ReadValueLine(const std::vector<std::string>& lines, size_t* n, size_t start,
+                   RegKeyEntry* key) {
+  const std::string& line = lines[*n];
+  RegValueEntry value;
+  size_t i = start;
+  if (line[i] == '@') {
+    ++i;
+  } else if (!ParseQuoted(line, &i, &value.name)) {
+    return false;
   }
-  std::string header = lines[0];
-  while (!header.empty() && IsBlank(header.back())) header.pop_back();
-  if (header != "REGEDIT4") return false;
-  RegKeyEntry* current = nullptr;
+  i = SkipBlanks(line, i);
+  if (i == line.size() || line[i++] != '=') return false;
+  std::string data = line.substr(SkipBlanks(line, i));
+  while (data.compare(0, 3, "hex") == 0) {
+    size_t end = data.find_last_not_of(" \t");
+    if (end == std::string::npos || data[end] != '\\') break;
+    if (++*n >= lines.size()) return false;
+    data = data.substr(0, end) + lines[*n];
+  }
+  if (!ParseData(data, &value)) return false;
+  AddValue(key, value);
+  return true;
+}
+
+}  // namespace
+
+bool ParseRegedit4(const std::string& text, RegDocument* out) {
+  std::vector<std::string> lines = SplitLines(text);
+  // The header line, blanks allowed after it.
+  if (!lines.empty() && lines[0].substr(0, lines[0].find_last_not_of(" \t") + 1) != "REGEDIT4")
+    return false;
+  RegDocument document;
   std::unordered_map<std::string, size_t> index;
+  RegKeyEntry* current = nullptr;
   for (size_t n = 1; n < lines.size(); ++n) {
-    std::string line = lines[n];
-    size_t start = 0;
-    while (start < line.size() && IsBlank(line[start])) ++start;
+    const std::string& line = lines[n];
+    size_t start = SkipBlanks(line, 0);
     if (start == line.size() || line[start] == ';') continue;
     if (line[start] == '[') {
-      size_t close = line.rfind(']');
-      if (close == std::string::npos || close < start + 2 || !OnlyBlanksFrom(line, close + 1))
-        return false;
-      std::vector<std::string> parts = Split(line.substr(start + 1, close - start - 1));
-      // "[-name]" deletes a key. Empty levels are dropped, so "[\-name]" would be written back
-      // as such a line: refused as well.
-      if (parts.empty() || parts[0][0] == '-') return false;
-      if (const char* hive = HiveName(parts[0])) parts[0] = hive;
-      std::string path = Join(parts, parts.size());
-      // Found by its folded name: a long file reads in linear time.
-      std::string folded = path;
-      for (char& c : folded) c = AsciiLower(c);
-      auto known = index.emplace(folded, document.keys.size());
-      if (known.second) document.keys.push_back(RegKeyEntry{path, {}});
-      current = &document.keys[known.first->second];
-      continue;
-    }
-    if (current == nullptr) return false;
-    RegValueEntry value;
-    size_t i = start;
-    if (line[i] == '@') {
-      ++i;
-    } else if (!ParseQuoted(line, &i, &value.name)) {
+      current = ReadKeyLine(line, start, &document, &index);
+      if (current == nullptr) return false;
+    } else if (current == nullptr || !ReadValueLine(lines, &n, start, current)) {
       return false;
     }
-    while (i < line.size() && IsBlank(line[i])) ++i;
-    if (i == line.size() || line[i++] != '=') return false;
-    while (i < line.size() && IsBlank(line[i])) ++i;
-    std::string data = line.substr(i);
-    // A hex list may go on over several lines, each but the last ending in a backslash.
-    while (data.compare(0, 3, "hex") == 0) {
-      size_t end = data.find_last_not_of(" \t");
-      if (end == std::string::npos || data[end] != '\\') break;
-      if (++n >= lines.size()) return false;
-      data = data.substr(0, end) + lines[n];
-    }
-    if (!ParseData(data, &value)) return false;
-    AddValue(current, value);
   }
-  *out = document;
+  *out = std::move(document);
   return true;
 }
 
@@ -354,6 +373,10 @@ std::string SerializeRegedit4(const RegDocument& document) {
     }
   }
   return text + "\r\n";
+}
+
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
 }
 
 bool FindKey(const RegDocument& document, const std::string& base, const std::string& subKey,

@@ -33,6 +33,9 @@ bool ParseRegedit4(const std::string& text, RegDocument* out);
 // REGEDIT4 text with CR LF line ends that parses back to the same document.
 std::string SerializeRegedit4(const RegDocument& document);
 
+// Whether |text| holds a CR or an LF: a name given with one could not be stored as it is.
+bool HasLineBreak(const std::string& text);
+
 // Resolves |base| (a full key name, or empty) followed by |subKey| (relative, '\'-separated) to
 // the full name of an existing key, spelled as stored. False when the key does not exist.
 bool FindKey(const RegDocument& document, const std::string& base, const std::string& subKey,

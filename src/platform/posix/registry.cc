@@ -26,8 +26,6 @@ std::string StorePath() { return posix::MachineRoot() + "/registry.reg"; }
 
 std::string Text(const char* text) { return text ? text : ""; }
 
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
-
 // The file's bytes: false when it exists and cannot be read; a missing file is empty.
 bool ReadStore(std::string* bytes) {
   int fd = ::open(StorePath().c_str(), O_RDONLY | O_CLOEXEC);
@@ -134,13 +132,22 @@ long Change(Edit edit) {
   return rc;
 }
 
-// Creates or opens |subKey| below the key |base| (a hive name, or an open key's full name that
-// must still exist when |mustExist|), each change written at once; |*path| is the key's name.
-long CreateBelow(const std::string& base, bool mustExist, const char* subKey, std::string* path,
+// Opens |subKey| below the key |base| (a hive's name or an open key's full name), which must
+// still exist; |*path| is the key's name.
+long OpenBelow(const std::string& base, const char* subKey, std::string* path) {
+  posix::RegDocument document;
+  long rc = Load(&document);
+  if (rc != kErrorSuccess) return rc;
+  if (!posix::FindKey(document, base, "", path)) return kErrorKeyDeleted;
+  return posix::FindKey(document, base, Text(subKey), path) ? kErrorSuccess : kErrorFileNotFound;
+}
+
+// Like OpenBelow, creating the key when it is missing, the change written at once.
+long CreateBelow(const std::string& base, const char* subKey, std::string* path,
                  uint32_t* disposition) {
   bool created = false;
   long rc = Change([&](posix::RegDocument* document, bool* changed) {
-    if (mustExist && !posix::FindKey(*document, base, "", path)) return kErrorKeyDeleted;
+    if (!posix::FindKey(*document, base, "", path)) return kErrorKeyDeleted;
     if (!posix::CreateKey(document, base, Text(subKey), path, &created))
       return kErrorInvalidParameter;
     *changed = created;
@@ -171,52 +178,14 @@ RegKey& RegKey::operator=(RegKey&& other) noexcept {
   return *this;
 }
 
-long RegKey::Open(Hive hive, const char* subKey, uint32_t /*access: not enforced*/) {
+long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey,
+                   uint32_t /*access: not enforced*/, bool create,
+                   const char* /*keyClass: not stored*/, uint32_t* disposition) {
   if (fault::Strike()) return kErrorRegistryIo;
-  posix::RegDocument document;
-  long rc = Load(&document);
-  if (rc != kErrorSuccess) return rc;
+  if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
+  std::string base = parent ? parent->path_ : HiveName(hive);
   std::string path;
-  if (!posix::FindKey(document, HiveName(hive), Text(subKey), &path)) return kErrorFileNotFound;
-  Close();
-  handle_ = 1;
-  path_ = path;
-  return kErrorSuccess;
-}
-
-long RegKey::Open(const RegKey& parent, const char* subKey, uint32_t /*access*/) {
-  if (fault::Strike()) return kErrorRegistryIo;
-  if (!parent.IsOpen()) return kErrorInvalidHandle;
-  posix::RegDocument document;
-  long rc = Load(&document);
-  if (rc != kErrorSuccess) return rc;
-  std::string path;
-  if (!posix::FindKey(document, parent.path_, "", &path)) return kErrorKeyDeleted;
-  if (!posix::FindKey(document, parent.path_, Text(subKey), &path)) return kErrorFileNotFound;
-  Close();
-  handle_ = 1;
-  path_ = path;
-  return kErrorSuccess;
-}
-
-long RegKey::Create(Hive hive, const char* subKey, const char* /*keyClass: not stored*/,
-                    uint32_t /*access*/, uint32_t* disposition) {
-  if (fault::Strike()) return kErrorRegistryIo;
-  std::string path;
-  long rc = CreateBelow(HiveName(hive), false, subKey, &path, disposition);
-  if (rc != kErrorSuccess) return rc;
-  Close();
-  handle_ = 1;
-  path_ = path;
-  return kErrorSuccess;
-}
-
-long RegKey::Create(const RegKey& parent, const char* subKey, const char* /*keyClass*/,
-                    uint32_t /*access*/, uint32_t* disposition) {
-  if (fault::Strike()) return kErrorRegistryIo;
-  if (!parent.IsOpen()) return kErrorInvalidHandle;
-  std::string path;
-  long rc = CreateBelow(parent.path_, true, subKey, &path, disposition);
+  long rc = create ? CreateBelow(base, subKey, &path, disposition) : OpenBelow(base, subKey, &path);
   if (rc != kErrorSuccess) return rc;
   Close();
   handle_ = 1;
@@ -249,7 +218,8 @@ long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* 
 long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
   if (fault::Strike()) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  if (HasLineBreak(Text(name)) || (data == nullptr && size != 0)) return kErrorInvalidParameter;
+  if (posix::HasLineBreak(Text(name)) || (data == nullptr && size != 0))
+    return kErrorInvalidParameter;
   std::string bytes(static_cast<const char*>(data), data ? size : 0);
   return Change([&](posix::RegDocument* document, bool* changed) {
     std::string path;

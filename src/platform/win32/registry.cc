@@ -12,16 +12,6 @@ HKEY Root(Hive hive) { return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE :
 
 HKEY H(intptr_t handle) { return reinterpret_cast<HKEY>(handle); }
 
-// RegCreateKeyExA below |root|: non-volatile, default security.
-long CreateBelow(HKEY root, const char* subKey, const char* keyClass, uint32_t access, HKEY* key,
-                 uint32_t* disposition) {
-  DWORD how = 0;
-  long rc = RegCreateKeyExA(root, subKey, 0, const_cast<char*>(keyClass), REG_OPTION_NON_VOLATILE,
-                            access, nullptr, key, &how);
-  if (rc == ERROR_SUCCESS && disposition) *disposition = how;
-  return rc;
-}
-
 }  // namespace
 
 RegKey::~RegKey() { Close(); }
@@ -37,45 +27,18 @@ RegKey& RegKey::operator=(RegKey&& other) noexcept {
   return *this;
 }
 
-long RegKey::Open(Hive hive, const char* subKey, uint32_t access) {
+long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
+                   bool create, const char* keyClass, uint32_t* disposition) {
   if (fault::Strike()) return kErrorRegistryIo;
+  if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
+  HKEY base = parent ? H(parent->handle_) : Root(hive);
   HKEY key = nullptr;
-  long rc = RegOpenKeyExA(Root(hive), subKey, 0, access, &key);
+  DWORD how = 0;
+  long rc = create ? RegCreateKeyExA(base, subKey, 0, const_cast<char*>(keyClass),
+                                     REG_OPTION_NON_VOLATILE, access, nullptr, &key, &how)
+                   : RegOpenKeyExA(base, subKey, 0, access, &key);
   if (rc != ERROR_SUCCESS) return rc;
-  Close();
-  handle_ = reinterpret_cast<intptr_t>(key);
-  return kErrorSuccess;
-}
-
-long RegKey::Open(const RegKey& parent, const char* subKey, uint32_t access) {
-  if (fault::Strike()) return kErrorRegistryIo;
-  if (!parent.IsOpen()) return kErrorInvalidHandle;
-  HKEY key = nullptr;
-  long rc = RegOpenKeyExA(H(parent.handle_), subKey, 0, access, &key);
-  if (rc != ERROR_SUCCESS) return rc;
-  Close();
-  handle_ = reinterpret_cast<intptr_t>(key);
-  return kErrorSuccess;
-}
-
-long RegKey::Create(Hive hive, const char* subKey, const char* keyClass, uint32_t access,
-                    uint32_t* disposition) {
-  if (fault::Strike()) return kErrorRegistryIo;
-  HKEY key = nullptr;
-  long rc = CreateBelow(Root(hive), subKey, keyClass, access, &key, disposition);
-  if (rc != ERROR_SUCCESS) return rc;
-  Close();
-  handle_ = reinterpret_cast<intptr_t>(key);
-  return kErrorSuccess;
-}
-
-long RegKey::Create(const RegKey& parent, const char* subKey, const char* keyClass,
-                    uint32_t access, uint32_t* disposition) {
-  if (fault::Strike()) return kErrorRegistryIo;
-  if (!parent.IsOpen()) return kErrorInvalidHandle;
-  HKEY key = nullptr;
-  long rc = CreateBelow(H(parent.handle_), subKey, keyClass, access, &key, disposition);
-  if (rc != ERROR_SUCCESS) return rc;
+  if (disposition) *disposition = how;
   Close();
   handle_ = reinterpret_cast<intptr_t>(key);
   return kErrorSuccess;
