@@ -9,21 +9,31 @@
 //   ...                              bytes outside 0x20..0x7E written as \xHH)
 //   (an empty line)
 //
-// Names are Windows paths (in cp1252; on POSIX given in UTF-8 and mapped over the machine root).
+// A file is named as for any tool of the platform (platform/tool.h): a relative or bare name
+// from the current directory, unlike the launcher's bare library names.
 // The exit status is 0 when every file was read, 1 when one was not, 2 without arguments.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "platform/tool.h"
 #include "version/file_version_info.h"
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
-#include "platform/posix/paths.h"
-#endif
-
 namespace {
+
+const char kUsage[] = "usage: verinfo FILE...\n";
+
+const char kHelp[] =
+    "Prints the version information of each FILE as the launcher reads it: \"file\" and the\n"
+    "name as given, \"result\" 1 when the version resource was read (else 0), the thirteen\n"
+    "fields of the fixed block and the twelve strings, then an empty line. One text format for\n"
+    "the Windows and the POSIX builds.\n"
+    "\n"
+    "FILE is read as named: absolute, or relative to the current directory (a bare name too).\n"
+    "The POSIX build reads a drive path (C:\\WORVA32\\TarifLib.dll or C:/WORVA32/TarifLib.dll)\n"
+    "in the machine root ($ORVAPATCH_ROOT) and any other name on the host.\n"
+    "\n"
+    "Exit status: 0 when every file was read, 1 when one was not, 2 without a file.\n";
 
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
@@ -75,23 +85,22 @@ void Print(const std::string& shownName, const CFileVersionInfo& info, int resul
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
-  _setmode(_fileno(stdout), _O_BINARY);  // LF line ends, as on POSIX
-#endif
+  platform::SetBinaryOutput();  // LF line ends on both builds
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::printf("%s\n%s", kUsage, kHelp);
+    return 0;
+  }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: verinfo FILE...\n");
+    std::fprintf(stderr, "%s(verinfo --help tells more)\n", kUsage);
     return 2;
   }
   int status = 0;
   for (int i = 1; i < argc; ++i) {
-    std::string name = argv[i];
-#ifndef _WIN32
-    name = platform::posix::Utf8ToCp1252(name);
-#endif
     CFileVersionInfo info;
-    int result = info.Load(name);
+    const std::string path = platform::NamedFile(argv[i]);
+    int result = path.empty() ? 0 : info.Load(path);
     if (result != 1) status = 1;
-    Print(name, info, result);
+    Print(platform::ArgumentText(argv[i]), info, result);
   }
   std::fflush(stdout);
   return status;
