@@ -41,13 +41,6 @@ const Edition& EditionOf(int code) {
 
 bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The C conversion "%x", done here so that every C runtime reads the same: leading white space,
 // an optional sign and "0x", then hexadecimal digits up to the first other character; no digit
 // reads as 0. False when the value does not fit 32 bits (undefined for the C conversion).
@@ -58,12 +51,12 @@ bool ParseHex(const std::string& text, uint32_t* value) {
   bool negative = false;
   if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   if (i + 2 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-      HexValue(text[i + 2]) >= 0) {
+      platform::HexDigitValue(text[i + 2]) >= 0) {
     i += 2;
   }
   uint64_t magnitude = 0;
-  for (; i < n && HexValue(text[i]) >= 0; ++i) {
-    magnitude = magnitude * 16 + static_cast<uint64_t>(HexValue(text[i]));
+  for (; i < n && platform::HexDigitValue(text[i]) >= 0; ++i) {
+    magnitude = magnitude * 16 + static_cast<uint64_t>(platform::HexDigitValue(text[i]));
     if (magnitude > 0xFFFFFFFFu) return false;
   }
   // As the C conversion does, a sign negates modulo 2^32.

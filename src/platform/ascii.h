@@ -1,5 +1,6 @@
-// ASCII-only case folding: registry names and edition names compare this way whatever the
-// C runtime's locale (the program switches locale halfway through its run).
+// ASCII-only character classes: registry names and edition names compare this way, and hex digits
+// read this way, whatever the C runtime's locale (the program switches locale halfway through its
+// run).
 #pragma once
 
 #include <string>
@@ -7,6 +8,14 @@
 namespace platform {
 
 inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+// The value of the hexadecimal digit |c|, or -1.
+inline int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
 inline bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;

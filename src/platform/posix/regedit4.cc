@@ -23,13 +23,6 @@ const char* const kBuiltIn[][2] = {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::vector<std::string> Split(const std::string& path) {
   std::vector<std::string> parts;
   size_t i = 0;
@@ -154,8 +147,8 @@ bool ParseHexList(const std::string& list, std::string* out) {
   while (true) {
     while (i < list.size() && IsBlank(list[i])) ++i;
     if (i == list.size()) break;
-    int high = HexDigit(list[i]);
-    int low = i + 1 < list.size() ? HexDigit(list[i + 1]) : -1;
+    int high = HexDigitValue(list[i]);
+    int low = i + 1 < list.size() ? HexDigitValue(list[i + 1]) : -1;
     if (high < 0 || low < 0) return false;
     bytes += static_cast<char>(high * 16 + low);
     i += 2;
@@ -177,6 +170,19 @@ bool OnlyBlanksFrom(const std::string& line, size_t i) {
   return SkipBlanks(line, i) == line.size();
 }
 
+// The one to eight hexadecimal digits of |text| from |first| to |end|, as a number.
+bool ParseHexNumber(const std::string& text, size_t first, size_t end, uint32_t* number) {
+  if (end <= first || end - first > 8) return false;
+  uint32_t result = 0;
+  for (size_t k = first; k < end; ++k) {
+    const int digit = HexDigitValue(text[k]);
+    if (digit < 0) return false;
+    result = result * 16 + static_cast<uint32_t>(digit);
+  }
+  *number = result;
+  return true;
+}
+
 // The data after '=': a text, dword:, hex: or hex(N):.
 bool ParseData(const std::string& data, RegValueEntry* value) {
   size_t i = 0;
@@ -189,13 +195,8 @@ bool ParseData(const std::string& data, RegValueEntry* value) {
   if (data.compare(0, 6, "dword:") == 0) {
     size_t end = data.size();
     while (end > 6 && IsBlank(data[end - 1])) --end;
-    if (end == 6 || end - 6 > 8) return false;
     uint32_t number = 0;
-    for (size_t k = 6; k < end; ++k) {
-      int digit = HexDigit(data[k]);
-      if (digit < 0) return false;
-      number = number * 16 + static_cast<uint32_t>(digit);
-    }
+    if (!ParseHexNumber(data, 6, end, &number)) return false;
     value->type = kRegDword;
     value->data.clear();
     for (int b = 0; b < 4; ++b) value->data += static_cast<char>((number >> (8 * b)) & 0xFF);
@@ -207,13 +208,8 @@ bool ParseData(const std::string& data, RegValueEntry* value) {
   }
   if (data.compare(0, 4, "hex(") == 0) {
     size_t close = data.find("):", 4);
-    if (close == std::string::npos || close == 4 || close - 4 > 8) return false;
     uint32_t type = 0;
-    for (size_t k = 4; k < close; ++k) {
-      int digit = HexDigit(data[k]);
-      if (digit < 0) return false;
-      type = type * 16 + static_cast<uint32_t>(digit);
-    }
+    if (close == std::string::npos || !ParseHexNumber(data, 4, close, &type)) return false;
     value->type = type;
     return ParseHexList(data.substr(close + 2), &value->data);
   }
