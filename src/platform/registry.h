@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/scoped_handle.h"
+
 namespace platform {
 
 enum class Hive { kCurrentUser, kLocalMachine };
@@ -34,16 +36,17 @@ constexpr long kErrorRegistryCorrupt = 1015;
 constexpr long kErrorRegistryIo = 1016;
 constexpr long kErrorKeyDeleted = 1018;
 
+// How an open key is given back: RegCloseKey on Windows (each platform defines Close).
+struct RegKeyPolicy {
+  using Handle = intptr_t;  // an HKEY on Windows; nonzero while open on POSIX
+  static constexpr Handle kInvalid = 0;
+  static bool Close(Handle handle);
+};
+
 // A move-only owner of one open registry key, closed by its destructor. A failed Open or Create
 // leaves the object as it was; a successful one closes the key held before.
 class RegKey {
  public:
-  RegKey() = default;
-  ~RegKey();
-  RegKey(RegKey&& other) noexcept;
-  RegKey& operator=(RegKey&& other) noexcept;
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
 
   // RegOpenKeyExA: opens the existing key |subKey| below a hive or below an open key.
   [[nodiscard]] long Open(Hive hive, const char* subKey, uint32_t access);
@@ -87,7 +90,7 @@ class RegKey {
   // RegCloseKey; nothing happens when no key is open.
   void Close();
 
-  bool IsOpen() const { return handle_ != 0; }
+  bool IsOpen() const { return handle_.IsValid(); }
 
  private:
   // Open and Create in one: counted once, below |parent|, or below |hive| when |parent| is null;
@@ -96,8 +99,8 @@ class RegKey {
   long Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access, bool create,
              const char* keyClass, uint32_t* disposition);
 
-  intptr_t handle_ = 0;  // an HKEY on Windows; nonzero while open on POSIX
-  std::string path_;     // POSIX: the key's full name, hive first, as stored
+  ScopedHandle<RegKeyPolicy> handle_;
+  std::string path_;  // POSIX: the key's full name, hive first, as stored
 };
 
 }  // namespace platform

@@ -160,22 +160,9 @@ long CreateBelow(const std::string& base, const char* subKey, std::string* path,
 
 }  // namespace
 
-RegKey::~RegKey() { Close(); }
-
-RegKey::RegKey(RegKey&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
-  other.handle_ = 0;
-  other.path_.clear();
-}
-
-RegKey& RegKey::operator=(RegKey&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    path_ = std::move(other.path_);
-    other.handle_ = 0;
-    other.path_.clear();
-  }
-  return *this;
+bool RegKeyPolicy::Close(Handle /*handle: a mark, nothing to give back*/) {
+  fault::Strike();  // counted like every registry call; a close has no failure to report
+  return true;
 }
 
 long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey,
@@ -187,8 +174,7 @@ long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey,
   std::string path;
   long rc = create ? CreateBelow(base, subKey, &path, disposition) : OpenBelow(base, subKey, &path);
   if (rc != kErrorSuccess) return rc;
-  Close();
-  handle_ = 1;
+  handle_ = ScopedHandle<RegKeyPolicy>(1);  // the key held before is closed
   path_ = path;
   return kErrorSuccess;
 }
@@ -249,10 +235,8 @@ long RegKey::Flush() {
 }
 
 void RegKey::Close() {
-  if (!IsOpen()) return;
-  handle_ = 0;
+  handle_.Close();
   path_.clear();
-  fault::Strike();  // counted like every registry call; a close has no failure to report
 }
 
 }  // namespace platform
