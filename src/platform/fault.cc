@@ -77,8 +77,8 @@ int AllocationCount() { return g_allocations; }
 }  // namespace fault
 }  // namespace platform
 
-// Every allocation of the test programs passes here; the nothrow and array forms of the runtime
-// come through the plain one.
+// Every allocation of the test programs passes here: the array and nothrow forms come through the
+// plain one, so that every form is counted and all of them pair with the same release.
 void* operator new(std::size_t size) {
   using namespace platform::fault;
   if (++g_allocations == g_failingAllocation) throw std::bad_alloc();
@@ -87,7 +87,22 @@ void* operator new(std::size_t size) {
 }
 
 void* operator new[](std::size_t size) { return ::operator new(size); }
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return ::operator new(size, std::nothrow);
+}
+
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
