@@ -10,6 +10,7 @@
 
 #include "platform/fault.h"
 #include "platform/file.h"
+#include "platform/posix/host_io.h"
 #include "platform/posix/paths.h"
 
 namespace platform {
@@ -75,15 +76,7 @@ bool File::Read(void* buffer, size_t size, size_t* got) {
 
 bool File::Write(const void* data, size_t size) {
   if (fault::Strike()) return false;
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = ::write(static_cast<int>(handle_), p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
+  return posix::WriteAll(static_cast<int>(handle_), data, size);
 }
 
 bool File::Seek(int64_t offset) {
@@ -111,17 +104,6 @@ bool File::Close() {
   bool struck = fault::Strike();
   return ::close(fd) == 0 && !struck;
 }
-
-namespace {
-
-// The directory part of a host path ("." for a bare name).
-std::string Directory(const std::string& host) {
-  size_t slash = host.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : host.substr(0, slash);
-}
-
-}  // namespace
 
 bool IsWritable(const std::string& path) {
   if (fault::Strike()) return false;
@@ -163,9 +145,7 @@ bool AtomicReplace(const std::string& target, const std::string& replacement, Fi
   ::close(fd);
   if (!ok) return false;
   if (fault::Strike()) return false;  // the rename
-  if (::rename(hostReplacement.c_str(), resolved) != 0) return false;
-  posix::SyncDirectory(Directory(resolved));
-  return true;
+  return posix::RenameDurably(hostReplacement, resolved);
 }
 
 bool RemoveFile(const std::string& path) {
@@ -193,7 +173,7 @@ bool RenameFile(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, hostFrom.c_str(), AT_FDCWD, hostTo.c_str(), RENAME_NOREPLACE) != 0) {
     return false;
   }
-  posix::SyncDirectory(Directory(hostTo));
+  posix::SyncDirectory(posix::HostDirectory(hostTo));
   return true;
 }
 
@@ -205,7 +185,7 @@ bool UpdateLock::Acquire(const std::string& path, unsigned milliseconds) {
   if (handle_ >= 0 || fault::Strike()) return false;
   std::string host;
   if (!posix::HostPath(path, &host)) return false;
-  int fd = ::open(Directory(host).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = ::open(posix::HostDirectory(host).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   // Polled, not blocking: the wait has a limit, and no signal is needed to end it.
   const unsigned kPoll = 20;

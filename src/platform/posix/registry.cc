@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "platform/fault.h"
+#include "platform/posix/host_io.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/regedit4.h"
 #include "platform/registry.h"
@@ -34,18 +35,10 @@ bool ReadStore(std::string* bytes) {
     return errno == ENOENT;
   }
   std::string text;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return false;
-    }
-    text.append(buffer, static_cast<size_t>(n));
-  }
+  const bool read = posix::ReadAll(fd, &text);
   ::close(fd);
-  *bytes = text;
+  if (!read) return false;
+  *bytes = std::move(text);
   return true;
 }
 
@@ -53,19 +46,6 @@ long Load(posix::RegDocument* document) {
   std::string text;
   if (!ReadStore(&text)) return kErrorRegistryIo;
   return posix::ParseRegedit4(text, document) ? kErrorSuccess : kErrorRegistryCorrupt;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // Replaces the file by a temporary one renamed over it, so readers see the old or the new whole.
@@ -79,13 +59,10 @@ bool Save(const posix::RegDocument& document) {
   if (fd < 0) return false;
   struct stat old;
   bool ok = ::stat(path.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
-  ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
+  ok = ok && posix::WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) {
-    // A flushed key stays written through a power cut.
-    posix::SyncDirectory(posix::MachineRoot());
-    return true;
-  }
+  // A flushed key stays written through a power cut.
+  if (ok && posix::RenameDurably(temporary, path)) return true;
   ::unlink(temporary.c_str());
   return false;
 }
