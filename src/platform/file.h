@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_location.h"
+
 namespace platform {
 
 enum class FileMode {
@@ -38,7 +40,7 @@ class File {
 
   // Opens |path|; |out| is left untouched on failure. An |inheritable| file stays open in
   // programs started while it is open.
-  static bool Open(const std::string& path, FileMode mode, bool inheritable, File* out);
+  static bool Open(const FileLocation& path, FileMode mode, bool inheritable, File* out);
 
   bool IsOpen() const { return handle_ != kInvalid; }
 

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/folders.h"
 #include "platform/locale.h"
 #include "platform/version.h"
 #include "test_util.h"
@@ -423,7 +422,7 @@ TEST(VersionSeam, ABareNameIsLookedUpBesideTheProgramNotInTheCurrentDirectory) {
   namespace fs = std::filesystem;
   std::string bare = "orva_version_test_" +
                      std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".dll";
-  std::string own = fs::absolute(testutil::Host(platform::LauncherDirectory()) + bare).string();
+  std::string own = testutil::ProgramDirectory() + bare;
   std::string bytes = versiontest::ReadHostFile(versiontest::FixtureHostPath("version2015.dll"));
   CFileVersionInfo info;
   // Only in the current directory: not found.

@@ -13,7 +13,7 @@ namespace {
 // A file read through the platform's file layer (each seek and read counted by the fault seam).
 class FileSource : public pe::ByteSource {
  public:
-  bool Open(const std::string& path) {
+  bool Open(const FileLocation& path) {
     // Shared with other readers, as the version library opens it; refused while another
     // process holds the file with no sharing.
     if (!File::Open(path, FileMode::kReadShared, false, &file_)) return false;
