@@ -15,8 +15,9 @@ enum class FileMode {
   kAppend,     // for writing, created when missing, content kept, position at the end
   kTruncate,   // for writing, created when missing, cut to length 0
   kCreateNew,  // for writing, fails when the name exists (temporary files)
-  kReadShared,  // an existing file, for reading, shared with other readers and writers (the
-                // version reader); fails while another opener holds it with no sharing
+  kReadShared,  // an existing file, for reading, shared with other readers only (the version
+                // reader, which keeps it from changing while the system's library reads it);
+                // fails while another opener holds it with no sharing or for writing
 };
 
 // A move-only owner of one open file. No other opener may share the file while it is open

@@ -25,7 +25,7 @@ bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File*
     case FileMode::kReadShared:
       access = GENERIC_READ;
       disposition = OPEN_EXISTING;
-      share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+      share = FILE_SHARE_READ;
       break;
     case FileMode::kAppend:
       break;
