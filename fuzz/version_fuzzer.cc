@@ -1,4 +1,4 @@
-// libFuzzer target for the POSIX build's PE version reader: each input is read as a whole PE
+// libFuzzer target for our PE version reader: each input is read as a whole PE
 // image and as a bare version block, and every query that CFileVersionInfo::Load makes is run on
 // what could be read; every byte handed back is touched, so AddressSanitizer sees any read outside
 // the buffer.
@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/pe_version.h"
+#include "platform/pe_version.h"
+#include "platform/posix/version_block.h"
 #include "version/file_version_info.h"
 
 namespace {

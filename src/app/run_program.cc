@@ -4,28 +4,24 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/folders.h"
+#include "platform/file_location.h"
 #include "platform/process.h"
 
 namespace {
 
 // The launcher runs elevated: a program named without a directory must come from beside the
 // launcher, never from the current directory or PATH, so it is started by its full path.
-// Empty when the launcher's directory cannot be known: then nothing is started.
-std::string ApplicationPath(const std::string& program) {
+platform::FileLocation ApplicationPath(const std::string& program) {
   if (program.find_first_of("\\/:") != std::string::npos) return program;
-  std::string directory = platform::LauncherDirectory();
-  return directory.empty() ? std::string() : directory + program;
+  return platform::FileLocation::BesideLauncher(program);
 }
 
 }  // namespace
 
 int RunProgram(const char* program, const char* arguments, int showMode, int wait) {
   std::string commandLine = std::string("\"") + program + "\" " + arguments;
-  std::string application = ApplicationPath(program);
   platform::Process process;
-  if (application.empty() ||
-      !platform::Process::Start(application, commandLine,
+  if (!platform::Process::Start(ApplicationPath(program), commandLine,
                                 static_cast<uint16_t>(showMode & 0xFFFF), &process)) {
     return -1;
   }

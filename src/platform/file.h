@@ -6,14 +6,17 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_location.h"
+
 namespace platform {
 
 enum class FileMode {
   kRead,       // an existing file, for reading
   kAppend,     // for writing, created when missing, content kept, position at the end
   kTruncate,   // for writing, created when missing, cut to length 0
-  kReadShared,  // an existing file, for reading, shared with other readers and writers (the
-                // version reader); fails while another opener holds it with no sharing
+  kReadShared,  // an existing file, for reading, shared with other readers only (the version
+                // reader, which keeps it from changing while the system's library reads it);
+                // fails while another opener holds it with no sharing or for writing
 };
 
 // A move-only owner of one open file. No other opener may share the file while it is open
@@ -37,7 +40,7 @@ class File {
 
   // Opens |path|; |out| is left untouched on failure. An |inheritable| file stays open in
   // programs started while it is open.
-  [[nodiscard]] static bool Open(const std::string& path, FileMode mode, bool inheritable,
+  [[nodiscard]] static bool Open(const FileLocation& path, FileMode mode, bool inheritable,
                                  File* out);
 
   // Creates the new file |path| that AtomicReplace is to put in place of the existing file

@@ -3,10 +3,10 @@
 
 namespace platform {
 
-std::string LibraryLocation(const std::string& path) {
+FileLocation LibraryLocation(const std::string& path) {
   if (path.empty() || path.find_first_of("\\/:") != std::string::npos) return path;
-  std::string own = LauncherDirectory();
-  if (!own.empty() && FileExists(own + path)) return own + path;
+  FileLocation own = FileLocation::BesideLauncher(path);
+  if (FileExists(own)) return own;
   std::string system = SystemDirectory();
   return system.empty() ? std::string() : system + "\\" + path;
 }

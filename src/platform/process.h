@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_location.h"
+
 namespace platform {
 
 // A move-only owner of a started program's handles (thread and process, closed in that order).
@@ -28,10 +30,11 @@ class Process {
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
-  // Starts the program file |application| (a full path) with |commandLine| as its command line,
-  // the launcher's environment and current directory, inheritable handles passed on, and |show|
-  // as the show hint of its first window. |out| is left untouched on failure.
-  static bool Start(const std::string& application, const std::string& commandLine,
+  // Starts the program file |application| (a full path, or a file beside the launcher) with
+  // |commandLine| as its command line, the launcher's environment and current directory,
+  // inheritable handles passed on, and |show| as the show hint of its first window. |out| is
+  // left untouched on failure.
+  static bool Start(const FileLocation& application, const std::string& commandLine,
                     uint16_t show, Process* out);
 
   // Waits without time-out until the program has ended.

@@ -1,7 +1,8 @@
 // Version resources: the three operations of the platform's version library, behind the seam.
-// Windows: GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA of System32's
-// version.dll, loaded at run time by full path. POSIX: our own reader of the PE file, with the
-// results the Windows calls give (string values in cp1252).
+// Windows: GetFileVersionInfoSizeA, GetFileVersionInfoA (their wide forms for a file beside the
+// launcher) and VerQueryValueA of System32's version.dll, loaded at run time by full path. POSIX:
+// our own reader of the PE file, with the results the Windows calls give (string values in
+// cp1252).
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,11 @@
 """Scenarios of the prerequisite check: every road of a run, the log lines it leaves, the registry
 values it writes, and the refusal box with the edition's caption."""
+import os
+import shutil
+
 import config_scenarios
-from run_scenarios import END, START, expect_registry, family_keys, parse_reg, registry_fixture
+from run_scenarios import (END, INSTALLER, START, expect_registry, family_keys, parse_reg,
+                           registry_fixture)
 
 PRODUCT = "HKEY_CURRENT_USER\\Software\\ORVANE"
 FAMILY_NAME = "HKEY_CURRENT_USER\\Software\\ORVANE S.A."
@@ -119,6 +123,37 @@ def scenario_check_empty_or_oversized_values(m):
                                           '"OrvaAppPath"="%s"' % ("d" * 100)]))
     run_refused(m, fixture, CANT_READ_VERSION + CANT_READ_PATH + soft_version("", True) +
                 line("CheckVerion - TarifLib Version = 0.0"))
+
+
+def scenario_check_launcher_in_a_folder_outside_the_ansi_code_page(m):
+    # The launcher's folder, which the ANSI code page cannot spell, is where the installer is
+    # started from and where the library named without a directory (an empty OrvaAppPath) is read.
+    m.move_launcher("Mises \u00e0 jour\\\u0141\u00f3d\u017a")
+    shutil.copy(os.path.join(m.args.fixtures, "tariflib.dll"),
+                os.path.join(m.launcher_dir, "TarifLib.dll"))
+    fixture = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', '"OrvaAppPath"=""']))
+    run_accepted(m, fixture, LIBRARY_LINES)
+    record = m.record()
+    assert record.endswith("argc=1\ndone\n"), record
+    if m.windows:
+        assert 'cmdline=["%s" ]\n' % INSTALLER in record, record
+    expected = family_keys(parse_reg(registry_fixture(
+        (PRODUCT, ['"SoftVersion"="2014.2"', '"OrvaAppPath"=""', '"Version140"="1"']),
+        (DEFAULT_ROOT, []), (SETTINGS, ['"Version140"=dword:00000001']))))
+    actual = m.registry()
+    assert actual == expected, "registry:\n%r\nexpected:\n%r" % (actual, expected)
+
+
+def scenario_check_launcher_path_past_max_path(m):
+    # The launcher's own path, 260 characters under Windows, is read whole: the library beside it
+    # is found. (Windows starts no program whose path is that long, so no installer is expected.)
+    m.move_launcher("L" * 243)
+    shutil.copy(os.path.join(m.args.fixtures, "tariflib.dll"),
+                os.path.join(m.launcher_dir, "TarifLib.dll"))
+    m.set_registry(registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', '"OrvaAppPath"=""'])))
+    result, _ = m.run()
+    assert result.returncode == 0, result
+    assert m.log() == START + LIBRARY_LINES + END, m.log()
 
 
 def scenario_check_oversized_kiv_app_path_stays(m):

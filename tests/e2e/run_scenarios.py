@@ -97,7 +97,8 @@ def mask(data):
 
 
 class Machine:
-    """One scratch workstation: drive C: with the launcher in C:\\launcher."""
+    """One scratch workstation: drive C: with the launcher in C:\\launcher (move_launcher puts it
+    elsewhere); the installer stub records its start in C:\\launcher\\record.txt."""
 
     def __init__(self, args):
         self.args = args
@@ -112,6 +113,7 @@ class Machine:
             self.root = tempfile.mkdtemp(prefix="orva-e2e-")
             self.drive_c = os.path.join(self.root, "drive_c")
             os.makedirs(os.path.join(self.drive_c, "windows"))
+        self.launcher_folder = "launcher"  # on drive C:
         self.launcher_dir = os.path.join(self.drive_c, "launcher")
         self.install_dir = os.path.join(self.drive_c, "WORVA32")  # the default installation path
         self.clean()
@@ -121,7 +123,8 @@ class Machine:
         self.launcher = name
 
     def clean(self):
-        shutil.rmtree(self.launcher_dir, ignore_errors=True)
+        for top in {"launcher", self.launcher_folder.split("\\")[0]}:
+            shutil.rmtree(os.path.join(self.drive_c, top), ignore_errors=True)
         if os.path.isdir(self.install_dir):
             for top, dirs, files in os.walk(self.install_dir):
                 for name in dirs + files:
@@ -260,8 +263,15 @@ class Machine:
     def install_stub(self, name=INSTALLER, where=None):
         shutil.copy(self.args.stub, os.path.join(where or self.launcher_dir, name))
 
+    def move_launcher(self, folder):
+        """Moves the launcher into |folder|, a path below drive C: written as Windows writes it."""
+        target = os.path.join(self.drive_c, *folder.split("\\"))
+        os.makedirs(target)
+        shutil.move(os.path.join(self.launcher_dir, self.launcher), target)
+        self.launcher_folder, self.launcher_dir = folder, target
+
     def record_path(self):
-        return os.path.join(self.launcher_dir, "record.txt")
+        return os.path.join(self.drive_c, "launcher", "record.txt")
 
     def command(self, stub_exit=0, sleep_ms=0, extra_path=None, extra_env=None):
         """The launcher's command line and environment: the stub's settings, and |extra_env|."""
@@ -276,7 +286,9 @@ class Machine:
         if extra_path:
             env["PATH"] = extra_path + os.pathsep + env["PATH"]
         if self.windows:
-            return [self.args.wine_run, "C:\\launcher\\" + self.launcher], env
+            if not self.launcher_folder.isascii():
+                env["LC_ALL"] = "C.UTF-8"  # Wine reads its command line in the locale's charset
+            return [self.args.wine_run, "C:\\%s\\%s" % (self.launcher_folder, self.launcher)], env
         env["ORVAPATCH_ROOT"] = self.root
         return [os.path.join(self.launcher_dir, self.launcher)], env
 

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/folders.h"
 #include "platform/locale.h"
 #include "platform/version.h"
 #include "test_util.h"
@@ -363,6 +362,37 @@ TEST(FileVersionInfo, FilesWithoutVersionDataLoadNothing) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Damaged files: read as far as their version data lies inside them, never from beyond. The
+// Windows build checks each file with our own reader before the system's library reads it.
+
+TEST(FileVersionInfo, CorruptedImagesGiveSizeZeroOrLoadZero) {
+  testutil::ScratchMachine machine;
+  for (const auto& e : versiontest::kCorruptedImages) {
+    SCOPED_TRACE(e.first);
+    std::string path = Install(machine, std::string("hostile/") + e.first, e.first);
+    CFileVersionInfo info;
+    EXPECT_EQ(e.second == 2 ? 1 : 0, info.Load(path));
+    uint32_t handle = 0;
+    EXPECT_EQ(e.second == 0, platform::VersionInfoSize(path, &handle) == 0);
+  }
+}
+
+TEST(FileVersionInfo, VersionDataMustLieInsideTheFileItsSectionNeedNot) {
+  testutil::ScratchMachine machine;
+  CFileVersionInfo info;
+  // The file ends right after the version data, within its section's raw data.
+  ASSERT_EQ(1, info.Load(Install(machine, "synth_section_cut.dll")));
+  EXPECT_EQ(0x07DE0002u, info.m_FileInfo.dwFileVersionMS);
+  EXPECT_EQ("sb", info.m_strSpecialBuild);
+  // The version data runs past the end of the file.
+  std::string path = Install(machine, "synth_data_past_file_end.dll");
+  uint32_t handle = 7;
+  EXPECT_EQ(0u, platform::VersionInfoSize(path, &handle));
+  EXPECT_EQ(0, info.Load(path));
+  ExpectEmpty(info);
+}
+
+// ---------------------------------------------------------------------------------------------
 // The seam itself.
 
 TEST(VersionSeam, SizeReadAndQueriesAsTheVersionLibraryGivesThem) {
@@ -423,7 +453,7 @@ TEST(VersionSeam, ABareNameIsLookedUpBesideTheProgramNotInTheCurrentDirectory) {
   namespace fs = std::filesystem;
   std::string bare = "orva_version_test_" +
                      std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".dll";
-  std::string own = fs::absolute(testutil::Host(platform::LauncherDirectory()) + bare).string();
+  std::string own = testutil::ProgramDirectory() + bare;
   std::string bytes = versiontest::ReadHostFile(versiontest::FixtureHostPath("version2015.dll"));
   CFileVersionInfo info;
   // Only in the current directory: not found.

@@ -1,7 +1,8 @@
-// The POSIX build's PE version reader: the resource's language, hostile images (truncated,
-// corrupted: no crash, size 0 or load 0), failing file operations, shared opens, and reading only
-// what is needed.
-#include "platform/posix/pe_version.h"
+// Our PE version reader, as the POSIX build reads versions with it: the resource's language,
+// hostile images (truncated, corrupted: no crash, size 0 or load 0), failing file operations,
+// shared opens, and reading only what is needed.
+#include "platform/pe_version.h"
+#include "platform/posix/version_block.h"
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,21 @@ int ReadAll(const std::string& bytes) {
   return 2;
 }
 
+uint32_t Rd(const std::string& bytes, size_t at, int size) {
+  uint32_t value = 0;
+  for (int i = size - 1; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);
+  return value;
+}
+
+// |image| with |extra| zero bytes more raw data in its last section, which ends the file.
+std::string WithLongerLastSection(std::string image, uint32_t extra) {
+  const size_t nt = Rd(image, 0x3C, 4);
+  const size_t last = nt + 24 + Rd(image, nt + 20, 2) + 40 * (Rd(image, nt + 6, 2) - 1);
+  const uint32_t rawSize = Rd(image, last + 16, 4) + extra;
+  for (int i = 0; i < 4; ++i) image[last + 16 + i] = static_cast<char>(rawSize >> (8 * i));
+  return image + std::string(extra, '\0');
+}
+
 }  // namespace
 
 TEST(PeVersion, TheResourceOfTheUsersLanguageIsRead) {
@@ -90,33 +106,17 @@ TEST(PeVersion, TheResourceOfTheUsersLanguageIsRead) {
   }
 }
 
-TEST(PeVersion, HostileImagesGiveSizeZeroOrLoadZero) {
-  testutil::ScratchMachine machine;
+TEST(PeVersion, HostileImagesAreReadWithinTheirBounds) {
   std::string dir = FixtureHostPath("hostile");
-  // What each corrupted image gives: 0 = no version data (size 0), 1 = Load 0 (the data cannot
-  // be read as a version block), 2 = Load 1 with what could be read.
-  const std::pair<const char*, int> expected[] = {
-      {"lfanew_far.dll", 0},       {"sections_many.dll", 0},    {"optional_huge.dll", 0},
-      {"rva_count_2.dll", 0},      {"dir_offset_out.dll", 0},   {"dir_count_huge.dll", 0},
-      {"dir_self_loop.dll", 0},    {"data_rva_out.dll", 0},     {"data_size_huge.dll", 0},
-      {"data_size_0.dll", 1},      {"data_size_5.dll", 1},      {"root_longer_than_data.dll", 1},
-      {"root_length_4.dll", 1},    {"block_16bit.dll", 1},      {"child_too_long.dll", 2},
-      {"child_length_0.dll", 2},   {"key_unterminated.dll", 2}, {"text_past_block.dll", 2},
-      {"table_past_block.dll", 2}, {"fixed_past_block.dll", 2},
-  };
-  for (const auto& e : expected) {
+  // What the reader gives for each corrupted image (version_test_util.h); Load and the seam on
+  // both builds: FileVersionInfo.CorruptedImagesGiveSizeZeroOrLoadZero.
+  for (const auto& e : versiontest::kCorruptedImages) {
     SCOPED_TRACE(e.first);
     std::string bytes = ReadHostFile(dir + "/" + e.first);
     ASSERT_FALSE(bytes.empty());
     EXPECT_EQ(e.second, ReadAll(bytes));
-    std::string path = machine.Path(e.first);
-    testutil::WriteBytes(path, bytes);
-    CFileVersionInfo info;
-    EXPECT_EQ(e.second == 2 ? 1 : 0, info.Load(path));
-    uint32_t handle = 0;
-    EXPECT_EQ(e.second == 0, platform::VersionInfoSize(path, &handle) == 0);
   }
-  // Cut short anywhere before the end of the resource section: no version data.
+  // Cut short anywhere before the end of the version data: no version data.
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     std::string name = entry.path().filename().string();
     if (name.compare(0, 4, "cut_") != 0) continue;
@@ -127,13 +127,24 @@ TEST(PeVersion, HostileImagesGiveSizeZeroOrLoadZero) {
 
 TEST(PeVersion, EveryTruncationOfAnImageIsHarmless) {
   for (const char* name : {"synth_pe32.dll", "synth_pe32plus.dll", "tariflib.dll"}) {
-    SCOPED_TRACE(name);
-    std::string bytes = ReadHostFile(FixtureHostPath(name));
-    ASSERT_EQ(2, ReadAll(bytes));
-    for (size_t cut = 0; cut < bytes.size(); ++cut) {
-      int got = ReadAll(bytes.substr(0, cut));
-      // The resource section's raw data must lie wholly in the file.
-      ASSERT_EQ(0, got) << "cut at " << cut;
+    // As made, and with its resource section, the last one, 0x400 bytes longer: the version data
+    // then ends more than a sector before the file does.
+    const std::string made = ReadHostFile(FixtureHostPath(name));
+    for (const std::string& bytes : {made, WithLongerLastSection(made, 0x400)}) {
+      SCOPED_TRACE(std::string(name) + " of " + std::to_string(bytes.size()) + " bytes");
+      ASSERT_EQ(2, ReadAll(bytes));
+      ASSERT_EQ(0u, bytes.size() % 512);
+      platform::pe::MemorySource whole(bytes.data(), bytes.size());
+      platform::pe::VersionResource resource;
+      ASSERT_TRUE(platform::pe::FindVersionResource(whole, platform::pe::LanguagePreference(),
+                                                    &resource));
+      const uint64_t dataEnd = resource.offset + resource.length;
+      for (size_t cut = 0; cut < bytes.size(); ++cut) {
+        // The version data must lie in the file, and the file may end before its section does
+        // only within its last sector, as the system maps the image.
+        const bool read = cut >= dataEnd && cut > bytes.size() - 512;
+        ASSERT_EQ(read ? 2 : 0, ReadAll(bytes.substr(0, cut))) << "cut at " << cut;
+      }
     }
   }
 }

@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "app/run_program.h"
-#include "platform/folders.h"
 #include "test_util.h"
 
 using testutil::ReadBytes;
@@ -27,7 +26,7 @@ class RunProgramTest : public ::testing::Test {
   }
   // A copy of the stub installer beside the test program, under |name|.
   void CopyStub(const std::string& name) {
-    std::string dir = testutil::Host(platform::LauncherDirectory());
+    std::string dir = testutil::ProgramDirectory();
     std::filesystem::copy_file(dir + STUB_INSTALLER, dir + name,
                                std::filesystem::copy_options::overwrite_existing);
     copies_.push_back(dir + name);
@@ -93,7 +92,7 @@ TEST_F(RunProgramTest, ProgramsOnlyComeFromBesideTheLauncher) {
   // Planted in the current directory, a subfolder of the scratch area, and on PATH: never started.
   std::string planted = testutil::Host(machine_.Path("planted"));
   std::filesystem::create_directories(planted);
-  std::string stub = testutil::Host(platform::LauncherDirectory()) + STUB_INSTALLER;
+  std::string stub = testutil::ProgramDirectory() + STUB_INSTALLER;
   std::filesystem::copy_file(stub, planted + "/planted.exe");
   std::filesystem::path cwd = std::filesystem::current_path();
   std::filesystem::current_path(planted);

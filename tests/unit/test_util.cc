@@ -33,6 +33,17 @@ std::string Host(const std::string& windowsPath) {
 #endif
 }
 
+std::string ProgramDirectory() {
+#ifdef _WIN32
+  char buffer[MAX_PATH] = {};
+  std::string path(buffer, GetModuleFileNameA(nullptr, buffer, MAX_PATH));
+  return path.substr(0, path.find_last_of("\\/") + 1);
+#else
+  std::string path = fs::canonical("/proc/self/exe").string();
+  return path.substr(0, path.rfind('/') + 1);
+#endif
+}
+
 void MakeDirectories(const std::string& windowsPath) { fs::create_directories(Host(windowsPath)); }
 
 void RemoveTree(const std::string& windowsPath) {

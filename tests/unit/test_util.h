@@ -26,6 +26,9 @@ class ScratchMachine {
 
 // The host path of a Windows path (on Windows, the path itself).
 std::string Host(const std::string& windowsPath);
+// The host path of the test program's own folder, ending in a separator: the launcher's folder
+// for the code under test.
+std::string ProgramDirectory();
 void MakeDirectories(const std::string& windowsPath);
 void RemoveTree(const std::string& windowsPath);
 bool Exists(const std::string& windowsPath);

@@ -7,10 +7,24 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "test_util.h"
 
 namespace versiontest {
+
+// The corrupted images among the hostile fixtures (tests/version/make_fixtures.py) and what each
+// gives: 0 = no version data (size 0), 1 = Load 0 (the data is not a whole version block), 2 =
+// Load 1 with what could be read.
+inline const std::pair<const char*, int> kCorruptedImages[] = {
+    {"lfanew_far.dll", 0},       {"sections_many.dll", 0},    {"optional_huge.dll", 0},
+    {"rva_count_2.dll", 0},      {"dir_offset_out.dll", 0},   {"dir_count_huge.dll", 0},
+    {"dir_self_loop.dll", 0},    {"data_rva_out.dll", 0},     {"data_size_huge.dll", 0},
+    {"data_size_0.dll", 1},      {"data_size_5.dll", 1},      {"root_longer_than_data.dll", 1},
+    {"root_length_4.dll", 1},    {"block_16bit.dll", 1},      {"child_too_long.dll", 2},
+    {"child_length_0.dll", 2},   {"key_unterminated.dll", 2}, {"text_past_block.dll", 2},
+    {"table_past_block.dll", 2}, {"fixed_past_block.dll", 2},
+};
 
 // The host path of a fixture made at build time (tests/version/version.cmake).
 inline std::string FixtureHostPath(const std::string& name) {

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Cross-check of the two builds' version readers: verinfo of the POSIX build and verinfo.exe of
 the Windows build under Wine must print the same text for every fixture at the top level of the
-fixture directory (the hostile/ ones are read only by the POSIX reader's own tests: Wine's
-version library itself crashes on some of them). Both read the fixtures by their bare names from
-the fixtures' folder, as a user names a file; the POSIX one also by absolute host paths from
-elsewhere, which must read the same.
+fixture directory, damaged ones among them, and for every library and program of Wine's own (a
+reader that refuses what the system reads would show there). Both read the files by their bare
+names from their folder, as a user names a file; the POSIX one also reads the fixtures by absolute
+host paths from elsewhere, which must read the same. The hostile/ fixtures are read without harm
+by both builds (their unit tests), but not alike: how a damaged version tree is walked differs.
 
 Exit status: 0 same, 1 different (the first differing lines are shown), 77 skipped because one of
 the two programs is absent (the other build has not been built).
@@ -24,12 +25,62 @@ def strip_names(output):
     return re.sub(rb"(?m)^file .*$", b"file", output)
 
 
+def environment(root):
+    env = dict(os.environ)
+    env["LC_ALL"] = "C"  # both builds: user language 0x0409, ANSI code page 1252
+    env["LANG"] = "C"
+    env.pop("LC_MESSAGES", None)
+    env["ORVAPATCH_ROOT"] = root
+    return env
+
+
+def same_reading(args, directory, names):
+    """Runs both builds' verinfo over the bare |names| in |directory|; the POSIX output, or None
+    when the two differ or one failed."""
+    with tempfile.TemporaryDirectory() as root:
+        env = environment(root)
+        posix = subprocess.run([args.posix] + names, cwd=directory, env=env,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        windows = subprocess.run([args.wine_run, args.windows] + names, cwd=directory, env=env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    for label, run in (("POSIX", posix), ("Windows", windows)):
+        if run.returncode not in (0, 1) or not run.stdout:
+            print("%s verinfo failed with status %d in %s:\n%s" % (
+                label, run.returncode, directory, run.stderr.decode("latin-1")[-2000:]))
+            return None
+    if posix.stdout == windows.stdout:
+        print("same output for %d files of %s (%d read)" % (
+            len(names), directory, posix.stdout.count(b"\nresult 1\n")))
+        return posix.stdout
+    diff = difflib.unified_diff(
+        posix.stdout.decode("latin-1").splitlines(), windows.stdout.decode("latin-1").splitlines(),
+        "posix", "windows", lineterm="", n=3)
+    print("\n".join(list(diff)[:200]))
+    return None
+
+
+def reads_absolute_paths_alike(args, names, by_name):
+    """True when the POSIX verinfo reads the fixtures by absolute host paths as by bare names."""
+    with tempfile.TemporaryDirectory() as root:
+        absolute = subprocess.run(
+            [args.posix] + [os.path.abspath(os.path.join(args.fixtures, n)) for n in names],
+            cwd=root, env=environment(root), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return strip_names(absolute.stdout) == strip_names(by_name)
+
+
+def files_in(directory, extensions):
+    return sorted(n for n in os.listdir(directory)
+                  if os.path.isfile(os.path.join(directory, n)) and n.lower().endswith(extensions))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--posix", required=True)
     parser.add_argument("--windows", required=True)
     parser.add_argument("--wine-run", required=True)
     parser.add_argument("--fixtures", required=True)
+    parser.add_argument("--wine-libraries", nargs="*", default=[],
+                        help="directories of Wine's own libraries and programs")
     args = parser.parse_args()
 
     for label, path in (("POSIX verinfo", args.posix), ("Windows verinfo.exe", args.windows)):
@@ -38,44 +89,22 @@ def main():
                   "cross-check them" % (label, path))
             return SKIP
 
-    names = sorted(n for n in os.listdir(args.fixtures)
-                   if os.path.isfile(os.path.join(args.fixtures, n)) and
-                   (n.endswith(".dll") or n.endswith(".exe") or n.endswith(".txt")))
+    names = files_in(args.fixtures, (".dll", ".exe", ".txt"))
     if not names:
         print("no fixtures in %s" % args.fixtures)
         return 1
-    env = dict(os.environ)
-    env["LC_ALL"] = "C"  # both builds: user language 0x0409, ANSI code page 1252
-    env["LANG"] = "C"
-    env.pop("LC_MESSAGES", None)
-    with tempfile.TemporaryDirectory() as root:
-        env["ORVAPATCH_ROOT"] = root
-        posix = subprocess.run([args.posix] + names, cwd=args.fixtures, env=env,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        absolute = subprocess.run([args.posix] + [os.path.abspath(os.path.join(args.fixtures, n))
-                                                  for n in names],
-                                  cwd=root, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    windows = subprocess.run([args.wine_run, args.windows] + names, cwd=args.fixtures, env=env,
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    for label, run in (("POSIX", posix), ("Windows", windows)):
-        if run.returncode not in (0, 1) or not run.stdout:
-            print("%s verinfo failed with status %d:\n%s" % (
-                label, run.returncode, run.stderr.decode("latin-1")[-2000:]))
-            return 1
-    if b'file "tariflib.dll"\nresult 1\n' not in posix.stdout:
-        print("the POSIX verinfo did not read tariflib.dll by its bare name")
-        return 1
-    if strip_names(absolute.stdout) != strip_names(posix.stdout):
+    fixtures = same_reading(args, args.fixtures, names)
+    same = fixtures is not None
+    if same and b'file "tariflib.dll"\nresult 1\n' not in fixtures:
+        print("verinfo did not read tariflib.dll by its bare name")
+        same = False
+    if same and not reads_absolute_paths_alike(args, names, fixtures):
         print("the POSIX verinfo reads absolute host paths otherwise than bare names")
-        return 1
-    if posix.stdout == windows.stdout:
-        print("same output for %d fixtures" % len(names))
-        return 0
-    diff = difflib.unified_diff(
-        posix.stdout.decode("latin-1").splitlines(), windows.stdout.decode("latin-1").splitlines(),
-        "posix", "windows", lineterm="", n=3)
-    print("\n".join(list(diff)[:200]))
-    return 1
+        same = False
+    for directory in args.wine_libraries:
+        same = same_reading(args, directory, files_in(directory, (".dll", ".exe"))) is not None \
+            and same
+    return 0 if same else 1
 
 
 if __name__ == "__main__":

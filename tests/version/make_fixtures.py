@@ -4,8 +4,10 @@
   make_fixtures.py OUT_DIR
 
 OUT_DIR/*.dll (and not_pe.txt) are well-formed or gently malformed images whose reading both builds
-agree on (the cross-check compares them); OUT_DIR/hostile/* are truncated and corrupted images that
-only have to be read without harm (size 0 or load 0 where the POSIX reader states so).
+agree on (the cross-check compares them), among them damaged ones that the system's version library
+reads from outside the file unless our reader stops them first; OUT_DIR/hostile/* are truncated and
+corrupted images that only have to be read without harm (size 0 or load 0 where the readers state
+so).
 """
 import os
 import struct
@@ -100,7 +102,7 @@ def main():
     # Hostile: truncations of a good image at every interesting point, and corruptions.
     good = image_bytes(version_image(full()))
     for cut in (0, 1, 2, 0x3C, 0x40, 0x42, 0x44, 0x58, 0x5A, 0x100, 0x178, 0x1A0, 0x200, 0x210,
-                0x230, 0x260, 0x300, len(good) - 1):
+                0x230, 0x260, 0x300):
         with open(os.path.join(hostile, "cut_%04x.dll" % cut), "wb") as f:
             f.write(good[:cut])
     corrupt = {
@@ -115,7 +117,7 @@ def main():
         with open(os.path.join(hostile, name), "wb") as f:
             f.write(data)
 
-    def rsrc_patched(name, patcher, node=None):
+    def rsrc_patched(name, patcher, node=None, where=hostile):
         node = node or full()
 
         def section(rva):
@@ -123,7 +125,17 @@ def main():
             data = bytearray(data)
             patcher(data, entries, rva)
             return bytes(data)
-        put(name, pe_image(section), hostile)
+        put(name, pe_image(section), where)
+
+    # Cut right after the version data: the resource section's raw data runs past the end of the
+    # file while the version data lies inside it, which the system reads (a mapping of the file).
+    version = full().to_bytes()
+    with open(os.path.join(out, "synth_section_cut.dll"), "wb") as f:
+        f.write(good[:good.find(version) + len(version)])
+    # Version data running past the end of the file: read as it stands, the system copies from
+    # beyond its mapping of the file.
+    rsrc_patched("synth_data_past_file_end.dll",
+                 lambda d, e, rva: struct.pack_into("<I", d, e[0] + 4, 0x1000), where=out)
 
     rsrc_patched("dir_offset_out.dll",
                  lambda d, e, rva: struct.pack_into("<I", d, 16 + 4, 0x8000FFF0))

@@ -41,8 +41,8 @@ target_compile_definitions(unit_tests PRIVATE VERSION_FIXTURES="${VERSION_FIXTUR
 add_dependencies(unit_tests version_fixtures)
 
 # verinfo of the POSIX build and verinfo.exe under Wine print the same for every fixture of the
-# top level. Each build registers the test against the other build's verinfo (the presets' build
-# directories); it is skipped while the other build is absent.
+# top level and for Wine's own libraries. Each build registers the test against the other build's
+# verinfo (the presets' build directories); it is skipped while the other build is absent.
 if(WIN32)
   set(ORVA_POSIX_VERINFO ${PROJECT_SOURCE_DIR}/build/posix/src/verinfo
       CACHE FILEPATH "verinfo of the POSIX build, for the cross-check")
@@ -54,10 +54,13 @@ else()
   set(cross_posix $<TARGET_FILE:verinfo>)
   set(cross_windows ${ORVA_WINDOWS_VERINFO})
 endif()
+# Wine's own libraries and programs, 32-bit and 64-bit, are read alike by both builds too.
+file(GLOB wine_libraries LIST_DIRECTORIES true /usr/lib/*-linux-gnu/wine/*-windows)
 add_test(NAME verinfo_cross_check
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/version/cross_check.py
           --posix ${cross_posix} --windows ${cross_windows}
-          --wine-run ${PROJECT_SOURCE_DIR}/tools/wine-run --fixtures ${VERSION_FIXTURES})
+          --wine-run ${PROJECT_SOURCE_DIR}/tools/wine-run --fixtures ${VERSION_FIXTURES}
+          --wine-libraries ${wine_libraries})
 set_tests_properties(verinfo_cross_check PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 
 # The Windows executables load version.dll at run time only: their import tables must not name it.

@@ -35,7 +35,7 @@ int OpenLocked(const std::string& host, int flags, int lock, FileMode mode) {
 
 }  // namespace
 
-bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* out) {
+bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
   if (fault::Strike()) return false;
   std::string host;
   if (!posix::HostPath(path, &host)) return false;

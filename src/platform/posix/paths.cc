@@ -88,7 +88,9 @@ std::string Utf8ToCp1252(const std::string& text) {
   return out;
 }
 
-bool HostPath(const std::string& windowsPath, std::string* out) {
+namespace {
+
+bool WindowsHostPath(const std::string& windowsPath, std::string* out) {
   const std::string& p = windowsPath;
   std::string rest;
   std::string host;
@@ -129,6 +131,18 @@ bool HostPath(const std::string& windowsPath, std::string* out) {
   for (const std::string& part : parts) tail += "/" + part;
   if (!rest.empty() && rest.back() == '/' && !parts.empty()) tail += '/';
   *out = host + Cp1252ToUtf8(tail);
+  return true;
+}
+
+}  // namespace
+
+bool HostPath(const FileLocation& file, std::string* out) {
+  if (!file.besideLauncher()) return WindowsHostPath(file.text(), out);
+  char* executable = ::realpath("/proc/self/exe", nullptr);
+  if (executable == nullptr) return false;
+  std::string path(executable);
+  std::free(executable);
+  *out = path.substr(0, path.rfind('/') + 1) + Cp1252ToUtf8(file.text());
   return true;
 }
 

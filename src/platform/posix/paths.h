@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_location.h"
+
 namespace platform {
 namespace posix {
 
@@ -11,8 +13,11 @@ namespace posix {
 std::string MachineRoot();
 
 // Maps a Windows path (cp1252) to a host path (UTF-8): "X:\rest" to <root>/drive_x/rest, a path
-// starting with one separator to drive C:, a relative path left relative. UNC paths fail.
-bool HostPath(const std::string& windowsPath, std::string* out);
+// starting with one separator to drive C:, a relative path left relative. UNC paths fail. A file
+// beside the launcher lies in the folder of the running executable, whose bytes are kept as the
+// host gives them (they need not be UTF-8 of anything cp1252 can hold); false when that folder
+// cannot be known.
+bool HostPath(const FileLocation& file, std::string* out);
 
 // cp1252 bytes to UTF-8, and back (characters cp1252 cannot hold become '?').
 std::string Cp1252ToUtf8(const std::string& text);

@@ -12,7 +12,7 @@ extern char** environ;
 
 namespace platform {
 
-bool Process::Start(const std::string& application, const std::string& commandLine,
+bool Process::Start(const FileLocation& application, const std::string& commandLine,
                     uint16_t /*show: no windows here*/, Process* out) {
   std::string host;
   if (!posix::HostPath(application, &host)) return false;

@@ -10,13 +10,14 @@
 #include "platform/fault.h"
 #include "platform/file.h"
 #include "platform/win32/security.h"
+#include "platform/win32/wide_path.h"
 
 namespace platform {
 namespace {
 HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 }  // namespace
 
-bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* out) {
+bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
   if (fault::Strike()) return false;
   DWORD access = GENERIC_WRITE;
   DWORD disposition = OPEN_ALWAYS;
@@ -29,7 +30,7 @@ bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* 
     case FileMode::kReadShared:
       access = GENERIC_READ;
       disposition = OPEN_EXISTING;
-      share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+      share = FILE_SHARE_READ;
       break;
     case FileMode::kAppend:
       break;
@@ -38,8 +39,10 @@ bool File::Open(const std::string& path, FileMode mode, bool inheritable, File* 
       break;
   }
   SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, inheritable ? TRUE : FALSE};
-  HANDLE h =
-      CreateFileA(path.c_str(), access, share, &sa, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = path.besideLauncher() ? CreateFileW(win32::WidePath(path).data(), access, share, &sa,
+                                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                   : CreateFileA(path.text().c_str(), access, share, &sa,
+                                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   if (mode == FileMode::kAppend && SetFilePointer(h, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
       GetLastError() != NO_ERROR) {

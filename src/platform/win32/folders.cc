@@ -5,6 +5,7 @@
 
 #include "platform/folders.h"
 #include "platform/win32/system_library.h"
+#include "platform/win32/wide_path.h"
 
 namespace platform {
 
@@ -26,14 +27,6 @@ bool DocumentsFolder(std::string* out) {
   return true;
 }
 
-std::string LauncherDirectory() {
-  char buffer[MAX_PATH + 1] = {};
-  DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return std::string();
-  std::string path(buffer, n);
-  return path.substr(0, path.find_last_of("\\/") + 1);
-}
-
 std::string SystemDirectory() {
   char buffer[MAX_PATH + 1] = {};
   UINT n = GetSystemDirectoryA(buffer, MAX_PATH);
@@ -41,9 +34,65 @@ std::string SystemDirectory() {
   return std::string(buffer, n);
 }
 
-bool FileExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+bool FileExists(const FileLocation& file) {
+  DWORD attributes = file.besideLauncher() ? GetFileAttributesW(win32::WidePath(file).data())
+                                           : GetFileAttributesA(file.text().c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+namespace win32 {
+namespace {
+
+// The folder of the running executable, ending in a backslash, without a zero, as
+// GetModuleFileNameW gives it: the buffer grows until the path fits, so that it is never cut.
+// Empty when it cannot be known.
+WideText LauncherDirectory() {
+  WideText path(MAX_PATH);
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return WideText();
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    if (path.size() > 0x8000) return WideText();  // past the longest path Windows has
+    path.resize(path.size() * 2);
+  }
+  while (!path.empty() && path.back() != L'\\' && path.back() != L'/') path.pop_back();
+  return path;
+}
+
+// Appends |text|, converted from the ANSI code page, to |out|.
+void AppendWide(const std::string& text, WideText* out) {
+  if (text.empty()) return;
+  const int length = static_cast<int>(text.size());
+  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  if (n <= 0) return;
+  size_t at = out->size();
+  out->resize(at + static_cast<size_t>(n));
+  MultiByteToWideChar(CP_ACP, 0, text.data(), length, out->data() + at, n);
+}
+
+}  // namespace
+
+WideText Widen(const std::string& text) {
+  WideText wide;
+  AppendWide(text, &wide);
+  wide.push_back(L'\0');
+  return wide;
+}
+
+WideText WidePath(const FileLocation& file) {
+  WideText path;
+  if (file.besideLauncher()) {
+    path = LauncherDirectory();
+    if (path.empty()) return WideText(1, L'\0');
+  }
+  AppendWide(file.text(), &path);
+  path.push_back(L'\0');
+  return path;
+}
+
+}  // namespace win32
 
 }  // namespace platform

@@ -1,15 +1,18 @@
-// Started programs on Windows: CreateProcessA, WaitForSingleObject, GetExitCodeProcess.
+// Started programs on Windows: CreateProcessW, WaitForSingleObject, GetExitCodeProcess.
 #include <windows.h>
 
-#include <vector>
-
 #include "platform/process.h"
+#include "platform/win32/wide_path.h"
 
 namespace platform {
 
-bool Process::Start(const std::string& application, const std::string& commandLine, uint16_t show,
-                    Process* out) {
-  STARTUPINFOA startup;
+bool Process::Start(const FileLocation& application, const std::string& commandLine,
+                    uint16_t show, Process* out) {
+  // The wide call: the launcher's folder, where the program lies, may hold characters that the
+  // ANSI code page lacks. The command line is converted as CreateProcessA would convert it.
+  const win32::WideText program = win32::WidePath(application);
+  if (program[0] == L'\0') return false;  // no folder: nothing else may be searched for
+  STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof(startup));
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -20,11 +23,10 @@ bool Process::Start(const std::string& application, const std::string& commandLi
   threadAttributes.bInheritHandle = TRUE;
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof(info));
-  // CreateProcessA may write into the command line, so it gets a buffer of its own.
-  std::vector<char> buffer(commandLine.begin(), commandLine.end());
-  buffer.push_back('\0');
-  if (!CreateProcessA(application.c_str(), buffer.data(), nullptr, &threadAttributes, TRUE, 0,
-                      nullptr, nullptr, &startup, &info)) {
+  // CreateProcessW may write into the command line, so it gets a buffer of its own.
+  win32::WideText buffer = win32::Widen(commandLine);
+  if (!CreateProcessW(program.data(), buffer.data(), nullptr, &threadAttributes, TRUE, 0, nullptr,
+                      nullptr, &startup, &info)) {
     return false;
   }
   Process process;

@@ -1,5 +1,7 @@
-// The POSIX build's version-resource reader: the RT_VERSION resource of a PE image (PE32 and
-// PE32+) and the VS_VERSIONINFO tree in it, read the way Windows' version library reads them.
+// Our own version-resource reader: the RT_VERSION resource of a PE image (PE32 and PE32+) and
+// the VS_VERSIONINFO tree in it, read the way Windows' version library reads them. The POSIX
+// build reads versions with it; the Windows build locates a file's version data with it before
+// the system's version library, which trusts what the file says, is given the file.
 // The input is hostile: every offset and length is checked against what was read, no
 // allocation depends on more than the 16-bit lengths of the version block or the section count,
 // and nothing is read beyond the headers, the resource directory entries on the way and the
@@ -8,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace platform {
 namespace pe {
@@ -55,7 +56,9 @@ constexpr uint32_t kMaxVersionData = 0x10000;
 
 // Finds resource type RT_VERSION (16), name VS_VERSION_INFO (1), in the preferred language.
 // False when |source| is not a PE image, has no such resource, or the resource's data does not
-// lie wholly inside the file.
+// lie wholly inside the file. A resource section whose raw data runs past the end of the file,
+// which ends within its last 512-byte sector, is read as the system maps it: as far as the file
+// goes, and zeros beyond.
 bool FindVersionResource(ByteSource& source, const LanguagePreference& languages,
                          VersionResource* out);
 
@@ -66,15 +69,17 @@ inline uint32_t VersionBufferSize(const VersionResource& resource) {
 }
 
 // Reads the version data into |data| (|size| bytes, zero-filled beyond the data) and marks its end
-// with "FE2X" as Windows does. False when the data cannot be read, or when its root block is not a
-// 32-bit VS_VERSIONINFO block that lies inside the data with room for the cp1252 area behind it
-// (root length from 6 bytes up to the data read, and |size| at least twice it plus 4).
+// with "FE2X" as Windows does. False, with |data| all zeros, when the data cannot be read or is
+// not a whole version block (IsWholeVersionBlock).
 bool ReadVersionBlock(ByteSource& source, const VersionResource& resource, uint32_t size,
                       void* data);
 
-// VerQueryValueA over a block that ReadVersionBlock filled; see platform::QueryVersionValue.
-bool QueryVersionBlock(const void* block, const std::string& subBlock, const void** value,
-                       uint32_t* length);
+// True when the version data in |block| (a buffer of |size| bytes, of which the first |length|,
+// at most |size|, are the resource's data) begins with a 32-bit VS_VERSIONINFO block that lies
+// inside the data with room for the cp1252 area behind it: root length from 6 bytes up to
+// |length|, and |size| at least twice it plus 4. VerQueryValueA writes its cp1252 texts into that
+// area, as far behind the block's start as the root length says.
+bool IsWholeVersionBlock(const void* block, uint32_t length, uint32_t size);
 
 }  // namespace pe
 }  // namespace platform

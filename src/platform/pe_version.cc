@@ -1,5 +1,5 @@
 // The version resource of a PE image, read as Windows' version library reads it.
-#include "platform/posix/pe_version.h"
+#include "platform/pe_version.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,8 +15,6 @@ uint32_t Rd32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-
-uint32_t Align4(uint32_t n) { return (n + 3u) & ~3u; }
 
 // ---------------------------------------------------------------------------------------------
 // PE image: headers, sections, resource directory.
@@ -49,6 +47,17 @@ long FindSection(const std::vector<uint8_t>& table, uint32_t rva) {
       return static_cast<long>(i);
   }
   return -1;
+}
+
+// Whether the system reads |section| of a file of |fileSize| bytes for its resources. It maps the
+// image, taking the raw data, as far as the virtual size reaches in whole pages, from the file,
+// which may end early only within its last 512-byte sector (the rest reads as zeros); when a
+// section runs on further, it reads the raw data from the file itself, where it must all be.
+bool SystemReadsSection(const Section& section, uint64_t fileSize) {
+  const uint64_t reach = section.virtualSize ? section.virtualSize : section.rawSize;
+  const uint64_t mapped = std::min<uint64_t>(section.rawSize, (reach + 0xFFF) & ~uint64_t{0xFFF});
+  return section.rawPointer + mapped <= ((fileSize + 0x1FF) & ~uint64_t{0x1FF}) ||
+         static_cast<uint64_t>(section.rawPointer) + section.rawSize <= fileSize;
 }
 
 // The resource directory as it lies in its section: offsets are relative to the directory's
@@ -140,109 +149,6 @@ bool FindLanguage(ResourceArea& area, uint32_t directory, const LanguagePreferen
   return FirstEntry(area, directory, target);
 }
 
-// ---------------------------------------------------------------------------------------------
-// cp1252.
-
-// Unicode of cp1252 bytes 0x80 to 0x9F; the five unassigned bytes stand for the C1 control of
-// the same value, as Windows maps them.
-const uint16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-uint16_t FromCp1252(uint8_t c) { return c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c; }
-
-struct BestFit {
-  uint16_t unit;
-  uint8_t byte;
-};
-
-const BestFit kBestFit[] = {
-#include "platform/posix/cp1252_best_fit.inc"
-};
-
-// A UTF-16 code unit to cp1252 as WideCharToMultiByte(CP_ACP = 1252) converts it: exactly, else
-// by Windows' best fit, else '?' (each unit of a surrogate pair on its own).
-uint8_t ToCp1252(uint16_t u) {
-  if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) return static_cast<uint8_t>(u);
-  for (int i = 0; i < 32; ++i) {
-    if (kCp1252High[i] == u) return static_cast<uint8_t>(0x80 + i);
-  }
-  const BestFit* end = kBestFit + sizeof(kBestFit) / sizeof(kBestFit[0]);
-  const BestFit* fit = std::lower_bound(
-      kBestFit, end, u, [](const BestFit& entry, uint16_t unit) { return entry.unit < unit; });
-  if (fit != end && fit->unit == u) return fit->byte;
-  return '?';
-}
-
-uint16_t AsciiLower(uint16_t u) { return u >= 'A' && u <= 'Z' ? static_cast<uint16_t>(u + 32) : u; }
-
-// ---------------------------------------------------------------------------------------------
-// The VS_VERSIONINFO tree: nodes of wLength, wValueLength, wType, a zero-terminated UTF-16 key,
-// the value and the children, each aligned on 4 bytes from the node's start.
-
-struct Node {
-  uint32_t start;        // offset of the node in the block
-  uint32_t end;          // its end: start + wLength, within its parent
-  uint32_t keyEnd;       // offset of the key's terminating zero
-  uint32_t value;        // offset of the value
-  uint32_t children;     // offset of the first child
-  uint16_t valueLength;  // wValueLength: bytes, or characters for a text value
-  uint16_t type;         // wType: 1 for text
-};
-
-bool ParseNode(const uint8_t* block, uint32_t start, uint32_t limit, Node* node) {
-  if (start > limit || limit - start < 6) return false;
-  uint16_t length = Rd16(block + start);
-  uint32_t end = std::min<uint32_t>(start + length, limit);
-  if (end - start < 6) return false;
-  node->start = start;
-  node->end = end;
-  node->valueLength = Rd16(block + start + 2);
-  node->type = Rd16(block + start + 4);
-  uint32_t k = start + 6;
-  for (;;) {
-    if (end - k < 2) return false;  // the key runs past the node
-    if (Rd16(block + k) == 0) break;
-    k += 2;
-  }
-  node->keyEnd = k;
-  uint32_t value = start + Align4(k + 2 - start);
-  uint32_t valueBytes = static_cast<uint32_t>(node->valueLength) * (node->type ? 2u : 1u);
-  node->children = value + Align4(valueBytes);
-  // A value that starts at or past the node's end is empty: the key's zero stands for it.
-  node->value = value >= end ? k : value;
-  return true;
-}
-
-bool KeyEquals(const uint8_t* block, const Node& node, const std::string& name, size_t from,
-               size_t count) {
-  if ((node.keyEnd - node.start - 6) / 2 != count) return false;
-  for (size_t i = 0; i < count; ++i) {
-    uint16_t key = Rd16(block + node.start + 6 + 2 * i);
-    uint16_t want = FromCp1252(static_cast<uint8_t>(name[from + i]));
-    if (AsciiLower(key) != AsciiLower(want)) return false;
-  }
-  return true;
-}
-
-bool FindChild(const uint8_t* block, const Node& parent, const std::string& name, size_t from,
-               size_t count, Node* out) {
-  uint32_t at = parent.children;
-  while (at < parent.end) {
-    Node child;
-    if (!ParseNode(block, at, parent.end, &child)) return false;
-    if (KeyEquals(block, child, name, from, count)) {
-      *out = child;
-      return true;
-    }
-    uint16_t length = Rd16(block + at);
-    if (length == 0) return false;
-    at += Align4(length);
-  }
-  return false;
-}
-
 }  // namespace
 
 bool MemorySource::ReadAt(uint64_t offset, void* out, size_t size) {
@@ -298,11 +204,14 @@ bool FindVersionResource(ByteSource& source, const LanguagePreference& languages
   long index = FindSection(sections, resourceRva);
   if (index < 0) return false;
   const Section home = SectionAt(sections, static_cast<size_t>(index));
-  if (static_cast<uint64_t>(home.rawPointer) + home.rawSize > fileSize) return false;
+  if (!SystemReadsSection(home, fileSize)) return false;
   const uint64_t sectionSize = std::max(home.rawSize, home.virtualSize);
   const uint64_t rootInSection = resourceRva - home.virtualAddress;  // < rawSize
-  ResourceArea area(source, static_cast<uint64_t>(home.rawPointer) + rootInSection,
-                    home.rawSize - rootInSection, sectionSize - rootInSection);
+  // Raw data cut off by the end of the file reads as zeros, as in the mapping.
+  const uint64_t root = static_cast<uint64_t>(home.rawPointer) + rootInSection;
+  const uint64_t rawEnd = std::min<uint64_t>(static_cast<uint64_t>(home.rawPointer) + home.rawSize,
+                                             fileSize);
+  ResourceArea area(source, root, rawEnd > root ? rawEnd - root : 0, sectionSize - rootInSection);
   if (area.size() < kDirectoryHeader) return false;
 
   uint32_t types = 0;
@@ -333,58 +242,21 @@ bool ReadVersionBlock(ByteSource& source, const VersionResource& resource, uint3
   uint8_t* block = static_cast<uint8_t*>(data);
   std::memset(block, 0, size);
   const uint32_t count = std::min(resource.length, size);
-  if (count < 6 || !source.ReadAt(resource.offset, block, count)) {
+  if (!source.ReadAt(resource.offset, block, count) || !IsWholeVersionBlock(block, count, size)) {
     std::memset(block, 0, size);
     return false;
   }
-  const uint32_t rootLength = Rd16(block);
-  // A 32-bit block (a 16-bit one has its key's first character where wType is), inside the
-  // data, with its cp1252 area inside the buffer.
-  if (rootLength < 6 || rootLength > count || block[4] >= ' ' ||
-      static_cast<uint64_t>(rootLength) * 2 + 4 > size) {
-    std::memset(block, 0, size);
-    return false;
-  }
-  std::memcpy(block + rootLength, "FE2X", 4);
+  std::memcpy(block + Rd16(block), "FE2X", 4);
   return true;
 }
 
-bool QueryVersionBlock(const void* data, const std::string& subBlock, const void** value,
-                       uint32_t* length) {
-  if (data == nullptr) return false;
-  uint8_t* block = static_cast<uint8_t*>(const_cast<void*>(data));  // the cp1252 area is written
+bool IsWholeVersionBlock(const void* data, uint32_t length, uint32_t size) {
+  const uint8_t* block = static_cast<const uint8_t*>(data);
+  if (length < 6) return false;
   const uint32_t rootLength = Rd16(block);
-  if (block[4] >= ' ') return false;  // a 16-bit block: not made by ReadVersionBlock
-  Node node;
-  if (!ParseNode(block, 0, rootLength, &node)) return false;
-  const std::string& path = subBlock.empty() ? std::string("\\") : subBlock;
-  size_t at = 0;
-  while (at < path.size()) {
-    size_t next = path.find('\\', at);
-    if (next == std::string::npos) next = path.size();
-    if (next == at) {  // empty components are skipped
-      ++at;
-      continue;
-    }
-    Node child;
-    if (!FindChild(block, node, path, at, next - at, &child)) return false;
-    node = child;
-    at = next;
-  }
-  const uint32_t position = node.value;
-  const uint32_t room = rootLength > position ? rootLength - position : 0;
-  if (node.type == 0) {
-    *value = block + position;
-    if (length) *length = std::min<uint32_t>(node.valueLength, room);
-    return true;
-  }
-  // Text: its characters, as far as the block holds them, in cp1252 in the area behind the block.
-  const uint32_t characters = std::min<uint32_t>(node.valueLength, room / 2);
-  uint8_t* ansi = block + rootLength + 4 + position;
-  for (uint32_t i = 0; i < characters; ++i) ansi[i] = ToCp1252(Rd16(block + position + 2 * i));
-  *value = ansi;
-  if (length) *length = characters;
-  return true;
+  // A 32-bit block: a 16-bit one has its key's first character where wType is.
+  return rootLength >= 6 && rootLength <= length && block[4] < ' ' &&
+         static_cast<uint64_t>(rootLength) * 2 + 4 <= size;
 }
 
 }  // namespace pe

@@ -1,0 +1,35 @@
+// The version resource of a file on disk, located by our own PE reader through the platform's
+// file layer, in the languages that the system's resource lookup prefers.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/file.h"
+#include "platform/file_location.h"
+#include "platform/pe_version.h"
+
+namespace platform {
+namespace pe {
+
+// A file read through the platform's file layer (each seek and read counted by the fault seam).
+class FileSource : public ByteSource {
+ public:
+  // Opens |file| for reading, shared with other readers only (FileMode::kReadShared), for as
+  // long as this object lives.
+  bool Open(const FileLocation& file);
+
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* out, size_t size) override;
+
+ private:
+  File file_;
+  uint64_t size_ = 0;
+};
+
+// Opens |file| into |source| and finds its version resource in the languages of the calling
+// thread and the user; false when the file cannot be read or FindVersionResource finds nothing.
+bool LocateVersionResource(const FileLocation& file, FileSource* source,
+                           VersionResource* resource);
+
+}  // namespace pe
+}  // namespace platform
