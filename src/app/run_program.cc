@@ -12,7 +12,7 @@ namespace {
 // The launcher runs elevated: a program named without a directory must come from beside the
 // launcher, never from the current directory or PATH, so it is started by its full path.
 platform::FileLocation ApplicationPath(const std::string& program) {
-  if (program.find_first_of("\\/:") != std::string::npos) return program;
+  if (!platform::FileLocation::IsBareName(program)) return program;
   return platform::FileLocation::BesideLauncher(program);
 }
 

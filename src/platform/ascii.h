@@ -7,7 +7,11 @@
 
 namespace platform {
 
-inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+// |c| (a char, or a UTF-16 code unit) with A to Z lowered.
+template <typename Char>
+Char AsciiLower(Char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<Char>(c + ('a' - 'A')) : c;
+}
 
 // The value of the hexadecimal digit |c|, or -1.
 inline int HexDigitValue(char c) {

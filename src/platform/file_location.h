@@ -25,6 +25,11 @@ class FileLocation {
     return file;
   }
 
+  // True when |path| is a bare name: no drive, no directory.
+  static bool IsBareName(const std::string& path) {
+    return !path.empty() && path.find_first_of("\\/:") == std::string::npos;
+  }
+
   bool besideLauncher() const { return besideLauncher_; }
   // The path, or the bare name of a file beside the launcher.
   const std::string& text() const { return text_; }

@@ -4,7 +4,7 @@
 namespace platform {
 
 FileLocation LibraryLocation(const std::string& path) {
-  if (path.empty() || path.find_first_of("\\/:") != std::string::npos) return path;
+  if (!FileLocation::IsBareName(path)) return path;
   FileLocation own = FileLocation::BesideLauncher(path);
   if (FileExists(own)) return own;
   std::string system = SystemDirectory();

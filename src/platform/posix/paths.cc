@@ -1,4 +1,4 @@
-// Machine-root paths, cp1252 texts and Windows command lines on POSIX.
+// Machine-root paths and Windows command lines on POSIX.
 #include "platform/posix/paths.h"
 
 #include <fcntl.h>
@@ -10,31 +10,6 @@ namespace platform {
 namespace posix {
 namespace {
 
-// Unicode code points of cp1252 bytes 0x80 to 0x9F; 0 marks the five unassigned bytes,
-// which map to the C1 control of the same value as Windows does.
-const unsigned short kHigh[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-unsigned CodePoint(unsigned char c) {
-  if (c >= 0x80 && c < 0xA0 && kHigh[c - 0x80] != 0) return kHigh[c - 0x80];
-  return c;
-}
-
-void AppendUtf8(unsigned cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 }  // namespace
@@ -45,47 +20,6 @@ std::string MachineRoot() {
     return std::string(data) + "/orvapatch/machine";
   const char* home = std::getenv("HOME");
   return std::string(home ? home : "") + "/.local/share/orvapatch/machine";
-}
-
-std::string Cp1252ToUtf8(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) AppendUtf8(CodePoint(c), &out);
-  return out;
-}
-
-std::string Utf8ToCp1252(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    unsigned cp = c;
-    size_t length = 1;
-    if (c >= 0xF0) {
-      length = 4;
-    } else if (c >= 0xE0) {
-      length = 3, cp = c & 0x0F;
-    } else if (c >= 0xC0) {
-      length = 2, cp = c & 0x1F;
-    }
-    if (length == 4 || i + length > text.size()) {
-      out.push_back('?');
-      i += length == 4 ? 4 : 1;
-      continue;
-    }
-    for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    i += length;
-    if (cp < 0x80 || (cp >= 0xA0 && cp < 0x100)) {
-      out.push_back(static_cast<char>(cp));
-      continue;
-    }
-    char mapped = '?';
-    for (unsigned b = 0x80; b < 0xA0; ++b) {
-      if (CodePoint(static_cast<unsigned char>(b)) == cp) mapped = static_cast<char>(b);
-    }
-    out.push_back(mapped);
-  }
-  return out;
 }
 
 namespace {

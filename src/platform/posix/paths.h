@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/cp1252.h"
+
 #include "platform/file_location.h"
 
 namespace platform {
@@ -18,10 +20,6 @@ std::string MachineRoot();
 // host gives them (they need not be UTF-8 of anything cp1252 can hold); false when that folder
 // cannot be known.
 bool HostPath(const FileLocation& file, std::string* out);
-
-// cp1252 bytes to UTF-8, and back (characters cp1252 cannot hold become '?').
-std::string Cp1252ToUtf8(const std::string& text);
-std::string Utf8ToCp1252(const std::string& text);
 
 // Makes the name changes in the host directory |directory| durable; a failure is passed over,
 // since the change it would confirm has already been made.

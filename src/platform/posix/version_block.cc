@@ -3,6 +3,9 @@
 
 #include <algorithm>
 
+#include "platform/ascii.h"
+#include "platform/posix/cp1252.h"
+
 namespace platform {
 namespace pe {
 namespace {
@@ -10,43 +13,6 @@ namespace {
 uint16_t Rd16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 uint32_t Align4(uint32_t n) { return (n + 3u) & ~3u; }
-
-// ---------------------------------------------------------------------------------------------
-// cp1252.
-
-// Unicode of cp1252 bytes 0x80 to 0x9F; the five unassigned bytes stand for the C1 control of
-// the same value, as Windows maps them.
-const uint16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-uint16_t FromCp1252(uint8_t c) { return c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c; }
-
-struct BestFit {
-  uint16_t unit;
-  uint8_t byte;
-};
-
-const BestFit kBestFit[] = {
-#include "platform/posix/cp1252_best_fit.inc"
-};
-
-// A UTF-16 code unit to cp1252 as WideCharToMultiByte(CP_ACP = 1252) converts it: exactly, else
-// by Windows' best fit, else '?' (each unit of a surrogate pair on its own).
-uint8_t ToCp1252(uint16_t u) {
-  if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) return static_cast<uint8_t>(u);
-  for (int i = 0; i < 32; ++i) {
-    if (kCp1252High[i] == u) return static_cast<uint8_t>(0x80 + i);
-  }
-  const BestFit* end = kBestFit + sizeof(kBestFit) / sizeof(kBestFit[0]);
-  const BestFit* fit = std::lower_bound(
-      kBestFit, end, u, [](const BestFit& entry, uint16_t unit) { return entry.unit < unit; });
-  if (fit != end && fit->unit == u) return fit->byte;
-  return '?';
-}
-
-uint16_t AsciiLower(uint16_t u) { return u >= 'A' && u <= 'Z' ? static_cast<uint16_t>(u + 32) : u; }
 
 // ---------------------------------------------------------------------------------------------
 // The VS_VERSIONINFO tree: nodes of wLength, wValueLength, wType, a zero-terminated UTF-16 key,
@@ -91,7 +57,7 @@ bool KeyEquals(const uint8_t* block, const Node& node, const std::string& name, 
   if ((node.keyEnd - node.start - 6) / 2 != count) return false;
   for (size_t i = 0; i < count; ++i) {
     uint16_t key = Rd16(block + node.start + 6 + 2 * i);
-    uint16_t want = FromCp1252(static_cast<uint8_t>(name[from + i]));
+    uint16_t want = posix::Cp1252ToUnicode(static_cast<uint8_t>(name[from + i]));
     if (AsciiLower(key) != AsciiLower(want)) return false;
   }
   return true;
@@ -148,7 +114,9 @@ bool QueryVersionBlock(const void* data, const std::string& subBlock, const void
   // Text: its characters, as far as the block holds them, in cp1252 in the area behind the block.
   const uint32_t characters = std::min<uint32_t>(node.valueLength, room / 2);
   uint8_t* ansi = block + rootLength + 4 + position;
-  for (uint32_t i = 0; i < characters; ++i) ansi[i] = ToCp1252(Rd16(block + position + 2 * i));
+  for (uint32_t i = 0; i < characters; ++i) {
+    ansi[i] = posix::UnicodeToCp1252(Rd16(block + position + 2 * i), true);
+  }
   *value = ansi;
   if (length) *length = characters;
   return true;
