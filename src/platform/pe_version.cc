@@ -157,8 +157,17 @@ bool MemorySource::ReadAt(uint64_t offset, void* out, size_t size) {
   return true;
 }
 
-bool FindVersionResource(ByteSource& source, const LanguagePreference& languages,
-                         VersionResource* out) {
+namespace {
+
+// What the headers tell of an image: where its resources start, and its section table.
+struct ImageHeaders {
+  uint32_t resourceRva = 0;
+  std::vector<uint8_t> sections;
+};
+
+// The DOS, PE and optional headers up to the resource directory's entry (index 2 of the data
+// directories), and the section table.
+bool ReadHeaders(ByteSource& source, ImageHeaders* out) {
   const uint64_t fileSize = source.Size();
   uint8_t dos[64];
   if (!source.ReadAt(0, dos, sizeof(dos))) return false;
@@ -172,7 +181,6 @@ bool FindVersionResource(ByteSource& source, const LanguagePreference& languages
   const uint32_t sectionCount = Rd16(fileHeader + 2);
   const uint32_t optionalSize = Rd16(fileHeader + 16);
 
-  // The optional header up to the resource directory's entry (index 2 of the data directories).
   uint8_t optional[136];
   uint8_t magic[2];
   if (!source.ReadAt(nt + 24, magic, sizeof(magic))) return false;
@@ -192,28 +200,45 @@ bool FindVersionResource(ByteSource& source, const LanguagePreference& languages
   }
   if (!source.ReadAt(nt + 24, optional, directoryAt + 8)) return false;
   if (Rd32(optional + countAt) <= 2) return false;  // no resource directory entry
-  const uint32_t resourceRva = Rd32(optional + directoryAt);
   if (Rd32(optional + directoryAt + 4) == 0) return false;  // no resources
+  out->resourceRva = Rd32(optional + directoryAt);
 
   const uint64_t tableAt = nt + 24 + optionalSize;
   const uint64_t tableSize = static_cast<uint64_t>(sectionCount) * kSectionHeader;
   if (sectionCount == 0 || tableAt > fileSize || tableSize > fileSize - tableAt) return false;
-  std::vector<uint8_t> sections(tableSize);  // at most 65535 * 40 bytes, and within the file
-  if (!source.ReadAt(tableAt, sections.data(), sections.size())) return false;
+  out->sections.resize(tableSize);  // at most 65535 * 40 bytes, and within the file
+  return source.ReadAt(tableAt, out->sections.data(), out->sections.size());
+}
 
-  long index = FindSection(sections, resourceRva);
+// Where the resource directory's root lies in the file, how many of its bytes the file holds, and
+// how far its section reaches in memory; false when the system would not read that section.
+struct ResourcePlace {
+  uint64_t root = 0;
+  uint64_t rawAvailable = 0;
+  uint64_t size = 0;
+};
+
+bool PlaceResources(const ImageHeaders& headers, uint64_t fileSize, ResourcePlace* out) {
+  const long index = FindSection(headers.sections, headers.resourceRva);
   if (index < 0) return false;
-  const Section home = SectionAt(sections, static_cast<size_t>(index));
+  const Section home = SectionAt(headers.sections, static_cast<size_t>(index));
   if (!SystemReadsSection(home, fileSize)) return false;
   const uint64_t sectionSize = std::max(home.rawSize, home.virtualSize);
-  const uint64_t rootInSection = resourceRva - home.virtualAddress;  // < rawSize
+  const uint64_t rootInSection = headers.resourceRva - home.virtualAddress;  // < rawSize
   // Raw data cut off by the end of the file reads as zeros, as in the mapping.
-  const uint64_t root = static_cast<uint64_t>(home.rawPointer) + rootInSection;
+  out->root = static_cast<uint64_t>(home.rawPointer) + rootInSection;
   const uint64_t rawEnd = std::min<uint64_t>(static_cast<uint64_t>(home.rawPointer) + home.rawSize,
                                              fileSize);
-  ResourceArea area(source, root, rawEnd > root ? rawEnd - root : 0, sectionSize - rootInSection);
-  if (area.size() < kDirectoryHeader) return false;
+  out->rawAvailable = rawEnd > out->root ? rawEnd - out->root : 0;
+  out->size = sectionSize - rootInSection;
+  return true;
+}
 
+// The version resource's data entry, down the type, name and language levels: the data's address
+// in memory and its size.
+bool FindDataEntry(ResourceArea& area, const LanguagePreference& languages, uint32_t* rva,
+                   uint32_t* size) {
+  if (area.size() < kDirectoryHeader) return false;
   uint32_t types = 0;
   uint32_t names = 0;
   uint32_t dataEntry = 0;
@@ -222,19 +247,39 @@ bool FindVersionResource(ByteSource& source, const LanguagePreference& languages
   if (!FindLanguage(area, names, languages, &dataEntry)) return false;
   uint8_t data[kDataEntry];
   if (!area.Read(dataEntry, data, sizeof(data))) return false;
-  const uint32_t dataRva = Rd32(data);
-  const uint32_t dataSize = Rd32(data + 4);
+  *rva = Rd32(data);
+  *size = Rd32(data + 4);
+  return true;
+}
 
-  index = FindSection(sections, dataRva);
+// Where the data at |rva|, of |size| bytes, lies in the file; false when the file does not hold
+// all of it.
+bool PlaceData(const ImageHeaders& headers, uint32_t rva, uint32_t size, uint64_t fileSize,
+               VersionResource* out) {
+  const long index = FindSection(headers.sections, rva);
   if (index < 0) return false;
-  const Section holder = SectionAt(sections, static_cast<size_t>(index));
-  const uint64_t offset =
-      static_cast<uint64_t>(dataRva) - holder.virtualAddress + holder.rawPointer;
-  const uint32_t length = std::min(dataSize, kMaxVersionData);
+  const Section holder = SectionAt(headers.sections, static_cast<size_t>(index));
+  const uint64_t offset = static_cast<uint64_t>(rva) - holder.virtualAddress + holder.rawPointer;
+  const uint32_t length = std::min(size, kMaxVersionData);
   if (offset > fileSize || length > fileSize - offset) return false;  // cut off by the file's end
   out->offset = offset;
   out->length = length;
   return true;
+}
+
+}  // namespace
+
+bool FindVersionResource(ByteSource& source, const LanguagePreference& languages,
+                         VersionResource* out) {
+  const uint64_t fileSize = source.Size();
+  ImageHeaders headers;
+  ResourcePlace place;
+  if (!ReadHeaders(source, &headers) || !PlaceResources(headers, fileSize, &place)) return false;
+  ResourceArea area(source, place.root, place.rawAvailable, place.size);
+  uint32_t rva = 0;
+  uint32_t size = 0;
+  return FindDataEntry(area, languages, &rva, &size) &&
+         PlaceData(headers, rva, size, fileSize, out);
 }
 
 bool ReadVersionBlock(ByteSource& source, const VersionResource& resource, uint32_t size,
