@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/file_location.h"
+#include "platform/scoped_handle.h"
 
 namespace platform {
 
@@ -19,25 +20,19 @@ enum class FileMode {
                 // fails while another opener holds it with no sharing or for writing
 };
 
+// How an open file is given back (CloseHandle, close), counted by the fault seam; each platform
+// defines Close.
+struct FilePolicy {
+  using Handle = intptr_t;  // a HANDLE on Windows, a descriptor on POSIX
+  static constexpr Handle kInvalid = -1;
+  static bool Close(Handle handle);
+};
+
 // A move-only owner of one open file. No other opener may share the file while it is open
 // (on POSIX: an exclusive flock, taken before anything is cut), except in mode kReadShared
 // (on POSIX: a shared flock).
 class File {
  public:
-  File() = default;
-  ~File() { Close(); }
-  File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-  File& operator=(File&& other) noexcept {
-    if (this != &other) {
-      Close();
-      handle_ = other.handle_;
-      other.handle_ = kInvalid;
-    }
-    return *this;
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-
   // Opens |path|; |out| is left untouched on failure. An |inheritable| file stays open in
   // programs started while it is open.
   [[nodiscard]] static bool Open(const FileLocation& path, FileMode mode, bool inheritable,
@@ -51,9 +46,9 @@ class File {
   [[nodiscard]] static bool CreateReplacement(const std::string& target, const std::string& path,
                                               File* out);
 
-  bool IsOpen() const { return handle_ != kInvalid; }
+  bool IsOpen() const { return handle_.IsValid(); }
   // The platform's handle (a HANDLE on Windows, a descriptor on POSIX), for the platform's own use.
-  intptr_t NativeHandle() const { return handle_; }
+  intptr_t NativeHandle() const { return handle_.Get(); }
 
   // Reads up to |size| bytes; |*got| is 0 at the end of the file.
   bool Read(void* buffer, size_t size, size_t* got);
@@ -66,11 +61,10 @@ class File {
   // Forces the written data to the disk.
   bool Sync();
   // Closes the file; false when the system reports a failure (the file is closed all the same).
-  bool Close();
+  bool Close() { return handle_.Close(); }
 
  private:
-  static constexpr intptr_t kInvalid = -1;
-  intptr_t handle_ = kInvalid;  // a HANDLE on Windows, a descriptor on POSIX
+  ScopedHandle<FilePolicy> handle_;
 };
 
 // True when |path| names an existing regular file that an open for writing with no sharing
@@ -109,22 +103,24 @@ bool IsPlainFile(const std::string& path);
 // Removes the file |path|.
 bool RemoveFile(const std::string& path);
 
+// How an update lock is given up; each platform defines Close.
+struct UpdateLockPolicy {
+  using Handle = intptr_t;  // a mutex HANDLE on Windows, a directory's descriptor on POSIX
+  static constexpr Handle kInvalid = -1;
+  static bool Close(Handle handle);
+};
+
 // Keeps other runs of the program from updating the file |path| while it is held: one run at a
 // time holds it, and it is released when the run ends, however it ends. Nothing is left on disk.
 // Windows: a named mutex; POSIX: a lock on the file's directory.
 class UpdateLock {
  public:
-  UpdateLock() = default;
-  ~UpdateLock();
-  UpdateLock(const UpdateLock&) = delete;
-  UpdateLock& operator=(const UpdateLock&) = delete;
-
   // Takes the lock for |path|, waiting up to |milliseconds| for the run that holds it; false
   // when it could not be taken.
   [[nodiscard]] bool Acquire(const std::string& path, unsigned milliseconds);
 
  private:
-  intptr_t handle_ = -1;  // a mutex HANDLE on Windows, a directory's descriptor on POSIX
+  ScopedHandle<UpdateLockPolicy> handle_;
 };
 
 }  // namespace platform

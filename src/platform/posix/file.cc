@@ -45,7 +45,7 @@ bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File*
   int fd = OpenLocked(host, flags, mode == FileMode::kReadShared ? LOCK_SH : LOCK_EX, mode);
   if (fd < 0) return false;
   File file;
-  file.handle_ = fd;
+  file.handle_ = ScopedHandle<FilePolicy>(fd);
   *out = std::move(file);
   return true;
 }
@@ -58,7 +58,7 @@ bool File::CreateReplacement(const std::string& /*target: the rename takes over 
   int fd = OpenLocked(host, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, LOCK_EX, FileMode::kTruncate);
   if (fd < 0) return false;
   File file;
-  file.handle_ = fd;
+  file.handle_ = ScopedHandle<FilePolicy>(fd);
   *out = std::move(file);
   return true;
 }
@@ -67,7 +67,7 @@ bool File::Read(void* buffer, size_t size, size_t* got) {
   if (fault::Strike()) return false;
   ssize_t n;
   do {
-    n = ::read(static_cast<int>(handle_), buffer, size);
+    n = ::read(static_cast<int>(handle_.Get()), buffer, size);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return false;
   *got = static_cast<size_t>(n);
@@ -76,17 +76,17 @@ bool File::Read(void* buffer, size_t size, size_t* got) {
 
 bool File::Write(const void* data, size_t size) {
   if (fault::Strike()) return false;
-  return posix::WriteAll(static_cast<int>(handle_), data, size);
+  return posix::WriteAll(static_cast<int>(handle_.Get()), data, size);
 }
 
 bool File::Seek(int64_t offset) {
   if (fault::Strike()) return false;
-  return ::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
+  return ::lseek(static_cast<int>(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
 bool File::SeekEnd(int64_t* length) {
   if (fault::Strike()) return false;
-  off_t end = ::lseek(static_cast<int>(handle_), 0, SEEK_END);
+  off_t end = ::lseek(static_cast<int>(handle_.Get()), 0, SEEK_END);
   if (end < 0) return false;
   *length = end;
   return true;
@@ -94,15 +94,12 @@ bool File::SeekEnd(int64_t* length) {
 
 bool File::Sync() {
   if (fault::Strike()) return false;
-  return ::fsync(static_cast<int>(handle_)) == 0;
+  return ::fsync(static_cast<int>(handle_.Get())) == 0;
 }
 
-bool File::Close() {
-  if (handle_ == kInvalid) return true;
-  int fd = static_cast<int>(handle_);
-  handle_ = kInvalid;
-  bool struck = fault::Strike();
-  return ::close(fd) == 0 && !struck;
+bool FilePolicy::Close(Handle handle) {
+  const bool struck = fault::Strike();
+  return ::close(static_cast<int>(handle)) == 0 && !struck;
 }
 
 bool IsWritable(const std::string& path) {
@@ -177,12 +174,12 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return true;
 }
 
-UpdateLock::~UpdateLock() {
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));  // releases the lock
+bool UpdateLockPolicy::Close(Handle handle) {
+  return ::close(static_cast<int>(handle)) == 0;  // releases the lock
 }
 
 bool UpdateLock::Acquire(const std::string& path, unsigned milliseconds) {
-  if (handle_ >= 0 || fault::Strike()) return false;
+  if (handle_.IsValid() || fault::Strike()) return false;
   std::string host;
   if (!posix::HostPath(path, &host)) return false;
   int fd = ::open(posix::HostDirectory(host).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -196,7 +193,7 @@ bool UpdateLock::Acquire(const std::string& path, unsigned milliseconds) {
     }
     ::usleep(kPoll * 1000);
   }
-  handle_ = fd;
+  handle_ = ScopedHandle<UpdateLockPolicy>(fd);
   return true;
 }
 

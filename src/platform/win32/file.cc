@@ -50,7 +50,7 @@ bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File*
     return false;
   }
   File file;
-  file.handle_ = reinterpret_cast<intptr_t>(h);
+  file.handle_ = ScopedHandle<FilePolicy>(reinterpret_cast<intptr_t>(h));
   *out = std::move(file);
   return true;
 }
@@ -72,7 +72,7 @@ bool File::CreateReplacement(const std::string& target, const std::string& path,
   }
   if (h == INVALID_HANDLE_VALUE) return false;
   File file;
-  file.handle_ = reinterpret_cast<intptr_t>(h);
+  file.handle_ = ScopedHandle<FilePolicy>(reinterpret_cast<intptr_t>(h));
   *out = std::move(file);
   return true;
 }
@@ -80,7 +80,7 @@ bool File::CreateReplacement(const std::string& target, const std::string& path,
 bool File::Read(void* buffer, size_t size, size_t* got) {
   if (fault::Strike()) return false;
   DWORD n = 0;
-  if (!ReadFile(H(handle_), buffer, static_cast<DWORD>(size), &n, nullptr)) return false;
+  if (!ReadFile(H(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr)) return false;
   *got = n;
   return true;
 }
@@ -90,7 +90,7 @@ bool File::Write(const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     DWORD n = 0;
-    if (!WriteFile(H(handle_), p, static_cast<DWORD>(size), &n, nullptr) || n == 0) return false;
+    if (!WriteFile(H(handle_.Get()), p, static_cast<DWORD>(size), &n, nullptr) || n == 0) return false;
     p += n;
     size -= n;
   }
@@ -101,29 +101,26 @@ bool File::Seek(int64_t offset) {
   if (fault::Strike()) return false;
   LARGE_INTEGER to;
   to.QuadPart = offset;
-  return SetFilePointerEx(H(handle_), to, nullptr, FILE_BEGIN) != 0;
+  return SetFilePointerEx(H(handle_.Get()), to, nullptr, FILE_BEGIN) != 0;
 }
 
 bool File::SeekEnd(int64_t* length) {
   if (fault::Strike()) return false;
   LARGE_INTEGER zero, end;
   zero.QuadPart = 0;
-  if (!SetFilePointerEx(H(handle_), zero, &end, FILE_END)) return false;
+  if (!SetFilePointerEx(H(handle_.Get()), zero, &end, FILE_END)) return false;
   *length = end.QuadPart;
   return true;
 }
 
 bool File::Sync() {
   if (fault::Strike()) return false;
-  return FlushFileBuffers(H(handle_)) != 0;
+  return FlushFileBuffers(H(handle_.Get())) != 0;
 }
 
-bool File::Close() {
-  if (handle_ == kInvalid) return true;
-  HANDLE h = H(handle_);
-  handle_ = kInvalid;
-  bool struck = fault::Strike();
-  return CloseHandle(h) != 0 && !struck;
+bool FilePolicy::Close(Handle handle) {
+  const bool struck = fault::Strike();
+  return CloseHandle(H(handle)) != 0 && !struck;
 }
 
 bool IsWritable(const std::string& path) {
@@ -260,14 +257,13 @@ bool UpdateMutexName(const std::string& path, std::string* out) {
 
 }  // namespace
 
-UpdateLock::~UpdateLock() {
-  if (handle_ == -1) return;
-  ReleaseMutex(H(handle_));
-  CloseHandle(H(handle_));
+bool UpdateLockPolicy::Close(Handle handle) {
+  ReleaseMutex(H(handle));
+  return CloseHandle(H(handle)) != 0;
 }
 
 bool UpdateLock::Acquire(const std::string& path, unsigned milliseconds) {
-  if (handle_ != -1 || fault::Strike()) return false;
+  if (handle_.IsValid() || fault::Strike()) return false;
   std::string name;
   if (!UpdateMutexName(path, &name)) return false;
   // Global: one lock for every session of the workstation. Only services and administrators
@@ -282,7 +278,7 @@ bool UpdateLock::Acquire(const std::string& path, unsigned milliseconds) {
     CloseHandle(mutex);
     return false;
   }
-  handle_ = reinterpret_cast<intptr_t>(mutex);
+  handle_ = ScopedHandle<UpdateLockPolicy>(reinterpret_cast<intptr_t>(mutex));
   return true;
 }
 
