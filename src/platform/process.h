@@ -5,30 +5,24 @@
 #include <string>
 
 #include "platform/file_location.h"
+#include "platform/scoped_handle.h"
 
 namespace platform {
+
+// How a started program's handles are given back; each platform defines Close.
+struct ProcessPolicy {
+  using Handle = intptr_t;  // a HANDLE on Windows; a pid, or a mark, on POSIX
+  static constexpr Handle kInvalid = 0;
+  static bool Close(Handle handle);
+};
 
 // A move-only owner of a started program's handles (thread and process, closed in that order).
 class Process {
  public:
   Process() = default;
   ~Process() { Close(); }
-  Process(Process&& other) noexcept
-      : process_(other.process_), thread_(other.thread_), status_(other.status_) {
-    other.process_ = other.thread_ = 0;
-  }
-  Process& operator=(Process&& other) noexcept {
-    if (this != &other) {
-      Close();
-      process_ = other.process_;
-      thread_ = other.thread_;
-      status_ = other.status_;
-      other.process_ = other.thread_ = 0;
-    }
-    return *this;
-  }
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
+  Process(Process&&) noexcept = default;
+  Process& operator=(Process&&) noexcept = default;
 
   // Starts the program file |application| (a full path, or a file beside the launcher) with
   // |commandLine| as its command line, the launcher's environment and current directory,
@@ -42,12 +36,16 @@ class Process {
   // The exit code of an ended program.
   bool ExitCode(uint32_t* code);
   // Closes the thread handle, then the process handle.
-  void Close();
+  void Close() {
+    thread_.Close();
+    process_.Close();
+  }
 
  private:
-  intptr_t process_ = 0;  // a HANDLE on Windows, a pid on POSIX
-  intptr_t thread_ = 0;
-  int status_ = 0;  // POSIX: the wait status once waited for
+  // In this order, so that a move closes the thread handle first too.
+  ScopedHandle<ProcessPolicy> thread_;   // Windows: the first thread; POSIX: set once reaped
+  ScopedHandle<ProcessPolicy> process_;  // a HANDLE on Windows, a pid on POSIX
+  int status_ = 0;                       // POSIX: the wait status once waited for
 };
 
 }  // namespace platform

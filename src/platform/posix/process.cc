@@ -24,7 +24,7 @@ bool Process::Start(const FileLocation& application, const std::string& commandL
   pid_t pid = 0;
   if (::posix_spawn(&pid, host.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return false;
   Process process;
-  process.process_ = pid;
+  process.process_ = ScopedHandle<ProcessPolicy>(pid);
   *out = std::move(process);
   return true;
 }
@@ -32,15 +32,15 @@ bool Process::Start(const FileLocation& application, const std::string& commandL
 bool Process::Wait() {
   pid_t pid;
   do {
-    pid = ::waitpid(static_cast<pid_t>(process_), &status_, 0);
+    pid = ::waitpid(static_cast<pid_t>(process_.Get()), &status_, 0);
   } while (pid < 0 && errno == EINTR);
   if (pid < 0) return false;
-  thread_ = 1;  // reaped: the exit status is known
+  thread_ = ScopedHandle<ProcessPolicy>(1);  // reaped: the exit status is known
   return true;
 }
 
 bool Process::ExitCode(uint32_t* code) {
-  if (!thread_) return false;
+  if (!thread_.IsValid()) return false;
   if (WIFEXITED(status_)) {
     *code = static_cast<uint32_t>(WEXITSTATUS(status_));
   } else if (WIFSIGNALED(status_)) {
@@ -51,9 +51,9 @@ bool Process::ExitCode(uint32_t* code) {
   return true;
 }
 
-void Process::Close() {
+bool ProcessPolicy::Close(Handle /*handle*/) {
   // Nothing to release: a child not waited for is left to run on its own, as on Windows.
-  process_ = thread_ = 0;
+  return true;
 }
 
 }  // namespace platform

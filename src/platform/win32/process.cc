@@ -30,26 +30,26 @@ bool Process::Start(const FileLocation& application, const std::string& commandL
     return false;
   }
   Process process;
-  process.process_ = reinterpret_cast<intptr_t>(info.hProcess);
-  process.thread_ = reinterpret_cast<intptr_t>(info.hThread);
+  process.thread_ = ScopedHandle<ProcessPolicy>(reinterpret_cast<intptr_t>(info.hThread));
+  process.process_ = ScopedHandle<ProcessPolicy>(reinterpret_cast<intptr_t>(info.hProcess));
   *out = std::move(process);
   return true;
 }
 
 bool Process::Wait() {
-  return WaitForSingleObject(reinterpret_cast<HANDLE>(process_), INFINITE) == WAIT_OBJECT_0;
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(process_.Get()), INFINITE) == WAIT_OBJECT_0;
 }
 
 bool Process::ExitCode(uint32_t* code) {
   DWORD value = 0;
-  if (!GetExitCodeProcess(reinterpret_cast<HANDLE>(process_), &value)) return false;
+  if (!GetExitCodeProcess(reinterpret_cast<HANDLE>(process_.Get()), &value)) return false;
   *code = value;
   return true;
 }
 
 void Process::Close() {
   if (thread_) CloseHandle(reinterpret_cast<HANDLE>(thread_));
-  if (process_) CloseHandle(reinterpret_cast<HANDLE>(process_));
+  if (process_) CloseHandle(reinterpret_cast<HANDLE>(process_.Get()));
   thread_ = process_ = 0;
 }
 
