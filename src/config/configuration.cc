@@ -48,7 +48,8 @@ std::string Substring(const std::string& text, int64_t first, int64_t count) {
 }
 
 // Appends the text of |path| to |*buffer| (see ReadTextAndFind); on failure |*buffer| is as it was.
-// The bytes are read straight into |*buffer| and their line ends converted there.
+// Each piece is read straight into |*buffer| and its line ends converted there at once, while it
+// is still in the cache.
 bool AppendText(const std::string& path, std::string* buffer) {
   platform::File file;
   if (!platform::File::Open(path, platform::FileMode::kRead, false, &file)) return false;
@@ -60,7 +61,9 @@ bool AppendText(const std::string& path, std::string* buffer) {
   // byte more shows the end of the file without another piece.
   buffer->reserve(old + static_cast<size_t>(length) + static_cast<size_t>(length) / 256 + 4096);
   buffer->resize(old + static_cast<size_t>(length) + 1);
-  size_t end = old;  // the bytes read so far end here
+  size_t text = old;  // the converted text ends here
+  size_t held = old;  // a CR that ended the last piece, waiting for its LF, lies from here to end
+  size_t end = old;   // the bytes read end here
   for (;;) {
     if (end == buffer->size()) {  // the file has grown since its length was taken
       if (buffer->size() >= kMaxText) {
@@ -74,10 +77,16 @@ bool AppendText(const std::string& path, std::string* buffer) {
       buffer->resize(old);
       return false;
     }
-    if (got == 0) break;
     end += got;
+    char* data = &(*buffer)[0];
+    const size_t ready = got != 0 && data[end - 1] == '\r' ? end - 1 : end;
+    text += config_text::CrLfToLf(data + held, ready - held, data + text);
+    if (got == 0) break;
+    if (ready < end) data[text] = '\r';
+    held = text;
+    end = text + (end - ready);
   }
-  buffer->resize(old + config_text::CrLfToLf(buffer->data() + old, end - old, &(*buffer)[old]));
+  buffer->resize(text);
   if (buffer->size() > old && buffer->back() != '\n') buffer->push_back('\n');
   if (buffer->size() > kMaxText) {
     buffer->resize(old);
