@@ -224,8 +224,13 @@ class Machine:
         """Where the log goes when the Windows directory's file cannot be opened (the folder is
         made here, and a log left there removed)."""
         user = os.environ.get("USER") or pwd.getpwuid(os.geteuid()).pw_name
-        path = os.path.join(self.drive_c, "users", user, "Documents", "orvapatch.log")
-        os.makedirs(os.path.dirname(path), exist_ok=True)
+        folder = os.path.join(self.drive_c, "users", user, "Documents")
+        # Wine links Documents to the home folder, which every prefix shares: a folder of the
+        # prefix's own keeps the test runs of two prefixes apart.
+        if os.path.islink(folder):
+            os.remove(folder)
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, "orvapatch.log")
         if os.path.exists(path):
             os.remove(path)
         return path
