@@ -66,8 +66,10 @@ class Bench:
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def settle(self):
-        """Windows: waits until Wine has ended the killed process and closed its files."""
-        subprocess.run(["wineserver", "-w"], env=self.env)
+        """Windows: waits until Wine has ended the killed process and closed its files: a program
+        started after the kill reaches the server only once it has dealt with the dead one."""
+        subprocess.run(self.command[:1] + ["cmd", "/c", "exit"], env=self.env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def temporaries(self):
         return [name for name in os.listdir(self.install_dir) if TEMPORARY.match(name)]
@@ -114,6 +116,10 @@ def main():
     m = Machine(args)
     outcomes = {}
     try:
+        if m.windows:
+            # One server for the whole run: a server started afresh boots the prefix with a
+            # helper program, which a kill at that moment would leave waiting for ever.
+            subprocess.run(["wineserver", "-p"], env=dict(os.environ, WINEPREFIX=m.prefix))
         bench = Bench(m, args.mib << 20)
         first, last = bench.window
         print("seed %d; a run takes %.0f ms, its temporary file lives from %.0f to %.0f ms" % (
@@ -144,6 +150,8 @@ def main():
         return 1
     finally:
         m.dispose()
+        if m.windows:
+            subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=m.prefix))
     for key, count in sorted(outcomes.items()):
         print("      %4d  %s" % (count, key))
     print("ok    %d runs killed at random" % args.runs)
