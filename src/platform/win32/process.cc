@@ -47,10 +47,8 @@ bool Process::ExitCode(uint32_t* code) {
   return true;
 }
 
-void Process::Close() {
-  if (thread_) CloseHandle(reinterpret_cast<HANDLE>(thread_));
-  if (process_) CloseHandle(reinterpret_cast<HANDLE>(process_.Get()));
-  thread_ = process_ = 0;
+bool ProcessPolicy::Close(Handle handle) {
+  return CloseHandle(reinterpret_cast<HANDLE>(handle)) != 0;
 }
 
 }  // namespace platform
