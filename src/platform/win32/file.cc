@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/fault.h"
 #include "platform/file.h"
 #include "platform/win32/security.h"
@@ -143,12 +144,7 @@ namespace {
 
 // |target| as the full NT path that a rename through a handle takes, in UTF-16 with its zero.
 bool RenameTargetName(const std::string& target, std::vector<wchar_t>* out) {
-  int length = MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, nullptr, 0);
-  if (length <= 0) return false;
-  std::vector<wchar_t> wide(static_cast<size_t>(length));
-  if (MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, wide.data(), length) != length) {
-    return false;
-  }
+  const win32::WideText wide = win32::Widen(target);
   const wchar_t kPrefix[] = L"\\??\\";
   const size_t prefix = sizeof(kPrefix) / sizeof(wchar_t) - 1;
   DWORD size = GetFullPathNameW(wide.data(), 0, nullptr, nullptr);
@@ -246,8 +242,7 @@ bool UpdateMutexName(const std::string& path, std::string* out) {
   if (length == 0 || length >= sizeof(full)) return false;
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
   for (DWORD i = 0; i < length; ++i) {
-    char c = full[i] >= 'a' && full[i] <= 'z' ? static_cast<char>(full[i] - 'a' + 'A') : full[i];
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    hash = (hash ^ static_cast<unsigned char>(AsciiLower(full[i]))) * 1099511628211ull;
   }
   std::string name = "OrvaPatch.Update.";
   for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789ABCDEF"[(hash >> shift) & 0xF];
