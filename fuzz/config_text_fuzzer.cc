@@ -48,6 +48,28 @@ void CheckReplaceAll(const std::string& text, const std::string& from, const std
   if (count != occurrences) Fail("replace-all: count", occurrences, count);
 }
 
+// The same replace-all, the text given a few bytes at a time, as the update reads a long file.
+void CheckPieces(const std::string& text, const std::string& from, const std::string& to,
+                 size_t pieceSize) {
+  if (from.empty()) return;
+  std::string expected = text;
+  const size_t count = config_text::ReplaceAll(&expected, from, to);
+  config_text::PieceEdit edit(from, to);
+  std::string edited, buffer;
+  for (size_t at = 0;;) {
+    const size_t piece = std::min(pieceSize, text.size() - at);
+    buffer.assign(edit.MostHeld(), '\0');
+    buffer.append(text, at, piece);
+    at += piece;
+    size_t begin = edit.MostHeld();
+    edit.Apply(&buffer, &begin, at == text.size());
+    edited.append(buffer, begin, std::string::npos);
+    if (at == text.size()) break;
+  }
+  if (edited != expected) Fail("replace-all in pieces: text of size", expected.size(), edited.size());
+  if (edit.count() != count) Fail("replace-all in pieces: count", count, edit.count());
+}
+
 // Output buffers of exactly the documented size, so that AddressSanitizer sees any write past it.
 void CheckLineEnds(const std::string& text) {
   std::unique_ptr<char[]> lf(new char[text.size()]);
@@ -76,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text = rest.substr(needleLength + toLength);
   CheckFind(text, needle);
   CheckReplaceAll(text, needle, to);
+  for (size_t pieceSize : {1, 2, 3, 8, 61}) CheckPieces(text, needle, to, pieceSize);
   CheckLineEnds(text);
   return 0;
 }

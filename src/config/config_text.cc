@@ -41,8 +41,9 @@ size_t FirstByte(const char* p, unsigned char c, uint64_t found) {
 }
 
 // Copies the bytes from |*in| up to the next |c|, or up to |end|, to |*out|, eight at a time
-// where it can, and moves both on. Only the bytes copied are written, so |*out| may be |*in|
-// itself or lag behind it.
+// where it can, and moves both on. |*out| is |*in| itself, lags behind it, or lies apart from it
+// with at least as much room left as there are bytes left to read: a whole word stored there
+// overwrites no byte still to be read.
 void CopyUpTo(char c, const char** in, const char* end, char** out) {
   const char* p = *in;
   char* o = *out;
@@ -51,7 +52,14 @@ void CopyUpTo(char c, const char** in, const char* end, char** out) {
     const uint64_t found = HasByte(word, static_cast<unsigned char>(c));
     if (found != 0) {
       const size_t k = FirstByte(p, static_cast<unsigned char>(c), found);
-      std::memmove(o, p, k);
+      // The whole word where its bytes past |k| land before the next byte to read: a line end
+      // every few bytes then costs no call.
+      const uintptr_t at = reinterpret_cast<uintptr_t>(o);
+      if (at + 8 <= reinterpret_cast<uintptr_t>(p) + k || at > reinterpret_cast<uintptr_t>(p)) {
+        std::memcpy(o, &word, sizeof(word));
+      } else {
+        std::memmove(o, p, k);
+      }
       *in = p + k;
       *out = o + k;
       return;
@@ -237,6 +245,57 @@ class Searcher {
   size_t lastShift_ = 1;   // the shift after a window that ends with the needle's last pair
 };
 
+// Replaces every |from| in (*text)[begin, size) by |to|, as ReplaceAll does, and adds the number
+// of replacements to |*count|. Unless |last|, the bytes where a match could still run on into
+// text not yet there are left as they were, at the end of |*text|. Returns where the final text
+// ends: at the size of |*text| when |last|.
+size_t ReplaceFrom(const Searcher& searcher, size_t m, const std::string& to, std::string* text,
+                   size_t begin, bool last, size_t* count) {
+  const size_t size = text->size();
+  // The first place where a match could begin that the text so far cannot decide.
+  size_t undecided = size;
+  if (!last) undecided = size - begin < m ? begin : size - m + 1;
+  size_t at = searcher.Search(text->data(), size, begin);
+  if (to.size() <= m) {
+    // In place: the result never overtakes the bytes still to be searched, which are the only
+    // ones examined next.
+    char* data = &(*text)[0];
+    size_t done = begin;  // bytes before |done| are final; the result ends at |out|
+    size_t out = begin;
+    for (; at != kNpos; at = searcher.Search(data, size, done), ++*count) {
+      if (out != done) std::memmove(data + out, data + done, at - done);
+      out += at - done;
+      std::memcpy(data + out, to.data(), to.size());
+      out += to.size();
+      done = at + m;
+    }
+    const size_t held = std::max(done, undecided);
+    if (out != done) std::memmove(data + out, data + done, size - done);
+    text->resize(out + size - done);
+    return out + held - done;
+  }
+  // Growing: the places first, then the text moved from its end, within the capacity reserved
+  // for it (or reallocated once).
+  std::vector<size_t> found;
+  for (; at != kNpos; at = searcher.Search(text->data(), size, at + m)) found.push_back(at);
+  *count += found.size();
+  const size_t done = found.empty() ? begin : found.back() + m;
+  const size_t grown = size + found.size() * (to.size() - m);
+  text->resize(grown);
+  char* data = &(*text)[0];
+  size_t out = grown;
+  size_t end = size;  // the old bytes before |end| are still in their old places
+  for (size_t i = found.size(); i-- > 0;) {
+    const size_t tail = end - (found[i] + m);
+    out -= tail;
+    std::memmove(data + out, data + found[i] + m, tail);
+    out -= to.size();
+    std::memcpy(data + out, to.data(), to.size());
+    end = found[i];
+  }
+  return std::max(done, undecided) + (grown - size);
+}
+
 }  // namespace
 
 std::ptrdiff_t Find(const std::string& text, const std::string& needle, size_t from) {
@@ -245,49 +304,37 @@ std::ptrdiff_t Find(const std::string& text, const std::string& needle, size_t f
 }
 
 size_t ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
-  if (from.empty()) return 0;
-  const Searcher searcher(from.data(), from.size());
-  const size_t size = text->size();
-  size_t at = searcher.Search(text->data(), size, 0);
-  if (at == kNpos) return 0;
   size_t count = 0;
-  if (to.size() <= from.size()) {
-    // In place: the result never overtakes the bytes still to be searched, which are the only
-    // ones examined next.
-    char* data = &(*text)[0];
-    size_t done = at;  // bytes before |done| are final; the result ends at |out|
-    size_t out = at;
-    for (; at != kNpos; at = searcher.Search(data, size, done), ++count) {
-      if (out != done) std::memmove(data + out, data + done, at - done);
-      out += at - done;
-      std::memcpy(data + out, to.data(), to.size());
-      out += to.size();
-      done = at + from.size();
-    }
-    std::memmove(data + out, data + done, size - done);
-    text->resize(out + size - done);
-    return count;
+  if (!from.empty()) {
+    ReplaceFrom(Searcher(from.data(), from.size()), from.size(), to, text, 0, true, &count);
   }
-  // Growing: the places first, then the text moved from its end, within the capacity that
-  // reading it reserved (or reallocated once).
-  std::vector<size_t> found;
-  for (; at != kNpos; at = searcher.Search(text->data(), size, at + from.size())) {
-    found.push_back(at);
-  }
-  const size_t grown = size + found.size() * (to.size() - from.size());
-  text->resize(grown);
-  char* data = &(*text)[0];
-  size_t out = grown;
-  size_t end = size;  // the old bytes before |end| are still in their old places
-  for (size_t i = found.size(); i-- > 0;) {
-    const size_t tail = end - (found[i] + from.size());
-    out -= tail;
-    std::memmove(data + out, data + found[i] + from.size(), tail);
-    out -= to.size();
-    std::memcpy(data + out, to.data(), to.size());
-    end = found[i];
-  }
-  return found.size();
+  return count;
+}
+
+struct PieceEdit::Needle {
+  Needle(const std::string& from, const std::string& replacement)
+      : text(from), to(replacement), searcher(text.data(), text.size()) {}
+  const std::string text;
+  const std::string to;
+  const Searcher searcher;
+};
+
+PieceEdit::PieceEdit(const std::string& from, const std::string& to)
+    : needle_(new Needle(from, to)) {}
+
+PieceEdit::PieceEdit(PieceEdit&&) noexcept = default;
+PieceEdit& PieceEdit::operator=(PieceEdit&&) noexcept = default;
+PieceEdit::~PieceEdit() = default;
+
+size_t PieceEdit::MostHeld() const { return needle_->text.size() - 1; }
+
+void PieceEdit::Apply(std::string* text, size_t* begin, bool last) {
+  *begin -= held_.size();
+  std::memcpy(&(*text)[*begin], held_.data(), held_.size());
+  const size_t final = ReplaceFrom(needle_->searcher, needle_->text.size(), needle_->to, text,
+                                   *begin, last, &count_);
+  held_.assign(text->data() + final, text->size() - final);
+  text->resize(final);
 }
 
 size_t CrLfToLf(const char* in, size_t size, char* out) {

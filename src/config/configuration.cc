@@ -47,52 +47,78 @@ std::string Substring(const std::string& text, int64_t first, int64_t count) {
   return text.substr(static_cast<size_t>(first), static_cast<size_t>(count));
 }
 
-// Appends the text of |path| to |*buffer| (see ReadTextAndFind); on failure |*buffer| is as it was.
-// Each piece is read straight into |*buffer| and its line ends converted there at once, while it
-// is still in the cache.
-bool AppendText(const std::string& path, std::string* buffer) {
-  platform::File file;
-  if (!platform::File::Open(path, platform::FileMode::kRead, false, &file)) return false;
-  int64_t length = 0;
-  if (!file.SeekEnd(&length) || !file.Seek(0)) return false;
-  const size_t old = buffer->size();
-  if (length < 0 || static_cast<uint64_t>(length) >= kMaxText - old) return false;
-  // Room for the text, and for what the edits usually add, so that they can work in place; one
-  // byte more shows the end of the file without another piece.
-  buffer->reserve(old + static_cast<size_t>(length) + static_cast<size_t>(length) / 256 + 4096);
-  buffer->resize(old + static_cast<size_t>(length) + 1);
-  size_t text = old;  // the converted text ends here
-  size_t held = old;  // a CR that ended the last piece, waiting for its LF, lies from here to end
-  size_t end = old;   // the bytes read end here
-  for (;;) {
-    if (end == buffer->size()) {  // the file has grown since its length was taken
-      if (buffer->size() >= kMaxText) {
-        buffer->resize(old);
-        return false;
-      }
-      buffer->resize(std::min(buffer->size() + kChunk, kMaxText));
-    }
+// A file's text, read a piece at a time (see ReadTextAndFind): CR LF read as LF, a lone CR kept,
+// a last line without line end given one. Each piece is read straight into the text and its line
+// ends converted there at once, while it is still in the cache.
+class TextReader {
+ public:
+  // Opens |path| for reading, with no other opener.
+  bool Open(const std::string& path) {
+    return platform::File::Open(path, platform::FileMode::kRead, false, &file_);
+  }
+
+  // Appends to |*text| the text of up to |want| more bytes of the file (of fewer at its end).
+  // False when the file cannot be read, or its text would pass kMaxText; |*text| is then as it
+  // was. At the end the file is closed.
+  bool Read(size_t want, std::string* text);
+
+  // The whole file has been read.
+  bool AtEnd() const { return atEnd_; }
+
+ private:
+  platform::File file_;
+  size_t length_ = 0;    // of the text so far
+  char last_ = '\n';     // the text's last byte
+  bool heldCr_ = false;  // the bytes read so far end with a CR, which may begin a CR LF
+  bool atEnd_ = false;
+};
+
+bool TextReader::Read(size_t want, std::string* text) {
+  const size_t old = text->size();
+  text->resize(old + 1 + want);  // one byte more for a CR held back
+  char* data = &(*text)[0];
+  size_t end = old;
+  if (heldCr_) data[end++] = '\r';
+  for (const size_t full = end + want; end < full;) {
     size_t got = 0;
-    if (!file.Read(&(*buffer)[end], std::min(kChunk, buffer->size() - end), &got)) {
+    if (!file_.Read(data + end, full - end, &got)) {
+      text->resize(old);
+      return false;
+    }
+    if (got == 0) {
+      atEnd_ = true;
+      break;
+    }
+    end += got;
+  }
+  heldCr_ = !atEnd_ && end > old && data[end - 1] == '\r';
+  if (heldCr_) --end;
+  text->resize(old + config_text::CrLfToLf(data + old, end - old, data + old));
+  length_ += text->size() - old;
+  if (text->size() > old) last_ = text->back();
+  if (atEnd_ && length_ > 0 && last_ != '\n') {
+    text->push_back('\n');
+    ++length_;
+  }
+  if (length_ > kMaxText) {
+    text->resize(old);
+    return false;
+  }
+  if (atEnd_) file_.Close();  // opened for reading: everything has been read
+  return true;
+}
+
+// Appends the text of |path| to |*buffer| (see ReadTextAndFind); on failure |*buffer| is as it was.
+bool AppendText(const std::string& path, std::string* buffer) {
+  TextReader reader;
+  if (!reader.Open(path)) return false;
+  const size_t old = buffer->size();
+  while (!reader.AtEnd()) {
+    if (!reader.Read(kChunk, buffer) || buffer->size() > kMaxText) {
       buffer->resize(old);
       return false;
     }
-    end += got;
-    char* data = &(*buffer)[0];
-    const size_t ready = got != 0 && data[end - 1] == '\r' ? end - 1 : end;
-    text += config_text::CrLfToLf(data + held, ready - held, data + text);
-    if (got == 0) break;
-    if (ready < end) data[text] = '\r';
-    held = text;
-    end = text + (end - ready);
   }
-  buffer->resize(text);
-  if (buffer->size() > old && buffer->back() != '\n') buffer->push_back('\n');
-  if (buffer->size() > kMaxText) {
-    buffer->resize(old);
-    return false;
-  }
-  file.Close();  // opened for reading: everything has been read
   return true;
 }
 
@@ -106,21 +132,6 @@ bool WriteCrLf(platform::File* file, const char* text, size_t size, std::vector<
     done += piece;
   }
   return true;
-}
-
-// Writes |text| with CR LF line ends to |file|, with the STS block inserted after each position
-// of |stsAt| (ascending).
-bool WriteText(platform::File* file, const std::string& text, const std::vector<size_t>& stsAt) {
-  std::vector<char> out(2 * kChunk);
-  size_t done = 0;
-  for (size_t at : stsAt) {
-    if (!WriteCrLf(file, text.data() + done, at - done, &out) ||
-        !WriteCrLf(file, kStsBlock, sizeof(kStsBlock) - 1, &out)) {
-      return false;
-    }
-    done = at;
-  }
-  return WriteCrLf(file, text.data() + done, text.size() - done, &out);
 }
 
 // The temporary file of one replace, beside the configuration: removed unless it has become the
@@ -168,20 +179,6 @@ class TemporaryFile {
   platform::File file_;
   std::string path_;
 };
-
-// Puts |text|, with the STS block after each of |stsAt|, in place of the configuration |path|
-// through a temporary file beside it, written and flushed to the disk first. The configuration ends with either the whole new text or its
-// old bytes; no temporary file stays behind.
-void ReplaceText(const std::string& path, const std::string& text,
-                 const std::vector<size_t>& stsAt) {
-  TemporaryFile temp;
-  // The open for writing that a rename passes by: a read-only configuration, or one that
-  // another program holds open, keeps its content.
-  if (temp.Create(path) && WriteText(temp.file(), text, stsAt) && temp.file()->Sync() &&
-      platform::IsWritable(path) && platform::AtomicReplace(path, temp.path(), temp.file())) {
-    temp.Placed();
-  }
-}
 
 // A replace that an earlier version of the program could not finish may have left the
 // configuration under its backup name only: it goes back under its own name. A backup beside
@@ -253,54 +250,130 @@ struct ConfigValues {
   std::string context;  // between the first contextFacturation tags
 };
 
-// The values of |text|, the configuration, whose first version tag is at |versionAt| (or -1).
-ConfigValues ReadValues(const std::string& text, int64_t versionAt) {
-  ConfigValues values;
+// The values of |text|, the configuration's text or (unless |whole|) its beginning. False when
+// that beginning cannot tell them yet: a tag not found may come later, and so may the characters
+// of the COD version.
+bool ReadValues(const std::string& text, bool whole, ConfigValues* values) {
+  const int64_t versionAt = config_text::Find(text, kVersionOpen);
+  const int64_t versionEnd = config_text::Find(text, kVersionClose);
+  const int64_t codAt = config_text::Find(text, kCodOpen);
+  const int64_t contextAt = config_text::Find(text, kContextOpen);
+  const int64_t contextEnd = config_text::Find(text, kContextClose);
+  const int64_t codFirst = codAt + static_cast<int64_t>(sizeof(kCodOpen) - 1);
+  if (!whole && (versionAt < 0 || versionEnd < 0 || codAt < 0 || contextAt < 0 ||
+                 contextEnd < 0 || static_cast<size_t>(codFirst) + kCodLength > text.size())) {
+    return false;
+  }
   if (versionAt >= 0) {
-    const int64_t q = config_text::Find(text, kVersionClose);
     const int64_t first = versionAt + static_cast<int64_t>(sizeof(kVersionOpen) - 1);
-    values.oldVersion = Substring(text, first, q - first);
+    values->oldVersion = Substring(text, first, versionEnd - first);
   }
-  int64_t p = config_text::Find(text, kCodOpen);
-  if (p >= 0) {
-    values.cod = Substring(text, p + static_cast<int64_t>(sizeof(kCodOpen) - 1), kCodLength);
-    values.haveCod = true;
+  values->haveCod = codAt >= 0;
+  if (values->haveCod) values->cod = Substring(text, codFirst, kCodLength);
+  values->haveContext = contextAt >= 0;
+  if (values->haveContext) {
+    const int64_t first = contextAt + static_cast<int64_t>(sizeof(kContextOpen) - 1);
+    values->context = Substring(text, first, contextEnd - first);
   }
-  p = config_text::Find(text, kContextOpen);
-  if (p >= 0) {
-    const int64_t q = config_text::Find(text, kContextClose);
-    const int64_t first = p + static_cast<int64_t>(sizeof(kContextOpen) - 1);
-    values.context = Substring(text, first, q - first);
-    values.haveContext = true;
-  }
-  return values;
+  return true;
 }
 
-// The five edits, in their order, each on the text the one before left. The STS block is not
-// put in here, which would move the whole text behind it: the places it goes after are returned,
-// and it is inserted as the text is written. The last edit cannot tell: the block holds no
-// "<active>0</active>", and none can run across its edges (the block starts and ends with a
-// line end, the place after it ends with the anchor's "PS>").
-std::vector<size_t> ApplyEdits(const ConfigValues& values, const std::string* newVersion,
-                               std::string* text) {
-  if (values.haveCod) config_text::ReplaceAll(text, kCodOpen + values.cod + kCodClose, "");
-  if (values.haveContext) {
-    config_text::ReplaceAll(text, kContextOpen + values.context + kContextClose, "");
+// Reads the first piece of the configuration's text into |*text|: far enough to tell the values
+// the edits take from it, and at least one piece of kChunk bytes. While the values are not told,
+// the text read so far is doubled, so that looking for a tag that never comes stays linear.
+bool ReadFirstPiece(TextReader* reader, std::string* text, ConfigValues* values) {
+  for (size_t want = kChunk;; want = std::max(kChunk, text->size())) {
+    if (!reader->Read(want, text)) return false;
+    if (ReadValues(*text, reader->AtEnd(), values)) return true;
   }
-  if (newVersion != nullptr) {
-    config_text::ReplaceAll(text, kVersionOpen + values.oldVersion + kVersionClose,
-                            kVersionOpen + *newVersion + kVersionClose);
-  }
-  std::vector<size_t> stsAt;
-  if (config_text::Find(*text, kStsTag) < 0) {
-    const size_t anchor = sizeof(kStsAnchor) - 1;
-    for (std::ptrdiff_t p = config_text::Find(*text, kStsAnchor); p >= 0;
-         p = config_text::Find(*text, kStsAnchor, static_cast<size_t>(p) + anchor)) {
-      stsAt.push_back(static_cast<size_t>(p) + anchor);
+}
+
+// Whether the STS block goes in: the text that edits a to c leave holds no STS tag. Most often
+// that tag, when there is one, stands just after the anchor, in the first piece.
+enum class Sts {
+  kUndecided,  // decided on the first piece: at once when it is the whole text, else a guess
+  kInsert,
+  kKeep,
+};
+
+// The edits, in their order, each on the text the one before left, applied to the configuration's
+// text a piece at a time.
+class EditChain {
+ public:
+  EditChain(const ConfigValues& values, const std::string* newVersion, Sts sts)
+      : stsTag_(kStsTag, kStsTag),
+        stsBlock_(kStsAnchor, std::string(kStsAnchor) + kStsBlock),
+        active_(kInactive, kActive),
+        sts_(sts) {
+    if (values.haveCod) before_.emplace_back(kCodOpen + values.cod + kCodClose, "");
+    if (values.haveContext) {
+      before_.emplace_back(kContextOpen + values.context + kContextClose, "");
+    }
+    if (newVersion != nullptr) {
+      before_.emplace_back(kVersionOpen + values.oldVersion + kVersionClose,
+                           kVersionOpen + *newVersion + kVersionClose);
     }
   }
-  config_text::ReplaceAll(text, kInactive, kActive);  // as long as it was: stsAt stays right
-  return stsAt;
+
+  // The room that Apply needs before each piece: the most bytes all edits together hold back.
+  size_t Room() const {
+    size_t room = stsTag_.MostHeld() + stsBlock_.MostHeld() + active_.MostHeld();
+    for (const config_text::PieceEdit& edit : before_) room += edit.MostHeld();
+    return room;
+  }
+
+  // Edits the piece (*text)[*begin, size) (see PieceEdit::Apply).
+  void Apply(std::string* text, size_t* begin, bool last) {
+    for (config_text::PieceEdit& edit : before_) edit.Apply(text, begin, last);
+    // Counting the tag holds nothing back from the edits after it: it replaces it by itself.
+    stsTag_.Apply(text, begin, last);
+    if (sts_ == Sts::kUndecided) sts_ = stsTag_.count() == 0 ? Sts::kInsert : Sts::kKeep;
+    if (sts_ == Sts::kInsert) stsBlock_.Apply(text, begin, last);
+    // The block holds no "<active>0</active>", and none can run across its edges (it starts and
+    // ends with a line end, the place after it ends with the anchor's "PS>").
+    active_.Apply(text, begin, last);
+  }
+
+  // The block went in on a guess that the rest of the text proved wrong: a tag came later.
+  bool GuessedWrong() const {
+    return sts_ == Sts::kInsert && stsTag_.count() > 0 && stsBlock_.count() > 0;
+  }
+
+ private:
+  std::vector<config_text::PieceEdit> before_;  // a to c
+  config_text::PieceEdit stsTag_;
+  config_text::PieceEdit stsBlock_;
+  config_text::PieceEdit active_;
+  Sts sts_;
+};
+
+// Writes the edited text of the configuration to |file|, from its first piece |*text| on, one
+// piece at a time, with CR LF line ends. False when the configuration or |file| fails.
+bool WriteEdited(TextReader* reader, std::string* text, EditChain* edits, platform::File* file) {
+  const size_t room = edits->Room();
+  // Longer pieces for long search texts: each one then searches mostly new bytes.
+  const size_t piece = std::max(kChunk, room);
+  std::vector<char> out(2 * kChunk);
+  text->insert(0, room, '\0');
+  for (;;) {
+    size_t begin = room;
+    const bool last = reader->AtEnd();
+    edits->Apply(text, &begin, last);
+    if (!WriteCrLf(file, text->data() + begin, text->size() - begin, &out)) return false;
+    if (last) return true;
+    text->resize(room);
+    if (!reader->Read(piece, text)) return false;
+  }
+}
+
+// Puts the written |temp| in place of the configuration |path|: flushed to the disk first, and
+// only while nobody else holds the configuration open. The configuration ends with either the
+// whole new text or its old bytes.
+void Place(const std::string& path, TemporaryFile* temp) {
+  if (temp->file()->Sync() && platform::IsWritable(path) &&
+      platform::AtomicReplace(path, temp->path(), temp->file())) {
+    temp->Placed();
+  }
 }
 
 void UpdateLockedFile(const std::string& templatePath, const std::string& configPath,
@@ -312,16 +385,27 @@ void UpdateLockedFile(const std::string& templatePath, const std::string& config
   *opened = 1;
   std::string newVersion;
   const bool haveNewVersion = TemplateVersion(templatePath, &newVersion);
-  // The configuration is read once: under the update lock no other run changes it. A text that
-  // cannot be read whole (an empty one included) ends the update: the file is never rewritten
-  // from it.
-  std::string text;
-  const int64_t versionAt = ReadTextAndFind(configPath, kVersionOpen, &text);
-  if (text.empty()) return;
-  const ConfigValues values = ReadValues(text, versionAt);
-  const std::vector<size_t> stsAt =
-      ApplyEdits(values, haveNewVersion ? &newVersion : nullptr, &text);
-  ReplaceText(configPath, text, stsAt);
+  // The configuration is read once, a piece at a time, and edited on its way to a temporary file
+  // beside it, which replaces it only once the whole text has been read and written. A text that
+  // cannot be read whole (an empty one included) leaves the file as it was. A wrong guess on the
+  // STS block, rare, costs one more round with the answer known.
+  for (Sts sts = Sts::kUndecided;; sts = Sts::kKeep) {
+    // Made first, while nothing holds the configuration, whose security it takes.
+    TemporaryFile temp;
+    if (!temp.Create(configPath)) return;
+    TextReader reader;
+    std::string text;
+    ConfigValues values;
+    if (!reader.Open(configPath) || !ReadFirstPiece(&reader, &text, &values) || text.empty()) {
+      return;
+    }
+    EditChain edits(values, haveNewVersion ? &newVersion : nullptr, sts);
+    if (!WriteEdited(&reader, &text, &edits, temp.file())) return;
+    if (!edits.GuessedWrong()) {
+      Place(configPath, &temp);
+      return;
+    }
+  }
 }
 
 }  // namespace

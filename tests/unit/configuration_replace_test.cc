@@ -147,11 +147,12 @@ struct Outcome {
 
 class ConfigFaultTest : public ConfigTest {
  protected:
-  // The write ends the update: create the temporary file, write it (one piece for a small file),
+  // The temporary file is made before the configuration is read into it; once the configuration
+  // is read and closed, the update ends: write the last piece (the only one for a small file),
   // flush it, check that the configuration may be written, then replace: take over what the
   // configuration keeps (POSIX: mode and owner; Windows: creation time and attributes), rename,
   // and only then close the temporary file, the update being done.
-  static constexpr size_t kWrite = 7, kDone = 1;
+  static constexpr size_t kWrite = 6, kDone = 1;
 
   // Runs the update once for each counted operation, that operation failing, and checks each
   // outcome; returns them in order.

@@ -162,6 +162,37 @@ TEST_F(ConfigTest, StsBlockFollowsEachAnchorUnlessTheSettingExistsAnywhere) {
   EXPECT_EQ("<x/>\r\n<a>Non</a>\r\n", Updated("<x/>\n<a>Non</a>\n"));
 }
 
+TEST_F(ConfigTest, ALongTextIsEditedAsAWholeWhereverItsTagsStand) {
+  // Longer than a piece of the read, with elements to remove all through it. The values stand at
+  // its head or only past the first pieces; the STS setting, when there is one, at its very end,
+  // long after the anchor that the block would follow.
+  const std::string anchor = "<a>Non</ssvDesactivationControleSpecialitePS>\r\n";
+  const std::string values = "<ssvModuleVersion>old</ssvModuleVersion>\r\n"
+                             "<contextFacturation>C</contextFacturation>\r\n";
+  const std::string edited =
+      "<ssvModuleVersion>" + std::string(kNewVersion) + "</ssvModuleVersion>\r\n\r\n";
+  const std::string setting = "<ssvDesactivationSTS>Oui</ssvDesactivationSTS>\r\n";
+  for (const bool withSetting : {false, true}) {
+    for (const bool valuesAtHead : {false, true}) {
+      std::string config = anchor, expected = anchor;
+      if (!withSetting) {
+        expected += "<!-- Deactivation STS global -->\r\n" + setting.substr(0, 21) + "Non" +
+                    setting.substr(24) + "\r\n";
+      }
+      if (valuesAtHead) config += values, expected += edited;
+      for (int i = 0; config.size() < (3u << 20); ++i) {
+        const std::string id = "  <m id=\"" + std::to_string(i) + "\">";
+        config += id + "<active>0</active><versionCOD>0302</versionCOD></m>\r\n";
+        expected += id + "<active>1</active></m>\r\n";
+      }
+      if (!valuesAtHead) config += values, expected += edited;
+      if (withSetting) config += setting, expected += setting;
+      EXPECT_TRUE(SameBytes(expected, Updated(config)))
+          << "setting " << withSetting << ", values at the head " << valuesAtHead;
+    }
+  }
+}
+
 TEST_F(ConfigTest, EveryExactInactiveFlagIsSwitchedAndOnlyThose) {
   EXPECT_EQ(Crlf({"<x/>", "<a><active>1</active></a><b><active>1</active></b>",
                   "<!-- <active>1</active> -->", "<active> 0</active>", "<active>0 </active>",
