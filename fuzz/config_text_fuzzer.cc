@@ -78,11 +78,21 @@ void CheckLineEnds(const std::string& text) {
       expectedLf) {
     Fail("CR LF to LF: text of size", text.size(), expectedLf.size());
   }
-  std::unique_ptr<char[]> crlf(new char[2 * text.size()]);
-  const std::string expectedCrLf = plain::Replaced(text, "\n", "\r\n");
-  if (std::string(crlf.get(), config_text::LfToCrLf(text.data(), text.size(), crlf.get())) !=
-      expectedCrLf) {
-    Fail("LF to CR LF: text of size", text.size(), expectedCrLf.size());
+  std::string inPlace = text;
+  inPlace.resize(config_text::CrLfToLf(inPlace.data(), inPlace.size(), &inPlace[0]));
+  if (inPlace != expectedLf) Fail("CR LF to LF in place: text of size", text.size(), 0);
+  for (const bool afterCr : {false, true}) {
+    std::string expectedCrLf, crlf = "x" + text;
+    size_t lineEnds = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const bool cr = i > 0 ? text[i - 1] == '\r' : afterCr;
+      if (text[i] == '\n' && !cr) expectedCrLf += '\r';
+      lineEnds += text[i] == '\n';
+      expectedCrLf += text[i];
+    }
+    const size_t counted = config_text::CrBeforeEachLf(&crlf, 1, afterCr);
+    if (crlf.substr(1) != expectedCrLf) Fail("CR before each LF: text of size", text.size(), 0);
+    if (counted != lineEnds) Fail("CR before each LF: line ends", lineEnds, counted);
   }
 }
 

@@ -28,6 +28,18 @@ uint64_t HasByte(uint64_t word, unsigned char c) {
   return (x - kOnes) & ~x & kHighs;
 }
 
+// Sixteen bytes, in the compiler's vector type: one instruction each where the target has them.
+typedef unsigned char Bytes16 __attribute__((vector_size(16)));
+
+// The same sixteen bytes as two words.
+typedef uint64_t Words2 __attribute__((vector_size(16)));
+
+// The sum of the eight bytes of |word|.
+size_t SumOfBytes(uint64_t word) {
+  const uint64_t pairs = (word & 0x00FF00FF00FF00FFull) + ((word >> 8) & 0x00FF00FF00FF00FFull);
+  return static_cast<size_t>((pairs * 0x0001000100010001ull) >> 48);
+}
+
 // The index of the first |c| in the eight bytes at |p|, which hold one.
 size_t FirstByte(const char* p, unsigned char c, uint64_t found) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && defined(__GNUC__)
@@ -233,15 +245,17 @@ class Searcher {
 
  private:
   // A hash of the two bytes ending at |p|: equal pairs give equal hashes, and a collision only
-  // makes a shift shorter.
+  // makes a shift shorter. Twelve bits keep the pairs of plain text mostly apart.
   static size_t Pair(const unsigned char* p) {
-    return (p[0] ^ (static_cast<size_t>(p[-1]) << 4)) & 0xFF;
+    return (p[0] ^ (static_cast<size_t>(p[-1]) << 4)) & (kPairs - 1);
   }
+
+  static const size_t kPairs = 4096;
 
   const unsigned char* x_;
   size_t m_;
   TwoWay twoWay_;
-  unsigned char end_[256];  // for a pair's hash, the last needle position where such a pair ends
+  unsigned char end_[kPairs];  // for a pair's hash, the last needle position where such a pair ends
   size_t lastShift_ = 1;   // the shift after a window that ends with the needle's last pair
 };
 
@@ -350,17 +364,49 @@ size_t CrLfToLf(const char* in, size_t size, char* out) {
   return static_cast<size_t>(o - out);
 }
 
-size_t LfToCrLf(const char* in, size_t size, char* out) {
-  const char* p = in;
-  const char* const end = in + size;
-  char* o = out;
-  for (;;) {
-    CopyUpTo('\n', &p, end, &o);
-    if (p == end) break;
-    *o++ = '\r';
-    *o++ = *p++;
+size_t CrBeforeEachLf(std::string* text, size_t begin, bool afterCr) {
+  const char* data = text->data() + begin;
+  const size_t size = text->size() - begin;
+  size_t lineEnds = 0;
+  bool lacking = false;  // an LF with no CR before it
+  auto one = [&](size_t i) {
+    if (data[i] != '\n') return;
+    ++lineEnds;
+    lacking |= i > 0 ? data[i - 1] != '\r' : !afterCr;
+  };
+  size_t i = 0;
+  if (size > 0) one(i++);
+  // Sixteen bytes at a time, each against the byte before it, with no branch on the text: the
+  // LFs are counted by byte position, up to 255 rounds at a time.
+  const Bytes16 lfs = Bytes16{} + '\n', crs = Bytes16{} + '\r';
+  while (size - i >= 16) {
+    Bytes16 counts = {}, lacks = {};
+    for (const size_t stop = i + 16 * std::min<size_t>(255, (size - i) / 16); i < stop; i += 16) {
+      Bytes16 bytes, before;
+      std::memcpy(&bytes, data + i, sizeof(bytes));
+      std::memcpy(&before, data + i - 1, sizeof(before));
+      const Bytes16 lf = bytes == lfs;
+      lacks |= lf & ~(before == crs);
+      counts -= lf;
+    }
+    const Words2 counted = reinterpret_cast<Words2>(counts), lacked = reinterpret_cast<Words2>(lacks);
+    lineEnds += SumOfBytes(counted[0]) + SumOfBytes(counted[1]);
+    lacking |= (lacked[0] | lacked[1]) != 0;
   }
-  return static_cast<size_t>(o - out);
+  while (i < size) one(i++);
+  if (!lacking) return lineEnds;
+  // Rare (a file with LF line ends): the text moved up from its end, a CR put in before each LF
+  // that lacks one; the byte before each one looked at has not moved yet.
+  size_t bare = data[0] == '\n' && !afterCr;
+  for (size_t j = 1; j < size; ++j) bare += data[j] == '\n' && data[j - 1] != '\r';
+  size_t from = text->size();
+  text->resize(from + bare);
+  char* d = &(*text)[0];
+  for (size_t to = text->size(); to != from;) {
+    d[--to] = d[--from];
+    if (d[from] == '\n' && (from > begin ? d[from - 1] != '\r' : !afterCr)) d[--to] = '\r';
+  }
+  return lineEnds;
 }
 
 }  // namespace config_text

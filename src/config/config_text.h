@@ -52,8 +52,9 @@ class PieceEdit {
 // from it. Returns the number of bytes written.
 size_t CrLfToLf(const char* in, size_t size, char* out);
 
-// Writes the |size| bytes at |in| to |out| with each LF turned into CR LF. |out| has room for
-// 2 * |size| bytes and lies apart from |in|. Returns the number of bytes written.
-size_t LfToCrLf(const char* in, size_t size, char* out);
+// Puts a CR before each LF of (*text)[begin, size) that has none, the byte before |begin| being a
+// CR when |afterCr|: the CR LF form of a text, which is how most files are already. Returns the
+// number of LFs.
+size_t CrBeforeEachLf(std::string* text, size_t begin, bool afterCr);
 
 }  // namespace config_text

@@ -29,74 +29,110 @@ const char kContextOpen[] = "<contextFacturation>";
 const char kContextClose[] = "</contextFacturation>";
 const char kStsTag[] = "<ssvDesactivationSTS>";
 const char kStsAnchor[] = "</ssvDesactivationControleSpecialitePS>";
-const char kStsBlock[] =
-    "\n<!-- Deactivation STS global -->\n<ssvDesactivationSTS>Non</ssvDesactivationSTS>\n";
+const char kStsBlock[] =  // with CR LF line ends, as the configuration is edited
+    "\r\n<!-- Deactivation STS global -->\r\n<ssvDesactivationSTS>Non</ssvDesactivationSTS>\r\n";
 const char kInactive[] = "<active>0</active>";
 const char kActive[] = "<active>1</active>";
 
 // Files are read and written in pieces of this size.
 const size_t kChunk = size_t{1} << 18;
+// A long text written is sent on to the disk every so many bytes, while the rest is edited.
+const size_t kSyncEvery = size_t{1} << 22;
 // Positions are ints: a longer text counts as unreadable.
 const size_t kMaxText = INT_MAX;
 // How long an update waits for another run of the program to finish with the same file.
 const unsigned kLockWait = 60 * 1000;
 
-// Up to |count| characters of |text| from |first|; a negative count counts as 0.
+// Up to |count| bytes of |text| from |first|; a negative count counts as 0.
 std::string Substring(const std::string& text, int64_t first, int64_t count) {
   if (count <= 0 || first < 0 || static_cast<uint64_t>(first) >= text.size()) return std::string();
   return text.substr(static_cast<size_t>(first), static_cast<size_t>(count));
 }
 
-// A file's text, read a piece at a time (see ReadTextAndFind): CR LF read as LF, a lone CR kept,
-// a last line without line end given one. Each piece is read straight into the text and its line
-// ends converted there at once, while it is still in the cache.
+// Up to |count| characters of |text|, a text with CR LF line ends, from |first|: a line end is one
+// character, as it is in the text read as LF.
+std::string Characters(const std::string& text, size_t first, size_t count) {
+  size_t end = first;
+  for (; count > 0 && end < text.size(); --count) {
+    end += text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+  }
+  return Substring(text, static_cast<int64_t>(first), static_cast<int64_t>(end - first));
+}
+
+// How a TextReader gives the text's line ends.
+enum class LineEnds {
+  kLf,    // as LF (see ReadTextAndFind): CR LF read as LF, a lone CR kept
+  kCrLf,  // as CR LF: the same text with each LF written CR LF, which are most files' own bytes
+};
+
+// A file's text, read a piece at a time, a last line without line end given one. Each piece is
+// read straight into the text and its line ends converted there at once, while it is still in
+// the cache.
 class TextReader {
  public:
+  explicit TextReader(LineEnds ends) : ends_(ends) {}
+
   // Opens |path| for reading, with no other opener.
   bool Open(const std::string& path) {
     return platform::File::Open(path, platform::FileMode::kRead, false, &file_);
   }
 
   // Appends to |*text| the text of up to |want| more bytes of the file (of fewer at its end).
-  // False when the file cannot be read, or its text would pass kMaxText; |*text| is then as it
-  // was. At the end the file is closed.
+  // False when the file cannot be read, or its text read as LF would pass kMaxText; |*text| is
+  // then as it was. At the end the file is closed.
   bool Read(size_t want, std::string* text);
 
   // The whole file has been read.
   bool AtEnd() const { return atEnd_; }
 
  private:
+  // Appends up to |want| bytes of the file to |*text|.
+  bool ReadBytes(size_t want, std::string* text);
+
+  const LineEnds ends_;
   platform::File file_;
-  size_t length_ = 0;    // of the text so far
+  size_t length_ = 0;    // of the text so far, read as LF
   char last_ = '\n';     // the text's last byte
-  bool heldCr_ = false;  // the bytes read so far end with a CR, which may begin a CR LF
+  bool heldCr_ = false;  // kLf: the bytes read so far end with a CR, which may begin a CR LF
   bool atEnd_ = false;
 };
 
-bool TextReader::Read(size_t want, std::string* text) {
-  const size_t old = text->size();
-  text->resize(old + 1 + want);  // one byte more for a CR held back
-  char* data = &(*text)[0];
-  size_t end = old;
-  if (heldCr_) data[end++] = '\r';
+bool TextReader::ReadBytes(size_t want, std::string* text) {
+  size_t end = text->size();
+  text->resize(end + want);
   for (const size_t full = end + want; end < full;) {
     size_t got = 0;
-    if (!file_.Read(data + end, full - end, &got)) {
-      text->resize(old);
-      return false;
-    }
+    if (!file_.Read(&(*text)[end], full - end, &got)) return false;
     if (got == 0) {
       atEnd_ = true;
       break;
     }
     end += got;
   }
-  heldCr_ = !atEnd_ && end > old && data[end - 1] == '\r';
-  if (heldCr_) --end;
-  text->resize(old + config_text::CrLfToLf(data + old, end - old, data + old));
-  length_ += text->size() - old;
+  text->resize(end);
+  return true;
+}
+
+bool TextReader::Read(size_t want, std::string* text) {
+  const size_t old = text->size();
+  if (heldCr_) text->push_back('\r');
+  if (!ReadBytes(want, text)) {
+    text->resize(old);
+    return false;
+  }
+  if (ends_ == LineEnds::kLf) {
+    heldCr_ = !atEnd_ && text->size() > old && text->back() == '\r';
+    if (heldCr_) text->pop_back();
+    char* data = &(*text)[old];
+    text->resize(old + config_text::CrLfToLf(data, text->size() - old, data));
+    length_ += text->size() - old;
+  } else {
+    const size_t lineEnds = config_text::CrBeforeEachLf(text, old, last_ == '\r');
+    length_ += text->size() - old - lineEnds;  // each line end is one byte when read as LF
+  }
   if (text->size() > old) last_ = text->back();
   if (atEnd_ && length_ > 0 && last_ != '\n') {
+    if (ends_ == LineEnds::kCrLf) text->push_back('\r');
     text->push_back('\n');
     ++length_;
   }
@@ -110,7 +146,7 @@ bool TextReader::Read(size_t want, std::string* text) {
 
 // Appends the text of |path| to |*buffer| (see ReadTextAndFind); on failure |*buffer| is as it was.
 bool AppendText(const std::string& path, std::string* buffer) {
-  TextReader reader;
+  TextReader reader(LineEnds::kLf);
   if (!reader.Open(path)) return false;
   const size_t old = buffer->size();
   while (!reader.AtEnd()) {
@@ -118,18 +154,6 @@ bool AppendText(const std::string& path, std::string* buffer) {
       buffer->resize(old);
       return false;
     }
-  }
-  return true;
-}
-
-// Writes the |size| bytes at |text| with CR LF line ends to |file|, a piece at a time.
-bool WriteCrLf(platform::File* file, const char* text, size_t size, std::vector<char>* out) {
-  for (size_t done = 0; done < size;) {
-    const size_t piece = std::min(kChunk, size - done);
-    if (!file->Write(out->data(), config_text::LfToCrLf(text + done, piece, out->data()))) {
-      return false;
-    }
-    done += piece;
   }
   return true;
 }
@@ -241,7 +265,7 @@ bool TemplateVersion(const std::string& templatePath, std::string* version) {
   return true;
 }
 
-// What the edits take from the configuration itself.
+// What the edits take from the configuration itself, with CR LF line ends, as it is edited.
 struct ConfigValues {
   std::string oldVersion;  // between the first version tags, empty without them
   bool haveCod = false;
@@ -250,18 +274,21 @@ struct ConfigValues {
   std::string context;  // between the first contextFacturation tags
 };
 
-// The values of |text|, the configuration's text or (unless |whole|) its beginning. False when
-// that beginning cannot tell them yet: a tag not found may come later, and so may the characters
-// of the COD version.
+// The values of |text|, the configuration's text with CR LF line ends or (unless |whole|) its
+// beginning. Tags hold no line end: each one stands where it stands in the text read as LF, and
+// a value between two tags is that text's value with CR LF line ends. False when that beginning
+// cannot tell them yet: a tag not found may come later, and so may the characters of the COD
+// version.
 bool ReadValues(const std::string& text, bool whole, ConfigValues* values) {
   const int64_t versionAt = config_text::Find(text, kVersionOpen);
   const int64_t versionEnd = config_text::Find(text, kVersionClose);
   const int64_t codAt = config_text::Find(text, kCodOpen);
   const int64_t contextAt = config_text::Find(text, kContextOpen);
   const int64_t contextEnd = config_text::Find(text, kContextClose);
-  const int64_t codFirst = codAt + static_cast<int64_t>(sizeof(kCodOpen) - 1);
+  const size_t codFirst = static_cast<size_t>(codAt) + sizeof(kCodOpen) - 1;
+  // A CR LF is one character: twice as many bytes tell the COD version.
   if (!whole && (versionAt < 0 || versionEnd < 0 || codAt < 0 || contextAt < 0 ||
-                 contextEnd < 0 || static_cast<size_t>(codFirst) + kCodLength > text.size())) {
+                 contextEnd < 0 || codFirst + 2 * kCodLength > text.size())) {
     return false;
   }
   if (versionAt >= 0) {
@@ -269,7 +296,7 @@ bool ReadValues(const std::string& text, bool whole, ConfigValues* values) {
     values->oldVersion = Substring(text, first, versionEnd - first);
   }
   values->haveCod = codAt >= 0;
-  if (values->haveCod) values->cod = Substring(text, codFirst, kCodLength);
+  if (values->haveCod) values->cod = Characters(text, codFirst, kCodLength);
   values->haveContext = contextAt >= 0;
   if (values->haveContext) {
     const int64_t first = contextAt + static_cast<int64_t>(sizeof(kContextOpen) - 1);
@@ -310,8 +337,10 @@ class EditChain {
       before_.emplace_back(kContextOpen + values.context + kContextClose, "");
     }
     if (newVersion != nullptr) {
+      std::string version = *newVersion;
+      config_text::ReplaceAll(&version, "\n", "\r\n");
       before_.emplace_back(kVersionOpen + values.oldVersion + kVersionClose,
-                           kVersionOpen + *newVersion + kVersionClose);
+                           kVersionOpen + version + kVersionClose);
     }
   }
 
@@ -330,7 +359,7 @@ class EditChain {
     if (sts_ == Sts::kUndecided) sts_ = stsTag_.count() == 0 ? Sts::kInsert : Sts::kKeep;
     if (sts_ == Sts::kInsert) stsBlock_.Apply(text, begin, last);
     // The block holds no "<active>0</active>", and none can run across its edges (it starts and
-    // ends with a line end, the place after it ends with the anchor's "PS>").
+    // ends with a line end, the place before it ends with the anchor's "PS>").
     active_.Apply(text, begin, last);
   }
 
@@ -353,14 +382,18 @@ bool WriteEdited(TextReader* reader, std::string* text, EditChain* edits, platfo
   const size_t room = edits->Room();
   // Longer pieces for long search texts: each one then searches mostly new bytes.
   const size_t piece = std::max(kChunk, room);
-  std::vector<char> out(2 * kChunk);
   text->insert(0, room, '\0');
-  for (;;) {
+  for (size_t unsynced = 0;;) {
     size_t begin = room;
     const bool last = reader->AtEnd();
     edits->Apply(text, &begin, last);
-    if (!WriteCrLf(file, text->data() + begin, text->size() - begin, &out)) return false;
+    if (!file->Write(text->data() + begin, text->size() - begin)) return false;
     if (last) return true;
+    unsynced += text->size() - begin;
+    if (unsynced >= kSyncEvery) {
+      file->StartSync();
+      unsynced = 0;
+    }
     text->resize(room);
     if (!reader->Read(piece, text)) return false;
   }
@@ -386,14 +419,17 @@ void UpdateLockedFile(const std::string& templatePath, const std::string& config
   std::string newVersion;
   const bool haveNewVersion = TemplateVersion(templatePath, &newVersion);
   // The configuration is read once, a piece at a time, and edited on its way to a temporary file
-  // beside it, which replaces it only once the whole text has been read and written. A text that
+  // beside it, which replaces it only once the whole text has been read and written. It is edited
+  // with CR LF line ends, mostly its own bytes, and so are the edits' search texts and
+  // replacements: as none of these search texts ends with a CR, each finds exactly what it finds
+  // in the text read as LF, and the result is that text's, written with CR LF. A text that
   // cannot be read whole (an empty one included) leaves the file as it was. A wrong guess on the
   // STS block, rare, costs one more round with the answer known.
   for (Sts sts = Sts::kUndecided;; sts = Sts::kKeep) {
     // Made first, while nothing holds the configuration, whose security it takes.
     TemporaryFile temp;
     if (!temp.Create(configPath)) return;
-    TextReader reader;
+    TextReader reader(LineEnds::kCrLf);
     std::string text;
     ConfigValues values;
     if (!reader.Open(configPath) || !ReadFirstPiece(&reader, &text, &values) || text.empty()) {

@@ -97,6 +97,10 @@ bool File::Sync() {
   return ::fsync(static_cast<int>(handle_.Get())) == 0;
 }
 
+void File::StartSync() {
+  (void)::sync_file_range(static_cast<int>(handle_.Get()), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool FilePolicy::Close(Handle handle) {
   const bool struck = fault::Strike();
   return ::close(static_cast<int>(handle)) == 0 && !struck;
