@@ -11,23 +11,6 @@ namespace {
 
 const size_t kNpos = static_cast<size_t>(-1);
 
-// Line ends are converted eight bytes at a time: a word without the byte looked for is copied
-// whole.
-const uint64_t kOnes = 0x0101010101010101ull;
-const uint64_t kHighs = 0x8080808080808080ull;
-
-uint64_t LoadWord(const char* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof(word));
-  return word;
-}
-
-// Nonzero when |word| holds the byte |c|.
-uint64_t HasByte(uint64_t word, unsigned char c) {
-  uint64_t x = word ^ (kOnes * c);
-  return (x - kOnes) & ~x & kHighs;
-}
-
 // Sixteen bytes, in the compiler's vector type: one instruction each where the target has them.
 typedef unsigned char Bytes16 __attribute__((vector_size(16)));
 
@@ -38,51 +21,6 @@ typedef uint64_t Words2 __attribute__((vector_size(16)));
 size_t SumOfBytes(uint64_t word) {
   const uint64_t pairs = (word & 0x00FF00FF00FF00FFull) + ((word >> 8) & 0x00FF00FF00FF00FFull);
   return static_cast<size_t>((pairs * 0x0001000100010001ull) >> 48);
-}
-
-// The index of the first |c| in the eight bytes at |p|, which hold one.
-size_t FirstByte(const char* p, unsigned char c, uint64_t found) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && defined(__GNUC__)
-  (void)p;
-  (void)c;
-  return static_cast<size_t>(__builtin_ctzll(found)) / 8;  // exact for the lowest byte
-#else
-  (void)found;
-  return static_cast<size_t>(static_cast<const char*>(std::memchr(p, c, 8)) - p);
-#endif
-}
-
-// Copies the bytes from |*in| up to the next |c|, or up to |end|, to |*out|, eight at a time
-// where it can, and moves both on. |*out| is |*in| itself, lags behind it, or lies apart from it
-// with at least as much room left as there are bytes left to read: a whole word stored there
-// overwrites no byte still to be read.
-void CopyUpTo(char c, const char** in, const char* end, char** out) {
-  const char* p = *in;
-  char* o = *out;
-  while (end - p >= 8) {
-    const uint64_t word = LoadWord(p);
-    const uint64_t found = HasByte(word, static_cast<unsigned char>(c));
-    if (found != 0) {
-      const size_t k = FirstByte(p, static_cast<unsigned char>(c), found);
-      // The whole word where its bytes past |k| land before the next byte to read: a line end
-      // every few bytes then costs no call.
-      const uintptr_t at = reinterpret_cast<uintptr_t>(o);
-      if (at + 8 <= reinterpret_cast<uintptr_t>(p) + k || at > reinterpret_cast<uintptr_t>(p)) {
-        std::memcpy(o, &word, sizeof(word));
-      } else {
-        std::memmove(o, p, k);
-      }
-      *in = p + k;
-      *out = o + k;
-      return;
-    }
-    std::memcpy(o, &word, sizeof(word));
-    o += sizeof(word);
-    p += sizeof(word);
-  }
-  while (p < end && *p != c) *o++ = *p++;
-  *in = p;
-  *out = o;
 }
 
 // Two-way string matching (Crochemore and Perrin), which never compares a text byte more than
@@ -288,8 +226,7 @@ size_t ReplaceFrom(const Searcher& searcher, size_t m, const std::string& to, st
     text->resize(out + size - done);
     return out + held - done;
   }
-  // Growing: the places first, then the text moved from its end, within the capacity reserved
-  // for it (or reallocated once).
+  // Growing: the places first, then the text moved from its end (reallocated at most once).
   std::vector<size_t> found;
   for (; at != kNpos; at = searcher.Search(text->data(), size, at + m)) found.push_back(at);
   *count += found.size();
@@ -349,19 +286,6 @@ void PieceEdit::Apply(std::string* text, size_t* begin, bool last) {
                                    *begin, last, &count_);
   held_.assign(text->data() + final, text->size() - final);
   text->resize(final);
-}
-
-size_t CrLfToLf(const char* in, size_t size, char* out) {
-  const char* p = in;
-  const char* const end = in + size;
-  char* o = out;
-  for (;;) {
-    CopyUpTo('\r', &p, end, &o);
-    if (p == end) break;
-    if (p + 1 < end && p[1] == '\n') ++p;  // CR LF: the LF only
-    *o++ = *p++;
-  }
-  return static_cast<size_t>(o - out);
 }
 
 size_t CrBeforeEachLf(std::string* text, size_t begin, bool afterCr) {

@@ -1,5 +1,5 @@
 // Text operations of the configuration update: substring search and replace-all in linear time,
-// and the conversion between CR LF on disk and LF in memory.
+// on a whole text or on one that arrives in pieces, and the two forms of its line ends.
 #pragma once
 
 #include <cstddef>
@@ -47,14 +47,10 @@ class PieceEdit {
   size_t count_ = 0;
 };
 
-// Writes the |size| bytes at |in| to |out| with each CR LF turned into LF; every other CR is
-// kept, the last byte's too. |out| has room for |size| bytes and is |in| itself or lies apart
-// from it. Returns the number of bytes written.
-size_t CrLfToLf(const char* in, size_t size, char* out);
-
 // Puts a CR before each LF of (*text)[begin, size) that has none, the byte before |begin| being a
 // CR when |afterCr|: the CR LF form of a text, which is how most files are already. Returns the
-// number of LFs.
+// number of LFs. Each CR LF of that form is one line end: replacing every CR LF by LF then gives
+// the text with CR LF read as LF and every other CR kept.
 size_t CrBeforeEachLf(std::string* text, size_t begin, bool afterCr);
 
 }  // namespace config_text

@@ -59,19 +59,11 @@ std::string Characters(const std::string& text, size_t first, size_t count) {
   return Substring(text, static_cast<int64_t>(first), static_cast<int64_t>(end - first));
 }
 
-// How a TextReader gives the text's line ends.
-enum class LineEnds {
-  kLf,    // as LF (see ReadTextAndFind): CR LF read as LF, a lone CR kept
-  kCrLf,  // as CR LF: the same text with each LF written CR LF, which are most files' own bytes
-};
-
-// A file's text, read a piece at a time, a last line without line end given one. Each piece is
-// read straight into the text and its line ends converted there at once, while it is still in
-// the cache.
+// A file's text, read a piece at a time with CR LF line ends (see CrBeforeEachLf), a last line
+// without line end given one. Each piece is read straight into the text and converted there at
+// once, while it is still in the cache.
 class TextReader {
  public:
-  explicit TextReader(LineEnds ends) : ends_(ends) {}
-
   // Opens |path| for reading, with no other opener.
   bool Open(const std::string& path) {
     return platform::File::Open(path, platform::FileMode::kRead, false, &file_);
@@ -89,11 +81,9 @@ class TextReader {
   // Appends up to |want| bytes of the file to |*text|.
   bool ReadBytes(size_t want, std::string* text);
 
-  const LineEnds ends_;
   platform::File file_;
-  size_t length_ = 0;    // of the text so far, read as LF
-  char last_ = '\n';     // the text's last byte
-  bool heldCr_ = false;  // kLf: the bytes read so far end with a CR, which may begin a CR LF
+  size_t length_ = 0;  // of the text so far, read as LF
+  char last_ = '\n';   // the text's last byte
   bool atEnd_ = false;
 };
 
@@ -115,25 +105,15 @@ bool TextReader::ReadBytes(size_t want, std::string* text) {
 
 bool TextReader::Read(size_t want, std::string* text) {
   const size_t old = text->size();
-  if (heldCr_) text->push_back('\r');
   if (!ReadBytes(want, text)) {
     text->resize(old);
     return false;
   }
-  if (ends_ == LineEnds::kLf) {
-    heldCr_ = !atEnd_ && text->size() > old && text->back() == '\r';
-    if (heldCr_) text->pop_back();
-    char* data = &(*text)[old];
-    text->resize(old + config_text::CrLfToLf(data, text->size() - old, data));
-    length_ += text->size() - old;
-  } else {
-    const size_t lineEnds = config_text::CrBeforeEachLf(text, old, last_ == '\r');
-    length_ += text->size() - old - lineEnds;  // each line end is one byte when read as LF
-  }
+  const size_t lineEnds = config_text::CrBeforeEachLf(text, old, last_ == '\r');
+  length_ += text->size() - old - lineEnds;  // each line end is one byte when read as LF
   if (text->size() > old) last_ = text->back();
   if (atEnd_ && length_ > 0 && last_ != '\n') {
-    if (ends_ == LineEnds::kCrLf) text->push_back('\r');
-    text->push_back('\n');
+    text->append("\r\n");
     ++length_;
   }
   if (length_ > kMaxText) {
@@ -146,15 +126,15 @@ bool TextReader::Read(size_t want, std::string* text) {
 
 // Appends the text of |path| to |*buffer| (see ReadTextAndFind); on failure |*buffer| is as it was.
 bool AppendText(const std::string& path, std::string* buffer) {
-  TextReader reader(LineEnds::kLf);
+  TextReader reader;
   if (!reader.Open(path)) return false;
-  const size_t old = buffer->size();
+  std::string text;
   while (!reader.AtEnd()) {
-    if (!reader.Read(kChunk, buffer) || buffer->size() > kMaxText) {
-      buffer->resize(old);
-      return false;
-    }
+    if (!reader.Read(kChunk, &text)) return false;
   }
+  config_text::ReplaceAll(&text, "\r\n", "\n");
+  if (buffer->size() + text.size() > kMaxText) return false;
+  buffer->append(text);
   return true;
 }
 
@@ -429,7 +409,7 @@ void UpdateLockedFile(const std::string& templatePath, const std::string& config
     // Made first, while nothing holds the configuration, whose security it takes.
     TemporaryFile temp;
     if (!temp.Create(configPath)) return;
-    TextReader reader(LineEnds::kCrLf);
+    TextReader reader;
     std::string text;
     ConfigValues values;
     if (!reader.Open(configPath) || !ReadFirstPiece(&reader, &text, &values) || text.empty()) {

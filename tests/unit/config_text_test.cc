@@ -100,25 +100,6 @@ TEST(ConfigText, ReplaceAllIsLeftToRightNonOverlappingAndNeverRescans) {
   EXPECT_EQ("xABAbx", text);
 }
 
-TEST(ConfigText, CrLfBecomesLfAndEveryOtherCrStays) {
-  auto convert = [](const std::string& in) {
-    std::string out(in.size(), '?');
-    out.resize(config_text::CrLfToLf(in.data(), in.size(), &out[0]));
-    return out;
-  };
-  EXPECT_EQ("a\nb\rc\r\nd\n\n\re\r", convert("a\r\nb\rc\r\r\nd\n\n\re\r"));
-  // Every place in an eight-byte word, and across words.
-  for (size_t at = 0; at < 19; ++at) {
-    std::string pair(20, 'x'), lone(20, 'x');
-    pair.replace(at, 2, "\r\n");
-    lone[at] = '\r';
-    EXPECT_EQ(std::string(pair).erase(at, 1), convert(pair)) << at;
-    EXPECT_EQ(lone, convert(lone)) << at;
-  }
-  EXPECT_EQ("", convert(""));
-  EXPECT_EQ("\n\n\n\n\n\n\n\n\n", convert("\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n"));
-}
-
 TEST(ConfigText, EveryLfGetsOneCrBeforeIt) {
   auto convert = [](const std::string& in, bool afterCr, size_t* lineEnds) {
     std::string text = "head" + in;

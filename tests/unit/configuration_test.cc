@@ -73,6 +73,11 @@ TEST_F(ConfigTest, LineEndsSplitAcrossReadPiecesAreConvertedOnce) {
   buffer.clear();
   ReadTextAndFind(Xml(), "", &buffer);
   EXPECT_TRUE(SameBytes(lones + "\n", buffer));
+  // Every kind of line end and lone CR, side by side.
+  WriteBytes(Xml(), "a\r\nb\rc\r\r\nd\n\n\re\r");
+  buffer.clear();
+  ReadTextAndFind(Xml(), "", &buffer);
+  EXPECT_EQ("a\nb\rc\r\nd\n\n\re\r\n", buffer);
 }
 
 // ---------------------------------------------------------------------------------------------
