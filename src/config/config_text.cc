@@ -11,11 +11,21 @@ namespace {
 
 const size_t kNpos = static_cast<size_t>(-1);
 
-// Sixteen bytes, in the compiler's vector type: one instruction each where the target has them.
-typedef unsigned char Bytes16 __attribute__((vector_size(16)));
+// Line ends are looked at eight bytes at a time, with no branch on the text.
+const uint64_t kOnes = 0x0101010101010101ull;
+const uint64_t kHighs = 0x8080808080808080ull;
 
-// The same sixteen bytes as two words.
-typedef uint64_t Words2 __attribute__((vector_size(16)));
+uint64_t LoadWord(const char* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof(word));
+  return word;
+}
+
+// 0x80 in each byte of |word| that is |c|, 0 in every other byte.
+uint64_t ByteMask(uint64_t word, unsigned char c) {
+  const uint64_t x = word ^ (kOnes * c);
+  return ~(((x & ~kHighs) + ~kHighs) | x | ~kHighs);
+}
 
 // The sum of the eight bytes of |word|.
 size_t SumOfBytes(uint64_t word) {
@@ -300,22 +310,17 @@ size_t CrBeforeEachLf(std::string* text, size_t begin, bool afterCr) {
   };
   size_t i = 0;
   if (size > 0) one(i++);
-  // Sixteen bytes at a time, each against the byte before it, with no branch on the text: the
-  // LFs are counted by byte position, up to 255 rounds at a time.
-  const Bytes16 lfs = Bytes16{} + '\n', crs = Bytes16{} + '\r';
-  while (size - i >= 16) {
-    Bytes16 counts = {}, lacks = {};
-    for (const size_t stop = i + 16 * std::min<size_t>(255, (size - i) / 16); i < stop; i += 16) {
-      Bytes16 bytes, before;
-      std::memcpy(&bytes, data + i, sizeof(bytes));
-      std::memcpy(&before, data + i - 1, sizeof(before));
-      const Bytes16 lf = bytes == lfs;
-      lacks |= lf & ~(before == crs);
-      counts -= lf;
+  // A word at a time, each against the word one byte before it; the LFs counted by byte
+  // position, up to 255 words at a time.
+  while (size - i >= 8) {
+    uint64_t counts = 0, lacks = 0;
+    for (const size_t stop = i + 8 * std::min<size_t>(255, (size - i) / 8); i < stop; i += 8) {
+      const uint64_t lf = ByteMask(LoadWord(data + i), '\n');
+      lacks |= lf & ~ByteMask(LoadWord(data + i - 1), '\r');
+      counts += lf >> 7;
     }
-    const Words2 counted = reinterpret_cast<Words2>(counts), lacked = reinterpret_cast<Words2>(lacks);
-    lineEnds += SumOfBytes(counted[0]) + SumOfBytes(counted[1]);
-    lacking |= (lacked[0] | lacked[1]) != 0;
+    lineEnds += SumOfBytes(counts);
+    lacking |= lacks != 0;
   }
   while (i < size) one(i++);
   if (!lacking) return lineEnds;

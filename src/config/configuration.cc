@@ -37,7 +37,7 @@ const char kActive[] = "<active>1</active>";
 // Files are read and written in pieces of this size.
 const size_t kChunk = size_t{1} << 18;
 // A long text written is sent on to the disk every so many bytes, while the rest is edited.
-const size_t kSyncEvery = size_t{1} << 22;
+const size_t kSyncEvery = size_t{1} << 20;
 // Positions are ints: a longer text counts as unreadable.
 const size_t kMaxText = INT_MAX;
 // How long an update waits for another run of the program to finish with the same file.
