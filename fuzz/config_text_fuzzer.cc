@@ -65,7 +65,9 @@ void CheckPieces(const std::string& text, const std::string& from, const std::st
     edited.append(buffer, begin, std::string::npos);
     if (at == text.size()) break;
   }
-  if (edited != expected) Fail("replace-all in pieces: text of size", expected.size(), edited.size());
+  if (edited != expected) {
+    Fail("replace-all in pieces: text of size", expected.size(), edited.size());
+  }
   if (edit.count() != count) Fail("replace-all in pieces: count", count, edit.count());
 }
 

@@ -254,49 +254,69 @@ struct ConfigValues {
   std::string context;  // between the first contextFacturation tags
 };
 
+// The tags the values are taken from, each at its first place.
+enum ValueTag { kVersionAt, kVersionEnd, kCodAt, kContextAt, kContextEnd, kValueTags };
+const char* const kValueTagText[kValueTags] = {kVersionOpen, kVersionClose, kCodOpen, kContextOpen,
+                                               kContextClose};
+
 // The values of |text|, the configuration's text with CR LF line ends or (unless |whole|) its
-// beginning. Tags hold no line end: each one stands where it stands in the text read as LF, and
-// a value between two tags is that text's value with CR LF line ends. False when that beginning
-// cannot tell them yet: a tag not found may come later, and so may the characters of the COD
-// version.
-bool ReadValues(const std::string& text, bool whole, ConfigValues* values) {
-  const int64_t versionAt = config_text::Find(text, kVersionOpen);
-  const int64_t versionEnd = config_text::Find(text, kVersionClose);
-  const int64_t codAt = config_text::Find(text, kCodOpen);
-  const int64_t contextAt = config_text::Find(text, kContextOpen);
-  const int64_t contextEnd = config_text::Find(text, kContextClose);
-  const size_t codFirst = static_cast<size_t>(codAt) + sizeof(kCodOpen) - 1;
-  // A CR LF is one character: twice as many bytes tell the COD version.
-  if (!whole && (versionAt < 0 || versionEnd < 0 || codAt < 0 || contextAt < 0 ||
-                 contextEnd < 0 || codFirst + 2 * kCodLength > text.size())) {
-    return false;
+// beginning, whose tags stand at |at| (-1: not found). Tags hold no line end: each one stands
+// where it stands in the text read as LF, and a value between two tags is that text's value with
+// CR LF line ends. False when that beginning cannot tell them yet: a tag not found may come later
+// (unless |absent|: a tag not found is then taken to be nowhere), and so may the characters of
+// the COD version.
+bool ReadValues(const std::string& text, const std::ptrdiff_t (&at)[kValueTags], bool whole,
+                bool absent, ConfigValues* values) {
+  const size_t codFirst = static_cast<size_t>(at[kCodAt]) + sizeof(kCodOpen) - 1;
+  if (!whole) {
+    if (!absent && std::find(at, at + kValueTags, -1) != at + kValueTags) return false;
+    // A CR LF is one character: twice as many bytes tell the COD version.
+    if (at[kCodAt] >= 0 && codFirst + 2 * kCodLength > text.size()) return false;
   }
-  if (versionAt >= 0) {
-    const int64_t first = versionAt + static_cast<int64_t>(sizeof(kVersionOpen) - 1);
-    values->oldVersion = Substring(text, first, versionEnd - first);
+  if (at[kVersionAt] >= 0) {
+    const int64_t first = at[kVersionAt] + static_cast<int64_t>(sizeof(kVersionOpen) - 1);
+    values->oldVersion = Substring(text, first, at[kVersionEnd] - first);
   }
-  values->haveCod = codAt >= 0;
+  values->haveCod = at[kCodAt] >= 0;
   if (values->haveCod) values->cod = Characters(text, codFirst, kCodLength);
-  values->haveContext = contextAt >= 0;
+  values->haveContext = at[kContextAt] >= 0;
   if (values->haveContext) {
-    const int64_t first = contextAt + static_cast<int64_t>(sizeof(kContextOpen) - 1);
-    values->context = Substring(text, first, contextEnd - first);
+    const int64_t first = at[kContextAt] + static_cast<int64_t>(sizeof(kContextOpen) - 1);
+    values->context = Substring(text, first, at[kContextEnd] - first);
   }
   return true;
 }
 
-// Reads the first piece of the configuration's text into |*text|: far enough to tell the values
-// the edits take from it, and at least one piece of kChunk bytes. While the values are not told,
-// the text read so far is doubled, so that looking for a tag that never comes stays linear.
-bool ReadFirstPiece(TextReader* reader, std::string* text, ConfigValues* values) {
-  for (size_t want = kChunk;; want = std::max(kChunk, text->size())) {
-    if (!reader->Read(want, text)) return false;
-    if (ReadValues(*text, reader->AtEnd(), values)) return true;
+// Reads the first piece of the configuration's text into |*text|, at least kChunk bytes of the
+// file, and far enough to tell the values the edits take from it. With |*absent|, a tag not in
+// that piece is taken to be nowhere, and put in |*absent| for the edits to watch; without it, the
+// piece runs on until every tag is found, or is the whole text. Each tag not found yet is looked
+// for in the new text only.
+bool ReadFirstPiece(TextReader* reader, std::string* text, ConfigValues* values,
+                    std::vector<const char*>* absent) {
+  std::ptrdiff_t at[kValueTags] = {-1, -1, -1, -1, -1};
+  for (size_t searched = 0;; searched = text->size()) {
+    if (!reader->Read(kChunk, text)) return false;
+    for (int tag = 0; tag < kValueTags; ++tag) {
+      const size_t length = std::strlen(kValueTagText[tag]);
+      if (at[tag] < 0) {
+        at[tag] = config_text::Find(*text, kValueTagText[tag],
+                                    searched < length ? 0 : searched - length + 1);
+      }
+    }
+    if (ReadValues(*text, at, reader->AtEnd(), absent != nullptr, values)) break;
   }
+  for (int tag = 0; tag < kValueTags && absent != nullptr && !reader->AtEnd(); ++tag) {
+    if (at[tag] < 0) absent->push_back(kValueTagText[tag]);
+  }
+  return true;
 }
 
 // Whether the STS block goes in: the text that edits a to c leave holds no STS tag. Most often
-// that tag, when there is one, stands just after the anchor, in the first piece.
+// that tag, when there is one, stands just after the anchor, in the first piece. (So do the tags
+// the values come from; a configuration updated once has no versionCOD or contextFacturation
+// left, and holding it whole to make sure would cost more than reading it again in the rare case
+// where one comes later.)
 enum class Sts {
   kUndecided,  // decided on the first piece: at once when it is the whole text, else a guess
   kInsert,
@@ -304,14 +324,16 @@ enum class Sts {
 };
 
 // The edits, in their order, each on the text the one before left, applied to the configuration's
-// text a piece at a time.
+// text a piece at a time; in front of them, the tags |absent| taken to be nowhere are watched for.
 class EditChain {
  public:
-  EditChain(const ConfigValues& values, const std::string* newVersion, Sts sts)
+  EditChain(const ConfigValues& values, const std::string* newVersion,
+            const std::vector<const char*>& absent, Sts sts)
       : stsTag_(kStsTag, kStsTag),
         stsBlock_(kStsAnchor, std::string(kStsAnchor) + kStsBlock),
         active_(kInactive, kActive),
         sts_(sts) {
+    for (const char* tag : absent) watched_.emplace_back(tag, tag);
     if (values.haveCod) before_.emplace_back(kCodOpen + values.cod + kCodClose, "");
     if (values.haveContext) {
       before_.emplace_back(kContextOpen + values.context + kContextClose, "");
@@ -327,14 +349,16 @@ class EditChain {
   // The room that Apply needs before each piece: the most bytes all edits together hold back.
   size_t Room() const {
     size_t room = stsTag_.MostHeld() + stsBlock_.MostHeld() + active_.MostHeld();
+    for (const config_text::PieceEdit& edit : watched_) room += edit.MostHeld();
     for (const config_text::PieceEdit& edit : before_) room += edit.MostHeld();
     return room;
   }
 
   // Edits the piece (*text)[*begin, size) (see PieceEdit::Apply).
   void Apply(std::string* text, size_t* begin, bool last) {
+    // Counting a tag holds nothing back from the edits after it: it replaces it by itself.
+    for (config_text::PieceEdit& watch : watched_) watch.Apply(text, begin, last);
     for (config_text::PieceEdit& edit : before_) edit.Apply(text, begin, last);
-    // Counting the tag holds nothing back from the edits after it: it replaces it by itself.
     stsTag_.Apply(text, begin, last);
     if (sts_ == Sts::kUndecided) sts_ = stsTag_.count() == 0 ? Sts::kInsert : Sts::kKeep;
     if (sts_ == Sts::kInsert) stsBlock_.Apply(text, begin, last);
@@ -343,12 +367,22 @@ class EditChain {
     active_.Apply(text, begin, last);
   }
 
+  // A tag taken to be nowhere came later: the values, and all that followed from them, were
+  // wrong.
+  bool TagCameLater() const {
+    for (const config_text::PieceEdit& watch : watched_) {
+      if (watch.count() > 0) return true;
+    }
+    return false;
+  }
+
   // The block went in on a guess that the rest of the text proved wrong: a tag came later.
-  bool GuessedWrong() const {
+  bool StsCameLater() const {
     return sts_ == Sts::kInsert && stsTag_.count() > 0 && stsBlock_.count() > 0;
   }
 
  private:
+  std::vector<config_text::PieceEdit> watched_;
   std::vector<config_text::PieceEdit> before_;  // a to c
   config_text::PieceEdit stsTag_;
   config_text::PieceEdit stsBlock_;
@@ -356,26 +390,33 @@ class EditChain {
   Sts sts_;
 };
 
-// Writes the edited text of the configuration to |file|, from its first piece |*text| on, one
+// Writes the edited text of the configuration to |file|, from its first piece |head| on, one
 // piece at a time, with CR LF line ends. False when the configuration or |file| fails.
-bool WriteEdited(TextReader* reader, std::string* text, EditChain* edits, platform::File* file) {
+bool WriteEdited(TextReader* reader, const std::string& head, EditChain* edits,
+                 platform::File* file) {
   const size_t room = edits->Room();
   // Longer pieces for long search texts: each one then searches mostly new bytes.
   const size_t piece = std::max(kChunk, room);
-  text->insert(0, room, '\0');
-  for (size_t unsynced = 0;;) {
+  std::string text;
+  for (size_t done = 0, unsynced = 0;;) {
+    text.resize(room);
+    // The first piece, which may be the whole text, is edited a piece at a time too.
+    if (done < head.size()) {
+      text.append(head, done, piece);
+      done += text.size() - room;
+    } else if (!reader->Read(piece, &text)) {
+      return false;
+    }
+    const bool last = done == head.size() && reader->AtEnd();
     size_t begin = room;
-    const bool last = reader->AtEnd();
-    edits->Apply(text, &begin, last);
-    if (!file->Write(text->data() + begin, text->size() - begin)) return false;
+    edits->Apply(&text, &begin, last);
+    if (!file->Write(text.data() + begin, text.size() - begin)) return false;
     if (last) return true;
-    unsynced += text->size() - begin;
+    unsynced += text.size() - begin;
     if (unsynced >= kSyncEvery) {
       file->StartSync();
       unsynced = 0;
     }
-    text->resize(room);
-    if (!reader->Read(piece, text)) return false;
   }
 }
 
@@ -403,21 +444,29 @@ void UpdateLockedFile(const std::string& templatePath, const std::string& config
   // with CR LF line ends, mostly its own bytes, and so are the edits' search texts and
   // replacements: as none of these search texts ends with a CR, each finds exactly what it finds
   // in the text read as LF, and the result is that text's, written with CR LF. A text that
-  // cannot be read whole (an empty one included) leaves the file as it was. A wrong guess on the
-  // STS block, rare, costs one more round with the answer known.
-  for (Sts sts = Sts::kUndecided;; sts = Sts::kKeep) {
+  // cannot be read whole (an empty one included) leaves the file as it was. A guess that the
+  // rest of the text proves wrong, rare, costs one more round with the answer known: the tags
+  // held for, or the STS block left out.
+  bool guessTags = true;
+  for (Sts sts = Sts::kUndecided;;) {
     // Made first, while nothing holds the configuration, whose security it takes.
     TemporaryFile temp;
     if (!temp.Create(configPath)) return;
     TextReader reader;
     std::string text;
     ConfigValues values;
-    if (!reader.Open(configPath) || !ReadFirstPiece(&reader, &text, &values) || text.empty()) {
+    std::vector<const char*> absent;
+    if (!reader.Open(configPath) ||
+        !ReadFirstPiece(&reader, &text, &values, guessTags ? &absent : nullptr) || text.empty()) {
       return;
     }
-    EditChain edits(values, haveNewVersion ? &newVersion : nullptr, sts);
-    if (!WriteEdited(&reader, &text, &edits, temp.file())) return;
-    if (!edits.GuessedWrong()) {
+    EditChain edits(values, haveNewVersion ? &newVersion : nullptr, absent, sts);
+    if (!WriteEdited(&reader, text, &edits, temp.file())) return;
+    if (edits.TagCameLater()) {
+      guessTags = false;  // the STS tag was counted in a text edited with wrong values
+    } else if (edits.StsCameLater()) {
+      sts = Sts::kKeep;
+    } else {
       Place(configPath, &temp);
       return;
     }
