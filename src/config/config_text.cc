@@ -168,23 +168,20 @@ class Searcher {
     if (m_ < 3 || m_ > 256) return twoWay_.Search(h, size, from);
     if (from > size || size - from < m_) return kNpos;
     const size_t m1 = m_ - 1;
-    const unsigned char* p = h + from + m1;  // the last byte under the needle
-    const unsigned char* const last = h + size - 1;
-    const unsigned char* const first = p;
+    // The place of the last byte under the needle, an offset: a pointer may not pass the end.
+    const size_t first = from + m1;
     size_t compared = 0;
-    while (p <= last) {
-      size_t end = end_[Pair(p)];  // where the pair ending at p ends in the needle, 0: nowhere
+    for (size_t p = first; p < size;) {
+      size_t end = end_[Pair(h + p)];  // where the pair ending at p ends in the needle, 0: nowhere
       if (end == 0) {
         p += m1;
       } else if (end < m1) {
         p += m1 - end;
       } else {
-        const unsigned char* start = p - m1;
-        if (std::memcmp(start, x_, m_) == 0) return static_cast<size_t>(start - h);
+        const size_t start = p - m1;
+        if (std::memcmp(h + start, x_, m_) == 0) return start;
         compared += m_;
-        if (compared > 4 * static_cast<size_t>(p - first) + 16 * m_) {
-          return twoWay_.Search(h, size, static_cast<size_t>(start - h) + 1);
-        }
+        if (compared > 4 * (p - first) + 16 * m_) return twoWay_.Search(h, size, start + 1);
         p += lastShift_;
       }
     }

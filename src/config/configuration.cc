@@ -34,8 +34,12 @@ const char kStsBlock[] =  // with CR LF line ends, as the configuration is edite
 const char kInactive[] = "<active>0</active>";
 const char kActive[] = "<active>1</active>";
 
-// Files are read and written in pieces of this size.
-const size_t kChunk = size_t{1} << 18;
+// Files are read and written in pieces of this size. The fuzzers' build makes them a few bytes
+// long, so that every input they try crosses them.
+#ifndef ORVA_CONFIG_PIECE
+#define ORVA_CONFIG_PIECE (size_t{1} << 18)
+#endif
+const size_t kChunk = ORVA_CONFIG_PIECE;
 // A long text written is sent on to the disk every so many bytes, while the rest is edited.
 const size_t kSyncEvery = size_t{1} << 20;
 // Positions are ints: a longer text counts as unreadable.
@@ -262,14 +266,16 @@ const char* const kValueTagText[kValueTags] = {kVersionOpen, kVersionClose, kCod
 // The values of |text|, the configuration's text with CR LF line ends or (unless |whole|) its
 // beginning, whose tags stand at |at| (-1: not found). Tags hold no line end: each one stands
 // where it stands in the text read as LF, and a value between two tags is that text's value with
-// CR LF line ends. False when that beginning cannot tell them yet: a tag not found may come later
-// (unless |absent|: a tag not found is then taken to be nowhere), and so may the characters of
-// the COD version.
+// CR LF line ends. False when that beginning cannot tell them yet: a tag of |held| not found may
+// come later (any other tag not found is taken to be nowhere), and so may the characters of the
+// COD version.
 bool ReadValues(const std::string& text, const std::ptrdiff_t (&at)[kValueTags], bool whole,
-                bool absent, ConfigValues* values) {
+                unsigned held, ConfigValues* values) {
   const size_t codFirst = static_cast<size_t>(at[kCodAt]) + sizeof(kCodOpen) - 1;
   if (!whole) {
-    if (!absent && std::find(at, at + kValueTags, -1) != at + kValueTags) return false;
+    for (int tag = 0; tag < kValueTags; ++tag) {
+      if (at[tag] < 0 && (held & (1u << tag)) != 0) return false;
+    }
     // A CR LF is one character: twice as many bytes tell the COD version.
     if (at[kCodAt] >= 0 && codFirst + 2 * kCodLength > text.size()) return false;
   }
@@ -288,12 +294,12 @@ bool ReadValues(const std::string& text, const std::ptrdiff_t (&at)[kValueTags],
 }
 
 // Reads the first piece of the configuration's text into |*text|, at least kChunk bytes of the
-// file, and far enough to tell the values the edits take from it. With |*absent|, a tag not in
-// that piece is taken to be nowhere, and put in |*absent| for the edits to watch; without it, the
-// piece runs on until every tag is found, or is the whole text. Each tag not found yet is looked
-// for in the new text only.
-bool ReadFirstPiece(TextReader* reader, std::string* text, ConfigValues* values,
-                    std::vector<const char*>* absent) {
+// file, and far enough to tell the values the edits take from it: on until each tag of |held|
+// (a set of ValueTag bits) is found, or the piece is the whole text. Any other tag not in it is
+// taken to be nowhere, and put in |*absent| for the edits to watch. Each tag not found yet is
+// looked for in the new text only.
+bool ReadFirstPiece(TextReader* reader, std::string* text, ConfigValues* values, unsigned held,
+                    std::vector<ValueTag>* absent) {
   std::ptrdiff_t at[kValueTags] = {-1, -1, -1, -1, -1};
   for (size_t searched = 0;; searched = text->size()) {
     if (!reader->Read(kChunk, text)) return false;
@@ -304,10 +310,10 @@ bool ReadFirstPiece(TextReader* reader, std::string* text, ConfigValues* values,
                                     searched < length ? 0 : searched - length + 1);
       }
     }
-    if (ReadValues(*text, at, reader->AtEnd(), absent != nullptr, values)) break;
+    if (ReadValues(*text, at, reader->AtEnd(), held, values)) break;
   }
-  for (int tag = 0; tag < kValueTags && absent != nullptr && !reader->AtEnd(); ++tag) {
-    if (at[tag] < 0) absent->push_back(kValueTagText[tag]);
+  for (int tag = 0; tag < kValueTags && !reader->AtEnd(); ++tag) {
+    if (at[tag] < 0) absent->push_back(static_cast<ValueTag>(tag));
   }
   return true;
 }
@@ -328,12 +334,15 @@ enum class Sts {
 class EditChain {
  public:
   EditChain(const ConfigValues& values, const std::string* newVersion,
-            const std::vector<const char*>& absent, Sts sts)
+            const std::vector<ValueTag>& absent, Sts sts)
       : stsTag_(kStsTag, kStsTag),
         stsBlock_(kStsAnchor, std::string(kStsAnchor) + kStsBlock),
         active_(kInactive, kActive),
         sts_(sts) {
-    for (const char* tag : absent) watched_.emplace_back(tag, tag);
+    for (ValueTag tag : absent) {
+      watchedTags_.push_back(tag);
+      watched_.emplace_back(kValueTagText[tag], kValueTagText[tag]);
+    }
     if (values.haveCod) before_.emplace_back(kCodOpen + values.cod + kCodClose, "");
     if (values.haveContext) {
       before_.emplace_back(kContextOpen + values.context + kContextClose, "");
@@ -367,13 +376,14 @@ class EditChain {
     active_.Apply(text, begin, last);
   }
 
-  // A tag taken to be nowhere came later: the values, and all that followed from them, were
-  // wrong.
-  bool TagCameLater() const {
-    for (const config_text::PieceEdit& watch : watched_) {
-      if (watch.count() > 0) return true;
+  // The tags taken to be nowhere that came later (ValueTag bits): the values, and all that
+  // followed from them, were wrong.
+  unsigned TagsCameLater() const {
+    unsigned came = 0;
+    for (size_t i = 0; i < watched_.size(); ++i) {
+      if (watched_[i].count() > 0) came |= 1u << watchedTags_[i];
     }
-    return false;
+    return came;
   }
 
   // The block went in on a guess that the rest of the text proved wrong: a tag came later.
@@ -382,6 +392,7 @@ class EditChain {
   }
 
  private:
+  std::vector<ValueTag> watchedTags_;
   std::vector<config_text::PieceEdit> watched_;
   std::vector<config_text::PieceEdit> before_;  // a to c
   config_text::PieceEdit stsTag_;
@@ -445,9 +456,9 @@ void UpdateLockedFile(const std::string& templatePath, const std::string& config
   // replacements: as none of these search texts ends with a CR, each finds exactly what it finds
   // in the text read as LF, and the result is that text's, written with CR LF. A text that
   // cannot be read whole (an empty one included) leaves the file as it was. A guess that the
-  // rest of the text proves wrong, rare, costs one more round with the answer known: the tags
-  // held for, or the STS block left out.
-  bool guessTags = true;
+  // rest of the text proves wrong, rare, costs one more round with the answer known: the first
+  // piece held on until the tags that came later, or the STS block left out.
+  unsigned held = 0;
   for (Sts sts = Sts::kUndecided;;) {
     // Made first, while nothing holds the configuration, whose security it takes.
     TemporaryFile temp;
@@ -455,15 +466,15 @@ void UpdateLockedFile(const std::string& templatePath, const std::string& config
     TextReader reader;
     std::string text;
     ConfigValues values;
-    std::vector<const char*> absent;
-    if (!reader.Open(configPath) ||
-        !ReadFirstPiece(&reader, &text, &values, guessTags ? &absent : nullptr) || text.empty()) {
+    std::vector<ValueTag> absent;
+    if (!reader.Open(configPath) || !ReadFirstPiece(&reader, &text, &values, held, &absent) ||
+        text.empty()) {
       return;
     }
     EditChain edits(values, haveNewVersion ? &newVersion : nullptr, absent, sts);
     if (!WriteEdited(&reader, text, &edits, temp.file())) return;
-    if (edits.TagCameLater()) {
-      guessTags = false;  // the STS tag was counted in a text edited with wrong values
+    if (const unsigned came = edits.TagsCameLater()) {
+      held |= came;  // and the STS tag was counted in a text edited with wrong values
     } else if (edits.StsCameLater()) {
       sts = Sts::kKeep;
     } else {
