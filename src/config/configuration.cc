@@ -340,8 +340,7 @@ class EditChain {
         active_(kInactive, kActive),
         sts_(sts) {
     for (ValueTag tag : absent) {
-      watchedTags_.push_back(tag);
-      watched_.emplace_back(kValueTagText[tag], kValueTagText[tag]);
+      watched_.push_back({tag, {kValueTagText[tag], kValueTagText[tag]}});
     }
     if (values.haveCod) before_.emplace_back(kCodOpen + values.cod + kCodClose, "");
     if (values.haveContext) {
@@ -358,7 +357,7 @@ class EditChain {
   // The room that Apply needs before each piece: the most bytes all edits together hold back.
   size_t Room() const {
     size_t room = stsTag_.MostHeld() + stsBlock_.MostHeld() + active_.MostHeld();
-    for (const config_text::PieceEdit& edit : watched_) room += edit.MostHeld();
+    for (const Watch& watch : watched_) room += watch.count.MostHeld();
     for (const config_text::PieceEdit& edit : before_) room += edit.MostHeld();
     return room;
   }
@@ -366,7 +365,7 @@ class EditChain {
   // Edits the piece (*text)[*begin, size) (see PieceEdit::Apply).
   void Apply(std::string* text, size_t* begin, bool last) {
     // Counting a tag holds nothing back from the edits after it: it replaces it by itself.
-    for (config_text::PieceEdit& watch : watched_) watch.Apply(text, begin, last);
+    for (Watch& watch : watched_) watch.count.Apply(text, begin, last);
     for (config_text::PieceEdit& edit : before_) edit.Apply(text, begin, last);
     stsTag_.Apply(text, begin, last);
     if (sts_ == Sts::kUndecided) sts_ = stsTag_.count() == 0 ? Sts::kInsert : Sts::kKeep;
@@ -380,8 +379,8 @@ class EditChain {
   // followed from them, were wrong.
   unsigned TagsCameLater() const {
     unsigned came = 0;
-    for (size_t i = 0; i < watched_.size(); ++i) {
-      if (watched_[i].count() > 0) came |= 1u << watchedTags_[i];
+    for (const Watch& watch : watched_) {
+      if (watch.count.count() > 0) came |= 1u << watch.tag;
     }
     return came;
   }
@@ -392,8 +391,12 @@ class EditChain {
   }
 
  private:
-  std::vector<ValueTag> watchedTags_;
-  std::vector<config_text::PieceEdit> watched_;
+  // A tag taken to be nowhere, counted by replacing it by itself.
+  struct Watch {
+    ValueTag tag;
+    config_text::PieceEdit count;
+  };
+  std::vector<Watch> watched_;
   std::vector<config_text::PieceEdit> before_;  // a to c
   config_text::PieceEdit stsTag_;
   config_text::PieceEdit stsBlock_;
