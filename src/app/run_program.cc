@@ -18,13 +18,16 @@ platform::FileLocation ApplicationPath(const std::string& program) {
 
 }  // namespace
 
-int RunProgram(const char* program, const char* arguments, int showMode, int wait) {
+int RunProgram(const char* program, const char* arguments, int showMode, int wait,
+               bool* started) {
+  if (started) *started = false;
   std::string commandLine = std::string("\"") + program + "\" " + arguments;
   platform::Process process;
   if (!platform::Process::Start(ApplicationPath(program), commandLine,
                                 static_cast<uint16_t>(showMode & 0xFFFF), &process)) {
     return -1;
   }
+  if (started) *started = true;
   if (!wait) return 0;  // the handles close at once; the program runs on
   uint32_t code = 0;
   if (!process.Wait() || !process.ExitCode(&code)) return -1;

@@ -489,12 +489,20 @@ void UpdateLockedFile(const std::string& templatePath, const std::string& config
 
 }  // namespace
 
-int UpdateConfiguration(std::string installPath) {
+int UpdateConfiguration(std::string installPath, ConfigReport* report) {
   int result = 0;
+  ConfigReport unused;
+  if (report == nullptr) report = &unused;
   try {
     const std::string templatePath = installPath + kTemplateSuffix;
     result = UpdateConfigurationFile(templatePath, installPath + kConfigSuffix);
-    if (result == 1) UpdateConfigurationFile(templatePath, installPath + kCopySuffix);
+    report->main = result == 1 ? ConfigOutcome::kUpdated : ConfigOutcome::kMissing;
+    if (result == 1) {
+      report->copy =
+          UpdateConfigurationFile(templatePath, installPath + kCopySuffix) == 1
+              ? ConfigOutcome::kUpdated
+              : ConfigOutcome::kMissing;
+    }
   } catch (const std::bad_alloc&) {
     // Out of memory on the way to a file: that file is not touched.
   }

@@ -4,10 +4,27 @@
 
 #include <string>
 
+// What became of one configuration file, for the run's report to fleet tools.
+enum class ConfigOutcome {
+  kNotReached,  // the update never came to it
+  kUpdated,     // replaced by its new text
+  kMissing,     // no such file
+  kReadOnly,    // left as it was: the file or its folder refuses writing
+  kInUse,       // left as it was: another program kept it open
+  kFailed,      // left as it was: any other failure on the way
+};
+
+// The outcomes of the configuration and of its copy.
+struct ConfigReport {
+  ConfigOutcome main = ConfigOutcome::kNotReached;
+  ConfigOutcome copy = ConfigOutcome::kNotReached;
+};
+
 // Updates the configuration and, when the configuration opened, its copy, from the template
 // "Configuration.tpl" beside them. |installPath| ends with a backslash. Returns the result of
-// the configuration's update (1: it opened; 0: it did not, and nothing was touched).
-int UpdateConfiguration(std::string installPath);
+// the configuration's update (1: it opened; 0: it did not, and nothing was touched). |report|,
+// when given, receives what became of each file.
+int UpdateConfiguration(std::string installPath, ConfigReport* report = nullptr);
 
 // Updates one configuration file from the template: the module version taken from the template,
 // the versionCOD and contextFacturation elements removed, the global STS setting added when
