@@ -1,5 +1,6 @@
 // The billing module's configuration update: plain-text lookups and replacements over the whole
-// file, and a rewrite that either completes or leaves the file as it was.
+// text, and a rewrite that either completes or leaves the file as it was, made in folders held
+// from the product folder down.
 #include "config/configuration.h"
 
 #include <algorithm>
@@ -10,14 +11,18 @@
 #include <vector>
 
 #include "config/config_text.h"
-#include "platform/file.h"
-#include "platform/folders.h"
 
 namespace {
+
+using platform::OpenStatus;
+using platform::Patiently;
 
 const char kTemplateSuffix[] = "/Configuration.tpl";
 const char kConfigSuffix[] = "/Configuration.xml";
 const char kCopySuffix[] = "/Temp/ssvConfig/Configuration.xml";
+// A replacement's name: the configuration's, this infix, then random digits. Earlier versions
+// of the program numbered theirs after the same infix.
+const char kReplacementInfix[] = ".orvapatch-new";
 
 const char kVersionOpen[] = "<ssvModuleVersion>";
 const char kVersionClose[] = "</ssvModuleVersion>";
@@ -29,23 +34,19 @@ const char kContextOpen[] = "<contextFacturation>";
 const char kContextClose[] = "</contextFacturation>";
 const char kStsTag[] = "<ssvDesactivationSTS>";
 const char kStsAnchor[] = "</ssvDesactivationControleSpecialitePS>";
-const char kStsBlock[] =  // with CR LF line ends, as the configuration is edited
-    "\r\n<!-- Deactivation STS global -->\r\n<ssvDesactivationSTS>Non</ssvDesactivationSTS>\r\n";
+const char kStsBlock[] =
+    "\n<!-- Deactivation STS global -->\n<ssvDesactivationSTS>Non</ssvDesactivationSTS>\n";
 const char kInactive[] = "<active>0</active>";
 const char kActive[] = "<active>1</active>";
 
-// Files are read and written in pieces of this size. The fuzzers' build makes them a few bytes
-// long, so that every input they try crosses them.
-#ifndef ORVA_CONFIG_PIECE
-#define ORVA_CONFIG_PIECE (size_t{1} << 18)
-#endif
-const size_t kChunk = ORVA_CONFIG_PIECE;
-// A long text written is sent on to the disk every so many bytes, while the rest is edited.
-const size_t kSyncEvery = size_t{1} << 20;
-// Positions are ints: a longer text counts as unreadable.
-const size_t kMaxText = INT_MAX;
-// How long an update waits for another run of the program to finish with the same file.
-const unsigned kLockWait = 60 * 1000;
+const int64_t kMaxText = INT_MAX;      // positions are ints: a longer text is unreadable
+const unsigned kLockWait = 60 * 1000;  // for another run of the program to finish the file
+// What a failed open or replace leaves of a configuration.
+ConfigOutcome OutcomeOf(OpenStatus status) {
+  return status == OpenStatus::kMissing ? ConfigOutcome::kMissing
+         : status == OpenStatus::kInUse ? ConfigOutcome::kInUse
+                                        : ConfigOutcome::kFailed;
+}
 
 // Up to |count| bytes of |text| from |first|; a negative count counts as 0.
 std::string Substring(const std::string& text, int64_t first, int64_t count) {
@@ -53,190 +54,40 @@ std::string Substring(const std::string& text, int64_t first, int64_t count) {
   return text.substr(static_cast<size_t>(first), static_cast<size_t>(count));
 }
 
-// Up to |count| characters of |text|, a text with CR LF line ends, from |first|: a line end is one
-// character, as it is in the text read as LF.
-std::string Characters(const std::string& text, size_t first, size_t count) {
-  size_t end = first;
-  for (; count > 0 && end < text.size(); --count) {
-    end += text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
-  }
-  return Substring(text, static_cast<int64_t>(first), static_cast<int64_t>(end - first));
+// What stands in |text| from the end of the first |open| to the first |close|, searched from the
+// text's start (empty when it stands before); |*found| tells whether |open| is there.
+std::string Value(const std::string& text, const std::string& open, const char* close,
+                  bool* found) {
+  const int64_t first = config_text::Find(text, open) + static_cast<int64_t>(open.size());
+  *found = first >= static_cast<int64_t>(open.size());
+  return *found ? Substring(text, first, config_text::Find(text, close) - first) : std::string();
 }
 
-// A file's text, read a piece at a time with CR LF line ends (see CrBeforeEachLf), a last line
-// without line end given one. Each piece is read straight into the text and converted there at
-// once, while it is still in the cache.
-class TextReader {
- public:
-  // Opens |path| for reading, with no other opener.
-  bool Open(const std::string& path) {
-    return platform::File::Open(path, platform::FileMode::kRead, false, &file_);
+// The whole text of |file| with CR LF read as LF, every other CR kept, and a last line without
+// line end given one. False when it cannot be read whole or is too long.
+bool ReadText(platform::File* file, std::string* text) {
+  int64_t length = 0;
+  if (!file->SeekEnd(&length) || length > kMaxText || !file->Seek(0)) return false;
+  std::string bytes(static_cast<size_t>(length), '\0');
+  for (size_t done = 0, got = 0; done < bytes.size(); done += got) {
+    if (!file->Read(&bytes[done], bytes.size() - done, &got) || got == 0) return false;
   }
-
-  // Appends to |*text| the text of up to |want| more bytes of the file (of fewer at its end).
-  // False when the file cannot be read, or its text read as LF would pass kMaxText; |*text| is
-  // then as it was. At the end the file is closed.
-  bool Read(size_t want, std::string* text);
-
-  // The whole file has been read.
-  bool AtEnd() const { return atEnd_; }
-
- private:
-  // Appends up to |want| bytes of the file to |*text|.
-  bool ReadBytes(size_t want, std::string* text);
-
-  platform::File file_;
-  size_t length_ = 0;  // of the text so far, read as LF
-  char last_ = '\n';   // the text's last byte
-  bool atEnd_ = false;
-};
-
-bool TextReader::ReadBytes(size_t want, std::string* text) {
-  size_t end = text->size();
-  text->resize(end + want);
-  for (const size_t full = end + want; end < full;) {
-    size_t got = 0;
-    if (!file_.Read(&(*text)[end], full - end, &got)) return false;
-    if (got == 0) {
-      atEnd_ = true;
-      break;
-    }
-    end += got;
+  size_t out = 0;  // each CR LF becomes LF where it lies: the text only shrinks
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\r' || i + 1 == bytes.size() || bytes[i + 1] != '\n') bytes[out++] = bytes[i];
   }
-  text->resize(end);
+  bytes.resize(out);
+  if (!bytes.empty() && bytes.back() != '\n') bytes += '\n';
+  text->swap(bytes);
   return true;
 }
 
-bool TextReader::Read(size_t want, std::string* text) {
-  const size_t old = text->size();
-  if (!ReadBytes(want, text)) {
-    text->resize(old);
-    return false;
-  }
-  const size_t lineEnds = config_text::CrBeforeEachLf(text, old, last_ == '\r');
-  length_ += text->size() - old - lineEnds;  // each line end is one byte when read as LF
-  if (text->size() > old) last_ = text->back();
-  if (atEnd_ && length_ > 0 && last_ != '\n') {
-    text->append("\r\n");
-    ++length_;
-  }
-  if (length_ > kMaxText) {
-    text->resize(old);
-    return false;
-  }
-  if (atEnd_) file_.Close();  // opened for reading: everything has been read
-  return true;
-}
-
-// Appends the text of |path| to |*buffer| (see ReadTextAndFind); on failure |*buffer| is as it was.
-bool AppendText(const std::string& path, std::string* buffer) {
-  TextReader reader;
-  if (!reader.Open(path)) return false;
+// The module version that the template |name| in |folder| gives: only a whole one, exactly 21
+// characters closed at once by its tag; anything else would damage the configuration's version.
+bool TemplateVersion(const platform::Folder& folder, const std::string& name,
+                     std::string* version) {
   std::string text;
-  while (!reader.AtEnd()) {
-    if (!reader.Read(kChunk, &text)) return false;
-  }
-  config_text::ReplaceAll(&text, "\r\n", "\n");
-  if (buffer->size() + text.size() > kMaxText) return false;
-  buffer->append(text);
-  return true;
-}
-
-// The temporary file of one replace, beside the configuration: removed unless it has become the
-// configuration.
-class TemporaryFile {
- public:
-  ~TemporaryFile() {
-    if (path_.empty()) return;
-    try {
-      platform::DiscardReplacement(path_, &file_);
-    } catch (const std::bad_alloc&) {
-      // Left for the next run, which removes it.
-    }
-  }
-
-  // Creates the first free name "<config>.orvapatch-new<n>". A name taken by a file that a
-  // killed run left is freed first (the update lock keeps every other run of the program out),
-  // unless another program holds that file open. Only the name is removed: whatever is there,
-  // a link or another file, nothing else is written or deleted.
-  bool Create(const std::string& config) {
-    for (int n = 1; n <= 100; ++n) {
-      std::string path = config + ".orvapatch-new" + std::to_string(n);
-      bool created = platform::File::CreateReplacement(config, path, &file_);
-      if (!created && platform::IsWritable(path) && platform::RemoveFile(path)) {
-        created = platform::File::CreateReplacement(config, path, &file_);
-      }
-      if (created) {
-        path_ = std::move(path);
-        return true;
-      }
-      if (!platform::FileExists(path)) return false;  // not a name taken: the directory refuses
-    }
-    return false;
-  }
-
-  platform::File* file() { return &file_; }
-  const std::string& path() const { return path_; }
-  // The file has become the configuration: nothing is left to remove.
-  void Placed() {
-    file_.Close();
-    path_.clear();
-  }
-
- private:
-  platform::File file_;
-  std::string path_;
-};
-
-// A replace that an earlier version of the program could not finish may have left the
-// configuration under its backup name only: it goes back under its own name. A backup beside
-// the configuration is an older copy and goes. Names only: a directory or link there is left.
-void RecoverBackup(const std::string& path) {
-  const std::string backup = path + ".orvapatch-backup";
-  if (!platform::IsPlainFile(backup)) return;
-  if (platform::FileExists(path)) {
-    platform::RemoveFile(backup);
-  } else {
-    (void)platform::RenameFile(backup, path);
-  }
-}
-
-// The update of one configuration file, under its update lock. |*opened| becomes 1 once the
-// configuration has opened.
-void UpdateLockedFile(const std::string& templatePath, const std::string& configPath,
-                      int* opened);
-
-}  // namespace
-
-int ReadTextAndFind(const std::string& path, const std::string& tag, std::string* buffer) {
-  if (!AppendText(path, buffer)) return -1;
-  return static_cast<int>(config_text::Find(*buffer, tag));
-}
-
-int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
-  int opened = 0;
-  try {
-    std::replace(templatePath.begin(), templatePath.end(), '\\', '/');
-    std::replace(configPath.begin(), configPath.end(), '\\', '/');
-    // One update of one file is one unit: a second run reads the file only once the first has
-    // replaced it, and never writes back a text it read before.
-    platform::UpdateLock lock;
-    if (!lock.Acquire(configPath, kLockWait)) return 0;
-    RecoverBackup(configPath);
-    UpdateLockedFile(templatePath, configPath, &opened);
-  } catch (const std::bad_alloc&) {
-    // Out of memory: as a failed read, the file keeps its bytes and the run goes on.
-  }
-  return opened;
-}
-
-namespace {
-
-// The module version the template gives: only a whole one, exactly 21 characters closed at once
-// by its tag; anything else would damage the configuration's version.
-bool TemplateVersion(const std::string& templatePath, std::string* version) {
-  std::string text;
-  const int64_t p = ReadTextAndFind(templatePath, kVersionOpen, &text);
+  const int p = ReadTextAndFind(folder, name, kVersionOpen, &text);
   if (p < 0) return false;
   const size_t at = static_cast<size_t>(p) + sizeof(kVersionOpen) - 1;
   const size_t close = sizeof(kVersionClose) - 1;
@@ -249,262 +100,161 @@ bool TemplateVersion(const std::string& templatePath, std::string* version) {
   return true;
 }
 
-// What the edits take from the configuration itself, with CR LF line ends, as it is edited.
-struct ConfigValues {
-  std::string oldVersion;  // between the first version tags, empty without them
-  bool haveCod = false;
-  std::string cod;  // the kCodLength characters after the first versionCOD tag
-  bool haveContext = false;
-  std::string context;  // between the first contextFacturation tags
+// The five edits, in their order, each a replace-all on the text the one before left (the values
+// they remove or replace taken from the text first), then the text's CR LF form.
+void Edit(std::string* text, const std::string* newVersion) {
+  using config_text::ReplaceAll;
+  bool haveVersion, haveContext;
+  const std::string oldVersion = Value(*text, kVersionOpen, kVersionClose, &haveVersion);
+  const std::string context = Value(*text, kContextOpen, kContextClose, &haveContext);
+  // The COD version has a fixed width: the characters after its tag, whatever they are.
+  const int64_t codAt = config_text::Find(*text, kCodOpen);
+  const std::string cod =
+      Substring(*text, codAt + static_cast<int64_t>(sizeof(kCodOpen) - 1), kCodLength);
+  if (codAt >= 0) ReplaceAll(text, kCodOpen + cod + kCodClose, "");
+  if (haveContext) ReplaceAll(text, kContextOpen + context + kContextClose, "");
+  if (newVersion != nullptr) {
+    ReplaceAll(text, kVersionOpen + oldVersion + kVersionClose,
+               kVersionOpen + *newVersion + kVersionClose);
+  }
+  if (config_text::Find(*text, kStsTag) < 0) {
+    ReplaceAll(text, kStsAnchor, std::string(kStsAnchor) + kStsBlock);
+  }
+  ReplaceAll(text, kInactive, kActive);
+  ReplaceAll(text, "\n", "\r\n");  // written with CR LF line ends
+}
+
+// The replacement of one configuration in its held folder: removed unless it has become the
+// configuration.
+struct Replacement {
+  explicit Replacement(const platform::Folder& in) : folder(in) {}
+  ~Replacement() {
+    if (file.IsOpen()) folder.Discard(&file, name);
+  }
+  const platform::Folder& folder;
+  platform::File file;
+  std::string name;
 };
 
-// The tags the values are taken from, each at its first place.
-enum ValueTag { kVersionAt, kVersionEnd, kCodAt, kContextAt, kContextEnd, kValueTags };
-const char* const kValueTagText[kValueTags] = {kVersionOpen, kVersionClose, kCodOpen, kContextOpen,
-                                               kContextClose};
-
-// The values of |text|, the configuration's text with CR LF line ends or (unless |whole|) its
-// beginning, whose tags stand at |at| (-1: not found). Tags hold no line end: each one stands
-// where it stands in the text read as LF, and a value between two tags is that text's value with
-// CR LF line ends. False when that beginning cannot tell them yet: a tag of |held| not found may
-// come later (any other tag not found is taken to be nowhere), and so may the characters of the
-// COD version.
-bool ReadValues(const std::string& text, const std::ptrdiff_t (&at)[kValueTags], bool whole,
-                unsigned held, ConfigValues* values) {
-  const size_t codFirst = static_cast<size_t>(at[kCodAt]) + sizeof(kCodOpen) - 1;
-  if (!whole) {
-    for (int tag = 0; tag < kValueTags; ++tag) {
-      if (at[tag] < 0 && (held & (1u << tag)) != 0) return false;
-    }
-    // A CR LF is one character: twice as many bytes tell the COD version.
-    if (at[kCodAt] >= 0 && codFirst + 2 * kCodLength > text.size()) return false;
-  }
-  if (at[kVersionAt] >= 0) {
-    const int64_t first = at[kVersionAt] + static_cast<int64_t>(sizeof(kVersionOpen) - 1);
-    values->oldVersion = Substring(text, first, at[kVersionEnd] - first);
-  }
-  values->haveCod = at[kCodAt] >= 0;
-  if (values->haveCod) values->cod = Characters(text, codFirst, kCodLength);
-  values->haveContext = at[kContextAt] >= 0;
-  if (values->haveContext) {
-    const int64_t first = at[kContextAt] + static_cast<int64_t>(sizeof(kContextOpen) - 1);
-    values->context = Substring(text, first, at[kContextEnd] - first);
-  }
-  return true;
-}
-
-// Reads the first piece of the configuration's text into |*text|, at least kChunk bytes of the
-// file, and far enough to tell the values the edits take from it: on until each tag of |held|
-// (a set of ValueTag bits) is found, or the piece is the whole text. Any other tag not in it is
-// taken to be nowhere, and put in |*absent| for the edits to watch. Each tag not found yet is
-// looked for in the new text only.
-bool ReadFirstPiece(TextReader* reader, std::string* text, ConfigValues* values, unsigned held,
-                    std::vector<ValueTag>* absent) {
-  std::ptrdiff_t at[kValueTags] = {-1, -1, -1, -1, -1};
-  for (size_t searched = 0;; searched = text->size()) {
-    if (!reader->Read(kChunk, text)) return false;
-    for (int tag = 0; tag < kValueTags; ++tag) {
-      const size_t length = std::strlen(kValueTagText[tag]);
-      if (at[tag] < 0) {
-        at[tag] = config_text::Find(*text, kValueTagText[tag],
-                                    searched < length ? 0 : searched - length + 1);
-      }
-    }
-    if (ReadValues(*text, at, reader->AtEnd(), held, values)) break;
-  }
-  for (int tag = 0; tag < kValueTags && !reader->AtEnd(); ++tag) {
-    if (at[tag] < 0) absent->push_back(static_cast<ValueTag>(tag));
-  }
-  return true;
-}
-
-// Whether the STS block goes in: the text that edits a to c leave holds no STS tag. Most often
-// that tag, when there is one, stands just after the anchor, in the first piece. (So do the tags
-// the values come from; a configuration updated once has no versionCOD or contextFacturation
-// left, and holding it whole to make sure would cost more than reading it again in the rare case
-// where one comes later.)
-enum class Sts {
-  kUndecided,  // decided on the first piece: at once when it is the whole text, else a guess
-  kInsert,
-  kKeep,
-};
-
-// The edits, in their order, each on the text the one before left, applied to the configuration's
-// text a piece at a time; in front of them, the tags |absent| taken to be nowhere are watched for.
-class EditChain {
- public:
-  EditChain(const ConfigValues& values, const std::string* newVersion,
-            const std::vector<ValueTag>& absent, Sts sts)
-      : stsTag_(kStsTag, kStsTag),
-        stsBlock_(kStsAnchor, std::string(kStsAnchor) + kStsBlock),
-        active_(kInactive, kActive),
-        sts_(sts) {
-    for (ValueTag tag : absent) {
-      watched_.push_back({tag, {kValueTagText[tag], kValueTagText[tag]}});
-    }
-    if (values.haveCod) before_.emplace_back(kCodOpen + values.cod + kCodClose, "");
-    if (values.haveContext) {
-      before_.emplace_back(kContextOpen + values.context + kContextClose, "");
-    }
-    if (newVersion != nullptr) {
-      std::string version = *newVersion;
-      config_text::ReplaceAll(&version, "\n", "\r\n");
-      before_.emplace_back(kVersionOpen + values.oldVersion + kVersionClose,
-                           kVersionOpen + version + kVersionClose);
-    }
-  }
-
-  // The room that Apply needs before each piece: the most bytes all edits together hold back.
-  size_t Room() const {
-    size_t room = stsTag_.MostHeld() + stsBlock_.MostHeld() + active_.MostHeld();
-    for (const Watch& watch : watched_) room += watch.count.MostHeld();
-    for (const config_text::PieceEdit& edit : before_) room += edit.MostHeld();
-    return room;
-  }
-
-  // Edits the piece (*text)[*begin, size) (see PieceEdit::Apply).
-  void Apply(std::string* text, size_t* begin, bool last) {
-    // Counting a tag holds nothing back from the edits after it: it replaces it by itself.
-    for (Watch& watch : watched_) watch.count.Apply(text, begin, last);
-    for (config_text::PieceEdit& edit : before_) edit.Apply(text, begin, last);
-    stsTag_.Apply(text, begin, last);
-    if (sts_ == Sts::kUndecided) sts_ = stsTag_.count() == 0 ? Sts::kInsert : Sts::kKeep;
-    if (sts_ == Sts::kInsert) stsBlock_.Apply(text, begin, last);
-    // The block holds no "<active>0</active>", and none can run across its edges (it starts and
-    // ends with a line end, the place before it ends with the anchor's "PS>").
-    active_.Apply(text, begin, last);
-  }
-
-  // The tags taken to be nowhere that came later (ValueTag bits): the values, and all that
-  // followed from them, were wrong.
-  unsigned TagsCameLater() const {
-    unsigned came = 0;
-    for (const Watch& watch : watched_) {
-      if (watch.count.count() > 0) came |= 1u << watch.tag;
-    }
-    return came;
-  }
-
-  // The block went in on a guess that the rest of the text proved wrong: a tag came later.
-  bool StsCameLater() const {
-    return sts_ == Sts::kInsert && stsTag_.count() > 0 && stsBlock_.count() > 0;
-  }
-
- private:
-  // A tag taken to be nowhere, counted by replacing it by itself.
-  struct Watch {
-    ValueTag tag;
-    config_text::PieceEdit count;
-  };
-  std::vector<Watch> watched_;
-  std::vector<config_text::PieceEdit> before_;  // a to c
-  config_text::PieceEdit stsTag_;
-  config_text::PieceEdit stsBlock_;
-  config_text::PieceEdit active_;
-  Sts sts_;
-};
-
-// Writes the edited text of the configuration to |file|, from its first piece |head| on, one
-// piece at a time, with CR LF line ends. False when the configuration or |file| fails.
-bool WriteEdited(TextReader* reader, const std::string& head, EditChain* edits,
-                 platform::File* file) {
-  const size_t room = edits->Room();
-  // Longer pieces for long search texts: each one then searches mostly new bytes.
-  const size_t piece = std::max(kChunk, room);
-  std::string text;
-  for (size_t done = 0, unsynced = 0;;) {
-    text.resize(room);
-    // The first piece, which may be the whole text, is edited a piece at a time too.
-    if (done < head.size()) {
-      text.append(head, done, piece);
-      done += text.size() - room;
-    } else if (!reader->Read(piece, &text)) {
-      return false;
-    }
-    const bool last = done == head.size() && reader->AtEnd();
-    size_t begin = room;
-    edits->Apply(&text, &begin, last);
-    if (!file->Write(text.data() + begin, text.size() - begin)) return false;
-    if (last) return true;
-    unsynced += text.size() - begin;
-    if (unsynced >= kSyncEvery) {
-      file->StartSync();
-      unsynced = 0;
-    }
-  }
-}
-
-// Puts the written |temp| in place of the configuration |path|: flushed to the disk first, and
-// only while nobody else holds the configuration open. The configuration ends with either the
-// whole new text or its old bytes.
-void Place(const std::string& path, TemporaryFile* temp) {
-  if (temp->file()->Sync() && platform::IsWritable(path) &&
-      platform::AtomicReplace(path, temp->path(), temp->file())) {
-    temp->Placed();
-  }
-}
-
-void UpdateLockedFile(const std::string& templatePath, const std::string& configPath,
-                      int* opened) {
-  {
-    platform::File file;
-    if (!platform::File::Open(configPath, platform::FileMode::kRead, false, &file)) return;
-  }
+// Updates the configuration |name| in the held |folder| from the template |templateName| in the held
+// |product| folder, under the update lock of its |path|; |*opened| becomes 1 once it has opened.
+ConfigOutcome UpdateHeldFile(const platform::Folder& product, const std::string& templateName,
+                             const platform::Folder& folder, const std::string& path,
+                             const std::string& name, int* opened) {
+  // One update of one file is one unit: a second run reads the file only once the first has
+  // replaced it, and never writes back a text it read before.
+  platform::UpdateLock lock;
+  if (!lock.Acquire(folder, path, kLockWait)) return ConfigOutcome::kInUse;
+  folder.RemoveLeftovers(name + kReplacementInfix);
+  platform::File original;
+  const OpenStatus status = Patiently([&] { return folder.OpenFile(name, &original); });
+  if (status != OpenStatus::kDone) return OutcomeOf(status);
   *opened = 1;
+  if (!original.AcceptsWriting()) return ConfigOutcome::kReadOnly;
+  // Read whole through the one handle; an empty text leaves the file as it was.
+  std::string text;
+  if (!ReadText(&original, &text) || text.empty()) return ConfigOutcome::kFailed;
   std::string newVersion;
-  const bool haveNewVersion = TemplateVersion(templatePath, &newVersion);
-  // The configuration is read once, a piece at a time, and edited on its way to a temporary file
-  // beside it, which replaces it only once the whole text has been read and written. It is edited
-  // with CR LF line ends, mostly its own bytes, and so are the edits' search texts and
-  // replacements: as none of these search texts ends with a CR, each finds exactly what it finds
-  // in the text read as LF, and the result is that text's, written with CR LF. A text that
-  // cannot be read whole (an empty one included) leaves the file as it was. A guess that the
-  // rest of the text proves wrong, rare, costs one more round with the answer known: the first
-  // piece held on until the tags that came later, or the STS block left out.
-  unsigned held = 0;
-  for (Sts sts = Sts::kUndecided;;) {
-    // Made first, while nothing holds the configuration, whose security it takes.
-    TemporaryFile temp;
-    if (!temp.Create(configPath)) return;
-    TextReader reader;
-    std::string text;
-    ConfigValues values;
-    std::vector<ValueTag> absent;
-    if (!reader.Open(configPath) || !ReadFirstPiece(&reader, &text, &values, held, &absent) ||
-        text.empty()) {
-      return;
-    }
-    EditChain edits(values, haveNewVersion ? &newVersion : nullptr, absent, sts);
-    if (!WriteEdited(&reader, text, &edits, temp.file())) return;
-    if (const unsigned came = edits.TagsCameLater()) {
-      held |= came;  // and the STS tag was counted in a text edited with wrong values
-    } else if (edits.StsCameLater()) {
-      sts = Sts::kKeep;
-    } else {
-      Place(configPath, &temp);
-      return;
-    }
+  const bool haveNewVersion = TemplateVersion(product, templateName, &newVersion);
+  Edit(&text, haveNewVersion ? &newVersion : nullptr);
+  Replacement made(folder);
+  if (!folder.CreateReplacement(original, name + kReplacementInfix, &made.name, &made.file) ||
+      !made.file.Write(text.data(), text.size()) || !made.file.Sync()) {
+    return ConfigOutcome::kFailed;
   }
+  // Windows replaces no file that is open, not even one open by this program.
+  original.Close();
+  const OpenStatus placed = Patiently([&] { return folder.Replace(&made.file, made.name, name); });
+  if (placed != OpenStatus::kDone) return OutcomeOf(placed);
+  made.file.Close();
+  return ConfigOutcome::kUpdated;
+}
+
+// Opens in |*held|, one folder after another from the held |product| folder |productPath|, the
+// folder of the configuration |configPath|, which lies below it; its file name goes to |*name|.
+OpenStatus OpenConfigFolder(const platform::Folder& product, const std::string& productPath,
+                            const std::string& configPath, std::vector<platform::Folder>* held,
+                            std::string* name) {
+  if (configPath.compare(0, productPath.size(), productPath) != 0) return OpenStatus::kRefused;
+  std::vector<std::string> names;  // separators repeated or not
+  for (size_t at = productPath.size(); at < configPath.size();) {
+    const size_t end = std::min(configPath.find('/', at), configPath.size());
+    if (end > at) names.push_back(configPath.substr(at, end - at));
+    at = end + 1;
+  }
+  if (names.empty()) return OpenStatus::kMissing;
+  held->reserve(names.size());  // the parents stay where they are
+  for (size_t i = 0; i + 1 < names.size(); ++i) {
+    held->emplace_back();
+    const OpenStatus status =
+        (held->size() == 1 ? product : (*held)[held->size() - 2]).OpenFolder(names[i], &held->back());
+    if (status != OpenStatus::kDone) return status;
+  }
+  *name = names.back();
+  return OpenStatus::kDone;
+}
+
+// UpdateConfigurationFile, telling what became of the configuration.
+int UpdateFile(std::string templatePath, std::string configPath, ConfigOutcome* outcome) {
+  int opened = 0;
+  *outcome = ConfigOutcome::kFailed;
+  try {
+    std::replace(templatePath.begin(), templatePath.end(), '\\', '/');
+    std::replace(configPath.begin(), configPath.end(), '\\', '/');
+    // The product folder is the template's. A folder named by separators alone names no folder:
+    // an empty installation path, whose files would be read as a network path.
+    const size_t slash = templatePath.rfind('/');
+    const std::string productPath = templatePath.substr(0, slash + 1);
+    if (productPath.find_first_not_of('/') == std::string::npos && !productPath.empty()) {
+      *outcome = ConfigOutcome::kMissing;
+      return 0;
+    }
+    platform::Folder product;
+    std::vector<platform::Folder> held;
+    std::string name;
+    OpenStatus status = platform::Folder::Open(productPath.empty() ? "." : productPath, &product);
+    if (status == OpenStatus::kDone) {
+      status = OpenConfigFolder(product, productPath, configPath, &held, &name);
+    }
+    if (status != OpenStatus::kDone) {
+      *outcome = OutcomeOf(status);
+      return 0;
+    }
+    *outcome = UpdateHeldFile(product, templatePath.substr(slash + 1),
+                              held.empty() ? product : held.back(), configPath, name, &opened);
+  } catch (const std::bad_alloc&) {  // a text too large among them: the file keeps its bytes
+  }
+  return opened;
 }
 
 }  // namespace
 
+int ReadTextAndFind(const platform::Folder& folder, const std::string& name,
+                    const std::string& tag, std::string* buffer) {
+  platform::File file;
+  std::string text;
+  if (Patiently([&] { return folder.OpenFile(name, &file); }) != OpenStatus::kDone ||
+      !ReadText(&file, &text) || static_cast<int64_t>(buffer->size() + text.size()) > kMaxText) {
+    return -1;
+  }
+  buffer->append(text);
+  return static_cast<int>(config_text::Find(*buffer, tag));
+}
+
+int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
+  ConfigOutcome outcome;
+  return UpdateFile(std::move(templatePath), std::move(configPath), &outcome);
+}
+
 int UpdateConfiguration(std::string installPath, ConfigReport* report) {
-  int result = 0;
   ConfigReport unused;
   if (report == nullptr) report = &unused;
+  int result = 0;
   try {
     const std::string templatePath = installPath + kTemplateSuffix;
-    result = UpdateConfigurationFile(templatePath, installPath + kConfigSuffix);
-    report->main = result == 1 ? ConfigOutcome::kUpdated : ConfigOutcome::kMissing;
-    if (result == 1) {
-      report->copy =
-          UpdateConfigurationFile(templatePath, installPath + kCopySuffix) == 1
-              ? ConfigOutcome::kUpdated
-              : ConfigOutcome::kMissing;
-    }
-  } catch (const std::bad_alloc&) {
-    // Out of memory on the way to a file: that file is not touched.
+    result = UpdateFile(templatePath, installPath + kConfigSuffix, &report->main);
+    if (result == 1) UpdateFile(templatePath, installPath + kCopySuffix, &report->copy);
+  } catch (const std::bad_alloc&) {  // on the way to a file: it is not touched
   }
   return result;
 }

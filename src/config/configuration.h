@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/folder.h"
+
 // What became of one configuration file, for the run's report to fleet tools.
 enum class ConfigOutcome {
   kNotReached,  // the update never came to it
@@ -28,13 +30,14 @@ int UpdateConfiguration(std::string installPath, ConfigReport* report = nullptr)
 
 // Updates one configuration file from the template: the module version taken from the template,
 // the versionCOD and contextFacturation elements removed, the global STS setting added when
-// missing, every "<active>0</active>" switched on. The file is replaced in one step by its new
-// text, with CR LF line ends, or left byte for byte as it was. Returns 1 when the configuration
-// opened for reading at the start, whatever happened afterwards, and 0 when it did not.
+// missing, every "<active>0</active>" switched on. The configuration lies below the template's
+// folder and is reached from it one held folder at a time; it is refused when it is a link or has
+// another name too. It is replaced in one step by its new text, with CR LF line ends, or left
+// byte for byte as it was. Returns 1 when it opened for reading, whatever happened afterwards.
 int UpdateConfigurationFile(std::string templatePath, std::string configPath);
 
-// Appends the text of the file |path| to |*buffer|, line by line, each line followed by one LF
-// (CR LF read as LF, a lone CR kept, a last line without line end given one), and returns the
-// position of the first |tag| in the whole buffer, or -1. When the file cannot be opened or read
-// to its end, |*buffer| is left as it was and the result is -1.
-int ReadTextAndFind(const std::string& path, const std::string& tag, std::string* buffer);
+// Appends the text of the file |name| in the held |folder| to |*buffer| (CR LF read as LF, a last
+// line without line end given one) and returns the position of the first |tag| in the whole
+// buffer; -1, |*buffer| as it was, when the file cannot be opened or read whole.
+int ReadTextAndFind(const platform::Folder& folder, const std::string& name,
+                    const std::string& tag, std::string* buffer);

@@ -17,7 +17,7 @@ import config_scenarios
 from run_scenarios import SEP, Machine, family_keys, mask, parse_reg
 
 REPORT = re.compile(rb"fault seam: (\d+) operations, (\d+) allocations\r?\n")
-TEMPORARY = re.compile(r"^(Temp/ssvConfig/)?Configuration\.xml\.orvapatch-new\d+$")
+TEMPORARY = re.compile(r"^(Temp/ssvConfig/)?Configuration\.xml\.orvapatch-new[0-9a-f]+$")
 NEW_VERSION, OLD_VERSION = b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02"
 ROOT_FILES = {"drive_c", "registry.reg", "registry.reg.lock"}
 INSTALLED = sorted(config_scenarios.FILES + ["TarifLib.dll"])

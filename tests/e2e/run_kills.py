@@ -17,7 +17,7 @@ import time
 import config_scenarios
 from run_scenarios import ACCEPTED, Machine, parse_reg
 
-TEMPORARY = re.compile(r"^Configuration\.xml\.orvapatch-new\d+$")
+TEMPORARY = re.compile(r"^Configuration\.xml\.orvapatch-new[0-9a-f]+$")
 ROOT_FILES = {"drive_c", "registry.reg", "registry.reg.lock", "registry.reg.tmp"}
 
 

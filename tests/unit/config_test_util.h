@@ -102,6 +102,13 @@ class ConfigTest : public ::testing::Test {
     return ReadBytes(Xml());
   }
 
+  // ReadTextAndFind on the file |name| of the installation directory.
+  int ReadIn(const std::string& name, const std::string& tag, std::string* buffer) {
+    platform::Folder folder;
+    if (platform::Folder::Open(dir_, &folder) != platform::OpenStatus::kDone) return -1;
+    return ReadTextAndFind(folder, name, tag, buffer);
+  }
+
   // The names in a directory, sorted.
   static std::vector<std::string> Listing(const std::string& windowsDir) {
     std::vector<std::string> names;

@@ -99,29 +99,3 @@ TEST(ConfigText, ReplaceAllIsLeftToRightNonOverlappingAndNeverRescans) {
   EXPECT_EQ(1u, config_text::ReplaceAll(&text, "aba", "ABA"));
   EXPECT_EQ("xABAbx", text);
 }
-
-TEST(ConfigText, EveryLfGetsOneCrBeforeIt) {
-  auto convert = [](const std::string& in, bool afterCr, size_t* lineEnds) {
-    std::string text = "head" + in;
-    *lineEnds = config_text::CrBeforeEachLf(&text, 4, afterCr);
-    return text.substr(4);
-  };
-  size_t lineEnds = 0;
-  EXPECT_EQ("a\r\nb\rc\r\n\r\n\r\r\n", convert("a\nb\rc\r\n\n\r\r\n", false, &lineEnds));
-  EXPECT_EQ(4u, lineEnds);
-  EXPECT_EQ("\nx\r\n", convert("\nx\n", true, &lineEnds));  // the CR before the first byte
-  EXPECT_EQ("\r\nx\r\n", convert("\nx\n", false, &lineEnds));
-  for (size_t at = 0; at < 20; ++at) {  // every place in an eight-byte word, and across words
-    std::string line(20, 'x');
-    line[at] = '\n';
-    EXPECT_EQ(std::string(line).insert(at, 1, '\r'), convert(line, false, &lineEnds)) << at;
-    std::string pair(21, 'x');
-    pair.replace(at, 2, "\r\n");
-    EXPECT_EQ(pair, convert(pair, false, &lineEnds)) << at;
-  }
-  std::string pairs;
-  for (int i = 0; i < 20; ++i) pairs += "\r\n";
-  EXPECT_EQ(pairs, convert(std::string(20, '\n'), false, &lineEnds));
-  EXPECT_EQ(20u, lineEnds);
-  EXPECT_EQ("", convert("", false, &lineEnds));
-}

@@ -1,10 +1,11 @@
 // The replace of a configuration: what a write would refuse (read-only, held open), a failure at
 // every step leaving the file wholly updated or as it was with no temporary file behind, and on
-// POSIX the mode, owner, group and symbolic link kept.
+// POSIX the mode, owner and group kept and no planted link or second name ever followed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "config/configuration.h"
 #include "config_test_util.h"
@@ -36,9 +37,9 @@ TEST_F(ConfigTest, AReadOnlyConfigurationKeepsItsBytes) {
 }
 
 TEST_F(ConfigTest, AConfigurationOpenedByAnotherProgramAtTheReplaceKeepsItsBytes) {
-  // The number of counted operations of a whole update, and the check that comes right before
-  // the replace: after it, the replace takes two operations and the temporary file is closed.
-  const int kAfterCheck = 3;
+  // The number of counted operations of a whole update, and the replace's place among them: after
+  // it, the temporary file and the product folder are closed.
+  const int kAfterCheck = 2;
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
   platform::fault::Disarm();
@@ -90,7 +91,7 @@ TEST_F(ConfigTest, ATemporaryFileAnotherRunHoldsOpenIsLeftToIt) {
 #ifndef _WIN32
 TEST_F(ConfigTest, OurTemporaryFileIsHeldUntilItHasReplacedTheConfiguration) {
   // Another run that looked for leftovers just before the rename must find the temporary file
-  // held, or it would take it over and the rename would put its unfinished text in place.
+  // held, or it would remove it and the rename would fail.
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
   platform::fault::Disarm();
@@ -98,8 +99,13 @@ TEST_F(ConfigTest, OurTemporaryFileIsHeldUntilItHasReplacedTheConfiguration) {
   const int total = platform::fault::Count();
   WriteBytes(Xml(), Crlf(kConfig));
   bool held = false;
-  platform::fault::RunBeforeNth(total - 1, [&] {  // the rename
-    held = !platform::IsWritable(Xml() + ".orvapatch-new1");
+  platform::fault::RunBeforeNth(total - 2, [&] {  // the rename
+    for (const std::string& name : Listing()) {
+      platform::File other;
+      if (name.find(".orvapatch-new") != std::string::npos) {
+        held = !platform::File::Open(dir_ + name, platform::FileMode::kRead, false, &other);
+      }
+    }
   });
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   platform::fault::Disarm();
@@ -108,28 +114,19 @@ TEST_F(ConfigTest, OurTemporaryFileIsHeldUntilItHasReplacedTheConfiguration) {
 }
 #endif
 
-TEST_F(ConfigTest, ABackupLeftByAnInterruptedReplaceIsTheConfigurationOnlyWhenItIsAlone) {
+TEST_F(ConfigTest, NamesTheProgramDidNotJustMakeAreNeverRemovedOrRenamed) {
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
-  const std::vector<std::string> before = Listing();
-  // Beside the configuration: an older copy, removed.
+  // A backup of an older release's name, and a folder under a temporary file's name: neither is
+  // this run's, so both stay as they are.
   WriteBytes(Xml() + ".orvapatch-backup", "an older configuration");
+  testutil::MakeDirectories(Xml() + ".orvapatch-new1");
+  const std::vector<std::string> before = Listing();
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
   EXPECT_EQ(before, Listing());
-  // Alone: the configuration itself, moved back and updated.
-  WriteBytes(Xml() + ".orvapatch-backup", Crlf(kConfig));
-  testutil::RemoveTree(Xml());
-  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
-  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
-  EXPECT_EQ(before, Listing());
-  // A directory under that name is left as it is.
-  testutil::MakeDirectories(Xml() + ".orvapatch-backup");
-  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
-  testutil::RemoveTree(Xml() + ".orvapatch-backup");
-  EXPECT_EQ(before, Listing());
+  EXPECT_EQ("an older configuration", ReadBytes(Xml() + ".orvapatch-backup"));
 }
-
 
 // ---------------------------------------------------------------------------------------------
 // A failure at any step: the file is wholly updated or as it was, never empty or partial, and
@@ -147,12 +144,11 @@ struct Outcome {
 
 class ConfigFaultTest : public ConfigTest {
  protected:
-  // The temporary file is made before the configuration is read into it; once the configuration
-  // is read and closed, the update ends: write the last piece (the only one for a small file),
-  // flush it, check that the configuration may be written, then replace: take over what the
-  // configuration keeps (POSIX: mode and owner; Windows: creation time and attributes), rename,
-  // and only then close the temporary file, the update being done.
-  static constexpr size_t kWrite = 6, kDone = 1;
+  // Once the configuration and the template are read, the update ends: create the temporary
+  // file (taking over what the configuration keeps), write it (one piece for a small file), flush
+  // it, close the configuration, rename, and only then close the temporary file and the product
+  // folder, the update being done. Counted from the end: the steps that must keep the old bytes.
+  static constexpr size_t kCreate = 7, kWrite = 6, kFlush = 5, kRename = 3;
 
   // Runs the update once for each counted operation, that operation failing, and checks each
   // outcome; returns them in order.
@@ -180,9 +176,9 @@ class ConfigFaultTest : public ConfigTest {
       bool whole = outcome.bytes == expected || outcome.bytes == withOldVersion;
       EXPECT_TRUE(kept || whole) << "operation " << nth << ": "
                                  << SameBytes(expected, outcome.bytes).message();
-      // 0: the update lock (operation 1) or the first open (operation 3, after the look for a
-      // backup) failed.
-      EXPECT_EQ(nth == 1 || nth == 3 ? 0 : 1, result) << "operation " << nth;
+      // 0: the product folder (operation 1), the update lock (2) or the configuration's open (4,
+      // after the look for leftovers) failed.
+      EXPECT_EQ(nth == 1 || nth == 2 || nth == 4 ? 0 : 1, result) << "operation " << nth;
       EXPECT_EQ(before, outcome.listing) << "operation " << nth;
       for (const std::string& name : outcome.listing) {  // anything left goes before the next run
         if (std::find(before.begin(), before.end(), name) == before.end()) {
@@ -197,39 +193,10 @@ class ConfigFaultTest : public ConfigTest {
 TEST_F(ConfigFaultTest, EveryStepOfASmallUpdate) {
   std::vector<Outcome> outcomes =
       FailEachStep(Crlf(kConfig), Crlf(kUpdated), Crlf(UpdatedWithOldVersion()));
-  ASSERT_GT(outcomes.size(), kWrite);
-  for (size_t i = outcomes.size() - kWrite; i < outcomes.size() - kDone; ++i) {
-    EXPECT_EQ(Crlf(kConfig), outcomes[i].bytes) << "write step " << i + kWrite - outcomes.size();
+  ASSERT_GT(outcomes.size(), kCreate);
+  for (size_t step : {kCreate, kWrite, kFlush, kRename}) {
+    EXPECT_EQ(Crlf(kConfig), outcomes[outcomes.size() - step].bytes) << "step " << step;
   }
-  // Before the write, a failed open or read in the reading of the configuration leaves it as it
-  // was too, as do the failed lock and first open.
-  size_t kept = 0;
-  for (const Outcome& outcome : outcomes) kept += outcome.bytes == Crlf(kConfig);
-  EXPECT_GE(kept, kWrite - kDone + 2 + 2);
-}
-
-TEST_F(ConfigFaultTest, EveryStepOfAnUpdateReadAndWrittenInSeveralPieces) {
-  std::string config, expected;
-  for (int i = 0; config.size() < (5u << 19); ++i) {
-    config += "  <module id=\"" + std::to_string(i) + "\"><active>0</active></module>\r\n";
-    expected += "  <module id=\"" + std::to_string(i) + "\"><active>1</active></module>\r\n";
-  }
-  std::vector<Outcome> outcomes = FailEachStep(config, expected, expected);
-  // A failure at any step of the reads and the writes of the pieces, and at any after them,
-  // leaves the old bytes; but for the configuration's close after its last read, which loses
-  // nothing. At least two pieces written.
-  size_t kept = 0;
-  bool closed = false;
-  for (size_t i = outcomes.size() - kDone; i-- > 0;) {
-    if (outcomes[i].bytes == config) {
-      ++kept;
-    } else if (!closed) {
-      closed = true;
-    } else {
-      break;
-    }
-  }
-  EXPECT_GE(kept, kWrite - kDone + 2);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -256,27 +223,101 @@ TEST_F(ConfigTest, ModeOwnerAndGroupAreKept) {
   }
 }
 
-TEST_F(ConfigTest, ASymbolicLinkStaysAndTheFileItNamesIsReplaced) {
-  WriteBytes(Tpl(), Template());
-  testutil::MakeDirectories(dir_ + "real");
-  WriteBytes(dir_ + "real\\Configuration.xml", Crlf(kConfig));
-  ASSERT_EQ(0, ::symlink("real/Configuration.xml", testutil::Host(Xml()).c_str()));
-  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
-  EXPECT_TRUE(fs::is_symlink(testutil::Host(Xml())));
-  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(dir_ + "real\\Configuration.xml")));
-  EXPECT_EQ((std::vector<std::string>{"Configuration.xml"}), Listing(dir_ + "real"));
-  EXPECT_EQ((std::vector<std::string>{"Configuration.tpl", "Configuration.xml", "Temp", "real"}),
-            Listing());
+// What a standard user may plant in the product folder, which such a user may write, before
+// the run or at any step of it: a link in place of the configuration, the template, a folder on
+// the way to the copy or a temporary name, or a second name of a file outside the folder.
+// Nothing outside the folder is read into it, written, moved or removed, and the main file is
+// still updated whenever the plant did not take its own place before it was opened.
+class PlantTest : public ConfigTest {
+ protected:
+  PlantTest() : outside_(machine_.Path("secret\\")) {
+    testutil::MakeDirectories(outside_ + "ssvConfig");
+    WriteBytes(outside_ + "Configuration.xml", kSecret);
+    WriteBytes(outside_ + "ssvConfig\\Configuration.xml", kSecret);
+  }
+
+  // Runs the update of both files with |plant| made before the |nth| counted operation (0: before
+  // the run) and checks that the outside is untouched; returns the main file's bytes.
+  std::string RunWithPlant(int nth, const std::function<void()>& plant) {
+    WriteBytes(Tpl(), Template());
+    WriteBytes(Xml(), Crlf(kConfig));
+    WriteBytes(Copy(), Crlf(kConfig));
+    if (nth == 0) {
+      plant();
+    } else {
+      platform::fault::RunBeforeNth(nth, plant);
+    }
+    UpdateConfiguration(dir_);
+    platform::fault::Disarm();
+    EXPECT_EQ(kSecret, ReadBytes(outside_ + "Configuration.xml")) << nth;
+    EXPECT_EQ(kSecret, ReadBytes(outside_ + "ssvConfig\\Configuration.xml")) << nth;
+    EXPECT_EQ((std::vector<std::string>{"Configuration.xml", "ssvConfig"}), Listing(outside_)) << nth;
+    EXPECT_EQ((std::vector<std::string>{"Configuration.xml"}), Listing(outside_ + "ssvConfig")) << nth;
+    // The planted name itself aside, no text of the outside is in the folder.
+    const std::string host = testutil::Host(Xml());
+    const bool planted = fs::is_symlink(host) || fs::hard_link_count(host) > 1;
+    const std::string main = planted ? "" : ReadBytes(Xml());
+    EXPECT_EQ(std::string::npos, main.find("secret")) << nth;
+    // The product folder as it was for the next round.
+    fs::remove_all(testutil::Host(dir_ + "Temp"));  // a link there goes, not what it names
+    for (const std::string& name : {Xml(), Tpl()}) fs::remove(testutil::Host(name));
+    testutil::MakeDirectories(dir_ + "Temp\\ssvConfig");
+    return main;
+  }
+
+  // Puts a symbolic link to |target| (a host path) in place of |windowsPath|.
+  static void Link(const std::string& target, const std::string& windowsPath) {
+    fs::remove_all(testutil::Host(windowsPath));
+    fs::create_symlink(target, testutil::Host(windowsPath));
+  }
+
+  const std::string kSecret = "<secret><active>0</active></secret>\r\n";
+  std::string outside_;
+};
+
+TEST_F(PlantTest, LinksAndSecondNamesAreNeverFollowed) {
+  const std::string out = testutil::Host(outside_);
+  const std::vector<std::function<void()>> plants = {
+      [&] { Link(out + "Configuration.xml", Xml()); },
+      [&] { Link(out + "Configuration.xml", Tpl()); },
+      [&] { Link(out, dir_ + "Temp"); },
+      [&] { Link(out + "ssvConfig", dir_ + "Temp\\ssvConfig"); },
+      [&] { Link(out + "ssvConfig/Configuration.xml", Copy()); },
+      [&] {
+        fs::remove(testutil::Host(Xml()));
+        fs::create_hard_link(out + "Configuration.xml", testutil::Host(Xml()));
+      },
+      [&] {  // every temporary name there is now
+        for (const std::string& name : Listing()) {
+          if (name.find(".orvapatch-new") != std::string::npos) {
+            Link(out + "Configuration.xml", dir_ + name);
+          }
+        }
+      },
+  };
+  platform::fault::Disarm();
+  UpdateConfiguration(dir_);
+  const int total = platform::fault::Count();
+  for (size_t p = 0; p < plants.size(); ++p) {
+    int updated = 0;
+    for (int nth = 0; nth <= total; ++nth) {
+      SCOPED_TRACE("plant " + std::to_string(p));
+      updated += SameBytes(Crlf(kUpdated), RunWithPlant(nth, plants[p])) ? 1 : 0;
+    }
+    // Planted before the run in place of the main file, the plant leaves it; anywhere else, or
+    // once the file is open, the main file is updated.
+    EXPECT_GE(updated, total - 5) << "plant " << p;
+  }
 }
 
 TEST_F(ConfigTest, NoWriteBitIsReadOnlyEvenForRoot) {
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
   ASSERT_EQ(0, ::chmod(testutil::Host(Xml()).c_str(), 0444));
-  EXPECT_FALSE(platform::IsWritable(Xml()));
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
   ASSERT_EQ(0, ::chmod(testutil::Host(Xml()).c_str(), 0604));  // one write bit: writable
-  EXPECT_TRUE(platform::IsWritable(Xml()));
+  EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
 }
 #endif

@@ -17,30 +17,30 @@ using namespace configtest;
 TEST_F(ConfigTest, ReadTextAndFindAppendsLinesAndFindsInTheWholeBuffer) {
   WriteBytes(Xml(), Bytes("<b>x\r\ny\rz\x1A" "after\0nul\r\n\nlast"));
   std::string buffer = "kept\n";
-  EXPECT_EQ(5, ReadTextAndFind(Xml(), "<b>", &buffer));  // not emptied first: position in the whole
+  EXPECT_EQ(5, ReadIn("Configuration.xml", "<b>", &buffer));  // not emptied first: position in the whole
   EXPECT_EQ(Bytes("kept\n<b>x\ny\rz\x1A" "after\0nul\n\nlast\n"), buffer);
-  EXPECT_EQ(0, ReadTextAndFind(Xml(), "kept", &buffer));
+  EXPECT_EQ(0, ReadIn("Configuration.xml", "kept", &buffer));
   buffer.clear();
-  EXPECT_EQ(0, ReadTextAndFind(Xml(), "<b>", &buffer));  // at the very first character
-  EXPECT_EQ(-1, ReadTextAndFind(Xml(), "<c>", &buffer));
+  EXPECT_EQ(0, ReadIn("Configuration.xml", "<b>", &buffer));  // at the very first character
+  EXPECT_EQ(-1, ReadIn("Configuration.xml", "<c>", &buffer));
 }
 
 TEST_F(ConfigTest, ReadTextAndFindLeavesTheBufferWhenTheFileCannotBeRead) {
   std::string buffer = "before";
-  EXPECT_EQ(-1, ReadTextAndFind(dir_ + "missing.xml", "b", &buffer));
+  EXPECT_EQ(-1, ReadIn("missing.xml", "b", &buffer));
   EXPECT_EQ("before", buffer);
   WriteBytes(Xml(), "abc");
   {
     platform::File holder;
     ASSERT_TRUE(platform::File::Open(Xml(), platform::FileMode::kRead, false, &holder));
-    EXPECT_EQ(-1, ReadTextAndFind(Xml(), "b", &buffer));  // held open by another opener
+    EXPECT_EQ(-1, ReadIn("Configuration.xml", "b", &buffer));  // held open by another opener
   }
   EXPECT_EQ("before", buffer);
   // A read that fails in the middle of a file leaves nothing of it behind.
   WriteBytes(Xml(), std::string(3 << 20, 'x'));
   for (int nth = 1;; ++nth) {
     platform::fault::FailNth(nth, false);
-    int found = ReadTextAndFind(Xml(), "x", &buffer);
+    int found = ReadIn("Configuration.xml", "x", &buffer);
     bool struck = platform::fault::Count() >= nth;
     platform::fault::Disarm();
     if (!struck) break;
@@ -54,9 +54,9 @@ TEST_F(ConfigTest, ReadTextAndFindLeavesTheBufferWhenTheFileCannotBeRead) {
   }
 }
 
-TEST_F(ConfigTest, LineEndsSplitAcrossReadPiecesAreConvertedOnce) {
-  // A CR LF pair, and a lone CR, across every 4 KiB boundary: whatever the size of the pieces
-  // the file is read in, they end between the two bytes.
+TEST_F(ConfigTest, LineEndsAreConvertedOnceWhereverTheyStand) {
+  // A CR LF pair, and a lone CR, across every 4 KiB boundary, where a read in pieces would
+  // end between the two bytes.
   std::string pairs(4095, 'x'), lones(4095, 'x'), expected(4095, 'x');
   for (int k = 1; k < 1024; ++k) {
     pairs += "\r\n" + std::string(4094, 'x');
@@ -67,16 +67,16 @@ TEST_F(ConfigTest, LineEndsSplitAcrossReadPiecesAreConvertedOnce) {
   expected += "\r\n";
   WriteBytes(Xml(), pairs);
   std::string buffer;
-  ReadTextAndFind(Xml(), "", &buffer);
+  ReadIn("Configuration.xml", "", &buffer);
   EXPECT_TRUE(SameBytes(expected, buffer));
   WriteBytes(Xml(), lones);
   buffer.clear();
-  ReadTextAndFind(Xml(), "", &buffer);
+  ReadIn("Configuration.xml", "", &buffer);
   EXPECT_TRUE(SameBytes(lones + "\n", buffer));
   // Every kind of line end and lone CR, side by side.
   WriteBytes(Xml(), "a\r\nb\rc\r\r\nd\n\n\re\r");
   buffer.clear();
-  ReadTextAndFind(Xml(), "", &buffer);
+  ReadIn("Configuration.xml", "", &buffer);
   EXPECT_EQ("a\nb\rc\r\nd\n\n\re\r\n", buffer);
 }
 

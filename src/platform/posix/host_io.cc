@@ -1,6 +1,9 @@
 // Host file input and output that survives interruptions, and renames that survive a power cut.
 #include "platform/posix/host_io.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +13,26 @@
 
 namespace platform {
 namespace posix {
+
+int OpenLocked(int dir, const std::string& name, int flags, int lock) {
+  int fd = ::openat(dir, name.c_str(), flags, 0666);
+  if (fd < 0) return -1;
+  struct stat st;
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = EISDIR;
+  } else if (::flock(fd, lock | LOCK_NB) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
 
 bool WriteAll(int fd, const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);

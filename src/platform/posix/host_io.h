@@ -7,6 +7,11 @@
 namespace platform {
 namespace posix {
 
+// Opens the regular file |name| relative to the folder descriptor |dir| (or AT_FDCWD) with |flags|
+// and takes the flock |lock| (LOCK_EX or LOCK_SH) on it, before anything is cut; -1 on failure,
+// with errno EWOULDBLOCK when another opener holds the file.
+int OpenLocked(int dir, const std::string& name, int flags, int lock);
+
 // Writes all |size| bytes at |data| to the descriptor |fd|, going on after interruptions.
 bool WriteAll(int fd, const void* data, size_t size);
 

@@ -22,49 +22,56 @@ std::string MachineRoot() {
   return std::string(home ? home : "") + "/.local/share/orvapatch/machine";
 }
 
-namespace {
-
-bool WindowsHostPath(const std::string& windowsPath, std::string* out) {
+bool SplitPath(const std::string& windowsPath, std::string* base,
+               std::vector<std::string>* names) {
   const std::string& p = windowsPath;
   std::string rest;
-  std::string host;
   if (p.size() >= 2 && p[1] == ':' &&
       ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'))) {
-    char drive = static_cast<char>(p[0] | 0x20);
-    host = MachineRoot() + "/drive_" + drive;
+    *base = MachineRoot() + "/drive_" + static_cast<char>(p[0] | 0x20);
     rest = p.substr(2);
   } else if (!p.empty() && IsSeparator(p[0])) {
     if (p.size() >= 2 && IsSeparator(p[1])) return false;  // UNC: no network shares here
-    host = MachineRoot() + "/drive_c";
+    *base = MachineRoot() + "/drive_c";
     rest = p;
   } else {
+    base->clear();
     rest = p;
   }
-  for (char& c : rest) {
-    if (c == '\\') c = '/';
-  }
-  if (host.empty()) {
-    *out = Cp1252ToUtf8(rest);
-    return true;
-  }
-  // On a drive, "." and ".." are resolved here, as Windows resolves them, and never climb above
-  // the drive's root: no such path leaves the machine root.
-  std::vector<std::string> parts;
+  // "." and ".." are resolved here, as Windows resolves them, and never climb above the
+  // drive's root: no such path leaves the machine root.
+  names->clear();
   for (size_t i = 0; i <= rest.size();) {
-    size_t end = rest.find('/', i);
+    size_t end = rest.find_first_of("\\/", i);
     if (end == std::string::npos) end = rest.size();
     std::string part = rest.substr(i, end - i);
     if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
+      if (!names->empty()) names->pop_back();
     } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
+      names->push_back(Cp1252ToUtf8(part));
     }
     i = end + 1;
   }
-  std::string tail;
-  for (const std::string& part : parts) tail += "/" + part;
-  if (!rest.empty() && rest.back() == '/' && !parts.empty()) tail += '/';
-  *out = host + Cp1252ToUtf8(tail);
+  return true;
+}
+
+namespace {
+
+bool WindowsHostPath(const std::string& windowsPath, std::string* out) {
+  std::string host;
+  std::vector<std::string> names;
+  if (!SplitPath(windowsPath, &host, &names)) return false;
+  if (host.empty()) {  // a relative path is handed on as it is
+    std::string rest = windowsPath;
+    for (char& c : rest) {
+      if (c == '\\') c = '/';
+    }
+    *out = Cp1252ToUtf8(rest);
+    return true;
+  }
+  for (const std::string& name : names) host += "/" + name;
+  if (!names.empty() && IsSeparator(windowsPath.back())) host += '/';
+  *out = host;
   return true;
 }
 

@@ -21,6 +21,10 @@ std::string MachineRoot();
 // cannot be known.
 bool HostPath(const FileLocation& file, std::string* out);
 
+// Splits a Windows path (cp1252) into the host folder of its drive (empty for a relative path) and
+// the names below it, in UTF-8, with "." and ".." resolved; false for a UNC path.
+bool SplitPath(const std::string& windowsPath, std::string* base, std::vector<std::string>* names);
+
 // Makes the name changes in the host directory |directory| durable; a failure is passed over,
 // since the change it would confirm has already been made.
 void SyncDirectory(const std::string& directory);

@@ -2,20 +2,23 @@
 #include "platform/win32/security.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
 namespace platform {
 namespace win32 {
 
-bool ReadFileSecurity(const std::string& path, std::vector<unsigned char>* out) {
+bool ReadFileSecurity(void* handle, std::vector<unsigned char>* out) {
   const SECURITY_INFORMATION kWanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  std::vector<unsigned char> buffer(256);
-  DWORD needed = 0;
-  while (!GetFileSecurityA(path.c_str(), kWanted, buffer.data(), static_cast<DWORD>(buffer.size()),
-                           &needed)) {
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= buffer.size()) return false;
-    buffer.resize(needed);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, kWanted, nullptr, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS) {
+    return false;
   }
-  *out = std::move(buffer);
+  const DWORD size = GetSecurityDescriptorLength(descriptor);
+  const unsigned char* bytes = static_cast<const unsigned char*>(descriptor);
+  std::vector<unsigned char> copy(bytes, bytes + size);  // GetSecurityInfo's is self-relative
+  LocalFree(descriptor);
+  *out = std::move(copy);
   return true;
 }
 
@@ -48,19 +51,75 @@ bool ReplacementSecurity(const void* source, bool withOwner, std::vector<unsigne
   return true;
 }
 
-void EnableRestorePrivilege() {
-  static bool done = false;
-  if (done) return;
-  done = true;
+namespace {
+
+// The SID of the token's |kind| (TokenUser or TokenOwner) equals |sid|.
+bool TokenSidIs(HANDLE token, TOKEN_INFORMATION_CLASS kind, PSID sid) {
+  union {
+    TOKEN_USER user;
+    TOKEN_OWNER owner;
+    unsigned char bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } info;
+  DWORD size = 0;
+  if (!GetTokenInformation(token, kind, &info, sizeof(info), &size)) return false;
+  return EqualSid(kind == TokenUser ? info.user.User.Sid : info.owner.Owner, sid) != FALSE;
+}
+
+// |sid| is the well-known SID |type|.
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  unsigned char known[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(known);
+  return CreateWellKnownSid(type, nullptr, known, &size) && EqualSid(sid, known);
+}
+
+}  // namespace
+
+bool OwnedByThisProgramsKind(void* handle) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool ours = owner != nullptr && (IsWellKnown(owner, WinBuiltinAdministratorsSid) ||
+                                   IsWellKnown(owner, WinLocalSystemSid));
   HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return;
+  if (!ours && owner != nullptr && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    ours = TokenSidIs(token, TokenUser, owner) || TokenSidIs(token, TokenOwner, owner);
+    CloseHandle(token);
+  }
+  LocalFree(descriptor);
+  return ours;
+}
+
+RestorePrivilege::RestorePrivilege() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+  token_ = token;
   TOKEN_PRIVILEGES privileges = {};
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  if (LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &privileges.Privileges[0].Luid)) {
-    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  TOKEN_PRIVILEGES before = {};
+  DWORD size = sizeof(before);
+  if (LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &privileges.Privileges[0].Luid) &&
+      AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(before), &before, &size) &&
+      GetLastError() == ERROR_SUCCESS) {
+    // The earlier state lists the privilege only when this call changed it.
+    enabled_ = before.PrivilegeCount == 1;
   }
-  CloseHandle(token);
+}
+
+RestorePrivilege::~RestorePrivilege() {
+  if (token_ == nullptr) return;
+  if (enabled_) {
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = 0;
+    if (LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &privileges.Privileges[0].Luid)) {
+      AdjustTokenPrivileges(token_, FALSE, &privileges, 0, nullptr, nullptr);
+    }
+  }
+  CloseHandle(token_);
 }
 
 }  // namespace win32

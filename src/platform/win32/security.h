@@ -1,15 +1,14 @@
 // Security descriptors for files that the elevated launcher creates where other accounts may write.
 #pragma once
 
-#include <string>
 #include <vector>
 
 namespace platform {
 namespace win32 {
 
-// The owner and DACL of the file |path|, as a self-relative descriptor; false when they cannot
-// be read. |out| is left untouched on failure.
-[[nodiscard]] bool ReadFileSecurity(const std::string& path, std::vector<unsigned char>* out);
+// The owner and DACL of the open file |handle| (a HANDLE), as a self-relative descriptor; false
+// when they cannot be read. |out| is left untouched on failure.
+[[nodiscard]] bool ReadFileSecurity(void* handle, std::vector<unsigned char>* out);
 
 // From the self-relative descriptor |source|, the self-relative descriptor of a file that may
 // replace it: the same DACL, with its protection and inheritance flags, and the same owner when
@@ -17,9 +16,24 @@ namespace win32 {
 [[nodiscard]] bool ReplacementSecurity(const void* source, bool withOwner,
                                        std::vector<unsigned char>* out);
 
-// Enables the restore privilege of the process, once: an administrator needs it to give a file
-// another account as owner. Harmless where the token does not hold it.
-void EnableRestorePrivilege();
+// True when the open file |handle| is owned by the Administrators group, the system, or the user
+// or default owner of this program's token: no standard user can give a file any of these owners.
+bool OwnedByThisProgramsKind(void* handle);
+
+// The restore privilege, which lets an administrator give a file another account as its owner,
+// enabled for the life of this object only, then put back as it was. Harmless where the token
+// does not hold it.
+class RestorePrivilege {
+ public:
+  RestorePrivilege();
+  ~RestorePrivilege();
+  RestorePrivilege(const RestorePrivilege&) = delete;
+  RestorePrivilege& operator=(const RestorePrivilege&) = delete;
+
+ private:
+  void* token_ = nullptr;
+  bool enabled_ = false;  // by this object, and so to be disabled again
+};
 
 }  // namespace win32
 }  // namespace platform

@@ -1,0 +1,113 @@
+// Folders held open while the files in them are updated: every name is looked up in a folder that
+// this program holds, never through a link, and files are replaced and removed through handles.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/file.h"
+#include "platform/scoped_handle.h"
+
+namespace platform {
+
+// How an open, a creation or a replace was answered.
+enum class OpenStatus {
+  kDone,
+  kMissing,  // no such file or folder
+  kInUse,    // another program holds it now: a sharing violation, or a delete pending
+  kRefused,  // a link, a reparse point, a file of several names, or not the kind asked for
+  kFailed,   // any other failure
+};
+
+// How a held folder is given back; each platform defines Close.
+struct FolderPolicy {
+  using Handle = intptr_t;  // a directory HANDLE on Windows, a directory descriptor on POSIX
+  static constexpr Handle kInvalid = -1;
+  static bool Close(Handle handle);
+};
+
+// A move-only owner of one open folder. On Windows it is held without delete sharing, so that
+// nobody can rename or remove it while it is held.
+class Folder {
+ public:
+  // Opens the folder |path|, a Windows path in the ANSI code page, never through a link or
+  // reparse point: on Windows the folder itself must be none and its final path must be the
+  // full path asked for; on POSIX each folder below the drive's root is opened without following
+  // links. A UNC path names a share (\\server\share\...). |out| is left untouched on failure.
+  [[nodiscard]] static OpenStatus Open(const std::string& path, Folder* out);
+
+  // Opens the folder |name| (a bare name) in this one; refused when it is a link or reparse point.
+  [[nodiscard]] OpenStatus OpenFolder(const std::string& name, Folder* out) const;
+
+  // Opens the existing file |name| in this folder for reading, with no other opener; refused when
+  // it is a link, a reparse point or a folder, or has more than one name (a hard link).
+  [[nodiscard]] OpenStatus OpenFile(const std::string& name, File* out) const;
+
+  // Creates a new file in this folder to replace |original| (open from OpenFile), for writing
+  // with no other opener, under an unpredictable name that starts with |prefix|, given in
+  // |*name|. It takes over |original|'s owner where the system lets this program set it, its
+  // DACL, creation time and kept attributes on Windows, its mode, owner and group on POSIX.
+  [[nodiscard]] bool CreateReplacement(const File& original, const std::string& prefix,
+                                       std::string* name, File* out) const;
+
+  // Puts the file |written| (from CreateReplacement, named |temporary|) in place of the file
+  // |name| in one step: the folder then names either its old file or the whole new one. On
+  // Windows through the handle, relative to this folder. |written| stays open.
+  [[nodiscard]] OpenStatus Replace(File* written, const std::string& temporary,
+                                   const std::string& name) const;
+
+  // Removes the file |written| (from CreateReplacement, named |temporary|) and closes it; on
+  // Windows through its handle.
+  bool Discard(File* written, const std::string& temporary) const;
+
+  // Removes the files of this folder whose names start with |prefix| and that are certainly what
+  // a killed run of this program left: plain files of one name, owned by the administrators, the
+  // system or this program's own user, held by nobody. Each is opened and removed through its
+  // handle; nothing else is removed.
+  void RemoveLeftovers(const std::string& prefix) const;
+
+  bool IsOpen() const { return handle_.IsValid(); }
+  intptr_t NativeHandle() const { return handle_.Get(); }
+
+ private:
+  ScopedHandle<FolderPolicy> handle_;
+};
+
+// How an update lock is given up; each platform defines Close.
+struct UpdateLockPolicy {
+  using Handle = intptr_t;  // a mutex HANDLE on Windows, a folder descriptor on POSIX
+  static constexpr Handle kInvalid = -1;
+  static bool Close(Handle handle);
+};
+
+// Keeps other runs of the program from updating the file |name| of |folder| while it is held: one
+// run at a time holds it, and it is released when the run ends, however it ends. Nothing is left
+// on disk. Windows: a named mutex; POSIX: a lock on the held folder.
+class UpdateLock {
+ public:
+  // Takes the lock, waiting up to |milliseconds| for the run that holds it; false when it could
+  // not be taken.
+  [[nodiscard]] bool Acquire(const Folder& folder, const std::string& path, unsigned milliseconds);
+
+ private:
+  ScopedHandle<UpdateLockPolicy> handle_;
+};
+
+// Waits |milliseconds|, for another program to let go of a file.
+void Pause(unsigned milliseconds);
+
+// Runs |step| (an open or a replace, giving an OpenStatus) again while another program holds the
+// file: a virus scanner or an indexer holds one for a moment only. The waits double from 50 ms
+// and stop before they pass 2 s in all.
+template <typename Step>
+OpenStatus Patiently(Step step) {
+  OpenStatus status = step();
+  for (unsigned wait = 50, waited = 0; status == OpenStatus::kInUse && waited + wait <= 2000;
+       waited += wait, wait *= 2) {
+    Pause(wait);
+    status = step();
+  }
+  return status;
+}
+
+}  // namespace platform

@@ -1,0 +1,239 @@
+// Held folders on POSIX: descriptors opened one folder at a time without following links, and
+// every file opened, created, renamed and removed relative to them.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <vector>
+
+#include "platform/fault.h"
+#include "platform/folder.h"
+#include "platform/posix/host_io.h"
+#include "platform/posix/paths.h"
+
+namespace platform {
+namespace {
+
+const int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// What a failed open's errno says.
+OpenStatus StatusOf(int error) {
+  switch (error) {
+    case ENOENT:
+      return OpenStatus::kMissing;
+    case EWOULDBLOCK:
+      return OpenStatus::kInUse;
+    case ELOOP:
+    case ENOTDIR:
+    case EISDIR:
+      return OpenStatus::kRefused;
+    default:
+      return OpenStatus::kFailed;
+  }
+}
+
+// A bare name: no separator, and not a name of the folder itself or of its parent.
+bool IsBare(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// True when the descriptor |fd| is still what |name| in |dir| names.
+bool StillNamed(int dir, const std::string& name, int fd) {
+  struct stat named, held;
+  return ::fstatat(dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &held) == 0 &&
+         named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
+// Sixteen hexadecimal digits from the system's randomness.
+bool RandomDigits(std::string* out) {
+  unsigned char bytes[8];
+  if (::getrandom(bytes, sizeof(bytes), 0) != static_cast<ssize_t>(sizeof(bytes))) return false;
+  std::string digits;
+  for (unsigned char b : bytes) {
+    digits += "0123456789abcdef"[b >> 4];
+    digits += "0123456789abcdef"[b & 0xF];
+  }
+  *out = digits;
+  return true;
+}
+
+}  // namespace
+
+bool FolderPolicy::Close(Handle handle) {
+  const bool struck = fault::Strike();
+  return ::close(static_cast<int>(handle)) == 0 && !struck;
+}
+
+OpenStatus Folder::Open(const std::string& path, Folder* out) {
+  if (fault::Strike()) return OpenStatus::kFailed;
+  std::string base;
+  std::vector<std::string> names;
+  if (!posix::SplitPath(path, &base, &names)) return OpenStatus::kFailed;
+  // The drive's root is the machine's own; everything below it is walked one folder at a time.
+  int fd = ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return StatusOf(errno);
+  for (const std::string& name : names) {
+    const int next = ::openat(fd, name.c_str(), kFolderFlags);
+    const int error = errno;
+    ::close(fd);
+    if (next < 0) return StatusOf(error);
+    fd = next;
+  }
+  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  return OpenStatus::kDone;
+}
+
+OpenStatus Folder::OpenFolder(const std::string& name, Folder* out) const {
+  if (fault::Strike()) return OpenStatus::kFailed;
+  if (!IsBare(name)) return OpenStatus::kRefused;
+  const int fd = ::openat(static_cast<int>(handle_.Get()), name.c_str(), kFolderFlags);
+  if (fd < 0) return StatusOf(errno);
+  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  return OpenStatus::kDone;
+}
+
+OpenStatus Folder::OpenFile(const std::string& name, File* out) const {
+  if (fault::Strike()) return OpenStatus::kFailed;
+  if (!IsBare(name)) return OpenStatus::kRefused;
+  // Non-blocking: a FIFO planted there must not stall the open.
+  const int fd = posix::OpenLocked(static_cast<int>(handle_.Get()), name,
+                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, LOCK_EX);
+  if (fd < 0) return StatusOf(errno);
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || st.st_nlink != 1) {
+    ::close(fd);
+    return OpenStatus::kRefused;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return OpenStatus::kFailed;
+  }
+  out->handle_ = ScopedHandle<FilePolicy>(fd);
+  return OpenStatus::kDone;
+}
+
+bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
+                               File* out) const {
+  if (fault::Strike()) return false;
+  struct stat old;
+  std::string digits;
+  if (::fstat(static_cast<int>(original.NativeHandle()), &old) != 0 || !RandomDigits(&digits)) {
+    return false;
+  }
+  const std::string created = prefix + digits;
+  const int dir = static_cast<int>(handle_.Get());
+  const int fd = posix::OpenLocked(dir, created, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                   LOCK_EX);
+  if (fd < 0) return false;
+  File file;
+  file.handle_ = ScopedHandle<FilePolicy>(fd);
+  struct stat now;
+  bool ok = ::fstat(fd, &now) == 0;
+  if (ok && (now.st_uid != old.st_uid || now.st_gid != old.st_gid)) {
+    ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+  }
+  // After the owner: a change of owner clears the set-user-ID and set-group-ID bits.
+  if (ok) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+  if (!ok) {
+    Discard(&file, created);
+    return false;
+  }
+  *name = created;
+  *out = std::move(file);
+  return true;
+}
+
+OpenStatus Folder::Replace(File* written, const std::string& temporary,
+                           const std::string& name) const {
+  if (fault::Strike()) return OpenStatus::kFailed;
+  const int dir = static_cast<int>(handle_.Get());
+  // The file now under |name| must be a plain file that nobody holds, as on Windows, where a
+  // file held open cannot be replaced; it stays locked by this program through the rename.
+  const int target = posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                       LOCK_EX);
+  if (target < 0) return StatusOf(errno);
+  OpenStatus status = OpenStatus::kFailed;
+  if (StillNamed(dir, temporary, static_cast<int>(written->NativeHandle())) &&
+      ::renameat(dir, temporary.c_str(), dir, name.c_str()) == 0) {
+    ::fsync(dir);
+    status = OpenStatus::kDone;
+  }
+  ::close(target);
+  return status;
+}
+
+bool Folder::Discard(File* written, const std::string& temporary) const {
+  const int dir = static_cast<int>(handle_.Get());
+  const bool ours = !fault::Strike() && StillNamed(dir, temporary,
+                                                   static_cast<int>(written->NativeHandle()));
+  written->Close();
+  return ours && ::unlinkat(dir, temporary.c_str(), 0) == 0;
+}
+
+void Folder::RemoveLeftovers(const std::string& prefix) const {
+  if (fault::Strike()) return;
+  const int dir = static_cast<int>(handle_.Get());
+  const int listed = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* listing = listed < 0 ? nullptr : ::fdopendir(listed);
+  if (listing == nullptr) {
+    if (listed >= 0) ::close(listed);
+    return;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (std::string(entry->d_name).compare(0, prefix.size(), prefix) == 0) {
+      names.push_back(entry->d_name);
+    }
+  }
+  ::closedir(listing);
+  for (const std::string& name : names) {
+    const int fd = posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                     LOCK_EX);
+    if (fd < 0) continue;  // a link, a folder, or held by a run that is still going
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_nlink == 1 && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
+        StillNamed(dir, name, fd)) {
+      ::unlinkat(dir, name.c_str(), 0);
+    }
+    ::close(fd);
+  }
+}
+
+bool UpdateLockPolicy::Close(Handle handle) {
+  return ::close(static_cast<int>(handle)) == 0;  // releases the lock
+}
+
+bool UpdateLock::Acquire(const Folder& folder, const std::string& /*path: the folder is enough*/,
+                         unsigned milliseconds) {
+  if (handle_.IsValid() || fault::Strike()) return false;
+  // A descriptor of its own: a flock belongs to the open folder, not to the folder's handle here.
+  const int fd = ::openat(static_cast<int>(folder.NativeHandle()), ".",
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Polled, not blocking: the wait has a limit, and no signal is needed to end it.
+  const unsigned kPoll = 20;
+  for (unsigned waited = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; waited += kPoll) {
+    if (errno != EWOULDBLOCK || waited >= milliseconds) {
+      ::close(fd);
+      return false;
+    }
+    Pause(kPoll);
+  }
+  handle_ = ScopedHandle<UpdateLockPolicy>(fd);
+  return true;
+}
+
+void Pause(unsigned milliseconds) {
+  timespec wait = {static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,473 @@
+// Held folders on Windows: directory handles opened without following reparse points, and every
+// file opened, created, renamed and deleted relative to them through ntdll, whose calls take a
+// folder handle and a bare name (the kernel32 calls turn every name into a full path first).
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/ascii.h"
+#include "platform/fault.h"
+#include "platform/folder.h"
+#include "platform/win32/security.h"
+#include "platform/win32/wide_path.h"
+
+namespace platform {
+namespace {
+
+typedef LONG NtStatus;
+
+const NtStatus kSuccess = 0;
+const NtStatus kObjectNameNotFound = static_cast<NtStatus>(0xC0000034);
+const NtStatus kObjectPathNotFound = static_cast<NtStatus>(0xC000003A);
+const NtStatus kSharingViolation = static_cast<NtStatus>(0xC0000043);
+const NtStatus kDeletePending = static_cast<NtStatus>(0xC0000056);
+const NtStatus kAccessDenied = static_cast<NtStatus>(0xC0000022);
+const NtStatus kNotADirectory = static_cast<NtStatus>(0xC0000103);
+const NtStatus kFileIsADirectory = static_cast<NtStatus>(0xC00000BA);
+
+// NtCreateFile's dispositions and options.
+const ULONG kFileOpen = 1;
+const ULONG kFileCreate = 2;
+const ULONG kDirectoryFile = 0x00000001;
+const ULONG kSynchronousIo = 0x00000020;
+const ULONG kNonDirectoryFile = 0x00000040;
+const ULONG kOpenReparsePoint = 0x00200000;
+const ULONG kCaseInsensitive = 0x00000040;  // names match as the file system matches them
+// NtSetInformationFile's and NtQueryDirectoryFile's classes.
+const ULONG kFileRenameInformation = 10;
+const ULONG kFileNamesInformation = 12;
+
+struct CountedText {
+  USHORT length;  // in bytes
+  USHORT maximumLength;
+  wchar_t* buffer;
+};
+
+struct ObjectAttributes {
+  ULONG length;
+  HANDLE rootDirectory;
+  CountedText* objectName;
+  ULONG attributes;
+  void* securityDescriptor;
+  void* securityQualityOfService;
+};
+
+struct IoStatus {
+  union {
+    NtStatus status;
+    void* pointer;
+  };
+  ULONG_PTR information;
+};
+
+struct RenameInformation {
+  BOOLEAN replaceIfExists;
+  HANDLE rootDirectory;
+  ULONG fileNameLength;  // in bytes
+  wchar_t fileName[1];
+};
+
+struct NamesInformation {
+  ULONG nextEntryOffset;
+  ULONG fileIndex;
+  ULONG fileNameLength;  // in bytes
+  wchar_t fileName[1];
+};
+
+typedef NtStatus(NTAPI* CreateFileFn)(HANDLE*, ACCESS_MASK, ObjectAttributes*, IoStatus*,
+                                      LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
+typedef NtStatus(NTAPI* SetInformationFn)(HANDLE, IoStatus*, void*, ULONG, ULONG);
+typedef NtStatus(NTAPI* QueryDirectoryFn)(HANDLE, HANDLE, void*, void*, IoStatus*, void*, ULONG,
+                                          ULONG, BOOLEAN, CountedText*, BOOLEAN);
+
+// ntdll is in every process from its start, always the system's own.
+template <typename Fn>
+Fn Ntdll(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+intptr_t N(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
+
+OpenStatus StatusOf(NtStatus status) {
+  switch (status) {
+    case kSuccess:
+      return OpenStatus::kDone;
+    case kObjectNameNotFound:
+    case kObjectPathNotFound:
+      return OpenStatus::kMissing;
+    case kSharingViolation:
+    case kDeletePending:
+      return OpenStatus::kInUse;
+    case kNotADirectory:
+    case kFileIsADirectory:
+      return OpenStatus::kRefused;
+    default:
+      return OpenStatus::kFailed;
+  }
+}
+
+// A bare name: no separator or drive, and not a name of the folder itself or of its parent.
+bool IsBare(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("\\/:") == std::string::npos;
+}
+
+// UTF-16 text without its zero. Not std::wstring: see WideText.
+using Text = std::vector<wchar_t>;
+
+Text Wide(const std::string& name) {
+  Text wide = win32::Widen(name);
+  wide.pop_back();
+  return wide;
+}
+
+Text Literal(const wchar_t* text) { return Text(text, text + wcslen(text)); }
+
+// |text| with its zero, for the system's calls.
+Text Terminated(Text text) {
+  text.push_back(L'\0');
+  return text;
+}
+
+// The full path of the open |handle| as the system resolves it, every link followed ("\\?\C:\..."
+// or "\\?\UNC\server\share\...").
+bool FinalPath(HANDLE handle, Text* out) {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD n = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0) return false;
+    if (n < buffer.size()) {
+      out->assign(buffer.data(), buffer.data() + n);
+      return true;
+    }
+    buffer.resize(n + 1);
+  }
+}
+
+// |a| and |b| name the same path: the file system matches names without regard to case.
+bool SamePath(const Text& a, const Text& b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// |folder| joined with |name|.
+Text Child(Text folder, const Text& name) {
+  if (folder.empty() || folder.back() != L'\\') folder.push_back(L'\\');
+  folder.insert(folder.end(), name.begin(), name.end());
+  return folder;
+}
+
+// The open |handle| is what was asked for: its attributes show no reparse point and the kind
+// asked for, it has one name when it is a file, and its final path is |expected| (under Wine a
+// link shows there only).
+bool IsWhatWasAskedFor(HANDLE handle, bool folder, const Text& expected) {
+  BY_HANDLE_FILE_INFORMATION info;
+  Text final;
+  if (!GetFileInformationByHandle(handle, &info) || !FinalPath(handle, &final)) return false;
+  const bool isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && isFolder == folder &&
+         (folder || info.nNumberOfLinks == 1) && SamePath(final, expected);
+}
+
+// Opens |name| relative to |folder| without following a reparse point.
+NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG share,
+                      ULONG disposition, ULONG options, void* security, HANDLE* out) {
+  static const CreateFileFn create = Ntdll<CreateFileFn>("NtCreateFile");
+  if (create == nullptr) return kAccessDenied;
+  CountedText text = {static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                      static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                      const_cast<wchar_t*>(name.data())};
+  ObjectAttributes attributes = {sizeof(attributes), folder, &text, kCaseInsensitive, security,
+                                 nullptr};
+  IoStatus io = {};
+  return create(out, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+                disposition, options | kSynchronousIo | kOpenReparsePoint, nullptr, 0);
+}
+
+// Opens and checks |name| in the held |folder| (see IsWhatWasAskedFor).
+OpenStatus OpenChecked(intptr_t folder, const std::string& name, ACCESS_MASK access, ULONG share,
+                       bool isFolder, HANDLE* out) {
+  if (!IsBare(name)) return OpenStatus::kRefused;
+  Text folderPath;
+  if (!FinalPath(H(folder), &folderPath)) return OpenStatus::kFailed;
+  const Text wide = Wide(name);
+  HANDLE h = nullptr;
+  const NtStatus status = OpenRelative(H(folder), wide, access, share, kFileOpen,
+                                       isFolder ? kDirectoryFile : kNonDirectoryFile, nullptr, &h);
+  if (status != kSuccess) return StatusOf(status);
+  if (!IsWhatWasAskedFor(h, isFolder, Child(folderPath, wide))) {
+    CloseHandle(h);
+    return OpenStatus::kRefused;
+  }
+  *out = h;
+  return OpenStatus::kDone;
+}
+
+// A held folder is listed and traversed, never deleted or renamed while it is held.
+const ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+const ULONG kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// The full path that |path| names, as a final path reads: "\\?\C:\..." or "\\?\UNC\...".
+bool FullPath(const std::string& path, Text* out) {
+  const win32::WideText wide = win32::Widen(path);
+  DWORD size = GetFullPathNameW(wide.data(), 0, nullptr, nullptr);
+  if (size == 0) return false;
+  std::vector<wchar_t> full(size);
+  DWORD got = GetFullPathNameW(wide.data(), size, full.data(), nullptr);
+  if (got == 0 || got >= size) return false;
+  full.resize(got);
+  // A folder's final path ends with a separator only at a drive's root.
+  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+  const bool unc = full.size() >= 2 && full[0] == L'\\' && full[1] == L'\\';
+  Text text = Literal(unc ? L"\\\\?\\UNC" : L"\\\\?\\");
+  text.insert(text.end(), full.begin() + (unc ? 1 : 0), full.end());
+  *out = text;
+  return true;
+}
+
+// Sixteen hexadecimal digits from the system's randomness.
+bool RandomDigits(std::string* out) {
+  typedef BOOLEAN(WINAPI * RandomFn)(void*, ULONG);
+  static const RandomFn random = reinterpret_cast<RandomFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "SystemFunction036")));
+  unsigned char bytes[8];
+  if (random == nullptr || !random(bytes, sizeof(bytes))) return false;
+  std::string digits;
+  for (unsigned char b : bytes) {
+    digits += "0123456789abcdef"[b >> 4];
+    digits += "0123456789abcdef"[b & 0xF];
+  }
+  *out = digits;
+  return true;
+}
+
+// Gives the file |h| the creation time and the kept attributes (archive, not content-indexed)
+// of the file |from|.
+bool TakeOverTimesAndAttributes(HANDLE h, HANDLE from) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(from, &info)) return false;
+  FILE_BASIC_INFO basic = {};  // zero times are left as they are
+  basic.CreationTime.LowPart = info.ftCreationTime.dwLowDateTime;
+  basic.CreationTime.HighPart = static_cast<LONG>(info.ftCreationTime.dwHighDateTime);
+  const DWORD kept =
+      info.dwFileAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  basic.FileAttributes = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic)) != 0;
+}
+
+// Deletes the open file |h| through its handle, whatever attributes it has.
+bool DeleteThrough(HANDLE h) {
+  // A read-only file cannot be deleted; Wine gives that attribute to a file whose DACL allows
+  // no writing, as the configuration's may.
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic))) return false;
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)) != 0;
+}
+
+// The names in the held folder |folder| that start with |prefix| (ASCII case aside).
+std::vector<Text> NamesStartingWith(HANDLE folder, const Text& prefix) {
+  static const QueryDirectoryFn query = Ntdll<QueryDirectoryFn>("NtQueryDirectoryFile");
+  std::vector<Text> names;
+  if (query == nullptr) return names;
+  alignas(8) unsigned char buffer[4096];
+  for (BOOLEAN restart = TRUE;; restart = FALSE) {
+    IoStatus io = {};
+    if (query(folder, nullptr, nullptr, nullptr, &io, buffer, sizeof(buffer),
+              kFileNamesInformation, FALSE, nullptr, restart) != kSuccess) {
+      return names;  // the end of the listing, or a failure: what was found is enough
+    }
+    for (size_t at = 0;;) {
+      const NamesInformation* entry = reinterpret_cast<const NamesInformation*>(buffer + at);
+      const Text name(entry->fileName, entry->fileName + entry->fileNameLength / sizeof(wchar_t));
+      bool match = name.size() >= prefix.size();
+      for (size_t i = 0; match && i < prefix.size(); ++i) {
+        match = AsciiLower(name[i]) == AsciiLower(prefix[i]);
+      }
+      if (match) names.push_back(name);
+      if (entry->nextEntryOffset == 0) break;
+      at += entry->nextEntryOffset;
+    }
+  }
+}
+
+}  // namespace
+
+bool FolderPolicy::Close(Handle handle) {
+  const bool struck = fault::Strike();
+  return CloseHandle(H(handle)) != 0 && !struck;
+}
+
+OpenStatus Folder::Open(const std::string& path, Folder* out) {
+  if (fault::Strike()) return OpenStatus::kFailed;
+  Text full;
+  if (!FullPath(path, &full)) return OpenStatus::kFailed;
+  HANDLE h = CreateFileW(Terminated(full).data(), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OpenStatus::kMissing
+                                                                           : OpenStatus::kFailed;
+  }
+  if (!IsWhatWasAskedFor(h, true, full)) {
+    CloseHandle(h);
+    return OpenStatus::kRefused;
+  }
+  out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  return OpenStatus::kDone;
+}
+
+OpenStatus Folder::OpenFolder(const std::string& name, Folder* out) const {
+  if (fault::Strike()) return OpenStatus::kFailed;
+  HANDLE h = nullptr;
+  const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderAccess, kFolderShare, true, &h);
+  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  return status;
+}
+
+OpenStatus Folder::OpenFile(const std::string& name, File* out) const {
+  if (fault::Strike()) return OpenStatus::kFailed;
+  HANDLE h = nullptr;
+  // READ_CONTROL: the replacement takes the file's security from this handle.
+  const OpenStatus status =
+      OpenChecked(handle_.Get(), name, GENERIC_READ | READ_CONTROL, 0, false, &h);
+  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FilePolicy>(N(h));
+  return status;
+}
+
+bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
+                               File* out) const {
+  if (fault::Strike()) return false;
+  std::vector<unsigned char> current, wanted;
+  std::string digits;
+  if (!win32::ReadFileSecurity(H(original.NativeHandle()), &current) || !RandomDigits(&digits)) {
+    return false;
+  }
+  const std::string created = prefix + digits;
+  HANDLE h = nullptr;
+  // The original's owner where this program may set it; otherwise ours, with its DACL.
+  for (bool withOwner : {true, false}) {
+    if (!win32::ReplacementSecurity(current.data(), withOwner, &wanted)) return false;
+    NtStatus status;
+    {
+      win32::RestorePrivilege privilege;
+      // DELETE: the replace renames the file through this handle.
+      status = OpenRelative(H(handle_.Get()), Wide(created), GENERIC_WRITE | DELETE, 0,
+                            kFileCreate, kNonDirectoryFile, wanted.data(), &h);
+    }
+    if (status == kSuccess) break;
+    if (!withOwner || status != static_cast<NtStatus>(0xC000005A)) return false;  // invalid owner
+  }
+  File file;
+  file.handle_ = ScopedHandle<FilePolicy>(N(h));
+  if (!TakeOverTimesAndAttributes(h, H(original.NativeHandle()))) {
+    Discard(&file, created);
+    return false;
+  }
+  *name = created;
+  *out = std::move(file);
+  return true;
+}
+
+OpenStatus Folder::Replace(File* written, const std::string& /*temporary: the handle*/,
+                           const std::string& name) const {
+  if (!written->IsOpen() || fault::Strike()) return OpenStatus::kFailed;
+  if (!IsBare(name)) return OpenStatus::kRefused;
+  static const SetInformationFn set = Ntdll<SetInformationFn>("NtSetInformationFile");
+  if (set == nullptr) return OpenStatus::kFailed;
+  const Text wide = Wide(name);
+  const size_t bytes = wide.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(sizeof(RenameInformation) + bytes);
+  RenameInformation* info = reinterpret_cast<RenameInformation*>(buffer.data());
+  info->replaceIfExists = TRUE;
+  info->rootDirectory = H(handle_.Get());
+  info->fileNameLength = static_cast<ULONG>(bytes);
+  std::memcpy(info->fileName, wide.data(), bytes);
+  IoStatus io = {};
+  const NtStatus status = set(H(written->NativeHandle()), &io, info,
+                              static_cast<ULONG>(buffer.size()), kFileRenameInformation);
+  // A target that another program holds open refuses to be replaced.
+  return status == kAccessDenied ? OpenStatus::kInUse : StatusOf(status);
+}
+
+bool Folder::Discard(File* written, const std::string& /*temporary: the handle*/) const {
+  if (!written->IsOpen()) return false;
+  const bool removed = !fault::Strike() && DeleteThrough(H(written->NativeHandle()));
+  return written->Close() && removed;
+}
+
+void Folder::RemoveLeftovers(const std::string& prefix) const {
+  if (fault::Strike()) return;
+  for (const Text& name : NamesStartingWith(H(handle_.Get()), Wide(prefix))) {
+    Text folderPath;
+    HANDLE h = nullptr;
+    if (!FinalPath(H(handle_.Get()), &folderPath) ||
+        OpenRelative(H(handle_.Get()), name, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES |
+                                                 FILE_WRITE_ATTRIBUTES,
+                     0, kFileOpen, kNonDirectoryFile, nullptr, &h) != kSuccess) {
+      continue;  // held by a run that is still going, a folder, or gone
+    }
+    if (IsWhatWasAskedFor(h, false, Child(folderPath, name)) && win32::OwnedByThisProgramsKind(h)) {
+      DeleteThrough(h);
+    }
+    CloseHandle(h);
+  }
+}
+
+namespace {
+
+// The name of the mutex that guards the update of |path|: the same for every spelling of the
+// path that the system resolves to the same full path, ASCII case aside.
+bool UpdateMutexName(const std::string& path, std::string* out) {
+  char full[MAX_PATH * 2];
+  DWORD length = GetFullPathNameA(path.c_str(), sizeof(full), full, nullptr);
+  if (length == 0 || length >= sizeof(full)) return false;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (DWORD i = 0; i < length; ++i) {
+    hash = (hash ^ static_cast<unsigned char>(AsciiLower(full[i]))) * 1099511628211ull;
+  }
+  std::string name = "OrvaPatch.Update.";
+  for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789ABCDEF"[(hash >> shift) & 0xF];
+  *out = name;
+  return true;
+}
+
+}  // namespace
+
+bool UpdateLockPolicy::Close(Handle handle) {
+  ReleaseMutex(H(handle));
+  return CloseHandle(H(handle)) != 0;
+}
+
+bool UpdateLock::Acquire(const Folder& /*folder: named by |path|*/, const std::string& path,
+                         unsigned milliseconds) {
+  if (handle_.IsValid() || fault::Strike()) return false;
+  std::string name;
+  if (!UpdateMutexName(path, &name)) return false;
+  // Global: one lock for every session of the workstation. Any account may create a global
+  // mutex, so a standard user can take this one first, or make one that administrators may not
+  // open: then the update waits, and at worst leaves the file as it was. It cannot be turned
+  // into more, since the lock guards nothing that the held folders and handles do not: it only
+  // keeps two runs of the program from updating one file at once. There is no fallback to a
+  // session's own name, which would not keep out runs in other sessions.
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str());
+  if (mutex == nullptr) return false;
+  // Abandoned: the run that held it died; what it left is cleaned up under the lock.
+  DWORD waited = WaitForSingleObject(mutex, milliseconds);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return false;
+  }
+  handle_ = ScopedHandle<UpdateLockPolicy>(reinterpret_cast<intptr_t>(mutex));
+  return true;
+}
+
+void Pause(unsigned milliseconds) { Sleep(milliseconds); }
+
+}  // namespace platform
