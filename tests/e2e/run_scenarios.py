@@ -297,10 +297,19 @@ class Machine:
         env["ORVAPATCH_ROOT"] = self.root
         return [os.path.join(self.launcher_dir, self.launcher)], env
 
-    def run(self, stub_exit=0, sleep_ms=0, cwd=None, extra_path=None, box=None, extra_env=None):
+    def run(self, stub_exit=0, sleep_ms=0, cwd=None, extra_path=None, box=None, extra_env=None,
+            caller_file=None):
         """Runs the launcher. |box|: the caption of the message box the run must show; the box is
-        answered with OK, and self.boxes tells how many were shown."""
+        answered with OK, and self.boxes tells how many were shown. |caller_file|: a file under
+        drive C: that the launcher gets open from its caller, as one it may pass on (under Wine
+        its standard output redirected by cmd, inheritable; on POSIX a descriptor left open
+        across exec)."""
         command, env = self.command(stub_exit, sleep_ms, extra_path, extra_env)
+        passed = ()
+        if caller_file and self.windows:
+            command = command[:1] + ["cmd", "/c", "%s > %s" % (command[1], self.windows_path(caller_file))]
+        elif caller_file:
+            passed = (os.open(caller_file, os.O_WRONLY | os.O_CREAT),)
         watcher = None
         env.pop("DISPLAY", None)  # an unexpected box fails at once instead of waiting
         if box and self.windows:
@@ -317,8 +326,11 @@ class Machine:
         started = time.monotonic()
         try:
             result = subprocess.run(command, env=env, cwd=cwd or self.launcher_dir + "/..",
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                    pass_fds=passed, timeout=120)
         finally:
+            for fd in passed:
+                os.close(fd)
             if watcher:
                 watcher.stop()
         if self.windows:
@@ -428,6 +440,25 @@ def scenario_installer_run_and_waited_for(m):
         assert 'cmdline=["%s" ]\n' % INSTALLER in record, record
         assert "show=1\n" in record, record
     assert elapsed >= 1.5, elapsed
+    assert m.log() == START + ACCEPTED_LINE + END, m.log()
+
+
+def scenario_installer_inherits_only_the_log_and_starts_in_the_launcher_folder(m):
+    m.set_registry(ACCEPTED)
+    m.install_stub()
+    caller = os.path.join(m.drive_c, "caller.txt")
+    try:
+        result, _ = m.run(caller_file=caller)
+    finally:
+        os.remove(caller)
+    assert result.returncode == 0, result
+    record = m.record()
+    # Started from C:\ (the launcher's caller's folder), the installer runs in the launcher's;
+    # of the launcher's open files, it holds the log only.
+    launcher = "C:\\launcher" if m.windows else m.launcher_dir
+    log = "C:\\windows\\orvapatch.log" if m.windows else m.log_path()
+    expected = "cwd=[%s]\ninherited=[%s]\nargc=1\n" % (launcher, log)
+    assert record is not None and expected in record, record
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
 
 
