@@ -34,8 +34,8 @@ class ProgramFile {
   static constexpr size_t kSha256Size = 32;
 
   // Opens |application| (a full path, or a file beside the launcher) and hashes it through that
-  // handle with the system's SHA-256 (CryptoAPI on Windows, OpenSSL's libcrypto on POSIX);
-  // false, holding nothing, when it cannot be opened or read or its SHA-256 is not the
+  // handle with a well-kept SHA-256 (the system's CryptoAPI on Windows, OpenSSL's libcrypto on
+  // POSIX); false, holding nothing, when it cannot be opened or read or its SHA-256 is not the
   // kSha256Size bytes at |sha256|.
   [[nodiscard]] bool OpenChecked(const FileLocation& application, const uint8_t* sha256);
 
