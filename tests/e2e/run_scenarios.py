@@ -369,7 +369,8 @@ class Machine:
         if not os.path.exists(self.record_path()):
             return None
         with open(self.record_path(), "rb") as f:
-            return f.read().decode("cp1252")
+            # The stub writes ANSI text on Windows, the host's UTF-8 on POSIX.
+            return f.read().decode("cp1252" if self.windows else "utf-8")
 
     def dispose(self):
         self.clean()
