@@ -55,8 +55,8 @@ class Process {
   // Starts the program file |application| (a full path, or a file beside the launcher) with
   // |commandLine| as its command line, the launcher's environment, the launcher's folder as its
   // current directory, and |show| as the show hint of its first window. Of the launcher's
-  // handles it inherits |shared| alone, when given and open (the standard streams stay on
-  // POSIX). |checked|, when given, holds |application| open: the program started is the file
+  // handles it inherits |shared| alone, when given and open, which must have been opened
+  // inheritable (the standard streams stay on POSIX). |checked|, when given, holds |application| open: the program started is the file
   // it checked. |out| is left untouched on failure.
   [[nodiscard]] static bool Start(const FileLocation& application, const std::string& commandLine,
                                   uint16_t show, const File* shared, const ProgramFile* checked,
