@@ -2,8 +2,10 @@
 #include "app/orvapatch_app.h"
 
 #include "app/product_family.h"
+#include "app/released_installer.h"
 #include "app/run_program.h"
 #include "config/configuration.h"
+#include "log/setup_log.h"
 #include "platform/dialog.h"
 #include "version/check_version.h"
 
@@ -32,6 +34,7 @@ int COrvaPatchApp::InitInstance() {
     return 0;
   }
   UpdateConfiguration(m_strInstallPath);  // its result does not change the road
-  RunProgram(kInstallerName, "", kShowNormal, 1);
+  RunProgram(kInstallerName, "", kShowNormal, 1, nullptr, &theLog.SharedFile(),
+             ReleasedInstallerSha256());
   return 0;
 }

@@ -19,12 +19,17 @@ platform::FileLocation ApplicationPath(const std::string& program) {
 }  // namespace
 
 int RunProgram(const char* program, const char* arguments, int showMode, int wait,
-               bool* started) {
+               bool* started, const platform::File* shared, const uint8_t* sha256) {
   if (started) *started = false;
   std::string commandLine = std::string("\"") + program + "\" " + arguments;
+  const platform::FileLocation application = ApplicationPath(program);
+  // Declared first, so that the file stays held until the program's handles are closed.
+  platform::ProgramFile checked;
+  if (sha256 && !checked.OpenChecked(application, sha256)) return -1;
   platform::Process process;
-  if (!platform::Process::Start(ApplicationPath(program), commandLine,
-                                static_cast<uint16_t>(showMode & 0xFFFF), &process)) {
+  if (!platform::Process::Start(application, commandLine,
+                                static_cast<uint16_t>(showMode & 0xFFFF), shared,
+                                sha256 ? &checked : nullptr, &process)) {
     return -1;
   }
   if (started) *started = true;

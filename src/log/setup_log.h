@@ -28,6 +28,9 @@ class CSetupLog {
   int OpenFile(const char* path, int truncate);
   int WriteStartBanner();
   int WriteEndBanner();
+  // The log's file, the one the installer inherits so that it holds the log open while it runs;
+  // closed when the run has no log.
+  const platform::File& SharedFile() const { return m_file; }
 
   // Past this length the file is cut to its last kKeptLength bytes before the next write.
   static constexpr long long kMaxLength = 1048576;

@@ -3,6 +3,7 @@
 checked byte for byte. The same scenarios drive the POSIX build over a machine root and the
 Windows executable under Wine, so both builds must give the same results."""
 import argparse
+import fcntl
 import os
 import pwd
 import re
@@ -268,6 +269,10 @@ class Machine:
     def install_stub(self, name=INSTALLER, where=None):
         shutil.copy(self.args.stub, os.path.join(where or self.launcher_dir, name))
 
+    def use_launcher(self, path):
+        """Puts the launcher built at |path| in place of the one under test."""
+        shutil.copy(path, os.path.join(self.launcher_dir, self.launcher))
+
     def move_launcher(self, folder):
         """Moves the launcher into |folder|, a path below drive C: written as Windows writes it."""
         target = os.path.join(self.drive_c, *folder.split("\\"))
@@ -297,10 +302,20 @@ class Machine:
         env["ORVAPATCH_ROOT"] = self.root
         return [os.path.join(self.launcher_dir, self.launcher)], env
 
-    def run(self, stub_exit=0, sleep_ms=0, cwd=None, extra_path=None, box=None, extra_env=None):
+    def run(self, stub_exit=0, sleep_ms=0, cwd=None, extra_path=None, box=None, extra_env=None,
+            caller_file=None, during=None):
         """Runs the launcher. |box|: the caption of the message box the run must show; the box is
-        answered with OK, and self.boxes tells how many were shown."""
+        answered with OK, and self.boxes tells how many were shown. |caller_file|: a file under
+        drive C: that the launcher gets open from its caller, as one it may pass on (under Wine
+        its standard output redirected by cmd, inheritable; on POSIX a descriptor left open
+        across exec). |during|: called once the installer has recorded its start, while it
+        runs."""
         command, env = self.command(stub_exit, sleep_ms, extra_path, extra_env)
+        passed = ()
+        if caller_file and self.windows:
+            command = command[:1] + ["cmd", "/c", "%s > %s" % (command[1], self.windows_path(caller_file))]
+        elif caller_file:
+            passed = (os.open(caller_file, os.O_WRONLY | os.O_CREAT),)
         watcher = None
         env.pop("DISPLAY", None)  # an unexpected box fails at once instead of waiting
         if box and self.windows:
@@ -316,9 +331,23 @@ class Machine:
             watcher.start()
         started = time.monotonic()
         try:
-            result = subprocess.run(command, env=env, cwd=cwd or self.launcher_dir + "/..",
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+            process = subprocess.Popen(command, env=env, cwd=cwd or self.launcher_dir + "/..",
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                       pass_fds=passed)
+            try:
+                if during:
+                    while "argc=" not in (self.record() or "") and process.poll() is None:
+                        time.sleep(0.05)
+                    during()
+                stdout, stderr = process.communicate(timeout=120)
+            except BaseException:
+                process.kill()
+                process.wait()
+                raise
+            result = subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
         finally:
+            for fd in passed:
+                os.close(fd)
             if watcher:
                 watcher.stop()
         if self.windows:
@@ -340,7 +369,8 @@ class Machine:
         if not os.path.exists(self.record_path()):
             return None
         with open(self.record_path(), "rb") as f:
-            return f.read().decode("cp1252")
+            # The stub writes ANSI text on Windows, the host's UTF-8 on POSIX.
+            return f.read().decode("cp1252" if self.windows else "utf-8")
 
     def dispose(self):
         self.clean()
@@ -431,6 +461,68 @@ def scenario_installer_run_and_waited_for(m):
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
 
 
+def scenario_installer_inherits_only_the_log_and_starts_in_the_launcher_folder(m):
+    m.set_registry(ACCEPTED)
+    m.install_stub()
+    caller = os.path.join(m.drive_c, "caller.txt")
+    try:
+        result, _ = m.run(caller_file=caller)
+    finally:
+        os.remove(caller)
+    assert result.returncode == 0, result
+    record = m.record()
+    # Started from C:\ (the launcher's caller's folder), the installer runs in the launcher's;
+    # of the launcher's open files, it holds the log only.
+    launcher = "C:\\launcher" if m.windows else m.launcher_dir
+    log = "C:\\windows\\orvapatch.log" if m.windows else m.log_path()
+    expected = "cwd=[%s]\ninherited=[%s]\nargc=1\n" % (launcher, log)
+    assert record is not None and expected in record, record
+    assert m.log() == START + ACCEPTED_LINE + END, m.log()
+
+
+def scenario_installer_pinned_only_its_own_file_started_and_held(m):
+    assert m.args.pinned, "--pinned names the launcher pinned to the stub's SHA-256"
+    m.set_registry(ACCEPTED)
+    m.use_launcher(m.args.pinned)
+    m.install_stub()
+    installer = os.path.join(m.launcher_dir, INSTALLER)
+    released = m.read(installer)
+    go_on = os.path.join(m.launcher_dir, "go-on")
+    refused = []
+
+    def try_to_change():
+        # While the installer runs, another program may neither write it nor give its name to
+        # another file.
+        if m.windows:
+            name = m.windows_path(installer)
+            m.wine("cmd", "/c", "echo x>>%s & ren %s moved.exe & del %s" % (name, name, name))
+            refused.append(not os.path.exists(os.path.join(m.launcher_dir, "moved.exe")))
+        else:
+            fd = os.open(installer, os.O_RDONLY)
+            try:
+                fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except BlockingIOError:
+                refused.append(True)
+            finally:
+                os.close(fd)
+        with open(go_on, "wb"):
+            pass
+
+    result, _ = m.run(during=try_to_change, extra_env={"STUB_WAIT_FOR": m.windows_path(go_on)})
+    assert result.returncode == 0, result
+    assert m.record() is not None and m.record().endswith("argc=1\ndone\n"), m.record()
+    assert refused == [True], "the installer could be changed while it ran"
+    assert m.read(installer) == released, "the installer was changed while it ran"
+    # Another file under the installer's name, one byte longer, is not started.
+    os.remove(m.record_path())
+    with open(installer, "ab") as f:
+        f.write(b"\0")
+    result, _ = m.run()
+    assert result.returncode == 0, result
+    assert m.record() is None, m.record()
+    assert m.log() == (START + ACCEPTED_LINE + END) * 2, m.log()
+
+
 def scenario_installer_missing(m):
     m.set_registry(ACCEPTED)
     result, _ = m.run()
@@ -476,6 +568,7 @@ def main():
     parser.add_argument("--build", choices=["posix", "windows"], required=True)
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--stub", required=True)
+    parser.add_argument("--pinned", help="the launcher pinned to the stub's SHA-256")
     parser.add_argument("--wine-run")
     parser.add_argument("--fixtures", required=True, help="directory of the version fixtures")
     parser.add_argument("--screenshot", help="where to keep a picture of the refusal box")

@@ -1,31 +1,84 @@
 /* A stand-in for the patch installer: records how it was started, then exits with a chosen code.
    STUB_RECORD: file to write; STUB_EXIT: exit code (decimal, may be 4294967295);
    STUB_SLEEP_MS: time to wait before writing the last line "done"; STUB_WAIT_FOR: a file whose
-   existence the stub then waits for too (up to two minutes). */
+   existence the stub then waits for too (up to two minutes). The record names the current
+   directory and every regular file the stub holds open from its start, which it can only have
+   inherited. */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #ifdef _WIN32
 #include <windows.h>
 #define SLEEP_MS(ms) Sleep(ms)
 #else
+#include <dirent.h>
 #include <unistd.h>
 #define SLEEP_MS(ms) usleep((ms) * 1000u)
 #endif
+
+#define MAX_INHERITED 16
+
+/* Fills |paths| with the paths of the open regular files, as the system names them; returns how
+   many. Called before the stub opens anything itself. */
+static int InheritedFiles(char paths[MAX_INHERITED][1024]) {
+  int count = 0;
+#ifdef _WIN32
+  /* Handle values are multiples of 4; a fresh process holds few, with low values. */
+  ULONG_PTR value;
+  for (value = 4; value < 0x4000 && count < MAX_INHERITED; value += 4) {
+    HANDLE handle = (HANDLE)value;
+    BY_HANDLE_FILE_INFORMATION info;
+    char* path = paths[count];
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      continue;
+    }
+    if (!GetFinalPathNameByHandleA(handle, path, 1024, 0)) continue;
+    if (strncmp(path, "\\\\?\\", 4) == 0) memmove(path, path + 4, strlen(path + 4) + 1);
+    ++count;
+  }
+#else
+  DIR* fds = opendir("/proc/self/fd");
+  struct dirent* entry;
+  int own = fds ? dirfd(fds) : -1;
+  while (fds && (entry = readdir(fds)) != NULL && count < MAX_INHERITED) {
+    char link[64];
+    ssize_t n;
+    int fd = atoi(entry->d_name);
+    if (entry->d_name[0] == '.' || fd < 3 || fd == own) continue; /* the standard streams stay */
+    snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+    n = readlink(link, paths[count], 1023);
+    if (n <= 0 || paths[count][0] != '/') continue; /* pipes, sockets */
+    paths[count][n] = '\0';
+    ++count;
+  }
+  if (fds) closedir(fds);
+#endif
+  return count;
+}
 
 int main(int argc, char** argv) {
   const char* record = getenv("STUB_RECORD");
   const char* code = getenv("STUB_EXIT");
   const char* sleep_ms = getenv("STUB_SLEEP_MS");
   const char* wait_for = getenv("STUB_WAIT_FOR");
+  static char inherited[MAX_INHERITED][1024];
+  int inheritedCount = InheritedFiles(inherited);
   FILE* out = record ? fopen(record, "wb") : NULL;
   if (out) {
     int i;
+    char cwd[1024] = "";
 #ifdef _WIN32
     STARTUPINFOA startup;
     GetStartupInfoA(&startup);
     fprintf(out, "cmdline=[%s]\n", GetCommandLineA());
     fprintf(out, "show=%u\n", (unsigned)((startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : 0xFFFF));
+    GetCurrentDirectoryA(sizeof(cwd), cwd);
+#else
+    if (!getcwd(cwd, sizeof(cwd))) cwd[0] = '\0';
 #endif
+    fprintf(out, "cwd=[%s]\n", cwd);
+    for (i = 0; i < inheritedCount; ++i) fprintf(out, "inherited=[%s]\n", inherited[i]);
     fprintf(out, "argc=%d\n", argc);
     for (i = 1; i < argc; ++i) fprintf(out, "arg%d=[%s]\n", i, argv[i]);
     fflush(out);
