@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/pe_version.h"
-#include "platform/posix/version_block.h"
+#include "platform/version_block.h"
 #include "version/file_version_info.h"
 
 namespace {
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // As a PE image, in two users' languages.
   for (uint16_t lang : {uint16_t(0x040C), uint16_t(0x0409)}) {
     platform::pe::LanguagePreference languages;
-    languages.thread = languages.user = lang;
+    languages.thread = languages.user = languages.system = lang;
     platform::pe::VersionResource resource;
     if (platform::pe::FindVersionResource(source, languages, &resource)) {
       ReadAndQuery(source, resource);

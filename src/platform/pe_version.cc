@@ -133,13 +133,17 @@ bool FirstEntry(ResourceArea& area, uint32_t directory, uint32_t* target) {
 bool FindLanguage(ResourceArea& area, uint32_t directory, const LanguagePreference& languages,
                   uint32_t* target) {
   const uint16_t userPrimary = languages.user & 0x3FF;
+  const uint16_t systemPrimary = languages.system & 0x3FF;
   const uint16_t wanted[] = {
-      0x0000,                                       // neutral
-      languages.thread,                             // the thread's
-      languages.user,                               // the user's
-      userPrimary,                                  // its primary language, neutral sublanguage
-      static_cast<uint16_t>(userPrimary | 0x0400),  // and default sublanguage
-      0x0409,                                       // English (US)
+      0x0000,                                         // neutral
+      languages.thread,                               // the thread's
+      languages.user,                                 // the user's
+      userPrimary,                                    // its primary language, neutral sublanguage
+      static_cast<uint16_t>(userPrimary | 0x0400),    // and default sublanguage
+      languages.system,                               // the system's
+      systemPrimary,                                  // its primary language, neutral sublanguage
+      static_cast<uint16_t>(systemPrimary | 0x0400),  // and default sublanguage
+      0x0409,                                         // English (US)
   };
   for (size_t i = 0; i < sizeof(wanted) / sizeof(wanted[0]); ++i) {
     bool seen = false;
@@ -260,11 +264,24 @@ bool PlaceData(const ImageHeaders& headers, uint32_t rva, uint32_t size, uint64_
   if (index < 0) return false;
   const Section holder = SectionAt(headers.sections, static_cast<size_t>(index));
   const uint64_t offset = static_cast<uint64_t>(rva) - holder.virtualAddress + holder.rawPointer;
-  const uint32_t length = std::min(size, kMaxVersionData);
-  if (offset > fileSize || length > fileSize - offset) return false;  // cut off by the file's end
+  // All that the resource declares, not only the part that is read: the system's library copies
+  // the whole size, wherever the file ends.
+  if (offset > fileSize || size > fileSize - offset) return false;
   out->offset = offset;
-  out->length = length;
+  out->length = std::min(size, kMaxVersionData);
   return true;
+}
+
+// Whether the first |length| bytes of |data| (a buffer of |size| bytes) begin with a whole
+// 32-bit version block, with the room behind it that a query writes its converted texts into,
+// as far behind the block's start as the root length says.
+bool IsWholeVersionBlock(const void* data, uint32_t length, uint32_t size) {
+  const uint8_t* block = static_cast<const uint8_t*>(data);
+  if (length < 6) return false;
+  const uint32_t rootLength = Rd16(block);
+  // A 32-bit block: a 16-bit one has its key's first character where wType is.
+  return rootLength >= 6 && rootLength <= length && block[4] < ' ' &&
+         static_cast<uint64_t>(rootLength) * 2 + 4 <= size;
 }
 
 }  // namespace
@@ -293,15 +310,6 @@ bool ReadVersionBlock(ByteSource& source, const VersionResource& resource, uint3
   }
   std::memcpy(block + Rd16(block), "FE2X", 4);
   return true;
-}
-
-bool IsWholeVersionBlock(const void* data, uint32_t length, uint32_t size) {
-  const uint8_t* block = static_cast<const uint8_t*>(data);
-  if (length < 6) return false;
-  const uint32_t rootLength = Rd16(block);
-  // A 32-bit block: a 16-bit one has its key's first character where wType is.
-  return rootLength >= 6 && rootLength <= length && block[4] < ' ' &&
-         static_cast<uint64_t>(rootLength) * 2 + 4 <= size;
 }
 
 }  // namespace pe

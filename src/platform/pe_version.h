@@ -1,11 +1,10 @@
 // Our own version-resource reader: the RT_VERSION resource of a PE image (PE32 and PE32+) and
-// the VS_VERSIONINFO tree in it, read the way Windows' version library reads them. The POSIX
-// build reads versions with it; the Windows build locates a file's version data with it before
-// the system's version library, which trusts what the file says, is given the file.
-// The input is hostile: every offset and length is checked against what was read, no
-// allocation depends on more than the 16-bit lengths of the version block or the section count,
-// and nothing is read beyond the headers, the resource directory entries on the way and the
-// version data itself.
+// the VS_VERSIONINFO tree in it, read the way Windows' version library reads them. Both builds
+// read versions with it alone.
+// The input is hostile: every offset and length is checked against what was read, a resource
+// counts only when all the data it declares lies inside the file, no allocation depends on more
+// than the 16-bit lengths of the version block or the section count, and nothing is read beyond
+// the headers, the resource directory entries on the way and the version data itself.
 #pragma once
 
 #include <cstddef>
@@ -37,16 +36,18 @@ class MemorySource : public ByteSource {
   size_t size_;
 };
 
-// The languages the resource lookup prefers, as Windows' loader orders them for a version
-// resource: neutral, the thread's, the user's, the user's primary language (neutral and default
-// sublanguage), English (US); then the first entry of the directory.
+// The languages the resource lookup prefers, in the order of Windows' version library: neutral,
+// the thread's, the user's, the user's primary language (neutral and default sublanguage), the
+// system's, its primary language (likewise), English (US); then the first entry of the directory.
 struct LanguagePreference {
   uint16_t thread = 0x0409;
   uint16_t user = 0x0409;
+  uint16_t system = 0x0409;
 };
 
 // Where the version data lies in the file. |length| is the resource's size, at most
-// kMaxVersionData: a version block cannot be longer (its length is a 16-bit field).
+// kMaxVersionData: a version block cannot be longer (its length is a 16-bit field), and what the
+// resource declares beyond that is not read, though it must lie inside the file too.
 struct VersionResource {
   uint64_t offset = 0;
   uint32_t length = 0;
@@ -55,31 +56,25 @@ struct VersionResource {
 constexpr uint32_t kMaxVersionData = 0x10000;
 
 // Finds resource type RT_VERSION (16), name VS_VERSION_INFO (1), in the preferred language.
-// False when |source| is not a PE image, has no such resource, or the resource's data does not
-// lie wholly inside the file. A resource section whose raw data runs past the end of the file,
-// which ends within its last 512-byte sector, is read as the system maps it: as far as the file
-// goes, and zeros beyond.
-bool FindVersionResource(ByteSource& source, const LanguagePreference& languages,
-                         VersionResource* out);
+// False when |source| is not a PE image, has no such resource, or the resource's data, all the
+// size it declares, does not lie inside the file: the system's library copies all of it. A
+// resource section whose raw data runs past the end of the file, which ends within its last
+// 512-byte sector, is read as the system maps it: as far as the file goes, and zeros beyond.
+[[nodiscard]] bool FindVersionResource(ByteSource& source, const LanguagePreference& languages,
+                                       VersionResource* out);
 
 // The buffer size that GetFileVersionInfoSizeA reports for a resource: twice its length plus 4
-// (room for the cp1252 copies of the strings and the "FE2X" mark).
+// (room for the ANSI copies of the strings and the "FE2X" mark).
 inline uint32_t VersionBufferSize(const VersionResource& resource) {
   return resource.length * 2 + 4;
 }
 
 // Reads the version data into |data| (|size| bytes, zero-filled beyond the data) and marks its end
 // with "FE2X" as Windows does. False, with |data| all zeros, when the data cannot be read or is
-// not a whole version block (IsWholeVersionBlock).
-bool ReadVersionBlock(ByteSource& source, const VersionResource& resource, uint32_t size,
-                      void* data);
-
-// True when the version data in |block| (a buffer of |size| bytes, of which the first |length|,
-// at most |size|, are the resource's data) begins with a 32-bit VS_VERSIONINFO block that lies
-// inside the data with room for the cp1252 area behind it: root length from 6 bytes up to
-// |length|, and |size| at least twice it plus 4. VerQueryValueA writes its cp1252 texts into that
-// area, as far behind the block's start as the root length says.
-bool IsWholeVersionBlock(const void* block, uint32_t length, uint32_t size);
+// not a whole version block: a 32-bit VS_VERSIONINFO block, root length from 6 bytes up to the
+// data's, with room behind it in |data| for the query's conversion area.
+[[nodiscard]] bool ReadVersionBlock(ByteSource& source, const VersionResource& resource,
+                                    uint32_t size, void* data);
 
 }  // namespace pe
 }  // namespace platform

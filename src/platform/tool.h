@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/version.h"
+
 namespace platform {
 
 // Standard output writes its bytes as they are: LF stays LF on every platform.
@@ -17,5 +19,10 @@ std::string ArgumentText(const char* argument);
 // elsewhere. Windows: the full path. POSIX: a drive path ("C:\..." or "C:/...") over the machine
 // root, any other name a host path. Empty when no such path can be formed.
 std::string NamedFile(const char* argument);
+
+// The system's own version library (Windows: System32's version.dll, loaded at run time), for
+// comparing our reader with it; nullptr where the platform has none (POSIX) or it cannot be
+// loaded. It trusts what a file declares, and may fault on a damaged one.
+const VersionLibrary* SystemVersionLibrary();
 
 }  // namespace platform

@@ -1,8 +1,6 @@
 // The version resource of a file on disk, through the platform's file layer.
 #include "platform/version_file.h"
 
-#include "platform/locale.h"
-
 namespace platform {
 namespace pe {
 
@@ -29,10 +27,7 @@ bool FileSource::ReadAt(uint64_t offset, void* out, size_t size) {
 
 bool LocateVersionResource(const FileLocation& file, FileSource* source,
                            VersionResource* resource) {
-  LanguagePreference languages;
-  languages.thread = static_cast<uint16_t>(ThreadLocale() & 0xFFFF);
-  languages.user = UserDefaultLangId();
-  return source->Open(file) && FindVersionResource(*source, languages, resource);
+  return source->Open(file) && FindVersionResource(*source, ResourceLanguages(), resource);
 }
 
 }  // namespace pe

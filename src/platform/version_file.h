@@ -16,7 +16,7 @@ class FileSource : public ByteSource {
  public:
   // Opens |file| for reading, shared with other readers only (FileMode::kReadShared), for as
   // long as this object lives.
-  bool Open(const FileLocation& file);
+  [[nodiscard]] bool Open(const FileLocation& file);
 
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, void* out, size_t size) override;
@@ -26,10 +26,15 @@ class FileSource : public ByteSource {
   uint64_t size_ = 0;
 };
 
+// The languages of the calling thread, the user and the system, as the system's resource lookup
+// takes them; each platform's own (platform/*/version.cc).
+LanguagePreference ResourceLanguages();
+
 // Opens |file| into |source| and finds its version resource in the languages of the calling
-// thread and the user; false when the file cannot be read or FindVersionResource finds nothing.
-bool LocateVersionResource(const FileLocation& file, FileSource* source,
-                           VersionResource* resource);
+// thread, the user and the system; false when the file cannot be read or FindVersionResource
+// finds nothing.
+[[nodiscard]] bool LocateVersionResource(const FileLocation& file, FileSource* source,
+                                         VersionResource* resource);
 
 }  // namespace pe
 }  // namespace platform

@@ -7,7 +7,6 @@
 
 #include "platform/format.h"
 #include "platform/locale.h"
-#include "platform/version.h"
 
 const char* const CFileVersionInfo::kStringKeys[12] = {
     "CompanyName",    "FileDescription",  "FileVersion",  "InternalName",
@@ -81,35 +80,37 @@ int CFileVersionInfo::ChooseLanguageEntry(uint16_t userLangId, const void* table
 }
 
 int CFileVersionInfo::Load(const std::string& fileName) {
+  return Load(fileName, platform::OwnVersionLibrary());
+}
+
+int CFileVersionInfo::Load(const std::string& fileName, const platform::VersionLibrary& library) {
   try {
-    return Read(fileName);
+    return Read(fileName, library);
   } catch (const std::bad_alloc&) {
     Clear();  // out of memory: as a file that cannot be read
     return 0;
   }
 }
 
-int CFileVersionInfo::Read(const std::string& fileName) {
+int CFileVersionInfo::Read(const std::string& fileName, const platform::VersionLibrary& library) {
   Clear();
   uint32_t handle = 0;
-  const uint32_t size = platform::VersionInfoSize(fileName, &handle);
+  const uint32_t size = library.size(fileName, &handle);
   if (size == 0) return 0;
   // Zero-filled, so nothing of an earlier use of the memory can show through.
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size]());
   if (!buffer) return 0;
-  if (!platform::ReadVersionInfo(fileName, handle, size, buffer.get())) return 0;
+  if (!library.read(fileName, handle, size, buffer.get())) return 0;
 
   const void* value = nullptr;
   uint32_t length = 0;
-  if (platform::QueryVersionValue(buffer.get(), "\\", &value, &length) &&
-      length == sizeof(m_FileInfo)) {
+  if (library.query(buffer.get(), "\\", &value, &length) && length == sizeof(m_FileInfo)) {
     std::memcpy(&m_FileInfo, value, sizeof(m_FileInfo));
   }
 
   const void* table = nullptr;
   uint32_t tableLength = 0;
-  if (!platform::QueryVersionValue(buffer.get(), "\\VarFileInfo\\Translation", &table,
-                                   &tableLength)) {
+  if (!library.query(buffer.get(), "\\VarFileInfo\\Translation", &table, &tableLength)) {
     table = nullptr;
     tableLength = 0;
   }
@@ -119,8 +120,7 @@ int CFileVersionInfo::Read(const std::string& fileName) {
                                           static_cast<unsigned>(entry & 0xFFFF),
                                           static_cast<unsigned>(entry >> 16));
     for (int i = 0; i < 12; ++i) {
-      if (!platform::QueryVersionValue(buffer.get(), prefix + kStringKeys[i], &value,
-                                       &length) ||
+      if (!library.query(buffer.get(), prefix + kStringKeys[i], &value, &length) ||
           value == nullptr) {
         continue;
       }

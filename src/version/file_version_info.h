@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/version.h"
+
 // The platform's VS_FIXEDFILEINFO, field for field (52 bytes, in the platform's order).
 struct FixedFileInfo {
   uint32_t dwSignature;
@@ -46,6 +48,9 @@ class CFileVersionInfo {
   // memory is a version that cannot be read.
   int Load(const std::string& fileName);
 
+  // Load through |library| instead of our own reader: a support tool compares the two.
+  int Load(const std::string& fileName, const platform::VersionLibrary& library);
+
   // Looks in |table| (|tableLength| bytes of 32-bit entries: language in the low 16 bits, code
   // page in the high 16 bits; only whole entries count) for an entry whose language is |langId|,
   // then, when |allowLow8| is nonzero, for one whose language has the same low 8 bits; the first
@@ -81,5 +86,5 @@ class CFileVersionInfo {
 
  private:
   // Load's reading; throws std::bad_alloc when memory runs out.
-  int Read(const std::string& fileName);
+  int Read(const std::string& fileName, const platform::VersionLibrary& library);
 };

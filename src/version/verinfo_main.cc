@@ -10,8 +10,11 @@
 //   (an empty line)
 //
 // A file is named as for any tool of the platform (platform/tool.h): a relative or bare name
-// from the current directory, unlike the launcher's bare library names.
-// The exit status is 0 when every file was read, 1 when one was not, 2 without arguments.
+// from the current directory, unlike the launcher's bare library names. With --system the
+// Windows build reads through the system's version library instead of our own reader, so that
+// the two can be compared.
+// The exit status is 0 when every file was read, 1 when one was not, 2 without a file or when
+// the system's library is asked for and cannot be had.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -21,7 +24,7 @@
 
 namespace {
 
-const char kUsage[] = "usage: verinfo FILE...\n";
+const char kUsage[] = "usage: verinfo [--system] FILE...\n";
 
 const char kHelp[] =
     "Prints the version information of each FILE as the launcher reads it: \"file\" and the\n"
@@ -29,11 +32,16 @@ const char kHelp[] =
     "fields of the fixed block and the twelve strings, then an empty line. One text format for\n"
     "the Windows and the POSIX builds.\n"
     "\n"
+    "Both builds read with the launcher's own reader. --system (Windows only) reads through\n"
+    "the system's version library instead, which trusts what a file declares: for comparing\n"
+    "the two on sound files, never on damaged ones.\n"
+    "\n"
     "FILE is read as named: absolute, or relative to the current directory (a bare name too).\n"
     "The POSIX build reads a drive path (C:\\WORVA32\\TarifLib.dll or C:/WORVA32/TarifLib.dll)\n"
     "in the machine root ($ORVAPATCH_ROOT) and any other name on the host.\n"
     "\n"
-    "Exit status: 0 when every file was read, 1 when one was not, 2 without a file.\n";
+    "Exit status: 0 when every file was read, 1 when one was not, 2 without a file or\n"
+    "without the system's library.\n";
 
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
@@ -90,15 +98,25 @@ int main(int argc, char** argv) {
     std::printf("%s\n%s", kUsage, kHelp);
     return 0;
   }
-  if (argc < 2) {
+  int first = 1;
+  const platform::VersionLibrary* library = &platform::OwnVersionLibrary();
+  if (argc > 1 && std::strcmp(argv[1], "--system") == 0) {
+    first = 2;
+    library = platform::SystemVersionLibrary();
+    if (library == nullptr) {
+      std::fprintf(stderr, "verinfo: this build has no system version library to read with\n");
+      return 2;
+    }
+  }
+  if (argc <= first) {
     std::fprintf(stderr, "%s(verinfo --help tells more)\n", kUsage);
     return 2;
   }
   int status = 0;
-  for (int i = 1; i < argc; ++i) {
+  for (int i = first; i < argc; ++i) {
     CFileVersionInfo info;
     const std::string path = platform::NamedFile(argv[i]);
-    int result = path.empty() ? 0 : info.Load(path);
+    int result = path.empty() ? 0 : info.Load(path, *library);
     if (result != 1) status = 1;
     Print(platform::ArgumentText(argv[i]), info, result);
   }

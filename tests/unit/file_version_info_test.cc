@@ -362,8 +362,8 @@ TEST(FileVersionInfo, FilesWithoutVersionDataLoadNothing) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Damaged files: read as far as their version data lies inside them, never from beyond. The
-// Windows build checks each file with our own reader before the system's library reads it.
+// Damaged files: read as far as their version data lies inside them, never from beyond, and
+// unreadable when the data they declare does not all lie inside them.
 
 TEST(FileVersionInfo, CorruptedImagesGiveSizeZeroOrLoadZero) {
   testutil::ScratchMachine machine;
@@ -384,12 +384,17 @@ TEST(FileVersionInfo, VersionDataMustLieInsideTheFileItsSectionNeedNot) {
   ASSERT_EQ(1, info.Load(Install(machine, "synth_section_cut.dll")));
   EXPECT_EQ(0x07DE0002u, info.m_FileInfo.dwFileVersionMS);
   EXPECT_EQ("sb", info.m_strSpecialBuild);
-  // The version data runs past the end of the file.
-  std::string path = Install(machine, "synth_data_past_file_end.dll");
-  uint32_t handle = 7;
-  EXPECT_EQ(0u, platform::VersionInfoSize(path, &handle));
-  EXPECT_EQ(0, info.Load(path));
-  ExpectEmpty(info);
+  // The version data, all that the resource declares, runs past the end of the file: by a few
+  // KiB, or by up to 16 MiB beyond a first 64 KiB that the file holds.
+  for (const char* name : {"synth_data_past_file_end.dll", "declared_1mib.dll",
+                           "declared_16mib.dll", "second_language_1mib.dll"}) {
+    SCOPED_TRACE(name);
+    std::string path = Install(machine, std::string("oversized/") + name, name);
+    uint32_t handle = 7;
+    EXPECT_EQ(0u, platform::VersionInfoSize(path, &handle));
+    EXPECT_EQ(0, info.Load(path));
+    ExpectEmpty(info);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,8 +1,8 @@
-// Our PE version reader, as the POSIX build reads versions with it: the resource's language,
+// Our PE version reader, as both builds read versions with it: the resource's language,
 // hostile images (truncated, corrupted: no crash, size 0 or load 0), failing file operations,
 // shared opens, and reading only what is needed.
 #include "platform/pe_version.h"
-#include "platform/posix/version_block.h"
+#include "platform/version_block.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +79,41 @@ std::string WithLongerLastSection(std::string image, uint32_t extra) {
 
 }  // namespace
 
+TEST(PeVersion, TheResourceIsChosenByTheThreadsTheUsersAndTheSystemsLanguages) {
+  // two_resources.dll: French (0x040C, file version x.x.x.1) and English (US) (x.x.x.2).
+  const std::string bytes = ReadHostFile(FixtureHostPath("two_resources.dll"));
+  struct {
+    uint16_t thread, user, system;
+    uint32_t fileVersionLS;
+  } cases[] = {
+      {0x040C, 0x0407, 0x0407, 1},  // the thread's
+      {0x0407, 0x080C, 0x0407, 1},  // the user's primary language, default sublanguage
+      {0x0407, 0x0407, 0x040C, 1},  // the system's
+      {0x0407, 0x0407, 0x100C, 1},  // the system's primary language, default sublanguage
+      {0x0407, 0x0407, 0x0407, 2},  // none of them: English (US)
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.thread << " " << c.user << " " << c.system);
+    platform::pe::MemorySource source(bytes.data(), bytes.size());
+    platform::pe::LanguagePreference languages;
+    languages.thread = c.thread;
+    languages.user = c.user;
+    languages.system = c.system;
+    platform::pe::VersionResource resource;
+    ASSERT_TRUE(platform::pe::FindVersionResource(source, languages, &resource));
+    std::vector<unsigned char> block(platform::pe::VersionBufferSize(resource));
+    ASSERT_TRUE(platform::pe::ReadVersionBlock(source, resource,
+                                               static_cast<uint32_t>(block.size()), block.data()));
+    const void* fixed = nullptr;
+    uint32_t length = 0;
+    ASSERT_TRUE(platform::pe::QueryVersionBlock(block.data(), "\\", &fixed, &length));
+    ASSERT_EQ(52u, length);
+    EXPECT_EQ(c.fileVersionLS, Rd(std::string(static_cast<const char*>(fixed), 52), 12, 4));
+  }
+}
+
+#ifndef _WIN32
+// The POSIX build takes the languages from the environment; the Windows one from the system.
 TEST(PeVersion, TheResourceOfTheUsersLanguageIsRead) {
   testutil::ScratchMachine machine;
   std::string path = Install(machine, "two_resources.dll");
@@ -105,6 +140,8 @@ TEST(PeVersion, TheResourceOfTheUsersLanguageIsRead) {
     EXPECT_EQ(c.company, info.m_strCompanyName);
   }
 }
+
+#endif
 
 TEST(PeVersion, HostileImagesAreReadWithinTheirBounds) {
   std::string dir = FixtureHostPath("hostile");

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Cross-check of the two builds' version readers: verinfo of the POSIX build and verinfo.exe of
-the Windows build under Wine must print the same text for every fixture at the top level of the
-fixture directory, damaged ones among them, and for every library and program of Wine's own (a
-reader that refuses what the system reads would show there). Both read the files by their bare
-names from their folder, as a user names a file; the POSIX one also reads the fixtures by absolute
-host paths from elsewhere, which must read the same. The hostile/ fixtures are read without harm
-by both builds (their unit tests), but not alike: how a damaged version tree is walked differs.
+"""Cross-check of the version readers: our own reader in both builds, verinfo of the POSIX build
+and verinfo.exe of the Windows build under Wine, and the system's version library, through
+verinfo.exe --system, must print the same text for every fixture at the top level of the fixture
+directory, gently malformed ones among them, and for every library and program of Wine's own (a
+reader that refuses what the system reads would show there). The oversized/ fixtures, whose
+version resource declares more than the file holds, make the system's library fault: only our two
+builds read them, alike. All read the files by their bare names from their folder, as a user
+names a file; the POSIX one also reads the fixtures by absolute host paths from elsewhere, which
+must read the same. The hostile/ fixtures are read without harm by both builds (their unit tests).
 
 Exit status: 0 same, 1 different (the first differing lines are shown), 77 skipped because one of
 the two programs is absent (the other build has not been built).
@@ -34,29 +36,35 @@ def environment(root):
     return env
 
 
-def same_reading(args, directory, names):
-    """Runs both builds' verinfo over the bare |names| in |directory|; the POSIX output, or None
-    when the two differ or one failed."""
+def same_reading(args, directory, names, system=True):
+    """Runs the POSIX verinfo, verinfo.exe and, with |system|, verinfo.exe --system over the bare
+    |names| in |directory|; the POSIX output, or None when they differ or one failed."""
+    readers = [("POSIX", [args.posix]), ("Windows", [args.wine_run, args.windows])]
+    if system:
+        readers.append(("system", [args.wine_run, args.windows, "--system"]))
+    outputs = []
     with tempfile.TemporaryDirectory() as root:
         env = environment(root)
-        posix = subprocess.run([args.posix] + names, cwd=directory, env=env,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        windows = subprocess.run([args.wine_run, args.windows] + names, cwd=directory, env=env,
+        for label, command in readers:
+            run = subprocess.run(command + names, cwd=directory, env=env,
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    for label, run in (("POSIX", posix), ("Windows", windows)):
-        if run.returncode not in (0, 1) or not run.stdout:
-            print("%s verinfo failed with status %d in %s:\n%s" % (
-                label, run.returncode, directory, run.stderr.decode("latin-1")[-2000:]))
+            if run.returncode not in (0, 1) or not run.stdout:
+                print("%s verinfo failed with status %d in %s:\n%s" % (
+                    label, run.returncode, directory, run.stderr.decode("latin-1")[-2000:]))
+                return None
+            outputs.append((label, run.stdout))
+    posix = outputs[0][1]
+    for label, output in outputs[1:]:
+        if output != posix:
+            diff = difflib.unified_diff(
+                posix.decode("latin-1").splitlines(), output.decode("latin-1").splitlines(),
+                "POSIX", label, lineterm="", n=3)
+            print("\n".join(list(diff)[:200]))
             return None
-    if posix.stdout == windows.stdout:
-        print("same output for %d files of %s (%d read)" % (
-            len(names), directory, posix.stdout.count(b"\nresult 1\n")))
-        return posix.stdout
-    diff = difflib.unified_diff(
-        posix.stdout.decode("latin-1").splitlines(), windows.stdout.decode("latin-1").splitlines(),
-        "posix", "windows", lineterm="", n=3)
-    print("\n".join(list(diff)[:200]))
-    return None
+    print("same output from %s for %d files of %s (%d read)" % (
+        ", ".join(label for label, _ in outputs), len(names), directory,
+        posix.count(b"\nresult 1\n")))
+    return posix
 
 
 def reads_absolute_paths_alike(args, names, by_name):
@@ -100,6 +108,11 @@ def main():
         same = False
     if same and not reads_absolute_paths_alike(args, names, fixtures):
         print("the POSIX verinfo reads absolute host paths otherwise than bare names")
+        same = False
+    oversized = os.path.join(args.fixtures, "oversized")
+    read = same_reading(args, oversized, files_in(oversized, (".dll",)), system=False)
+    if read is None or b"\nresult 1\n" in read:
+        print("the oversized fixtures were not all refused alike")
         same = False
     for directory in args.wine_libraries:
         same = same_reading(args, directory, files_in(directory, (".dll", ".exe"))) is not None \

@@ -3,11 +3,13 @@
 
   make_fixtures.py OUT_DIR
 
-OUT_DIR/*.dll (and not_pe.txt) are well-formed or gently malformed images whose reading both builds
-agree on (the cross-check compares them), among them damaged ones that the system's version library
-reads from outside the file unless our reader stops them first; OUT_DIR/hostile/* are truncated and
-corrupted images that only have to be read without harm (size 0 or load 0 where the readers state
-so).
+OUT_DIR/*.dll (and not_pe.txt) are well-formed or gently malformed images that the system's version
+library reads without harm, and whose reading both builds and the system's library agree on (the
+cross-check compares them); OUT_DIR/oversized/* are images whose version resource declares more
+than the file holds, up to 16 MiB in 68 KiB, which the system's library copies in full, past the
+end of its mapping of the file (the cross-check compares only our two builds on them);
+OUT_DIR/hostile/* are truncated and corrupted images that only have to be read without harm (size
+0 or load 0 where the readers state so).
 """
 import os
 import struct
@@ -38,10 +40,34 @@ def full(pe32plus=False):
                         [("040904B0", FULL_STRINGS)], [(0x0409, 1200)])
 
 
+OVERSIZED_FILE = 68 * 1024
+
+
+def oversized(declared, languages=(0x0409,)):
+    """An image of OVERSIZED_FILE bytes with a sound 2014.2 version resource in each of
+    |languages| (in the directory's order), of which the last declares |declared| bytes: its
+    first 64 KiB lie inside the file, the rest far beyond it."""
+    resources = [(RT_VERSION, 1, lang, full().to_bytes()) for lang in languages]
+
+    def section(rva):
+        data, entries = resource_section(resources, rva)
+        data = bytearray(data)
+        struct.pack_into("<I", data, entries[-1] + 4, declared)
+        return bytes(data) + bytes(OVERSIZED_FILE - 0x200 - len(data))
+    image = pe_image(section)
+    assert len(image_bytes(image)) == OVERSIZED_FILE
+    return image
+
+
 def main():
     out = sys.argv[1]
     hostile = os.path.join(out, "hostile")
     os.makedirs(hostile, exist_ok=True)
+    os.makedirs(os.path.join(out, "oversized"), exist_ok=True)
+    # Written at the top level by earlier versions of this script, where the cross-check would
+    # hand it to the system's library.
+    if os.path.exists(os.path.join(out, "synth_data_past_file_end.dll")):
+        os.remove(os.path.join(out, "synth_data_past_file_end.dll"))
 
     def put(name, image, where=out):
         write_image(os.path.join(where, name), image)
@@ -99,6 +125,13 @@ def main():
     with open(os.path.join(out, "empty.dll"), "wb") as f:
         pass
 
+    # Version resources declaring 1 MiB and 16 MiB in a file of 68 KiB, and one in two languages
+    # whose second, English (US), the one chosen for it, alone declares 1 MiB.
+    put("declared_1mib.dll", oversized(1 << 20), os.path.join(out, "oversized"))
+    put("declared_16mib.dll", oversized(16 << 20), os.path.join(out, "oversized"))
+    put("second_language_1mib.dll", oversized(1 << 20, (0x0407, 0x0409)),
+        os.path.join(out, "oversized"))
+
     # Hostile: truncations of a good image at every interesting point, and corruptions.
     good = image_bytes(version_image(full()))
     for cut in (0, 1, 2, 0x3C, 0x40, 0x42, 0x44, 0x58, 0x5A, 0x100, 0x178, 0x1A0, 0x200, 0x210,
@@ -135,7 +168,8 @@ def main():
     # Version data running past the end of the file: read as it stands, the system copies from
     # beyond its mapping of the file.
     rsrc_patched("synth_data_past_file_end.dll",
-                 lambda d, e, rva: struct.pack_into("<I", d, e[0] + 4, 0x1000), where=out)
+                 lambda d, e, rva: struct.pack_into("<I", d, e[0] + 4, 0x1000),
+                 where=os.path.join(out, "oversized"))
 
     rsrc_patched("dir_offset_out.dll",
                  lambda d, e, rva: struct.pack_into("<I", d, 16 + 4, 0x8000FFF0))

@@ -33,4 +33,6 @@ std::string NamedFile(const char* argument) {
   return path + text;
 }
 
+const VersionLibrary* SystemVersionLibrary() { return nullptr; }
+
 }  // namespace platform

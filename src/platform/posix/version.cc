@@ -1,34 +1,36 @@
-// Version resources on POSIX: our own reader of the PE file, seeking and reading only the headers,
-// the resource directory entries on the way and the version data.
-#include "platform/version.h"
-
-#include "platform/folders.h"
-#include "platform/posix/version_block.h"
+// What the version reader takes from the emulated system: the languages, from the environment as
+// a Windows user's would be, and cp1252, the ANSI code page.
+#include "platform/locale.h"
+#include "platform/posix/cp1252.h"
+#include "platform/version_block.h"
 #include "platform/version_file.h"
 
 namespace platform {
+namespace pe {
 
-uint32_t VersionInfoSize(const std::string& path, uint32_t* handle) {
-  pe::FileSource source;
-  pe::VersionResource resource;
-  if (path.empty() || !pe::LocateVersionResource(LibraryLocation(path), &source, &resource))
-    return 0;
-  if (handle) *handle = 0;
-  return pe::VersionBufferSize(resource);
+LanguagePreference ResourceLanguages() {
+  // One locale stands for the thread's, the user's and the system's languages alike.
+  LanguagePreference languages;
+  languages.thread = static_cast<uint16_t>(ThreadLocale() & 0xFFFF);
+  languages.user = UserDefaultLangId();
+  languages.system = languages.user;
+  return languages;
 }
 
-bool ReadVersionInfo(const std::string& path, uint32_t /*handle: unused, as on Windows*/,
-                     uint32_t size, void* data) {
-  if (data == nullptr || path.empty()) return false;
-  pe::FileSource source;
-  pe::VersionResource resource;
-  if (!pe::LocateVersionResource(LibraryLocation(path), &source, &resource)) return false;
-  return pe::ReadVersionBlock(source, resource, size, data);
+std::u16string Utf16FromAnsi(const std::string& text) {
+  std::u16string wide(text.size(), u'\0');
+  for (size_t i = 0; i < text.size(); ++i)
+    wide[i] = posix::Cp1252ToUnicode(static_cast<uint8_t>(text[i]));
+  return wide;
 }
 
-bool QueryVersionValue(const void* block, const std::string& subBlock, const void** value,
-                       uint32_t* length) {
-  return pe::QueryVersionBlock(block, subBlock, value, length);
+std::string AnsiFromUtf16(const std::u16string& text) {
+  // Code unit by code unit: a surrogate pair becomes two default characters, as Windows gives it.
+  std::string ansi(text.size(), '\0');
+  for (size_t i = 0; i < text.size(); ++i)
+    ansi[i] = static_cast<char>(posix::UnicodeToCp1252(text[i], true));
+  return ansi;
 }
 
+}  // namespace pe
 }  // namespace platform

@@ -1,10 +1,9 @@
 // Queries of a version block as Windows' version library answers them.
-#include "platform/posix/version_block.h"
+#include "platform/version_block.h"
 
 #include <algorithm>
 
 #include "platform/ascii.h"
-#include "platform/posix/cp1252.h"
 
 namespace platform {
 namespace pe {
@@ -52,18 +51,17 @@ bool ParseNode(const uint8_t* block, uint32_t start, uint32_t limit, Node* node)
   return true;
 }
 
-bool KeyEquals(const uint8_t* block, const Node& node, const std::string& name, size_t from,
+bool KeyEquals(const uint8_t* block, const Node& node, const std::u16string& name, size_t from,
                size_t count) {
   if ((node.keyEnd - node.start - 6) / 2 != count) return false;
   for (size_t i = 0; i < count; ++i) {
     uint16_t key = Rd16(block + node.start + 6 + 2 * i);
-    uint16_t want = posix::Cp1252ToUnicode(static_cast<uint8_t>(name[from + i]));
-    if (AsciiLower(key) != AsciiLower(want)) return false;
+    if (AsciiLower(key) != AsciiLower(name[from + i])) return false;
   }
   return true;
 }
 
-bool FindChild(const uint8_t* block, const Node& parent, const std::string& name, size_t from,
+bool FindChild(const uint8_t* block, const Node& parent, const std::u16string& name, size_t from,
                size_t count, Node* out) {
   uint32_t at = parent.children;
   while (at < parent.end) {
@@ -85,16 +83,17 @@ bool FindChild(const uint8_t* block, const Node& parent, const std::string& name
 bool QueryVersionBlock(const void* data, const std::string& subBlock, const void** value,
                        uint32_t* length) {
   if (data == nullptr) return false;
-  uint8_t* block = static_cast<uint8_t*>(const_cast<void*>(data));  // the cp1252 area is written
+  // Not const: a text query writes into the conversion area behind the block.
+  uint8_t* block = static_cast<uint8_t*>(const_cast<void*>(data));
   const uint32_t rootLength = Rd16(block);
   if (block[4] >= ' ') return false;  // a 16-bit block: not made by ReadVersionBlock
   Node node;
   if (!ParseNode(block, 0, rootLength, &node)) return false;
-  const std::string& path = subBlock.empty() ? std::string("\\") : subBlock;
+  const std::u16string path = Utf16FromAnsi(subBlock);
   size_t at = 0;
   while (at < path.size()) {
-    size_t next = path.find('\\', at);
-    if (next == std::string::npos) next = path.size();
+    size_t next = path.find(u'\\', at);
+    if (next == std::u16string::npos) next = path.size();
     if (next == at) {  // empty components are skipped
       ++at;
       continue;
@@ -111,14 +110,17 @@ bool QueryVersionBlock(const void* data, const std::string& subBlock, const void
     if (length) *length = std::min<uint32_t>(node.valueLength, room);
     return true;
   }
-  // Text: its characters, as far as the block holds them, in cp1252 in the area behind the block.
+  // Text: its characters, as far as the block holds them, converted into the area behind the
+  // block, which has as many bytes there as the block has from the value on.
   const uint32_t characters = std::min<uint32_t>(node.valueLength, room / 2);
-  uint8_t* ansi = block + rootLength + 4 + position;
-  for (uint32_t i = 0; i < characters; ++i) {
-    ansi[i] = posix::UnicodeToCp1252(Rd16(block + position + 2 * i), true);
-  }
-  *value = ansi;
-  if (length) *length = characters;
+  std::u16string text(characters, u'\0');
+  for (uint32_t i = 0; i < characters; ++i) text[i] = Rd16(block + position + 2 * i);
+  const std::string ansi = AnsiFromUtf16(text);
+  const uint32_t bytes = std::min<uint32_t>(static_cast<uint32_t>(ansi.size()), room);
+  uint8_t* area = block + rootLength + 4 + position;
+  std::copy(ansi.begin(), ansi.begin() + bytes, area);
+  *value = area;
+  if (length) *length = bytes;
   return true;
 }
 
