@@ -32,7 +32,7 @@ uint32_t EventId(const RunReport& run) {
   return kInstalled;
 }
 
-platform::EventType EventType(uint32_t id) {
+platform::EventType TypeOf(uint32_t id) {
   if (id == kInstalled) return platform::EventType::kInformation;
   if (id == kInstalledWithWarning) return platform::EventType::kWarning;
   return platform::EventType::kError;
@@ -106,5 +106,5 @@ void ReportRun(const std::string& appName, const RunReport& run) {
       run.installerStarted ? ExitCodeText(run.installerExitCode) : std::string(),
   };
   // Fleet tools learn of a lost event by its absence; the run itself goes on unchanged.
-  (void)platform::ReportApplicationEvent(kSource, EventType(id), id, strings);
+  (void)platform::ReportApplicationEvent(kSource, TypeOf(id), id, strings);
 }
