@@ -3,6 +3,7 @@
 
 #include "app/product_family.h"
 #include "app/released_installer.h"
+#include "app/run_event.h"
 #include "app/run_program.h"
 #include "config/configuration.h"
 #include "log/setup_log.h"
@@ -28,13 +29,19 @@ int COrvaPatchApp::InitInstance() {
   CWinApp::InitInstance();
   m_strInstallPath = kDefaultInstallPath;
   InitProductFamily(*this);
-  if (!CheckVersion(*this)) {
-    // Refused: nothing of the product is touched; the log holds the reasons.
+  RunReport run;
+  run.accepted = CheckVersion(*this, &run.versionBasis) != 0;
+  if (!run.accepted) {
+    // Refused: nothing of the product is touched; the log holds the reasons. Where nobody can
+    // see a box, none is shown and the run ends at once.
     AfxMessageBox(kRefusal, platform::kMbOk | platform::kMbIconHand, 0);
+    ReportRun(m_strAppName, run);
     return 0;
   }
-  UpdateConfiguration(m_strInstallPath);  // its result does not change the road
-  RunProgram(kInstallerName, "", kShowNormal, 1, nullptr, &theLog.SharedFile(),
-             ReleasedInstallerSha256());
+  // Neither result changes the road; both go into the run's event.
+  UpdateConfiguration(m_strInstallPath, &run.config);
+  run.installerExitCode = RunProgram(kInstallerName, "", kShowNormal, 1, &run.installerStarted,
+                                     &theLog.SharedFile(), ReleasedInstallerSha256());
+  ReportRun(m_strAppName, run);
   return 0;
 }

@@ -22,7 +22,9 @@ const uint32_t kProbeBuffer = 256;
 
 }  // namespace
 
-int CheckVersion(COrvaPatchApp& app) {
+int CheckVersion(COrvaPatchApp& app, std::string* basis) {
+  std::string unusedBasis;
+  if (basis == nullptr) basis = &unusedBasis;
   std::string version;
   std::string directory;
   bool directoryRead = false;
@@ -43,6 +45,7 @@ int CheckVersion(COrvaPatchApp& app) {
       app.m_strInstallPath += '\\';
   }
 
+  *basis = version;  // unread, it is empty
   if (version.find(kAcceptedVersion) != std::string::npos) {
     theLog.Log("SoftVersion dans la base de regsitre - %s", version.c_str());
     return 1;
@@ -57,7 +60,12 @@ int CheckVersion(COrvaPatchApp& app) {
   bool loaded = library.Load(libraryPath) == 1;
   unsigned major = loaded ? library.m_FileInfo.dwFileVersionMS >> 16 : 0;
   unsigned minor = loaded ? library.m_FileInfo.dwFileVersionMS & 0xFFFF : 0;
-  if (loaded && major == kAcceptedMajor) {
+  const bool accepted = loaded && major == kAcceptedMajor;
+  if (loaded) {
+    *basis = platform::Format("%u.%u (%s%s)", major, minor, kLibraryName,
+                              accepted ? ", stamped" : "");
+  }
+  if (accepted) {
     UpdateSoftVersion(static_cast<uint16_t>(major), static_cast<uint16_t>(minor), app);
     return 1;
   }

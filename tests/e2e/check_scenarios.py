@@ -35,17 +35,24 @@ def run_accepted(m, fixture, lines):
     assert m.log() == START + lines + END, m.log()
 
 
-def run_refused(m, fixture, lines, caption="Orvane XP"):
+def run_refused(m, fixture, lines, caption="Orvane XP", basis="", service=False):
+    """A refused run: one box, or none where nobody sees it (|service|); |basis|: the version
+    the event names."""
     m.set_registry(fixture)
     m.install_stub()
     config_scenarios.install(m)
-    result, _ = m.run(box=caption)
+    result, _ = m.run(box=None if service else caption, service=service)
     assert result.returncode == 0, result
-    assert m.boxes == 1, "%d boxes" % m.boxes
+    assert m.boxes == (0 if service else 1), "%d boxes" % m.boxes
     assert m.record() is None, "installer started after a refusal"
     assert m.log() == START + lines + END, m.log()
     assert m.read(m.config_path()) == config_scenarios.CONFIG, "configuration touched"
     assert m.read(m.config_path(copy=True)) == config_scenarios.COPY, "copy touched"
+    found = ("la version install\u00e9e, %s, n'est pas une version 2014" % basis if basis else
+             "aucune version install\u00e9e n'a pu \u00eatre lue")
+    assert m.event() == ("error", 1003, [
+        "Correctif Orvane 2014.4.2 refus\u00e9 : %s ; aucun fichier n'a \u00e9t\u00e9 modifi\u00e9." % found,
+        caption, basis, "not reached", "not reached", ""]), m.event()
 
 
 def scenario_check_accepts_version_texts_naming_2014(m):
@@ -75,12 +82,14 @@ LIBRARY_LINES = (soft_version("2013.9", True) +
 def scenario_check_stamps_a_2014_library_and_passes_by_text_next_time(m):
     m.install_library("tariflib.dll")
     run_accepted(m, LIBRARY_ACCEPTED, LIBRARY_LINES)
+    assert m.event()[2][2] == "2014.2 (TarifLib.dll, stamped)", m.event()
     expected = family_keys(parse_reg(LIBRARY_STAMPED))
     actual = m.registry()
     assert actual == expected, "registry:\n%r\nexpected:\n%r" % (actual, expected)
     # Second run: the recorded text now names 2014.
     m.run()
     assert m.log().endswith(END + START + soft_version("2014.2") + END), m.log()
+    assert m.event()[2][2] == "2014.2", m.event()
 
 
 def scenario_check_accepts_any_2014_minor(m):
@@ -94,7 +103,7 @@ def scenario_check_refuses_another_major(m):
     m.install_library("version2015.dll")
     fixture = registry_fixture((PRODUCT, [APP_PATH]))
     run_refused(m, fixture, CANT_READ_VERSION + soft_version("", True) +
-                line("CheckVerion - TarifLib Version = 2015.1"))
+                line("CheckVerion - TarifLib Version = 2015.1"), basis="2015.1 (TarifLib.dll)")
     expect_registry(m, fixture, DEFAULT_ROOT)
 
 
@@ -109,14 +118,19 @@ def scenario_check_library_declaring_more_version_data_than_it_holds_is_unreadab
         m.__init__(m.args)
         m.install_library("oversized/" + name)
         run_refused(m, fixture, soft_version("2013.9", True) +
-                    line("CheckVerion - TarifLib Version = 0.0"))
+                    line("CheckVerion - TarifLib Version = 0.0"), basis="2013.9")
         expect_registry(m, fixture, DEFAULT_ROOT)
 
 
 def scenario_check_refuses_without_library(m):
     fixture = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH]))
-    run_refused(m, fixture, soft_version("2013.9", True) + line("CheckVerion - TarifLib Version = 0.0"))
+    lines = soft_version("2013.9", True) + line("CheckVerion - TarifLib Version = 0.0")
+    run_refused(m, fixture, lines, basis="2013.9")
     expect_registry(m, fixture, DEFAULT_ROOT)
+    # Started by a deployment agent, where a box would wait for ever: the same road, no box.
+    m.clean()
+    m.__init__(m.args)
+    run_refused(m, fixture, lines, basis="2013.9", service=True)
 
 
 def scenario_check_without_product_key_names_the_edition(m):

@@ -3,7 +3,8 @@ a run, on an installation accepted by its recorded version."""
 import os
 import subprocess
 
-from run_scenarios import ACCEPTED, ACCEPTED_LINE, END, SEP, START, family_keys, parse_reg
+from run_scenarios import (ACCEPTED, ACCEPTED_LINE, END, INSTALLED, SEP, START, TO_CHECK,
+                           family_keys, parse_reg)
 
 
 def crlf(*lines):
@@ -59,6 +60,10 @@ def scenario_configuration_and_copy_rewritten(m):
     assert m.read(m.config_path()) == UPDATED, m.read(m.config_path())
     assert m.read(m.config_path(copy=True)) == COPY_UPDATED, m.read(m.config_path(copy=True))
     assert m.listing() == sorted(FILES), m.listing()  # no temporary file or backup left
+    assert m.event() == ("information", 1000, [
+        INSTALLED + "configuration mise \u00e0 jour, copie mise \u00e0 jour, programme "
+        "d'installation termin\u00e9 avec le code 0.",
+        "Orvane XP", "2014.4", "updated", "updated", "0"]), m.event()
 
 
 def scenario_configuration_second_run_changes_nothing(m):
@@ -93,6 +98,10 @@ def scenario_configuration_read_only_kept(m):
     assert m.read(m.config_path()) == CONFIG, m.read(m.config_path())
     assert m.read(m.config_path(copy=True)) == COPY_UPDATED  # the configuration opened
     assert m.listing() == sorted(FILES), m.listing()
+    assert m.event() == ("warning", 1001, [
+        TO_CHECK + "configuration laiss\u00e9e telle quelle (lecture seule), copie mise \u00e0 jour, "
+        "programme d'installation termin\u00e9 avec le code 0.",
+        "Orvane XP", "2014.4", "left: read-only", "updated", "0"]), m.event()
 
 
 def scenario_two_launchers_at_once_each_update_whole(m):

@@ -19,7 +19,7 @@ from run_scenarios import SEP, Machine, family_keys, mask, parse_reg
 REPORT = re.compile(rb"fault seam: (\d+) operations, (\d+) allocations\r?\n")
 TEMPORARY = re.compile(r"^(Temp/ssvConfig/)?Configuration\.xml\.orvapatch-new[0-9a-f]+$")
 NEW_VERSION, OLD_VERSION = b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02"
-ROOT_FILES = {"drive_c", "registry.reg", "registry.reg.lock"}
+ROOT_FILES = {"drive_c", "eventlog.txt", "registry.reg", "registry.reg.lock"}
 INSTALLED = sorted(config_scenarios.FILES + ["TarifLib.dll"])
 OLD_KEYS = family_keys(parse_reg(check_scenarios.LIBRARY_ACCEPTED))
 NEW_KEYS = family_keys(parse_reg(check_scenarios.LIBRARY_STAMPED))
@@ -45,6 +45,7 @@ def run(m, setting, variable="ORVAPATCH_FAULT"):
     allocations."""
     result, _ = m.run(extra_env={variable: setting})
     assert result.returncode == 0, "%s: exit status %d" % (setting, result.returncode)
+    assert len(m.events) <= 1, "%s: events %r" % (setting, m.events)  # none when it failed
     report = REPORT.search(result.stderr)
     assert report, "%s: no count on standard error: %r" % (setting, result.stderr)
     logs = [path for path in (m.log_path(), m.documents_log) if os.path.exists(path)]

@@ -18,7 +18,7 @@ import config_scenarios
 from run_scenarios import ACCEPTED, Machine, parse_reg
 
 TEMPORARY = re.compile(r"^Configuration\.xml\.orvapatch-new[0-9a-f]+$")
-ROOT_FILES = {"drive_c", "registry.reg", "registry.reg.lock", "registry.reg.tmp"}
+ROOT_FILES = {"drive_c", "eventlog.txt", "registry.reg", "registry.reg.lock", "registry.reg.tmp"}
 
 
 def large_config(size):

@@ -92,6 +92,46 @@ def family_keys(keys):
 
 
 
+# Under Wine the event log keeps nothing: a run's events are read from Wine's debug channels, each
+# call's type and id on advapi's line, then its strings on the eventlog channel, in the class of
+# the type. On POSIX they are the lines the run adds to eventlog.txt at the machine root.
+WINE_EVENT_DEBUG = "-all,fixme+advapi,+eventlog"
+WINE_EVENT = re.compile(r"^[0-9a-f]+:fixme:advapi:ReportEventW \(\w+,0x([0-9a-f]{4}),0x[0-9a-f]{4},"
+                        r"0x([0-9a-f]{8}),")
+WINE_EVENT_STRING = re.compile(r"^[0-9a-f]+:(trace|warn|err):eventlog:ReportEventW (.*)$")
+EVENT_TYPES = {4: ("information", "trace"), 2: ("warning", "warn"), 1: ("error", "err")}
+ESCAPES = {"n": "\n", "r": "\r", "t": "\t"}
+
+
+def wine_events(stderr):
+    """The events of a run under Wine, as (type, id, [strings])."""
+    events, channel = [], None
+    for line in stderr.decode("utf-8", "replace").splitlines():
+        call = WINE_EVENT.match(line)
+        string = WINE_EVENT_STRING.match(line)
+        if call:
+            kind, channel = EVENT_TYPES[int(call.group(1), 16)]
+            events.append((kind, int(call.group(2), 16), []))
+        elif string:
+            assert events and string.group(1) == channel, line
+            quoted = string.group(2)  # L"...", with \\, \", \n, \r, \t and \XXXX escapes
+            assert quoted.startswith('L"') and quoted.endswith('"'), "cut short by Wine: " + line
+            events[-1][2].append(re.sub(r"\\([0-9a-f]{4}|.)", lambda m: chr(int(m.group(1), 16)) if len(
+                m.group(1)) == 4 else ESCAPES.get(m.group(1), m.group(1)), quoted[2:-1]))
+    return events
+
+
+def posix_events(lines):
+    """The events of eventlog.txt's lines, as (type, id, [strings])."""
+    events = []
+    for line in lines:
+        fields = [re.sub(r"\\(.)", lambda m: ESCAPES.get(m.group(1), m.group(1)), field)
+                  for field in line.decode("utf-8").split("\t")]
+        assert fields[0] == "OrvaPatch", line
+        events.append((fields[1], int(fields[2]), fields[3:]))
+    return events
+
+
 def mask(data):
     data = re.sub(rb"[A-Z][a-z]+day \d\d \d\d \d{4} - \d\d:\d\d:\d\d", b"DATE", data)
     return re.sub(rb"\d\d:\d\d:\d\d", b"TIME", data)
@@ -283,6 +323,17 @@ class Machine:
     def record_path(self):
         return os.path.join(self.drive_c, "launcher", "record.txt")
 
+    def event_lines(self):
+        """POSIX: the lines of the machine's event log."""
+        path = os.path.join(self.root, "eventlog.txt")
+        return self.read(path).splitlines() if os.path.exists(path) else []
+
+    def event(self):
+        """The one event of the last run, as (type, id, [six strings])."""
+        assert len(self.events) == 1, "events: %r" % self.events
+        assert len(self.events[0][2]) == 6, self.events[0]
+        return self.events[0]
+
     def command(self, stub_exit=0, sleep_ms=0, extra_path=None, extra_env=None):
         """The launcher's command line and environment: the stub's settings, and |extra_env|."""
         env = dict(os.environ)
@@ -298,18 +349,21 @@ class Machine:
         if self.windows:
             if not self.launcher_folder.isascii():
                 env["LC_ALL"] = "C.UTF-8"  # Wine reads its command line in the locale's charset
+            env["ORVA_WINEDEBUG"] = WINE_EVENT_DEBUG
             return [self.args.wine_run, "C:\\%s\\%s" % (self.launcher_folder, self.launcher)], env
         env["ORVAPATCH_ROOT"] = self.root
         return [os.path.join(self.launcher_dir, self.launcher)], env
 
     def run(self, stub_exit=0, sleep_ms=0, cwd=None, extra_path=None, box=None, extra_env=None,
-            caller_file=None, during=None):
+            caller_file=None, during=None, service=False):
         """Runs the launcher. |box|: the caption of the message box the run must show; the box is
         answered with OK, and self.boxes tells how many were shown. |caller_file|: a file under
         drive C: that the launcher gets open from its caller, as one it may pass on (under Wine
         its standard output redirected by cmd, inheritable; on POSIX a descriptor left open
         across exec). |during|: called once the installer has recorded its start, while it
-        runs."""
+        runs. |service|: the run starts where a deployment agent would start it, on a window
+        station nobody sees (under Wine, with a display, where a box would wait for ever).
+        self.events: the run's events."""
         command, env = self.command(stub_exit, sleep_ms, extra_path, extra_env)
         passed = ()
         if caller_file and self.windows:
@@ -318,7 +372,12 @@ class Machine:
             passed = (os.open(caller_file, os.O_WRONLY | os.O_CREAT),)
         watcher = None
         env.pop("DISPLAY", None)  # an unexpected box fails at once instead of waiting
-        if box and self.windows:
+        if service and self.windows:
+            command.insert(1, self.args.station)
+        elif service:
+            env["ORVAPATCH_SESSION"] = "service"
+        events_before = [] if self.windows else self.event_lines()
+        if (box or service) and self.windows:
             # Wine's desktop keeps the display of the wineserver's first program: start afresh.
             subprocess.run(["wineserver", "-k"], env=env)
             subprocess.run(["wineserver", "-w"], env=env)
@@ -327,8 +386,9 @@ class Machine:
             # otherwise time out waiting for it.
             subprocess.run([self.args.wine_run, "cmd", "/c", "exit"], env=env,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            watcher = message_box.BoxWatcher(self.args.display, box, self.args.screenshot)
-            watcher.start()
+            if box:
+                watcher = message_box.BoxWatcher(self.args.display, box, self.args.screenshot)
+                watcher.start()
         started = time.monotonic()
         try:
             process = subprocess.Popen(command, env=env, cwd=cwd or self.launcher_dir + "/..",
@@ -339,22 +399,27 @@ class Machine:
                     while "argc=" not in (self.record() or "") and process.poll() is None:
                         time.sleep(0.05)
                     during()
-                stdout, stderr = process.communicate(timeout=120)
+                stdout, stderr = process.communicate(timeout=30 if service else 120)
             except BaseException:
                 process.kill()
                 process.wait()
                 raise
             result = subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the run still waited after %.0f s" % (time.monotonic() - started))
         finally:
             for fd in passed:
                 os.close(fd)
             if watcher:
                 watcher.stop()
+            if self.windows:
+                subprocess.run(["wineserver", "-k" if box or service else "-w"], env=env)
+                subprocess.run(["wineserver", "-w"], env=env)
         if self.windows:
-            subprocess.run(["wineserver", "-k" if watcher else "-w"], env=env)
-            subprocess.run(["wineserver", "-w"], env=env)
             self.boxes = watcher.boxes if watcher else 0
+            self.events = wine_events(result.stderr)
         else:
+            self.events = posix_events(self.event_lines()[len(events_before):])
             # The POSIX message box: "caption: text" on standard error, answered at once.
             self.boxes = result.stderr.decode("utf-8").count(": " + REFUSAL)
             if box:
@@ -447,6 +512,13 @@ ACCEPTED = registry_fixture(("HKEY_CURRENT_USER\\Software\\ORVANE",
                              ['"SoftVersion"="2014.4"', '"OrvaAppPath"="C:\\\\WORVA32"']))
 
 
+# The opening of each event's sentence, by the run's road.
+INSTALLED = "Correctif Orvane 2014.4.2 install\u00e9 : "
+TO_CHECK = "Correctif Orvane 2014.4.2 \u00e0 v\u00e9rifier : "
+NOT_INSTALLED = "Correctif Orvane 2014.4.2 non install\u00e9 : "
+NO_CONFIGURATION = "configuration absente, copie non trait\u00e9e, "
+
+
 def scenario_installer_run_and_waited_for(m):
     m.set_registry(ACCEPTED)
     m.install_stub()
@@ -459,6 +531,9 @@ def scenario_installer_run_and_waited_for(m):
         assert "show=1\n" in record, record
     assert elapsed >= 1.5, elapsed
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
+    assert m.event() == ("warning", 1001, [
+        TO_CHECK + NO_CONFIGURATION + "programme d'installation termin\u00e9 avec le code 3.",
+        "Orvane XP", "2014.4", "missing", "not reached", "3"]), m.event()
 
 
 def scenario_installer_inherits_only_the_log_and_starts_in_the_launcher_folder(m):
@@ -528,6 +603,10 @@ def scenario_installer_missing(m):
     result, _ = m.run()
     assert result.returncode == 0, result
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
+    assert m.event() == ("error", 1002, [
+        NOT_INSTALLED + NO_CONFIGURATION +
+        "programme d'installation introuvable ou impossible \u00e0 d\u00e9marrer.",
+        "Orvane XP", "2014.4", "missing", "not reached", ""]), m.event()
 
 
 def scenario_planted_installer_never_started(m):
@@ -572,6 +651,8 @@ def main():
     parser.add_argument("--wine-run")
     parser.add_argument("--fixtures", required=True, help="directory of the version fixtures")
     parser.add_argument("--screenshot", help="where to keep a picture of the refusal box")
+    parser.add_argument("--station", help="Windows: the program that starts another one on a "
+                        "window station nobody sees")
     parser.add_argument("--only")
     args = parser.parse_args()
     args.display = None

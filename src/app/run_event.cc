@@ -1,0 +1,111 @@
+// The run's Application event, composed from what the main sequence found and did.
+#include "app/run_event.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/event_log.h"
+#include "platform/format.h"
+
+namespace {
+
+const char kSource[] = "OrvaPatch";
+
+// Event ids, one per road; the type goes with the id.
+const uint32_t kInstalled = 1000;
+const uint32_t kInstalledWithWarning = 1001;
+const uint32_t kInstallerNotStarted = 1002;
+const uint32_t kRefused = 1003;
+
+// A configuration updated, or absent, needs nothing from the administrator.
+bool ConfigurationDone(ConfigOutcome outcome) {
+  return outcome == ConfigOutcome::kUpdated || outcome == ConfigOutcome::kMissing;
+}
+
+uint32_t EventId(const RunReport& run) {
+  if (!run.accepted) return kRefused;
+  if (!run.installerStarted) return kInstallerNotStarted;
+  // Without the configuration its copy is never reached: absent as far as the run can tell.
+  if (run.installerExitCode != 0 || !ConfigurationDone(run.config.main) ||
+      !(ConfigurationDone(run.config.copy) || run.config.main == ConfigOutcome::kMissing)) {
+    return kInstalledWithWarning;
+  }
+  return kInstalled;
+}
+
+platform::EventType TypeOf(uint32_t id) {
+  if (id == kInstalled) return platform::EventType::kInformation;
+  if (id == kInstalledWithWarning) return platform::EventType::kWarning;
+  return platform::EventType::kError;
+}
+
+// The outcome's word for fleet tools, the same in every language.
+const char* OutcomeWord(ConfigOutcome outcome) {
+  switch (outcome) {
+    case ConfigOutcome::kUpdated: return "updated";
+    case ConfigOutcome::kMissing: return "missing";
+    case ConfigOutcome::kReadOnly: return "left: read-only";
+    case ConfigOutcome::kInUse: return "left: in use";
+    case ConfigOutcome::kFailed: return "left: failed";
+    case ConfigOutcome::kNotReached: break;
+  }
+  return "not reached";
+}
+
+// The outcome told to the administrator, after the file's feminine noun.
+const char* OutcomeWords(ConfigOutcome outcome) {
+  switch (outcome) {
+    case ConfigOutcome::kUpdated: return "mise \xE0 jour";
+    case ConfigOutcome::kMissing: return "absente";
+    case ConfigOutcome::kReadOnly: return "laiss\xE9" "e telle quelle (lecture seule)";
+    case ConfigOutcome::kInUse:
+      return "laiss\xE9" "e telle quelle (ouverte par un autre programme)";
+    case ConfigOutcome::kFailed: return "laiss\xE9" "e telle quelle (erreur)";
+    case ConfigOutcome::kNotReached: break;
+  }
+  return "non trait\xE9" "e";
+}
+
+// The exit code as the system gives it, a 32-bit unsigned number.
+std::string ExitCodeText(int code) {
+  return platform::Format("%lu", static_cast<unsigned long>(static_cast<uint32_t>(code)));
+}
+
+// The whole sentence, so that the event reads well where no message file is registered.
+std::string Sentence(uint32_t id, const RunReport& run) {
+  if (id == kRefused) {
+    if (run.versionBasis.empty()) {
+      return "Correctif Orvane 2014.4.2 refus\xE9 : aucune version install\xE9" "e n'a pu \xEA"
+             "tre lue ; aucun fichier n'a \xE9t\xE9 modifi\xE9.";
+    }
+    return platform::Format("Correctif Orvane 2014.4.2 refus\xE9 : la version install\xE9" "e, "
+                            "%s, n'est pas une version 2014 ; aucun fichier n'a \xE9t\xE9 "
+                            "modifi\xE9.", run.versionBasis.c_str());
+  }
+  const char* lead = id == kInstalled ? "install\xE9"
+                     : id == kInstalledWithWarning ? "\xE0 v\xE9rifier"
+                                                   : "non install\xE9";
+  std::string installer =
+      run.installerStarted
+          ? "programme d'installation termin\xE9 avec le code " + ExitCodeText(run.installerExitCode)
+          : std::string("programme d'installation introuvable ou impossible \xE0 d\xE9marrer");
+  return platform::Format("Correctif Orvane 2014.4.2 %s : configuration %s, copie %s, %s.", lead,
+                          OutcomeWords(run.config.main), OutcomeWords(run.config.copy),
+                          installer.c_str());
+}
+
+}  // namespace
+
+void ReportRun(const std::string& appName, const RunReport& run) {
+  const uint32_t id = EventId(run);
+  const std::vector<std::string> strings = {
+      Sentence(id, run),
+      appName,
+      run.versionBasis,
+      OutcomeWord(run.config.main),
+      OutcomeWord(run.config.copy),
+      run.installerStarted ? ExitCodeText(run.installerExitCode) : std::string(),
+  };
+  // Fleet tools learn of a lost event by its absence; the run itself goes on unchanged.
+  (void)platform::ReportApplicationEvent(kSource, TypeOf(id), id, strings);
+}

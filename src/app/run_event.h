@@ -1,0 +1,21 @@
+// The one Application event of each run, which tells fleet tools what the run did.
+#pragma once
+
+#include <string>
+
+#include "config/configuration.h"
+
+// What a run found and did, as far as the main sequence got.
+struct RunReport {
+  bool accepted = false;
+  std::string versionBasis;  // what the check's answer rests on (see CheckVersion)
+  ConfigReport config;
+  bool installerStarted = false;
+  int installerExitCode = 0;  // read only when the installer started
+};
+
+// Writes the run's event from source "OrvaPatch": 1000 information, 1001 warning, 1002 and
+// 1003 error, with six strings: a sentence for the administrator, |appName|, the version basis,
+// the outcomes of the configuration and of its copy, and the installer's exit code. A failure
+// to write it changes nothing of the run.
+void ReportRun(const std::string& appName, const RunReport& run);

@@ -1,0 +1,18 @@
+// The Application event log, where fleet tools read what each run did.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class EventType { kInformation, kWarning, kError };
+
+// Reports one event of |source| to the Application log, with the insertion strings |strings|
+// (cp1252). No message file is registered for the source, so each string must read on its own.
+// False when the event could not be written.
+[[nodiscard]] bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
+                                          const std::vector<std::string>& strings);
+
+}  // namespace platform
