@@ -126,7 +126,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
   if (::fstat(static_cast<int>(original.NativeHandle()), &old) != 0 || !RandomDigits(&digits)) {
     return false;
   }
-  const std::string created = prefix + digits;
+  std::string created = prefix + digits;
   const int dir = static_cast<int>(handle_.Get());
   const int fd = posix::OpenLocked(dir, created, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                    LOCK_EX);
@@ -144,7 +144,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
     Discard(&file, created);
     return false;
   }
-  *name = created;
+  name->swap(created);  // no allocation: nothing can fail now that the file exists
   *out = std::move(file);
   return true;
 }

@@ -349,7 +349,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
   if (!win32::ReadFileSecurity(H(original.NativeHandle()), &current) || !RandomDigits(&digits)) {
     return false;
   }
-  const std::string created = prefix + digits;
+  std::string created = prefix + digits;
   HANDLE h = nullptr;
   // The original's owner where this program may set it; otherwise ours, with its DACL.
   for (bool withOwner : {true, false}) {
@@ -370,7 +370,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
     Discard(&file, created);
     return false;
   }
-  *name = created;
+  name->swap(created);  // no allocation: nothing can fail now that the file exists
   *out = std::move(file);
   return true;
 }
