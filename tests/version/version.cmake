@@ -21,8 +21,9 @@ foreach(rc ${version_rc_files})
   list(APPEND version_fixture_files ${dll})
 endforeach()
 
-# Images from our PE writer: PE32+, other root sizes, odd tables and texts (top level), and
-# truncated and corrupted ones (hostile/).
+# Images from our PE writer: PE32+, other root sizes, odd tables and texts (top level), version
+# resources declaring more than their file holds (oversized/), and truncated and corrupted ones
+# (hostile/).
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(version_synthetic_stamp ${VERSION_FIXTURES}/synthetic.stamp)
 add_custom_command(OUTPUT ${version_synthetic_stamp}
@@ -40,8 +41,9 @@ target_sources(unit_tests PRIVATE
 target_compile_definitions(unit_tests PRIVATE VERSION_FIXTURES="${VERSION_FIXTURES}")
 add_dependencies(unit_tests version_fixtures)
 
-# verinfo of the POSIX build and verinfo.exe under Wine print the same for every fixture of the
-# top level and for Wine's own libraries. Each build registers the test against the other build's
+# verinfo of the POSIX build, verinfo.exe under Wine and verinfo.exe --system (the system's
+# version library) print the same for every fixture of the top level and for Wine's own
+# libraries; the first two also for the oversized/ fixtures. Each build registers the test against the other build's
 # verinfo (the presets' build directories); it is skipped while the other build is absent.
 if(WIN32)
   set(ORVA_POSIX_VERINFO ${PROJECT_SOURCE_DIR}/build/posix/src/verinfo
