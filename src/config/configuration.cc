@@ -247,14 +247,14 @@ int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
 }
 
 int UpdateConfiguration(std::string installPath, ConfigReport* report) {
-  ConfigReport unused;
-  if (report == nullptr) report = &unused;
+  ConfigReport made;
   int result = 0;
   try {
     const std::string templatePath = installPath + kTemplateSuffix;
-    result = UpdateFile(templatePath, installPath + kConfigSuffix, &report->main);
-    if (result == 1) UpdateFile(templatePath, installPath + kCopySuffix, &report->copy);
+    result = UpdateFile(templatePath, installPath + kConfigSuffix, &made.main);
+    if (result == 1) UpdateFile(templatePath, installPath + kCopySuffix, &made.copy);
   } catch (const std::bad_alloc&) {  // on the way to a file: it is not touched
   }
+  if (report != nullptr) *report = made;
   return result;
 }

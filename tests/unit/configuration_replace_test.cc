@@ -29,7 +29,10 @@ TEST_F(ConfigTest, AReadOnlyConfigurationKeepsItsBytes) {
   WriteBytes(Copy(), Crlf(kConfig));
   SetReadOnly(Xml(), true);
   std::vector<std::string> before = Listing();
-  EXPECT_EQ(1, UpdateConfiguration(dir_));  // read, so the copy is updated all the same
+  ConfigReport report;
+  EXPECT_EQ(1, UpdateConfiguration(dir_, &report));  // read, so the copy is updated all the same
+  EXPECT_EQ(ConfigOutcome::kReadOnly, report.main);
+  EXPECT_EQ(ConfigOutcome::kUpdated, report.copy);
   SetReadOnly(Xml(), false);
   EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
   EXPECT_EQ(before, Listing());

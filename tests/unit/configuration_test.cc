@@ -287,13 +287,32 @@ TEST_F(ConfigTest, MainFileHeldOpenLeavesBothFilesUntouched) {
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
   WriteBytes(Copy(), Crlf(kConfig));
+  ConfigReport report;
   {
     platform::File holder;
     ASSERT_TRUE(platform::File::Open(Xml(), platform::FileMode::kRead, false, &holder));
-    EXPECT_EQ(0, UpdateConfiguration(dir_));
+    EXPECT_EQ(0, UpdateConfiguration(dir_, &report));
   }
   EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
   EXPECT_EQ(Crlf(kConfig), ReadBytes(Copy()));
+  EXPECT_EQ(ConfigOutcome::kInUse, report.main);
+  EXPECT_EQ(ConfigOutcome::kNotReached, report.copy);
+}
+
+TEST_F(ConfigTest, EachFileTellsWhatBecameOfIt) {
+  WriteBytes(Tpl(), Template());
+  WriteBytes(Xml(), Crlf(kConfig));
+  ConfigReport report;
+  EXPECT_EQ(1, UpdateConfiguration(dir_, &report));
+  EXPECT_EQ(ConfigOutcome::kUpdated, report.main);
+  EXPECT_EQ(ConfigOutcome::kMissing, report.copy);
+  WriteBytes(Copy(), "");  // an empty text is left as it is
+  EXPECT_EQ(1, UpdateConfiguration(dir_, &report));
+  EXPECT_EQ(ConfigOutcome::kFailed, report.copy);
+  // An empty installation path names no folder: nothing is read, no network path is opened.
+  EXPECT_EQ(0, UpdateConfiguration("\\", &report));
+  EXPECT_EQ(ConfigOutcome::kMissing, report.main);
+  EXPECT_EQ(ConfigOutcome::kNotReached, report.copy);
 }
 
 TEST_F(ConfigTest, CopyHeldOpenIsSkippedAndTheMainFileUpdated) {

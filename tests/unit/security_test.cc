@@ -53,3 +53,41 @@ TEST(ReplacementSecurity, TakesTheDaclWithItsFlagsAndTheOwnerOnly) {
   std::string parsed;
   EXPECT_EQ(Replacement(L"D:NO_ACCESS_CONTROL", true, &parsed), parsed);
 }
+
+namespace {
+
+// Whether this program's token holds the restore privilege (|*held|) and has it enabled.
+bool RestoreEnabled(bool* held) {
+  HANDLE token = nullptr;
+  EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  LUID luid;
+  EXPECT_TRUE(LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &luid));
+  std::vector<unsigned char> buffer(4096);
+  DWORD size = 0;
+  EXPECT_TRUE(GetTokenInformation(token, TokenPrivileges, buffer.data(),
+                                  static_cast<DWORD>(buffer.size()), &size));
+  CloseHandle(token);
+  const TOKEN_PRIVILEGES* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+  *held = false;
+  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+    const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+    if (entry.Luid.LowPart == luid.LowPart && entry.Luid.HighPart == luid.HighPart) {
+      *held = true;
+      return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(RestorePrivilege, EnabledOnlyWhileTheOwnerIsSet) {
+  bool held = false;
+  const bool before = RestoreEnabled(&held);
+  if (!held) GTEST_SKIP() << "the token does not hold the restore privilege";
+  {
+    platform::win32::RestorePrivilege privilege;
+    EXPECT_TRUE(RestoreEnabled(&held));
+  }
+  EXPECT_EQ(before, RestoreEnabled(&held));  // as it was, disabled in an elevated token
+}
