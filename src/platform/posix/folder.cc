@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "platform/fault.h"
@@ -180,18 +182,19 @@ void Folder::RemoveLeftovers(const std::string& prefix) const {
   if (fault::Strike()) return;
   const int dir = static_cast<int>(handle_.Get());
   const int listed = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* listing = listed < 0 ? nullptr : ::fdopendir(listed);
+  // Closed however the listing ends, running out of memory included.
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(listed < 0 ? nullptr : ::fdopendir(listed), ::closedir);
   if (listing == nullptr) {
     if (listed >= 0) ::close(listed);
     return;
   }
   std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(listing)) {
-    if (std::string(entry->d_name).compare(0, prefix.size(), prefix) == 0) {
+  while (const dirent* entry = ::readdir(listing.get())) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
       names.push_back(entry->d_name);
     }
   }
-  ::closedir(listing);
+  listing.reset();
   for (const std::string& name : names) {
     const int fd = posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                                      LOCK_EX);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -168,7 +169,11 @@ Text Child(Text folder, const Text& name) {
 bool IsWhatWasAskedFor(HANDLE handle, bool folder, const Text& expected) {
   BY_HANDLE_FILE_INFORMATION info;
   Text final;
-  if (!GetFileInformationByHandle(handle, &info) || !FinalPath(handle, &final)) return false;
+  try {
+    if (!GetFileInformationByHandle(handle, &info) || !FinalPath(handle, &final)) return false;
+  } catch (const std::bad_alloc&) {
+    return false;  // the caller's handle is closed by the caller, which allocates nothing more
+  }
   const bool isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && isFolder == folder &&
          (folder || info.nNumberOfLinks == 1) && SamePath(final, expected);
@@ -196,11 +201,12 @@ OpenStatus OpenChecked(intptr_t folder, const std::string& name, ACCESS_MASK acc
   Text folderPath;
   if (!FinalPath(H(folder), &folderPath)) return OpenStatus::kFailed;
   const Text wide = Wide(name);
+  const Text expected = Child(folderPath, wide);
   HANDLE h = nullptr;
   const NtStatus status = OpenRelative(H(folder), wide, access, share, kFileOpen,
                                        isFolder ? kDirectoryFile : kNonDirectoryFile, nullptr, &h);
   if (status != kSuccess) return StatusOf(status);
-  if (!IsWhatWasAskedFor(h, isFolder, Child(folderPath, wide))) {
+  if (!IsWhatWasAskedFor(h, isFolder, expected)) {
     CloseHandle(h);
     return OpenStatus::kRefused;
   }
@@ -407,13 +413,14 @@ void Folder::RemoveLeftovers(const std::string& prefix) const {
   for (const Text& name : NamesStartingWith(H(handle_.Get()), Wide(prefix))) {
     Text folderPath;
     HANDLE h = nullptr;
-    if (!FinalPath(H(handle_.Get()), &folderPath) ||
-        OpenRelative(H(handle_.Get()), name, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES |
+    if (!FinalPath(H(handle_.Get()), &folderPath)) continue;
+    const Text expected = Child(folderPath, name);
+    if (OpenRelative(H(handle_.Get()), name, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES |
                                                  FILE_WRITE_ATTRIBUTES,
                      0, kFileOpen, kNonDirectoryFile, nullptr, &h) != kSuccess) {
       continue;  // held by a run that is still going, a folder, or gone
     }
-    if (IsWhatWasAskedFor(h, false, Child(folderPath, name)) && win32::OwnedByThisProgramsKind(h)) {
+    if (IsWhatWasAskedFor(h, false, expected) && win32::OwnedByThisProgramsKind(h)) {
       DeleteThrough(h);
     }
     CloseHandle(h);
