@@ -1,7 +1,10 @@
 """Scenarios of the configuration update: the billing module's configuration and its copy after
 a run, on an installation accepted by its recorded version."""
 import os
+import shutil
+import stat
 import subprocess
+import time
 
 from run_scenarios import (ACCEPTED, ACCEPTED_LINE, END, INSTALLED, SEP, START, TO_CHECK,
                            family_keys, parse_reg)
@@ -140,3 +143,116 @@ def scenario_two_launchers_at_once_each_update_whole(m):
     assert m.listing() == sorted(FILES + ["TarifLib.dll"]), m.listing()
     expected = family_keys(parse_reg(check_scenarios.LIBRARY_STAMPED))
     assert m.registry() == expected, m.registry()
+
+
+# Another program's files, in a folder outside the product's, that links planted in the product
+# folder lead to; the secret's module version would pass as a template's.
+SECRET = crlf("<configuration>", "  <ssvModuleVersion>SECRET.2099.9.9.9-999</ssvModuleVersion>",
+              "  <versionCOD>0302</versionCOD>", "  <active>0</active>", "</configuration>")
+SECRET_COPY = SECRET.replace(b"SECRET.", b"SECRET-")
+OLD_VERSION = UPDATED.replace(b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02")
+# What is planted in the product folder, in place of what, leading where, and the event's outcomes
+# of the configuration and its copy. A plant on the configuration leaves it, and its copy is not
+# reached; a plant on the way to the copy leaves the copy; a planted template is not read.
+PLANTS = [
+    ("symlink", "Temp", "", "updated", "left: failed"),
+    ("symlink", os.path.join("Temp", "ssvConfig"), "", "updated", "left: failed"),
+    ("symlink", "Configuration.xml", "Configuration.xml", "left: failed", "not reached"),
+    ("symlink", FILES[2], os.path.join("ssvConfig", "Configuration.xml"), "updated", "left: failed"),
+    ("symlink", "Configuration.tpl", "Configuration.xml", "updated", "updated"),
+    ("hard link", "Configuration.xml", "Configuration.xml", "left: failed", "not reached"),
+]
+
+
+def contents(m, folder):
+    """Every name below |folder|, links not followed, with a file's bytes (None for others)."""
+    found = {}
+    for top, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = os.path.join(top, name)
+            found[os.path.relpath(path, folder)] = (
+                m.read(path) if stat.S_ISREG(os.lstat(path).st_mode) else None)
+    return found
+
+
+def scenario_configuration_planted_links_lead_nowhere(m):
+    # Before the run, a user of the workstation replaced a folder or a file of the product by a link
+    # to another folder of drive C: or a file there (under Wine, host links stand for junctions and
+    # file links). Each plant on a fresh installation: the outside stays as it was, none of its
+    # text comes into the product folder, and what the links do not touch is updated.
+    outside = os.path.join(m.drive_c, "outside")
+    try:
+        for kind, planted, target, main, copy in PLANTS:
+            m.clean()
+            m.__init__(m.args)
+            shutil.rmtree(outside, ignore_errors=True)
+            os.makedirs(os.path.join(outside, "ssvConfig"))
+            for name, data in (("Configuration.xml", SECRET),
+                               (os.path.join("ssvConfig", "Configuration.xml"), SECRET_COPY)):
+                with open(os.path.join(outside, name), "wb") as f:
+                    f.write(data)
+            before = contents(m, outside)
+            m.set_registry(ACCEPTED)
+            m.install_stub()
+            install(m)
+            place = os.path.join(m.install_dir, planted)
+            if os.path.isdir(place):
+                shutil.rmtree(place)
+            else:
+                os.remove(place)
+            (os.link if kind == "hard link" else os.symlink)(os.path.join(outside, target), place)
+            result, _ = m.run()
+            what = "%s as %s" % (kind, planted)
+            assert_installer_ran(m, result)
+            assert contents(m, outside) == before, what
+            inside = contents(m, m.install_dir)
+            assert not any(b"SECRET" in data for name, data in inside.items()
+                           if data and name != planted), (what, inside)
+            assert m.listing() == sorted(f for f in FILES if not f.startswith(planted + os.sep)), what
+            if main == "updated":
+                expected = OLD_VERSION if planted == "Configuration.tpl" else UPDATED
+                assert m.read(m.config_path()) == expected, (what, m.read(m.config_path()))
+            event = (1000 if copy == "updated" else 1001, [main, copy])
+            assert (m.event()[1], m.event()[2][3:5]) == event, (what, m.event())
+    finally:
+        m.clean()  # the links first, then what they lead to
+        shutil.rmtree(outside, ignore_errors=True)
+
+
+def hold(m, path, milliseconds):
+    """Starts another program that keeps the file |path| open with no sharing for |milliseconds|,
+    and returns it once it holds the file."""
+    command = [m.args.holder, m.windows_path(path), str(milliseconds)]
+    holder = subprocess.Popen(([m.args.wine_run] if m.windows else []) + command,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 60
+    while not os.path.exists(path + ".held"):
+        assert holder.poll() is None and time.monotonic() < deadline, "the file could not be held"
+        time.sleep(0.02)
+    os.remove(path + ".held")
+    return holder
+
+
+def scenario_configuration_held_by_another_program(m):
+    # A program that keeps the configuration for 0.4 s is waited for; one that keeps it for 30 s
+    # leaves it as it was, and its copy is not reached, long before the holder lets go.
+    for milliseconds, expected, event in (
+            (400, UPDATED, (1000, ["updated", "updated"])),
+            (30000, CONFIG, (1001, ["left: in use", "not reached"]))):
+        m.clean()
+        m.__init__(m.args)
+        m.set_registry(ACCEPTED)
+        m.install_stub()
+        install(m)
+        holder = hold(m, m.config_path(), milliseconds)
+        try:
+            # Ended once the installer runs, the update behind it: under Wine the end of the run
+            # waits for every program of the prefix.
+            result, elapsed = m.run(during=holder.kill)
+        finally:
+            holder.kill()
+            holder.wait()
+        assert_installer_ran(m, result)
+        assert elapsed < 15, elapsed
+        assert m.read(m.config_path()) == expected, (milliseconds, m.read(m.config_path()))
+        assert (m.event()[1], m.event()[2][3:5]) == event, (milliseconds, m.event())

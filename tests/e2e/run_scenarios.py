@@ -151,9 +151,10 @@ class Machine:
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.drive_c = os.path.join(self.prefix, "drive_c")
         else:
-            self.root = tempfile.mkdtemp(prefix="orva-e2e-")
+            # A scenario that starts afresh keeps its machine root.
+            self.root = getattr(self, "root", None) or tempfile.mkdtemp(prefix="orva-e2e-")
             self.drive_c = os.path.join(self.root, "drive_c")
-            os.makedirs(os.path.join(self.drive_c, "windows"))
+            os.makedirs(os.path.join(self.drive_c, "windows"), exist_ok=True)
         self.launcher_folder = "launcher"  # on drive C:
         self.launcher_dir = os.path.join(self.drive_c, "launcher")
         self.install_dir = os.path.join(self.drive_c, "WORVA32")  # the default installation path
@@ -647,6 +648,7 @@ def main():
     parser.add_argument("--build", choices=["posix", "windows"], required=True)
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--stub", required=True)
+    parser.add_argument("--holder", help="a program that keeps a file open with no sharing")
     parser.add_argument("--pinned", help="the launcher pinned to the stub's SHA-256")
     parser.add_argument("--wine-run")
     parser.add_argument("--fixtures", required=True, help="directory of the version fixtures")
