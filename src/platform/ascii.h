@@ -3,6 +3,7 @@
 // run).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace platform {
@@ -19,6 +20,16 @@ inline int HexDigitValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// The lower-case hexadecimal digits of |size| bytes, two a byte.
+inline std::string HexDigits(const unsigned char* bytes, size_t size) {
+  std::string digits;
+  for (size_t i = 0; i < size; ++i) {
+    digits += "0123456789abcdef"[bytes[i] >> 4];
+    digits += "0123456789abcdef"[bytes[i] & 0xF];
+  }
+  return digits;
 }
 
 inline bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/fault.h"
 #include "platform/folder.h"
 #include "platform/posix/host_io.h"
@@ -55,12 +56,7 @@ bool StillNamed(int dir, const std::string& name, int fd) {
 bool RandomDigits(std::string* out) {
   unsigned char bytes[8];
   if (::getrandom(bytes, sizeof(bytes), 0) != static_cast<ssize_t>(sizeof(bytes))) return false;
-  std::string digits;
-  for (unsigned char b : bytes) {
-    digits += "0123456789abcdef"[b >> 4];
-    digits += "0123456789abcdef"[b & 0xF];
-  }
-  *out = digits;
+  *out = HexDigits(bytes, sizeof(bytes));
   return true;
 }
 

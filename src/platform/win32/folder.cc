@@ -243,12 +243,7 @@ bool RandomDigits(std::string* out) {
       GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "SystemFunction036")));
   unsigned char bytes[8];
   if (random == nullptr || !random(bytes, sizeof(bytes))) return false;
-  std::string digits;
-  for (unsigned char b : bytes) {
-    digits += "0123456789abcdef"[b >> 4];
-    digits += "0123456789abcdef"[b & 0xF];
-  }
-  *out = digits;
+  *out = HexDigits(bytes, sizeof(bytes));
   return true;
 }
 
