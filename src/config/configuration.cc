@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/config_text.h"
+#include "platform/text_mode.h"
 
 namespace {
 
@@ -63,25 +64,6 @@ std::string Value(const std::string& text, const std::string& open, const char* 
   return *found ? Substring(text, first, config_text::Find(text, close) - first) : std::string();
 }
 
-// The whole text of |file| with CR LF read as LF, every other CR kept, and a last line without
-// line end given one. False when it cannot be read whole or is too long.
-bool ReadText(platform::File* file, std::string* text) {
-  int64_t length = 0;
-  if (!file->SeekEnd(&length) || length > kMaxText || !file->Seek(0)) return false;
-  std::string bytes(static_cast<size_t>(length), '\0');
-  for (size_t done = 0, got = 0; done < bytes.size(); done += got) {
-    if (!file->Read(&bytes[done], bytes.size() - done, &got) || got == 0) return false;
-  }
-  size_t out = 0;  // each CR LF becomes LF where it lies: the text only shrinks
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != '\r' || i + 1 == bytes.size() || bytes[i + 1] != '\n') bytes[out++] = bytes[i];
-  }
-  bytes.resize(out);
-  if (!bytes.empty() && bytes.back() != '\n') bytes += '\n';
-  text->swap(bytes);
-  return true;
-}
-
 // The module version that the template |name| in |folder| gives: only a whole one, exactly 21
 // characters closed at once by its tag; anything else would damage the configuration's version.
 bool TemplateVersion(const platform::Folder& folder, const std::string& name,
@@ -100,8 +82,8 @@ bool TemplateVersion(const platform::Folder& folder, const std::string& name,
   return true;
 }
 
-// The five edits, in their order, each a replace-all on the text the one before left (the values
-// they remove or replace taken from the text first), then the text's CR LF form.
+// The five edits, in their order, each a replace-all on the text the one before left; the values
+// they remove or replace are taken from the text first.
 void Edit(std::string* text, const std::string* newVersion) {
   using config_text::ReplaceAll;
   bool haveVersion, haveContext;
@@ -121,7 +103,6 @@ void Edit(std::string* text, const std::string* newVersion) {
     ReplaceAll(text, kStsAnchor, std::string(kStsAnchor) + kStsBlock);
   }
   ReplaceAll(text, kInactive, kActive);
-  ReplaceAll(text, "\n", "\r\n");  // written with CR LF line ends
 }
 
 // The replacement of one configuration in its held folder: removed unless it has become the
@@ -153,13 +134,15 @@ ConfigOutcome UpdateHeldFile(const platform::Folder& product, const std::string&
   if (!original.AcceptsWriting()) return ConfigOutcome::kReadOnly;
   // Read whole through the one handle; an empty text leaves the file as it was.
   std::string text;
-  if (!ReadText(&original, &text) || text.empty()) return ConfigOutcome::kFailed;
+  if (!platform::ReadText(&original, kMaxText, &text) || text.empty()) {
+    return ConfigOutcome::kFailed;
+  }
   std::string newVersion;
   const bool haveNewVersion = TemplateVersion(product, templateName, &newVersion);
   Edit(&text, haveNewVersion ? &newVersion : nullptr);
   Replacement made(folder);
   if (!folder.CreateReplacement(original, name + kReplacementInfix, &made.name, &made.file) ||
-      !made.file.Write(text.data(), text.size()) || !made.file.Sync()) {
+      !platform::WriteText(&made.file, text) || !made.file.Sync()) {
     return ConfigOutcome::kFailed;
   }
   // Windows replaces no file that is open, not even one open by this program.
@@ -234,7 +217,8 @@ int ReadTextAndFind(const platform::Folder& folder, const std::string& name,
   platform::File file;
   std::string text;
   if (Patiently([&] { return folder.OpenFile(name, &file); }) != OpenStatus::kDone ||
-      !ReadText(&file, &text) || static_cast<int64_t>(buffer->size() + text.size()) > kMaxText) {
+      !platform::ReadText(&file, kMaxText, &text) ||
+      static_cast<int64_t>(buffer->size() + text.size()) > kMaxText) {
     return -1;
   }
   buffer->append(text);

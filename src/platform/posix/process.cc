@@ -1,4 +1,6 @@
-// Started programs on POSIX: posix_spawn of the split command line; SHA-256 by libcrypto.
+// Started programs on POSIX: posix_spawn of the split command line; SHA-256 by libcrypto, loaded
+// when a digest is to be checked.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <spawn.h>
@@ -22,22 +24,60 @@ extern char** environ;
 namespace platform {
 namespace {
 
+// OpenSSL's libcrypto, loaded on first use: a launcher that checks no installer, as every
+// launcher built without a digest, does not pay for loading it at each start.
+struct Crypto {
+  decltype(&EVP_MD_CTX_new) newContext = nullptr;
+  decltype(&EVP_MD_CTX_free) freeContext = nullptr;
+  decltype(&EVP_sha256) sha256 = nullptr;
+  decltype(&EVP_DigestInit_ex) init = nullptr;
+  decltype(&EVP_DigestUpdate) update = nullptr;
+  decltype(&EVP_DigestFinal_ex) finish = nullptr;
+};
+
+template <typename Fn>
+void Resolve(void* library, const char* name, Fn* out) {
+  *out = reinterpret_cast<Fn>(::dlsym(library, name));
+}
+
+// The library's functions, or nullptr when it cannot be had.
+const Crypto* LoadCrypto() {
+  static const Crypto crypto = [] {
+    Crypto loaded;
+    if (void* library = ::dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL)) {
+      Resolve(library, "EVP_MD_CTX_new", &loaded.newContext);
+      Resolve(library, "EVP_MD_CTX_free", &loaded.freeContext);
+      Resolve(library, "EVP_sha256", &loaded.sha256);
+      Resolve(library, "EVP_DigestInit_ex", &loaded.init);
+      Resolve(library, "EVP_DigestUpdate", &loaded.update);
+      Resolve(library, "EVP_DigestFinal_ex", &loaded.finish);
+    }
+    return loaded;
+  }();
+  const bool whole = crypto.newContext && crypto.freeContext && crypto.sha256 && crypto.init &&
+                     crypto.update && crypto.finish;
+  return whole ? &crypto : nullptr;
+}
+
 // The SHA-256 of what remains to be read of the descriptor |fd|, through OpenSSL's libcrypto.
 bool HashFile(int fd, unsigned char (&digest)[ProgramFile::kSha256Size]) {
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return false;
+  const Crypto* crypto = LoadCrypto();
+  if (crypto == nullptr) return false;
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(crypto->newContext(),
+                                                            crypto->freeContext);
+  if (!context || crypto->init(context.get(), crypto->sha256(), nullptr) != 1) return false;
   std::vector<unsigned char> buffer(65536);
   for (;;) {
     ssize_t got = ::read(fd, buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) break;
-    if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got)) != 1) {
+    if (crypto->update(context.get(), buffer.data(), static_cast<size_t>(got)) != 1) {
       return false;
     }
   }
   unsigned int size = 0;
-  return EVP_DigestFinal_ex(context.get(), digest, &size) == 1 && size == sizeof(digest);
+  return crypto->finish(context.get(), digest, &size) == 1 && size == sizeof(digest);
 }
 
 // Spawn file actions that leave the child only the descriptors in |kept| (ascending) and the
