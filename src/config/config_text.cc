@@ -115,11 +115,21 @@ size_t ReplaceAll(std::string* text, const std::string& from, const std::string&
     found.push_back(at);
   }
   if (found.empty()) return 0;
-  if (to.size() == from.size()) {  // in place: no second copy of the text
-    for (size_t at : found) text->replace(at, to.size(), to);
+  if (to.size() <= from.size()) {  // in place: the text only shrinks, no second copy of it
+    char* data = &(*text)[0];
+    size_t out = found[0], done = found[0];
+    for (size_t at : found) {
+      std::memmove(data + out, data + done, at - done);
+      out += at - done;
+      std::memcpy(data + out, to.data(), to.size());
+      out += to.size();
+      done = at + from.size();
+    }
+    std::memmove(data + out, data + done, text->size() - done);
+    text->resize(out + text->size() - done);
     return found.size();
   }
-  // Made once at its size: a text of a few hundred MiB is no more than twice in memory.
+  // Growing: made once at its size, so that the text is no more than twice in memory.
   std::string result;
   result.reserve(text->size() - found.size() * from.size() + found.size() * to.size());
   size_t done = 0;

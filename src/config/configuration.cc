@@ -42,6 +42,7 @@ const char kActive[] = "<active>1</active>";
 
 const int64_t kMaxText = INT_MAX;      // positions are ints: a longer text is unreadable
 const unsigned kLockWait = 60 * 1000;  // for another run of the program to finish the file
+
 // What a failed open or replace leaves of a configuration.
 ConfigOutcome OutcomeOf(OpenStatus status) {
   return status == OpenStatus::kMissing ? ConfigOutcome::kMissing
@@ -105,13 +106,10 @@ void Edit(std::string* text, const std::string* newVersion) {
   ReplaceAll(text, kInactive, kActive);
 }
 
-// The replacement of one configuration in its held folder: removed unless it has become the
-// configuration.
+// A configuration's replacement in its held folder, removed unless it became the configuration.
 struct Replacement {
   explicit Replacement(const platform::Folder& in) : folder(in) {}
-  ~Replacement() {
-    if (file.IsOpen()) folder.Discard(&file, name);
-  }
+  ~Replacement() { if (file.IsOpen()) folder.Discard(&file, name); }
   const platform::Folder& folder;
   platform::File file;
   std::string name;
