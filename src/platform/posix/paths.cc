@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 
 namespace platform {
 namespace posix {
@@ -79,10 +80,10 @@ bool WindowsHostPath(const std::string& windowsPath, std::string* out) {
 
 bool HostPath(const FileLocation& file, std::string* out) {
   if (!file.besideLauncher()) return WindowsHostPath(file.text(), out);
-  char* executable = ::realpath("/proc/self/exe", nullptr);
+  // Freed however the copy ends, running out of memory included.
+  std::unique_ptr<char, void (*)(void*)> executable(::realpath("/proc/self/exe", nullptr), std::free);
   if (executable == nullptr) return false;
-  std::string path(executable);
-  std::free(executable);
+  std::string path(executable.get());
   *out = path.substr(0, path.rfind('/') + 1) + Cp1252ToUtf8(file.text());
   return true;
 }
