@@ -1,16 +1,11 @@
-// Files on Windows: CreateFileA with no sharing, unbuffered handle I/O, and a replace made
-// through the handle that wrote the new file.
+// Files on Windows: CreateFileA with no sharing and unbuffered handle I/O; files in held folders
+// are made, replaced and removed in folder.cc.
 #include <windows.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
-#include <vector>
 
-#include "platform/ascii.h"
 #include "platform/fault.h"
 #include "platform/file.h"
-#include "platform/win32/security.h"
 #include "platform/win32/wide_path.h"
 
 namespace platform {
