@@ -1,6 +1,8 @@
 // The main sequence of the patch launcher.
 #include "app/orvapatch_app.h"
 
+#include <new>
+
 #include "app/product_family.h"
 #include "app/released_installer.h"
 #include "app/run_event.h"
@@ -27,21 +29,30 @@ COrvaPatchApp::~COrvaPatchApp() = default;
 
 int COrvaPatchApp::InitInstance() {
   CWinApp::InitInstance();
+  RunReport run;
+  try {
+    RunSequence(&run);
+  } catch (const std::bad_alloc&) {
+    // Out of memory where no step handles it: the run ends here, and its event says so.
+    run.outOfMemory = true;
+  }
+  ReportRun(m_strAppName, run);
+  return 0;
+}
+
+void COrvaPatchApp::RunSequence(RunReport* run) {
   m_strInstallPath = kDefaultInstallPath;
   InitProductFamily(*this);
-  RunReport run;
-  run.accepted = CheckVersion(*this, &run.versionBasis) != 0;
-  if (!run.accepted) {
+  run->accepted = CheckVersion(*this, &run->versionBasis) != 0;
+  run->checked = true;
+  if (!run->accepted) {
     // Refused: nothing of the product is touched; the log holds the reasons. Where nobody can
     // see a box, none is shown and the run ends at once.
     AfxMessageBox(kRefusal, platform::kMbOk | platform::kMbIconHand, 0);
-    ReportRun(m_strAppName, run);
-    return 0;
+    return;
   }
   // Neither result changes the road; both go into the run's event.
-  UpdateConfiguration(m_strInstallPath, &run.config);
-  run.installerExitCode = RunProgram(kInstallerName, "", kShowNormal, 1, &run.installerStarted,
-                                     &theLog.SharedFile(), ReleasedInstallerSha256());
-  ReportRun(m_strAppName, run);
-  return 0;
+  UpdateConfiguration(m_strInstallPath, &run->config);
+  run->installerExitCode = RunProgram(kInstallerName, "", kShowNormal, 1, &run->installerStart,
+                                      &theLog.SharedFile(), ReleasedInstallerSha256());
 }

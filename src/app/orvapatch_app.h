@@ -5,6 +5,8 @@
 
 #include "platform/framework.h"
 
+struct RunReport;
+
 class COrvaPatchApp : public CWinApp {
  public:
   COrvaPatchApp();
@@ -15,6 +17,10 @@ class COrvaPatchApp : public CWinApp {
 
   std::string m_strSettingsKey;  // set by family detection
   std::string m_strInstallPath;  // the product's directory, with a trailing backslash
+
+ private:
+  // The stages of the main sequence, each told in |run| as far as it got.
+  void RunSequence(RunReport* run);
 };
 
 extern COrvaPatchApp theApp;

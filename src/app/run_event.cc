@@ -2,6 +2,7 @@
 #include "app/run_event.h"
 
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "platform/event_log.h"
@@ -22,9 +23,13 @@ bool ConfigurationDone(ConfigOutcome outcome) {
   return outcome == ConfigOutcome::kUpdated || outcome == ConfigOutcome::kMissing;
 }
 
+bool Started(const RunReport& run) {
+  return run.installerStart.failure == platform::StartFailure::kNone;
+}
+
 uint32_t EventId(const RunReport& run) {
-  if (!run.accepted) return kRefused;
-  if (!run.installerStarted) return kInstallerNotStarted;
+  if (run.checked && !run.accepted) return kRefused;
+  if (!Started(run)) return kInstallerNotStarted;
   // Without the configuration its copy is never reached: absent as far as the run can tell.
   if (run.installerExitCode != 0 || !ConfigurationDone(run.config.main) ||
       !(ConfigurationDone(run.config.copy) || run.config.main == ConfigOutcome::kMissing)) {
@@ -66,6 +71,28 @@ const char* OutcomeWords(ConfigOutcome outcome) {
   return "non trait\xE9" "e";
 }
 
+// Why the installer did not start, for the administrator, with the system's error number.
+std::string StartFailureWords(const RunReport& run) {
+  const unsigned long error = run.installerStart.error;
+  if (run.outOfMemory) return "m\xE9moire insuffisante";
+  switch (run.installerStart.failure) {
+    case platform::StartFailure::kMissing:
+      return "programme d'installation introuvable ou impossible \xE0 d\xE9marrer";
+    case platform::StartFailure::kNotReleased:
+      return "programme d'installation diff\xE9rent de celui publi\xE9 avec le correctif";
+    case platform::StartFailure::kCleanRoom:
+      return platform::Format("dossier prot\xE9g\xE9 impossible \xE0 pr\xE9parer dans le dossier "
+                              "Temp de Windows (erreur %lu)", error);
+    case platform::StartFailure::kRefused:
+      return platform::Format("d\xE9marrage refus\xE9 par une r\xE8gle de s\xE9" "curit\xE9 "
+                              "(restriction logicielle ou AppLocker, erreur %lu)", error);
+    case platform::StartFailure::kNone:
+    case platform::StartFailure::kFailed:
+      break;
+  }
+  return platform::Format("programme d'installation impossible \xE0 d\xE9marrer (erreur %lu)", error);
+}
+
 // The exit code as the system gives it, a 32-bit unsigned number.
 std::string ExitCodeText(int code) {
   return platform::Format("%lu", static_cast<unsigned long>(static_cast<uint32_t>(code)));
@@ -86,17 +113,16 @@ std::string Sentence(uint32_t id, const RunReport& run) {
                      : id == kInstalledWithWarning ? "\xE0 v\xE9rifier"
                                                    : "non install\xE9";
   std::string installer =
-      run.installerStarted
+      Started(run)
           ? "programme d'installation termin\xE9 avec le code " + ExitCodeText(run.installerExitCode)
-          : std::string("programme d'installation introuvable ou impossible \xE0 d\xE9marrer");
+          : StartFailureWords(run);
   return platform::Format("Correctif Orvane 2014.4.2 %s : configuration %s, copie %s, %s.", lead,
                           OutcomeWords(run.config.main), OutcomeWords(run.config.copy),
                           installer.c_str());
 }
 
-}  // namespace
-
-void ReportRun(const std::string& appName, const RunReport& run) {
+// Composes and writes the event.
+void Report(const std::string& appName, const RunReport& run) {
   const uint32_t id = EventId(run);
   const std::vector<std::string> strings = {
       Sentence(id, run),
@@ -104,8 +130,22 @@ void ReportRun(const std::string& appName, const RunReport& run) {
       run.versionBasis,
       OutcomeWord(run.config.main),
       OutcomeWord(run.config.copy),
-      run.installerStarted ? ExitCodeText(run.installerExitCode) : std::string(),
+      Started(run) ? ExitCodeText(run.installerExitCode) : std::string(),
   };
   // Fleet tools learn of a lost event by its absence; the run itself goes on unchanged.
   (void)platform::ReportApplicationEvent(kSource, TypeOf(id), id, strings);
+}
+
+}  // namespace
+
+void ReportRun(const std::string& appName, const RunReport& run) {
+  // Out of memory while the event is composed: once more, as memory is often back by then;
+  // the event is written by the system's one call, after every allocation.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      Report(appName, run);
+      return;
+    } catch (const std::bad_alloc&) {
+    }
+  }
 }

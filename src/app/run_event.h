@@ -4,18 +4,22 @@
 #include <string>
 
 #include "config/configuration.h"
+#include "platform/process.h"
 
 // What a run found and did, as far as the main sequence got.
 struct RunReport {
+  bool checked = false;  // the check answered
   bool accepted = false;
   std::string versionBasis;  // what the check's answer rests on (see CheckVersion)
   ConfigReport config;
-  bool installerStarted = false;
+  // Whether the installer started, and if not, why: not tried is a failure too.
+  platform::StartResult installerStart{platform::StartFailure::kFailed, 0};
   int installerExitCode = 0;  // read only when the installer started
+  bool outOfMemory = false;   // the run ended early, out of memory
 };
 
 // Writes the run's event from source "OrvaPatch": 1000 information, 1001 warning, 1002 and
 // 1003 error, with six strings: a sentence for the administrator, |appName|, the version basis,
 // the outcomes of the configuration and of its copy, and the installer's exit code. A failure
-// to write it changes nothing of the run.
+// to write it changes nothing of the run. Written once, running out of memory included.
 void ReportRun(const std::string& appName, const RunReport& run);

@@ -5,34 +5,38 @@
 #include <string>
 
 #include "platform/file_location.h"
-#include "platform/process.h"
 
 namespace {
 
 // The launcher runs elevated: a program named without a directory must come from beside the
-// launcher, never from the current directory or PATH, so it is started by its full path.
+// launcher, never from the current directory or PATH.
 platform::FileLocation ApplicationPath(const std::string& program) {
   if (!platform::FileLocation::IsBareName(program)) return program;
   return platform::FileLocation::BesideLauncher(program);
 }
 
+// The file name of |program|, which its copy in the clean room keeps.
+std::string FileName(const std::string& program) {
+  return program.substr(program.find_last_of("\\/:") + 1);
+}
+
 }  // namespace
 
 int RunProgram(const char* program, const char* arguments, int showMode, int wait,
-               bool* started, const platform::File* shared, const uint8_t* sha256) {
-  if (started) *started = false;
-  std::string commandLine = std::string("\"") + program + "\" " + arguments;
-  const platform::FileLocation application = ApplicationPath(program);
-  // Declared first, so that the file stays held until the program's handles are closed.
-  platform::ProgramFile checked;
-  if (sha256 && !checked.OpenChecked(application, sha256)) return -1;
+               platform::StartResult* start, const platform::File* shared,
+               const uint8_t* sha256) {
+  platform::StartResult result;
+  if (start == nullptr) start = &result;
+  *start = platform::StartResult{platform::StartFailure::kFailed, 0};
+  const std::string commandLine = std::string("\"") + program + "\" " + arguments;
+  // Declared first, so that the copy stays held until the program's handles are closed.
+  platform::CleanRoom room;
+  *start = room.Fill(ApplicationPath(program), FileName(program), sha256);
+  if (start->failure != platform::StartFailure::kNone) return -1;
   platform::Process process;
-  if (!platform::Process::Start(application, commandLine,
-                                static_cast<uint16_t>(showMode & 0xFFFF), shared,
-                                sha256 ? &checked : nullptr, &process)) {
-    return -1;
-  }
-  if (started) *started = true;
+  *start = platform::Process::Start(room, commandLine, static_cast<uint16_t>(showMode & 0xFFFF),
+                                    shared, &process);
+  if (start->failure != platform::StartFailure::kNone) return -1;
   if (!wait) return 0;  // the handles close at once; the program runs on
   uint32_t code = 0;
   if (!process.Wait() || !process.ExitCode(&code)) return -1;

@@ -1,17 +1,19 @@
-// Starting a program beside the launcher and waiting for it.
+// Starting a program beside the launcher from a clean room, and waiting for it.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/file.h"
+#include "platform/process.h"
 
 // Starts |program| with the command line "\"program\" arguments". A bare file name is taken from
-// the launcher's own directory only. With |wait| nonzero, blocks without time-out and returns
-// the exit code; without, returns 0 once started. -1: not started, or no exit code. |started|,
-// when given, tells whether the program was started at all. The program runs in the launcher's
-// folder and inherits |shared| alone of the launcher's files, when given. With |sha256| (32
-// bytes), only a program file with that SHA-256 is started, and it is held against writers,
-// renames and removal until the program has ended (or at once, without |wait|).
+// the launcher's own directory only. The program's bytes are first copied into a clean room, a
+// folder that only the administrators and the system can write, and the copy is what runs, in
+// that folder, held against every change until it has ended; the room is removed afterwards.
+// With |wait| nonzero, blocks without time-out and returns the exit code; without, returns 0
+// once started. -1: not started, or no exit code. |start|, when given, tells whether the program
+// was started, and if not, why. It inherits |shared| alone of the launcher's files, when given.
+// With |sha256| (32 bytes), only bytes with that SHA-256 are started.
 int RunProgram(const char* program, const char* arguments, int showMode, int wait,
-               bool* started = nullptr, const platform::File* shared = nullptr,
+               platform::StartResult* start = nullptr, const platform::File* shared = nullptr,
                const uint8_t* sha256 = nullptr);

@@ -6,7 +6,9 @@ holds both configuration files, so every stage of the run has work to do. After 
 status 0; each configuration file holds its old bytes or its new ones; no temporary file or
 backup anywhere (but for a temporary file whose removal failed too, which the next run takes
 over); the registry parses and each value is the old one or the new one; the log holds every
-line written before the fault. --sample K runs every Kth N only, spread over the whole run."""
+line written before the fault; no clean room left in the system's Temp folder (but for one
+whose removal failed too, which the next run removes); every run that runs out of memory still
+writes its one event. --sample K runs every Kth N only, spread over the whole run."""
 import argparse
 import os
 import re
@@ -54,9 +56,10 @@ def run(m, setting, variable="ORVAPATCH_FAULT"):
     return log, int(report.group(1)), int(report.group(2))
 
 
-def check_files(m, setting, leftover_allowed=False):
+def check_files(m, setting, leftover_allowed=False, room_allowed=False):
     """Checks the installation's files; returns the temporary files left, which only a run whose
-    every operation from some point on fails may leave (their removal failed too)."""
+    every operation from some point on fails may leave (their removal failed too), and the clean
+    room left by a run whose removal of it failed."""
     for path, old, new, version in (
             (m.config_path(), config_scenarios.CONFIG, config_scenarios.UPDATED, OLD_VERSION),
             (m.config_path(copy=True), config_scenarios.COPY, config_scenarios.COPY_UPDATED, b"")):
@@ -66,7 +69,12 @@ def check_files(m, setting, leftover_allowed=False):
             "%s: %s holds neither its old nor its new bytes:\n%r" % (setting, path, data))
     assert m.read(os.path.join(m.install_dir, "Configuration.tpl")) == config_scenarios.TEMPLATE
     left = [name for name in m.listing() if name not in INSTALLED]
-    assert all(TEMPORARY.match(name) for name in left) and (leftover_allowed or not left), (
+    rooms = m.clean_rooms()
+    assert len(rooms) <= (1 if leftover_allowed or room_allowed else 0), (
+        "%s: clean rooms left: %r" % (setting, rooms))
+    left += rooms
+    assert all(TEMPORARY.match(name) or name in rooms for name in left) and (
+        leftover_allowed or len(left) == len(rooms)), (
         "%s: files left: %r" % (setting, left))
     assert set(INSTALLED) <= set(m.listing()), "%s: files gone: %r" % (setting, m.listing())
     if not m.windows:
@@ -96,12 +104,13 @@ def sweep(m, persistent, reference, total, written, sample):
         setting = "%d%s" % (nth, "+" if persistent else "")
         fresh(m)
         log, count, _ = run(m, setting)
-        left = check_files(m, setting, leftover_allowed=persistent)
+        left = check_files(m, setting, leftover_allowed=persistent, room_allowed=True)
         check_registry(m, setting)
         if left:
             # The next run takes the leftover over, and leaves nothing behind.
             run(m, "0")
             assert m.listing() == INSTALLED, "%s: next run left %r" % (setting, m.listing())
+            assert m.clean_rooms() == [], "%s: next run left %r" % (setting, m.clean_rooms())
             assert m.read(m.config_path()) == config_scenarios.UPDATED, "%s: next run" % setting
             leftovers += 1
         if count < nth:  # no fault: the run is the fault-free one
@@ -132,6 +141,7 @@ def sweep_allocations(m, reference, allocations, sample):
         fresh(m)
         log, _, count = run(m, setting, "ORVAPATCH_FAULT_ALLOC")
         assert count >= nth, "%s: %d allocations only" % (setting, count)
+        assert len(m.events) == 1, "%s: events %r" % (setting, m.events)
         check_files(m, setting)
         check_registry(m, setting)
         assert log.endswith(closing) or reference.startswith(log), "%s: log\n%r" % (setting, log)

@@ -3,6 +3,8 @@
 checked byte for byte. The same scenarios drive the POSIX build over a machine root and the
 Windows executable under Wine, so both builds must give the same results."""
 import argparse
+import contextlib
+import ctypes
 import fcntl
 import os
 import pwd
@@ -10,7 +12,9 @@ import re
 import shutil
 import subprocess
 import sys
+import select
 import tempfile
+import threading
 import time
 
 import message_box
@@ -154,7 +158,7 @@ class Machine:
             # A scenario that starts afresh keeps its machine root.
             self.root = getattr(self, "root", None) or tempfile.mkdtemp(prefix="orva-e2e-")
             self.drive_c = os.path.join(self.root, "drive_c")
-            os.makedirs(os.path.join(self.drive_c, "windows"), exist_ok=True)
+            os.makedirs(os.path.join(self.drive_c, "windows", "Temp"), exist_ok=True)
         self.launcher_folder = "launcher"  # on drive C:
         self.launcher_dir = os.path.join(self.drive_c, "launcher")
         self.install_dir = os.path.join(self.drive_c, "WORVA32")  # the default installation path
@@ -321,6 +325,14 @@ class Machine:
         shutil.move(os.path.join(self.launcher_dir, self.launcher), target)
         self.launcher_folder, self.launcher_dir = folder, target
 
+    def temp_dir(self):
+        """The system's Temp folder, where the installer's clean rooms are made."""
+        return os.path.join(self.drive_c, "windows", "temp" if self.windows else "Temp")
+
+    def clean_rooms(self):
+        """The clean rooms in the system's Temp folder."""
+        return sorted(n for n in os.listdir(self.temp_dir()) if n.startswith("OrvaPatch-"))
+
     def record_path(self):
         return os.path.join(self.drive_c, "launcher", "record.txt")
 
@@ -444,6 +456,29 @@ class Machine:
             shutil.rmtree(self.root, ignore_errors=True)
 
 
+@contextlib.contextmanager
+def on_first_open(path, action):
+    """Runs |action| the moment a program first opens the host file |path| (inotify's IN_OPEN),
+    before that program's next step: a stand-in for an opportunistic lock's break."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    fd = libc.inotify_init1(os.O_CLOEXEC)
+    assert fd >= 0 and libc.inotify_add_watch(fd, path.encode(), 0x20) >= 0, "no inotify"
+    fired = []
+
+    def watch():
+        if select.select([fd], [], [], 60)[0]:
+            action()
+            fired.append(True)
+
+    thread = threading.Thread(target=watch)
+    thread.start()
+    try:
+        yield fired
+    finally:
+        thread.join()
+        os.close(fd)
+
+
 def registry_fixture(*keys):
     """REGEDIT4 text from (key, [value lines]) pairs."""
     return "REGEDIT4\r\n" + "".join(
@@ -537,7 +572,7 @@ def scenario_installer_run_and_waited_for(m):
         "Orvane XP", "2014.4", "missing", "not reached", "3"]), m.event()
 
 
-def scenario_installer_inherits_only_the_log_and_starts_in_the_launcher_folder(m):
+def scenario_installer_runs_from_a_clean_room_and_inherits_only_the_log(m):
     m.set_registry(ACCEPTED)
     m.install_stub()
     caller = os.path.join(m.drive_c, "caller.txt")
@@ -547,13 +582,70 @@ def scenario_installer_inherits_only_the_log_and_starts_in_the_launcher_folder(m
         os.remove(caller)
     assert result.returncode == 0, result
     record = m.record()
-    # Started from C:\ (the launcher's caller's folder), the installer runs in the launcher's;
-    # of the launcher's open files, it holds the log only.
-    launcher = "C:\\launcher" if m.windows else m.launcher_dir
+    # Started from C:\ (the launcher's caller's folder), the installer runs from its copy in a
+    # new folder of the system's Temp folder; of the launcher's open files, it holds the log only.
+    temp = "C:\\windows\\Temp\\" if m.windows else m.temp_dir() + "/"
     log = "C:\\windows\\orvapatch.log" if m.windows else m.log_path()
-    expected = "cwd=[%s]\ninherited=[%s]\nargc=1\n" % (launcher, log)
-    assert record is not None and expected in record, record
+    match = re.search(r"exe=\[(.*)\]\ncwd=\[(.*)\]\ninherited=\[(.*)\]\nargc=1\n", record or "")
+    assert match, record
+    room = match.group(2)
+    assert re.fullmatch(re.escape(temp) + "OrvaPatch-[0-9a-f]{16}", room, re.I), record
+    sep = "\\" if m.windows else "/"
+    assert match.group(1).lower() == (room + sep + INSTALLER).lower(), record
+    assert match.group(3) == log, record
+    assert m.clean_rooms() == [], m.clean_rooms()
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
+
+
+def scenario_installer_clean_rooms_of_killed_runs_removed_and_no_other(m):
+    m.set_registry(ACCEPTED)
+    m.install_stub()
+    temp = m.temp_dir()
+    # Left by a killed run: removed. Not ours to remove: one holding a link, and a folder of
+    # another name.
+    left = os.path.join(temp, "OrvaPatch-00000000000000aa")
+    linked = os.path.join(temp, "OrvaPatch-00000000000000bb")
+    other = os.path.join(temp, "Other-orvapatch")
+    outside = os.path.join(m.drive_c, "outside.txt")
+    for folder in (left, linked, other):
+        os.makedirs(os.path.join(folder, "sub"))
+        with open(os.path.join(folder, "sub", INSTALLER), "wb") as f:
+            f.write(b"x")
+    with open(outside, "wb") as f:
+        f.write(b"kept")
+    os.symlink(outside, os.path.join(linked, "link.txt"))
+    try:
+        result, _ = m.run()
+        assert result.returncode == 0, result
+        assert m.record() is not None, "installer not started"
+        assert m.clean_rooms() == ["OrvaPatch-00000000000000bb"], m.clean_rooms()
+        assert os.path.exists(os.path.join(other, "sub", INSTALLER)), "another folder was removed"
+        assert m.read(outside) == b"kept", "a file outside was changed"
+    finally:
+        for folder in (left, linked, other):
+            shutil.rmtree(folder, ignore_errors=True)
+        os.remove(outside)
+
+
+def scenario_installer_not_started_when_its_clean_room_cannot_be_made(m):
+    m.set_registry(ACCEPTED)
+    m.install_stub()
+    temp = m.temp_dir()
+    os.rename(temp, temp + ".away")
+    try:
+        result, _ = m.run()
+    finally:
+        os.rename(temp + ".away", temp)
+    assert result.returncode == 0, result
+    assert m.record() is None, m.record()
+    assert m.clean_rooms() == [], m.clean_rooms()
+    assert m.log() == START + ACCEPTED_LINE + END, m.log()
+    kind, number, strings = m.event()
+    assert (kind, number, strings[1:]) == ("error", 1002, [
+        "Orvane XP", "2014.4", "missing", "not reached", ""]), m.event()
+    assert re.fullmatch(re.escape(NOT_INSTALLED + NO_CONFIGURATION) + "dossier prot\u00e9g\u00e9 "
+                        "impossible \u00e0 pr\u00e9parer dans le dossier Temp de Windows \\(erreur "
+                        "[1-9][0-9]*\\)\\.", strings[0]), strings[0]
 
 
 def scenario_installer_pinned_only_its_own_file_started_and_held(m):
@@ -567,14 +659,17 @@ def scenario_installer_pinned_only_its_own_file_started_and_held(m):
     refused = []
 
     def try_to_change():
-        # While the installer runs, another program may neither write it nor give its name to
-        # another file.
+        # While the installer runs, another program may neither write the file it runs from
+        # nor give its name to another file.
+        rooms = m.clean_rooms()
+        assert len(rooms) == 1, rooms
+        running = os.path.join(m.temp_dir(), rooms[0], INSTALLER)
         if m.windows:
-            name = m.windows_path(installer)
+            name = "C:\\windows\\temp\\%s\\%s" % (rooms[0], INSTALLER)
             m.wine("cmd", "/c", "echo x>>%s & ren %s moved.exe & del %s" % (name, name, name))
-            refused.append(not os.path.exists(os.path.join(m.launcher_dir, "moved.exe")))
+            refused.append(os.path.exists(running) and m.read(running) == released)
         else:
-            fd = os.open(installer, os.O_RDONLY)
+            fd = os.open(running, os.O_RDONLY)
             try:
                 fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
             except BlockingIOError:
@@ -597,6 +692,44 @@ def scenario_installer_pinned_only_its_own_file_started_and_held(m):
     assert result.returncode == 0, result
     assert m.record() is None, m.record()
     assert m.log() == (START + ACCEPTED_LINE + END) * 2, m.log()
+
+
+def scenario_installer_started_is_the_file_checked_when_its_path_is_repointed(m):
+    # The launcher's folder is reached through a link; at the moment the launcher first opens
+    # the installer, the link is repointed to a folder whose installer is another program. What
+    # starts is always the file whose digest was checked, from its clean room.
+    m.set_registry(ACCEPTED)
+    m.use_launcher(m.args.pinned)
+    m.install_stub()
+    planted = os.path.join(m.drive_c, "planted")
+    os.makedirs(planted)
+    shutil.copy(m.args.holder, os.path.join(planted, INSTALLER))
+    via = os.path.join(m.drive_c, "via")
+    launcher_dir = m.launcher_dir
+    m.launcher_folder, m.launcher_dir = "via", via
+    try:
+        for attempt in range(3):
+            if os.path.lexists(via):
+                os.remove(via)
+            os.symlink(launcher_dir, via)
+            if os.path.exists(m.record_path()):
+                os.remove(m.record_path())
+
+            def repoint():
+                os.remove(via)
+                os.symlink(planted, via)
+
+            with on_first_open(os.path.join(launcher_dir, INSTALLER), repoint) as fired:
+                result, _ = m.run()
+            assert result.returncode == 0 and fired, (attempt, result)
+            record = m.record()
+            assert record is not None and "OrvaPatch-" in record, (attempt, record)
+            assert m.event()[:2] == ("information", 1000), m.event()
+    finally:
+        m.launcher_dir = launcher_dir
+        if os.path.lexists(via):
+            os.remove(via)
+        shutil.rmtree(planted, ignore_errors=True)
 
 
 def scenario_installer_missing(m):

@@ -1,8 +1,8 @@
 /* A stand-in for the patch installer: records how it was started, then exits with a chosen code.
    STUB_RECORD: file to write; STUB_EXIT: exit code (decimal, may be 4294967295);
    STUB_SLEEP_MS: time to wait before writing the last line "done"; STUB_WAIT_FOR: a file whose
-   existence the stub then waits for too (up to two minutes). The record names the current
-   directory and every regular file the stub holds open from its start, which it can only have
+   existence the stub then waits for too (up to two minutes). The record names the stub's own
+   file, the current directory and every regular file the stub holds open from its start, which it can only have
    inherited. */
 #include <stdio.h>
 #include <stdlib.h>
@@ -68,15 +68,19 @@ int main(int argc, char** argv) {
   if (out) {
     int i;
     char cwd[1024] = "";
+    char self[1024] = "";
 #ifdef _WIN32
     STARTUPINFOA startup;
     GetStartupInfoA(&startup);
     fprintf(out, "cmdline=[%s]\n", GetCommandLineA());
     fprintf(out, "show=%u\n", (unsigned)((startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : 0xFFFF));
     GetCurrentDirectoryA(sizeof(cwd), cwd);
+    GetModuleFileNameA(NULL, self, sizeof(self));
 #else
     if (!getcwd(cwd, sizeof(cwd))) cwd[0] = '\0';
+    if (readlink("/proc/self/exe", self, sizeof(self) - 1) < 0) self[0] = '\0';
 #endif
+    fprintf(out, "exe=[%s]\n", self);
     fprintf(out, "cwd=[%s]\n", cwd);
     for (i = 0; i < inheritedCount; ++i) fprintf(out, "inherited=[%s]\n", inherited[i]);
     fprintf(out, "argc=%d\n", argc);

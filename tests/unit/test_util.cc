@@ -117,7 +117,7 @@ ScratchMachine::ScratchMachine() {
   base_ = "C:\\scratch" + std::to_string(++g_counter) + "\\";
   std::string documents;
   platform::DocumentsFolder(&documents);
-  MakeDirectories("C:\\windows");
+  MakeDirectories("C:\\windows\\Temp");
   MakeDirectories(documents);
 #endif
   RemoveTree(base_);

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "platform/ascii.h"
 #include "platform/fault.h"
 #include "platform/folder.h"
+#include "platform/random.h"
 #include "platform/posix/host_io.h"
 #include "platform/posix/paths.h"
 
@@ -50,14 +50,6 @@ bool StillNamed(int dir, const std::string& name, int fd) {
   struct stat named, held;
   return ::fstatat(dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &held) == 0 &&
          named.st_dev == held.st_dev && named.st_ino == held.st_ino;
-}
-
-// Sixteen hexadecimal digits from the system's randomness.
-bool RandomDigits(std::string* out) {
-  unsigned char bytes[8];
-  if (::getrandom(bytes, sizeof(bytes), 0) != static_cast<ssize_t>(sizeof(bytes))) return false;
-  *out = HexDigits(bytes, sizeof(bytes));
-  return true;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "platform/ascii.h"
 #include "platform/fault.h"
 #include "platform/folder.h"
+#include "platform/random.h"
 #include "platform/win32/security.h"
 #include "platform/win32/wide_path.h"
 
@@ -233,17 +234,6 @@ bool FullPath(const std::string& path, Text* out) {
   Text text = Literal(unc ? L"\\\\?\\UNC" : L"\\\\?\\");
   text.insert(text.end(), full.begin() + (unc ? 1 : 0), full.end());
   *out = text;
-  return true;
-}
-
-// Sixteen hexadecimal digits from the system's randomness.
-bool RandomDigits(std::string* out) {
-  typedef BOOLEAN(WINAPI * RandomFn)(void*, ULONG);
-  static const RandomFn random = reinterpret_cast<RandomFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "SystemFunction036")));
-  unsigned char bytes[8];
-  if (random == nullptr || !random(bytes, sizeof(bytes))) return false;
-  *out = HexDigits(bytes, sizeof(bytes));
   return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <aclapi.h>
+#include <sddl.h>
 
 namespace platform {
 namespace win32 {
@@ -48,6 +49,22 @@ bool ReplacementSecurity(const void* source, bool withOwner, std::vector<unsigne
   std::vector<unsigned char> buffer(size);
   if (!MakeSelfRelativeSD(&wanted, buffer.data(), &size)) return false;
   *out = std::move(buffer);
+  return true;
+}
+
+bool CleanRoomSecurity(std::vector<unsigned char>* out) {
+  // P: protected, so nothing of C:\Windows\Temp's entries (which let users create there) is
+  // inherited; OICI: the copy made inside gets the same two entries.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)",
+                                                            SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    return false;
+  }
+  const unsigned char* bytes = static_cast<const unsigned char*>(descriptor);
+  std::vector<unsigned char> copy(bytes, bytes + GetSecurityDescriptorLength(descriptor));
+  LocalFree(descriptor);
+  *out = std::move(copy);
   return true;
 }
 
