@@ -600,16 +600,24 @@ def scenario_installer_runs_from_a_clean_room_and_inherits_only_the_log(m):
 def scenario_installer_clean_rooms_of_killed_runs_removed_and_no_other(m):
     m.set_registry(ACCEPTED)
     m.install_stub()
-    temp = m.temp_dir()
-    # Left by a killed run: removed. Not ours to remove: one holding a link, and a folder of
-    # another name.
-    left = os.path.join(temp, "OrvaPatch-00000000000000aa")
-    linked = os.path.join(temp, "OrvaPatch-00000000000000bb")
-    other = os.path.join(temp, "Other-orvapatch")
+
+    def kill():
+        # The launcher and its installer killed while the installer runs.
+        if m.windows:
+            subprocess.run(["wineserver", "-k"])
+        else:
+            subprocess.run(["pkill", "-KILL", "-f", "^(%s|.*/OrvaPatch-)" % re.escape(
+                os.path.join(m.launcher_dir, m.launcher))])
+
+    m.run(sleep_ms=60000, during=kill)
+    assert len(m.clean_rooms()) == 1, m.clean_rooms()
+    # Not ours to remove: a room holding a link, and a folder of another name.
+    linked = os.path.join(m.temp_dir(), "OrvaPatch-00000000000000bb")
+    other = os.path.join(m.temp_dir(), "Other-orvapatch")
     outside = os.path.join(m.drive_c, "outside.txt")
-    for folder in (left, linked, other):
-        os.makedirs(os.path.join(folder, "sub"))
-        with open(os.path.join(folder, "sub", INSTALLER), "wb") as f:
+    for folder in (linked, other):
+        os.makedirs(folder)
+        with open(os.path.join(folder, INSTALLER), "wb") as f:
             f.write(b"x")
     with open(outside, "wb") as f:
         f.write(b"kept")
@@ -617,12 +625,12 @@ def scenario_installer_clean_rooms_of_killed_runs_removed_and_no_other(m):
     try:
         result, _ = m.run()
         assert result.returncode == 0, result
-        assert m.record() is not None, "installer not started"
+        assert m.record() is not None and m.record().endswith("done\n"), m.record()
         assert m.clean_rooms() == ["OrvaPatch-00000000000000bb"], m.clean_rooms()
-        assert os.path.exists(os.path.join(other, "sub", INSTALLER)), "another folder was removed"
+        assert os.path.exists(os.path.join(other, INSTALLER)), "another folder was removed"
         assert m.read(outside) == b"kept", "a file outside was changed"
     finally:
-        for folder in (left, linked, other):
+        for folder in (linked, other):
             shutil.rmtree(folder, ignore_errors=True)
         os.remove(outside)
 

@@ -163,6 +163,15 @@ bool EmptyFolder(const Text& path, int depth) {
   return emptied;
 }
 
+// Deletes the emptied folder |path| through a handle opened without following a reparse point.
+void DeleteFolder(const Text& path) {
+  HANDLE h = OpenForDeletion(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (h == INVALID_HANDLE_VALUE) return;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (IsItself(h, path, &info)) DeleteThrough(h);
+  CloseHandle(h);
+}
+
 // Removes the clean rooms of |temp| that killed runs left: folders of our prefix, owned by the
 // administrators, the system or this program's user, held by no run that still goes (a running
 // one holds its room without delete sharing, so it cannot be opened here for deletion).
@@ -177,11 +186,10 @@ void RemoveLeftoverRooms(const Text& temp) {
     HANDLE h = OpenForDeletion(room, FILE_SHARE_READ | FILE_SHARE_WRITE);
     if (h == INVALID_HANDLE_VALUE) continue;
     BY_HANDLE_FILE_INFORMATION info;
-    if (IsItself(h, room, &info) && win32::OwnedByThisProgramsKind(h) &&
-        EmptyFolder(room, kMaxDepth)) {
-      DeleteThrough(h);
-    }
+    const bool ours = IsItself(h, room, &info) && win32::OwnedByThisProgramsKind(h);
+    // Let go before it is listed: the listing shares no deletion with a handle that may delete.
     CloseHandle(h);
+    if (ours && EmptyFolder(room, kMaxDepth)) DeleteFolder(room);
   } while (FindNextFileW(find, &found));
   FindClose(find);
 }
@@ -196,8 +204,10 @@ bool MakeRoom(const Text& path, HANDLE* out) {
   const Text terminated = Z(path);
   if (!CreateDirectoryW(terminated.data(), &attributes)) return false;
   // Nobody but the administrators can write in or remove the new folder, so its name is ours.
-  HANDLE h = CreateFileW(terminated.data(), kRoomAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING,
+  // Held without delete sharing, nobody can rename or remove it; held without the right to
+  // delete it, the program can still make it its current directory.
+  HANDLE h = CreateFileW(terminated.data(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
@@ -300,8 +310,11 @@ void CleanRoom::Remove() {
   if (!folder_.IsValid()) return;
   try {
     const Text temp = TempFolder();
-    if (!fault::Strike() && !temp.empty() && EmptyFolder(RoomPath(temp, folderName_), kMaxDepth)) {
-      DeleteThrough(H(folder_.Get()));
+    const Text room = RoomPath(temp, folderName_);
+    if (!fault::Strike() && !temp.empty() && EmptyFolder(room, kMaxDepth)) {
+      // Only the administrators could have changed the room since it was let go.
+      folder_.Close();
+      DeleteFolder(room);
     }
   } catch (const std::bad_alloc&) {
     // Out of memory on the way: the next run removes the room.
