@@ -154,13 +154,17 @@ OLD_VERSION = UPDATED.replace(b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02"
 # What is planted in the product folder, in place of what, leading where, and the event's outcomes
 # of the configuration and its copy. A plant on the configuration leaves it, and its copy is not
 # reached; a plant on the way to the copy leaves the copy; a planted template is not read.
+# The event names the name that is a link or has a second name.
 PLANTS = [
-    ("symlink", "Temp", "", "updated", "left: failed"),
-    ("symlink", os.path.join("Temp", "ssvConfig"), "", "updated", "left: failed"),
-    ("symlink", "Configuration.xml", "Configuration.xml", "left: failed", "not reached"),
-    ("symlink", FILES[2], os.path.join("ssvConfig", "Configuration.xml"), "updated", "left: failed"),
+    ("symlink", "Temp", "", "updated", "left: link (Temp)"),
+    ("symlink", os.path.join("Temp", "ssvConfig"), "", "updated", "left: link (ssvConfig)"),
+    ("symlink", "Configuration.xml", "Configuration.xml", "left: link (Configuration.xml)",
+     "not reached"),
+    ("symlink", FILES[2], os.path.join("ssvConfig", "Configuration.xml"), "updated",
+     "left: link (Configuration.xml)"),
     ("symlink", "Configuration.tpl", "Configuration.xml", "updated", "updated"),
-    ("hard link", "Configuration.xml", "Configuration.xml", "left: failed", "not reached"),
+    ("hard link", "Configuration.xml", "Configuration.xml", "left: link (Configuration.xml)",
+     "not reached"),
 ]
 
 
@@ -256,3 +260,61 @@ def scenario_configuration_held_by_another_program(m):
         assert elapsed < 15, elapsed
         assert m.read(m.config_path()) == expected, (milliseconds, m.read(m.config_path()))
         assert (m.event()[1], m.event()[2][3:5]) == event, (milliseconds, m.event())
+
+
+def fill_disk(m, folder):
+    """Puts a file system of 64 KiB on |folder|, the copy in it, and fills the rest."""
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", folder], check=True)
+    with open(m.config_path(copy=True), "wb") as f:
+        f.write(COPY)
+    filler = os.open(os.path.join(folder, "filler"), os.O_WRONLY | os.O_CREAT)
+    try:
+        while os.write(filler, b"\0" * 4096):
+            pass
+    except OSError:
+        pass  # full
+    finally:
+        os.close(filler)
+
+
+def make_immutable(m, folder):
+    """Makes |folder| immutable: nothing can be created in it, by root either."""
+    subprocess.run(["chattr", "+i", folder], check=True)
+
+
+# How a machine leaves the copy as it was, how it is undone, and what the event says then: the
+# words for fleet tools and the sentence's. Making them takes root.
+CAUSES = [
+    (fill_disk, ["umount"], "left: no space", "disque plein"),
+    (make_immutable, ["chattr", "-i"], "left: access denied", "acc\u00e8s refus\u00e9"),
+]
+
+
+def scenario_configuration_left_copy_says_why(m):
+    # The copy's folder is full, or refuses every new file: the configuration is updated, the copy
+    # keeps its bytes and no temporary file, and the event says why, the same on both builds.
+    if os.geteuid() != 0:
+        print("      (not root: no file system to fill or folder to make immutable)")
+        return
+    folder = os.path.dirname(m.config_path(copy=True))
+    for make, undo, words, phrase in CAUSES:
+        m.clean()
+        m.__init__(m.args)
+        m.set_registry(ACCEPTED)
+        m.install_stub()
+        install(m)
+        make(m, folder)
+        try:
+            before = sorted(os.listdir(folder))
+            result, _ = m.run()
+            after = sorted(os.listdir(folder))
+        finally:
+            subprocess.run(undo + [folder], check=True)
+        assert_installer_ran(m, result)
+        assert m.read(m.config_path()) == UPDATED, words
+        assert m.read(m.config_path(copy=True)) == COPY, words
+        assert after == before, (words, after)
+        assert m.event() == ("warning", 1001, [
+            TO_CHECK + "configuration mise \u00e0 jour, copie laiss\u00e9e telle quelle (%s), "
+            "programme d'installation termin\u00e9 avec le code 0." % phrase,
+            "Orvane XP", "2014.4", "updated", words, "0"]), m.event()

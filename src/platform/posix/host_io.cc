@@ -9,10 +9,46 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/fault.h"
 #include "platform/posix/paths.h"
 
 namespace platform {
 namespace posix {
+
+Failure FailureOf(int error) {
+  Failure failure;
+  failure.error = static_cast<uint32_t>(error);
+  switch (error) {
+    case ENOENT:
+      failure.status = OpenStatus::kMissing;
+      break;
+    case EWOULDBLOCK:
+      failure.status = OpenStatus::kInUse;
+      break;
+    case ELOOP:
+    case ENOTDIR:
+    case EISDIR:
+      failure.status = OpenStatus::kRefused;
+      break;
+    case ENOSPC:
+    case EDQUOT:
+      failure.status = OpenStatus::kNoSpace;
+      break;
+    case EACCES:
+    case EPERM:  // an immutable file or folder, which Windows reports as access denied too
+      failure.status = OpenStatus::kDenied;
+      break;
+    default:
+      failure.status = OpenStatus::kFailed;
+  }
+  return failure;
+}
+
+bool Struck() {
+  if (!fault::Strike()) return false;
+  errno = EIO;
+  return true;
+}
 
 int OpenLocked(int dir, const std::string& name, int flags, int lock) {
   int fd = ::openat(dir, name.c_str(), flags, 0666);
