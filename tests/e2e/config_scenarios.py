@@ -262,12 +262,17 @@ def scenario_configuration_held_by_another_program(m):
         assert (m.event()[1], m.event()[2][3:5]) == event, (milliseconds, m.event())
 
 
-def fill_disk(m, folder):
-    """Puts a file system of 64 KiB on |folder|, the copy in it, and fills the rest."""
-    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", folder], check=True)
-    with open(m.config_path(copy=True), "wb") as f:
-        f.write(COPY)
-    filler = os.open(os.path.join(folder, "filler"), os.O_WRONLY | os.O_CREAT)
+def fill_disk(m):
+    """Installs the product on drive D:, a file system of 64 KiB, and fills the rest; returns the
+    command that undoes it. (A file system mounted on a folder of drive C: is a mount point, which
+    the update refuses as it refuses a link.)"""
+    m.install_on_drive_d()
+    drive = os.path.dirname(m.install_dir)
+    os.makedirs(drive, exist_ok=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", drive], check=True)
+    m.set_registry(ACCEPTED.replace("C:\\\\WORVA32", "D:\\\\App"))
+    install(m)
+    filler = os.open(os.path.join(drive, "filler"), os.O_WRONLY | os.O_CREAT)
     try:
         while os.write(filler, b"\0" * 4096):
             pass
@@ -275,46 +280,52 @@ def fill_disk(m, folder):
         pass  # full
     finally:
         os.close(filler)
+    return ["umount", drive]
 
 
-def make_immutable(m, folder):
-    """Makes |folder| immutable: nothing can be created in it, by root either."""
+def make_immutable(m):
+    """Makes the copy's folder immutable: nothing can be created in it, by root either; returns
+    the command that undoes it."""
+    m.set_registry(ACCEPTED)
+    install(m)
+    folder = os.path.dirname(m.config_path(copy=True))
     subprocess.run(["chattr", "+i", folder], check=True)
+    return ["chattr", "-i", folder]
 
 
-# How a machine leaves the copy as it was, how it is undone, and what the event says then: the
-# words for fleet tools and the sentence's. Making them takes root.
+LEFT = "laiss\u00e9e telle quelle (%s)"
+# How a machine leaves a file as it was, and what the event says then of the configuration and
+# its copy: the words for fleet tools and the sentence's. Making them takes root.
 CAUSES = [
-    (fill_disk, ["umount"], "left: no space", "disque plein"),
-    (make_immutable, ["chattr", "-i"], "left: access denied", "acc\u00e8s refus\u00e9"),
+    (fill_disk, "left: no space", LEFT % "disque plein", "left: no space", LEFT % "disque plein"),
+    (make_immutable, "updated", "mise \u00e0 jour", "left: access denied",
+     LEFT % "acc\u00e8s refus\u00e9"),
 ]
 
 
-def scenario_configuration_left_copy_says_why(m):
-    # The copy's folder is full, or refuses every new file: the configuration is updated, the copy
-    # keeps its bytes and no temporary file, and the event says why, the same on both builds.
+def scenario_configuration_left_says_why(m):
+    # The disk is full, or the copy's folder refuses every new file: the files that could not be
+    # replaced keep their bytes and no temporary file is left, and the event says why, the same
+    # on both builds.
     if os.geteuid() != 0:
         print("      (not root: no file system to fill or folder to make immutable)")
         return
-    folder = os.path.dirname(m.config_path(copy=True))
-    for make, undo, words, phrase in CAUSES:
+    for make, main, main_phrase, copy, copy_phrase in CAUSES:
         m.clean()
         m.__init__(m.args)
-        m.set_registry(ACCEPTED)
         m.install_stub()
-        install(m)
-        make(m, folder)
+        undo = make(m)
         try:
-            before = sorted(os.listdir(folder))
+            before = m.listing()
             result, _ = m.run()
-            after = sorted(os.listdir(folder))
+            after = m.listing()
+            kept = [m.read(m.config_path()), m.read(m.config_path(copy=True))]
         finally:
-            subprocess.run(undo + [folder], check=True)
+            subprocess.run(undo, check=True)
         assert_installer_ran(m, result)
-        assert m.read(m.config_path()) == UPDATED, words
-        assert m.read(m.config_path(copy=True)) == COPY, words
-        assert after == before, (words, after)
+        assert kept == [UPDATED if main == "updated" else CONFIG, COPY], (copy, kept)
+        assert after == before, (copy, after)
         assert m.event() == ("warning", 1001, [
-            TO_CHECK + "configuration mise \u00e0 jour, copie laiss\u00e9e telle quelle (%s), "
-            "programme d'installation termin\u00e9 avec le code 0." % phrase,
-            "Orvane XP", "2014.4", "updated", words, "0"]), m.event()
+            TO_CHECK + "configuration %s, copie %s, programme d'installation termin\u00e9 avec le "
+            "code 0." % (main_phrase, copy_phrase),
+            "Orvane XP", "2014.4", main, copy, "0"]), m.event()
