@@ -15,34 +15,16 @@
 namespace platform {
 namespace posix {
 
-Failure FailureOf(int error) {
-  Failure failure;
-  failure.error = static_cast<uint32_t>(error);
-  switch (error) {
-    case ENOENT:
-      failure.status = OpenStatus::kMissing;
-      break;
-    case EWOULDBLOCK:
-      failure.status = OpenStatus::kInUse;
-      break;
-    case ELOOP:
-    case ENOTDIR:
-    case EISDIR:
-      failure.status = OpenStatus::kRefused;
-      break;
-    case ENOSPC:
-    case EDQUOT:
-      failure.status = OpenStatus::kNoSpace;
-      break;
-    case EACCES:
-    case EPERM:  // an immutable file or folder, which Windows reports as access denied too
-      failure.status = OpenStatus::kDenied;
-      break;
-    default:
-      failure.status = OpenStatus::kFailed;
-  }
-  return failure;
-}
+// EPERM: an immutable file or folder, which Windows would report as access denied too.
+const ErrorMeaning kMeanings[] = {
+    {ENOENT, OpenStatus::kMissing}, {EWOULDBLOCK, OpenStatus::kInUse},
+    {ELOOP, OpenStatus::kRefused},  {ENOTDIR, OpenStatus::kRefused},
+    {EISDIR, OpenStatus::kRefused}, {ENOSPC, OpenStatus::kNoSpace},
+    {EDQUOT, OpenStatus::kNoSpace}, {EACCES, OpenStatus::kDenied},
+    {EPERM, OpenStatus::kDenied},
+};
+
+Failure FailureOf(int error) { return Meaning(static_cast<uint32_t>(error), kMeanings); }
 
 bool Struck() {
   if (!fault::Strike()) return false;

@@ -16,30 +16,14 @@ HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 namespace win32 {
 
-Failure FailureOf(DWORD error) {
-  Failure failure;
-  failure.error = error;
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      failure.status = OpenStatus::kMissing;
-      break;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      failure.status = OpenStatus::kInUse;
-      break;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      failure.status = OpenStatus::kNoSpace;
-      break;
-    case ERROR_ACCESS_DENIED:
-      failure.status = OpenStatus::kDenied;
-      break;
-    default:
-      failure.status = OpenStatus::kFailed;
-  }
-  return failure;
-}
+const ErrorMeaning kMeanings[] = {
+    {ERROR_FILE_NOT_FOUND, OpenStatus::kMissing},    {ERROR_PATH_NOT_FOUND, OpenStatus::kMissing},
+    {ERROR_SHARING_VIOLATION, OpenStatus::kInUse},   {ERROR_LOCK_VIOLATION, OpenStatus::kInUse},
+    {ERROR_DISK_FULL, OpenStatus::kNoSpace},         {ERROR_HANDLE_DISK_FULL, OpenStatus::kNoSpace},
+    {ERROR_ACCESS_DENIED, OpenStatus::kDenied},
+};
+
+Failure FailureOf(DWORD error) { return Meaning(error, kMeanings); }
 
 bool Struck() {
   if (!fault::Strike()) return false;
