@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "platform/event_log.h"
@@ -19,8 +20,8 @@ const uint32_t kInstallerNotStarted = 1002;
 const uint32_t kRefused = 1003;
 
 // A configuration updated, or absent, needs nothing from the administrator.
-bool ConfigurationDone(ConfigOutcome outcome) {
-  return outcome == ConfigOutcome::kUpdated || outcome == ConfigOutcome::kMissing;
+bool ConfigurationDone(const ConfigResult& result) {
+  return result.outcome == ConfigOutcome::kUpdated || result.outcome == ConfigOutcome::kMissing;
 }
 
 bool Started(const RunReport& run) {
@@ -32,7 +33,7 @@ uint32_t EventId(const RunReport& run) {
   if (!Started(run)) return kInstallerNotStarted;
   // Without the configuration its copy is never reached: absent as far as the run can tell.
   if (run.installerExitCode != 0 || !ConfigurationDone(run.config.main) ||
-      !(ConfigurationDone(run.config.copy) || run.config.main == ConfigOutcome::kMissing)) {
+      !(ConfigurationDone(run.config.copy) || run.config.main.outcome == ConfigOutcome::kMissing)) {
     return kInstalledWithWarning;
   }
   return kInstalled;
@@ -44,28 +45,54 @@ platform::EventType TypeOf(uint32_t id) {
   return platform::EventType::kError;
 }
 
-// The outcome's word for fleet tools, the same in every language.
-const char* OutcomeWord(ConfigOutcome outcome) {
-  switch (outcome) {
+// The steps' words for fleet tools, and after "erreur N" for the administrator, in ConfigStep's
+// order.
+const char* const kStepWords[] = {"open", "read", "create", "write", "flush", "rename"};
+const char* const kStepPhrases[] = {"\xE0 l'ouverture", "\xE0 la lecture", "\xE0 la cr\xE9" "ation",
+                                    "\xE0 l'\xE9" "criture", "\xE0 l'enregistrement",
+                                    "au remplacement"};
+
+// A number as the system gives exit codes and error numbers: 32-bit unsigned, in decimal.
+std::string Decimal(uint32_t number) {
+  return platform::Format("%lu", static_cast<unsigned long>(number));
+}
+
+// The outcome's words for fleet tools, the same in every language: a left file's say why.
+std::string OutcomeWord(const ConfigResult& result) {
+  switch (result.outcome) {
     case ConfigOutcome::kUpdated: return "updated";
     case ConfigOutcome::kMissing: return "missing";
     case ConfigOutcome::kReadOnly: return "left: read-only";
     case ConfigOutcome::kInUse: return "left: in use";
-    case ConfigOutcome::kFailed: return "left: failed";
+    case ConfigOutcome::kLink: return "left: link (" + result.name + ")";
+    case ConfigOutcome::kNoSpace: return "left: no space";
+    case ConfigOutcome::kDenied: return "left: access denied";
+    case ConfigOutcome::kEmpty: return "left: empty";
+    case ConfigOutcome::kNoMemory: return "left: no memory";
+    case ConfigOutcome::kFailed:
+      return "left: error " + Decimal(result.error) + " at " +
+             kStepWords[static_cast<int>(result.step)];
     case ConfigOutcome::kNotReached: break;
   }
   return "not reached";
 }
 
 // The outcome told to the administrator, after the file's feminine noun.
-const char* OutcomeWords(ConfigOutcome outcome) {
-  switch (outcome) {
+std::string OutcomeWords(const ConfigResult& result) {
+  const std::string left = "laiss\xE9" "e telle quelle (";
+  switch (result.outcome) {
     case ConfigOutcome::kUpdated: return "mise \xE0 jour";
     case ConfigOutcome::kMissing: return "absente";
-    case ConfigOutcome::kReadOnly: return "laiss\xE9" "e telle quelle (lecture seule)";
-    case ConfigOutcome::kInUse:
-      return "laiss\xE9" "e telle quelle (ouverte par un autre programme)";
-    case ConfigOutcome::kFailed: return "laiss\xE9" "e telle quelle (erreur)";
+    case ConfigOutcome::kReadOnly: return left + "lecture seule)";
+    case ConfigOutcome::kInUse: return left + "ouverte par un autre programme)";
+    case ConfigOutcome::kLink: return left + "lien ou second nom : " + result.name + ")";
+    case ConfigOutcome::kNoSpace: return left + "disque plein)";
+    case ConfigOutcome::kDenied: return left + "acc\xE8s refus\xE9)";
+    case ConfigOutcome::kEmpty: return left + "fichier vide)";
+    case ConfigOutcome::kNoMemory: return left + "m\xE9moire insuffisante)";
+    case ConfigOutcome::kFailed:
+      return left + "erreur " + Decimal(result.error) + " " +
+             kStepPhrases[static_cast<int>(result.step)] + ")";
     case ConfigOutcome::kNotReached: break;
   }
   return "non trait\xE9" "e";
@@ -94,9 +121,7 @@ std::string StartFailureWords(const RunReport& run) {
 }
 
 // The exit code as the system gives it, a 32-bit unsigned number.
-std::string ExitCodeText(int code) {
-  return platform::Format("%lu", static_cast<unsigned long>(static_cast<uint32_t>(code)));
-}
+std::string ExitCodeText(int code) { return Decimal(static_cast<uint32_t>(code)); }
 
 // The whole sentence, so that the event reads well where no message file is registered.
 std::string Sentence(uint32_t id, const RunReport& run) {
@@ -117,8 +142,8 @@ std::string Sentence(uint32_t id, const RunReport& run) {
           ? "programme d'installation termin\xE9 avec le code " + ExitCodeText(run.installerExitCode)
           : StartFailureWords(run);
   return platform::Format("Correctif Orvane 2014.4.2 %s : configuration %s, copie %s, %s.", lead,
-                          OutcomeWords(run.config.main), OutcomeWords(run.config.copy),
-                          installer.c_str());
+                          OutcomeWords(run.config.main).c_str(),
+                          OutcomeWords(run.config.copy).c_str(), installer.c_str());
 }
 
 // Composes and writes the event.

@@ -43,11 +43,41 @@ const char kActive[] = "<active>1</active>";
 const int64_t kMaxText = INT_MAX;      // positions are ints: a longer text is unreadable
 const unsigned kLockWait = 60 * 1000;  // for another run of the program to finish the file
 
-// What a failed open or replace leaves of a configuration.
-ConfigOutcome OutcomeOf(OpenStatus status) {
-  return status == OpenStatus::kMissing ? ConfigOutcome::kMissing
-         : status == OpenStatus::kInUse ? ConfigOutcome::kInUse
-                                        : ConfigOutcome::kFailed;
+// A configuration that came to |outcome|.
+ConfigResult Result(ConfigOutcome outcome) {
+  ConfigResult result;
+  result.outcome = outcome;
+  return result;
+}
+
+// A configuration left as it was at |step|, for the reason |failure| gives; |name| is the name
+// that was being opened, refused when it is a link.
+ConfigResult Left(ConfigStep step, const platform::Failure& failure, const std::string& name) {
+  ConfigResult result;
+  result.step = step;
+  result.error = failure.error;
+  switch (failure.status) {
+    case OpenStatus::kMissing:
+      result.outcome = ConfigOutcome::kMissing;
+      break;
+    case OpenStatus::kInUse:
+      result.outcome = ConfigOutcome::kInUse;
+      break;
+    case OpenStatus::kRefused:
+      result.outcome = ConfigOutcome::kLink;
+      result.name = name;
+      break;
+    case OpenStatus::kNoSpace:
+      result.outcome = ConfigOutcome::kNoSpace;
+      break;
+    case OpenStatus::kDenied:
+      result.outcome = ConfigOutcome::kDenied;
+      break;
+    case OpenStatus::kDone:
+    case OpenStatus::kFailed:
+      result.outcome = ConfigOutcome::kFailed;
+  }
+  return result;
 }
 
 // Up to |count| bytes of |text| from |first|; a negative count counts as 0.
@@ -117,68 +147,86 @@ struct Replacement {
 
 // Updates the configuration |name| in the held |folder| from the template |templateName| in the held
 // |product| folder, under the update lock of its |path|; |*opened| becomes 1 once it has opened.
-ConfigOutcome UpdateHeldFile(const platform::Folder& product, const std::string& templateName,
-                             const platform::Folder& folder, const std::string& path,
-                             const std::string& name, int* opened) {
+ConfigResult UpdateHeldFile(const platform::Folder& product, const std::string& templateName,
+                            const platform::Folder& folder, const std::string& path,
+                            const std::string& name, int* opened) {
   // One update of one file is one unit: a second run reads the file only once the first has
   // replaced it, and never writes back a text it read before.
   platform::UpdateLock lock;
-  if (!lock.Acquire(folder, path, kLockWait)) return ConfigOutcome::kInUse;
+  if (!lock.Acquire(folder, path, kLockWait)) return Result(ConfigOutcome::kInUse);
   folder.RemoveLeftovers(name + kReplacementInfix);
   platform::File original;
-  const OpenStatus status = Patiently([&] { return folder.OpenFile(name, &original); });
-  if (status != OpenStatus::kDone) return OutcomeOf(status);
+  platform::Failure why;
+  if (Patiently([&] { return folder.OpenFile(name, &original, &why); }) != OpenStatus::kDone) {
+    return Left(ConfigStep::kOpen, why, name);
+  }
   *opened = 1;
-  if (!original.AcceptsWriting()) return ConfigOutcome::kReadOnly;
+  if (!original.AcceptsWriting()) return Result(ConfigOutcome::kReadOnly);
   // Read whole through the one handle; an empty text leaves the file as it was.
   std::string text;
-  if (!platform::ReadText(&original, kMaxText, &text) || text.empty()) {
-    return ConfigOutcome::kFailed;
+  if (!platform::ReadText(&original, kMaxText, &text)) {
+    return Left(ConfigStep::kRead, original.WhyFailed(), name);
   }
+  if (text.empty()) return Result(ConfigOutcome::kEmpty);
   std::string newVersion;
   const bool haveNewVersion = TemplateVersion(product, templateName, &newVersion);
   Edit(&text, haveNewVersion ? &newVersion : nullptr);
   Replacement made(folder);
-  if (!folder.CreateReplacement(original, name + kReplacementInfix, &made.name, &made.file) ||
-      !platform::WriteText(&made.file, text) || !made.file.Sync()) {
-    return ConfigOutcome::kFailed;
+  if (!folder.CreateReplacement(original, name + kReplacementInfix, &made.name, &made.file, &why)) {
+    return Left(ConfigStep::kCreate, why, name);
   }
+  if (!platform::WriteText(&made.file, text)) {
+    return Left(ConfigStep::kWrite, made.file.WhyFailed(), name);
+  }
+  if (!made.file.Sync()) return Left(ConfigStep::kFlush, made.file.WhyFailed(), name);
   // Windows replaces no file that is open, not even one open by this program.
   original.Close();
-  const OpenStatus placed = Patiently([&] { return folder.Replace(&made.file, made.name, name); });
-  if (placed != OpenStatus::kDone) return OutcomeOf(placed);
+  if (Patiently([&] { return folder.Replace(&made.file, made.name, name, &why); }) !=
+      OpenStatus::kDone) {
+    return Left(ConfigStep::kRename, why, name);
+  }
   made.file.Close();
-  return ConfigOutcome::kUpdated;
+  return Result(ConfigOutcome::kUpdated);
 }
 
 // Opens in |*held|, one folder after another from the held |product| folder |productPath|, the
 // folder of the configuration |configPath|, which lies below it; its file name goes to |*name|.
+// When a folder below the product folder does not open, its name goes there, and why to |*why|.
 OpenStatus OpenConfigFolder(const platform::Folder& product, const std::string& productPath,
                             const std::string& configPath, std::vector<platform::Folder>* held,
-                            std::string* name) {
-  if (configPath.compare(0, productPath.size(), productPath) != 0) return OpenStatus::kRefused;
+                            std::string* name, platform::Failure* why) {
+  if (configPath.compare(0, productPath.size(), productPath) != 0) {
+    why->status = OpenStatus::kRefused;
+    return why->status;
+  }
   std::vector<std::string> names;  // separators repeated or not
   for (size_t at = productPath.size(); at < configPath.size();) {
     const size_t end = std::min(configPath.find('/', at), configPath.size());
     if (end > at) names.push_back(configPath.substr(at, end - at));
     at = end + 1;
   }
-  if (names.empty()) return OpenStatus::kMissing;
+  if (names.empty()) {
+    why->status = OpenStatus::kMissing;
+    return why->status;
+  }
   held->reserve(names.size());  // the parents stay where they are
   for (size_t i = 0; i + 1 < names.size(); ++i) {
     held->emplace_back();
-    const OpenStatus status =
-        (held->size() == 1 ? product : (*held)[held->size() - 2]).OpenFolder(names[i], &held->back());
-    if (status != OpenStatus::kDone) return status;
+    const platform::Folder& parent = held->size() == 1 ? product : (*held)[held->size() - 2];
+    const OpenStatus status = parent.OpenFolder(names[i], &held->back(), why);
+    if (status != OpenStatus::kDone) {
+      *name = names[i];
+      return status;
+    }
   }
   *name = names.back();
   return OpenStatus::kDone;
 }
 
 // UpdateConfigurationFile, telling what became of the configuration.
-int UpdateFile(std::string templatePath, std::string configPath, ConfigOutcome* outcome) {
+int UpdateFile(std::string templatePath, std::string configPath, ConfigResult* result) {
   int opened = 0;
-  *outcome = ConfigOutcome::kFailed;
+  *result = Result(ConfigOutcome::kNoMemory);
   try {
     std::replace(templatePath.begin(), templatePath.end(), '\\', '/');
     std::replace(configPath.begin(), configPath.end(), '\\', '/');
@@ -187,22 +235,26 @@ int UpdateFile(std::string templatePath, std::string configPath, ConfigOutcome* 
     const size_t slash = templatePath.rfind('/');
     const std::string productPath = templatePath.substr(0, slash + 1);
     if (productPath.find_first_not_of('/') == std::string::npos && !productPath.empty()) {
-      *outcome = ConfigOutcome::kMissing;
+      *result = Result(ConfigOutcome::kMissing);
       return 0;
     }
     platform::Folder product;
     std::vector<platform::Folder> held;
-    std::string name;
-    OpenStatus status = platform::Folder::Open(productPath.empty() ? "." : productPath, &product);
+    // Until a folder below it fails, the product folder's name, as the system spells it.
+    std::string name = productPath;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    platform::Failure why;
+    OpenStatus status =
+        platform::Folder::Open(productPath.empty() ? "." : productPath, &product, &why);
     if (status == OpenStatus::kDone) {
-      status = OpenConfigFolder(product, productPath, configPath, &held, &name);
+      status = OpenConfigFolder(product, productPath, configPath, &held, &name, &why);
     }
     if (status != OpenStatus::kDone) {
-      *outcome = OutcomeOf(status);
+      *result = Left(ConfigStep::kOpen, why, name);
       return 0;
     }
-    *outcome = UpdateHeldFile(product, templatePath.substr(slash + 1),
-                              held.empty() ? product : held.back(), configPath, name, &opened);
+    *result = UpdateHeldFile(product, templatePath.substr(slash + 1),
+                             held.empty() ? product : held.back(), configPath, name, &opened);
   } catch (const std::bad_alloc&) {  // a text too large among them: the file keeps its bytes
   }
   return opened;
@@ -224,8 +276,8 @@ int ReadTextAndFind(const platform::Folder& folder, const std::string& name,
 }
 
 int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
-  ConfigOutcome outcome;
-  return UpdateFile(std::move(templatePath), std::move(configPath), &outcome);
+  ConfigResult result;
+  return UpdateFile(std::move(templatePath), std::move(configPath), &result);
 }
 
 int UpdateConfiguration(std::string installPath, ConfigReport* report) {

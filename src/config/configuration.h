@@ -2,6 +2,7 @@
 // copy under Temp/ssvConfig, edited in place as plain text before the patch installer runs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/folder.h"
@@ -11,15 +12,33 @@ enum class ConfigOutcome {
   kNotReached,  // the update never came to it
   kUpdated,     // replaced by its new text
   kMissing,     // no such file
-  kReadOnly,    // left as it was: the file or its folder refuses writing
-  kInUse,       // left as it was: another program kept it open
-  kFailed,      // left as it was: any other failure on the way
+  // Left as it was, because:
+  kReadOnly,  // the file refuses writing
+  kInUse,     // another program kept it open
+  kLink,      // a name on the way to it, or its own, is a link, or the file has a second name
+  kNoSpace,   // the disk is full
+  kDenied,    // the system denied access
+  kEmpty,     // it holds no text
+  kNoMemory,  // the program ran out of memory
+  kFailed,    // any other failure, told by its step and the system's error number
+};
+
+// The steps of a configuration's update, where a failure leaves it.
+enum class ConfigStep { kOpen, kRead, kCreate, kWrite, kFlush, kRename };
+
+// What became of one configuration file, and why it was left as it was.
+struct ConfigResult {
+  ConfigOutcome outcome = ConfigOutcome::kNotReached;
+  ConfigStep step = ConfigStep::kOpen;  // where it was left
+  uint32_t error = 0;  // the system's error number there (errno on POSIX, a Win32 error on
+                       // Windows); 0 when the program itself refused
+  std::string name;    // kLink: the name refused
 };
 
 // The outcomes of the configuration and of its copy.
 struct ConfigReport {
-  ConfigOutcome main = ConfigOutcome::kNotReached;
-  ConfigOutcome copy = ConfigOutcome::kNotReached;
+  ConfigResult main;
+  ConfigResult copy;
 };
 
 // Updates the configuration and, when the configuration opened, its copy, from the template

@@ -11,6 +11,42 @@
 
 namespace platform {
 
+// How an open, a creation, a replace or another call on a file was answered.
+enum class OpenStatus {
+  kDone,
+  kMissing,  // no such file or folder
+  kInUse,    // another program holds it now: a sharing violation, or a delete pending
+  kRefused,  // a link, a reparse point, a file of several names, or not the kind asked for
+  kNoSpace,  // the disk is full
+  kDenied,   // access denied
+  kFailed,   // any other failure
+};
+
+// Why a call failed: what the answer means to the program, and the system's own number for it
+// (errno on POSIX; a Win32 error on Windows, an NTSTATUS converted to one). The number is 0 when
+// the program refused by itself; a fault injected by a test stands for an input/output error.
+struct Failure {
+  OpenStatus status = OpenStatus::kFailed;
+  uint32_t error = 0;
+};
+
+// A system error number that has a meaning of its own to the program.
+struct ErrorMeaning {
+  uint32_t error;
+  OpenStatus status;
+};
+
+// The failure the system's |error| tells, its status taken from |meanings| (kFailed when none).
+template <size_t N>
+Failure Meaning(uint32_t error, const ErrorMeaning (&meanings)[N]) {
+  Failure failure;
+  failure.error = error;
+  for (const ErrorMeaning& meaning : meanings) {
+    if (meaning.error == error) failure.status = meaning.status;
+  }
+  return failure;
+}
+
 enum class FileMode {
   kRead,       // an existing file, for reading
   kAppend,     // for writing, created when missing, content kept, position at the end
@@ -52,6 +88,8 @@ class File {
   bool SeekEnd(int64_t* length);
   // Forces the written data to the disk.
   bool Sync();
+  // Why the last Read, Write, Seek, SeekEnd or Sync of this file that failed did.
+  const Failure& WhyFailed() const { return failure_; }
   // Closes the file; false when the system reports a failure (the file is closed all the same).
   bool Close() { return handle_.Close(); }
 
@@ -64,7 +102,11 @@ class File {
  private:
   friend class Folder;  // which opens files relative to itself
 
+  // Records why a call on this file failed; returns false, the call's answer.
+  bool Fail();
+
   ScopedHandle<FilePolicy> handle_;
+  Failure failure_;
 };
 
 }  // namespace platform

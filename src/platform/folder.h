@@ -10,15 +10,6 @@
 
 namespace platform {
 
-// How an open, a creation or a replace was answered.
-enum class OpenStatus {
-  kDone,
-  kMissing,  // no such file or folder
-  kInUse,    // another program holds it now: a sharing violation, or a delete pending
-  kRefused,  // a link, a reparse point, a file of several names, or not the kind asked for
-  kFailed,   // any other failure
-};
-
 // How a held folder is given back; each platform defines Close.
 struct FolderPolicy {
   using Handle = intptr_t;  // a directory HANDLE on Windows, a directory descriptor on POSIX
@@ -27,34 +18,39 @@ struct FolderPolicy {
 };
 
 // A move-only owner of one open folder. On Windows it is held without delete sharing, so that
-// nobody can rename or remove it while it is held.
+// nobody can rename or remove it while it is held. A call that fails tells why in |*why|, when
+// given.
 class Folder {
  public:
   // Opens the folder |path|, a Windows path in the ANSI code page, never through a link or
   // reparse point: on Windows the folder itself must be none and its final path must be the
   // full path asked for; on POSIX each folder below the drive's root is opened without following
   // links. A UNC path names a share (\\server\share\...). |out| is left untouched on failure.
-  [[nodiscard]] static OpenStatus Open(const std::string& path, Folder* out);
+  [[nodiscard]] static OpenStatus Open(const std::string& path, Folder* out,
+                                       Failure* why = nullptr);
 
   // Opens the folder |name| (a bare name) in this one; refused when it is a link or reparse point.
-  [[nodiscard]] OpenStatus OpenFolder(const std::string& name, Folder* out) const;
+  [[nodiscard]] OpenStatus OpenFolder(const std::string& name, Folder* out,
+                                      Failure* why = nullptr) const;
 
   // Opens the existing file |name| in this folder for reading, with no other opener; refused when
   // it is a link, a reparse point or a folder, or has more than one name (a hard link).
-  [[nodiscard]] OpenStatus OpenFile(const std::string& name, File* out) const;
+  [[nodiscard]] OpenStatus OpenFile(const std::string& name, File* out,
+                                    Failure* why = nullptr) const;
 
   // Creates a new file in this folder to replace |original| (open from OpenFile), for writing
   // with no other opener, under an unpredictable name that starts with |prefix|, given in
   // |*name|. It takes over |original|'s owner where the system lets this program set it, its
   // DACL, creation time and kept attributes on Windows, its mode, owner and group on POSIX.
   [[nodiscard]] bool CreateReplacement(const File& original, const std::string& prefix,
-                                       std::string* name, File* out) const;
+                                       std::string* name, File* out,
+                                       Failure* why = nullptr) const;
 
   // Puts the file |written| (from CreateReplacement, named |temporary|) in place of the file
   // |name| in one step: the folder then names either its old file or the whole new one. On
   // Windows through the handle, relative to this folder. |written| stays open.
   [[nodiscard]] OpenStatus Replace(File* written, const std::string& temporary,
-                                   const std::string& name) const;
+                                   const std::string& name, Failure* why = nullptr) const;
 
   // Removes the file |written| (from CreateReplacement, named |temporary|) and closes it; on
   // Windows through its handle.

@@ -154,13 +154,17 @@ OLD_VERSION = UPDATED.replace(b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02"
 # What is planted in the product folder, in place of what, leading where, and the event's outcomes
 # of the configuration and its copy. A plant on the configuration leaves it, and its copy is not
 # reached; a plant on the way to the copy leaves the copy; a planted template is not read.
+# The event names the name that is a link or has a second name.
 PLANTS = [
-    ("symlink", "Temp", "", "updated", "left: failed"),
-    ("symlink", os.path.join("Temp", "ssvConfig"), "", "updated", "left: failed"),
-    ("symlink", "Configuration.xml", "Configuration.xml", "left: failed", "not reached"),
-    ("symlink", FILES[2], os.path.join("ssvConfig", "Configuration.xml"), "updated", "left: failed"),
+    ("symlink", "Temp", "", "updated", "left: link (Temp)"),
+    ("symlink", os.path.join("Temp", "ssvConfig"), "", "updated", "left: link (ssvConfig)"),
+    ("symlink", "Configuration.xml", "Configuration.xml", "left: link (Configuration.xml)",
+     "not reached"),
+    ("symlink", FILES[2], os.path.join("ssvConfig", "Configuration.xml"), "updated",
+     "left: link (Configuration.xml)"),
     ("symlink", "Configuration.tpl", "Configuration.xml", "updated", "updated"),
-    ("hard link", "Configuration.xml", "Configuration.xml", "left: failed", "not reached"),
+    ("hard link", "Configuration.xml", "Configuration.xml", "left: link (Configuration.xml)",
+     "not reached"),
 ]
 
 
@@ -256,3 +260,72 @@ def scenario_configuration_held_by_another_program(m):
         assert elapsed < 15, elapsed
         assert m.read(m.config_path()) == expected, (milliseconds, m.read(m.config_path()))
         assert (m.event()[1], m.event()[2][3:5]) == event, (milliseconds, m.event())
+
+
+def fill_disk(m):
+    """Installs the product on drive D:, a file system of 64 KiB, and fills the rest; returns the
+    command that undoes it. (A file system mounted on a folder of drive C: is a mount point, which
+    the update refuses as it refuses a link.)"""
+    m.install_on_drive_d()
+    drive = os.path.dirname(m.install_dir)
+    os.makedirs(drive, exist_ok=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", drive], check=True)
+    m.set_registry(ACCEPTED.replace("C:\\\\WORVA32", "D:\\\\App"))
+    install(m)
+    filler = os.open(os.path.join(drive, "filler"), os.O_WRONLY | os.O_CREAT)
+    try:
+        while os.write(filler, b"\0" * 4096):
+            pass
+    except OSError:
+        pass  # full
+    finally:
+        os.close(filler)
+    return ["umount", drive]
+
+
+def make_immutable(m):
+    """Makes the copy's folder immutable: nothing can be created in it, by root either; returns
+    the command that undoes it."""
+    m.set_registry(ACCEPTED)
+    install(m)
+    folder = os.path.dirname(m.config_path(copy=True))
+    subprocess.run(["chattr", "+i", folder], check=True)
+    return ["chattr", "-i", folder]
+
+
+LEFT = "laiss\u00e9e telle quelle (%s)"
+# How a machine leaves a file as it was, and what the event says then of the configuration and
+# its copy: the words for fleet tools and the sentence's. Making them takes root.
+CAUSES = [
+    (fill_disk, "left: no space", LEFT % "disque plein", "left: no space", LEFT % "disque plein"),
+    (make_immutable, "updated", "mise \u00e0 jour", "left: access denied",
+     LEFT % "acc\u00e8s refus\u00e9"),
+]
+
+
+def scenario_configuration_left_says_why(m):
+    # The disk is full, or the copy's folder refuses every new file: the files that could not be
+    # replaced keep their bytes and no temporary file is left, and the event says why, the same
+    # on both builds.
+    if os.geteuid() != 0:
+        print("      (not root: no file system to fill or folder to make immutable)")
+        return
+    for make, main, main_phrase, copy, copy_phrase in CAUSES:
+        m.clean()
+        m.__init__(m.args)
+        m.install_stub()
+        undo = make(m)
+        try:
+            before = m.listing()
+            result, _ = m.run()
+            after = m.listing()
+            kept = [m.read(m.config_path()), m.read(m.config_path(copy=True))]
+        finally:
+            subprocess.run(undo, check=True)
+        assert_installer_ran(m, result)
+        assert kept == [UPDATED if main == "updated" else CONFIG, COPY], (copy, kept)
+        assert after == before, (copy, after)
+        assert m.event() == ("warning", 1001, [
+            TO_CHECK + "configuration %s, copie %s, programme d'installation termin\u00e9 avec le "
+            "code 0." % (main_phrase, copy_phrase),
+            "Orvane XP", "2014.4", main, copy, "0"]), m.event()

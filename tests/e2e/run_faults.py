@@ -83,6 +83,33 @@ def check_files(m, setting, leftover_allowed=False, room_allowed=False):
     return left
 
 
+# A configuration left as it was by a failing operation: the event says why, at which step, and
+# an injected fault reads as the system's input/output error (EIO; ERROR_IO_DEVICE on Windows).
+LEFT = re.compile(r"left: (read-only|in use|no memory|error (5|1117) at "
+                  r"(open|read|create|write|flush|rename))$")
+UNOPENED = re.compile(r"left: (in use|no memory|error \d+ at open)$")
+
+
+def check_event(m, setting):
+    """The run's event, when it was written, tells what became of each configuration file."""
+    if not m.events:
+        return  # its writing failed
+    # A version that could not be read, or memory that ran out before the update: nothing is
+    # reached.
+    refused = m.events[0][1] == 1003 or "m\u00e9moire insuffisante" in m.events[0][2][0]
+    words = m.events[0][2][3:5]
+    for path, old, word in zip((m.config_path(), m.config_path(copy=True)),
+                               (config_scenarios.CONFIG, config_scenarios.COPY), words):
+        if m.read(path) != old:
+            assert word == "updated", "%s: %s updated, the event says %r" % (setting, path, word)
+        elif word == "not reached":
+            # The copy is reached once the configuration has opened.
+            assert refused or path != m.config_path() and UNOPENED.match(words[0]), (
+                "%s: %s not reached, the configuration %r" % (setting, path, words[0]))
+        else:
+            assert LEFT.match(word), "%s: %s left, the event says %r" % (setting, path, word)
+
+
 def check_registry(m, setting):
     keys = m.registry()
     assert set(OLD_KEYS) <= set(keys) <= set(OLD_KEYS) | set(NEW_KEYS), "%s: keys %r" % (
@@ -106,6 +133,7 @@ def sweep(m, persistent, reference, total, written, sample):
         log, count, _ = run(m, setting)
         left = check_files(m, setting, leftover_allowed=persistent, room_allowed=True)
         check_registry(m, setting)
+        check_event(m, setting)
         if left:
             # The next run takes the leftover over, and leaves nothing behind.
             run(m, "0")
@@ -144,6 +172,7 @@ def sweep_allocations(m, reference, allocations, sample):
         assert len(m.events) == 1, "%s: events %r" % (setting, m.events)
         check_files(m, setting)
         check_registry(m, setting)
+        check_event(m, setting)
         assert log.endswith(closing) or reference.startswith(log), "%s: log\n%r" % (setting, log)
         kept = m.read(m.config_path()) == config_scenarios.CONFIG
         if kept and m.record() is not None and log.endswith(closing):

@@ -31,8 +31,8 @@ TEST_F(ConfigTest, AReadOnlyConfigurationKeepsItsBytes) {
   std::vector<std::string> before = Listing();
   ConfigReport report;
   EXPECT_EQ(1, UpdateConfiguration(dir_, &report));  // read, so the copy is updated all the same
-  EXPECT_EQ(ConfigOutcome::kReadOnly, report.main);
-  EXPECT_EQ(ConfigOutcome::kUpdated, report.copy);
+  EXPECT_EQ(ConfigOutcome::kReadOnly, report.main.outcome);
+  EXPECT_EQ(ConfigOutcome::kUpdated, report.copy.outcome);
   SetReadOnly(Xml(), false);
   EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
   EXPECT_EQ(before, Listing());

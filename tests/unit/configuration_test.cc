@@ -295,8 +295,8 @@ TEST_F(ConfigTest, MainFileHeldOpenLeavesBothFilesUntouched) {
   }
   EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
   EXPECT_EQ(Crlf(kConfig), ReadBytes(Copy()));
-  EXPECT_EQ(ConfigOutcome::kInUse, report.main);
-  EXPECT_EQ(ConfigOutcome::kNotReached, report.copy);
+  EXPECT_EQ(ConfigOutcome::kInUse, report.main.outcome);
+  EXPECT_EQ(ConfigOutcome::kNotReached, report.copy.outcome);
 }
 
 TEST_F(ConfigTest, EachFileTellsWhatBecameOfIt) {
@@ -304,15 +304,15 @@ TEST_F(ConfigTest, EachFileTellsWhatBecameOfIt) {
   WriteBytes(Xml(), Crlf(kConfig));
   ConfigReport report;
   EXPECT_EQ(1, UpdateConfiguration(dir_, &report));
-  EXPECT_EQ(ConfigOutcome::kUpdated, report.main);
-  EXPECT_EQ(ConfigOutcome::kMissing, report.copy);
+  EXPECT_EQ(ConfigOutcome::kUpdated, report.main.outcome);
+  EXPECT_EQ(ConfigOutcome::kMissing, report.copy.outcome);
   WriteBytes(Copy(), "");  // an empty text is left as it is
   EXPECT_EQ(1, UpdateConfiguration(dir_, &report));
-  EXPECT_EQ(ConfigOutcome::kFailed, report.copy);
+  EXPECT_EQ(ConfigOutcome::kEmpty, report.copy.outcome);
   // An empty installation path names no folder: nothing is read, no network path is opened.
   EXPECT_EQ(0, UpdateConfiguration("\\", &report));
-  EXPECT_EQ(ConfigOutcome::kMissing, report.main);
-  EXPECT_EQ(ConfigOutcome::kNotReached, report.copy);
+  EXPECT_EQ(ConfigOutcome::kMissing, report.main.outcome);
+  EXPECT_EQ(ConfigOutcome::kNotReached, report.copy.outcome);
 }
 
 TEST_F(ConfigTest, CopyHeldOpenIsSkippedAndTheMainFileUpdated) {

@@ -34,38 +34,46 @@ bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File*
   return true;
 }
 
+bool File::Fail() {
+  failure_ = posix::FailureOf(errno);
+  return false;
+}
+
 bool File::Read(void* buffer, size_t size, size_t* got) {
-  if (fault::Strike()) return false;
+  if (posix::Struck()) return Fail();
   ssize_t n;
   do {
     n = ::read(static_cast<int>(handle_.Get()), buffer, size);
   } while (n < 0 && errno == EINTR);
-  if (n < 0) return false;
+  if (n < 0) return Fail();
   *got = static_cast<size_t>(n);
   return true;
 }
 
 bool File::Write(const void* data, size_t size) {
-  if (fault::Strike()) return false;
-  return posix::WriteAll(static_cast<int>(handle_.Get()), data, size);
+  if (posix::Struck() || !posix::WriteAll(static_cast<int>(handle_.Get()), data, size)) return Fail();
+  return true;
 }
 
 bool File::Seek(int64_t offset) {
-  if (fault::Strike()) return false;
-  return ::lseek(static_cast<int>(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) >= 0;
+  if (posix::Struck() ||
+      ::lseek(static_cast<int>(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    return Fail();
+  }
+  return true;
 }
 
 bool File::SeekEnd(int64_t* length) {
-  if (fault::Strike()) return false;
+  if (posix::Struck()) return Fail();
   off_t end = ::lseek(static_cast<int>(handle_.Get()), 0, SEEK_END);
-  if (end < 0) return false;
+  if (end < 0) return Fail();
   *length = end;
   return true;
 }
 
 bool File::Sync() {
-  if (fault::Strike()) return false;
-  return ::fsync(static_cast<int>(handle_.Get())) == 0;
+  if (posix::Struck() || ::fsync(static_cast<int>(handle_.Get())) != 0) return Fail();
+  return true;
 }
 
 bool FilePolicy::Close(Handle handle) {

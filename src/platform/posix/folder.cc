@@ -24,20 +24,19 @@ namespace {
 
 const int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// What a failed open's errno says.
-OpenStatus StatusOf(int error) {
-  switch (error) {
-    case ENOENT:
-      return OpenStatus::kMissing;
-    case EWOULDBLOCK:
-      return OpenStatus::kInUse;
-    case ELOOP:
-    case ENOTDIR:
-    case EISDIR:
-      return OpenStatus::kRefused;
-    default:
-      return OpenStatus::kFailed;
-  }
+// Tells why a call failed, errno |error| or the program's own |status| with no number, in
+// |*why| when asked; returns what it means.
+OpenStatus Fail(int error, Failure* why, OpenStatus status = OpenStatus::kFailed) {
+  Failure failure = posix::FailureOf(error);
+  if (error == 0) failure.status = status;
+  if (why != nullptr) *why = failure;
+  return failure.status;
+}
+
+// Fail, for the creation of a replacement, which answers false.
+bool CreateFailed(int error, Failure* why) {
+  Fail(error, why);
+  return false;
 }
 
 // A bare name: no separator, and not a name of the folder itself or of its parent.
@@ -59,68 +58,71 @@ bool FolderPolicy::Close(Handle handle) {
   return ::close(static_cast<int>(handle)) == 0 && !struck;
 }
 
-OpenStatus Folder::Open(const std::string& path, Folder* out) {
-  if (fault::Strike()) return OpenStatus::kFailed;
+OpenStatus Folder::Open(const std::string& path, Folder* out, Failure* why) {
+  if (posix::Struck()) return Fail(errno, why);
   std::string base;
   std::vector<std::string> names;
-  if (!posix::SplitPath(path, &base, &names)) return OpenStatus::kFailed;
+  if (!posix::SplitPath(path, &base, &names)) return Fail(0, why);
   // The drive's root is the machine's own; everything below it is walked one folder at a time.
   int fd = ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return StatusOf(errno);
+  if (fd < 0) return Fail(errno, why);
   for (const std::string& name : names) {
     const int next = ::openat(fd, name.c_str(), kFolderFlags);
     const int error = errno;
     ::close(fd);
-    if (next < 0) return StatusOf(error);
+    if (next < 0) return Fail(error, why);
     fd = next;
   }
   out->handle_ = ScopedHandle<FolderPolicy>(fd);
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenFolder(const std::string& name, Folder* out) const {
-  if (fault::Strike()) return OpenStatus::kFailed;
-  if (!IsBare(name)) return OpenStatus::kRefused;
+OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
+  if (posix::Struck()) return Fail(errno, why);
+  if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   const int fd = ::openat(static_cast<int>(handle_.Get()), name.c_str(), kFolderFlags);
-  if (fd < 0) return StatusOf(errno);
+  if (fd < 0) return Fail(errno, why);
   out->handle_ = ScopedHandle<FolderPolicy>(fd);
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenFile(const std::string& name, File* out) const {
-  if (fault::Strike()) return OpenStatus::kFailed;
-  if (!IsBare(name)) return OpenStatus::kRefused;
+OpenStatus Folder::OpenFile(const std::string& name, File* out, Failure* why) const {
+  if (posix::Struck()) return Fail(errno, why);
+  if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   // Non-blocking: a FIFO planted there must not stall the open.
   const int fd = posix::OpenLocked(static_cast<int>(handle_.Get()), name,
                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, LOCK_EX);
-  if (fd < 0) return StatusOf(errno);
+  if (fd < 0) return Fail(errno, why);
   struct stat st;
-  if (::fstat(fd, &st) != 0 || st.st_nlink != 1) {
+  const bool statted = ::fstat(fd, &st) == 0;
+  if (!statted || st.st_nlink != 1) {
+    const int error = statted ? 0 : errno;  // a second name is refused by the program itself
     ::close(fd);
-    return OpenStatus::kRefused;
+    return Fail(error, why, OpenStatus::kRefused);
   }
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = errno;
     ::close(fd);
-    return OpenStatus::kFailed;
+    return Fail(error, why);
   }
   out->handle_ = ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
-                               File* out) const {
-  if (fault::Strike()) return false;
+                               File* out, Failure* why) const {
+  if (posix::Struck()) return CreateFailed(errno, why);
   struct stat old;
   std::string digits;
   if (::fstat(static_cast<int>(original.NativeHandle()), &old) != 0 || !RandomDigits(&digits)) {
-    return false;
+    return CreateFailed(errno, why);
   }
   std::string created = prefix + digits;
   const int dir = static_cast<int>(handle_.Get());
   const int fd = posix::OpenLocked(dir, created, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                    LOCK_EX);
-  if (fd < 0) return false;
+  if (fd < 0) return CreateFailed(errno, why);
   File file;
   file.handle_ = ScopedHandle<FilePolicy>(fd);
   struct stat now;
@@ -131,8 +133,9 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
   // After the owner: a change of owner clears the set-user-ID and set-group-ID bits.
   if (ok) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
   if (!ok) {
+    const int error = errno;
     Discard(&file, created);
-    return false;
+    return CreateFailed(error, why);
   }
   name->swap(created);  // no allocation: nothing can fail now that the file exists
   *out = std::move(file);
@@ -140,19 +143,21 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
 }
 
 OpenStatus Folder::Replace(File* written, const std::string& temporary,
-                           const std::string& name) const {
-  if (fault::Strike()) return OpenStatus::kFailed;
+                           const std::string& name, Failure* why) const {
+  if (posix::Struck()) return Fail(errno, why);
   const int dir = static_cast<int>(handle_.Get());
   // The file now under |name| must be a plain file that nobody holds, as on Windows, where a
   // file held open cannot be replaced; it stays locked by this program through the rename.
   const int target = posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                                        LOCK_EX);
-  if (target < 0) return StatusOf(errno);
-  OpenStatus status = OpenStatus::kFailed;
-  if (StillNamed(dir, temporary, static_cast<int>(written->NativeHandle())) &&
-      ::renameat(dir, temporary.c_str(), dir, name.c_str()) == 0) {
+  if (target < 0) return Fail(errno, why);
+  OpenStatus status = OpenStatus::kDone;
+  if (!StillNamed(dir, temporary, static_cast<int>(written->NativeHandle()))) {
+    status = Fail(0, why);
+  } else if (::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
+    status = Fail(errno, why);
+  } else {
     ::fsync(dir);
-    status = OpenStatus::kDone;
   }
   ::close(target);
   return status;

@@ -9,10 +9,28 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/fault.h"
 #include "platform/posix/paths.h"
 
 namespace platform {
 namespace posix {
+
+// EPERM: an immutable file or folder, which Windows would report as access denied too.
+const ErrorMeaning kMeanings[] = {
+    {ENOENT, OpenStatus::kMissing}, {EWOULDBLOCK, OpenStatus::kInUse},
+    {ELOOP, OpenStatus::kRefused},  {ENOTDIR, OpenStatus::kRefused},
+    {EISDIR, OpenStatus::kRefused}, {ENOSPC, OpenStatus::kNoSpace},
+    {EDQUOT, OpenStatus::kNoSpace}, {EACCES, OpenStatus::kDenied},
+    {EPERM, OpenStatus::kDenied},
+};
+
+Failure FailureOf(int error) { return Meaning(static_cast<uint32_t>(error), kMeanings); }
+
+bool Struck() {
+  if (!fault::Strike()) return false;
+  errno = EIO;
+  return true;
+}
 
 int OpenLocked(int dir, const std::string& name, int flags, int lock) {
   int fd = ::openat(dir, name.c_str(), flags, 0666);

@@ -1,11 +1,20 @@
-// Whole reads, whole writes and durable renames on host files, shared by the files and the registry store.
+// Whole reads, whole writes, durable renames and what failures mean on host files, shared by the files and the registry store.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
+#include "platform/file.h"
+
 namespace platform {
 namespace posix {
+
+// What the errno |error| of a failed call means, with the number itself.
+Failure FailureOf(int error);
+
+// Counts a call on a file at the fault seam: true when it must fail, errno then telling an
+// input/output error, as a failing disk would.
+bool Struck();
 
 // Opens the regular file |name| relative to the folder descriptor |dir| (or AT_FDCWD) with |flags|
 // and takes the flock |lock| (LOCK_EX or LOCK_SH) on it, before anything is cut; -1 on failure,

@@ -101,7 +101,7 @@ const size_t kPiece = 1 << 20;
 const int kMaxDepth = 8;
 const char kTempFolder[] = "C:\\windows\\Temp";
 
-StartResult Failure(StartFailure failure, int error = errno) {
+StartResult NotStarted(StartFailure failure, int error = errno) {
   return StartResult{failure, static_cast<uint32_t>(error)};
 }
 
@@ -237,36 +237,36 @@ bool CleanRoomPolicy::Close(Handle handle) { return ::close(static_cast<int>(han
 StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
                             const uint8_t* sha256) {
   std::string tempPath, host;
-  if (!posix::HostPath(FileLocation(kTempFolder), &tempPath)) return Failure(StartFailure::kCleanRoom, ENOENT);
+  if (!posix::HostPath(FileLocation(kTempFolder), &tempPath)) return NotStarted(StartFailure::kCleanRoom, ENOENT);
   temp_ = ScopedHandle<CleanRoomPolicy>(::open(tempPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!temp_.IsValid()) return Failure(StartFailure::kCleanRoom);
+  if (!temp_.IsValid()) return NotStarted(StartFailure::kCleanRoom);
   const int temp = static_cast<int>(temp_.Get());
   RemoveLeftoverRooms(temp);
   // The program's one open: its bytes are read, hashed and copied through this descriptor
   // alone, under a shared lock that the machine root's writers respect.
-  if (fault::Strike() || !posix::HostPath(source, &host)) return Failure(StartFailure::kMissing, ENOENT);
+  if (fault::Strike() || !posix::HostPath(source, &host)) return NotStarted(StartFailure::kMissing, ENOENT);
   ScopedHandle<CleanRoomPolicy> from(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
   if (!from.IsValid() || ::fstat(static_cast<int>(from.Get()), &st) != 0) {
-    return Failure(StartFailure::kMissing);
+    return NotStarted(StartFailure::kMissing);
   }
-  if (!S_ISREG(st.st_mode)) return Failure(StartFailure::kMissing, EISDIR);
+  if (!S_ISREG(st.st_mode)) return NotStarted(StartFailure::kMissing, EISDIR);
   if (::flock(static_cast<int>(from.Get()), LOCK_SH | LOCK_NB) != 0) {
-    return Failure(StartFailure::kMissing);
+    return NotStarted(StartFailure::kMissing);
   }
   std::string digits;
-  if (!RandomDigits(&digits)) return Failure(StartFailure::kCleanRoom);
+  if (!RandomDigits(&digits)) return NotStarted(StartFailure::kCleanRoom);
   // Named before it exists: from its creation on, nothing may fail before it is held.
   folderName_ = kRoomPrefix + digits;
   copyName_ = posix::Cp1252ToUtf8(name);
   const char* room = folderName_.c_str();
   // Only this program's user may enter; an existing folder of that name is never taken over.
-  if (fault::Strike()) return Failure(StartFailure::kCleanRoom, ENOSPC);
-  if (::mkdirat(temp, room, 0700) != 0) return Failure(StartFailure::kCleanRoom);
+  if (fault::Strike()) return NotStarted(StartFailure::kCleanRoom, ENOSPC);
+  if (::mkdirat(temp, room, 0700) != 0) return NotStarted(StartFailure::kCleanRoom);
   folder_ = ScopedHandle<CleanRoomPolicy>(
       ::openat(temp, room, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!folder_.IsValid() || ::flock(static_cast<int>(folder_.Get()), LOCK_EX) != 0) {
-    const StartResult failed = Failure(StartFailure::kCleanRoom);
+    const StartResult failed = NotStarted(StartFailure::kCleanRoom);
     Remove();
     return failed;
   }
@@ -274,7 +274,7 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   ScopedHandle<CleanRoomPolicy> to(::openat(folder, copyName_.c_str(),
                                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
   if (fault::Strike() || !to.IsValid()) {
-    const StartResult failed = Failure(StartFailure::kCleanRoom, to.IsValid() ? ENOSPC : errno);
+    const StartResult failed = NotStarted(StartFailure::kCleanRoom, to.IsValid() ? ENOSPC : errno);
     to.Close();
     Remove();
     return failed;
@@ -287,16 +287,16 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   const bool closed = to.Close();
   if (!copied || !closed) {
     Remove();
-    return Failure(readFailed ? StartFailure::kMissing : StartFailure::kCleanRoom,
+    return NotStarted(readFailed ? StartFailure::kMissing : StartFailure::kCleanRoom,
                    copied ? EIO : error);
   }
   if (sha256 && !hash.Matches(sha256)) {
     Remove();
-    return Failure(StartFailure::kNotReleased, 0);
+    return NotStarted(StartFailure::kNotReleased, 0);
   }
   copy_ = ScopedHandle<CleanRoomPolicy>(::openat(folder, copyName_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (fault::Strike() || !copy_.IsValid() || ::flock(static_cast<int>(copy_.Get()), LOCK_SH) != 0) {
-    const StartResult failed = Failure(StartFailure::kCleanRoom, copy_.IsValid() ? EIO : errno);
+    const StartResult failed = NotStarted(StartFailure::kCleanRoom, copy_.IsValid() ? EIO : errno);
     Remove();
     return failed;
   }

@@ -1,17 +1,42 @@
-// Files on Windows: CreateFileA with no sharing and unbuffered handle I/O; files in held folders
-// are made, replaced and removed in folder.cc.
+// Files on Windows: CreateFileA with no sharing, unbuffered handle I/O, and what a failure means;
+// files in held folders are made, replaced and removed in folder.cc.
 #include <windows.h>
 
 #include <string>
 
 #include "platform/fault.h"
 #include "platform/file.h"
+#include "platform/win32/failure.h"
 #include "platform/win32/wide_path.h"
 
 namespace platform {
 namespace {
 HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 }  // namespace
+
+namespace win32 {
+
+const ErrorMeaning kMeanings[] = {
+    {ERROR_FILE_NOT_FOUND, OpenStatus::kMissing},    {ERROR_PATH_NOT_FOUND, OpenStatus::kMissing},
+    {ERROR_SHARING_VIOLATION, OpenStatus::kInUse},   {ERROR_LOCK_VIOLATION, OpenStatus::kInUse},
+    {ERROR_DISK_FULL, OpenStatus::kNoSpace},         {ERROR_HANDLE_DISK_FULL, OpenStatus::kNoSpace},
+    {ERROR_ACCESS_DENIED, OpenStatus::kDenied},
+};
+
+Failure FailureOf(DWORD error) { return Meaning(error, kMeanings); }
+
+bool Struck() {
+  if (!fault::Strike()) return false;
+  SetLastError(ERROR_IO_DEVICE);
+  return true;
+}
+
+}  // namespace win32
+
+bool File::Fail() {
+  failure_ = win32::FailureOf(GetLastError());
+  return false;
+}
 
 bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
   if (fault::Strike()) return false;
@@ -52,19 +77,19 @@ bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File*
 }
 
 bool File::Read(void* buffer, size_t size, size_t* got) {
-  if (fault::Strike()) return false;
+  if (win32::Struck()) return Fail();
   DWORD n = 0;
-  if (!ReadFile(H(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr)) return false;
+  if (!ReadFile(H(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr)) return Fail();
   *got = n;
   return true;
 }
 
 bool File::Write(const void* data, size_t size) {
-  if (fault::Strike()) return false;
+  if (win32::Struck()) return Fail();
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     DWORD n = 0;
-    if (!WriteFile(H(handle_.Get()), p, static_cast<DWORD>(size), &n, nullptr) || n == 0) return false;
+    if (!WriteFile(H(handle_.Get()), p, static_cast<DWORD>(size), &n, nullptr) || n == 0) return Fail();
     p += n;
     size -= n;
   }
@@ -72,24 +97,24 @@ bool File::Write(const void* data, size_t size) {
 }
 
 bool File::Seek(int64_t offset) {
-  if (fault::Strike()) return false;
+  if (win32::Struck()) return Fail();
   LARGE_INTEGER to;
   to.QuadPart = offset;
-  return SetFilePointerEx(H(handle_.Get()), to, nullptr, FILE_BEGIN) != 0;
+  return SetFilePointerEx(H(handle_.Get()), to, nullptr, FILE_BEGIN) != 0 || Fail();
 }
 
 bool File::SeekEnd(int64_t* length) {
-  if (fault::Strike()) return false;
+  if (win32::Struck()) return Fail();
   LARGE_INTEGER zero, end;
   zero.QuadPart = 0;
-  if (!SetFilePointerEx(H(handle_.Get()), zero, &end, FILE_END)) return false;
+  if (!SetFilePointerEx(H(handle_.Get()), zero, &end, FILE_END)) return Fail();
   *length = end.QuadPart;
   return true;
 }
 
 bool File::Sync() {
-  if (fault::Strike()) return false;
-  return FlushFileBuffers(H(handle_.Get())) != 0;
+  if (win32::Struck()) return Fail();
+  return FlushFileBuffers(H(handle_.Get())) != 0 || Fail();
 }
 
 bool FilePolicy::Close(Handle handle) {

@@ -12,6 +12,7 @@
 #include "platform/fault.h"
 #include "platform/folder.h"
 #include "platform/random.h"
+#include "platform/win32/failure.h"
 #include "platform/win32/security.h"
 #include "platform/win32/wide_path.h"
 
@@ -28,6 +29,7 @@ const NtStatus kDeletePending = static_cast<NtStatus>(0xC0000056);
 const NtStatus kAccessDenied = static_cast<NtStatus>(0xC0000022);
 const NtStatus kNotADirectory = static_cast<NtStatus>(0xC0000103);
 const NtStatus kFileIsADirectory = static_cast<NtStatus>(0xC00000BA);
+const NtStatus kDiskFull = static_cast<NtStatus>(0xC000007F);
 
 // NtCreateFile's dispositions and options.
 const ULONG kFileOpen = 1;
@@ -81,6 +83,7 @@ struct NamesInformation {
 typedef NtStatus(NTAPI* CreateFileFn)(HANDLE*, ACCESS_MASK, ObjectAttributes*, IoStatus*,
                                       LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
 typedef NtStatus(NTAPI* SetInformationFn)(HANDLE, IoStatus*, void*, ULONG, ULONG);
+typedef ULONG(NTAPI* ToDosErrorFn)(NtStatus);
 typedef NtStatus(NTAPI* QueryDirectoryFn)(HANDLE, HANDLE, void*, void*, IoStatus*, void*, ULONG,
                                           ULONG, BOOLEAN, CountedText*, BOOLEAN);
 
@@ -107,9 +110,44 @@ OpenStatus StatusOf(NtStatus status) {
     case kNotADirectory:
     case kFileIsADirectory:
       return OpenStatus::kRefused;
+    case kDiskFull:
+      return OpenStatus::kNoSpace;
+    case kAccessDenied:
+      return OpenStatus::kDenied;
     default:
       return OpenStatus::kFailed;
   }
+}
+
+// What the failed ntdll call's |status| means, with the Win32 error it converts to.
+Failure NtFailure(NtStatus status) {
+  static const ToDosErrorFn toDosError = Ntdll<ToDosErrorFn>("RtlNtStatusToDosError");
+  Failure failure;
+  failure.status = StatusOf(status);
+  failure.error = toDosError != nullptr ? toDosError(status) : static_cast<uint32_t>(status);
+  return failure;
+}
+
+// What the failed kernel32 call means, from GetLastError.
+Failure LastFailure() { return win32::FailureOf(GetLastError()); }
+
+// A refusal of the program's own, which has no system error.
+Failure Refusal(OpenStatus status) {
+  Failure failure;
+  failure.status = status;
+  return failure;
+}
+
+// Gives |failure| to |*why| when asked, and returns what it means.
+OpenStatus Tell(const Failure& failure, Failure* why) {
+  if (why != nullptr) *why = failure;
+  return failure.status;
+}
+
+// Tell, for the creation of a replacement, which answers false.
+bool CreateFailed(const Failure& failure, Failure* why) {
+  Tell(failure, why);
+  return false;
 }
 
 // A bare name: no separator or drive, and not a name of the folder itself or of its parent.
@@ -197,19 +235,19 @@ NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG
 
 // Opens and checks |name| in the held |folder| (see IsWhatWasAskedFor).
 OpenStatus OpenChecked(intptr_t folder, const std::string& name, ACCESS_MASK access, ULONG share,
-                       bool isFolder, HANDLE* out) {
-  if (!IsBare(name)) return OpenStatus::kRefused;
+                       bool isFolder, HANDLE* out, Failure* why) {
+  if (!IsBare(name)) return Tell(Refusal(OpenStatus::kRefused), why);
   Text folderPath;
-  if (!FinalPath(H(folder), &folderPath)) return OpenStatus::kFailed;
+  if (!FinalPath(H(folder), &folderPath)) return Tell(LastFailure(), why);
   const Text wide = Wide(name);
   const Text expected = Child(folderPath, wide);
   HANDLE h = nullptr;
   const NtStatus status = OpenRelative(H(folder), wide, access, share, kFileOpen,
                                        isFolder ? kDirectoryFile : kNonDirectoryFile, nullptr, &h);
-  if (status != kSuccess) return StatusOf(status);
+  if (status != kSuccess) return Tell(NtFailure(status), why);
   if (!IsWhatWasAskedFor(h, isFolder, expected)) {
     CloseHandle(h);
-    return OpenStatus::kRefused;
+    return Tell(Refusal(OpenStatus::kRefused), why);
   }
   *out = h;
   return OpenStatus::kDone;
@@ -295,56 +333,55 @@ bool FolderPolicy::Close(Handle handle) {
   return CloseHandle(H(handle)) != 0 && !struck;
 }
 
-OpenStatus Folder::Open(const std::string& path, Folder* out) {
-  if (fault::Strike()) return OpenStatus::kFailed;
+OpenStatus Folder::Open(const std::string& path, Folder* out, Failure* why) {
+  if (win32::Struck()) return Tell(LastFailure(), why);
   Text full;
-  if (!FullPath(path, &full)) return OpenStatus::kFailed;
+  if (!FullPath(path, &full)) return Tell(LastFailure(), why);
   HANDLE h = CreateFileW(Terminated(full).data(), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OpenStatus::kMissing
-                                                                           : OpenStatus::kFailed;
-  }
+  if (h == INVALID_HANDLE_VALUE) return Tell(LastFailure(), why);
   if (!IsWhatWasAskedFor(h, true, full)) {
     CloseHandle(h);
-    return OpenStatus::kRefused;
+    return Tell(Refusal(OpenStatus::kRefused), why);
   }
   out->handle_ = ScopedHandle<FolderPolicy>(N(h));
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenFolder(const std::string& name, Folder* out) const {
-  if (fault::Strike()) return OpenStatus::kFailed;
+OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
+  if (win32::Struck()) return Tell(LastFailure(), why);
   HANDLE h = nullptr;
-  const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderAccess, kFolderShare, true, &h);
+  const OpenStatus status =
+      OpenChecked(handle_.Get(), name, kFolderAccess, kFolderShare, true, &h, why);
   if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
   return status;
 }
 
-OpenStatus Folder::OpenFile(const std::string& name, File* out) const {
-  if (fault::Strike()) return OpenStatus::kFailed;
+OpenStatus Folder::OpenFile(const std::string& name, File* out, Failure* why) const {
+  if (win32::Struck()) return Tell(LastFailure(), why);
   HANDLE h = nullptr;
   // READ_CONTROL: the replacement takes the file's security from this handle.
   const OpenStatus status =
-      OpenChecked(handle_.Get(), name, GENERIC_READ | READ_CONTROL, 0, false, &h);
+      OpenChecked(handle_.Get(), name, GENERIC_READ | READ_CONTROL, 0, false, &h, why);
   if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FilePolicy>(N(h));
   return status;
 }
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
-                               File* out) const {
-  if (fault::Strike()) return false;
+                               File* out, Failure* why) const {
+  if (win32::Struck()) return CreateFailed(LastFailure(), why);
   std::vector<unsigned char> current, wanted;
   std::string digits;
   if (!win32::ReadFileSecurity(H(original.NativeHandle()), &current) || !RandomDigits(&digits)) {
-    return false;
+    return CreateFailed(LastFailure(), why);
   }
   std::string created = prefix + digits;
   HANDLE h = nullptr;
   // The original's owner where this program may set it; otherwise ours, with its DACL.
   for (bool withOwner : {true, false}) {
-    if (!win32::ReplacementSecurity(current.data(), withOwner, &wanted)) return false;
+    if (!win32::ReplacementSecurity(current.data(), withOwner, &wanted)) {
+      return CreateFailed(Refusal(OpenStatus::kFailed), why);
+    }
     NtStatus status;
     {
       win32::RestorePrivilege privilege;
@@ -353,13 +390,16 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
                             kFileCreate, kNonDirectoryFile, wanted.data(), &h);
     }
     if (status == kSuccess) break;
-    if (!withOwner || status != static_cast<NtStatus>(0xC000005A)) return false;  // invalid owner
+    if (!withOwner || status != static_cast<NtStatus>(0xC000005A)) {  // invalid owner
+      return CreateFailed(NtFailure(status), why);
+    }
   }
   File file;
   file.handle_ = ScopedHandle<FilePolicy>(N(h));
   if (!TakeOverTimesAndAttributes(h, H(original.NativeHandle()))) {
+    const Failure failure = LastFailure();
     Discard(&file, created);
-    return false;
+    return CreateFailed(failure, why);
   }
   name->swap(created);  // no allocation: nothing can fail now that the file exists
   *out = std::move(file);
@@ -367,11 +407,12 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
 }
 
 OpenStatus Folder::Replace(File* written, const std::string& /*temporary: the handle*/,
-                           const std::string& name) const {
-  if (!written->IsOpen() || fault::Strike()) return OpenStatus::kFailed;
-  if (!IsBare(name)) return OpenStatus::kRefused;
+                           const std::string& name, Failure* why) const {
+  if (!written->IsOpen()) return Tell(Refusal(OpenStatus::kFailed), why);
+  if (win32::Struck()) return Tell(LastFailure(), why);
+  if (!IsBare(name)) return Tell(Refusal(OpenStatus::kRefused), why);
   static const SetInformationFn set = Ntdll<SetInformationFn>("NtSetInformationFile");
-  if (set == nullptr) return OpenStatus::kFailed;
+  if (set == nullptr) return Tell(Refusal(OpenStatus::kFailed), why);
   const Text wide = Wide(name);
   const size_t bytes = wide.size() * sizeof(wchar_t);
   std::vector<unsigned char> buffer(sizeof(RenameInformation) + bytes);
@@ -383,8 +424,11 @@ OpenStatus Folder::Replace(File* written, const std::string& /*temporary: the ha
   IoStatus io = {};
   const NtStatus status = set(H(written->NativeHandle()), &io, info,
                               static_cast<ULONG>(buffer.size()), kFileRenameInformation);
+  if (status == kSuccess) return OpenStatus::kDone;
+  Failure failure = NtFailure(status);
   // A target that another program holds open refuses to be replaced.
-  return status == kAccessDenied ? OpenStatus::kInUse : StatusOf(status);
+  if (status == kAccessDenied) failure.status = OpenStatus::kInUse;
+  return Tell(failure, why);
 }
 
 bool Folder::Discard(File* written, const std::string& /*temporary: the handle*/) const {

@@ -239,7 +239,7 @@ bool CopyHashing(HANDLE from, HANDLE to, Sha256* hash, bool* readFailed) {
   }
 }
 
-StartResult Failure(StartFailure failure, DWORD error = GetLastError()) {
+StartResult NotStarted(StartFailure failure, DWORD error = GetLastError()) {
   return StartResult{failure, error};
 }
 
@@ -250,30 +250,30 @@ bool CleanRoomPolicy::Close(Handle handle) { return CloseHandle(H(handle)) != 0;
 StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
                             const uint8_t* sha256) {
   const Text temp = TempFolder();
-  if (temp.empty()) return Failure(StartFailure::kCleanRoom);
+  if (temp.empty()) return NotStarted(StartFailure::kCleanRoom);
   RemoveLeftoverRooms(temp);
   // The program's one open: its bytes are read, hashed and copied through this handle alone.
   const win32::WideText path = win32::WidePath(source);
-  if (fault::Strike() || path[0] == L'\0') return Failure(StartFailure::kMissing, ERROR_FILE_NOT_FOUND);
+  if (fault::Strike() || path[0] == L'\0') return NotStarted(StartFailure::kMissing, ERROR_FILE_NOT_FOUND);
   ScopedHandle<CleanRoomPolicy> from(N(CreateFileW(path.data(), GENERIC_READ, FILE_SHARE_READ,
                                                    nullptr, OPEN_EXISTING,
                                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
-  if (!from.IsValid()) return Failure(StartFailure::kMissing);
+  if (!from.IsValid()) return NotStarted(StartFailure::kMissing);
   std::string digits;
-  if (!RandomDigits(&digits)) return Failure(StartFailure::kCleanRoom);
+  if (!RandomDigits(&digits)) return NotStarted(StartFailure::kCleanRoom);
   folderName_ = kRoomPrefix + digits;
   copyName_ = name;
   const Text roomPath = RoomPath(temp, folderName_);
   HANDLE folder = nullptr;
-  if (fault::Strike()) return Failure(StartFailure::kCleanRoom, ERROR_DISK_FULL);
-  if (!MakeRoom(roomPath, &folder)) return Failure(StartFailure::kCleanRoom);
+  if (fault::Strike()) return NotStarted(StartFailure::kCleanRoom, ERROR_DISK_FULL);
+  if (!MakeRoom(roomPath, &folder)) return NotStarted(StartFailure::kCleanRoom);
   folder_ = ScopedHandle<CleanRoomPolicy>(N(folder));
   // Within the room nobody else can write: the copy inherits the room's two entries.
   const Text copyPath = Append(Append(roomPath, L"\\"), Wide(name));
   HANDLE to = CreateFileW(Z(copyPath).data(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (fault::Strike() || to == INVALID_HANDLE_VALUE) {
-    const StartResult failed = Failure(StartFailure::kCleanRoom);
+    const StartResult failed = NotStarted(StartFailure::kCleanRoom);
     if (to != INVALID_HANDLE_VALUE) CloseHandle(to);
     Remove();
     return failed;
@@ -285,18 +285,18 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   const bool closed = CloseHandle(to) != 0;
   if (!copied || !closed) {
     Remove();
-    return Failure(readFailed ? StartFailure::kMissing : StartFailure::kCleanRoom,
+    return NotStarted(readFailed ? StartFailure::kMissing : StartFailure::kCleanRoom,
                    copied ? ERROR_WRITE_FAULT : error);
   }
   if (sha256 && !hash.Matches(sha256)) {
     Remove();
-    return Failure(StartFailure::kNotReleased, 0);
+    return NotStarted(StartFailure::kNotReleased, 0);
   }
   // Held shared with readers only: the system can open it to start it, nobody can change it.
   HANDLE held = CreateFileW(Z(copyPath).data(), GENERIC_READ | FILE_EXECUTE, FILE_SHARE_READ,
                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (fault::Strike() || held == INVALID_HANDLE_VALUE) {
-    const StartResult failed = Failure(StartFailure::kCleanRoom);
+    const StartResult failed = NotStarted(StartFailure::kCleanRoom);
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     Remove();
     return failed;
