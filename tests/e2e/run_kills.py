@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Crash safety of the launcher (either build; under Wine the Windows process itself is killed):
-runs killed with SIGKILL at random moments while they rewrite a large configuration. After every kill the configuration holds its old bytes or its new
-ones, the registry file parses, and nothing is left but at most one temporary file beside the
-configuration, a part of the new text, which the next run takes over; a last run unkilled
-updates the configuration and leaves nothing."""
+runs killed with SIGKILL at random moments while they rewrite a large configuration, or while
+they copy a large installer into its clean room and run it. After every kill the configuration
+holds its old bytes or its new ones, the registry file parses, and nothing is left but at most
+one temporary file beside the configuration, a part of the new text, and at most one clean room
+holding a part of the installer, which the next run takes over; a last run unkilled updates the
+configuration and leaves nothing."""
 import argparse
 import hashlib
 import os
@@ -15,7 +17,7 @@ import sys
 import time
 
 import config_scenarios
-from run_scenarios import ACCEPTED, Machine, parse_reg
+from run_scenarios import ACCEPTED, INSTALLER, Machine, parse_reg
 
 TEMPORARY = re.compile(r"^Configuration\.xml\.orvapatch-new[0-9a-f]+$")
 ROOT_FILES = {"drive_c", "eventlog.txt", "registry.reg", "registry.reg.lock", "registry.reg.tmp"}
@@ -35,6 +37,11 @@ class Bench:
         self.install_dir = m.install_dir
         m.set_registry(ACCEPTED)
         m.install_product(config_scenarios.TEMPLATE, self.old, None)
+        # An installer as large as the configuration: its copy takes a while too.
+        m.install_stub()
+        with open(os.path.join(m.launcher_dir, INSTALLER), "ab") as f:
+            f.write(b"\0" * size)
+        self.installer = m.read(os.path.join(m.launcher_dir, INSTALLER))
         self.command, self.env = m.command()
         # The reference: the new bytes, and when the temporary file appears and goes.
         process = self.start()
@@ -93,17 +100,26 @@ class Bench:
             with open(os.path.join(self.install_dir, name), "rb") as f:
                 part = f.read()
             assert self.new.startswith(part), "%s: %s is no part of the new text" % (label, name)
+        rooms = self.m.clean_rooms()
+        assert len(rooms) <= 1, "%s: clean rooms left: %r" % (label, rooms)
+        for room in rooms:
+            folder = os.path.join(self.m.temp_dir(), room)
+            assert os.listdir(folder) in ([], [INSTALLER]), "%s: %r" % (label, os.listdir(folder))
+            if os.listdir(folder):
+                part = self.m.read(os.path.join(folder, INSTALLER))
+                assert self.installer.startswith(part), "%s: the copy is no part of it" % label
         if not self.m.windows:
             extra = set(os.listdir(self.m.root)) - ROOT_FILES
             assert not extra, "%s: files left: %r" % (label, sorted(extra))
             with open(os.path.join(self.m.root, "registry.reg"), "rb") as f:
                 parse_reg(f.read().decode("cp1252"))
-        return state, bool(left)
+        return state, bool(left), bool(rooms)
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--launcher", required=True)
+    parser.add_argument("--stub", required=True, help="the stub installer")
     parser.add_argument("--runs", type=int, default=300)
     parser.add_argument("--mib", type=int, default=32, help="size of the configuration")
     parser.add_argument("--seed", type=int, default=None)
@@ -126,8 +142,9 @@ def main():
             seed, bench.total * 1000, first * 1000, last * 1000), flush=True)
         for run in range(args.runs):
             bench.reset()
-            # Mostly while the temporary file is written, flushed and renamed; some before, after.
-            delay = rng.uniform(first * 0.7, last)
+            # Half while the temporary file is written, flushed and renamed, some before; half
+            # after, while the installer is copied into its clean room and run.
+            delay = rng.uniform(first * 0.7, last) if run % 2 else rng.uniform(last, bench.total)
             process = bench.start()
             time.sleep(delay)
             killed = process.poll() is None
@@ -136,15 +153,16 @@ def main():
             process.wait()
             if m.windows:
                 bench.settle()
-            state, left = bench.check("run %d, killed after %.1f ms" % (run, delay * 1000))
-            key = "%s%s%s" % ("killed" if killed else "finished", ", " + state,
-                              ", temporary file left" if left else "")
+            state, left, room = bench.check("run %d, killed after %.1f ms" % (run, delay * 1000))
+            key = "%s%s%s%s" % ("killed" if killed else "finished", ", " + state,
+                                ", temporary file left" if left else "",
+                                ", clean room left" if room else "")
             outcomes[key] = outcomes.get(key, 0) + 1
         # The next run, unkilled, takes over what the kills left.
         bench.reset()
         process = bench.start()
         assert process.wait() == 0
-        assert bench.check("last run") == ("new", False), "last run: update not done"
+        assert bench.check("last run") == ("new", False, False), "last run: update not done"
     except AssertionError as error:
         print("FAIL  %s (seed %d)" % (error, seed))
         return 1

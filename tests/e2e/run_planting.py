@@ -3,7 +3,8 @@
 directory, with Wine told to prefer a native version library wherever the search finds one. A
 plain program started from the same folder loads it, so the plant works; the launcher never
 does, neither when it reads the product library's version through the system's version library
-nor when it shows the refusal box (Wine's user32 imports version.dll)."""
+nor when it shows the refusal box (Wine's user32 imports version.dll); nor does the installer it
+starts, even one that loads the version library by its bare name, as it runs from its clean room."""
 import argparse
 import os
 import shutil
@@ -11,6 +12,7 @@ import sys
 
 import check_scenarios
 import message_box
+import run_scenarios
 from run_scenarios import END, START, Machine, registry_fixture
 
 PREFER_NATIVE = {"WINEDLLOVERRIDES": "version=n,b"}
@@ -54,6 +56,13 @@ def main():
         assert m.log() == START + check_scenarios.LIBRARY_LINES + END, m.log()
         assert m.record() is not None, "installer not started"
 
+        # An installer that loads the version library as a plain program does.
+        shutil.copy(args.loader, os.path.join(m.launcher_dir, run_scenarios.INSTALLER))
+        result, _ = m.run(extra_env=PREFER_NATIVE, cwd=m.launcher_dir)
+        assert result.returncode == 0 and m.event()[1] == 1000, (result, m.events)
+        assert not os.path.exists(marker), "the installer loaded the planted library: %r" % (
+            m.read(marker))
+
         m.set_registry(registry_fixture((check_scenarios.PRODUCT, ['"SoftVersion"="2013.9"'])))
         os.remove(os.path.join(m.install_dir, "TarifLib.dll"))
         result, _ = m.run(extra_env=PREFER_NATIVE, cwd=m.launcher_dir, box="Orvane XP")
@@ -66,7 +75,7 @@ def main():
         m.dispose()
         args.display.close()
     print("ok    planted version.dll loaded by a plain program, never by the launcher, on its "
-          "accepted and refused roads")
+          "accepted and refused roads, nor by its installer")
     return 0
 
 

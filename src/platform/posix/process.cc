@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -201,9 +202,9 @@ bool CopyHashing(int from, int to, Sha256* hash, bool* readFailed) {
 }
 
 // Spawn file actions that leave the child only the descriptors in |kept| (ascending) and the
-// standard streams, and make |folder| its current directory. The descriptors of the launcher's
-// own files are close-on-exec already; this also closes any that the launcher got open from
-// its caller.
+// standard streams, and make the held folder |folder| its current directory. The descriptors of
+// the launcher's own files are close-on-exec already; this also closes any that the launcher got
+// open from its caller.
 class ChildFiles {
  public:
   ChildFiles() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
@@ -213,14 +214,14 @@ class ChildFiles {
   ChildFiles(const ChildFiles&) = delete;
   ChildFiles& operator=(const ChildFiles&) = delete;
 
-  bool Arrange(const std::vector<int>& kept, const std::string& folder) {
+  bool Arrange(const std::vector<int>& kept, int folder) {
     int next = 3;
     for (int fd : kept) {
       for (; ok_ && next < fd; ++next) ok_ = ::posix_spawn_file_actions_addclose(&actions_, next) == 0;
       next = fd + 1;
     }
     ok_ = ok_ && ::posix_spawn_file_actions_addclosefrom_np(&actions_, next) == 0 &&
-          ::posix_spawn_file_actions_addchdir_np(&actions_, folder.c_str()) == 0;
+          ::posix_spawn_file_actions_addfchdir_np(&actions_, folder) == 0;
     return ok_;
   }
   const posix_spawn_file_actions_t* get() const { return &actions_; }
@@ -315,17 +316,20 @@ void CleanRoom::Remove() {
 
 StartResult Process::Start(const CleanRoom& room, const std::string& commandLine,
                            uint16_t /*show: no windows here*/, const File* shared, Process* out) {
-  std::string folder;
-  if (!room.copy_.IsValid() || !posix::HostPath(FileLocation(kTempFolder), &folder)) {
-    return StartResult{StartFailure::kFailed, 0};
-  }
+  if (!room.copy_.IsValid()) return StartResult{StartFailure::kFailed, 0};
   if (fault::Strike()) return StartResult{StartFailure::kRefused, EACCES};
-  folder += "/" + room.folderName_;
-  const std::string program = folder + "/" + room.copyName_;
-  std::vector<int> kept;
+  // The held copy itself is executed, in the held room: its descriptors are close-on-exec, so
+  // they stay open through the file actions and close as the program starts.
+  const int folder = static_cast<int>(room.folder_.Get());
+  const int copy = static_cast<int>(room.copy_.Get());
+  const std::string program = "/proc/self/fd/" + std::to_string(copy);
+  std::vector<int> kept = {folder, copy};
   if (shared && shared->IsOpen()) kept.push_back(static_cast<int>(shared->NativeHandle()));
+  std::sort(kept.begin(), kept.end());
   ChildFiles files;
-  if (!files.Arrange(kept, folder)) return StartResult{StartFailure::kFailed, static_cast<uint32_t>(errno)};
+  if (!files.Arrange(kept, folder)) {
+    return StartResult{StartFailure::kFailed, static_cast<uint32_t>(errno)};
+  }
   std::vector<std::string> args = posix::SplitCommandLine(commandLine);
   for (std::string& arg : args) arg = posix::Cp1252ToUtf8(arg);
   std::vector<char*> argv;
