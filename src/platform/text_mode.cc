@@ -4,12 +4,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace platform {
 namespace {
 
-const size_t kPiece = 64 * 1024;
+// A piece read stays in the processor's cache while its line ends are converted; pieces written
+// are larger, as the system takes fewer, larger writes into its cache at less cost per byte.
+const size_t kReadPiece = 64 * 1024;
+const size_t kWritePiece = 1024 * 1024;
 
 // Drops from the |size| bytes at |bytes| each CR directly followed by an LF, moving the rest
 // down; the last byte is not a CR. Returns the bytes left.
@@ -34,11 +38,11 @@ bool ReadText(File* file, int64_t limit, std::string* text) {
   if (!file->SeekEnd(&length) || length > limit || !file->Seek(0)) return false;
   std::string read;
   read.reserve(static_cast<size_t>(length) + 1);
-  std::vector<char> piece(kPiece);
+  std::vector<char> piece(kReadPiece);
   bool cr = false;  // the last piece ended with a CR, whose LF may begin the next
   for (int64_t done = 0; done < length;) {
     size_t got = 0;
-    if (!file->Read(piece.data(), std::min<int64_t>(kPiece, length - done), &got) || got == 0) {
+    if (!file->Read(piece.data(), std::min<int64_t>(kReadPiece, length - done), &got) || got == 0) {
       return false;
     }
     done += static_cast<int64_t>(got);
@@ -53,15 +57,16 @@ bool ReadText(File* file, int64_t limit, std::string* text) {
 }
 
 bool WriteText(File* file, const std::string& text) {
-  std::vector<char> piece(kPiece);
+  // Left uninitialized: a short text touches only the start of it.
+  const std::unique_ptr<char[]> piece(new char[kWritePiece]);
   size_t used = 0;
   for (size_t at = 0; at < text.size();) {
     // Room is kept for the CR LF of a line end found in what is taken.
-    const size_t take = std::min(text.size() - at, kPiece - 1 - used);
+    const size_t take = std::min(text.size() - at, kWritePiece - 1 - used);
     const void* lf = std::memchr(text.data() + at, '\n', take);
     const size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - text.data())
                           : at + take;
-    std::memcpy(piece.data() + used, text.data() + at, end - at);
+    std::memcpy(piece.get() + used, text.data() + at, end - at);
     used += end - at;
     at = end;
     if (lf) {
@@ -69,8 +74,8 @@ bool WriteText(File* file, const std::string& text) {
       piece[used++] = '\n';
       ++at;
     }
-    if (used + 1 >= kPiece || at == text.size()) {
-      if (!file->Write(piece.data(), used)) return false;
+    if (used + 1 >= kWritePiece || at == text.size()) {
+      if (!file->Write(piece.get(), used)) return false;
       used = 0;
     }
   }

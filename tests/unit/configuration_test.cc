@@ -173,7 +173,7 @@ TEST_F(ConfigTest, ALongTextIsEditedAsAWholeWhereverItsTagsStand) {
   // long after the anchor that the block would follow. One line is longer than a piece of the
   // write.
   const std::string anchor = "<a>Non</ssvDesactivationControleSpecialitePS>\r\n";
-  const std::string longLine = "<!--" + std::string(150000, 'c') + "-->\r\n";
+  const std::string longLine = "<!--" + std::string(1200000, 'c') + "-->\r\n";
   const std::string values = "<ssvModuleVersion>old</ssvModuleVersion>\r\n"
                              "<contextFacturation>C</contextFacturation>\r\n";
   const std::string edited =
