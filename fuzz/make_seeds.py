@@ -56,6 +56,13 @@ CONFIG = (b"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<configuration>\r
           b"  <!-- <active>0</active> -->\r\n  <scor><active>0</active></scor>\r\n"
           b"</configuration>\r\n")
 
+# A contextFacturation value that repeats a pair of tags, then lines that are the whole element
+# but its last byte: every byte searched for is frequent, and each place begins a long near-match.
+PAIR = b"<contextFacturation></contextFacturatio>"
+NEAR_MISS_VALUE = PAIR[20:] + PAIR * 20
+NEAR_MISSES = (b"<contextFacturation>" + NEAR_MISS_VALUE + b"</contextFacturation>\r\n" +
+               (b"<contextFacturation>" + NEAR_MISS_VALUE + b"</contextFacturation\r\n") * 5)
+
 CONFIGS = {
     "typical": (TEMPLATE, CONFIG),
     "lf_and_stray_bytes": (TEMPLATE.replace(b"\r\n", b"\n"),
@@ -69,11 +76,12 @@ CONFIGS = {
                     b"<!-- <ssvDesactivationSTS>Oui</ssvDesactivationSTS> -->\r\n"
                     b"<a></ssvDesactivationControleSpecialitePS>\r\n"),
     "empty_config": (TEMPLATE, b""),
+    "near_misses": (TEMPLATE, NEAR_MISSES),
 }
 
 
-# Needle, replacement and text for config_text_fuzzer: the update's own edits, and needles that
-# are short, periodic, or longer than the search's pair table.
+# Needle, replacement and text for config_text_fuzzer: the update's own edits, needles that are
+# short, periodic, or longer than 256 bytes, and texts where the needle's rarest byte is frequent.
 TEXT_EDITS = {
     "inactive": (b"<active>0</active>", b"<active>1</active>", CONFIG),
     "remove_cod": (b"<versionCOD>0302</versionCOD>", b"", CONFIG),
@@ -82,6 +90,10 @@ TEXT_EDITS = {
     "periodic": (b"abaabaabaab", b"-", b"abaabaabaabaabaab" * 20 + b"abaabaabaab"),
     "long": (b"<k>" + b"xy" * 150 + b"</k>", b"<k/>",
              b"<k>" + b"xy" * 149 + b"</k>" + b"<k>" + b"xy" * 150 + b"</k>" * 2),
+    "near_misses": (PAIR * 9 + b"</contextFacturation>", b"",
+                    (PAIR * 9 + b"</contextFacturation\n") * 8 +
+                    PAIR * 9 + b"</contextFacturation>"),
+    "rare_byte_everywhere": (b"ab" * 40 + b"b", b"c", b"ab" * 1500 + b"abb" + b"ab" * 40 + b"b"),
 }
 
 

@@ -2,7 +2,9 @@
 #include "config/config_text.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace config_text {
@@ -10,11 +12,39 @@ namespace {
 
 const size_t kNpos = static_cast<size_t>(-1);
 
+// Where the needle's rarest byte is looked for: this many pieces of the text, spread over it.
+const size_t kSamplePieces = 16;
+const size_t kSamplePiece = 1024;
+// The skip to the rarest byte is given up once it has stopped this many times, on average less
+// than this many bytes apart: the byte is not rare in this text after all, and the calls cost more
+// than the shift table.
+const size_t kSkipTrial = 64;
+const size_t kSkipMinimum = 16;
+
+// The position in |needle| (|m| bytes, m > 0) of its byte least frequent in |text| (|size|
+// bytes), counted in pieces spread over the text, or over the whole of a short one.
+size_t RarestByte(const unsigned char* needle, size_t m, const unsigned char* text, size_t size) {
+  uint32_t count[256] = {};
+  const size_t step = std::max(kSamplePiece, size / kSamplePieces);
+  for (size_t start = 0; start < size; start += step) {
+    const size_t end = std::min(start + kSamplePiece, size);
+    for (size_t i = start; i < end; ++i) ++count[text[i]];
+  }
+  size_t rarest = 0;
+  for (size_t i = 1; i < m; ++i) {
+    if (count[needle[i]] < count[needle[rarest]]) rarest = i;
+  }
+  return rarest;
+}
+
 // Two-way string matching (Crochemore and Perrin), which never compares a text byte more than
-// twice, with a table of shifts by the byte under the needle's last position.
+// twice. Alignments that cannot match are passed over by finding the needle's rarest byte with
+// memchr, or, where that byte proves frequent, by a table of shifts by the byte under the
+// needle's last position; either only skips alignments, so the search stays linear.
 class TwoWay {
  public:
-  TwoWay(const unsigned char* needle, size_t length) : x_(needle), m_(length) {
+  TwoWay(const std::string& needle, const std::string& text)
+      : x_(reinterpret_cast<const unsigned char*>(needle.data())), m_(needle.size()) {
     if (m_ == 0) return;
     size_t period1, period2;
     const size_t suffix1 = MaximalSuffix(false, &period1);
@@ -26,10 +56,11 @@ class TwoWay {
     if (!periodic_) period_ = std::max(suffix_, m_ - suffix_) + 1;
     for (size_t& shift : shift_) shift = m_;
     for (size_t i = 0; i < m_; ++i) shift_[x_[i]] = m_ - 1 - i;
+    rare_ = RarestByte(x_, m_, reinterpret_cast<const unsigned char*>(text.data()), text.size());
   }
 
   // The first occurrence in |h| (|size| bytes) at or after |from|, or kNpos.
-  size_t Search(const unsigned char* h, size_t size, size_t from) const {
+  size_t Search(const unsigned char* h, size_t size, size_t from) {
     if (m_ == 0) return from <= size ? from : kNpos;
     if (from > size || size - from < m_) return kNpos;
     if (m_ == 1) {  // a line end: the C library's search is the fastest there is
@@ -38,8 +69,10 @@ class TwoWay {
     }
     size_t memory = 0;  // needle bytes known to match at the start of this alignment
     for (size_t j = from; j <= size - m_;) {
-      size_t shift = shift_[h[j + m_ - 1]];
-      if (shift > 0) {
+      if (memory == 0 && skipping_) {
+        j = Skip(h, size, j);
+        if (j == kNpos) return kNpos;
+      } else if (size_t shift = shift_[h[j + m_ - 1]]) {
         // After a periodic partial match, a short shift cannot reach a match.
         if (memory != 0 && shift < period_) shift = m_ - period_;
         memory = 0;
@@ -48,7 +81,7 @@ class TwoWay {
       }
       size_t i = std::max(suffix_, memory);
       while (i < m_ - 1 && x_[i] == h[i + j]) ++i;
-      if (i < m_ - 1) {
+      if (i < m_ - 1 || x_[i] != h[i + j]) {
         j += i - suffix_ + 1;
         memory = 0;
         continue;
@@ -63,6 +96,16 @@ class TwoWay {
   }
 
  private:
+  // The first alignment at or after |j| (at most |size| - m_) whose rarest byte matches, or kNpos.
+  size_t Skip(const unsigned char* h, size_t size, size_t j) {
+    const void* at = std::memchr(h + j + rare_, x_[rare_], size - m_ + 1 - j);
+    if (at == nullptr) return kNpos;
+    const size_t next = static_cast<size_t>(static_cast<const unsigned char*>(at) - h) - rare_;
+    skipped_ += next - j;
+    if (++skips_ >= kSkipTrial && skipped_ < skips_ * kSkipMinimum) skipping_ = false;
+    return next;
+  }
+
   // The start of the needle's maximal suffix for the byte order (|reversed|: the opposite
   // order), and that suffix's period.
   size_t MaximalSuffix(bool reversed, size_t* period) const {
@@ -95,52 +138,106 @@ class TwoWay {
   size_t period_ = 1;
   bool periodic_ = false;
   size_t shift_[256];
+  size_t rare_ = 0;  // the needle's byte least frequent in the text
+  bool skipping_ = true;
+  size_t skips_ = 0;
+  size_t skipped_ = 0;  // alignments passed over by those skips
 };
+
+// ReplaceAll when |to| is no longer than |from|: made in place in the one pass that searches,
+// since what is written never reaches past the match just found.
+size_t ReplaceShrinking(std::string* text, TwoWay* searcher, const std::string& from,
+                        const std::string& to) {
+  const size_t size = text->size();
+  char* data = &(*text)[0];
+  const unsigned char* h = reinterpret_cast<const unsigned char*>(data);
+  size_t count = 0, out = 0, done = 0;
+  for (size_t at = searcher->Search(h, size, 0); at != kNpos;
+       at = searcher->Search(h, size, done)) {
+    if (out != done) std::memmove(data + out, data + done, at - done);
+    out += at - done;
+    std::memcpy(data + out, to.data(), to.size());
+    out += to.size();
+    done = at + from.size();
+    ++count;
+  }
+  if (out != done) {
+    std::memmove(data + out, data + done, size - done);
+    text->resize(out + size - done);
+  }
+  return count;
+}
+
+// Moves the text apart from its end, within its capacity, and puts |to| in place of each |from|
+// at the positions |found| of the text as it was.
+void SpreadInPlace(std::string* text, const std::vector<size_t>& found, size_t grown,
+                   size_t fromSize, const std::string& to) {
+  size_t end = text->size(), out = grown;
+  text->resize(grown);
+  char* data = &(*text)[0];
+  for (size_t k = found.size(); k-- > 0;) {
+    const size_t after = found[k] + fromSize;
+    out -= end - after;
+    std::memmove(data + out, data + after, end - after);
+    out -= to.size();
+    std::memcpy(data + out, to.data(), to.size());
+    end = found[k];
+  }
+}
+
+// The same, made once at its new size in a second string.
+void SpreadIntoCopy(std::string* text, const std::vector<size_t>& found, size_t grown,
+                    size_t fromSize, const std::string& to) {
+  std::string result;
+  result.reserve(grown);
+  size_t done = 0;
+  for (size_t at : found) {
+    result.append(*text, done, at - done);
+    result += to;
+    done = at + fromSize;
+  }
+  result.append(*text, done, std::string::npos);
+  text->swap(result);
+}
+
+// ReplaceAll when |to| is longer than |from|: the matches are found first, then the text is
+// spread within its own capacity where that suffices (a text read with CR LF line ends has room
+// left by them), so that it is never more than twice in memory and mostly once.
+size_t ReplaceGrowing(std::string* text, TwoWay* searcher, const std::string& from,
+                      const std::string& to) {
+  const size_t size = text->size();
+  const unsigned char* h = reinterpret_cast<const unsigned char*>(text->data());
+  std::vector<size_t> found;
+  for (size_t at = searcher->Search(h, size, 0); at != kNpos;
+       at = searcher->Search(h, size, at + from.size())) {
+    found.push_back(at);
+  }
+  const size_t growth = to.size() - from.size();
+  // A result longer than a string can hold fails as an allocation does, which leaves the
+  // configuration as it was.
+  if (found.size() > (text->max_size() - size) / growth) throw std::bad_alloc();
+  const size_t grown = size + found.size() * growth;
+  if (grown <= text->capacity()) {
+    SpreadInPlace(text, found, grown, from.size(), to);
+  } else {
+    SpreadIntoCopy(text, found, grown, from.size(), to);
+  }
+  return found.size();
+}
 
 }  // namespace
 
 std::ptrdiff_t Find(const std::string& text, const std::string& needle, size_t from) {
-  const TwoWay searcher(reinterpret_cast<const unsigned char*>(needle.data()), needle.size());
+  TwoWay searcher(needle, text);
   size_t at = searcher.Search(reinterpret_cast<const unsigned char*>(text.data()), text.size(), from);
   return at == kNpos ? -1 : static_cast<std::ptrdiff_t>(at);
 }
 
 size_t ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
   if (from.empty()) return 0;
-  const TwoWay searcher(reinterpret_cast<const unsigned char*>(from.data()), from.size());
-  const unsigned char* data = reinterpret_cast<const unsigned char*>(text->data());
-  std::vector<size_t> found;
-  for (size_t at = searcher.Search(data, text->size(), 0); at != kNpos;
-       at = searcher.Search(data, text->size(), at + from.size())) {
-    found.push_back(at);
-  }
-  if (found.empty()) return 0;
-  if (to.size() <= from.size()) {  // in place: the text only shrinks, no second copy of it
-    char* data = &(*text)[0];
-    size_t out = found[0], done = found[0];
-    for (size_t at : found) {
-      std::memmove(data + out, data + done, at - done);
-      out += at - done;
-      std::memcpy(data + out, to.data(), to.size());
-      out += to.size();
-      done = at + from.size();
-    }
-    std::memmove(data + out, data + done, text->size() - done);
-    text->resize(out + text->size() - done);
-    return found.size();
-  }
-  // Growing: made once at its size, so that the text is no more than twice in memory.
-  std::string result;
-  result.reserve(text->size() - found.size() * from.size() + found.size() * to.size());
-  size_t done = 0;
-  for (size_t at : found) {
-    result.append(*text, done, at - done);
-    result += to;
-    done = at + from.size();
-  }
-  result.append(*text, done, std::string::npos);
-  text->swap(result);
-  return found.size();
+  TwoWay searcher(from, *text);
+  return to.size() <= from.size() ? ReplaceShrinking(text, &searcher, from, to)
+                                  : ReplaceGrowing(text, &searcher, from, to);
 }
 
 }  // namespace config_text

@@ -13,7 +13,8 @@ std::ptrdiff_t Find(const std::string& text, const std::string& needle, size_t f
 
 // Replaces every non-overlapping |from| in |*text|, scanned from left to right; the scan resumes
 // behind each inserted text, which is never examined again. An empty |from| changes nothing.
-// One pass, linear time. Returns the number of replacements.
+// Linear time; made in place unless the text outgrows its capacity. Returns the number of
+// replacements.
 size_t ReplaceAll(std::string* text, const std::string& from, const std::string& to);
 
 }  // namespace config_text

@@ -170,8 +170,10 @@ TEST_F(ConfigTest, StsBlockFollowsEachAnchorUnlessTheSettingExistsAnywhere) {
 TEST_F(ConfigTest, ALongTextIsEditedAsAWholeWhereverItsTagsStand) {
   // Longer than a piece of the read, with elements to remove all through it. The values stand at
   // its head or only past the first pieces; the STS setting, when there is one, at its very end,
-  // long after the anchor that the block would follow.
+  // long after the anchor that the block would follow. One line is longer than a piece of the
+  // write.
   const std::string anchor = "<a>Non</ssvDesactivationControleSpecialitePS>\r\n";
+  const std::string longLine = "<!--" + std::string(1200000, 'c') + "-->\r\n";
   const std::string values = "<ssvModuleVersion>old</ssvModuleVersion>\r\n"
                              "<contextFacturation>C</contextFacturation>\r\n";
   const std::string edited =
@@ -185,6 +187,7 @@ TEST_F(ConfigTest, ALongTextIsEditedAsAWholeWhereverItsTagsStand) {
                     setting.substr(24) + "\r\n";
       }
       if (valuesAtHead) config += values, expected += edited;
+      config += longLine, expected += longLine;
       for (int i = 0; config.size() < (3u << 20); ++i) {
         const std::string id = "  <m id=\"" + std::to_string(i) + "\">";
         config += id + "<active>0</active><versionCOD>0302</versionCOD></m>\r\n";
