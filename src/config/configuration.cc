@@ -287,7 +287,10 @@ int UpdateConfiguration(std::string installPath, ConfigReport* report) {
     const std::string templatePath = installPath + kTemplateSuffix;
     result = UpdateFile(templatePath, installPath + kConfigSuffix, &made.main);
     if (result == 1) UpdateFile(templatePath, installPath + kCopySuffix, &made.copy);
-  } catch (const std::bad_alloc&) {  // on the way to a file: it is not touched
+  } catch (const std::bad_alloc&) {
+    // On the way to a file: it is not touched, and the report says why.
+    ConfigResult& left = result == 1 ? made.copy : made.main;
+    if (left.outcome == ConfigOutcome::kNotReached) left.outcome = ConfigOutcome::kNoMemory;
   }
   if (report != nullptr) *report = made;
   return result;
