@@ -3,8 +3,8 @@
 runs killed with SIGKILL at random moments while they rewrite a large configuration, or while
 they copy a large installer into its clean room and run it. After every kill the configuration
 holds its old bytes or its new ones, the registry file parses, and nothing is left but at most
-one temporary file beside the configuration, a part of the new text, and at most one clean room
-holding a part of the installer, which the next run takes over; a last run unkilled updates the
+one temporary file beside the configuration, a part of the new text, and clean rooms holding a
+part of the installer, which a later run removes; a last run unkilled updates the
 configuration and leaves nothing."""
 import argparse
 import hashlib
@@ -100,8 +100,8 @@ class Bench:
             with open(os.path.join(self.install_dir, name), "rb") as f:
                 part = f.read()
             assert self.new.startswith(part), "%s: %s is no part of the new text" % (label, name)
+        # A room whose installer still ran when the next run looked is left to a later one.
         rooms = self.m.clean_rooms()
-        assert len(rooms) <= 1, "%s: clean rooms left: %r" % (label, rooms)
         for room in rooms:
             folder = os.path.join(self.m.temp_dir(), room)
             assert os.listdir(folder) in ([], [INSTALLER]), "%s: %r" % (label, os.listdir(folder))

@@ -254,7 +254,9 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   RemoveLeftoverRooms(temp);
   // The program's one open: its bytes are read, hashed and copied through this handle alone.
   const win32::WideText path = win32::WidePath(source);
-  if (fault::Strike() || path[0] == L'\0') return NotStarted(StartFailure::kMissing, ERROR_FILE_NOT_FOUND);
+  if (fault::Strike() || path[0] == L'\0') {
+    return NotStarted(StartFailure::kMissing, ERROR_FILE_NOT_FOUND);
+  }
   ScopedHandle<CleanRoomPolicy> from(N(CreateFileW(path.data(), GENERIC_READ, FILE_SHARE_READ,
                                                    nullptr, OPEN_EXISTING,
                                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
@@ -269,39 +271,36 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   if (!MakeRoom(roomPath, &folder)) return NotStarted(StartFailure::kCleanRoom);
   folder_ = ScopedHandle<CleanRoomPolicy>(N(folder));
   // Within the room nobody else can write: the copy inherits the room's two entries.
-  const Text copyPath = Append(Append(roomPath, L"\\"), Wide(name));
-  HANDLE to = CreateFileW(Z(copyPath).data(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (fault::Strike() || to == INVALID_HANDLE_VALUE) {
+  const Text copyPath = Z(Append(Append(roomPath, L"\\"), Wide(name)));
+  ScopedHandle<CleanRoomPolicy> to(N(CreateFileW(copyPath.data(), GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
+  if (fault::Strike() || !to.IsValid()) {
     const StartResult failed = NotStarted(StartFailure::kCleanRoom);
-    if (to != INVALID_HANDLE_VALUE) CloseHandle(to);
+    to.Close();
     Remove();
     return failed;
   }
   Sha256 hash(sha256 != nullptr);
   bool readFailed = false;
-  const bool copied = CopyHashing(H(from.Get()), to, &hash, &readFailed);
-  const DWORD error = GetLastError();
-  const bool closed = CloseHandle(to) != 0;
-  if (!copied || !closed) {
+  const bool copied = CopyHashing(H(from.Get()), H(to.Get()), &hash, &readFailed);
+  const DWORD error = copied ? ERROR_WRITE_FAULT : GetLastError();
+  if (!to.Close() || !copied) {
     Remove();
-    return NotStarted(readFailed ? StartFailure::kMissing : StartFailure::kCleanRoom,
-                   copied ? ERROR_WRITE_FAULT : error);
+    return NotStarted(readFailed ? StartFailure::kMissing : StartFailure::kCleanRoom, error);
   }
   if (sha256 && !hash.Matches(sha256)) {
     Remove();
     return NotStarted(StartFailure::kNotReleased, 0);
   }
   // Held shared with readers only: the system can open it to start it, nobody can change it.
-  HANDLE held = CreateFileW(Z(copyPath).data(), GENERIC_READ | FILE_EXECUTE, FILE_SHARE_READ,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (fault::Strike() || held == INVALID_HANDLE_VALUE) {
+  copy_ = ScopedHandle<CleanRoomPolicy>(N(CreateFileW(copyPath.data(), GENERIC_READ | FILE_EXECUTE,
+                                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
+  if (fault::Strike() || !copy_.IsValid()) {
     const StartResult failed = NotStarted(StartFailure::kCleanRoom);
-    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     Remove();
     return failed;
   }
-  copy_ = ScopedHandle<CleanRoomPolicy>(N(held));
   return StartResult{};
 }
 
