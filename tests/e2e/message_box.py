@@ -10,19 +10,18 @@ import time
 class Display:
     """An Xvfb server for the length of a test run."""
 
-    def __init__(self, number=97):
-        # The first free display from |number| on: test runs of several checkouts may overlap.
-        while os.path.exists("/tmp/.X%d-lock" % number):
-            number += 1
-        self.name = ":%d" % number
-        self.process = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            if subprocess.run(["xdpyinfo", "-display", self.name], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL).returncode == 0:
-                return
-            time.sleep(0.1)
+    def __init__(self):
+        # The server takes the first free display itself and says which once it accepts
+        # connections: test runs of several checkouts may start theirs at the same moment.
+        read, write = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as announced:
+            number = announced.readline().strip()
+        assert number.isdigit(), "Xvfb did not start"
+        self.name = ":" + number
 
     def close(self):
         self.process.terminate()

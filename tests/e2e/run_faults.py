@@ -12,11 +12,12 @@ writes its one event. --sample K runs every Kth N only, spread over the whole ru
 import argparse
 import os
 import re
+import subprocess
 import sys
 
 import check_scenarios
 import config_scenarios
-from run_scenarios import SEP, Machine, family_keys, mask, parse_reg
+from run_scenarios import SEP, Machine, family_keys, mask, parse_reg, wine_events
 
 REPORT = re.compile(rb"fault seam: (\d+) operations, (\d+) allocations\r?\n")
 TEMPORARY = re.compile(r"^(Temp/ssvConfig/)?Configuration\.xml\.orvapatch-new[0-9a-f]+$")
@@ -45,7 +46,7 @@ def fresh(m):
 def run(m, setting, variable="ORVAPATCH_FAULT"):
     """One run with |variable|=|setting|: its log and its numbers of counted operations and
     allocations."""
-    result, _ = m.run(extra_env={variable: setting})
+    result = launch(m, {variable: setting})
     assert result.returncode == 0, "%s: exit status %d" % (setting, result.returncode)
     assert len(m.events) <= 1, "%s: events %r" % (setting, m.events)  # none when it failed
     report = REPORT.search(result.stderr)
@@ -54,6 +55,21 @@ def run(m, setting, variable="ORVAPATCH_FAULT"):
     assert len(logs) <= 1, "%s: two logs" % setting
     log = mask(m.read(logs[0])) if logs else b""
     return log, int(report.group(1)), int(report.group(2))
+
+
+def launch(m, extra_env):
+    """Runs the launcher. Under Wine, in the one server that main() keeps for the whole sweep: a
+    server started for each run boots the prefix's services anew, seconds a run. A program
+    started after the run reaches that server only once it has dealt with the run's end, its
+    handles closed and its files deleted on close."""
+    if not m.windows:
+        return m.run(extra_env=extra_env)[0]
+    command, env = m.command(extra_env=extra_env)
+    env.pop("DISPLAY", None)  # an unexpected box fails at once instead of waiting
+    result = subprocess.run(command, env=env, cwd=m.drive_c, capture_output=True, timeout=120)
+    m.wine("cmd", "/c", "exit")
+    m.events = wine_events(result.stderr)
+    return result
 
 
 def check_files(m, setting, leftover_allowed=False, room_allowed=False):
@@ -193,6 +209,8 @@ def main():
     args = parser.parse_args()
     args.display, args.screenshot = None, None
     m = Machine(args)
+    if m.windows:
+        subprocess.run(["wineserver", "-p"], env=dict(os.environ, WINEPREFIX=m.prefix))
     try:
         prepare(m)
         reference, total, allocations = run(m, "0")
@@ -220,6 +238,8 @@ def main():
         return 1
     finally:
         m.dispose()
+        if m.windows:
+            subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=m.prefix))
     return 0
 
 

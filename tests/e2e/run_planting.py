@@ -32,7 +32,7 @@ def main():
         print("Xvfb and xdotool are needed for the refusal box")
         return 1
     args.build, args.screenshot = "windows", None
-    args.display = message_box.Display(number=96)
+    args.display = message_box.Display()
     m = Machine(args)
     marker = os.path.join(m.launcher_dir, MARKER)
     try:
