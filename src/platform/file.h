@@ -50,6 +50,8 @@ class File {
   bool Seek(int64_t offset);
   // Moves to the end and reports the length.
   bool SeekEnd(int64_t* length);
+  // Cuts the file to length 0, the position at its start.
+  bool Truncate();
   // Forces the written data to the disk.
   bool Sync();
   // Closes the file; false when the system reports a failure (the file is closed all the same).

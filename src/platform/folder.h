@@ -30,18 +30,29 @@ struct FolderPolicy {
 // nobody can rename or remove it while it is held.
 class Folder {
  public:
-  // Opens the folder |path|, a Windows path in the ANSI code page, never through a link or
-  // reparse point: on Windows the folder itself must be none and its final path must be the
-  // full path asked for; on POSIX each folder below the drive's root is opened without following
-  // links. A UNC path names a share (\\server\share\...). |out| is left untouched on failure.
-  [[nodiscard]] static OpenStatus Open(const std::string& path, Folder* out);
+  // Opens the folder |path|, a Windows path in the ANSI code page, or the launcher's own folder
+  // for a file beside the launcher with an empty name. The folders above it are the
+  // administrator's: the path may name them in any way the system resolves (short names, a
+  // drive letter that leads to another folder, a share: \\server\share\...), and their links
+  // are followed. The folder itself is opened in its parent without following a link or reparse
+  // point; on Windows its final path must be its parent's and its own name. |out| is left
+  // untouched on failure.
+  [[nodiscard]] static OpenStatus Open(const FileLocation& path, Folder* out);
 
   // Opens the folder |name| (a bare name) in this one; refused when it is a link or reparse point.
   [[nodiscard]] OpenStatus OpenFolder(const std::string& name, Folder* out) const;
 
-  // Opens the existing file |name| in this folder for reading, with no other opener; refused when
-  // it is a link, a reparse point or a folder, or has more than one name (a hard link).
-  [[nodiscard]] OpenStatus OpenFile(const std::string& name, File* out) const;
+  // Opens the file |name| in this folder as |mode| asks: kRead with no other opener, kReadShared
+  // shared with readers, kAppend and kTruncate for reading and writing, shared with readers (on
+  // POSIX no other opener that locks it), created when missing; the position at the start.
+  // Refused when it is a link, a reparse point or a folder, or has more than one name (a hard
+  // link). An |inheritable| file stays open in programs started while it is open.
+  [[nodiscard]] OpenStatus OpenFile(const std::string& name, FileMode mode, bool inheritable,
+                                    File* out) const;
+  // The existing file |name| for reading, with no other opener.
+  [[nodiscard]] OpenStatus OpenFile(const std::string& name, File* out) const {
+    return OpenFile(name, FileMode::kRead, false, out);
+  }
 
   // Creates a new file in this folder to replace |original| (open from OpenFile), for writing
   // with no other opener, under an unpredictable name that starts with |prefix|, given in
@@ -92,6 +103,12 @@ class UpdateLock {
  private:
   ScopedHandle<UpdateLockPolicy> handle_;
 };
+
+// Opens |file| in the folder that holds it, the folder opened as Folder::Open opens it and the
+// file as Folder::OpenFile does, then put at its end for kAppend or cut to length 0 for
+// kTruncate: no link or second name below the folder that the path names is followed.
+[[nodiscard]] OpenStatus OpenInHeldFolder(const FileLocation& file, FileMode mode, bool inheritable,
+                                          File* out);
 
 // Waits |milliseconds|, for another program to let go of a file.
 void Pause(unsigned milliseconds);

@@ -67,16 +67,23 @@ bool FolderPolicy::Close(Handle handle) {
   return ::close(static_cast<int>(handle)) == 0 && !struck;
 }
 
-OpenStatus Folder::Open(const std::string& path, Folder* out) {
+OpenStatus Folder::Open(const FileLocation& path, Folder* out) {
   if (fault::Strike()) return OpenStatus::kFailed;
   std::string base;
   std::vector<std::string> names;
-  if (!posix::SplitPath(path, &base, &names)) return OpenStatus::kFailed;
-  // The drive's root is the machine's own; everything below it is walked one folder at a time.
+  if (path.besideLauncher()) {
+    // The launcher's folder as the system resolves it, every link followed: the system's answer.
+    if (!posix::HostPath(path, &base)) return OpenStatus::kFailed;
+  } else if (!posix::SplitPath(path.text(), &base, &names)) {
+    return OpenStatus::kFailed;
+  }
+  // The drive's root and the folders down to the parent are the administrator's: their links are
+  // followed. The folder itself is opened in its parent without following a link.
   int fd = ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return StatusOf(errno);
-  for (const std::string& name : names) {
-    const int next = ::openat(fd, name.c_str(), kFolderFlags);
+  for (size_t i = 0; i < names.size(); ++i) {
+    const bool last = i + 1 == names.size();
+    const int next = ::openat(fd, names[i].c_str(), last ? kFolderFlags : kFolderFlags & ~O_NOFOLLOW);
     const int error = errno;
     ::close(fd);
     if (next < 0) return StatusOf(error);
@@ -95,12 +102,17 @@ OpenStatus Folder::OpenFolder(const std::string& name, Folder* out) const {
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenFile(const std::string& name, File* out) const {
+OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
+                            File* out) const {
   if (fault::Strike()) return OpenStatus::kFailed;
   if (!IsBare(name)) return OpenStatus::kRefused;
-  // Non-blocking: a FIFO planted there must not stall the open.
-  const int fd = posix::OpenLocked(static_cast<int>(handle_.Get()), name,
-                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, LOCK_EX);
+  const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
+  // Non-blocking: a FIFO planted there must not stall the open. Written files keep out each other
+  // opener that locks them, as readers that lock them; readers that do not lock go on reading.
+  const int opening = (write ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK |
+                      (inheritable ? 0 : O_CLOEXEC);
+  const int fd = posix::OpenLocked(static_cast<int>(handle_.Get()), name, opening,
+                                   mode == FileMode::kReadShared ? LOCK_SH : LOCK_EX);
   if (fd < 0) return StatusOf(errno);
   struct stat st;
   if (::fstat(fd, &st) != 0 || st.st_nlink != 1) {

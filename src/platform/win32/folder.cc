@@ -35,7 +35,9 @@ const ULONG kDirectoryFile = 0x00000001;
 const ULONG kSynchronousIo = 0x00000020;
 const ULONG kNonDirectoryFile = 0x00000040;
 const ULONG kOpenReparsePoint = 0x00200000;
+const ULONG kFileOpenIf = 3;
 const ULONG kCaseInsensitive = 0x00000040;  // names match as the file system matches them
+const ULONG kInherit = 0x00000002;
 // NtSetInformationFile's and NtQueryDirectoryFile's classes.
 const ULONG kFileRenameInformation = 10;
 const ULONG kFileNamesInformation = 12;
@@ -179,34 +181,43 @@ bool IsWhatWasAskedFor(HANDLE handle, bool folder, const Text& expected) {
          (folder || info.nNumberOfLinks == 1) && SamePath(final, expected);
 }
 
-// Opens |name| relative to |folder| without following a reparse point.
+// Opens |name| relative to |folder| without following a reparse point; an |inheritable| handle
+// stays open in programs started while it is open.
 NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG share,
-                      ULONG disposition, ULONG options, void* security, HANDLE* out) {
+                      ULONG disposition, ULONG options, void* security, HANDLE* out,
+                      bool inheritable = false) {
   static const CreateFileFn create = Ntdll<CreateFileFn>("NtCreateFile");
   if (create == nullptr) return kAccessDenied;
   CountedText text = {static_cast<USHORT>(name.size() * sizeof(wchar_t)),
                       static_cast<USHORT>(name.size() * sizeof(wchar_t)),
                       const_cast<wchar_t*>(name.data())};
-  ObjectAttributes attributes = {sizeof(attributes), folder, &text, kCaseInsensitive, security,
-                                 nullptr};
+  ObjectAttributes attributes = {sizeof(attributes), folder, &text,
+                                 kCaseInsensitive | (inheritable ? kInherit : 0), security, nullptr};
   IoStatus io = {};
   return create(out, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
                 disposition, options | kSynchronousIo | kOpenReparsePoint, nullptr, 0);
 }
 
-// Opens and checks |name| in the held |folder| (see IsWhatWasAskedFor).
-OpenStatus OpenChecked(intptr_t folder, const std::string& name, ACCESS_MASK access, ULONG share,
-                       bool isFolder, HANDLE* out) {
-  if (!IsBare(name)) return OpenStatus::kRefused;
+// How a file or folder is opened in a held folder.
+struct Opening {
+  ACCESS_MASK access;
+  ULONG share;
+  ULONG disposition;
+  bool isFolder;
+  bool inheritable;
+};
+
+// Opens and checks the bare name |wide| in the held |folder| (see IsWhatWasAskedFor).
+OpenStatus OpenChecked(HANDLE folder, const Text& wide, const Opening& how, HANDLE* out) {
   Text folderPath;
-  if (!FinalPath(H(folder), &folderPath)) return OpenStatus::kFailed;
-  const Text wide = Wide(name);
+  if (!FinalPath(folder, &folderPath)) return OpenStatus::kFailed;
   const Text expected = Child(folderPath, wide);
   HANDLE h = nullptr;
-  const NtStatus status = OpenRelative(H(folder), wide, access, share, kFileOpen,
-                                       isFolder ? kDirectoryFile : kNonDirectoryFile, nullptr, &h);
+  const NtStatus status =
+      OpenRelative(folder, wide, how.access, how.share, how.disposition,
+                   how.isFolder ? kDirectoryFile : kNonDirectoryFile, nullptr, &h, how.inheritable);
   if (status != kSuccess) return StatusOf(status);
-  if (!IsWhatWasAskedFor(h, isFolder, expected)) {
+  if (!IsWhatWasAskedFor(h, how.isFolder, expected)) {
     CloseHandle(h);
     return OpenStatus::kRefused;
   }
@@ -214,26 +225,74 @@ OpenStatus OpenChecked(intptr_t folder, const std::string& name, ACCESS_MASK acc
   return OpenStatus::kDone;
 }
 
+// Opens and checks |name| in the held |folder|; a name that is not bare is refused.
+OpenStatus OpenChecked(intptr_t folder, const std::string& name, const Opening& how, HANDLE* out) {
+  if (!IsBare(name)) return OpenStatus::kRefused;
+  return OpenChecked(H(folder), Wide(name), how, out);
+}
+
 // A held folder is listed and traversed, never deleted or renamed while it is held.
 const ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 const ULONG kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const Opening kFolderOpening = {kFolderAccess, kFolderShare, kFileOpen, true, false};
 
-// The full path that |path| names, as a final path reads: "\\?\C:\..." or "\\?\UNC\...".
-bool FullPath(const std::string& path, Text* out) {
-  const win32::WideText wide = win32::Widen(path);
-  DWORD size = GetFullPathNameW(wide.data(), 0, nullptr, nullptr);
-  if (size == 0) return false;
+// What a failed open by path says.
+OpenStatus StatusOfLastError() {
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OpenStatus::kMissing
+                                                                         : OpenStatus::kFailed;
+}
+
+// The full path that |path| (with its zero) names, as a final path reads it: "\\?\C:\..." or
+// "\\?\UNC\server\share\...", ending in a separator only at a drive's root, each short name
+// made long: final paths give every name long.
+OpenStatus FullPath(const win32::WideText& path, Text* out) {
+  DWORD size = GetFullPathNameW(path.data(), 0, nullptr, nullptr);
+  if (size == 0) return OpenStatus::kFailed;
   std::vector<wchar_t> full(size);
-  DWORD got = GetFullPathNameW(wide.data(), size, full.data(), nullptr);
-  if (got == 0 || got >= size) return false;
-  full.resize(got);
-  // A folder's final path ends with a separator only at a drive's root.
-  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+  DWORD got = GetFullPathNameW(path.data(), size, full.data(), nullptr);
+  if (got == 0 || got >= size) return OpenStatus::kFailed;
+  full.resize(got + 1);
+  // Made long before the prefix is put on: Wine makes no name of a "\\?\" path long.
+  size = GetLongPathNameW(full.data(), nullptr, 0);
+  if (size == 0 && StatusOfLastError() == OpenStatus::kMissing) return OpenStatus::kMissing;
+  if (size != 0) {  // else a path too long for the call: a short name in it is then refused
+    std::vector<wchar_t> made(size);
+    got = GetLongPathNameW(full.data(), made.data(), size);
+    if (got == 0 || got >= size) return OpenStatus::kFailed;
+    full.assign(made.begin(), made.begin() + got + 1);
+  }
+  full.pop_back();
+  while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
   const bool unc = full.size() >= 2 && full[0] == L'\\' && full[1] == L'\\';
   Text text = Literal(unc ? L"\\\\?\\UNC" : L"\\\\?\\");
   text.insert(text.end(), full.begin() + (unc ? 1 : 0), full.end());
   *out = text;
-  return true;
+  return OpenStatus::kDone;
+}
+
+// The length of the root of the full path |path| (from FullPath): "\\?\C:\", or
+// "\\?\UNC\server\share" and its separator when a name follows.
+size_t RootLength(const Text& path) {
+  const Text unc = Literal(L"\\\\?\\UNC\\");
+  if (path.size() < unc.size() || !std::equal(unc.begin(), unc.end(), path.begin())) {
+    return std::min<size_t>(path.size(), 7);
+  }
+  size_t at = unc.size();
+  for (int name = 0; name < 2 && at < path.size(); ++name) {
+    while (at < path.size() && path[at] != L'\\') ++at;
+    if (name == 0 && at < path.size()) ++at;
+  }
+  return at < path.size() ? at + 1 : at;
+}
+
+// Opens the folder |path| (a path from FullPath) as its path leads, every link followed.
+OpenStatus OpenByPath(const Text& path, HANDLE* out) {
+  HANDLE h = CreateFileW(Terminated(path).data(), kFolderAccess, kFolderShare, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return StatusOfLastError();
+  *out = h;
+  return OpenStatus::kDone;
 }
 
 // Sixteen hexadecimal digits from the system's randomness.
@@ -305,39 +364,52 @@ bool FolderPolicy::Close(Handle handle) {
   return CloseHandle(H(handle)) != 0 && !struck;
 }
 
-OpenStatus Folder::Open(const std::string& path, Folder* out) {
+OpenStatus Folder::Open(const FileLocation& path, Folder* out) {
   if (fault::Strike()) return OpenStatus::kFailed;
+  // The folders above the product folder are the administrator's: their links are followed, and
+  // the path may name them in any way the system resolves. The folder itself is opened in its
+  // parent without following a reparse point, and its final path must be the parent's and its name.
   Text full;
-  if (!FullPath(path, &full)) return OpenStatus::kFailed;
-  HANDLE h = CreateFileW(Terminated(full).data(), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OpenStatus::kMissing
-                                                                           : OpenStatus::kFailed;
+  OpenStatus status = FullPath(win32::WidePath(path), &full);
+  if (status != OpenStatus::kDone) return status;
+  const size_t root = RootLength(full);
+  HANDLE h = nullptr;
+  if (full.size() <= root) {
+    status = OpenByPath(full, &h);  // a drive's or a share's root: the administrator's
+  } else {
+    size_t last = full.size();
+    while (last > root && full[last - 1] != L'\\') --last;
+    HANDLE parent = nullptr;
+    status = OpenByPath(Text(full.begin(), full.begin() + static_cast<ptrdiff_t>(last)), &parent);
+    if (status != OpenStatus::kDone) return status;
+    status = OpenChecked(parent, Text(full.begin() + static_cast<ptrdiff_t>(last), full.end()),
+                         kFolderOpening, &h);
+    CloseHandle(parent);
   }
-  if (!IsWhatWasAskedFor(h, true, full)) {
-    CloseHandle(h);
-    return OpenStatus::kRefused;
-  }
-  out->handle_ = ScopedHandle<FolderPolicy>(N(h));
-  return OpenStatus::kDone;
+  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  return status;
 }
 
 OpenStatus Folder::OpenFolder(const std::string& name, Folder* out) const {
   if (fault::Strike()) return OpenStatus::kFailed;
   HANDLE h = nullptr;
-  const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderAccess, kFolderShare, true, &h);
+  const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderOpening, &h);
   if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
   return status;
 }
 
-OpenStatus Folder::OpenFile(const std::string& name, File* out) const {
+OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
+                            File* out) const {
   if (fault::Strike()) return OpenStatus::kFailed;
+  // READ_CONTROL: a replacement takes the file's security from this handle. A file written is
+  // shared with readers, so that a viewer of the log does not keep it from being written.
+  const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
+  const Opening how = {
+      write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ | READ_CONTROL,
+      mode == FileMode::kRead ? 0u : static_cast<ULONG>(FILE_SHARE_READ),
+      write ? kFileOpenIf : kFileOpen, false, inheritable};
   HANDLE h = nullptr;
-  // READ_CONTROL: the replacement takes the file's security from this handle.
-  const OpenStatus status =
-      OpenChecked(handle_.Get(), name, GENERIC_READ | READ_CONTROL, 0, false, &h);
+  const OpenStatus status = OpenChecked(handle_.Get(), name, how, &h);
   if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FilePolicy>(N(h));
   return status;
 }

@@ -1,0 +1,30 @@
+// The held folders' rules that both platforms share.
+#include "platform/folder.h"
+
+namespace platform {
+
+OpenStatus OpenInHeldFolder(const FileLocation& file, FileMode mode, bool inheritable, File* out) {
+  const std::string& text = file.text();
+  const size_t slash = file.besideLauncher() ? std::string::npos : text.find_last_of("\\/");
+  // A bare name not beside the launcher lies in the current folder.
+  const FileLocation folder = file.besideLauncher() ? FileLocation::BesideLauncher(std::string())
+                              : slash == std::string::npos ? FileLocation(".")
+                                                           : FileLocation(text.substr(0, slash + 1));
+  Folder held;
+  File opened;
+  OpenStatus status = Folder::Open(folder, &held);
+  if (status == OpenStatus::kDone) {
+    status = held.OpenFile(text.substr(slash == std::string::npos ? 0 : slash + 1), mode,
+                           inheritable, &opened);
+  }
+  if (status != OpenStatus::kDone) return status;
+  int64_t end = 0;
+  if ((mode == FileMode::kAppend && !opened.SeekEnd(&end)) ||
+      (mode == FileMode::kTruncate && !opened.Truncate())) {
+    return OpenStatus::kFailed;
+  }
+  *out = std::move(opened);
+  return OpenStatus::kDone;
+}
+
+}  // namespace platform
