@@ -17,14 +17,8 @@ OpenStatus OpenInHeldFolder(const FileLocation& file, FileMode mode, bool inheri
     status = held.OpenFile(text.substr(slash == std::string::npos ? 0 : slash + 1), mode,
                            inheritable, &opened);
   }
-  if (status != OpenStatus::kDone) return status;
-  int64_t end = 0;
-  if ((mode == FileMode::kAppend && !opened.SeekEnd(&end)) ||
-      (mode == FileMode::kTruncate && !opened.Truncate())) {
-    return OpenStatus::kFailed;
-  }
-  *out = std::move(opened);
-  return OpenStatus::kDone;
+  if (status == OpenStatus::kDone) *out = std::move(opened);
+  return status;
 }
 
 }  // namespace platform

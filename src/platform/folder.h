@@ -44,7 +44,8 @@ class Folder {
 
   // Opens the file |name| in this folder as |mode| asks: kRead with no other opener, kReadShared
   // shared with readers, kAppend and kTruncate for reading and writing, shared with readers (on
-  // POSIX no other opener that locks it), created when missing; the position at the start.
+  // POSIX no other opener that locks it), created when missing, kAppend positioned at the end,
+  // kTruncate cut to length 0 (in the open's one counted step: a file is made only when opened).
   // Refused when it is a link, a reparse point or a folder, or has more than one name (a hard
   // link). An |inheritable| file stays open in programs started while it is open.
   [[nodiscard]] OpenStatus OpenFile(const std::string& name, FileMode mode, bool inheritable,
@@ -105,8 +106,8 @@ class UpdateLock {
 };
 
 // Opens |file| in the folder that holds it, the folder opened as Folder::Open opens it and the
-// file as Folder::OpenFile does, then put at its end for kAppend or cut to length 0 for
-// kTruncate: no link or second name below the folder that the path names is followed.
+// file as Folder::OpenFile does: no link or second name below the folder that the path names is
+// followed.
 [[nodiscard]] OpenStatus OpenInHeldFolder(const FileLocation& file, FileMode mode, bool inheritable,
                                           File* out);
 

@@ -120,7 +120,9 @@ OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inherit
     return OpenStatus::kRefused;
   }
   const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+      (mode == FileMode::kAppend && ::lseek(fd, 0, SEEK_END) < 0) ||
+      (mode == FileMode::kTruncate && ::ftruncate(fd, 0) != 0)) {
     ::close(fd);
     return OpenStatus::kFailed;
   }

@@ -410,8 +410,16 @@ OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inherit
       write ? kFileOpenIf : kFileOpen, false, inheritable};
   HANDLE h = nullptr;
   const OpenStatus status = OpenChecked(handle_.Get(), name, how, &h);
-  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FilePolicy>(N(h));
-  return status;
+  if (status != OpenStatus::kDone) return status;
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  if ((mode == FileMode::kAppend && !SetFilePointerEx(h, zero, nullptr, FILE_END)) ||
+      (mode == FileMode::kTruncate && !SetEndOfFile(h))) {
+    CloseHandle(h);
+    return OpenStatus::kFailed;
+  }
+  out->handle_ = ScopedHandle<FilePolicy>(N(h));
+  return OpenStatus::kDone;
 }
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
