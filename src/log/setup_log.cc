@@ -59,11 +59,12 @@ int CSetupLog::OpenFile(const char* path, int truncate) {
   m_file.Close();
   platform::File file;
   // Inheritable: the installer started by the launcher holds the log open too while it runs.
-  // Opened in its held folder: a link or a second name planted as the log is never written
+  // Its folder is the system's (the Windows directory or the elevated user's Documents); the file
+  // is opened in it held, so that a link or a second name planted as the log is never written
   // through.
-  bool ok = platform::OpenInHeldFolder(path, truncate ? platform::FileMode::kTruncate
-                                                      : platform::FileMode::kAppend,
-                                       true, &file) == platform::OpenStatus::kDone;
+  bool ok = platform::OpenInSystemFolder(path, truncate ? platform::FileMode::kTruncate
+                                                        : platform::FileMode::kAppend,
+                                         true, &file) == platform::OpenStatus::kDone;
   if (ok) m_file = std::move(file);
   m_bOpen = ok ? 1 : 0;
   return m_bOpen;

@@ -24,9 +24,9 @@ class CSetupLog {
 
   // Appends |text| (each LF stored as CR LF), shortening the file first when it is too large.
   int WriteText(const char* text);
-  // Opens the file |path| in its held folder (never through a link or a second name), created
-  // when missing, appending or cut to length 0, shared with readers only; the result is also
-  // m_bOpen.
+  // Opens the file |path| in its folder, held as the system gives it, never through a link or a
+  // second name in it; created when missing, appending or cut to length 0, shared with readers
+  // only; the result is also m_bOpen.
   int OpenFile(const char* path, int truncate);
   int WriteStartBanner();
   int WriteEndBanner();

@@ -39,6 +39,11 @@ class Folder {
   // untouched on failure.
   [[nodiscard]] static OpenStatus Open(const FileLocation& path, Folder* out);
 
+  // Opens the folder |path| that the system gives (the Windows directory, the elevated user's
+  // Documents), every link on its way followed, its own included: only the system or that user
+  // may write where it leads. The files in it are opened as in any held folder.
+  [[nodiscard]] static OpenStatus OpenSystemFolder(const FileLocation& path, Folder* out);
+
   // Opens the folder |name| (a bare name) in this one; refused when it is a link or reparse point.
   [[nodiscard]] OpenStatus OpenFolder(const std::string& name, Folder* out) const;
 
@@ -110,6 +115,9 @@ class UpdateLock {
 // followed.
 [[nodiscard]] OpenStatus OpenInHeldFolder(const FileLocation& file, FileMode mode, bool inheritable,
                                           File* out);
+// The same for a file in a folder that the system gives, opened as Folder::OpenSystemFolder does.
+[[nodiscard]] OpenStatus OpenInSystemFolder(const FileLocation& file, FileMode mode,
+                                            bool inheritable, File* out);
 
 // Waits |milliseconds|, for another program to let go of a file.
 void Pause(unsigned milliseconds);

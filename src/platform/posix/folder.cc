@@ -68,15 +68,12 @@ bool FolderPolicy::Close(Handle handle) {
 }
 
 OpenStatus Folder::Open(const FileLocation& path, Folder* out) {
+  // The launcher's folder as the system resolves it, every link followed: the system's answer.
+  if (path.besideLauncher()) return OpenSystemFolder(path, out);
   if (fault::Strike()) return OpenStatus::kFailed;
   std::string base;
   std::vector<std::string> names;
-  if (path.besideLauncher()) {
-    // The launcher's folder as the system resolves it, every link followed: the system's answer.
-    if (!posix::HostPath(path, &base)) return OpenStatus::kFailed;
-  } else if (!posix::SplitPath(path.text(), &base, &names)) {
-    return OpenStatus::kFailed;
-  }
+  if (!posix::SplitPath(path.text(), &base, &names)) return OpenStatus::kFailed;
   // The drive's root and the folders down to the parent are the administrator's: their links are
   // followed. The folder itself is opened in its parent without following a link.
   int fd = ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -89,6 +86,16 @@ OpenStatus Folder::Open(const FileLocation& path, Folder* out) {
     if (next < 0) return StatusOf(error);
     fd = next;
   }
+  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  return OpenStatus::kDone;
+}
+
+OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out) {
+  if (fault::Strike()) return OpenStatus::kFailed;
+  std::string host;
+  if (!posix::HostPath(path, &host)) return OpenStatus::kFailed;
+  const int fd = ::open(host.empty() ? "." : host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return StatusOf(errno);
   out->handle_ = ScopedHandle<FolderPolicy>(fd);
   return OpenStatus::kDone;
 }

@@ -390,6 +390,16 @@ OpenStatus Folder::Open(const FileLocation& path, Folder* out) {
   return status;
 }
 
+OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out) {
+  if (fault::Strike()) return OpenStatus::kFailed;
+  Text full;
+  HANDLE h = nullptr;
+  OpenStatus status = FullPath(win32::WidePath(path), &full);
+  if (status == OpenStatus::kDone) status = OpenByPath(full, &h);
+  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  return status;
+}
+
 OpenStatus Folder::OpenFolder(const std::string& name, Folder* out) const {
   if (fault::Strike()) return OpenStatus::kFailed;
   HANDLE h = nullptr;
