@@ -99,12 +99,13 @@ struct UpdateLockPolicy {
 
 // Keeps other runs of the program from updating the file |name| of |folder| while it is held: one
 // run at a time holds it, and it is released when the run ends, however it ends. Nothing is left
-// on disk. Windows: a named mutex; POSIX: a lock on the held folder.
+// on disk. Windows: a named mutex, named after the held folder's final path, so that every
+// spelling of the folder takes the same lock; POSIX: a lock on the held folder.
 class UpdateLock {
  public:
-  // Takes the lock, waiting up to |milliseconds| for the run that holds it; false when it could
-  // not be taken.
-  [[nodiscard]] bool Acquire(const Folder& folder, const std::string& path, unsigned milliseconds);
+  // Takes the lock of the file |name| (a bare name) in the held |folder|, waiting up to
+  // |milliseconds| for the run that holds it; false when it could not be taken.
+  [[nodiscard]] bool Acquire(const Folder& folder, const std::string& name, unsigned milliseconds);
 
  private:
   ScopedHandle<UpdateLockPolicy> handle_;

@@ -229,7 +229,7 @@ bool UpdateLockPolicy::Close(Handle handle) {
   return ::close(static_cast<int>(handle)) == 0;  // releases the lock
 }
 
-bool UpdateLock::Acquire(const Folder& folder, const std::string& /*path: the folder is enough*/,
+bool UpdateLock::Acquire(const Folder& folder, const std::string& /*name: the folder is enough*/,
                          unsigned milliseconds) {
   if (handle_.IsValid() || fault::Strike()) return false;
   // A descriptor of its own: a flock belongs to the open folder, not to the folder's handle here.

@@ -514,19 +514,26 @@ void Folder::RemoveLeftovers(const std::string& prefix) const {
 
 namespace {
 
-// The name of the mutex that guards the update of |path|: the same for every spelling of the
-// path that the system resolves to the same full path, ASCII case aside.
-bool UpdateMutexName(const std::string& path, std::string* out) {
-  char full[MAX_PATH * 2];
-  DWORD length = GetFullPathNameA(path.c_str(), sizeof(full), full, nullptr);
-  if (length == 0 || length >= sizeof(full)) return false;
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (DWORD i = 0; i < length; ++i) {
-    hash = (hash ^ static_cast<unsigned char>(AsciiLower(full[i]))) * 1099511628211ull;
+// The name of the mutex that guards the update of the file |name| in the held |folder|: made from
+// the folder's final path, which every spelling of the folder leads to, and the file's name, their
+// case folded: the file system matches names without regard to case.
+bool UpdateMutexName(HANDLE folder, const std::string& name, std::string* out) {
+  Text path;
+  if (!FinalPath(folder, &path)) return false;
+  path = Child(path, Wide(name));
+  if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()),
+                   path.data(), static_cast<int>(path.size())) != static_cast<int>(path.size())) {
+    return false;
   }
-  std::string name = "OrvaPatch.Update.";
-  for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789ABCDEF"[(hash >> shift) & 0xF];
-  *out = name;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the UTF-16 text's bytes
+  for (wchar_t c : path) {
+    for (int shift = 0; shift < 16; shift += 8) {
+      hash = (hash ^ ((static_cast<unsigned>(c) >> shift) & 0xFF)) * 1099511628211ull;
+    }
+  }
+  std::string made = "OrvaPatch.Update.";
+  for (int shift = 60; shift >= 0; shift -= 4) made += "0123456789ABCDEF"[(hash >> shift) & 0xF];
+  *out = made;
   return true;
 }
 
@@ -537,18 +544,17 @@ bool UpdateLockPolicy::Close(Handle handle) {
   return CloseHandle(H(handle)) != 0;
 }
 
-bool UpdateLock::Acquire(const Folder& /*folder: named by |path|*/, const std::string& path,
-                         unsigned milliseconds) {
+bool UpdateLock::Acquire(const Folder& folder, const std::string& name, unsigned milliseconds) {
   if (handle_.IsValid() || fault::Strike()) return false;
-  std::string name;
-  if (!UpdateMutexName(path, &name)) return false;
+  std::string mutexName;
+  if (!UpdateMutexName(H(folder.NativeHandle()), name, &mutexName)) return false;
   // Global: one lock for every session of the workstation. Any account may create a global
   // mutex, so a standard user can take this one first, or make one that administrators may not
   // open: then the update waits, and at worst leaves the file as it was. It cannot be turned
   // into more, since the lock guards nothing that the held folders and handles do not: it only
   // keeps two runs of the program from updating one file at once. There is no fallback to a
   // session's own name, which would not keep out runs in other sessions.
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str());
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, ("Global\\" + mutexName).c_str());
   if (mutex == nullptr) return false;
   // Abandoned: the run that held it died; what it left is cleaned up under the lock.
   DWORD waited = WaitForSingleObject(mutex, milliseconds);
