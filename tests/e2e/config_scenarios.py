@@ -278,7 +278,7 @@ SPELLINGS = [
 
 def short_path(m, path):
     """Windows: the system's 8.3 short name of the existing folder |path|."""
-    return m.wine("cmd", "/c", 'for %%I in ("%s") do @echo %%~sI' % path).decode("cp1252").strip()
+    return m.wine(m.args.short_name, path).decode("cp1252").strip()
 
 
 def scenario_configuration_product_folder_however_the_administrator_names_it(m):

@@ -714,6 +714,8 @@ def main():
     parser.add_argument("--screenshot", help="where to keep a picture of the refusal box")
     parser.add_argument("--station", help="Windows: the program that starts another one on a "
                         "window station nobody sees")
+    parser.add_argument("--short-name", help="Windows: the program that prints the system's "
+                        "8.3 short name of a path")
     parser.add_argument("--only")
     args = parser.parse_args()
     args.display = None
