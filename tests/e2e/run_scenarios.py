@@ -269,11 +269,16 @@ class Machine:
         made here, and a log left there removed)."""
         user = os.environ.get("USER") or pwd.getpwuid(os.geteuid()).pw_name
         folder = os.path.join(self.drive_c, "users", user, "Documents")
-        # Wine links Documents to the home folder, which every prefix shares: a folder of the
-        # prefix's own keeps the test runs of two prefixes apart.
-        if os.path.islink(folder):
-            os.remove(folder)
-        os.makedirs(folder, exist_ok=True)
+        # Wine links Documents to the home folder, which every prefix shares: a link to a folder
+        # of the prefix's own keeps the test runs of two prefixes apart, and Documents a link, as
+        # the launcher finds it under Wine.
+        home = os.path.join(self.drive_c, "users", user, "Home")
+        os.makedirs(home, exist_ok=True)
+        if not (os.path.islink(folder) and os.readlink(folder) == home):
+            if os.path.islink(folder):
+                os.remove(folder)
+            shutil.rmtree(folder, ignore_errors=True)
+            os.symlink(home, folder)
         path = os.path.join(folder, "orvapatch.log")
         if os.path.exists(path):
             os.remove(path)
