@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -152,12 +151,6 @@ bool FinalPath(HANDLE handle, Text* out) {
   }
 }
 
-// |a| and |b| name the same path: the file system matches names without regard to case.
-bool SamePath(const Text& a, const Text& b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 // |folder| joined with |name|.
 Text Child(Text folder, const Text& name) {
   if (folder.empty() || folder.back() != L'\\') folder.push_back(L'\\');
@@ -167,18 +160,21 @@ Text Child(Text folder, const Text& name) {
 
 // The open |handle| is what was asked for: its attributes show no reparse point and the kind
 // asked for, it has one name when it is a file, and its final path is |expected| (under Wine a
-// link shows there only).
-bool IsWhatWasAskedFor(HANDLE handle, bool folder, const Text& expected) {
+// link shows there only), the file system matching names without regard to case. |room|, made
+// before the open, has room for one character more than |expected|: the check allocates nothing,
+// so that running out of memory cannot pass for a refusal of a file that the open has created.
+bool IsWhatWasAskedFor(HANDLE handle, bool folder, const Text& expected, Text* room) {
   BY_HANDLE_FILE_INFORMATION info;
-  Text final;
-  try {
-    if (!GetFileInformationByHandle(handle, &info) || !FinalPath(handle, &final)) return false;
-  } catch (const std::bad_alloc&) {
-    return false;  // the caller's handle is closed by the caller, which allocates nothing more
-  }
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  // A final path longer than |expected| does not fit in |room|, and is another path.
+  const DWORD length = GetFinalPathNameByHandleW(handle, room->data(),
+                                                 static_cast<DWORD>(room->size()),
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   const bool isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && isFolder == folder &&
-         (folder || info.nNumberOfLinks == 1) && SamePath(final, expected);
+         (folder || info.nNumberOfLinks == 1) && length == expected.size() &&
+         CompareStringOrdinal(room->data(), static_cast<int>(length), expected.data(),
+                              static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
 }
 
 // Opens |name| relative to |folder| without following a reparse point; an |inheritable| handle
@@ -212,12 +208,13 @@ OpenStatus OpenChecked(HANDLE folder, const Text& wide, const Opening& how, HAND
   Text folderPath;
   if (!FinalPath(folder, &folderPath)) return OpenStatus::kFailed;
   const Text expected = Child(folderPath, wide);
+  Text room(expected.size() + 1);
   HANDLE h = nullptr;
   const NtStatus status =
       OpenRelative(folder, wide, how.access, how.share, how.disposition,
                    how.isFolder ? kDirectoryFile : kNonDirectoryFile, nullptr, &h, how.inheritable);
   if (status != kSuccess) return StatusOf(status);
-  if (!IsWhatWasAskedFor(h, how.isFolder, expected)) {
+  if (!IsWhatWasAskedFor(h, how.isFolder, expected, &room)) {
     CloseHandle(h);
     return OpenStatus::kRefused;
   }
@@ -500,12 +497,13 @@ void Folder::RemoveLeftovers(const std::string& prefix) const {
     HANDLE h = nullptr;
     if (!FinalPath(H(handle_.Get()), &folderPath)) continue;
     const Text expected = Child(folderPath, name);
+    Text room(expected.size() + 1);
     if (OpenRelative(H(handle_.Get()), name, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES |
                                                  FILE_WRITE_ATTRIBUTES,
                      0, kFileOpen, kNonDirectoryFile, nullptr, &h) != kSuccess) {
       continue;  // held by a run that is still going, a folder, or gone
     }
-    if (IsWhatWasAskedFor(h, false, expected) && win32::OwnedByThisProgramsKind(h)) {
+    if (IsWhatWasAskedFor(h, false, expected, &room) && win32::OwnedByThisProgramsKind(h)) {
       DeleteThrough(h);
     }
     CloseHandle(h);
