@@ -146,14 +146,13 @@ struct Replacement {
 };
 
 // Updates the configuration |name| in the held |folder| from the template |templateName| in the held
-// |product| folder, under the update lock of its |path|; |*opened| becomes 1 once it has opened.
+// |product| folder, under its update lock; |*opened| becomes 1 once it has opened.
 ConfigResult UpdateHeldFile(const platform::Folder& product, const std::string& templateName,
-                            const platform::Folder& folder, const std::string& path,
-                            const std::string& name, int* opened) {
+                            const platform::Folder& folder, const std::string& name, int* opened) {
   // One update of one file is one unit: a second run reads the file only once the first has
   // replaced it, and never writes back a text it read before.
   platform::UpdateLock lock;
-  if (!lock.Acquire(folder, path, kLockWait)) return Result(ConfigOutcome::kInUse);
+  if (!lock.Acquire(folder, name, kLockWait)) return Result(ConfigOutcome::kInUse);
   folder.RemoveLeftovers(name + kReplacementInfix);
   platform::File original;
   platform::Failure why;
@@ -243,6 +242,7 @@ int UpdateFile(std::string templatePath, std::string configPath, ConfigResult* r
     // Until a folder below it fails, the product folder's name, as the system spells it.
     std::string name = productPath;
     std::replace(name.begin(), name.end(), '/', '\\');
+    while (name.size() > 3 && name.back() == '\\') name.pop_back();
     platform::Failure why;
     OpenStatus status =
         platform::Folder::Open(productPath.empty() ? "." : productPath, &product, &why);
@@ -254,7 +254,7 @@ int UpdateFile(std::string templatePath, std::string configPath, ConfigResult* r
       return 0;
     }
     *result = UpdateHeldFile(product, templatePath.substr(slash + 1),
-                             held.empty() ? product : held.back(), configPath, name, &opened);
+                             held.empty() ? product : held.back(), name, &opened);
   } catch (const std::bad_alloc&) {  // a text too large among them: the file keeps its bytes
   }
   return opened;

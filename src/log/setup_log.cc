@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/folder.h"
 #include "platform/folders.h"
 
 namespace {
@@ -58,13 +59,13 @@ int CSetupLog::OpenFile(const char* path, int truncate) {
   m_file.Close();
   platform::File file;
   // Inheritable: the installer started by the launcher holds the log open too while it runs.
-  bool ok = platform::File::Open(path, truncate ? platform::FileMode::kTruncate
-                                                : platform::FileMode::kAppend,
-                                 true, &file);
-  if (ok) {
-    m_file = std::move(file);
-    m_strPath = path;
-  }
+  // Its folder is the system's (the Windows directory or the elevated user's Documents); the file
+  // is opened in it held, so that a link or a second name planted as the log is never written
+  // through.
+  bool ok = platform::OpenInSystemFolder(path, truncate ? platform::FileMode::kTruncate
+                                                        : platform::FileMode::kAppend,
+                                         true, &file) == platform::OpenStatus::kDone;
+  if (ok) m_file = std::move(file);
   m_bOpen = ok ? 1 : 0;
   return m_bOpen;
 }
@@ -126,22 +127,18 @@ bool CSetupLog::AppendText(const char* text) {
 }
 
 bool CSetupLog::ShortenFile(long long length) {
-  // The last kKeptLength bytes go back exactly as they are, NUL bytes and CR LF pairs included.
-  platform::File reader;
+  // The last kKeptLength bytes go back exactly as they are, NUL bytes and CR LF pairs included,
+  // through the one handle: the file is never looked up by its name again.
   std::vector<char> kept(static_cast<size_t>(length < kKeptLength ? length : kKeptLength));
-  if (!m_file.Close()) return false;
-  if (!platform::File::Open(m_strPath, platform::FileMode::kRead, false, &reader)) return false;
-  if (!reader.Seek(length - static_cast<long long>(kept.size()))) return false;
+  if (!m_file.Seek(length - static_cast<long long>(kept.size()))) return false;
   size_t total = 0;
   while (total < kept.size()) {
     size_t got = 0;
-    if (!reader.Read(kept.data() + total, kept.size() - total, &got)) return false;
+    if (!m_file.Read(kept.data() + total, kept.size() - total, &got)) return false;
     if (got == 0) break;
     total += got;
   }
-  if (total == 0 || !reader.Close()) return false;
-  if (!OpenFile(m_strPath.c_str(), 1)) return false;
-  return m_file.Write(kept.data(), total);
+  return total != 0 && m_file.Truncate() && m_file.Write(kept.data(), total);
 }
 
 int CSetupLog::WriteStartBanner() {

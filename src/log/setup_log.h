@@ -24,7 +24,9 @@ class CSetupLog {
 
   // Appends |text| (each LF stored as CR LF), shortening the file first when it is too large.
   int WriteText(const char* text);
-  // Opens the file with no sharing, appending or cut to length 0; the result is also m_bOpen.
+  // Opens the file |path| in its folder, held as the system gives it, never through a link or a
+  // second name in it; created when missing, appending or cut to length 0, shared with readers
+  // only; the result is also m_bOpen.
   int OpenFile(const char* path, int truncate);
   int WriteStartBanner();
   int WriteEndBanner();
@@ -44,7 +46,6 @@ class CSetupLog {
 
   int m_bOpen = 0;
   platform::File m_file;
-  std::string m_strPath;
   platform::CriticalSection m_lock;
 };
 

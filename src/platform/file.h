@@ -86,6 +86,8 @@ class File {
   bool Seek(int64_t offset);
   // Moves to the end and reports the length.
   bool SeekEnd(int64_t* length);
+  // Cuts the file to length 0, the position at its start.
+  bool Truncate();
   // Forces the written data to the disk.
   bool Sync();
   // Why the last Read, Write, Seek, SeekEnd or Sync of this file that failed did.

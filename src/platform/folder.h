@@ -22,21 +22,39 @@ struct FolderPolicy {
 // given.
 class Folder {
  public:
-  // Opens the folder |path|, a Windows path in the ANSI code page, never through a link or
-  // reparse point: on Windows the folder itself must be none and its final path must be the
-  // full path asked for; on POSIX each folder below the drive's root is opened without following
-  // links. A UNC path names a share (\\server\share\...). |out| is left untouched on failure.
-  [[nodiscard]] static OpenStatus Open(const std::string& path, Folder* out,
+  // Opens the folder |path|, a Windows path in the ANSI code page, or the launcher's own folder
+  // for a file beside the launcher with an empty name. The folders above it are the
+  // administrator's: the path may name them in any way the system resolves (short names, a
+  // drive letter that leads to another folder, a share: \\server\share\...), and their links
+  // are followed. The folder itself is opened in its parent without following a link or reparse
+  // point; on Windows its final path must be its parent's and its own name. |out| is left
+  // untouched on failure.
+  [[nodiscard]] static OpenStatus Open(const FileLocation& path, Folder* out,
                                        Failure* why = nullptr);
+
+  // Opens the folder |path| that the system gives (the Windows directory, the elevated user's
+  // Documents), every link on its way followed, its own included: only the system or that user
+  // may write where it leads. The files in it are opened as in any held folder.
+  [[nodiscard]] static OpenStatus OpenSystemFolder(const FileLocation& path, Folder* out,
+                                                   Failure* why = nullptr);
 
   // Opens the folder |name| (a bare name) in this one; refused when it is a link or reparse point.
   [[nodiscard]] OpenStatus OpenFolder(const std::string& name, Folder* out,
                                       Failure* why = nullptr) const;
 
-  // Opens the existing file |name| in this folder for reading, with no other opener; refused when
-  // it is a link, a reparse point or a folder, or has more than one name (a hard link).
+  // Opens the file |name| in this folder as |mode| asks: kRead with no other opener, kReadShared
+  // shared with readers, kAppend and kTruncate for reading and writing, shared with readers (on
+  // POSIX no other opener that locks it), created when missing, kAppend positioned at the end,
+  // kTruncate cut to length 0 (in the open's one counted step: a file is made only when opened).
+  // Refused when it is a link, a reparse point or a folder, or has more than one name (a hard
+  // link). An |inheritable| file stays open in programs started while it is open.
+  [[nodiscard]] OpenStatus OpenFile(const std::string& name, FileMode mode, bool inheritable,
+                                    File* out, Failure* why = nullptr) const;
+  // The existing file |name| for reading, with no other opener.
   [[nodiscard]] OpenStatus OpenFile(const std::string& name, File* out,
-                                    Failure* why = nullptr) const;
+                                    Failure* why = nullptr) const {
+    return OpenFile(name, FileMode::kRead, false, out, why);
+  }
 
   // Creates a new file in this folder to replace |original| (open from OpenFile), for writing
   // with no other opener, under an unpredictable name that starts with |prefix|, given in
@@ -78,16 +96,26 @@ struct UpdateLockPolicy {
 
 // Keeps other runs of the program from updating the file |name| of |folder| while it is held: one
 // run at a time holds it, and it is released when the run ends, however it ends. Nothing is left
-// on disk. Windows: a named mutex; POSIX: a lock on the held folder.
+// on disk. Windows: a named mutex, named after the held folder's final path, so that every
+// spelling of the folder takes the same lock; POSIX: a lock on the held folder.
 class UpdateLock {
  public:
-  // Takes the lock, waiting up to |milliseconds| for the run that holds it; false when it could
-  // not be taken.
-  [[nodiscard]] bool Acquire(const Folder& folder, const std::string& path, unsigned milliseconds);
+  // Takes the lock of the file |name| (a bare name) in the held |folder|, waiting up to
+  // |milliseconds| for the run that holds it; false when it could not be taken.
+  [[nodiscard]] bool Acquire(const Folder& folder, const std::string& name, unsigned milliseconds);
 
  private:
   ScopedHandle<UpdateLockPolicy> handle_;
 };
+
+// Opens |file| in the folder that holds it, the folder opened as Folder::Open opens it and the
+// file as Folder::OpenFile does: no link or second name below the folder that the path names is
+// followed.
+[[nodiscard]] OpenStatus OpenInHeldFolder(const FileLocation& file, FileMode mode, bool inheritable,
+                                          File* out);
+// The same for a file in a folder that the system gives, opened as Folder::OpenSystemFolder does.
+[[nodiscard]] OpenStatus OpenInSystemFolder(const FileLocation& file, FileMode mode,
+                                            bool inheritable, File* out);
 
 // Waits |milliseconds|, for another program to let go of a file.
 void Pause(unsigned milliseconds);

@@ -1,11 +1,15 @@
 // The version resource of a file on disk, through the platform's file layer.
 #include "platform/version_file.h"
 
+#include "platform/folder.h"
+
 namespace platform {
 namespace pe {
 
 bool FileSource::Open(const FileLocation& file) {
-  if (!File::Open(file, FileMode::kReadShared, false, &file_)) return false;
+  if (OpenInHeldFolder(file, FileMode::kReadShared, false, &file_) != OpenStatus::kDone) {
+    return false;
+  }
   int64_t length = 0;
   if (!file_.SeekEnd(&length) || length < 0) return false;
   size_ = static_cast<uint64_t>(length);

@@ -14,8 +14,8 @@ namespace pe {
 // A file read through the platform's file layer (each seek and read counted by the fault seam).
 class FileSource : public ByteSource {
  public:
-  // Opens |file| for reading, shared with other readers only (FileMode::kReadShared), for as
-  // long as this object lives.
+  // Opens |file| for reading in its held folder, never through a link or a second name, shared
+  // with other readers only (FileMode::kReadShared), for as long as this object lives.
   [[nodiscard]] bool Open(const FileLocation& file);
 
   uint64_t Size() const override { return size_; }

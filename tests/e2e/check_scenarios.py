@@ -107,19 +107,33 @@ def scenario_check_refuses_another_major(m):
     expect_registry(m, fixture, DEFAULT_ROOT)
 
 
-def scenario_check_library_declaring_more_version_data_than_it_holds_is_unreadable(m):
+def scenario_check_library_oversized_or_linked_is_unreadable(m):
     # 68 KiB files whose sound 2014.2 resource declares 1 MiB or 16 MiB, or, of two languages,
     # only the chosen one, English (US), does: never read from beyond the file, the library counts
-    # as unreadable.
-    for name in ("declared_1mib.dll", "declared_16mib.dll", "second_language_1mib.dll"):
-        fixture = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH]))
-        m.clean_registry()
+    # as unreadable. So does a sound 2014.2 library of another folder that a link or a second name
+    # planted in the product folder leads to.
+    outside = os.path.join(m.drive_c, "outside.dll")
+    try:
+        for name, plant in (("oversized/declared_1mib.dll", None),
+                            ("oversized/declared_16mib.dll", None),
+                            ("oversized/second_language_1mib.dll", None),
+                            ("tariflib.dll", os.symlink), ("tariflib.dll", os.link)):
+            fixture = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH]))
+            m.clean_registry()
+            m.clean()
+            m.__init__(m.args)
+            m.install_library(name)
+            if plant:
+                library = os.path.join(m.install_dir, "TarifLib.dll")
+                shutil.move(library, outside)
+                plant(outside, library)
+            run_refused(m, fixture, soft_version("2013.9", True) +
+                        line("CheckVerion - TarifLib Version = 0.0"), basis="2013.9")
+            expect_registry(m, fixture, DEFAULT_ROOT)
+    finally:
         m.clean()
-        m.__init__(m.args)
-        m.install_library("oversized/" + name)
-        run_refused(m, fixture, soft_version("2013.9", True) +
-                    line("CheckVerion - TarifLib Version = 0.0"), basis="2013.9")
-        expect_registry(m, fixture, DEFAULT_ROOT)
+        if os.path.exists(outside):
+            os.remove(outside)
 
 
 def scenario_check_refuses_without_library(m):

@@ -7,7 +7,7 @@ import subprocess
 import time
 
 from run_scenarios import (ACCEPTED, ACCEPTED_LINE, END, INSTALLED, SEP, START, TO_CHECK,
-                           family_keys, parse_reg)
+                           family_keys, parse_reg, registry_fixture)
 
 
 def crlf(*lines):
@@ -223,10 +223,11 @@ def scenario_configuration_planted_links_lead_nowhere(m):
         shutil.rmtree(outside, ignore_errors=True)
 
 
-def hold(m, path, milliseconds):
-    """Starts another program that keeps the file |path| open with no sharing for |milliseconds|,
-    and returns it once it holds the file."""
-    command = [m.args.holder, m.windows_path(path), str(milliseconds)]
+def hold(m, path, milliseconds, shared=False):
+    """Starts another program that keeps the file |path| open with no sharing (|shared|: as a
+    viewer, letting others read and write it) for |milliseconds|, and returns it once it holds
+    the file."""
+    command = [m.args.holder, m.windows_path(path), str(milliseconds)] + (["shared"] if shared else [])
     holder = subprocess.Popen(([m.args.wine_run] if m.windows else []) + command,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + 60
@@ -329,3 +330,71 @@ def scenario_configuration_left_says_why(m):
             TO_CHECK + "configuration %s, copie %s, programme d'installation termin\u00e9 avec le "
             "code 0." % (main_phrase, copy_phrase),
             "Orvane XP", "2014.4", main, copy, "0"]), m.event()
+
+
+# How the administrator's registry names the product folder, where the folder is below drive C:,
+# what leads there (a link: its name below C: and its target there; a drive letter: "o:" and its
+# folder), whether the POSIX layout has that spelling, and the event's outcomes. The folders above
+# the product folder are the administrator's, and every spelling of them is followed; a product
+# folder that is itself a link is refused, and its configuration is left as it was.
+SHORT = "short name"  # the spelling the system gives as the product folder's 8.3 short name
+SPELLINGS = [
+    ("c:\\worva32", "WORVA32", None, False, "updated", "updated"),
+    ("C:\\\\WORVA32//", "WORVA32", None, True, "updated", "updated"),
+    (SHORT, "Logiciels Orvane\\Cabinet du Parc", None, False, "updated", "updated"),
+    ("C:\\Apps\\WORVA32", "RealApps\\WORVA32", ("Apps", "RealApps"), True, "updated", "updated"),
+    ("O:\\WORVA32", "RealApps\\WORVA32", ("o:", "RealApps"), True, "updated", "updated"),
+    ("C:\\WORVA32", "RealApps\\WORVA32", ("WORVA32", "RealApps\\WORVA32"), True,
+     "left: link (C:\\WORVA32)", "not reached"),
+]
+
+
+def short_path(m, path):
+    """Windows: the system's 8.3 short name of the existing folder |path|."""
+    return m.wine(m.args.short_name, path).decode("cp1252").strip()
+
+
+def scenario_configuration_product_folder_however_the_administrator_names_it(m):
+    made = []
+    try:
+        for spelling, where, lead, posix, main, copy in SPELLINGS:
+            if not (posix or m.windows):
+                continue
+            m.clean()
+            m.__init__(m.args)
+            for path in made:
+                if os.path.islink(path):
+                    os.remove(path)
+                shutil.rmtree(path, ignore_errors=True)
+            m.install_dir = os.path.join(m.drive_c, *where.split("\\"))
+            made = [os.path.join(m.drive_c, where.split("\\")[0])]
+            m.set_registry(ACCEPTED)
+            m.install_stub()
+            install(m)
+            if lead:
+                name, target = lead
+                target = os.path.join(m.drive_c, *target.split("\\"))
+                if name.endswith(":"):  # a drive letter: one of the prefix's, or the machine root's
+                    link = (os.path.join(m.prefix, "dosdevices", name) if m.windows else
+                            os.path.join(m.root, "drive_" + name[0]))
+                else:
+                    link = os.path.join(m.drive_c, name)
+                os.symlink(target, link)
+                made.insert(0, link)
+            if spelling == SHORT:
+                spelling = short_path(m, "C:\\" + where)
+                assert "~" in spelling, spelling
+            m.set_registry(registry_fixture(("HKEY_CURRENT_USER\\Software\\ORVANE", [
+                '"SoftVersion"="2014.4"', '"OrvaAppPath"="%s"' % spelling.replace("\\", "\\\\")])))
+            result, _ = m.run()
+            assert_installer_ran(m, result)
+            updated = main == "updated"
+            assert m.read(m.config_path()) == (UPDATED if updated else CONFIG), spelling
+            assert m.read(m.config_path(copy=True)) == (COPY_UPDATED if updated else COPY), spelling
+            event = (1000 if copy == "updated" else 1001, [main, copy])
+            assert (m.event()[1], m.event()[2][3:5]) == event, (spelling, m.event())
+    finally:
+        for path in made:
+            if os.path.islink(path):
+                os.remove(path)
+            shutil.rmtree(path, ignore_errors=True)

@@ -177,7 +177,9 @@ class Machine:
                     os.chmod(os.path.join(top, name), 0o755)
         shutil.rmtree(self.install_dir, ignore_errors=True)
         for log in (self.log_path(),):
-            if os.path.exists(log):
+            if os.path.isdir(log) and not os.path.islink(log):
+                os.rmdir(log)
+            elif os.path.lexists(log):
                 os.remove(log)
         self.clean_registry()
 
@@ -271,11 +273,16 @@ class Machine:
         made here, and a log left there removed)."""
         user = os.environ.get("USER") or pwd.getpwuid(os.geteuid()).pw_name
         folder = os.path.join(self.drive_c, "users", user, "Documents")
-        # Wine links Documents to the home folder, which every prefix shares: a folder of the
-        # prefix's own keeps the test runs of two prefixes apart.
-        if os.path.islink(folder):
-            os.remove(folder)
-        os.makedirs(folder, exist_ok=True)
+        # Wine links Documents to the home folder, which every prefix shares: a link to a folder
+        # of the prefix's own keeps the test runs of two prefixes apart, and Documents a link, as
+        # the launcher finds it under Wine.
+        home = os.path.join(self.drive_c, "users", user, "Home")
+        os.makedirs(home, exist_ok=True)
+        if not (os.path.islink(folder) and os.readlink(folder) == home):
+            if os.path.islink(folder):
+                os.remove(folder)
+            shutil.rmtree(folder, ignore_errors=True)
+            os.symlink(home, folder)
         path = os.path.join(folder, "orvapatch.log")
         if os.path.exists(path):
             os.remove(path)
@@ -775,6 +782,63 @@ def scenario_two_runs_two_sections(m):
     assert m.log() == section + section, m.log()
 
 
+# The log's file, and what may be found where it is: another program viewing it, or a link or a
+# second name that a user of the workstation planted there, leading to another program's file.
+# Where the Windows directory's log cannot be opened, the section goes to the Documents one; a
+# link or a second name is never written through, and a viewer that lets others write keeps
+# nothing from the log.
+LOG_CASES = [
+    # (what is in the Windows directory, what is in Documents, where the section goes)
+    ("viewer", None, "windows"),
+    ("symlink", None, "documents"),
+    ("folder", "symlink", None),
+    ("folder", "hard link", None),
+]
+
+
+def scenario_log_viewed_or_planted(m):
+    import config_scenarios
+    outside = os.path.join(m.drive_c, "outside.txt")
+    try:
+        for in_windows, in_documents, section in LOG_CASES:
+            m.clean()
+            m.__init__(m.args)
+            documents = m.documents_log_path()
+            with open(outside, "wb") as f:
+                f.write(b"another program's file\r\n")
+            viewer = None
+            for path, plant in ((m.log_path(), in_windows), (documents, in_documents)):
+                if plant == "viewer":
+                    with open(path, "wb"):
+                        pass
+                    viewer = config_scenarios.hold(m, path, 60000, shared=True)
+                elif plant == "folder":
+                    os.makedirs(path)
+                elif plant:
+                    (os.link if plant == "hard link" else os.symlink)(outside, path)
+            m.set_registry(ACCEPTED)
+            m.install_stub()
+            try:
+                result, _ = m.run()
+            finally:
+                if viewer:
+                    viewer.kill()
+                    viewer.wait()
+            what = (in_windows, in_documents)
+            assert result.returncode == 0, (what, result)
+            assert m.read(outside) == b"another program's file\r\n", what
+            written = {"windows": m.log_path(), "documents": documents}
+            for where, path in written.items():
+                expected = mask(START + ACCEPTED_LINE + END) if where == section else None
+                found = mask(m.read(path)) if os.path.isfile(path) and not os.path.islink(
+                    path) and os.stat(path).st_nlink == 1 else None
+                assert found == expected, (what, where, found)
+    finally:
+        m.clean()  # the Windows directory's plant
+        if os.path.exists(outside):
+            os.remove(outside)
+
+
 def collect():
     import check_scenarios
     import config_scenarios
@@ -796,6 +860,8 @@ def main():
     parser.add_argument("--screenshot", help="where to keep a picture of the refusal box")
     parser.add_argument("--station", help="Windows: the program that starts another one on a "
                         "window station nobody sees")
+    parser.add_argument("--short-name", help="Windows: the program that prints the system's "
+                        "8.3 short name of a path")
     parser.add_argument("--only")
     args = parser.parse_args()
     args.display = None

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <future>
 
 #include "config/configuration.h"
 #include "config_test_util.h"
 #include "platform/fault.h"
 #include "platform/file.h"
+#include "platform/folder.h"
 #include "test_util.h"
 
 #ifndef _WIN32
@@ -129,6 +131,28 @@ TEST_F(ConfigTest, NamesTheProgramDidNotJustMakeAreNeverRemovedOrRenamed) {
   EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
   EXPECT_EQ(before, Listing());
   EXPECT_EQ("an older configuration", ReadBytes(Xml() + ".orvapatch-backup"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Two runs at once.
+
+TEST_F(ConfigTest, EverySpellingOfTheProductFolderTakesItsFileOneUpdateLock) {
+  // Each run has the product folder from its own registry, spelled as its administrator wrote it.
+  const std::string product = machine_.Path("Logiciels Orvane\\");
+  testutil::MakeDirectories(product);
+  const std::string spelled = testutil::AnotherSpelling(product);
+  ASSERT_NE(product, spelled);
+  platform::Folder held, other;
+  ASSERT_EQ(platform::OpenStatus::kDone, platform::Folder::Open(product, &held));
+  ASSERT_EQ(platform::OpenStatus::kDone, platform::Folder::Open(spelled, &other));
+  platform::UpdateLock lock;
+  ASSERT_TRUE(lock.Acquire(held, "Configuration.xml", 0));
+  // From another thread: on Windows the thread that holds a mutex may take it again.
+  EXPECT_FALSE(std::async(std::launch::async, [&] {
+                 platform::UpdateLock second;
+                 return second.Acquire(other, "CONFIGURATION.XML", 0);
+               }).get())
+      << spelled;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -144,8 +144,8 @@ TEST(SetupLog, EveryFailureWhileShorteningClosesTheLogAndKeepsTheData) {
   const std::string path = machine.Path("capped.log");
   const std::string old = NumberedBytes(1048577);
   const std::string kept = old.substr(old.size() - 524288);
-  // Operations of one shortening write: seek end, close, open, seek, read, read (end), close,
-  // open truncating, write kept, write text. Each one failing in turn:
+  // Operations of one shortening write, all through the log's one handle: seek end, seek, read,
+  // cut, write kept, write text. Each one failing in turn:
   for (int nth = 1;; ++nth) {
     WriteBytes(path, old);
     ASSERT_EQ(1, log.OpenFile(path.c_str(), 0));

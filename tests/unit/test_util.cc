@@ -46,6 +46,20 @@ std::string ProgramDirectory() {
 
 void MakeDirectories(const std::string& windowsPath) { fs::create_directories(Host(windowsPath)); }
 
+std::string AnotherSpelling(const std::string& windowsFolder) {
+#ifdef _WIN32
+  char buffer[MAX_PATH] = {};
+  return std::string(buffer, GetShortPathNameA(windowsFolder.c_str(), buffer, MAX_PATH));
+#else
+  std::string folder = windowsFolder;
+  while (folder.back() == '\\') folder.pop_back();
+  const size_t slash = folder.rfind('\\');
+  const std::string link = "C:\\linked" + std::to_string(++g_counter);
+  fs::create_directory_symlink(Host(folder.substr(0, slash)), Host(link));
+  return link + folder.substr(slash);
+#endif
+}
+
 void RemoveTree(const std::string& windowsPath) {
   std::error_code ignored;
   fs::remove_all(Host(windowsPath), ignored);

@@ -30,6 +30,9 @@ std::string Host(const std::string& windowsPath);
 // for the code under test.
 std::string ProgramDirectory();
 void MakeDirectories(const std::string& windowsPath);
+// Another path of the existing folder |windowsFolder|, one that the system resolves to it: its 8.3
+// short name on Windows, a path through a link to its parent folder on POSIX.
+std::string AnotherSpelling(const std::string& windowsFolder);
 void RemoveTree(const std::string& windowsPath);
 bool Exists(const std::string& windowsPath);
 std::string ReadBytes(const std::string& windowsPath);

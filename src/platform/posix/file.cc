@@ -71,6 +71,12 @@ bool File::SeekEnd(int64_t* length) {
   return true;
 }
 
+bool File::Truncate() {
+  if (fault::Strike()) return false;
+  const int fd = static_cast<int>(handle_.Get());
+  return ::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(fd, 0) == 0;
+}
+
 bool File::Sync() {
   if (posix::Struck() || ::fsync(static_cast<int>(handle_.Get())) != 0) return Fail();
   return true;

@@ -58,21 +58,35 @@ bool FolderPolicy::Close(Handle handle) {
   return ::close(static_cast<int>(handle)) == 0 && !struck;
 }
 
-OpenStatus Folder::Open(const std::string& path, Folder* out, Failure* why) {
+OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
+  // The launcher's folder as the system resolves it, every link followed: the system's answer.
+  if (path.besideLauncher()) return OpenSystemFolder(path, out, why);
   if (posix::Struck()) return Fail(errno, why);
   std::string base;
   std::vector<std::string> names;
-  if (!posix::SplitPath(path, &base, &names)) return Fail(0, why);
-  // The drive's root is the machine's own; everything below it is walked one folder at a time.
+  if (!posix::SplitPath(path.text(), &base, &names)) return Fail(0, why);
+  // The drive's root and the folders down to the parent are the administrator's: their links are
+  // followed. The folder itself is opened in its parent without following a link.
   int fd = ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return Fail(errno, why);
-  for (const std::string& name : names) {
-    const int next = ::openat(fd, name.c_str(), kFolderFlags);
+  for (size_t i = 0; i < names.size(); ++i) {
+    const bool last = i + 1 == names.size();
+    const int next = ::openat(fd, names[i].c_str(), last ? kFolderFlags : kFolderFlags & ~O_NOFOLLOW);
     const int error = errno;
     ::close(fd);
     if (next < 0) return Fail(error, why);
     fd = next;
   }
+  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  return OpenStatus::kDone;
+}
+
+OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
+  if (posix::Struck()) return Fail(errno, why);
+  std::string host;
+  if (!posix::HostPath(path, &host)) return Fail(0, why);
+  const int fd = ::open(host.empty() ? "." : host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail(errno, why);
   out->handle_ = ScopedHandle<FolderPolicy>(fd);
   return OpenStatus::kDone;
 }
@@ -86,12 +100,17 @@ OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenFile(const std::string& name, File* out, Failure* why) const {
+OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
+                            File* out, Failure* why) const {
   if (posix::Struck()) return Fail(errno, why);
   if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
-  // Non-blocking: a FIFO planted there must not stall the open.
-  const int fd = posix::OpenLocked(static_cast<int>(handle_.Get()), name,
-                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, LOCK_EX);
+  const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
+  // Non-blocking: a FIFO planted there must not stall the open. Written files keep out each other
+  // opener that locks them, as readers that lock them; readers that do not lock go on reading.
+  const int opening = (write ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK |
+                      (inheritable ? 0 : O_CLOEXEC);
+  const int fd = posix::OpenLocked(static_cast<int>(handle_.Get()), name, opening,
+                                   mode == FileMode::kReadShared ? LOCK_SH : LOCK_EX);
   if (fd < 0) return Fail(errno, why);
   struct stat st;
   const bool statted = ::fstat(fd, &st) == 0;
@@ -101,7 +120,9 @@ OpenStatus Folder::OpenFile(const std::string& name, File* out, Failure* why) co
     return Fail(error, why, OpenStatus::kRefused);
   }
   const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+      (mode == FileMode::kAppend && ::lseek(fd, 0, SEEK_END) < 0) ||
+      (mode == FileMode::kTruncate && ::ftruncate(fd, 0) != 0)) {
     const int error = errno;
     ::close(fd);
     return Fail(error, why);
@@ -205,7 +226,7 @@ bool UpdateLockPolicy::Close(Handle handle) {
   return ::close(static_cast<int>(handle)) == 0;  // releases the lock
 }
 
-bool UpdateLock::Acquire(const Folder& folder, const std::string& /*path: the folder is enough*/,
+bool UpdateLock::Acquire(const Folder& folder, const std::string& /*name: the folder is enough*/,
                          unsigned milliseconds) {
   if (handle_.IsValid() || fault::Strike()) return false;
   // A descriptor of its own: a flock belongs to the open folder, not to the folder's handle here.

@@ -40,14 +40,19 @@ bool SplitPath(const std::string& windowsPath, std::string* base,
     rest = p;
   }
   // "." and ".." are resolved here, as Windows resolves them, and never climb above the
-  // drive's root: no such path leaves the machine root.
+  // drive's root: no such path leaves the machine root. A relative path climbs above the current
+  // folder, where the system resolves it.
   names->clear();
   for (size_t i = 0; i <= rest.size();) {
     size_t end = rest.find_first_of("\\/", i);
     if (end == std::string::npos) end = rest.size();
     std::string part = rest.substr(i, end - i);
     if (part == "..") {
-      if (!names->empty()) names->pop_back();
+      if (!names->empty() && names->back() != "..") {
+        names->pop_back();
+      } else if (base->empty()) {
+        names->push_back(part);
+      }
     } else if (!part.empty() && part != ".") {
       names->push_back(Cp1252ToUtf8(part));
     }

@@ -22,7 +22,8 @@ std::string MachineRoot();
 bool HostPath(const FileLocation& file, std::string* out);
 
 // Splits a Windows path (cp1252) into the host folder of its drive (empty for a relative path) and
-// the names below it, in UTF-8, with "." and ".." resolved; false for a UNC path.
+// the names below it, in UTF-8, with "." and ".." resolved (a relative path keeps the ".." that
+// climb above the current folder); false for a UNC path.
 bool SplitPath(const std::string& windowsPath, std::string* base, std::vector<std::string>* names);
 
 // Makes the name changes in the host directory |directory| durable; a failure is passed over,

@@ -112,6 +112,14 @@ bool File::SeekEnd(int64_t* length) {
   return true;
 }
 
+bool File::Truncate() {
+  if (fault::Strike()) return false;
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  return SetFilePointerEx(H(handle_.Get()), start, nullptr, FILE_BEGIN) &&
+         SetEndOfFile(H(handle_.Get())) != 0;
+}
+
 bool File::Sync() {
   if (win32::Struck()) return Fail();
   return FlushFileBuffers(H(handle_.Get())) != 0 || Fail();

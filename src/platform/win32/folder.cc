@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -38,7 +37,9 @@ const ULONG kDirectoryFile = 0x00000001;
 const ULONG kSynchronousIo = 0x00000020;
 const ULONG kNonDirectoryFile = 0x00000040;
 const ULONG kOpenReparsePoint = 0x00200000;
+const ULONG kFileOpenIf = 3;
 const ULONG kCaseInsensitive = 0x00000040;  // names match as the file system matches them
+const ULONG kInherit = 0x00000002;
 // NtSetInformationFile's and NtQueryDirectoryFile's classes.
 const ULONG kFileRenameInformation = 10;
 const ULONG kFileNamesInformation = 12;
@@ -189,12 +190,6 @@ bool FinalPath(HANDLE handle, Text* out) {
   }
 }
 
-// |a| and |b| name the same path: the file system matches names without regard to case.
-bool SamePath(const Text& a, const Text& b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 // |folder| joined with |name|.
 Text Child(Text folder, const Text& name) {
   if (folder.empty() || folder.back() != L'\\') folder.push_back(L'\\');
@@ -204,48 +199,62 @@ Text Child(Text folder, const Text& name) {
 
 // The open |handle| is what was asked for: its attributes show no reparse point and the kind
 // asked for, it has one name when it is a file, and its final path is |expected| (under Wine a
-// link shows there only).
-bool IsWhatWasAskedFor(HANDLE handle, bool folder, const Text& expected) {
+// link shows there only), the file system matching names without regard to case. |room|, made
+// before the open, has room for one character more than |expected|: the check allocates nothing,
+// so that running out of memory cannot pass for a refusal of a file that the open has created.
+bool IsWhatWasAskedFor(HANDLE handle, bool folder, const Text& expected, Text* room) {
   BY_HANDLE_FILE_INFORMATION info;
-  Text final;
-  try {
-    if (!GetFileInformationByHandle(handle, &info) || !FinalPath(handle, &final)) return false;
-  } catch (const std::bad_alloc&) {
-    return false;  // the caller's handle is closed by the caller, which allocates nothing more
-  }
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  // A final path longer than |expected| does not fit in |room|, and is another path.
+  const DWORD length = GetFinalPathNameByHandleW(handle, room->data(),
+                                                 static_cast<DWORD>(room->size()),
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   const bool isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && isFolder == folder &&
-         (folder || info.nNumberOfLinks == 1) && SamePath(final, expected);
+         (folder || info.nNumberOfLinks == 1) && length == expected.size() &&
+         CompareStringOrdinal(room->data(), static_cast<int>(length), expected.data(),
+                              static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Opens |name| relative to |folder| without following a reparse point.
+// Opens |name| relative to |folder| without following a reparse point; an |inheritable| handle
+// stays open in programs started while it is open.
 NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG share,
-                      ULONG disposition, ULONG options, void* security, HANDLE* out) {
+                      ULONG disposition, ULONG options, void* security, HANDLE* out,
+                      bool inheritable = false) {
   static const CreateFileFn create = Ntdll<CreateFileFn>("NtCreateFile");
   if (create == nullptr) return kAccessDenied;
   CountedText text = {static_cast<USHORT>(name.size() * sizeof(wchar_t)),
                       static_cast<USHORT>(name.size() * sizeof(wchar_t)),
                       const_cast<wchar_t*>(name.data())};
-  ObjectAttributes attributes = {sizeof(attributes), folder, &text, kCaseInsensitive, security,
-                                 nullptr};
+  ObjectAttributes attributes = {sizeof(attributes), folder, &text,
+                                 kCaseInsensitive | (inheritable ? kInherit : 0), security, nullptr};
   IoStatus io = {};
   return create(out, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
                 disposition, options | kSynchronousIo | kOpenReparsePoint, nullptr, 0);
 }
 
-// Opens and checks |name| in the held |folder| (see IsWhatWasAskedFor).
-OpenStatus OpenChecked(intptr_t folder, const std::string& name, ACCESS_MASK access, ULONG share,
-                       bool isFolder, HANDLE* out, Failure* why) {
-  if (!IsBare(name)) return Tell(Refusal(OpenStatus::kRefused), why);
+// How a file or folder is opened in a held folder.
+struct Opening {
+  ACCESS_MASK access;
+  ULONG share;
+  ULONG disposition;
+  bool isFolder;
+  bool inheritable;
+};
+
+// Opens and checks the bare name |wide| in the held |folder| (see IsWhatWasAskedFor).
+OpenStatus OpenChecked(HANDLE folder, const Text& wide, const Opening& how, HANDLE* out,
+                       Failure* why) {
   Text folderPath;
-  if (!FinalPath(H(folder), &folderPath)) return Tell(LastFailure(), why);
-  const Text wide = Wide(name);
+  if (!FinalPath(folder, &folderPath)) return Tell(LastFailure(), why);
   const Text expected = Child(folderPath, wide);
+  Text room(expected.size() + 1);
   HANDLE h = nullptr;
-  const NtStatus status = OpenRelative(H(folder), wide, access, share, kFileOpen,
-                                       isFolder ? kDirectoryFile : kNonDirectoryFile, nullptr, &h);
+  const NtStatus status =
+      OpenRelative(folder, wide, how.access, how.share, how.disposition,
+                   how.isFolder ? kDirectoryFile : kNonDirectoryFile, nullptr, &h, how.inheritable);
   if (status != kSuccess) return Tell(NtFailure(status), why);
-  if (!IsWhatWasAskedFor(h, isFolder, expected)) {
+  if (!IsWhatWasAskedFor(h, how.isFolder, expected, &room)) {
     CloseHandle(h);
     return Tell(Refusal(OpenStatus::kRefused), why);
   }
@@ -253,26 +262,75 @@ OpenStatus OpenChecked(intptr_t folder, const std::string& name, ACCESS_MASK acc
   return OpenStatus::kDone;
 }
 
+// Opens and checks |name| in the held |folder|; a name that is not bare is refused.
+OpenStatus OpenChecked(intptr_t folder, const std::string& name, const Opening& how, HANDLE* out,
+                       Failure* why) {
+  if (!IsBare(name)) return Tell(Refusal(OpenStatus::kRefused), why);
+  return OpenChecked(H(folder), Wide(name), how, out, why);
+}
+
 // A held folder is listed and traversed, never deleted or renamed while it is held.
 const ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 const ULONG kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const Opening kFolderOpening = {kFolderAccess, kFolderShare, kFileOpen, true, false};
 
-// The full path that |path| names, as a final path reads: "\\?\C:\..." or "\\?\UNC\...".
-bool FullPath(const std::string& path, Text* out) {
-  const win32::WideText wide = win32::Widen(path);
-  DWORD size = GetFullPathNameW(wide.data(), 0, nullptr, nullptr);
-  if (size == 0) return false;
+// What a failed open by path says.
+OpenStatus StatusOfLastError() {
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OpenStatus::kMissing
+                                                                         : OpenStatus::kFailed;
+}
+
+// The full path that |path| (with its zero) names, as a final path reads it: "\\?\C:\..." or
+// "\\?\UNC\server\share\...", ending in a separator only at a drive's root, each short name
+// made long: final paths give every name long.
+OpenStatus FullPath(const win32::WideText& path, Text* out) {
+  DWORD size = GetFullPathNameW(path.data(), 0, nullptr, nullptr);
+  if (size == 0) return OpenStatus::kFailed;
   std::vector<wchar_t> full(size);
-  DWORD got = GetFullPathNameW(wide.data(), size, full.data(), nullptr);
-  if (got == 0 || got >= size) return false;
-  full.resize(got);
-  // A folder's final path ends with a separator only at a drive's root.
-  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+  DWORD got = GetFullPathNameW(path.data(), size, full.data(), nullptr);
+  if (got == 0 || got >= size) return OpenStatus::kFailed;
+  full.resize(got + 1);
+  // Made long before the prefix is put on: Wine makes no name of a "\\?\" path long.
+  size = GetLongPathNameW(full.data(), nullptr, 0);
+  if (size == 0 && StatusOfLastError() == OpenStatus::kMissing) return OpenStatus::kMissing;
+  if (size != 0) {  // else a path too long for the call: a short name in it is then refused
+    std::vector<wchar_t> made(size);
+    got = GetLongPathNameW(full.data(), made.data(), size);
+    if (got == 0 || got >= size) return OpenStatus::kFailed;
+    full.assign(made.begin(), made.begin() + got + 1);
+  }
+  full.pop_back();
+  while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
   const bool unc = full.size() >= 2 && full[0] == L'\\' && full[1] == L'\\';
   Text text = Literal(unc ? L"\\\\?\\UNC" : L"\\\\?\\");
   text.insert(text.end(), full.begin() + (unc ? 1 : 0), full.end());
   *out = text;
-  return true;
+  return OpenStatus::kDone;
+}
+
+// The length of the root of the full path |path| (from FullPath): "\\?\C:\", or
+// "\\?\UNC\server\share" and its separator when a name follows.
+size_t RootLength(const Text& path) {
+  const Text unc = Literal(L"\\\\?\\UNC\\");
+  if (path.size() < unc.size() || !std::equal(unc.begin(), unc.end(), path.begin())) {
+    return std::min<size_t>(path.size(), 7);
+  }
+  size_t at = unc.size();
+  for (int name = 0; name < 2 && at < path.size(); ++name) {
+    while (at < path.size() && path[at] != L'\\') ++at;
+    if (name == 0 && at < path.size()) ++at;
+  }
+  return at < path.size() ? at + 1 : at;
+}
+
+// Opens the folder |path| (a path from FullPath) as its path leads, every link followed.
+OpenStatus OpenByPath(const Text& path, HANDLE* out, Failure* why) {
+  HANDLE h = CreateFileW(Terminated(path).data(), kFolderAccess, kFolderShare, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Tell(LastFailure(), why);
+  *out = h;
+  return OpenStatus::kDone;
 }
 
 // Gives the file |h| the creation time and the kept attributes (archive, not content-indexed)
@@ -333,38 +391,74 @@ bool FolderPolicy::Close(Handle handle) {
   return CloseHandle(H(handle)) != 0 && !struck;
 }
 
-OpenStatus Folder::Open(const std::string& path, Folder* out, Failure* why) {
+OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
+  if (win32::Struck()) return Tell(LastFailure(), why);
+  // The folders above the product folder are the administrator's: their links are followed, and
+  // the path may name them in any way the system resolves. The folder itself is opened in its
+  // parent without following a reparse point, and its final path must be the parent's and its name.
+  Text full;
+  OpenStatus status = FullPath(win32::WidePath(path), &full);
+  if (status != OpenStatus::kDone) return Tell(LastFailure(), why);
+  const size_t root = RootLength(full);
+  HANDLE h = nullptr;
+  if (full.size() <= root) {
+    status = OpenByPath(full, &h, why);  // a drive's or a share's root: the administrator's
+  } else {
+    size_t last = full.size();
+    while (last > root && full[last - 1] != L'\\') --last;
+    HANDLE parent = nullptr;
+    status = OpenByPath(Text(full.begin(), full.begin() + static_cast<ptrdiff_t>(last)), &parent,
+                        why);
+    if (status != OpenStatus::kDone) return status;
+    status = OpenChecked(parent, Text(full.begin() + static_cast<ptrdiff_t>(last), full.end()),
+                         kFolderOpening, &h, why);
+    CloseHandle(parent);
+  }
+  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  return status;
+}
+
+OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
   if (win32::Struck()) return Tell(LastFailure(), why);
   Text full;
-  if (!FullPath(path, &full)) return Tell(LastFailure(), why);
-  HANDLE h = CreateFileW(Terminated(full).data(), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Tell(LastFailure(), why);
-  if (!IsWhatWasAskedFor(h, true, full)) {
-    CloseHandle(h);
-    return Tell(Refusal(OpenStatus::kRefused), why);
-  }
-  out->handle_ = ScopedHandle<FolderPolicy>(N(h));
-  return OpenStatus::kDone;
+  HANDLE h = nullptr;
+  if (FullPath(win32::WidePath(path), &full) != OpenStatus::kDone) return Tell(LastFailure(), why);
+  const OpenStatus status = OpenByPath(full, &h, why);
+  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  return status;
 }
 
 OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
   if (win32::Struck()) return Tell(LastFailure(), why);
   HANDLE h = nullptr;
-  const OpenStatus status =
-      OpenChecked(handle_.Get(), name, kFolderAccess, kFolderShare, true, &h, why);
+  const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderOpening, &h, why);
   if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
   return status;
 }
 
-OpenStatus Folder::OpenFile(const std::string& name, File* out, Failure* why) const {
+OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
+                            File* out, Failure* why) const {
   if (win32::Struck()) return Tell(LastFailure(), why);
+  // READ_CONTROL: a replacement takes the file's security from this handle. A file written is
+  // shared with readers, so that a viewer of the log does not keep it from being written.
+  const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
+  const Opening how = {
+      write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ | READ_CONTROL,
+      mode == FileMode::kRead ? 0u : static_cast<ULONG>(FILE_SHARE_READ),
+      write ? kFileOpenIf : kFileOpen, false, inheritable};
   HANDLE h = nullptr;
-  // READ_CONTROL: the replacement takes the file's security from this handle.
-  const OpenStatus status =
-      OpenChecked(handle_.Get(), name, GENERIC_READ | READ_CONTROL, 0, false, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FilePolicy>(N(h));
-  return status;
+  const OpenStatus status = OpenChecked(handle_.Get(), name, how, &h, why);
+  if (status != OpenStatus::kDone) return status;
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  if ((mode == FileMode::kAppend && !SetFilePointerEx(h, zero, nullptr, FILE_END)) ||
+      (mode == FileMode::kTruncate && !SetEndOfFile(h))) {
+    const Failure failure = LastFailure();
+    CloseHandle(h);
+    return Tell(failure, why);
+  }
+  out->handle_ = ScopedHandle<FilePolicy>(N(h));
+  return OpenStatus::kDone;
 }
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
@@ -444,12 +538,13 @@ void Folder::RemoveLeftovers(const std::string& prefix) const {
     HANDLE h = nullptr;
     if (!FinalPath(H(handle_.Get()), &folderPath)) continue;
     const Text expected = Child(folderPath, name);
+    Text room(expected.size() + 1);
     if (OpenRelative(H(handle_.Get()), name, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES |
                                                  FILE_WRITE_ATTRIBUTES,
                      0, kFileOpen, kNonDirectoryFile, nullptr, &h) != kSuccess) {
       continue;  // held by a run that is still going, a folder, or gone
     }
-    if (IsWhatWasAskedFor(h, false, expected) && win32::OwnedByThisProgramsKind(h)) {
+    if (IsWhatWasAskedFor(h, false, expected, &room) && win32::OwnedByThisProgramsKind(h)) {
       DeleteThrough(h);
     }
     CloseHandle(h);
@@ -458,19 +553,26 @@ void Folder::RemoveLeftovers(const std::string& prefix) const {
 
 namespace {
 
-// The name of the mutex that guards the update of |path|: the same for every spelling of the
-// path that the system resolves to the same full path, ASCII case aside.
-bool UpdateMutexName(const std::string& path, std::string* out) {
-  char full[MAX_PATH * 2];
-  DWORD length = GetFullPathNameA(path.c_str(), sizeof(full), full, nullptr);
-  if (length == 0 || length >= sizeof(full)) return false;
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (DWORD i = 0; i < length; ++i) {
-    hash = (hash ^ static_cast<unsigned char>(AsciiLower(full[i]))) * 1099511628211ull;
+// The name of the mutex that guards the update of the file |name| in the held |folder|: made from
+// the folder's final path, which every spelling of the folder leads to, and the file's name, their
+// case folded: the file system matches names without regard to case.
+bool UpdateMutexName(HANDLE folder, const std::string& name, std::string* out) {
+  Text path;
+  if (!FinalPath(folder, &path)) return false;
+  path = Child(path, Wide(name));
+  if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()),
+                   path.data(), static_cast<int>(path.size())) != static_cast<int>(path.size())) {
+    return false;
   }
-  std::string name = "OrvaPatch.Update.";
-  for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789ABCDEF"[(hash >> shift) & 0xF];
-  *out = name;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the UTF-16 text's bytes
+  for (wchar_t c : path) {
+    for (int shift = 0; shift < 16; shift += 8) {
+      hash = (hash ^ ((static_cast<unsigned>(c) >> shift) & 0xFF)) * 1099511628211ull;
+    }
+  }
+  std::string made = "OrvaPatch.Update.";
+  for (int shift = 60; shift >= 0; shift -= 4) made += "0123456789ABCDEF"[(hash >> shift) & 0xF];
+  *out = made;
   return true;
 }
 
@@ -481,18 +583,17 @@ bool UpdateLockPolicy::Close(Handle handle) {
   return CloseHandle(H(handle)) != 0;
 }
 
-bool UpdateLock::Acquire(const Folder& /*folder: named by |path|*/, const std::string& path,
-                         unsigned milliseconds) {
+bool UpdateLock::Acquire(const Folder& folder, const std::string& name, unsigned milliseconds) {
   if (handle_.IsValid() || fault::Strike()) return false;
-  std::string name;
-  if (!UpdateMutexName(path, &name)) return false;
+  std::string mutexName;
+  if (!UpdateMutexName(H(folder.NativeHandle()), name, &mutexName)) return false;
   // Global: one lock for every session of the workstation. Any account may create a global
   // mutex, so a standard user can take this one first, or make one that administrators may not
   // open: then the update waits, and at worst leaves the file as it was. It cannot be turned
   // into more, since the lock guards nothing that the held folders and handles do not: it only
   // keeps two runs of the program from updating one file at once. There is no fallback to a
   // session's own name, which would not keep out runs in other sessions.
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str());
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, ("Global\\" + mutexName).c_str());
   if (mutex == nullptr) return false;
   // Abandoned: the run that held it died; what it left is cleaned up under the lock.
   DWORD waited = WaitForSingleObject(mutex, milliseconds);
