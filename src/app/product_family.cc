@@ -33,6 +33,8 @@ const char kVendorKey[] = "Software\\ORVANE S.A.";
 const char kSoftName[] = "Soft name";
 const char kThreadLocal[] = "ThreadLocal";
 const char kFamilyRootClass[] = "String";
+// Legacy, kept as is: the buffer earlier releases read both values into; a longer value is
+// unreadable, and the edition falls back to its default.
 const uint32_t kValueBufferSize = 50;
 
 const Edition& EditionOf(int code) {

@@ -87,7 +87,10 @@ std::string Substring(const std::string& text, int64_t first, int64_t count) {
 }
 
 // What stands in |text| from the end of the first |open| to the first |close|, searched from the
-// text's start (empty when it stands before); |*found| tells whether |open| is there.
+// text's start (empty when it stands before); |*found| tells whether |open| is there. Legacy, kept
+// as is: the value's end is the first |close| of the whole text, not the one after |open|, and a
+// position not found (-1) enters the arithmetic as earlier releases let it; both decide which
+// element the edits remove or replace.
 std::string Value(const std::string& text, const std::string& open, const char* close,
                   bool* found) {
   const int64_t first = config_text::Find(text, open) + static_cast<int64_t>(open.size());

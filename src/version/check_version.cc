@@ -12,11 +12,16 @@
 
 namespace {
 
+// Legacy, kept as is: the check and the stamping name the key in one spelling, the removal of
+// "KivAppPath" in another, as earlier releases did. The registry ignores the case, so both name
+// one key; keep both, so that a trace of a run reads as before.
 const char kProductKey[] = "Software\\ORVANE";
 const char kProductKeyForProbe[] = "SOFTWARE\\ORVANE";
 const char kAcceptedVersion[] = "2014";
 const unsigned kAcceptedMajor = 2014;
 const char kLibraryName[] = "TarifLib.dll";
+// Legacy, kept as is: the buffers earlier releases read these values into. A longer value is
+// unreadable, and this decides which installations are accepted; do not widen them.
 const uint32_t kCheckBuffer = 100;
 const uint32_t kProbeBuffer = 256;
 
@@ -31,6 +36,8 @@ int CheckVersion(COrvaPatchApp& app, std::string* basis) {
   platform::RegKey key;
   if (key.Open(platform::Hive::kCurrentUser, kProductKey, platform::kKeyAllAccess) ==
       platform::kErrorSuccess) {
+    // Legacy, kept as is: "regsitre" and "CheckVerion" below are spelled as every earlier
+    // release wrote them, and administrators' scripts search the log for these exact words.
     if (key.ReadText("SoftVersion", kCheckBuffer, &version) != platform::kErrorSuccess)
       theLog.LogError("Impossible de lire SoftVersion dans la base de regsitre ");
     directoryRead =
