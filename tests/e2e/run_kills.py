@@ -158,7 +158,9 @@ def main():
                                 ", temporary file left" if left else "",
                                 ", clean room left" if room else "")
             outcomes[key] = outcomes.get(key, 0) + 1
-        # The next run, unkilled, takes over what the kills left.
+        # The next run, unkilled, takes over what the kills left, once the installers that the
+        # killed runs started have ended.
+        time.sleep(2)
         bench.reset()
         process = bench.start()
         assert process.wait() == 0

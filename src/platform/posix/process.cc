@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -148,10 +149,14 @@ void RemoveLeftoverRooms(int temp) {
     return;
   }
   std::vector<std::string> rooms;
-  while (const struct dirent* entry = ::readdir(listing)) {
-    if (std::strncmp(entry->d_name, kRoomPrefix, sizeof(kRoomPrefix) - 1) == 0) {
-      rooms.push_back(entry->d_name);
+  try {
+    while (const struct dirent* entry = ::readdir(listing)) {
+      if (std::strncmp(entry->d_name, kRoomPrefix, sizeof(kRoomPrefix) - 1) == 0) {
+        rooms.push_back(entry->d_name);
+      }
     }
+  } catch (const std::bad_alloc&) {
+    // Out of memory on the way: the rooms found so far are removed, the others by a later run.
   }
   ::closedir(listing);
   for (const std::string& name : rooms) {

@@ -136,62 +136,94 @@ HANDLE OpenForDeletion(const Text& path, DWORD share) {
                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// Deletes what the folder |path| holds, each entry opened without following a reparse point and
-// deleted through its handle, folders depth first. A link, a reparse point or a file of several
-// names is left, and with it the folder: false when anything stays.
+// The entries of a folder, as FindFirstFileW lists them; closed however the listing ends.
+class Listing {
+ public:
+  explicit Listing(const Text& pattern) : find_(FindFirstFileW(Z(pattern).data(), &found_)) {}
+  ~Listing() {
+    if (find_ != INVALID_HANDLE_VALUE) FindClose(find_);
+  }
+  Listing(const Listing&) = delete;
+  Listing& operator=(const Listing&) = delete;
+
+  bool listed() const { return find_ != INVALID_HANDLE_VALUE; }
+  const WIN32_FIND_DATAW& entry() const { return found_; }
+  bool Next() { return FindNextFileW(find_, &found_) != 0; }
+
+ private:
+  WIN32_FIND_DATAW found_;
+  HANDLE find_;
+};
+
+// Deletes the emptied folder |path| through a handle opened without following a reparse point.
+bool DeleteFolder(const Text& path) {
+  ScopedHandle<CleanRoomPolicy> h(N(OpenForDeletion(path, FILE_SHARE_READ | FILE_SHARE_WRITE)));
+  BY_HANDLE_FILE_INFORMATION info;
+  return h.IsValid() && IsItself(H(h.Get()), path, &info) && DeleteThrough(H(h.Get()));
+}
+
+bool EmptyFolder(const Text& path, int depth);
+
+// Removes the entry |path| of a folder being emptied, opened without following a reparse point:
+// a file of one name, deleted through its handle, or a folder, emptied first. A link, a reparse
+// point or a file of several names stays: false.
+bool RemoveEntry(const Text& path, int depth) {
+  ScopedHandle<CleanRoomPolicy> h(
+      N(OpenForDeletion(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!h.IsValid() || !IsItself(H(h.Get()), path, &info)) return false;
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return info.nNumberOfLinks == 1 && DeleteThrough(H(h.Get()));
+  }
+  // Let go before it is listed: the listing shares no deletion with a handle that may delete.
+  h.Close();
+  return depth > 0 && EmptyFolder(path, depth - 1) && DeleteFolder(path);
+}
+
+// Deletes what the folder |path| holds, folders depth first; false when anything stays, and with
+// it the folder.
 bool EmptyFolder(const Text& path, int depth) {
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW(Z(Append(path, L"\\*")).data(), &found);
-  if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  Listing listing(Append(path, L"\\*"));
+  if (!listing.listed()) return GetLastError() == ERROR_FILE_NOT_FOUND;
   bool emptied = true;
   do {
-    if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
-    const Text child = Append(Append(path, L"\\"), found.cFileName);
-    HANDLE h = OpenForDeletion(child, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    BY_HANDLE_FILE_INFORMATION info;
-    bool removed = h != INVALID_HANDLE_VALUE && IsItself(h, child, &info);
-    if (removed && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      removed = depth > 0 && EmptyFolder(child, depth - 1);
-    } else if (removed) {
-      removed = info.nNumberOfLinks == 1;
-    }
-    removed = removed && DeleteThrough(h);
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    emptied = emptied && removed;
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
+    const wchar_t* name = listing.entry().cFileName;
+    if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) continue;
+    emptied = RemoveEntry(Append(Append(path, L"\\"), name), depth) && emptied;
+  } while (listing.Next());
   return emptied;
 }
 
-// Deletes the emptied folder |path| through a handle opened without following a reparse point.
-void DeleteFolder(const Text& path) {
-  HANDLE h = OpenForDeletion(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
-  if (h == INVALID_HANDLE_VALUE) return;
+// The room |path| is certainly a killed run's: a folder itself, not a link, owned by the
+// administrators, the system or this program's user, and held by no run that still goes (a
+// running one holds its room without delete sharing, so it cannot be opened here for deletion).
+bool IsLeftRoom(const Text& path) {
+  ScopedHandle<CleanRoomPolicy> h(N(OpenForDeletion(path, FILE_SHARE_READ | FILE_SHARE_WRITE)));
   BY_HANDLE_FILE_INFORMATION info;
-  if (IsItself(h, path, &info)) DeleteThrough(h);
-  CloseHandle(h);
+  return h.IsValid() && IsItself(H(h.Get()), path, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         win32::OwnedByThisProgramsKind(H(h.Get()));
 }
 
-// Removes the clean rooms of |temp| that killed runs left: folders of our prefix, owned by the
-// administrators, the system or this program's user, held by no run that still goes (a running
-// one holds its room without delete sharing, so it cannot be opened here for deletion).
+// Removes the clean rooms of |temp| that killed runs left.
+void RemoveRoomsListed(const Text& temp) {
+  Listing listing(Append(Append(temp, L"\\"), Wide(std::string(kRoomPrefix) + "*")));
+  if (!listing.listed()) return;
+  do {
+    if (!(listing.entry().dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    const Text room = Append(Append(temp, L"\\"), listing.entry().cFileName);
+    if (IsLeftRoom(room) && EmptyFolder(room, kMaxDepth)) DeleteFolder(room);
+  } while (listing.Next());
+}
+
+// RemoveRoomsListed, whose failures change nothing of the run.
 void RemoveLeftoverRooms(const Text& temp) {
   if (fault::Strike()) return;
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW(Z(Append(Append(temp, L"\\"), Wide(std::string(kRoomPrefix) + "*"))).data(), &found);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-    const Text room = Append(Append(temp, L"\\"), found.cFileName);
-    HANDLE h = OpenForDeletion(room, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    if (h == INVALID_HANDLE_VALUE) continue;
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool ours = IsItself(h, room, &info) && win32::OwnedByThisProgramsKind(h);
-    // Let go before it is listed: the listing shares no deletion with a handle that may delete.
-    CloseHandle(h);
-    if (ours && EmptyFolder(room, kMaxDepth)) DeleteFolder(room);
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
+  try {
+    RemoveRoomsListed(temp);
+  } catch (const std::bad_alloc&) {
+    // Out of memory on the way: the rooms left are removed by a later run.
+  }
 }
 
 // Makes the room |path| with the clean room's descriptor, given at creation; an existing folder
@@ -307,16 +339,21 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
 void CleanRoom::Remove() {
   copy_.Close();
   if (!folder_.IsValid()) return;
-  try {
-    const Text temp = TempFolder();
-    const Text room = RoomPath(temp, folderName_);
-    if (!fault::Strike() && !temp.empty() && EmptyFolder(room, kMaxDepth)) {
-      // Only the administrators could have changed the room since it was let go.
-      folder_.Close();
-      DeleteFolder(room);
+  const bool struck = fault::Strike();
+  // Out of memory on the way: once more, as memory is often back by then; else the next run
+  // removes the room.
+  for (int attempt = 0; attempt < 2 && !struck; ++attempt) {
+    try {
+      const Text temp = TempFolder();
+      const Text room = RoomPath(temp, folderName_);
+      if (!temp.empty() && EmptyFolder(room, kMaxDepth)) {
+        // Only the administrators could have changed the room since it was let go.
+        folder_.Close();
+        DeleteFolder(room);
+      }
+      break;
+    } catch (const std::bad_alloc&) {
     }
-  } catch (const std::bad_alloc&) {
-    // Out of memory on the way: the next run removes the room.
   }
   folder_.Close();
 }
