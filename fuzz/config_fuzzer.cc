@@ -19,7 +19,7 @@
 #include <string>
 
 #include "config/configuration.h"
-#include "platform/posix/paths.h"
+#include "machine/paths.h"
 #include "plain_text.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/regedit4.h"
-#include "platform/registry.h"
+#include "machine/regedit4.h"
+#include "os/registry.h"
 
 namespace {
 

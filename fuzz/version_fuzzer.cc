@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/pe_version.h"
-#include "platform/version_block.h"
+#include "pe/pe_version.h"
+#include "pe/version_block.h"
 #include "version/file_version_info.h"
 
 namespace {

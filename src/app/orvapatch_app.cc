@@ -9,7 +9,7 @@
 #include "app/run_program.h"
 #include "config/configuration.h"
 #include "log/setup_log.h"
-#include "platform/dialog.h"
+#include "os/dialog.h"
 #include "version/check_version.h"
 
 namespace {

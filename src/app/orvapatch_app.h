@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/framework.h"
+#include "framework/framework.h"
 
 struct RunReport;
 

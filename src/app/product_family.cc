@@ -5,10 +5,10 @@
 #include <cstdio>
 
 #include "app/orvapatch_app.h"
-#include "platform/ascii.h"
-#include "platform/format.h"
-#include "platform/locale.h"
-#include "platform/registry.h"
+#include "base/ascii.h"
+#include "base/format.h"
+#include "os/locale.h"
+#include "os/registry.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/event_log.h"
-#include "platform/format.h"
+#include "base/format.h"
+#include "os/event_log.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "config/configuration.h"
-#include "platform/process.h"
+#include "os/process.h"
 
 // What a run found and did, as far as the main sequence got.
 struct RunReport {

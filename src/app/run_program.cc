@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/file_location.h"
+#include "os/file_location.h"
 
 namespace {
 

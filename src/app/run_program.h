@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "platform/file.h"
-#include "platform/process.h"
+#include "os/file.h"
+#include "os/process.h"
 
 // Starts |program| with the command line "\"program\" arguments". A bare file name is taken from
 // the launcher's own directory only. The program's bytes are first copied into a clean room, a

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "config/config_text.h"
-#include "platform/text_mode.h"
+#include "os/text_mode.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/folder.h"
+#include "os/folder.h"
 
 // What became of one configuration file, for the run's report to fleet tools.
 enum class ConfigOutcome {

@@ -6,8 +6,8 @@
 #include <new>
 #include <vector>
 
-#include "platform/folder.h"
-#include "platform/folders.h"
+#include "os/folder.h"
+#include "os/folders.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstdarg>
 #include <string>
 
-#include "platform/file.h"
-#include "platform/format.h"
-#include "platform/lock.h"
+#include "base/format.h"
+#include "os/file.h"
+#include "os/lock.h"
 
 class CSetupLog {
  public:

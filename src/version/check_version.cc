@@ -5,9 +5,9 @@
 
 #include "app/orvapatch_app.h"
 #include "app/product_family.h"
+#include "base/format.h"
 #include "log/setup_log.h"
-#include "platform/format.h"
-#include "platform/registry.h"
+#include "os/registry.h"
 #include "version/file_version_info.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <memory>
 #include <new>
 
-#include "platform/format.h"
-#include "platform/locale.h"
+#include "base/format.h"
+#include "os/locale.h"
 
 const char* const CFileVersionInfo::kStringKeys[12] = {
     "CompanyName",    "FileDescription",  "FileVersion",  "InternalName",

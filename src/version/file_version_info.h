@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/version.h"
+#include "os/version.h"
 
 // The platform's VS_FIXEDFILEINFO, field for field (52 bytes, in the platform's order).
 struct FixedFileInfo {

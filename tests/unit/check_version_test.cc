@@ -5,7 +5,7 @@
 
 #include "app/orvapatch_app.h"
 #include "log/setup_log.h"
-#include "platform/registry.h"
+#include "os/registry.h"
 #include "test_util.h"
 #include "version/check_version.h"
 #include "version_test_util.h"

@@ -10,10 +10,10 @@
 
 #include "config/configuration.h"
 #include "config_test_util.h"
-#include "platform/fault.h"
-#include "platform/file.h"
-#include "platform/folder.h"
+#include "os/file.h"
+#include "os/folder.h"
 #include "test_util.h"
+#include "testing/fault.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

@@ -5,9 +5,9 @@
 
 #include "config/configuration.h"
 #include "config_test_util.h"
-#include "platform/fault.h"
-#include "platform/file.h"
+#include "os/file.h"
 #include "test_util.h"
+#include "testing/fault.h"
 
 using namespace configtest;
 

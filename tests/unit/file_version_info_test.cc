@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/locale.h"
-#include "platform/version.h"
+#include "os/locale.h"
+#include "os/version.h"
 #include "test_util.h"
 #include "version_test_util.h"
 

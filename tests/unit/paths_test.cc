@@ -1,7 +1,7 @@
 // The machine root's mapping of Windows paths and command lines onto the host.
 #include <gtest/gtest.h>
 
-#include "platform/posix/paths.h"
+#include "machine/paths.h"
 #include "test_util.h"
 
 using platform::posix::HostPath;

@@ -1,8 +1,8 @@
 // Our PE version reader, as both builds read versions with it: the resource's language,
 // hostile images (truncated, corrupted: no crash, size 0 or load 0), failing file operations,
 // shared opens, and reading only what is needed.
-#include "platform/pe_version.h"
-#include "platform/version_block.h"
+#include "pe/pe_version.h"
+#include "pe/version_block.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault.h"
-#include "platform/file.h"
-#include "platform/version.h"
+#include "os/file.h"
+#include "os/version.h"
 #include "test_util.h"
+#include "testing/fault.h"
 #include "version/file_version_info.h"
 #include "version_test_util.h"
 

@@ -8,8 +8,8 @@
 
 #include "app/orvapatch_app.h"
 #include "app/product_family.h"
-#include "platform/locale.h"
-#include "platform/registry.h"
+#include "os/locale.h"
+#include "os/registry.h"
 #include "test_util.h"
 
 using platform::Hive;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/paths.h"
-#include "platform/posix/regedit4.h"
-#include "platform/registry.h"
+#include "machine/paths.h"
+#include "machine/regedit4.h"
+#include "os/registry.h"
 #include "test_util.h"
 
 using platform::Hive;

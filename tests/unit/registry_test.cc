@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "platform/fault.h"
-#include "platform/registry.h"
+#include "os/registry.h"
 #include "test_util.h"
+#include "testing/fault.h"
 
 using platform::Hive;
 using platform::RegKey;

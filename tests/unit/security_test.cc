@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/security.h"
+#include "os/win32/security.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "log/setup_log.h"
-#include "platform/fault.h"
-#include "platform/file.h"
+#include "os/file.h"
 #include "test_util.h"
+#include "testing/fault.h"
 
 using testutil::MaskTimes;
 using testutil::ReadBytes;

@@ -8,12 +8,12 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/folders.h"
-#include "platform/fault.h"
+#include "os/folders.h"
+#include "testing/fault.h"
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include "platform/posix/paths.h"
+#include "machine/paths.h"
 #endif
 
 namespace fs = std::filesystem;

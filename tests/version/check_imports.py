@@ -2,7 +2,7 @@
 """Checks that no executable of the Windows build imports version.dll statically: the launcher
 runs elevated, and version.dll is not one of the libraries Windows always takes from System32.
 The launcher reads versions with our own reader; only verinfo.exe --system loads version.dll, at
-run time by full path (src/platform/win32/tool.cc).
+run time by full path (src/os/win32/tool.cc).
 
   check_imports.py OBJDUMP EXE...
 """

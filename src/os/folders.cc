@@ -1,0 +1,14 @@
+// The folders' rules that both platforms share.
+#include "os/folders.h"
+
+namespace platform {
+
+FileLocation LibraryLocation(const std::string& path) {
+  if (!FileLocation::IsBareName(path)) return path;
+  FileLocation own = FileLocation::BesideLauncher(path);
+  if (FileExists(own)) return own;
+  std::string system = SystemDirectory();
+  return system.empty() ? std::string() : system + "\\" + path;
+}
+
+}  // namespace platform

@@ -1,0 +1,4 @@
+// The POSIX entry point.
+#include "framework/framework.h"
+
+int main() { return AfxWinMain(); }

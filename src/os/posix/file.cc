@@ -1,0 +1,103 @@
+// Files on POSIX: descriptors under an exclusive flock, standing for Windows' no-sharing opens.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "machine/host_io.h"
+#include "machine/paths.h"
+#include "os/file.h"
+#include "testing/fault.h"
+
+namespace platform {
+
+bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
+  if (fault::Strike()) return false;
+  std::string host;
+  if (!posix::HostPath(path, &host)) return false;
+  const bool read = mode == FileMode::kRead || mode == FileMode::kReadShared;
+  // kTruncate is cut only once the lock is held.
+  int flags = (read ? O_RDONLY : O_WRONLY | O_CREAT) | (inheritable ? 0 : O_CLOEXEC);
+  int fd = posix::OpenLocked(AT_FDCWD, host, flags, mode == FileMode::kReadShared ? LOCK_SH : LOCK_EX);
+  if (fd >= 0 && ((mode == FileMode::kTruncate && ::ftruncate(fd, 0) != 0) ||
+                  (mode == FileMode::kAppend && ::lseek(fd, 0, SEEK_END) < 0))) {
+    ::close(fd);
+    fd = -1;
+  }
+  if (fd < 0) return false;
+  File file;
+  file.handle_ = ScopedHandle<FilePolicy>(fd);
+  *out = std::move(file);
+  return true;
+}
+
+bool File::Fail() {
+  failure_ = posix::FailureOf(errno);
+  return false;
+}
+
+bool File::Read(void* buffer, size_t size, size_t* got) {
+  if (posix::Struck()) return Fail();
+  ssize_t n;
+  do {
+    n = ::read(static_cast<int>(handle_.Get()), buffer, size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return Fail();
+  *got = static_cast<size_t>(n);
+  return true;
+}
+
+bool File::Write(const void* data, size_t size) {
+  if (posix::Struck() || !posix::WriteAll(static_cast<int>(handle_.Get()), data, size)) return Fail();
+  return true;
+}
+
+bool File::Seek(int64_t offset) {
+  if (posix::Struck() ||
+      ::lseek(static_cast<int>(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    return Fail();
+  }
+  return true;
+}
+
+bool File::SeekEnd(int64_t* length) {
+  if (posix::Struck()) return Fail();
+  off_t end = ::lseek(static_cast<int>(handle_.Get()), 0, SEEK_END);
+  if (end < 0) return Fail();
+  *length = end;
+  return true;
+}
+
+bool File::Truncate() {
+  if (fault::Strike()) return false;
+  const int fd = static_cast<int>(handle_.Get());
+  return ::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(fd, 0) == 0;
+}
+
+bool File::Sync() {
+  if (posix::Struck() || ::fsync(static_cast<int>(handle_.Get())) != 0) return Fail();
+  return true;
+}
+
+bool FilePolicy::Close(Handle handle) {
+  const bool struck = fault::Strike();
+  return ::close(static_cast<int>(handle)) == 0 && !struck;
+}
+
+bool File::AcceptsWriting() const {
+  if (fault::Strike()) return false;
+  const int fd = static_cast<int>(handle_.Get());
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // Windows refuses to write a read-only file even to an administrator: no write bit is the
+  // read-only attribute here, whoever runs the program.
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+  // The descriptor's own file, whatever name it has now.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return ::faccessat(AT_FDCWD, self.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+}  // namespace platform

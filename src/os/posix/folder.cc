@@ -1,0 +1,256 @@
+// Held folders on POSIX: descriptors opened one folder at a time without following links, and
+// every file opened, created, renamed and removed relative to them.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include "base/ascii.h"
+#include "machine/host_io.h"
+#include "machine/paths.h"
+#include "os/folder.h"
+#include "os/random.h"
+#include "testing/fault.h"
+
+namespace platform {
+namespace {
+
+const int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Tells why a call failed, errno |error| or the program's own |status| with no number, in
+// |*why| when asked; returns what it means.
+OpenStatus Fail(int error, Failure* why, OpenStatus status = OpenStatus::kFailed) {
+  Failure failure = posix::FailureOf(error);
+  if (error == 0) failure.status = status;
+  if (why != nullptr) *why = failure;
+  return failure.status;
+}
+
+// Fail, for the creation of a replacement, which answers false.
+bool CreateFailed(int error, Failure* why) {
+  Fail(error, why);
+  return false;
+}
+
+// A bare name: no separator, and not a name of the folder itself or of its parent.
+bool IsBare(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// True when the descriptor |fd| is still what |name| in |dir| names.
+bool StillNamed(int dir, const std::string& name, int fd) {
+  struct stat named, held;
+  return ::fstatat(dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &held) == 0 &&
+         named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
+}  // namespace
+
+bool FolderPolicy::Close(Handle handle) {
+  const bool struck = fault::Strike();
+  return ::close(static_cast<int>(handle)) == 0 && !struck;
+}
+
+OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
+  // The launcher's folder as the system resolves it, every link followed: the system's answer.
+  if (path.besideLauncher()) return OpenSystemFolder(path, out, why);
+  if (posix::Struck()) return Fail(errno, why);
+  std::string base;
+  std::vector<std::string> names;
+  if (!posix::SplitPath(path.text(), &base, &names)) return Fail(0, why);
+  // The drive's root and the folders down to the parent are the administrator's: their links are
+  // followed. The folder itself is opened in its parent without following a link.
+  int fd = ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail(errno, why);
+  for (size_t i = 0; i < names.size(); ++i) {
+    const bool last = i + 1 == names.size();
+    const int next = ::openat(fd, names[i].c_str(), last ? kFolderFlags : kFolderFlags & ~O_NOFOLLOW);
+    const int error = errno;
+    ::close(fd);
+    if (next < 0) return Fail(error, why);
+    fd = next;
+  }
+  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  return OpenStatus::kDone;
+}
+
+OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
+  if (posix::Struck()) return Fail(errno, why);
+  std::string host;
+  if (!posix::HostPath(path, &host)) return Fail(0, why);
+  const int fd = ::open(host.empty() ? "." : host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail(errno, why);
+  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  return OpenStatus::kDone;
+}
+
+OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
+  if (posix::Struck()) return Fail(errno, why);
+  if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
+  const int fd = ::openat(static_cast<int>(handle_.Get()), name.c_str(), kFolderFlags);
+  if (fd < 0) return Fail(errno, why);
+  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  return OpenStatus::kDone;
+}
+
+OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
+                            File* out, Failure* why) const {
+  if (posix::Struck()) return Fail(errno, why);
+  if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
+  const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
+  // Non-blocking: a FIFO planted there must not stall the open. Written files keep out each other
+  // opener that locks them, as readers that lock them; readers that do not lock go on reading.
+  const int opening = (write ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK |
+                      (inheritable ? 0 : O_CLOEXEC);
+  const int fd = posix::OpenLocked(static_cast<int>(handle_.Get()), name, opening,
+                                   mode == FileMode::kReadShared ? LOCK_SH : LOCK_EX);
+  if (fd < 0) return Fail(errno, why);
+  struct stat st;
+  const bool statted = ::fstat(fd, &st) == 0;
+  if (!statted || st.st_nlink != 1) {
+    const int error = statted ? 0 : errno;  // a second name is refused by the program itself
+    ::close(fd);
+    return Fail(error, why, OpenStatus::kRefused);
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+      (mode == FileMode::kAppend && ::lseek(fd, 0, SEEK_END) < 0) ||
+      (mode == FileMode::kTruncate && ::ftruncate(fd, 0) != 0)) {
+    const int error = errno;
+    ::close(fd);
+    return Fail(error, why);
+  }
+  out->handle_ = ScopedHandle<FilePolicy>(fd);
+  return OpenStatus::kDone;
+}
+
+bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
+                               File* out, Failure* why) const {
+  if (posix::Struck()) return CreateFailed(errno, why);
+  struct stat old;
+  std::string digits;
+  if (::fstat(static_cast<int>(original.NativeHandle()), &old) != 0 || !RandomDigits(&digits)) {
+    return CreateFailed(errno, why);
+  }
+  std::string created = prefix + digits;
+  const int dir = static_cast<int>(handle_.Get());
+  const int fd = posix::OpenLocked(dir, created, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                   LOCK_EX);
+  if (fd < 0) return CreateFailed(errno, why);
+  File file;
+  file.handle_ = ScopedHandle<FilePolicy>(fd);
+  struct stat now;
+  bool ok = ::fstat(fd, &now) == 0;
+  if (ok && (now.st_uid != old.st_uid || now.st_gid != old.st_gid)) {
+    ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+  }
+  // After the owner: a change of owner clears the set-user-ID and set-group-ID bits.
+  if (ok) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+  if (!ok) {
+    const int error = errno;
+    Discard(&file, created);
+    return CreateFailed(error, why);
+  }
+  name->swap(created);  // no allocation: nothing can fail now that the file exists
+  *out = std::move(file);
+  return true;
+}
+
+OpenStatus Folder::Replace(File* written, const std::string& temporary,
+                           const std::string& name, Failure* why) const {
+  if (posix::Struck()) return Fail(errno, why);
+  const int dir = static_cast<int>(handle_.Get());
+  // The file now under |name| must be a plain file that nobody holds, as on Windows, where a
+  // file held open cannot be replaced; it stays locked by this program through the rename.
+  const int target = posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                       LOCK_EX);
+  if (target < 0) return Fail(errno, why);
+  OpenStatus status = OpenStatus::kDone;
+  if (!StillNamed(dir, temporary, static_cast<int>(written->NativeHandle()))) {
+    status = Fail(0, why);
+  } else if (::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
+    status = Fail(errno, why);
+  } else {
+    ::fsync(dir);
+  }
+  ::close(target);
+  return status;
+}
+
+bool Folder::Discard(File* written, const std::string& temporary) const {
+  const int dir = static_cast<int>(handle_.Get());
+  const bool ours = !fault::Strike() && StillNamed(dir, temporary,
+                                                   static_cast<int>(written->NativeHandle()));
+  written->Close();
+  return ours && ::unlinkat(dir, temporary.c_str(), 0) == 0;
+}
+
+void Folder::RemoveLeftovers(const std::string& prefix) const {
+  if (fault::Strike()) return;
+  const int dir = static_cast<int>(handle_.Get());
+  const int listed = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Closed however the listing ends, running out of memory included.
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(listed < 0 ? nullptr : ::fdopendir(listed), ::closedir);
+  if (listing == nullptr) {
+    if (listed >= 0) ::close(listed);
+    return;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(listing.get())) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+      names.push_back(entry->d_name);
+    }
+  }
+  listing.reset();
+  for (const std::string& name : names) {
+    const int fd = posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                     LOCK_EX);
+    if (fd < 0) continue;  // a link, a folder, or held by a run that is still going
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_nlink == 1 && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
+        StillNamed(dir, name, fd)) {
+      ::unlinkat(dir, name.c_str(), 0);
+    }
+    ::close(fd);
+  }
+}
+
+bool UpdateLockPolicy::Close(Handle handle) {
+  return ::close(static_cast<int>(handle)) == 0;  // releases the lock
+}
+
+bool UpdateLock::Acquire(const Folder& folder, const std::string& /*name: the folder is enough*/,
+                         unsigned milliseconds) {
+  if (handle_.IsValid() || fault::Strike()) return false;
+  // A descriptor of its own: a flock belongs to the open folder, not to the folder's handle here.
+  const int fd = ::openat(static_cast<int>(folder.NativeHandle()), ".",
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Polled, not blocking: the wait has a limit, and no signal is needed to end it.
+  const unsigned kPoll = 20;
+  for (unsigned waited = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; waited += kPoll) {
+    if (errno != EWOULDBLOCK || waited >= milliseconds) {
+      ::close(fd);
+      return false;
+    }
+    Pause(kPoll);
+  }
+  handle_ = ScopedHandle<UpdateLockPolicy>(fd);
+  return true;
+}
+
+void Pause(unsigned milliseconds) {
+  timespec wait = {static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,219 @@
+// The registry on POSIX: both hives in $ORVAPATCH_ROOT/registry.reg (REGEDIT4, cp1252). Every
+// change re-reads the file and writes it back whole, atomically, under an exclusive flock on
+// registry.reg.lock; a file that cannot be parsed is never overwritten and fails every call.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "machine/host_io.h"
+#include "machine/paths.h"
+#include "machine/regedit4.h"
+#include "os/registry.h"
+#include "testing/fault.h"
+
+namespace platform {
+namespace {
+
+const char* HiveName(Hive hive) {
+  return hive == Hive::kLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+}
+
+std::string StorePath() { return posix::MachineRoot() + "/registry.reg"; }
+
+std::string Text(const char* text) { return text ? text : ""; }
+
+// The file's bytes: false when it exists and cannot be read; a missing file is empty.
+bool ReadStore(std::string* bytes) {
+  int fd = ::open(StorePath().c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    bytes->clear();
+    return errno == ENOENT;
+  }
+  std::string text;
+  const bool read = posix::ReadAll(fd, &text);
+  ::close(fd);
+  if (!read) return false;
+  *bytes = std::move(text);
+  return true;
+}
+
+long Load(posix::RegDocument* document) {
+  std::string text;
+  if (!ReadStore(&text)) return kErrorRegistryIo;
+  return posix::ParseRegedit4(text, document) ? kErrorSuccess : kErrorRegistryCorrupt;
+}
+
+// Replaces the file by a temporary one renamed over it, so readers see the old or the new whole.
+// Everything that needs memory is made before the temporary file exists, so that running out of
+// memory never leaves it behind.
+bool Save(const posix::RegDocument& document) {
+  const std::string text = posix::SerializeRegedit4(document);
+  const std::string path = StorePath();
+  const std::string temporary = path + ".tmp";
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  struct stat old;
+  bool ok = ::stat(path.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
+  ok = ok && posix::WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  // A flushed key stays written through a power cut.
+  if (ok && posix::RenameDurably(temporary, path)) return true;
+  ::unlink(temporary.c_str());
+  return false;
+}
+
+// Holds the exclusive lock on registry.reg.lock for a scope.
+class StoreLock {
+ public:
+  StoreLock() {
+    std::error_code ignored;
+    std::filesystem::create_directories(posix::MachineRoot(), ignored);
+    fd_ = ::open((StorePath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) return;
+    int rc;
+    do {
+      rc = ::flock(fd_, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~StoreLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  StoreLock(const StoreLock&) = delete;
+  StoreLock& operator=(const StoreLock&) = delete;
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Runs |edit| on the current contents under the lock and writes them back when it changed them.
+template <typename Edit>
+long Change(Edit edit) {
+  StoreLock lock;
+  if (!lock.Held()) return kErrorRegistryIo;
+  posix::RegDocument document;
+  long rc = Load(&document);
+  if (rc != kErrorSuccess) return rc;
+  bool changed = false;
+  rc = edit(&document, &changed);
+  if (rc == kErrorSuccess && changed && !Save(document)) return kErrorRegistryIo;
+  return rc;
+}
+
+// Opens |subKey| below the key |base| (a hive's name or an open key's full name), which must
+// still exist; |*path| is the key's name.
+long OpenBelow(const std::string& base, const char* subKey, std::string* path) {
+  posix::RegDocument document;
+  long rc = Load(&document);
+  if (rc != kErrorSuccess) return rc;
+  if (!posix::FindKey(document, base, "", path)) return kErrorKeyDeleted;
+  return posix::FindKey(document, base, Text(subKey), path) ? kErrorSuccess : kErrorFileNotFound;
+}
+
+// Like OpenBelow, creating the key when it is missing, the change written at once.
+long CreateBelow(const std::string& base, const char* subKey, std::string* path,
+                 uint32_t* disposition) {
+  bool created = false;
+  long rc = Change([&](posix::RegDocument* document, bool* changed) {
+    if (!posix::FindKey(*document, base, "", path)) return kErrorKeyDeleted;
+    if (!posix::CreateKey(document, base, Text(subKey), path, &created))
+      return kErrorInvalidParameter;
+    *changed = created;
+    return kErrorSuccess;
+  });
+  if (rc == kErrorSuccess && disposition)
+    *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
+  return rc;
+}
+
+}  // namespace
+
+bool RegKeyPolicy::Close(Handle /*handle: a mark, nothing to give back*/) {
+  fault::Strike();  // counted like every registry call; a close has no failure to report
+  return true;
+}
+
+long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey,
+                   uint32_t /*access: not enforced*/, bool create,
+                   const char* /*keyClass: not stored*/, uint32_t* disposition) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
+  std::string base = parent ? parent->path_ : HiveName(hive);
+  std::string path;
+  long rc = create ? CreateBelow(base, subKey, &path, disposition) : OpenBelow(base, subKey, &path);
+  if (rc != kErrorSuccess) return rc;
+  handle_ = ScopedHandle<RegKeyPolicy>(1);  // the key held before is closed
+  path_ = path;
+  return kErrorSuccess;
+}
+
+long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
+  posix::RegDocument document;
+  long rc = Load(&document);
+  if (rc != kErrorSuccess) return rc;
+  std::string path;
+  if (!posix::FindKey(document, path_, "", &path)) return kErrorKeyDeleted;
+  const posix::RegValueEntry* value = posix::FindValue(document, path, Text(name));
+  if (value == nullptr) return kErrorFileNotFound;
+  uint32_t needed = static_cast<uint32_t>(value->data.size());
+  if (data != nullptr && *size < needed) {
+    *size = needed;
+    return kErrorMoreData;
+  }
+  if (data != nullptr) std::memcpy(data, value->data.data(), needed);
+  if (size != nullptr) *size = needed;
+  if (type != nullptr) *type = value->type;
+  return kErrorSuccess;
+}
+
+long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  if (posix::HasLineBreak(Text(name)) || (data == nullptr && size != 0))
+    return kErrorInvalidParameter;
+  std::string bytes(static_cast<const char*>(data), data ? size : 0);
+  return Change([&](posix::RegDocument* document, bool* changed) {
+    std::string path;
+    if (!posix::FindKey(*document, path_, "", &path)) return kErrorKeyDeleted;
+    posix::SetValue(document, path, Text(name), type, bytes);
+    *changed = true;
+    return kErrorSuccess;
+  });
+}
+
+long RegKey::DeleteValue(const char* name) {
+  if (fault::Strike()) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  return Change([&](posix::RegDocument* document, bool* changed) {
+    std::string path;
+    if (!posix::FindKey(*document, path_, "", &path)) return kErrorKeyDeleted;
+    if (!posix::DeleteValue(document, path, Text(name))) return kErrorFileNotFound;
+    *changed = true;
+    return kErrorSuccess;
+  });
+}
+
+long RegKey::Flush() {
+  if (fault::Strike()) return kErrorRegistryIo;
+  // Every change is already on the disk (written and synced before the rename).
+  return IsOpen() ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+void RegKey::Close() {
+  handle_.Close();
+  path_.clear();
+}
+
+}  // namespace platform

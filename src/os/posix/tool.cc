@@ -1,0 +1,38 @@
+// A support tool's output and named files on POSIX: host paths as any Linux tool takes them,
+// drive paths over the machine root.
+#include <unistd.h>
+
+#include <climits>
+
+#include "machine/paths.h"
+#include "os/tool.h"
+
+namespace platform {
+
+void SetBinaryOutput() {}
+
+std::string ArgumentText(const char* argument) { return posix::Utf8ToCp1252(argument); }
+
+std::string NamedFile(const char* argument) {
+  std::string text = posix::Utf8ToCp1252(argument);
+  if (text.size() >= 2 && text[1] == ':' &&
+      ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z'))) {
+    return text;
+  }
+  // Only a relative path leaves the machine root, so a host path is written relative to the
+  // current directory: an absolute one climbs from there to the host's root first.
+  std::string path = ".\\";
+  if (!text.empty() && text[0] == '/') {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof(cwd)) == nullptr) return std::string();
+    for (const char* c = cwd; *c; ++c) {
+      if (*c == '/' && c[1] != '\0' && c[1] != '/') path += "..\\";
+    }
+    text.erase(0, text.find_first_not_of('/'));
+  }
+  return path + text;
+}
+
+const VersionLibrary* SystemVersionLibrary() { return nullptr; }
+
+}  // namespace platform

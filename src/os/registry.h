@@ -1,0 +1,106 @@
+// The registry: the Win32 registry calls on HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE, with typed
+// reads and writes over them. Names and texts are cp1252 bytes; results are Win32 error codes.
+// Every call is counted by the fault-injection seam; a struck call fails with kErrorRegistryIo.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/scoped_handle.h"
+
+namespace platform {
+
+enum class Hive { kCurrentUser, kLocalMachine };
+
+// Access masks.
+constexpr uint32_t kKeyRead = 0x20019;
+constexpr uint32_t kKeyWrite = 0x20006;
+constexpr uint32_t kKeyAllAccess = 0xF003F;
+
+// Value types.
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRegDword = 4;
+
+// Dispositions reported by Create.
+constexpr uint32_t kRegCreatedNewKey = 1;
+constexpr uint32_t kRegOpenedExistingKey = 2;
+
+// Results.
+constexpr long kErrorSuccess = 0;
+constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorInvalidParameter = 87;
+constexpr long kErrorMoreData = 234;
+constexpr long kErrorRegistryCorrupt = 1015;
+constexpr long kErrorRegistryIo = 1016;
+constexpr long kErrorKeyDeleted = 1018;
+
+// How an open key is given back: RegCloseKey on Windows (each platform defines Close).
+struct RegKeyPolicy {
+  using Handle = intptr_t;  // an HKEY on Windows; nonzero while open on POSIX
+  static constexpr Handle kInvalid = 0;
+  static bool Close(Handle handle);
+};
+
+// A move-only owner of one open registry key, closed by its destructor. A failed Open or Create
+// leaves the object as it was; a successful one closes the key held before.
+class RegKey {
+ public:
+
+  // RegOpenKeyExA: opens the existing key |subKey| below a hive or below an open key.
+  [[nodiscard]] long Open(Hive hive, const char* subKey, uint32_t access);
+  [[nodiscard]] long Open(const RegKey& parent, const char* subKey, uint32_t access);
+
+  // RegCreateKeyExA, non-volatile, default security: opens |subKey|, creating it and every
+  // missing level above it. |keyClass| may be null; |disposition| (optional) receives
+  // kRegCreatedNewKey or kRegOpenedExistingKey.
+  [[nodiscard]] long Create(Hive hive, const char* subKey, const char* keyClass, uint32_t access,
+                            uint32_t* disposition = nullptr);
+  [[nodiscard]] long Create(const RegKey& parent, const char* subKey, const char* keyClass,
+                            uint32_t access, uint32_t* disposition = nullptr);
+
+  // RegQueryValueExA. A null or empty |name| is the key's default value. With |data| null,
+  // |*size| receives the size the data needs. Data larger than |*size| fails with
+  // kErrorMoreData, |*size| then holding the size needed. |type| (optional) receives the type.
+  [[nodiscard]] long QueryValue(const char* name, void* data, uint32_t* size,
+                                uint32_t* type = nullptr);
+
+  // Reads the value |name|, whatever its type, into a zeroed buffer of |capacity| bytes; |*text|
+  // receives the buffer up to its first zero, the whole buffer when it holds none. A value that
+  // does not fit is unreadable (kErrorMoreData). |*text| is untouched on failure.
+  [[nodiscard]] long ReadText(const char* name, uint32_t capacity, std::string* text);
+
+  // RegSetValueExA: |size| bytes of |data| as the value |name| of type |type| (texts count
+  // their terminating zero).
+  [[nodiscard]] long SetValue(const char* name, uint32_t type, const void* data, uint32_t size);
+
+  // |text| as a REG_SZ, its terminating zero counted.
+  [[nodiscard]] long WriteText(const char* name, const std::string& text);
+
+  // |value| as a REG_DWORD: four bytes, least significant first.
+  [[nodiscard]] long WriteDword(const char* name, uint32_t value);
+
+  // RegDeleteValueA.
+  [[nodiscard]] long DeleteValue(const char* name);
+
+  // RegFlushKey.
+  [[nodiscard]] long Flush();
+
+  // RegCloseKey; nothing happens when no key is open.
+  void Close();
+
+  bool IsOpen() const { return handle_.IsValid(); }
+
+ private:
+  // Open and Create in one: counted once, below |parent|, or below |hive| when |parent| is null;
+  // |create| also makes the missing levels. The key held before is closed only once the new one
+  // is reached.
+  long Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access, bool create,
+             const char* keyClass, uint32_t* disposition);
+
+  ScopedHandle<RegKeyPolicy> handle_;
+  std::string path_;  // POSIX: the key's full name, hive first, as stored
+};
+
+}  // namespace platform

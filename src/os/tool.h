@@ -1,0 +1,28 @@
+// What a command-line support tool needs of the platform: its standard output, and the files its
+// user names, read as any tool of that platform reads them.
+#pragma once
+
+#include <string>
+
+#include "os/version.h"
+
+namespace platform {
+
+// Standard output writes its bytes as they are: LF stays LF on every platform.
+void SetBinaryOutput();
+
+// A command-line argument as text in cp1252, the encoding of the program's paths and strings.
+std::string ArgumentText(const char* argument);
+
+// The path under which the platform's file functions reach the file a user named on the command
+// line: a relative name, a bare one too, from the current directory, never searched for
+// elsewhere. Windows: the full path. POSIX: a drive path ("C:\..." or "C:/...") over the machine
+// root, any other name a host path. Empty when no such path can be formed.
+std::string NamedFile(const char* argument);
+
+// The system's own version library (Windows: System32's version.dll, loaded at run time), for
+// comparing our reader with it; nullptr where the platform has none (POSIX) or it cannot be
+// loaded. It trusts what a file declares, and may fault on a damaged one.
+const VersionLibrary* SystemVersionLibrary();
+
+}  // namespace platform

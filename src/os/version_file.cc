@@ -1,0 +1,38 @@
+// The version resource of a file on disk, through the platform's file layer.
+#include "os/version_file.h"
+
+#include "os/folder.h"
+
+namespace platform {
+namespace pe {
+
+bool FileSource::Open(const FileLocation& file) {
+  if (OpenInHeldFolder(file, FileMode::kReadShared, false, &file_) != OpenStatus::kDone) {
+    return false;
+  }
+  int64_t length = 0;
+  if (!file_.SeekEnd(&length) || length < 0) return false;
+  size_ = static_cast<uint64_t>(length);
+  return true;
+}
+
+bool FileSource::ReadAt(uint64_t offset, void* out, size_t size) {
+  if (offset > size_ || size > size_ - offset) return false;
+  if (!file_.Seek(static_cast<int64_t>(offset))) return false;
+  char* p = static_cast<char*>(out);
+  while (size > 0) {
+    size_t got = 0;
+    if (!file_.Read(p, size, &got) || got == 0) return false;
+    p += got;
+    size -= got;
+  }
+  return true;
+}
+
+bool LocateVersionResource(const FileLocation& file, FileSource* source,
+                           VersionResource* resource) {
+  return source->Open(file) && FindVersionResource(*source, ResourceLanguages(), resource);
+}
+
+}  // namespace pe
+}  // namespace platform

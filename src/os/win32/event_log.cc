@@ -1,0 +1,39 @@
+// The Application event log on Windows, through advapi32's event source calls.
+#include <windows.h>
+
+#include "os/event_log.h"
+#include "os/win32/wide_path.h"
+#include "testing/fault.h"
+
+namespace platform {
+
+namespace {
+
+WORD EventLogType(EventType type) {
+  switch (type) {
+    case EventType::kInformation: return EVENTLOG_INFORMATION_TYPE;
+    case EventType::kWarning: return EVENTLOG_WARNING_TYPE;
+    case EventType::kError: break;
+  }
+  return EVENTLOG_ERROR_TYPE;
+}
+
+}  // namespace
+
+bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
+                            const std::vector<std::string>& strings) {
+  if (fault::Strike()) return false;
+  std::vector<win32::WideText> wide;
+  std::vector<LPCWSTR> pointers;
+  for (const std::string& text : strings) wide.push_back(win32::Widen(text));
+  for (const win32::WideText& text : wide) pointers.push_back(text.data());
+  // An unregistered source is accepted: the event then reads by its strings alone.
+  HANDLE log = RegisterEventSourceW(nullptr, win32::Widen(source).data());
+  if (log == nullptr) return false;
+  BOOL written = ReportEventW(log, EventLogType(type), 0, id, nullptr,
+                              static_cast<WORD>(pointers.size()), 0, pointers.data(), nullptr);
+  DeregisterEventSource(log);
+  return written != FALSE;
+}
+
+}  // namespace platform

@@ -1,0 +1,143 @@
+// Files on Windows: CreateFileA with no sharing, unbuffered handle I/O, and what a failure means;
+// files in held folders are made, replaced and removed in folder.cc.
+#include <windows.h>
+
+#include <string>
+
+#include "os/file.h"
+#include "os/win32/failure.h"
+#include "os/win32/wide_path.h"
+#include "testing/fault.h"
+
+namespace platform {
+namespace {
+HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+}  // namespace
+
+namespace win32 {
+
+const ErrorMeaning kMeanings[] = {
+    {ERROR_FILE_NOT_FOUND, OpenStatus::kMissing},    {ERROR_PATH_NOT_FOUND, OpenStatus::kMissing},
+    {ERROR_SHARING_VIOLATION, OpenStatus::kInUse},   {ERROR_LOCK_VIOLATION, OpenStatus::kInUse},
+    {ERROR_DISK_FULL, OpenStatus::kNoSpace},         {ERROR_HANDLE_DISK_FULL, OpenStatus::kNoSpace},
+    {ERROR_ACCESS_DENIED, OpenStatus::kDenied},
+};
+
+Failure FailureOf(DWORD error) { return Meaning(error, kMeanings); }
+
+bool Struck() {
+  if (!fault::Strike()) return false;
+  SetLastError(ERROR_IO_DEVICE);
+  return true;
+}
+
+}  // namespace win32
+
+bool File::Fail() {
+  failure_ = win32::FailureOf(GetLastError());
+  return false;
+}
+
+bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
+  if (fault::Strike()) return false;
+  DWORD access = GENERIC_WRITE;
+  DWORD disposition = OPEN_ALWAYS;
+  DWORD share = 0;
+  switch (mode) {
+    case FileMode::kRead:
+      access = GENERIC_READ;
+      disposition = OPEN_EXISTING;
+      break;
+    case FileMode::kReadShared:
+      access = GENERIC_READ;
+      disposition = OPEN_EXISTING;
+      share = FILE_SHARE_READ;
+      break;
+    case FileMode::kAppend:
+      break;
+    case FileMode::kTruncate:
+      disposition = CREATE_ALWAYS;
+      break;
+  }
+  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, inheritable ? TRUE : FALSE};
+  HANDLE h = path.besideLauncher() ? CreateFileW(win32::WidePath(path).data(), access, share, &sa,
+                                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                   : CreateFileA(path.text().c_str(), access, share, &sa,
+                                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  if (mode == FileMode::kAppend && SetFilePointer(h, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+      GetLastError() != NO_ERROR) {
+    CloseHandle(h);
+    return false;
+  }
+  File file;
+  file.handle_ = ScopedHandle<FilePolicy>(reinterpret_cast<intptr_t>(h));
+  *out = std::move(file);
+  return true;
+}
+
+bool File::Read(void* buffer, size_t size, size_t* got) {
+  if (win32::Struck()) return Fail();
+  DWORD n = 0;
+  if (!ReadFile(H(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr)) return Fail();
+  *got = n;
+  return true;
+}
+
+bool File::Write(const void* data, size_t size) {
+  if (win32::Struck()) return Fail();
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD n = 0;
+    if (!WriteFile(H(handle_.Get()), p, static_cast<DWORD>(size), &n, nullptr) || n == 0) return Fail();
+    p += n;
+    size -= n;
+  }
+  return true;
+}
+
+bool File::Seek(int64_t offset) {
+  if (win32::Struck()) return Fail();
+  LARGE_INTEGER to;
+  to.QuadPart = offset;
+  return SetFilePointerEx(H(handle_.Get()), to, nullptr, FILE_BEGIN) != 0 || Fail();
+}
+
+bool File::SeekEnd(int64_t* length) {
+  if (win32::Struck()) return Fail();
+  LARGE_INTEGER zero, end;
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(H(handle_.Get()), zero, &end, FILE_END)) return Fail();
+  *length = end.QuadPart;
+  return true;
+}
+
+bool File::Truncate() {
+  if (fault::Strike()) return false;
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  return SetFilePointerEx(H(handle_.Get()), start, nullptr, FILE_BEGIN) &&
+         SetEndOfFile(H(handle_.Get())) != 0;
+}
+
+bool File::Sync() {
+  if (win32::Struck()) return Fail();
+  return FlushFileBuffers(H(handle_.Get())) != 0 || Fail();
+}
+
+bool FilePolicy::Close(Handle handle) {
+  const bool struck = fault::Strike();
+  return CloseHandle(H(handle)) != 0 && !struck;
+}
+
+bool File::AcceptsWriting() const {
+  if (fault::Strike()) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(H(handle_.Get()), &info)) return false;
+  // A create-or-truncate open refuses a hidden or system file as it refuses a read-only one.
+  const DWORD kRefused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY |
+                         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  return (info.dwFileAttributes & kRefused) == 0;
+}
+
+}  // namespace platform

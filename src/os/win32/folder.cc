@@ -1,0 +1,543 @@
+// Held folders on Windows: directory handles opened without following reparse points, and every
+// file opened, created, renamed and deleted relative to them through ntdll, whose calls take a
+// folder handle and a bare name (the kernel32 calls turn every name into a full path first).
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/ascii.h"
+#include "os/folder.h"
+#include "os/random.h"
+#include "os/win32/failure.h"
+#include "os/win32/nt.h"
+#include "os/win32/security.h"
+#include "os/win32/wide_path.h"
+#include "testing/fault.h"
+
+namespace platform {
+namespace {
+
+using namespace nt;  // the ntdll declarations are this file's vocabulary
+
+// ntdll is in every process from its start, always the system's own.
+template <typename Fn>
+Fn Ntdll(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+intptr_t N(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
+
+OpenStatus StatusOf(NtStatus status) {
+  switch (status) {
+    case kSuccess:
+      return OpenStatus::kDone;
+    case kObjectNameNotFound:
+    case kObjectPathNotFound:
+      return OpenStatus::kMissing;
+    case kSharingViolation:
+    case kDeletePending:
+      return OpenStatus::kInUse;
+    case kNotADirectory:
+    case kFileIsADirectory:
+      return OpenStatus::kRefused;
+    case kDiskFull:
+      return OpenStatus::kNoSpace;
+    case kAccessDenied:
+      return OpenStatus::kDenied;
+    default:
+      return OpenStatus::kFailed;
+  }
+}
+
+// What the failed ntdll call's |status| means, with the Win32 error it converts to.
+Failure NtFailure(NtStatus status) {
+  static const ToDosErrorFn toDosError = Ntdll<ToDosErrorFn>("RtlNtStatusToDosError");
+  Failure failure;
+  failure.status = StatusOf(status);
+  failure.error = toDosError != nullptr ? toDosError(status) : static_cast<uint32_t>(status);
+  return failure;
+}
+
+// What the failed kernel32 call means, from GetLastError.
+Failure LastFailure() { return win32::FailureOf(GetLastError()); }
+
+// A refusal of the program's own, which has no system error.
+Failure Refusal(OpenStatus status) {
+  Failure failure;
+  failure.status = status;
+  return failure;
+}
+
+// Gives |failure| to |*why| when asked, and returns what it means.
+OpenStatus Tell(const Failure& failure, Failure* why) {
+  if (why != nullptr) *why = failure;
+  return failure.status;
+}
+
+// Tell, for the creation of a replacement, which answers false.
+bool CreateFailed(const Failure& failure, Failure* why) {
+  Tell(failure, why);
+  return false;
+}
+
+// A bare name: no separator or drive, and not a name of the folder itself or of its parent.
+bool IsBare(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("\\/:") == std::string::npos;
+}
+
+// UTF-16 text without its zero. Not std::wstring: see WideText.
+using Text = std::vector<wchar_t>;
+
+Text Wide(const std::string& name) {
+  Text wide = win32::Widen(name);
+  wide.pop_back();
+  return wide;
+}
+
+Text Literal(const wchar_t* text) { return Text(text, text + wcslen(text)); }
+
+// |text| with its zero, for the system's calls.
+Text Terminated(Text text) {
+  text.push_back(L'\0');
+  return text;
+}
+
+// The full path of the open |handle| as the system resolves it, every link followed ("\\?\C:\..."
+// or "\\?\UNC\server\share\...").
+bool FinalPath(HANDLE handle, Text* out) {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD n = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0) return false;
+    if (n < buffer.size()) {
+      out->assign(buffer.data(), buffer.data() + n);
+      return true;
+    }
+    buffer.resize(n + 1);
+  }
+}
+
+// |folder| joined with |name|.
+Text Child(Text folder, const Text& name) {
+  if (folder.empty() || folder.back() != L'\\') folder.push_back(L'\\');
+  folder.insert(folder.end(), name.begin(), name.end());
+  return folder;
+}
+
+// The open |handle| is what was asked for: its attributes show no reparse point and the kind
+// asked for, it has one name when it is a file, and its final path is |expected| (under Wine a
+// link shows there only), the file system matching names without regard to case. |room|, made
+// before the open, has room for one character more than |expected|: the check allocates nothing,
+// so that running out of memory cannot pass for a refusal of a file that the open has created.
+bool IsWhatWasAskedFor(HANDLE handle, bool folder, const Text& expected, Text* room) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  // A final path longer than |expected| does not fit in |room|, and is another path.
+  const DWORD length = GetFinalPathNameByHandleW(handle, room->data(),
+                                                 static_cast<DWORD>(room->size()),
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  const bool isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && isFolder == folder &&
+         (folder || info.nNumberOfLinks == 1) && length == expected.size() &&
+         CompareStringOrdinal(room->data(), static_cast<int>(length), expected.data(),
+                              static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Opens |name| relative to |folder| without following a reparse point; an |inheritable| handle
+// stays open in programs started while it is open.
+NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG share,
+                      ULONG disposition, ULONG options, void* security, HANDLE* out,
+                      bool inheritable = false) {
+  static const CreateFileFn create = Ntdll<CreateFileFn>("NtCreateFile");
+  if (create == nullptr) return kAccessDenied;
+  CountedText text = {static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                      static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                      const_cast<wchar_t*>(name.data())};
+  ObjectAttributes attributes = {sizeof(attributes), folder, &text,
+                                 kCaseInsensitive | (inheritable ? kInherit : 0), security, nullptr};
+  IoStatus io = {};
+  return create(out, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+                disposition, options | kSynchronousIo | kOpenReparsePoint, nullptr, 0);
+}
+
+// How a file or folder is opened in a held folder.
+struct Opening {
+  ACCESS_MASK access;
+  ULONG share;
+  ULONG disposition;
+  bool isFolder;
+  bool inheritable;
+};
+
+// Opens and checks the bare name |wide| in the held |folder| (see IsWhatWasAskedFor).
+OpenStatus OpenChecked(HANDLE folder, const Text& wide, const Opening& how, HANDLE* out,
+                       Failure* why) {
+  Text folderPath;
+  if (!FinalPath(folder, &folderPath)) return Tell(LastFailure(), why);
+  const Text expected = Child(folderPath, wide);
+  Text room(expected.size() + 1);
+  HANDLE h = nullptr;
+  const NtStatus status =
+      OpenRelative(folder, wide, how.access, how.share, how.disposition,
+                   how.isFolder ? kDirectoryFile : kNonDirectoryFile, nullptr, &h, how.inheritable);
+  if (status != kSuccess) return Tell(NtFailure(status), why);
+  if (!IsWhatWasAskedFor(h, how.isFolder, expected, &room)) {
+    CloseHandle(h);
+    return Tell(Refusal(OpenStatus::kRefused), why);
+  }
+  *out = h;
+  return OpenStatus::kDone;
+}
+
+// Opens and checks |name| in the held |folder|; a name that is not bare is refused.
+OpenStatus OpenChecked(intptr_t folder, const std::string& name, const Opening& how, HANDLE* out,
+                       Failure* why) {
+  if (!IsBare(name)) return Tell(Refusal(OpenStatus::kRefused), why);
+  return OpenChecked(H(folder), Wide(name), how, out, why);
+}
+
+// A held folder is listed and traversed, never deleted or renamed while it is held.
+const ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+const ULONG kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const Opening kFolderOpening = {kFolderAccess, kFolderShare, kFileOpen, true, false};
+
+// What a failed open by path says.
+OpenStatus StatusOfLastError() {
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OpenStatus::kMissing
+                                                                         : OpenStatus::kFailed;
+}
+
+// The full path that |path| (with its zero) names, as a final path reads it: "\\?\C:\..." or
+// "\\?\UNC\server\share\...", ending in a separator only at a drive's root, each short name
+// made long: final paths give every name long.
+OpenStatus FullPath(const win32::WideText& path, Text* out) {
+  DWORD size = GetFullPathNameW(path.data(), 0, nullptr, nullptr);
+  if (size == 0) return OpenStatus::kFailed;
+  std::vector<wchar_t> full(size);
+  DWORD got = GetFullPathNameW(path.data(), size, full.data(), nullptr);
+  if (got == 0 || got >= size) return OpenStatus::kFailed;
+  full.resize(got + 1);
+  // Made long before the prefix is put on: Wine makes no name of a "\\?\" path long.
+  size = GetLongPathNameW(full.data(), nullptr, 0);
+  if (size == 0 && StatusOfLastError() == OpenStatus::kMissing) return OpenStatus::kMissing;
+  if (size != 0) {  // else a path too long for the call: a short name in it is then refused
+    std::vector<wchar_t> made(size);
+    got = GetLongPathNameW(full.data(), made.data(), size);
+    if (got == 0 || got >= size) return OpenStatus::kFailed;
+    full.assign(made.begin(), made.begin() + got + 1);
+  }
+  full.pop_back();
+  while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+  const bool unc = full.size() >= 2 && full[0] == L'\\' && full[1] == L'\\';
+  Text text = Literal(unc ? L"\\\\?\\UNC" : L"\\\\?\\");
+  text.insert(text.end(), full.begin() + (unc ? 1 : 0), full.end());
+  *out = text;
+  return OpenStatus::kDone;
+}
+
+// The length of the root of the full path |path| (from FullPath): "\\?\C:\", or
+// "\\?\UNC\server\share" and its separator when a name follows.
+size_t RootLength(const Text& path) {
+  const Text unc = Literal(L"\\\\?\\UNC\\");
+  if (path.size() < unc.size() || !std::equal(unc.begin(), unc.end(), path.begin())) {
+    return std::min<size_t>(path.size(), 7);
+  }
+  size_t at = unc.size();
+  for (int name = 0; name < 2 && at < path.size(); ++name) {
+    while (at < path.size() && path[at] != L'\\') ++at;
+    if (name == 0 && at < path.size()) ++at;
+  }
+  return at < path.size() ? at + 1 : at;
+}
+
+// Opens the folder |path| (a path from FullPath) as its path leads, every link followed.
+OpenStatus OpenByPath(const Text& path, HANDLE* out, Failure* why) {
+  HANDLE h = CreateFileW(Terminated(path).data(), kFolderAccess, kFolderShare, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Tell(LastFailure(), why);
+  *out = h;
+  return OpenStatus::kDone;
+}
+
+// Gives the file |h| the creation time and the kept attributes (archive, not content-indexed)
+// of the file |from|.
+bool TakeOverTimesAndAttributes(HANDLE h, HANDLE from) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(from, &info)) return false;
+  FILE_BASIC_INFO basic = {};  // zero times are left as they are
+  basic.CreationTime.LowPart = info.ftCreationTime.dwLowDateTime;
+  basic.CreationTime.HighPart = static_cast<LONG>(info.ftCreationTime.dwHighDateTime);
+  const DWORD kept =
+      info.dwFileAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  basic.FileAttributes = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic)) != 0;
+}
+
+// Deletes the open file |h| through its handle, whatever attributes it has.
+bool DeleteThrough(HANDLE h) {
+  // A read-only file cannot be deleted; Wine gives that attribute to a file whose DACL allows
+  // no writing, as the configuration's may.
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic))) return false;
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)) != 0;
+}
+
+// The names in the held folder |folder| that start with |prefix| (ASCII case aside).
+std::vector<Text> NamesStartingWith(HANDLE folder, const Text& prefix) {
+  static const QueryDirectoryFn query = Ntdll<QueryDirectoryFn>("NtQueryDirectoryFile");
+  std::vector<Text> names;
+  if (query == nullptr) return names;
+  alignas(8) unsigned char buffer[4096];
+  for (BOOLEAN restart = TRUE;; restart = FALSE) {
+    IoStatus io = {};
+    if (query(folder, nullptr, nullptr, nullptr, &io, buffer, sizeof(buffer),
+              kFileNamesInformation, FALSE, nullptr, restart) != kSuccess) {
+      return names;  // the end of the listing, or a failure: what was found is enough
+    }
+    for (size_t at = 0;;) {
+      const NamesInformation* entry = reinterpret_cast<const NamesInformation*>(buffer + at);
+      const Text name(entry->fileName, entry->fileName + entry->fileNameLength / sizeof(wchar_t));
+      bool match = name.size() >= prefix.size();
+      for (size_t i = 0; match && i < prefix.size(); ++i) {
+        match = AsciiLower(name[i]) == AsciiLower(prefix[i]);
+      }
+      if (match) names.push_back(name);
+      if (entry->nextEntryOffset == 0) break;
+      at += entry->nextEntryOffset;
+    }
+  }
+}
+
+}  // namespace
+
+bool FolderPolicy::Close(Handle handle) {
+  const bool struck = fault::Strike();
+  return CloseHandle(H(handle)) != 0 && !struck;
+}
+
+OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
+  if (win32::Struck()) return Tell(LastFailure(), why);
+  // The folders above the product folder are the administrator's: their links are followed, and
+  // the path may name them in any way the system resolves. The folder itself is opened in its
+  // parent without following a reparse point, and its final path must be the parent's and its name.
+  Text full;
+  OpenStatus status = FullPath(win32::WidePath(path), &full);
+  if (status != OpenStatus::kDone) return Tell(LastFailure(), why);
+  const size_t root = RootLength(full);
+  HANDLE h = nullptr;
+  if (full.size() <= root) {
+    status = OpenByPath(full, &h, why);  // a drive's or a share's root: the administrator's
+  } else {
+    size_t last = full.size();
+    while (last > root && full[last - 1] != L'\\') --last;
+    HANDLE parent = nullptr;
+    status = OpenByPath(Text(full.begin(), full.begin() + static_cast<ptrdiff_t>(last)), &parent,
+                        why);
+    if (status != OpenStatus::kDone) return status;
+    status = OpenChecked(parent, Text(full.begin() + static_cast<ptrdiff_t>(last), full.end()),
+                         kFolderOpening, &h, why);
+    CloseHandle(parent);
+  }
+  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  return status;
+}
+
+OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
+  if (win32::Struck()) return Tell(LastFailure(), why);
+  Text full;
+  HANDLE h = nullptr;
+  if (FullPath(win32::WidePath(path), &full) != OpenStatus::kDone) return Tell(LastFailure(), why);
+  const OpenStatus status = OpenByPath(full, &h, why);
+  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  return status;
+}
+
+OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
+  if (win32::Struck()) return Tell(LastFailure(), why);
+  HANDLE h = nullptr;
+  const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderOpening, &h, why);
+  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  return status;
+}
+
+OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
+                            File* out, Failure* why) const {
+  if (win32::Struck()) return Tell(LastFailure(), why);
+  // READ_CONTROL: a replacement takes the file's security from this handle. A file written is
+  // shared with readers, so that a viewer of the log does not keep it from being written.
+  const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
+  const Opening how = {
+      write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ | READ_CONTROL,
+      mode == FileMode::kRead ? 0u : static_cast<ULONG>(FILE_SHARE_READ),
+      write ? kFileOpenIf : kFileOpen, false, inheritable};
+  HANDLE h = nullptr;
+  const OpenStatus status = OpenChecked(handle_.Get(), name, how, &h, why);
+  if (status != OpenStatus::kDone) return status;
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  if ((mode == FileMode::kAppend && !SetFilePointerEx(h, zero, nullptr, FILE_END)) ||
+      (mode == FileMode::kTruncate && !SetEndOfFile(h))) {
+    const Failure failure = LastFailure();
+    CloseHandle(h);
+    return Tell(failure, why);
+  }
+  out->handle_ = ScopedHandle<FilePolicy>(N(h));
+  return OpenStatus::kDone;
+}
+
+bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
+                               File* out, Failure* why) const {
+  if (win32::Struck()) return CreateFailed(LastFailure(), why);
+  std::vector<unsigned char> current, wanted;
+  std::string digits;
+  if (!win32::ReadFileSecurity(H(original.NativeHandle()), &current) || !RandomDigits(&digits)) {
+    return CreateFailed(LastFailure(), why);
+  }
+  std::string created = prefix + digits;
+  HANDLE h = nullptr;
+  // The original's owner where this program may set it; otherwise ours, with its DACL.
+  for (bool withOwner : {true, false}) {
+    if (!win32::ReplacementSecurity(current.data(), withOwner, &wanted)) {
+      return CreateFailed(Refusal(OpenStatus::kFailed), why);
+    }
+    NtStatus status;
+    {
+      win32::RestorePrivilege privilege;
+      // DELETE: the replace renames the file through this handle.
+      status = OpenRelative(H(handle_.Get()), Wide(created), GENERIC_WRITE | DELETE, 0,
+                            kFileCreate, kNonDirectoryFile, wanted.data(), &h);
+    }
+    if (status == kSuccess) break;
+    if (!withOwner || status != static_cast<NtStatus>(0xC000005A)) {  // invalid owner
+      return CreateFailed(NtFailure(status), why);
+    }
+  }
+  File file;
+  file.handle_ = ScopedHandle<FilePolicy>(N(h));
+  if (!TakeOverTimesAndAttributes(h, H(original.NativeHandle()))) {
+    const Failure failure = LastFailure();
+    Discard(&file, created);
+    return CreateFailed(failure, why);
+  }
+  name->swap(created);  // no allocation: nothing can fail now that the file exists
+  *out = std::move(file);
+  return true;
+}
+
+OpenStatus Folder::Replace(File* written, const std::string& /*temporary: the handle*/,
+                           const std::string& name, Failure* why) const {
+  if (!written->IsOpen()) return Tell(Refusal(OpenStatus::kFailed), why);
+  if (win32::Struck()) return Tell(LastFailure(), why);
+  if (!IsBare(name)) return Tell(Refusal(OpenStatus::kRefused), why);
+  static const SetInformationFn set = Ntdll<SetInformationFn>("NtSetInformationFile");
+  if (set == nullptr) return Tell(Refusal(OpenStatus::kFailed), why);
+  const Text wide = Wide(name);
+  const size_t bytes = wide.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(sizeof(RenameInformation) + bytes);
+  RenameInformation* info = reinterpret_cast<RenameInformation*>(buffer.data());
+  info->replaceIfExists = TRUE;
+  info->rootDirectory = H(handle_.Get());
+  info->fileNameLength = static_cast<ULONG>(bytes);
+  std::memcpy(info->fileName, wide.data(), bytes);
+  IoStatus io = {};
+  const NtStatus status = set(H(written->NativeHandle()), &io, info,
+                              static_cast<ULONG>(buffer.size()), kFileRenameInformation);
+  if (status == kSuccess) return OpenStatus::kDone;
+  Failure failure = NtFailure(status);
+  // A target that another program holds open refuses to be replaced.
+  if (status == kAccessDenied) failure.status = OpenStatus::kInUse;
+  return Tell(failure, why);
+}
+
+bool Folder::Discard(File* written, const std::string& /*temporary: the handle*/) const {
+  if (!written->IsOpen()) return false;
+  const bool removed = !fault::Strike() && DeleteThrough(H(written->NativeHandle()));
+  return written->Close() && removed;
+}
+
+void Folder::RemoveLeftovers(const std::string& prefix) const {
+  if (fault::Strike()) return;
+  for (const Text& name : NamesStartingWith(H(handle_.Get()), Wide(prefix))) {
+    Text folderPath;
+    HANDLE h = nullptr;
+    if (!FinalPath(H(handle_.Get()), &folderPath)) continue;
+    const Text expected = Child(folderPath, name);
+    Text room(expected.size() + 1);
+    if (OpenRelative(H(handle_.Get()), name, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES |
+                                                 FILE_WRITE_ATTRIBUTES,
+                     0, kFileOpen, kNonDirectoryFile, nullptr, &h) != kSuccess) {
+      continue;  // held by a run that is still going, a folder, or gone
+    }
+    if (IsWhatWasAskedFor(h, false, expected, &room) && win32::OwnedByThisProgramsKind(h)) {
+      DeleteThrough(h);
+    }
+    CloseHandle(h);
+  }
+}
+
+namespace {
+
+// The name of the mutex that guards the update of the file |name| in the held |folder|: made from
+// the folder's final path, which every spelling of the folder leads to, and the file's name, their
+// case folded: the file system matches names without regard to case.
+bool UpdateMutexName(HANDLE folder, const std::string& name, std::string* out) {
+  Text path;
+  if (!FinalPath(folder, &path)) return false;
+  path = Child(path, Wide(name));
+  if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()),
+                   path.data(), static_cast<int>(path.size())) != static_cast<int>(path.size())) {
+    return false;
+  }
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the UTF-16 text's bytes
+  for (wchar_t c : path) {
+    for (int shift = 0; shift < 16; shift += 8) {
+      hash = (hash ^ ((static_cast<unsigned>(c) >> shift) & 0xFF)) * 1099511628211ull;
+    }
+  }
+  std::string made = "OrvaPatch.Update.";
+  for (int shift = 60; shift >= 0; shift -= 4) made += "0123456789ABCDEF"[(hash >> shift) & 0xF];
+  *out = made;
+  return true;
+}
+
+}  // namespace
+
+bool UpdateLockPolicy::Close(Handle handle) {
+  ReleaseMutex(H(handle));
+  return CloseHandle(H(handle)) != 0;
+}
+
+bool UpdateLock::Acquire(const Folder& folder, const std::string& name, unsigned milliseconds) {
+  if (handle_.IsValid() || fault::Strike()) return false;
+  std::string mutexName;
+  if (!UpdateMutexName(H(folder.NativeHandle()), name, &mutexName)) return false;
+  // Global: one lock for every session of the workstation. Any account may create a global
+  // mutex, so a standard user can take this one first, or make one that administrators may not
+  // open: then the update waits, and at worst leaves the file as it was. It cannot be turned
+  // into more, since the lock guards nothing that the held folders and handles do not: it only
+  // keeps two runs of the program from updating one file at once. There is no fallback to a
+  // session's own name, which would not keep out runs in other sessions.
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, ("Global\\" + mutexName).c_str());
+  if (mutex == nullptr) return false;
+  // Abandoned: the run that held it died; what it left is cleaned up under the lock.
+  DWORD waited = WaitForSingleObject(mutex, milliseconds);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return false;
+  }
+  handle_ = ScopedHandle<UpdateLockPolicy>(reinterpret_cast<intptr_t>(mutex));
+  return true;
+}
+
+void Pause(unsigned milliseconds) { Sleep(milliseconds); }
+
+}  // namespace platform

@@ -1,4 +1,0 @@
-// The POSIX entry point.
-#include "platform/framework.h"
-
-int main() { return AfxWinMain(); }

@@ -1,0 +1,58 @@
+// The test launcher's fault seam, armed from the environment for tests of whole runs.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "testing/fault.h"
+
+namespace {
+
+// A decimal count with an optional '+' after it; false for anything else.
+bool ParseSetting(const char* text, int* nth, bool* persistent) {
+  long value = 0;
+  const char* p = text;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > INT_MAX) return false;
+  }
+  *persistent = *p == '+';
+  if (p == text || p[*persistent ? 1 : 0] != '\0') return false;
+  *nth = static_cast<int>(value);
+  return true;
+}
+
+// ORVAPATCH_FAULT="N" makes the Nth counted operation of the run fail, "N+" that one and every
+// later one, "0" only counts; ORVAPATCH_FAULT_ALLOC="N" makes the Nth allocation fail. Anything
+// else is ignored. When armed, the run ends by reporting its numbers of operations and
+// allocations on standard error, so a test knows when a fault was never reached. Constructed
+// before every static object of default priority, so the log's opening counts, and destroyed
+// after them, so its closing banner counts too.
+struct FaultFromEnvironment {
+  bool armed = false;
+
+  FaultFromEnvironment() {
+    int nth = 0;
+    bool persistent = false;
+    const char* text = std::getenv("ORVAPATCH_FAULT");
+    if (text != nullptr && ParseSetting(text, &nth, &persistent)) {
+      platform::fault::FailNth(nth, persistent);
+      armed = true;
+    }
+    text = std::getenv("ORVAPATCH_FAULT_ALLOC");
+    if (text != nullptr && ParseSetting(text, &nth, &persistent) && !persistent) {
+      platform::fault::FailAllocation(nth);
+      armed = true;
+    }
+  }
+
+  ~FaultFromEnvironment() {
+    if (!armed) return;
+    std::fprintf(stderr, "fault seam: %d operations, %d allocations\n", platform::fault::Count(),
+                 platform::fault::AllocationCount());
+    std::fflush(stderr);
+  }
+};
+
+__attribute__((init_priority(101))) FaultFromEnvironment g_faultFromEnvironment;
+
+}  // namespace
