@@ -117,7 +117,8 @@ std::string StartFailureWords(const RunReport& run) {
     case platform::StartFailure::kFailed:
       break;
   }
-  return platform::Format("programme d'installation impossible \xE0 d\xE9marrer (erreur %lu)", error);
+  return platform::Format("programme d'installation impossible \xE0 d\xE9marrer (erreur %lu)",
+                          error);
 }
 
 // The exit code as the system gives it, a 32-bit unsigned number.

@@ -243,14 +243,19 @@ bool CleanRoomPolicy::Close(Handle handle) { return ::close(static_cast<int>(han
 StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
                             const uint8_t* sha256) {
   std::string tempPath, host;
-  if (!posix::HostPath(FileLocation(kTempFolder), &tempPath)) return NotStarted(StartFailure::kCleanRoom, ENOENT);
-  temp_ = ScopedHandle<CleanRoomPolicy>(::open(tempPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!posix::HostPath(FileLocation(kTempFolder), &tempPath)) {
+    return NotStarted(StartFailure::kCleanRoom, ENOENT);
+  }
+  temp_ = ScopedHandle<CleanRoomPolicy>(
+      ::open(tempPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!temp_.IsValid()) return NotStarted(StartFailure::kCleanRoom);
   const int temp = static_cast<int>(temp_.Get());
   RemoveLeftoverRooms(temp);
   // The program's one open: its bytes are read, hashed and copied through this descriptor
   // alone, under a shared lock that the machine root's writers respect.
-  if (fault::Strike() || !posix::HostPath(source, &host)) return NotStarted(StartFailure::kMissing, ENOENT);
+  if (fault::Strike() || !posix::HostPath(source, &host)) {
+    return NotStarted(StartFailure::kMissing, ENOENT);
+  }
   ScopedHandle<CleanRoomPolicy> from(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
   if (!from.IsValid() || ::fstat(static_cast<int>(from.Get()), &st) != 0) {
@@ -271,14 +276,19 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   if (::mkdirat(temp, room, 0700) != 0) return NotStarted(StartFailure::kCleanRoom);
   folder_ = ScopedHandle<CleanRoomPolicy>(
       ::openat(temp, room, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!folder_.IsValid() || ::flock(static_cast<int>(folder_.Get()), LOCK_EX) != 0) {
+  if (!folder_.IsValid()) {
+    const StartResult failed = NotStarted(StartFailure::kCleanRoom);
+    ::unlinkat(temp, room, AT_REMOVEDIR);  // just made, empty, and only this user's
+    return failed;
+  }
+  if (::flock(static_cast<int>(folder_.Get()), LOCK_EX) != 0) {
     const StartResult failed = NotStarted(StartFailure::kCleanRoom);
     Remove();
     return failed;
   }
   const int folder = static_cast<int>(folder_.Get());
-  ScopedHandle<CleanRoomPolicy> to(::openat(folder, copyName_.c_str(),
-                                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
+  ScopedHandle<CleanRoomPolicy> to(::openat(
+      folder, copyName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
   if (fault::Strike() || !to.IsValid()) {
     const StartResult failed = NotStarted(StartFailure::kCleanRoom, to.IsValid() ? ENOSPC : errno);
     to.Close();
@@ -294,14 +304,16 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   if (!copied || !closed) {
     Remove();
     return NotStarted(readFailed ? StartFailure::kMissing : StartFailure::kCleanRoom,
-                   copied ? EIO : error);
+                      copied ? EIO : error);
   }
   if (sha256 && !hash.Matches(sha256)) {
     Remove();
     return NotStarted(StartFailure::kNotReleased, 0);
   }
-  copy_ = ScopedHandle<CleanRoomPolicy>(::openat(folder, copyName_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (fault::Strike() || !copy_.IsValid() || ::flock(static_cast<int>(copy_.Get()), LOCK_SH) != 0) {
+  copy_ = ScopedHandle<CleanRoomPolicy>(
+      ::openat(folder, copyName_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (fault::Strike() || !copy_.IsValid() ||
+      ::flock(static_cast<int>(copy_.Get()), LOCK_SH) != 0) {
     const StartResult failed = NotStarted(StartFailure::kCleanRoom, copy_.IsValid() ? EIO : errno);
     Remove();
     return failed;
@@ -341,10 +353,12 @@ StartResult Process::Start(const CleanRoom& room, const std::string& commandLine
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
   pid_t pid = 0;
-  const int error = ::posix_spawn(&pid, program.c_str(), files.get(), nullptr, argv.data(), environ);
+  const int error =
+      ::posix_spawn(&pid, program.c_str(), files.get(), nullptr, argv.data(), environ);
   // A room mounted without the right to run programs stands for a rule that forbids them there.
   if (error != 0) {
-    return StartResult{error == EACCES || error == EPERM ? StartFailure::kRefused : StartFailure::kFailed,
+    const bool refused = error == EACCES || error == EPERM;
+    return StartResult{refused ? StartFailure::kRefused : StartFailure::kFailed,
                        static_cast<uint32_t>(error)};
   }
   Process process;

@@ -78,7 +78,8 @@ Text RoomPath(const Text& temp, const std::string& room) {
 class Sha256 {
  public:
   explicit Sha256(bool wanted) : wanted_(wanted) {
-    ok_ = wanted && CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+    ok_ = wanted &&
+          CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
           CryptCreateHash(provider_, CALG_SHA_256, 0, 0, &hash_);
   }
   ~Sha256() {
@@ -106,13 +107,14 @@ class Sha256 {
   bool ok_ = false;
 };
 
-// Deletes the open file or folder |h| through its handle, whatever attributes it has.
+// Deletes the open file or folder |h| through its handle, a read-only file too: its attributes
+// are cleared first, where they can be (a folder's read-only mark keeps nothing from deletion).
 bool DeleteThrough(HANDLE h) {
   FILE_BASIC_INFO basic = {};
   basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic));
   FILE_DISPOSITION_INFO disposition = {TRUE};
-  return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic)) &&
-         SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition));
+  return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)) != 0;
 }
 
 // The open |h| is |path| itself, not reached through a link: Windows shows a reparse point in
@@ -238,7 +240,8 @@ bool MakeRoom(const Text& path, HANDLE* out) {
   // Nobody but the administrators can write in or remove the new folder, so its name is ours.
   // Held without delete sharing, nobody can rename or remove it; held without the right to
   // delete it, the program can still make it its current directory.
-  HANDLE h = CreateFileW(terminated.data(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+  HANDLE h = CreateFileW(terminated.data(),
+                         FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
