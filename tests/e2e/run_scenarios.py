@@ -176,6 +176,10 @@ class Machine:
                 for name in dirs + files:
                     os.chmod(os.path.join(top, name), 0o755)
         shutil.rmtree(self.install_dir, ignore_errors=True)
+        # Wine's prefix outlives the machine: each machine starts with no clean room left.
+        if os.path.isdir(self.temp_dir()):
+            for room in self.clean_rooms():
+                shutil.rmtree(os.path.join(self.temp_dir(), room), ignore_errors=True)
         for log in (self.log_path(),):
             if os.path.isdir(log) and not os.path.islink(log):
                 os.rmdir(log)
