@@ -158,13 +158,18 @@ def main():
                                 ", temporary file left" if left else "",
                                 ", clean room left" if room else "")
             outcomes[key] = outcomes.get(key, 0) + 1
-        # The next run, unkilled, takes over what the kills left, once the installers that the
-        # killed runs started have ended.
-        time.sleep(2)
-        bench.reset()
-        process = bench.start()
-        assert process.wait() == 0
-        assert bench.check("last run") == ("new", False, False), "last run: update not done"
+        # The next runs, unkilled, take over what the kills left: a clean room whose installer a
+        # killed run started goes once that installer has ended, which on a loaded machine may
+        # take a run or two more.
+        for _ in range(3):
+            time.sleep(2)
+            bench.reset()
+            process = bench.start()
+            assert process.wait() == 0
+            final = bench.check("last run")
+            if final == ("new", False, False):
+                break
+        assert final == ("new", False, False), "last runs: update not done: %r" % (final,)
     except AssertionError as error:
         print("FAIL  %s (seed %d)" % (error, seed))
         return 1
