@@ -77,7 +77,6 @@ bool FindChild(const uint8_t* block, const Node& parent, const VersionKey& name,
 
 }  // namespace
 
-
 std::string AnsiValue(const VersionValue& value) {
   std::string bytes;
   if (!value.text) return bytes.assign(reinterpret_cast<const char*>(value.data), value.size);

@@ -29,8 +29,8 @@ std::string AnsiValue(const VersionValue& value);
 // A key of a path in the block: an ASCII text, or UTF-16 code units (a query's path, converted).
 class VersionKey {
  public:
-  VersionKey(const char* ascii)  // NOLINT: a key is written as its text
-      : text_(ascii), size_(std::strlen(ascii)), wide_(false) {}
+  // Not explicit: a path is written as the texts of its keys.
+  VersionKey(const char* ascii) : text_(ascii), size_(std::strlen(ascii)), wide_(false) {}
   VersionKey(const std::u16string& wide) : text_(wide.data()), size_(wide.size()), wide_(true) {}
 
   size_t size() const { return size_; }
