@@ -1,15 +1,16 @@
-// libFuzzer target for our PE version reader: each input is read as a whole PE
-// image and as a bare version block, and every query that CFileVersionInfo::Load makes is run on
-// what could be read; every byte handed back is touched, so AddressSanitizer sees any read outside
-// the buffer.
+// libFuzzer target for our PE version reader: each input is read as a whole PE image and as a
+// bare version block, by the launcher's direct road and through the three calls of a version
+// library laid out as the system's; the two must give the same result and fields. Every byte a
+// query hands back is touched, so AddressSanitizer sees any read outside the buffer.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
-#include <vector>
 
+#include "os/version.h"
 #include "pe/pe_version.h"
-#include "pe/version_block.h"
+#include "pe/version_query.h"
 #include "version/file_version_info.h"
 
 namespace {
@@ -23,34 +24,47 @@ void Touch(const void* value, uint32_t length) {
   g_sink = sum;
 }
 
-void QueryAll(std::vector<unsigned char>& block) {
-  using platform::pe::QueryVersionBlock;
-  const void* value = nullptr;
-  uint32_t length = 0;
-  for (const char* sub : {"\\", "", "\\StringFileInfo", "\\VarFileInfo", "\\\\x\\"}) {
-    if (QueryVersionBlock(block.data(), sub, &value, &length)) Touch(value, length);
-  }
-  const void* table = nullptr;
-  uint32_t tableLength = 0;
-  if (!QueryVersionBlock(block.data(), "\\VarFileInfo\\Translation", &table, &tableLength)) return;
-  Touch(table, tableLength);
-  uint32_t entry = 0;
-  if (!CFileVersionInfo::ChooseLanguageEntry(0x040C, table, tableLength, &entry)) return;
-  char prefix[40];
-  std::snprintf(prefix, sizeof(prefix), "\\StringFileInfo\\%04X%04X\\",
-                static_cast<unsigned>(entry & 0xFFFF), static_cast<unsigned>(entry >> 16));
-  for (const char* key : CFileVersionInfo::kStringKeys) {
-    if (QueryVersionBlock(block.data(), std::string(prefix) + key, &value, &length)) {
-      Touch(value, length);
-    }
-  }
+// The input and the resource in it that the memory library below serves, whatever the path.
+platform::pe::ByteSource* g_source;
+platform::pe::VersionResource g_resource;
+
+uint32_t MemorySize(const std::string&, uint32_t* handle) {
+  *handle = 0;
+  return platform::pe::VersionBufferSize(g_resource);
 }
 
-void ReadAndQuery(platform::pe::ByteSource& source, const platform::pe::VersionResource& resource) {
-  std::vector<unsigned char> block(platform::pe::VersionBufferSize(resource));
-  if (platform::pe::ReadVersionBlock(source, resource, static_cast<uint32_t>(block.size()),
-                                     block.data())) {
-    QueryAll(block);
+bool MemoryRead(const std::string&, uint32_t, uint32_t size, void* data) {
+  if (!platform::pe::ReadVersionBlock(*g_source, g_resource, size, data)) return false;
+  // Paths the launcher never asks for: empty components, inner nodes, a missing key.
+  for (const char* sub : {"", "\\StringFileInfo", "\\VarFileInfo", "\\\\x\\"}) {
+    const void* value = nullptr;
+    uint32_t length = 0;
+    if (platform::pe::QueryVersionBlock(data, sub, &value, &length)) Touch(value, length);
+  }
+  return true;
+}
+
+bool MemoryQuery(const void* block, const std::string& subBlock, const void** value,
+                 uint32_t* length) {
+  if (!platform::pe::QueryVersionBlock(block, subBlock, value, length)) return false;
+  Touch(*value, *length);
+  return true;
+}
+
+const platform::VersionLibrary kMemoryLibrary = {MemorySize, MemoryRead, MemoryQuery};
+
+void ReadBothWays(platform::pe::ByteSource& source, const platform::pe::VersionResource& resource) {
+  CFileVersionInfo direct;
+  CFileVersionInfo queried;
+  g_source = &source;
+  g_resource = resource;
+  const int result = direct.Load(source, resource);
+  if (queried.Load("input", kMemoryLibrary) != result ||
+      std::memcmp(&direct.m_FileInfo, &queried.m_FileInfo, sizeof(direct.m_FileInfo)) != 0) {
+    std::abort();
+  }
+  for (int i = 0; i < 12; ++i) {
+    if (direct.StringField(i) != queried.StringField(i)) std::abort();
   }
 }
 
@@ -64,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     languages.thread = languages.user = languages.system = lang;
     platform::pe::VersionResource resource;
     if (platform::pe::FindVersionResource(source, languages, &resource)) {
-      ReadAndQuery(source, resource);
+      ReadBothWays(source, resource);
     }
   }
   // As the version data itself.
@@ -72,6 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   whole.offset = 0;
   whole.length = static_cast<uint32_t>(
       size < platform::pe::kMaxVersionData ? size : platform::pe::kMaxVersionData);
-  ReadAndQuery(source, whole);
+  ReadBothWays(source, whole);
   return 0;
 }

@@ -1,9 +1,10 @@
 // ASCII-only character classes: registry names and edition names compare this way, and hex digits
-// read this way, whatever the C runtime's locale (the program switches locale halfway through its
-// run).
+// are read and written this way, whatever the C runtime's locale (the program switches locale
+// halfway through its run).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -22,13 +23,26 @@ inline int HexDigitValue(char c) {
   return -1;
 }
 
+// Writes the |count| hexadecimal digits of the low 4 * |count| bits of |value| at |out|, the most
+// significant first, lower case unless |upper|; returns the end of what it wrote.
+inline char* WriteHex(char* out, uint64_t value, int count, bool upper = false) {
+  for (int shift = 4 * (count - 1); shift >= 0; shift -= 4) {
+    const int digit = static_cast<int>((value >> shift) & 0xF);
+    *out++ = static_cast<char>(digit < 10 ? '0' + digit : (upper ? 'A' : 'a') + digit - 10);
+  }
+  return out;
+}
+
+// Appends the digits that WriteHex writes to |out|.
+inline void AppendHex(std::string* out, uint64_t value, int count, bool upper = false) {
+  char digits[16];
+  out->append(digits, static_cast<size_t>(WriteHex(digits, value, count, upper) - digits));
+}
+
 // The lower-case hexadecimal digits of |size| bytes, two a byte.
 inline std::string HexDigits(const unsigned char* bytes, size_t size) {
   std::string digits;
-  for (size_t i = 0; i < size; ++i) {
-    digits += "0123456789abcdef"[bytes[i] >> 4];
-    digits += "0123456789abcdef"[bytes[i] & 0xF];
-  }
+  for (size_t i = 0; i < size; ++i) AppendHex(&digits, bytes[i], 2);
   return digits;
 }
 

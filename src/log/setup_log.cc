@@ -131,14 +131,8 @@ bool CSetupLog::ShortenFile(long long length) {
   // through the one handle: the file is never looked up by its name again.
   std::vector<char> kept(static_cast<size_t>(length < kKeptLength ? length : kKeptLength));
   if (!m_file.Seek(length - static_cast<long long>(kept.size()))) return false;
-  size_t total = 0;
-  while (total < kept.size()) {
-    size_t got = 0;
-    if (!m_file.Read(kept.data() + total, kept.size() - total, &got)) return false;
-    if (got == 0) break;
-    total += got;
-  }
-  return total != 0 && m_file.Truncate() && m_file.Write(kept.data(), total);
+  return m_file.ReadExactly(kept.data(), kept.size()) && m_file.Truncate() &&
+         m_file.Write(kept.data(), kept.size());
 }
 
 int CSetupLog::WriteStartBanner() {

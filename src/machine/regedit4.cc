@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/ascii.h"
+#include "base/little_endian.h"
 #include "os/registry.h"
 
 namespace platform {
@@ -250,10 +251,9 @@ bool IsPlainText(const RegValueEntry& value) {
 
 std::string HexList(const std::string& data) {
   std::string out;
-  char byte[4];
   for (size_t i = 0; i < data.size(); ++i) {
-    std::snprintf(byte, sizeof byte, i ? ",%02x" : "%02x", static_cast<unsigned char>(data[i]));
-    out += byte;
+    if (i) out += ',';
+    AppendHex(&out, static_cast<unsigned char>(data[i]), 2);
   }
   return out;
 }
@@ -355,8 +355,7 @@ std::string SerializeRegedit4(const RegDocument& document) {
       if (IsPlainText(value)) {
         text += "\"" + Escape(value.data.substr(0, value.data.size() - 1)) + "\"";
       } else if (value.type == kRegDword && value.data.size() == 4) {
-        uint32_t number = 0;
-        for (int b = 3; b >= 0; --b) number = number << 8 | static_cast<unsigned char>(value.data[b]);
+        const uint32_t number = ReadLe32(reinterpret_cast<const uint8_t*>(value.data.data()));
         std::snprintf(dword, sizeof dword, "dword:%08x", number);
         text += dword;
       } else if (value.type == kRegBinary) {

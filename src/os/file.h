@@ -80,6 +80,8 @@ class File {
 
   // Reads up to |size| bytes; |*got| is 0 at the end of the file.
   bool Read(void* buffer, size_t size, size_t* got);
+  // Reads exactly |size| bytes; false on a failure or when the file ends first.
+  [[nodiscard]] bool ReadExactly(void* buffer, size_t size);
   // Writes all |size| bytes or fails.
   bool Write(const void* data, size_t size);
   // Moves to |offset| bytes from the start.

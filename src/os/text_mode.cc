@@ -41,10 +41,8 @@ bool ReadText(File* file, int64_t limit, std::string* text) {
   std::vector<char> piece(kReadPiece);
   bool cr = false;  // the last piece ended with a CR, whose LF may begin the next
   for (int64_t done = 0; done < length;) {
-    size_t got = 0;
-    if (!file->Read(piece.data(), std::min<int64_t>(kReadPiece, length - done), &got) || got == 0) {
-      return false;
-    }
+    const size_t got = static_cast<size_t>(std::min<int64_t>(kReadPiece, length - done));
+    if (!file->ReadExactly(piece.data(), got)) return false;
     done += static_cast<int64_t>(got);
     if (cr && piece[0] != '\n') read += '\r';
     cr = piece[got - 1] == '\r';  // decided by the next piece, or kept at the end

@@ -1,11 +1,11 @@
-// Version resources on every platform: our own reader of the PE file, bounded by what the file
-// holds, reading each time through one handle only the headers, the resource directory entries
-// on the way and the version data.
+// The three calls of a version library on every platform, answered by our own reader of the PE
+// file, bounded by what the file holds, reading each time through one handle only the headers,
+// the resource directory entries on the way and the version data.
 #include "os/version.h"
 
 #include "os/folders.h"
 #include "os/version_file.h"
-#include "pe/version_block.h"
+#include "pe/version_query.h"
 
 namespace platform {
 

@@ -1,8 +1,9 @@
 // Version resources: the three calls of a version library (GetFileVersionInfoSizeA,
 // GetFileVersionInfoA, VerQueryValueA), answered on every platform by our own reader of the PE
-// file, with the results the Windows calls give (string values in the ANSI code page). The
-// product's folder may be written by any user, so no file reaches the system's version library,
-// which trusts what a file declares.
+// file, with the results the Windows calls give (string values in the ANSI code page), so that
+// verinfo can set them beside the system's own. The launcher reads the version block directly
+// (pe/version_block.h); the product's folder may be written by any user, so no file it reads
+// reaches the system's version library, which trusts what a file declares.
 #pragma once
 
 #include <cstdint>

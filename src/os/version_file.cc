@@ -18,15 +18,7 @@ bool FileSource::Open(const FileLocation& file) {
 
 bool FileSource::ReadAt(uint64_t offset, void* out, size_t size) {
   if (offset > size_ || size > size_ - offset) return false;
-  if (!file_.Seek(static_cast<int64_t>(offset))) return false;
-  char* p = static_cast<char*>(out);
-  while (size > 0) {
-    size_t got = 0;
-    if (!file_.Read(p, size, &got) || got == 0) return false;
-    p += got;
-    size -= got;
-  }
-  return true;
+  return file_.Seek(static_cast<int64_t>(offset)) && file_.ReadExactly(out, size);
 }
 
 bool LocateVersionResource(const FileLocation& file, FileSource* source,

@@ -1,20 +1,15 @@
-// The version resource of a PE image, read as Windows' version library reads it.
+// The version resource of a PE image, found as Windows' version library finds it.
 #include "pe/pe_version.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "base/little_endian.h"
+
 namespace platform {
 namespace pe {
 namespace {
-
-uint16_t Rd16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t Rd32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // ---------------------------------------------------------------------------------------------
 // PE image: headers, sections, resource directory.
@@ -35,7 +30,7 @@ struct Section {
 
 Section SectionAt(const std::vector<uint8_t>& table, size_t i) {
   const uint8_t* s = table.data() + i * kSectionHeader;
-  return Section{Rd32(s + 8), Rd32(s + 12), Rd32(s + 16), Rd32(s + 20)};
+  return Section{ReadLe32(s + 8), ReadLe32(s + 12), ReadLe32(s + 16), ReadLe32(s + 20)};
 }
 
 // The section whose raw data holds |rva| (the rule of Windows' version library), or -1.
@@ -90,8 +85,8 @@ class ResourceArea {
 bool FindEntryById(ResourceArea& area, uint32_t directory, uint16_t id, uint32_t* target) {
   uint8_t header[kDirectoryHeader];
   if (!area.Read(directory, header, sizeof(header))) return false;
-  uint32_t named = Rd16(header + 12);
-  uint32_t ids = Rd16(header + 14);
+  uint32_t named = ReadLe16(header + 12);
+  uint32_t ids = ReadLe16(header + 14);
   if (ids == 0) return false;
   uint64_t room = (area.size() - directory - kDirectoryHeader) / kDirectoryEntry;
   if (static_cast<uint64_t>(named) + ids > room) return false;
@@ -103,9 +98,9 @@ bool FindEntryById(ResourceArea& area, uint32_t directory, uint16_t id, uint32_t
     if (!area.Read(directory + kDirectoryHeader + static_cast<uint64_t>(middle) * kDirectoryEntry,
                    entry, sizeof(entry)))
       return false;
-    uint16_t entryId = Rd16(entry);
+    uint16_t entryId = ReadLe16(entry);
     if (entryId == id) {
-      uint32_t offset = Rd32(entry + 4) & 0x7FFFFFFFu;
+      uint32_t offset = ReadLe32(entry + 4) & 0x7FFFFFFFu;
       if (offset > area.size() - kDirectoryHeader) return false;
       *target = offset;
       return true;
@@ -123,8 +118,8 @@ bool FindEntryById(ResourceArea& area, uint32_t directory, uint16_t id, uint32_t
 bool FirstEntry(ResourceArea& area, uint32_t directory, uint32_t* target) {
   uint8_t header[kDirectoryHeader + kDirectoryEntry];
   if (!area.Read(directory, header, sizeof(header))) return false;
-  if (Rd16(header + 12) + Rd16(header + 14) == 0) return false;
-  uint32_t offset = Rd32(header + kDirectoryHeader + 4) & 0x7FFFFFFFu;
+  if (ReadLe16(header + 12) + ReadLe16(header + 14) == 0) return false;
+  uint32_t offset = ReadLe32(header + kDirectoryHeader + 4) & 0x7FFFFFFFu;
   if (offset > area.size() - kDirectoryHeader) return false;
   *target = offset;
   return true;
@@ -176,21 +171,21 @@ bool ReadHeaders(ByteSource& source, ImageHeaders* out) {
   uint8_t dos[64];
   if (!source.ReadAt(0, dos, sizeof(dos))) return false;
   if (dos[0] != 'M' || dos[1] != 'Z') return false;
-  const uint64_t nt = Rd32(dos + 0x3C);
+  const uint64_t nt = ReadLe32(dos + 0x3C);
   uint8_t signature[4];
   if (!source.ReadAt(nt, signature, sizeof(signature))) return false;
   if (std::memcmp(signature, "PE\0\0", 4) != 0) return false;
   uint8_t fileHeader[20];
   if (!source.ReadAt(nt + 4, fileHeader, sizeof(fileHeader))) return false;
-  const uint32_t sectionCount = Rd16(fileHeader + 2);
-  const uint32_t optionalSize = Rd16(fileHeader + 16);
+  const uint32_t sectionCount = ReadLe16(fileHeader + 2);
+  const uint32_t optionalSize = ReadLe16(fileHeader + 16);
 
   uint8_t optional[136];
   uint8_t magic[2];
   if (!source.ReadAt(nt + 24, magic, sizeof(magic))) return false;
   size_t countAt = 0;
   size_t directoryAt = 0;
-  switch (Rd16(magic)) {
+  switch (ReadLe16(magic)) {
     case 0x10B:  // PE32
       countAt = 92;
       directoryAt = 96 + 2 * 8;
@@ -203,9 +198,9 @@ bool ReadHeaders(ByteSource& source, ImageHeaders* out) {
       return false;
   }
   if (!source.ReadAt(nt + 24, optional, directoryAt + 8)) return false;
-  if (Rd32(optional + countAt) <= 2) return false;  // no resource directory entry
-  if (Rd32(optional + directoryAt + 4) == 0) return false;  // no resources
-  out->resourceRva = Rd32(optional + directoryAt);
+  if (ReadLe32(optional + countAt) <= 2) return false;  // no resource directory entry
+  if (ReadLe32(optional + directoryAt + 4) == 0) return false;  // no resources
+  out->resourceRva = ReadLe32(optional + directoryAt);
 
   const uint64_t tableAt = nt + 24 + optionalSize;
   const uint64_t tableSize = static_cast<uint64_t>(sectionCount) * kSectionHeader;
@@ -251,8 +246,8 @@ bool FindDataEntry(ResourceArea& area, const LanguagePreference& languages, uint
   if (!FindLanguage(area, names, languages, &dataEntry)) return false;
   uint8_t data[kDataEntry];
   if (!area.Read(dataEntry, data, sizeof(data))) return false;
-  *rva = Rd32(data);
-  *size = Rd32(data + 4);
+  *rva = ReadLe32(data);
+  *size = ReadLe32(data + 4);
   return true;
 }
 
@@ -272,18 +267,6 @@ bool PlaceData(const ImageHeaders& headers, uint32_t rva, uint32_t size, uint64_
   return true;
 }
 
-// Whether the first |length| bytes of |data| (a buffer of |size| bytes) begin with a whole
-// 32-bit version block, with the room behind it that a query writes its converted texts into,
-// as far behind the block's start as the root length says.
-bool IsWholeVersionBlock(const void* data, uint32_t length, uint32_t size) {
-  const uint8_t* block = static_cast<const uint8_t*>(data);
-  if (length < 6) return false;
-  const uint32_t rootLength = Rd16(block);
-  // A 32-bit block: a 16-bit one has its key's first character where wType is.
-  return rootLength >= 6 && rootLength <= length && block[4] < ' ' &&
-         static_cast<uint64_t>(rootLength) * 2 + 4 <= size;
-}
-
 }  // namespace
 
 bool FindVersionResource(ByteSource& source, const LanguagePreference& languages,
@@ -297,19 +280,6 @@ bool FindVersionResource(ByteSource& source, const LanguagePreference& languages
   uint32_t size = 0;
   return FindDataEntry(area, languages, &rva, &size) &&
          PlaceData(headers, rva, size, fileSize, out);
-}
-
-bool ReadVersionBlock(ByteSource& source, const VersionResource& resource, uint32_t size,
-                      void* data) {
-  uint8_t* block = static_cast<uint8_t*>(data);
-  std::memset(block, 0, size);
-  const uint32_t count = std::min(resource.length, size);
-  if (!source.ReadAt(resource.offset, block, count) || !IsWholeVersionBlock(block, count, size)) {
-    std::memset(block, 0, size);
-    return false;
-  }
-  std::memcpy(block + Rd16(block), "FE2X", 4);
-  return true;
 }
 
 }  // namespace pe

@@ -1,6 +1,6 @@
-// Our own version-resource reader: the RT_VERSION resource of a PE image (PE32 and PE32+) and
-// the VS_VERSIONINFO tree in it, read the way Windows' version library reads them. Both builds
-// read versions with it alone.
+// Our own version-resource reader: the RT_VERSION resource of a PE image (PE32 and PE32+), found
+// the way Windows' version library finds it (its VS_VERSIONINFO block: version_block.h). Both
+// builds read versions with it alone.
 // The input is hostile: every offset and length is checked against what was read, a resource
 // counts only when all the data it declares lies inside the file, no allocation depends on more
 // than the 16-bit lengths of the version block or the section count, and nothing is read beyond
@@ -62,19 +62,6 @@ constexpr uint32_t kMaxVersionData = 0x10000;
 // 512-byte sector, is read as the system maps it: as far as the file goes, and zeros beyond.
 [[nodiscard]] bool FindVersionResource(ByteSource& source, const LanguagePreference& languages,
                                        VersionResource* out);
-
-// The buffer size that GetFileVersionInfoSizeA reports for a resource: twice its length plus 4
-// (room for the ANSI copies of the strings and the "FE2X" mark).
-inline uint32_t VersionBufferSize(const VersionResource& resource) {
-  return resource.length * 2 + 4;
-}
-
-// Reads the version data into |data| (|size| bytes, zero-filled beyond the data) and marks its end
-// with "FE2X" as Windows does. False, with |data| all zeros, when the data cannot be read or is
-// not a whole version block: a 32-bit VS_VERSIONINFO block, root length from 6 bytes up to the
-// data's, with room behind it in |data| for the query's conversion area.
-[[nodiscard]] bool ReadVersionBlock(ByteSource& source, const VersionResource& resource,
-                                    uint32_t size, void* data);
 
 }  // namespace pe
 }  // namespace platform

@@ -1,15 +1,14 @@
-// Queries of a version block as Windows' version library answers them.
+// The VS_VERSIONINFO block, walked as Windows' version library walks it.
 #include "pe/version_block.h"
 
 #include <algorithm>
 
 #include "base/ascii.h"
+#include "base/little_endian.h"
 
 namespace platform {
 namespace pe {
 namespace {
-
-uint16_t Rd16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 uint32_t Align4(uint32_t n) { return (n + 3u) & ~3u; }
 
@@ -29,17 +28,17 @@ struct Node {
 
 bool ParseNode(const uint8_t* block, uint32_t start, uint32_t limit, Node* node) {
   if (start > limit || limit - start < 6) return false;
-  uint16_t length = Rd16(block + start);
+  uint16_t length = ReadLe16(block + start);
   uint32_t end = std::min<uint32_t>(start + length, limit);
   if (end - start < 6) return false;
   node->start = start;
   node->end = end;
-  node->valueLength = Rd16(block + start + 2);
-  node->type = Rd16(block + start + 4);
+  node->valueLength = ReadLe16(block + start + 2);
+  node->type = ReadLe16(block + start + 4);
   uint32_t k = start + 6;
   for (;;) {
     if (end - k < 2) return false;  // the key runs past the node
-    if (Rd16(block + k) == 0) break;
+    if (ReadLe16(block + k) == 0) break;
     k += 2;
   }
   node->keyEnd = k;
@@ -51,27 +50,25 @@ bool ParseNode(const uint8_t* block, uint32_t start, uint32_t limit, Node* node)
   return true;
 }
 
-bool KeyEquals(const uint8_t* block, const Node& node, const std::u16string& name, size_t from,
-               size_t count) {
-  if ((node.keyEnd - node.start - 6) / 2 != count) return false;
-  for (size_t i = 0; i < count; ++i) {
-    uint16_t key = Rd16(block + node.start + 6 + 2 * i);
-    if (AsciiLower(key) != AsciiLower(name[from + i])) return false;
+bool KeyEquals(const uint8_t* block, const Node& node, const VersionKey& name) {
+  if ((node.keyEnd - node.start - 6) / 2 != name.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    uint16_t key = ReadLe16(block + node.start + 6 + 2 * i);
+    if (AsciiLower(key) != AsciiLower(static_cast<uint16_t>(name[i]))) return false;
   }
   return true;
 }
 
-bool FindChild(const uint8_t* block, const Node& parent, const std::u16string& name, size_t from,
-               size_t count, Node* out) {
+bool FindChild(const uint8_t* block, const Node& parent, const VersionKey& name, Node* out) {
   uint32_t at = parent.children;
   while (at < parent.end) {
     Node child;
     if (!ParseNode(block, at, parent.end, &child)) return false;
-    if (KeyEquals(block, child, name, from, count)) {
+    if (KeyEquals(block, child, name)) {
       *out = child;
       return true;
     }
-    uint16_t length = Rd16(block + at);
+    uint16_t length = ReadLe16(block + at);
     if (length == 0) return false;
     at += Align4(length);
   }
@@ -80,48 +77,51 @@ bool FindChild(const uint8_t* block, const Node& parent, const std::u16string& n
 
 }  // namespace
 
-bool QueryVersionBlock(const void* data, const std::string& subBlock, const void** value,
-                       uint32_t* length) {
-  if (data == nullptr) return false;
-  // Not const: a text query writes into the conversion area behind the block.
-  uint8_t* block = static_cast<uint8_t*>(const_cast<void*>(data));
-  const uint32_t rootLength = Rd16(block);
-  if (block[4] >= ' ') return false;  // a 16-bit block: not made by ReadVersionBlock
+std::string AnsiValue(const VersionValue& value) {
+  std::string bytes;
+  if (!value.text) return bytes.assign(reinterpret_cast<const char*>(value.data), value.size);
+  std::u16string characters(value.size, u'\0');
+  for (size_t i = 0; i < characters.size(); ++i) characters[i] = ReadLe16(value.data + 2 * i);
+  std::string ansi = AnsiFromUtf16(characters);
+  if (ansi.size() > value.room) ansi.resize(value.room);
+  return ansi;
+}
+
+bool VersionTree::Find(const VersionKey* keys, size_t count, VersionValue* out) const {
   Node node;
-  if (!ParseNode(block, 0, rootLength, &node)) return false;
-  const std::u16string path = Utf16FromAnsi(subBlock);
-  size_t at = 0;
-  while (at < path.size()) {
-    size_t next = path.find(u'\\', at);
-    if (next == std::u16string::npos) next = path.size();
-    if (next == at) {  // empty components are skipped
-      ++at;
-      continue;
-    }
+  if (!ParseNode(block_, 0, length_, &node)) return false;
+  for (size_t i = 0; i < count; ++i) {
     Node child;
-    if (!FindChild(block, node, path, at, next - at, &child)) return false;
+    if (!FindChild(block_, node, keys[i], &child)) return false;
     node = child;
-    at = next;
   }
   const uint32_t position = node.value;
-  const uint32_t room = rootLength > position ? rootLength - position : 0;
-  if (node.type == 0) {
-    *value = block + position;
-    if (length) *length = std::min<uint32_t>(node.valueLength, room);
-    return true;
-  }
-  // Text: its characters, as far as the block holds them, converted into the area behind the
-  // block, which has as many bytes there as the block has from the value on.
-  const uint32_t characters = std::min<uint32_t>(node.valueLength, room / 2);
-  std::u16string text(characters, u'\0');
-  for (uint32_t i = 0; i < characters; ++i) text[i] = Rd16(block + position + 2 * i);
-  const std::string ansi = AnsiFromUtf16(text);
-  const uint32_t bytes = std::min<uint32_t>(static_cast<uint32_t>(ansi.size()), room);
-  uint8_t* area = block + rootLength + 4 + position;
-  std::copy(ansi.begin(), ansi.begin() + bytes, area);
-  *value = area;
-  if (length) *length = bytes;
+  out->data = block_ + position;
+  out->room = length_ > position ? length_ - position : 0;
+  out->text = node.type != 0;
+  out->size = std::min<uint32_t>(node.valueLength, out->text ? out->room / 2 : out->room);
   return true;
+}
+
+bool VersionTree::Translation(VersionValue* out) const {
+  const VersionKey keys[] = {"VarFileInfo", "Translation"};
+  return Find(keys, 2, out);
+}
+
+bool VersionTree::String(uint32_t translation, const char* key, VersionValue* out) const {
+  // The language's four digits, then the code page's.
+  char table[9];
+  *WriteHex(table, (translation << 16) | (translation >> 16), 8, true) = '\0';
+  const VersionKey keys[] = {"StringFileInfo", table, key};
+  return Find(keys, 3, out);
+}
+
+bool VersionBlock::Read(ByteSource& source, const VersionResource& resource) {
+  bytes_.reset(new uint8_t[resource.length]);
+  rootLength_ = 0;
+  if (!source.ReadAt(resource.offset, bytes_.get(), resource.length)) return false;
+  rootLength_ = WholeBlockLength(bytes_.get(), resource.length);
+  return rootLength_ != 0;
 }
 
 }  // namespace pe

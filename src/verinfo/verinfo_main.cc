@@ -10,21 +10,23 @@
 //   (an empty line)
 //
 // A file is named as for any tool of the platform (os/tool.h): a relative or bare name
-// from the current directory, unlike the launcher's bare library names. With --system the
-// Windows build reads through the system's version library instead of our own reader, so that
-// the two can be compared.
+// from the current directory, unlike the launcher's bare library names. By default it reads as
+// the launcher does, with our own reader directly; with --query our reader answers through the
+// three calls of a version library, and with --system (Windows build) the system's version
+// library answers, so that the three can be compared.
 // The exit status is 0 when every file was read, 1 when one was not, 2 without a file or when
 // the system's library is asked for and cannot be had.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "base/ascii.h"
 #include "os/tool.h"
 #include "version/file_version_info.h"
 
 namespace {
 
-const char kUsage[] = "usage: verinfo [--system] FILE...\n";
+const char kUsage[] = "usage: verinfo [--query|--system] FILE...\n";
 
 const char kHelp[] =
     "Prints the version information of each FILE as the launcher reads it: \"file\" and the\n"
@@ -32,9 +34,11 @@ const char kHelp[] =
     "fields of the fixed block and the twelve strings, then an empty line. One text format for\n"
     "the Windows and the POSIX builds.\n"
     "\n"
-    "Both builds read with the launcher's own reader. --system (Windows only) reads through\n"
-    "the system's version library instead, which trusts what a file declares: for comparing\n"
-    "the two on sound files, never on damaged ones.\n"
+    "Both builds read with the launcher's own reader, as the launcher reads. --query reads\n"
+    "with the same reader through the three calls of a version library (size, read, query),\n"
+    "as the system's library answers them. --system (Windows only) reads through the\n"
+    "system's version library instead, which trusts what a file declares: for comparing\n"
+    "them on sound files, never on damaged ones.\n"
     "\n"
     "FILE is read as named: absolute, or relative to the current directory (a bare name too).\n"
     "The POSIX build reads a drive path (C:\\WORVA32\\TarifLib.dll or C:/WORVA32/TarifLib.dll)\n"
@@ -52,9 +56,8 @@ std::string Quoted(const std::string& text) {
     } else if (c >= 0x20 && c <= 0x7E) {
       out += static_cast<char>(c);
     } else {
-      char escape[5];
-      std::snprintf(escape, sizeof(escape), "\\x%02X", c);
-      out += escape;
+      out += "\\x";
+      platform::AppendHex(&out, c, 2, true);
     }
   }
   return out + "\"";
@@ -99,8 +102,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   int first = 1;
-  const platform::VersionLibrary* library = &platform::OwnVersionLibrary();
-  if (argc > 1 && std::strcmp(argv[1], "--system") == 0) {
+  const platform::VersionLibrary* library = nullptr;  // none: the launcher's direct reading
+  if (argc > 1 && std::strcmp(argv[1], "--query") == 0) {
+    first = 2;
+    library = &platform::OwnVersionLibrary();
+  } else if (argc > 1 && std::strcmp(argv[1], "--system") == 0) {
     first = 2;
     library = platform::SystemVersionLibrary();
     if (library == nullptr) {
@@ -116,7 +122,7 @@ int main(int argc, char** argv) {
   for (int i = first; i < argc; ++i) {
     CFileVersionInfo info;
     const std::string path = platform::NamedFile(argv[i]);
-    int result = path.empty() ? 0 : info.Load(path, *library);
+    int result = path.empty() ? 0 : library ? info.Load(path, *library) : info.Load(path);
     if (result != 1) status = 1;
     Print(platform::ArgumentText(argv[i]), info, result);
   }

@@ -1,12 +1,13 @@
-// CFileVersionInfo: the version resource of one file through the platform's version seam.
+// CFileVersionInfo: the version resource of one file, read by our own reader.
 #include "version/file_version_info.h"
 
 #include <cstring>
-#include <memory>
-#include <new>
 
-#include "base/format.h"
+#include "base/little_endian.h"
+#include "os/folders.h"
 #include "os/locale.h"
+#include "os/version_file.h"
+#include "pe/version_block.h"
 
 const char* const CFileVersionInfo::kStringKeys[12] = {
     "CompanyName",    "FileDescription",  "FileVersion",  "InternalName",
@@ -39,9 +40,7 @@ const std::string& CFileVersionInfo::StringField(int index) const {
 namespace {
 
 uint32_t EntryAt(const void* table, uint32_t index) {
-  const unsigned char* p = static_cast<const unsigned char*>(table) + 4 * index;
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return platform::ReadLe32(static_cast<const uint8_t*>(table) + 4 * index);
 }
 
 }  // namespace
@@ -80,55 +79,38 @@ int CFileVersionInfo::ChooseLanguageEntry(uint16_t userLangId, const void* table
 }
 
 int CFileVersionInfo::Load(const std::string& fileName) {
-  return Load(fileName, platform::OwnVersionLibrary());
-}
-
-int CFileVersionInfo::Load(const std::string& fileName, const platform::VersionLibrary& library) {
-  try {
-    return Read(fileName, library);
-  } catch (const std::bad_alloc&) {
-    Clear();  // out of memory: as a file that cannot be read
-    return 0;
-  }
-}
-
-int CFileVersionInfo::Read(const std::string& fileName, const platform::VersionLibrary& library) {
-  Clear();
-  uint32_t handle = 0;
-  const uint32_t size = library.size(fileName, &handle);
-  if (size == 0) return 0;
-  // Zero-filled, so nothing of an earlier use of the memory can show through.
-  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size]());
-  if (!buffer) return 0;
-  if (!library.read(fileName, handle, size, buffer.get())) return 0;
-
-  const void* value = nullptr;
-  uint32_t length = 0;
-  if (library.query(buffer.get(), "\\", &value, &length) && length == sizeof(m_FileInfo)) {
-    std::memcpy(&m_FileInfo, value, sizeof(m_FileInfo));
-  }
-
-  const void* table = nullptr;
-  uint32_t tableLength = 0;
-  if (!library.query(buffer.get(), "\\VarFileInfo\\Translation", &table, &tableLength)) {
-    table = nullptr;
-    tableLength = 0;
-  }
-  uint32_t entry = 0;
-  if (ChooseLanguageEntry(platform::UserDefaultLangId(), table, tableLength, &entry)) {
-    std::string prefix = platform::Format("\\StringFileInfo\\%04X%04X\\",
-                                          static_cast<unsigned>(entry & 0xFFFF),
-                                          static_cast<unsigned>(entry >> 16));
-    for (int i = 0; i < 12; ++i) {
-      if (!library.query(buffer.get(), prefix + kStringKeys[i], &value, &length) ||
-          value == nullptr) {
-        continue;
-      }
-      // The text up to its first zero byte, within the length the query reports.
-      const char* text = static_cast<const char*>(value);
-      const void* zero = std::memchr(text, 0, length);
-      StringField(i).assign(text, zero ? static_cast<const char*>(zero) - text : length);
+  return Guarded([&] {
+    platform::pe::FileSource source;
+    platform::pe::VersionResource resource;
+    if (fileName.empty() || !platform::pe::LocateVersionResource(
+                                platform::LibraryLocation(fileName), &source, &resource)) {
+      return 0;
     }
+    return Read(source, resource);
+  });
+}
+
+int CFileVersionInfo::Read(platform::pe::ByteSource& source,
+                           const platform::pe::VersionResource& resource) {
+  platform::pe::VersionBlock block;
+  if (!block.Read(source, resource)) return 0;
+  const platform::pe::VersionTree tree = block.Tree();
+  platform::pe::VersionValue found;
+  if (tree.Find(nullptr, 0, &found)) {
+    const std::string value = platform::pe::AnsiValue(found);
+    TakeFixedBlock(value.data(), static_cast<uint32_t>(value.size()));
+  }
+  std::string table;
+  if (tree.Translation(&found)) table = platform::pe::AnsiValue(found);
+  uint32_t entry = 0;
+  if (!ChooseLanguageEntry(platform::UserDefaultLangId(), table.data(),
+                           static_cast<uint32_t>(table.size()), &entry)) {
+    return 1;
+  }
+  for (int i = 0; i < 12; ++i) {
+    if (!tree.String(entry, kStringKeys[i], &found)) continue;
+    const std::string value = platform::pe::AnsiValue(found);
+    TakeString(i, value.data(), static_cast<uint32_t>(value.size()));
   }
   return 1;
 }

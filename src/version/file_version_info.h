@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <string>
 
 #include "os/version.h"
+#include "pe/pe_version.h"
 
 // The platform's VS_FIXEDFILEINFO, field for field (52 bytes, in the platform's order).
 struct FixedFileInfo {
@@ -48,7 +51,12 @@ class CFileVersionInfo {
   // memory is a version that cannot be read.
   int Load(const std::string& fileName);
 
-  // Load through |library| instead of our own reader: a support tool compares the two.
+  // Load's reading of the version resource |resource| that our reader found in |source|: the
+  // same result and fields, from bytes that a fuzzer or a test gives.
+  int Load(platform::pe::ByteSource& source, const platform::pe::VersionResource& resource);
+
+  // Load through the three calls of |library| (the system's, or ours laid out as the system
+  // lays it out) instead of reading the resource directly: a support tool compares them.
   int Load(const std::string& fileName, const platform::VersionLibrary& library);
 
   // Looks in |table| (|tableLength| bytes of 32-bit entries: language in the low 16 bits, code
@@ -85,6 +93,35 @@ class CFileVersionInfo {
   const std::string& StringField(int index) const;
 
  private:
-  // Load's reading; throws std::bad_alloc when memory runs out.
-  int Read(const std::string& fileName, const platform::VersionLibrary& library);
+  // Empties the object, then runs |read|, Load's reading, which throws std::bad_alloc when
+  // memory runs out: then the object is left empty and the result is 0.
+  template <typename Read>
+  int Guarded(Read read) {
+    Clear();
+    try {
+      return read();
+    } catch (const std::bad_alloc&) {
+      Clear();
+      return 0;
+    }
+  }
+
+  // Load's reading of a resource located in |source|, our reader's road.
+  int Read(platform::pe::ByteSource& source, const platform::pe::VersionResource& resource);
+
+  // The fixed block from the root's value, |length| bytes at |value| as a query of the version
+  // library hands it back: taken only when it has exactly the block's 52 bytes.
+  void TakeFixedBlock(const void* value, uint32_t length) {
+    if (value != nullptr && length == sizeof(m_FileInfo)) {
+      std::memcpy(&m_FileInfo, value, sizeof(m_FileInfo));
+    }
+  }
+
+  // The string field |index| from a value as a query hands it back: its text up to its first
+  // zero byte, within |length|.
+  void TakeString(int index, const void* value, uint32_t length) {
+    const char* text = static_cast<const char*>(value);
+    const void* zero = std::memchr(text, 0, length);
+    StringField(index).assign(text, zero ? static_cast<const char*>(zero) - text : length);
+  }
 };

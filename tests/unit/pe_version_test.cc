@@ -2,7 +2,7 @@
 // hostile images (truncated, corrupted: no crash, size 0 or load 0), failing file operations,
 // shared opens, and reading only what is needed.
 #include "pe/pe_version.h"
-#include "pe/version_block.h"
+#include "pe/version_query.h"
 
 #include <gtest/gtest.h>
 
@@ -38,16 +38,23 @@ class CountingSource : public platform::pe::MemorySource {
   int reads = 0;
 };
 
-// Everything Load does, over bytes in memory: the reader must survive any of them.
+// Everything Load does, over bytes in memory, directly and through the version library's calls:
+// the reader must survive any of them.
 int ReadAll(const std::string& bytes) {
   platform::pe::MemorySource source(bytes.data(), bytes.size());
   platform::pe::VersionResource resource;
   if (!platform::pe::FindVersionResource(source, platform::pe::LanguagePreference(), &resource))
     return 0;
+  CFileVersionInfo direct;
+  const int result = direct.Load(source, resource);
   uint32_t size = platform::pe::VersionBufferSize(resource);
   EXPECT_LE(size, 2 * platform::pe::kMaxVersionData + 4);
   std::vector<unsigned char> block(size);
-  if (!platform::pe::ReadVersionBlock(source, resource, size, block.data())) return 1;
+  if (!platform::pe::ReadVersionBlock(source, resource, size, block.data())) {
+    EXPECT_EQ(0, result);
+    return 1;
+  }
+  EXPECT_EQ(1, result);
   const void* value = nullptr;
   uint32_t length = 0;
   for (const char* sub :

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Cross-check of the version readers: our own reader in both builds, verinfo of the POSIX build
-and verinfo.exe of the Windows build under Wine, and the system's version library, through
+and verinfo.exe of the Windows build under Wine, each reading as the launcher reads and through
+the three calls of a version library (--query), and the system's version library, through
 verinfo.exe --system, must print the same text for every fixture at the top level of the fixture
 directory, gently malformed ones among them, and for every library and program of Wine's own (a
 reader that refuses what the system reads would show there). The oversized/ fixtures, whose
@@ -37,9 +38,12 @@ def environment(root):
 
 
 def same_reading(args, directory, names, system=True):
-    """Runs the POSIX verinfo, verinfo.exe and, with |system|, verinfo.exe --system over the bare
-    |names| in |directory|; the POSIX output, or None when they differ or one failed."""
-    readers = [("POSIX", [args.posix]), ("Windows", [args.wine_run, args.windows])]
+    """Runs the POSIX verinfo, verinfo.exe, both with --query too, and, with |system|,
+    verinfo.exe --system over the bare |names| in |directory|; the POSIX output, or None when they
+    differ or one failed."""
+    readers = [("POSIX", [args.posix]), ("POSIX query", [args.posix, "--query"]),
+               ("Windows", [args.wine_run, args.windows]),
+               ("Windows query", [args.wine_run, args.windows, "--query"])]
     if system:
         readers.append(("system", [args.wine_run, args.windows, "--system"]))
     outputs = []

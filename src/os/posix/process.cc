@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "machine/host_io.h"
 #include "machine/paths.h"
 #include "os/process.h"
 #include "os/random.h"
@@ -173,18 +174,6 @@ void RemoveLeftoverRooms(int temp) {
   }
 }
 
-// Writes all |size| bytes of |data| to |fd|.
-bool WriteAll(int fd, const unsigned char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t put = ::write(fd, data, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    data += put;
-    size -= static_cast<size_t>(put);
-  }
-  return true;
-}
-
 // Copies what remains of |from| to |to|, a piece at a time, each piece hashed as it is read.
 // False, errno set, when a read or a write fails; |*readFailed| tells which.
 bool CopyHashing(int from, int to, Sha256* hash, bool* readFailed) {
@@ -200,7 +189,7 @@ bool CopyHashing(int from, int to, Sha256* hash, bool* readFailed) {
       return false;
     }
     if (!hash->Add(piece.data(), static_cast<size_t>(got)) ||
-        !WriteAll(to, piece.data(), static_cast<size_t>(got))) {
+        !posix::WriteAll(to, piece.data(), static_cast<size_t>(got))) {
       return false;
     }
   }

@@ -1,5 +1,5 @@
 // What the version reader takes from the emulated system: the languages, from the environment as
-// a Windows user's would be, and cp1252, the ANSI code page.
+// a Windows user's would be, and cp1252, the ANSI code page, for its texts.
 #include "machine/cp1252.h"
 #include "os/locale.h"
 #include "os/version_file.h"
@@ -15,13 +15,6 @@ LanguagePreference ResourceLanguages() {
   languages.user = UserDefaultLangId();
   languages.system = languages.user;
   return languages;
-}
-
-std::u16string Utf16FromAnsi(const std::string& text) {
-  std::u16string wide(text.size(), u'\0');
-  for (size_t i = 0; i < text.size(); ++i)
-    wide[i] = posix::Cp1252ToUnicode(static_cast<uint8_t>(text[i]));
-  return wide;
 }
 
 std::string AnsiFromUtf16(const std::u16string& text) {

@@ -6,13 +6,12 @@
 
 #include "os/file.h"
 #include "os/win32/failure.h"
+#include "os/win32/handle.h"
 #include "os/win32/wide_path.h"
 #include "testing/fault.h"
 
 namespace platform {
-namespace {
-HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-}  // namespace
+using win32::H;
 
 namespace win32 {
 
@@ -71,7 +70,7 @@ bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File*
     return false;
   }
   File file;
-  file.handle_ = ScopedHandle<FilePolicy>(reinterpret_cast<intptr_t>(h));
+  file.handle_ = ScopedHandle<FilePolicy>(win32::N(h));
   *out = std::move(file);
   return true;
 }

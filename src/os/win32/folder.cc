@@ -11,6 +11,7 @@
 #include "os/folder.h"
 #include "os/random.h"
 #include "os/win32/failure.h"
+#include "os/win32/handle.h"
 #include "os/win32/nt.h"
 #include "os/win32/security.h"
 #include "os/win32/wide_path.h"
@@ -28,8 +29,8 @@ Fn Ntdll(const char* name) {
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
 }
 
-HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-intptr_t N(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
+using win32::H;
+using win32::N;
 
 OpenStatus StatusOf(NtStatus status) {
   switch (status) {
@@ -504,7 +505,7 @@ bool UpdateMutexName(HANDLE folder, const std::string& name, std::string* out) {
     }
   }
   std::string made = "OrvaPatch.Update.";
-  for (int shift = 60; shift >= 0; shift -= 4) made += "0123456789ABCDEF"[(hash >> shift) & 0xF];
+  AppendHex(&made, hash, 16, true);
   *out = made;
   return true;
 }
@@ -534,7 +535,7 @@ bool UpdateLock::Acquire(const Folder& folder, const std::string& name, unsigned
     CloseHandle(mutex);
     return false;
   }
-  handle_ = ScopedHandle<UpdateLockPolicy>(reinterpret_cast<intptr_t>(mutex));
+  handle_ = ScopedHandle<UpdateLockPolicy>(N(mutex));
   return true;
 }
 

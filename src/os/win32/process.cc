@@ -10,6 +10,7 @@
 
 #include "os/process.h"
 #include "os/random.h"
+#include "os/win32/handle.h"
 #include "os/win32/security.h"
 #include "os/win32/wide_path.h"
 #include "testing/fault.h"
@@ -17,8 +18,8 @@
 namespace platform {
 namespace {
 
-HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-intptr_t N(HANDLE handle) { return reinterpret_cast<intptr_t>(handle); }
+using win32::H;
+using win32::N;
 
 // Every clean room's name starts so; the rest is random.
 const char kRoomPrefix[] = "OrvaPatch-";

@@ -3,27 +3,28 @@
 #include <windows.h>
 
 #include "os/registry.h"
+#include "os/win32/handle.h"
 #include "testing/fault.h"
 
 namespace platform {
+using win32::H;
+
 namespace {
 
 HKEY Root(Hive hive) { return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
-
-HKEY H(intptr_t handle) { return reinterpret_cast<HKEY>(handle); }
 
 }  // namespace
 
 bool RegKeyPolicy::Close(Handle handle) {
   fault::Strike();  // counted like every registry call; a close has no failure to report
-  return RegCloseKey(H(handle)) == ERROR_SUCCESS;
+  return RegCloseKey(H<HKEY>(handle)) == ERROR_SUCCESS;
 }
 
 long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
                    bool create, const char* keyClass, uint32_t* disposition) {
   if (fault::Strike()) return kErrorRegistryIo;
   if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
-  HKEY base = parent ? H(parent->handle_.Get()) : Root(hive);
+  HKEY base = parent ? H<HKEY>(parent->handle_.Get()) : Root(hive);
   HKEY key = nullptr;
   DWORD how = 0;
   long rc = create ? RegCreateKeyExA(base, subKey, 0, const_cast<char*>(keyClass),
@@ -31,7 +32,7 @@ long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t
                    : RegOpenKeyExA(base, subKey, 0, access, &key);
   if (rc != ERROR_SUCCESS) return rc;
   if (disposition) *disposition = how;
-  handle_ = ScopedHandle<RegKeyPolicy>(reinterpret_cast<intptr_t>(key));
+  handle_ = ScopedHandle<RegKeyPolicy>(win32::N(key));
   return kErrorSuccess;
 }
 
@@ -40,7 +41,7 @@ long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* 
   if (!IsOpen()) return kErrorInvalidHandle;
   DWORD got = size ? *size : 0;
   DWORD kind = 0;
-  long rc = RegQueryValueExA(H(handle_.Get()), name, nullptr, &kind, static_cast<BYTE*>(data),
+  long rc = RegQueryValueExA(H<HKEY>(handle_.Get()), name, nullptr, &kind, static_cast<BYTE*>(data),
                              size ? &got : nullptr);
   if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
     if (size) *size = got;
@@ -52,19 +53,20 @@ long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* 
 long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
   if (fault::Strike()) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  return RegSetValueExA(H(handle_.Get()), name, 0, type, static_cast<const BYTE*>(data), size);
+  return RegSetValueExA(H<HKEY>(handle_.Get()), name, 0, type, static_cast<const BYTE*>(data),
+                        size);
 }
 
 long RegKey::DeleteValue(const char* name) {
   if (fault::Strike()) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  return RegDeleteValueA(H(handle_.Get()), name);
+  return RegDeleteValueA(H<HKEY>(handle_.Get()), name);
 }
 
 long RegKey::Flush() {
   if (fault::Strike()) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  return RegFlushKey(H(handle_.Get()));
+  return RegFlushKey(H<HKEY>(handle_.Get()));
 }
 
 void RegKey::Close() { handle_.Close(); }

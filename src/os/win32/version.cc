@@ -1,5 +1,6 @@
 // What the version reader takes from the system: the languages its resource lookup prefers, and
-// the ANSI code page's conversions. The version data itself is read by our own reader.
+// the conversion of texts to the ANSI code page. The version data itself is read by our own
+// reader.
 #include <windows.h>
 
 #include "os/version_file.h"
@@ -14,16 +15,6 @@ LanguagePreference ResourceLanguages() {
   languages.user = GetUserDefaultUILanguage();
   languages.system = GetSystemDefaultUILanguage();
   return languages;
-}
-
-std::u16string Utf16FromAnsi(const std::string& text) {
-  if (text.empty()) return std::u16string();
-  const int size = static_cast<int>(text.size());
-  const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-  if (count <= 0) return std::u16string();
-  std::u16string wide(static_cast<size_t>(count), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), size, reinterpret_cast<wchar_t*>(&wide[0]), count);
-  return wide;
 }
 
 std::string AnsiFromUtf16(const std::u16string& text) {
