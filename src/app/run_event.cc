@@ -19,11 +19,6 @@ const uint32_t kInstalledWithWarning = 1001;
 const uint32_t kInstallerNotStarted = 1002;
 const uint32_t kRefused = 1003;
 
-// A configuration updated, or absent, needs nothing from the administrator.
-bool ConfigurationDone(const ConfigResult& result) {
-  return result.outcome == ConfigOutcome::kUpdated || result.outcome == ConfigOutcome::kMissing;
-}
-
 bool Started(const RunReport& run) {
   return run.installerStart.failure == platform::StartFailure::kNone;
 }
@@ -31,11 +26,7 @@ bool Started(const RunReport& run) {
 uint32_t EventId(const RunReport& run) {
   if (run.checked && !run.accepted) return kRefused;
   if (!Started(run)) return kInstallerNotStarted;
-  // Without the configuration its copy is never reached: absent as far as the run can tell.
-  if (run.installerExitCode != 0 || !ConfigurationDone(run.config.main) ||
-      !(ConfigurationDone(run.config.copy) || run.config.main.outcome == ConfigOutcome::kMissing)) {
-    return kInstalledWithWarning;
-  }
+  if (run.installerExitCode != 0 || !run.config.Done()) return kInstalledWithWarning;
   return kInstalled;
 }
 

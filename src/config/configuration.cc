@@ -18,9 +18,11 @@ namespace {
 using platform::OpenStatus;
 using platform::Patiently;
 
-const char kTemplateSuffix[] = "/Configuration.tpl";
-const char kConfigSuffix[] = "/Configuration.xml";
-const char kCopySuffix[] = "/Temp/ssvConfig/Configuration.xml";
+const char kTemplateName[] = "Configuration.tpl";
+// The configuration, in the product folder, and its copy, below it in these folders.
+const char kConfigName[] = "Configuration.xml";
+const char kCopyFolder[] = "Temp";
+const char kCopySubfolder[] = "ssvConfig";
 // A replacement's name: the configuration's, this infix, then random digits. Earlier versions
 // of the program numbered theirs after the same infix.
 const char kReplacementInfix[] = ".orvapatch-new";
@@ -148,10 +150,44 @@ struct Replacement {
   std::string name;
 };
 
-// Updates the configuration |name| in the held |folder| from the template |templateName| in the held
-// |product| folder, under its update lock; |*opened| becomes 1 once it has opened.
-ConfigResult UpdateHeldFile(const platform::Folder& product, const std::string& templateName,
-                            const platform::Folder& folder, const std::string& name, int* opened) {
+// Replaces the configuration |name|, open in |*original|, in the held |folder| by its edited text,
+// the template taken from |installation|.
+ConfigResult ReplaceOpened(const Installation& installation, const platform::Folder& folder,
+                           const std::string& name, platform::File* original) {
+  if (!original->AcceptsWriting()) return Result(ConfigOutcome::kReadOnly);
+  // Read whole through the one handle; an empty text leaves the file as it was.
+  std::string text;
+  if (!platform::ReadText(original, kMaxText, &text)) {
+    return Left(ConfigStep::kRead, original->WhyFailed(), name);
+  }
+  if (text.empty()) return Result(ConfigOutcome::kEmpty);
+  std::string newVersion;
+  const bool haveNewVersion =
+      TemplateVersion(installation.folder, installation.templateName, &newVersion);
+  Edit(&text, haveNewVersion ? &newVersion : nullptr);
+  Replacement made(folder);
+  platform::Failure why;
+  if (!folder.CreateReplacement(*original, name + kReplacementInfix, &made.name, &made.file,
+                                &why)) {
+    return Left(ConfigStep::kCreate, why, name);
+  }
+  if (!platform::WriteText(&made.file, text)) {
+    return Left(ConfigStep::kWrite, made.file.WhyFailed(), name);
+  }
+  if (!made.file.Sync()) return Left(ConfigStep::kFlush, made.file.WhyFailed(), name);
+  // Windows replaces no file that is open, not even one open by this program.
+  original->Close();
+  if (Patiently([&] { return folder.Replace(&made.file, made.name, name, &why); }) !=
+      OpenStatus::kDone) {
+    return Left(ConfigStep::kRename, why, name);
+  }
+  made.file.Close();
+  return Result(ConfigOutcome::kUpdated);
+}
+
+// Opens the configuration |name| in the held |folder| under its update lock and replaces it.
+ConfigResult Rewrite(const Installation& installation, const platform::Folder& folder,
+                     const std::string& name) {
   // One update of one file is one unit: a second run reads the file only once the first has
   // replaced it, and never writes back a text it read before.
   platform::UpdateLock lock;
@@ -162,105 +198,65 @@ ConfigResult UpdateHeldFile(const platform::Folder& product, const std::string& 
   if (Patiently([&] { return folder.OpenFile(name, &original, &why); }) != OpenStatus::kDone) {
     return Left(ConfigStep::kOpen, why, name);
   }
-  *opened = 1;
-  if (!original.AcceptsWriting()) return Result(ConfigOutcome::kReadOnly);
-  // Read whole through the one handle; an empty text leaves the file as it was.
-  std::string text;
-  if (!platform::ReadText(&original, kMaxText, &text)) {
-    return Left(ConfigStep::kRead, original.WhyFailed(), name);
-  }
-  if (text.empty()) return Result(ConfigOutcome::kEmpty);
-  std::string newVersion;
-  const bool haveNewVersion = TemplateVersion(product, templateName, &newVersion);
-  Edit(&text, haveNewVersion ? &newVersion : nullptr);
-  Replacement made(folder);
-  if (!folder.CreateReplacement(original, name + kReplacementInfix, &made.name, &made.file, &why)) {
-    return Left(ConfigStep::kCreate, why, name);
-  }
-  if (!platform::WriteText(&made.file, text)) {
-    return Left(ConfigStep::kWrite, made.file.WhyFailed(), name);
-  }
-  if (!made.file.Sync()) return Left(ConfigStep::kFlush, made.file.WhyFailed(), name);
-  // Windows replaces no file that is open, not even one open by this program.
-  original.Close();
-  if (Patiently([&] { return folder.Replace(&made.file, made.name, name, &why); }) !=
-      OpenStatus::kDone) {
-    return Left(ConfigStep::kRename, why, name);
-  }
-  made.file.Close();
-  return Result(ConfigOutcome::kUpdated);
-}
-
-// Opens in |*held|, one folder after another from the held |product| folder |productPath|, the
-// folder of the configuration |configPath|, which lies below it; its file name goes to |*name|.
-// When a folder below the product folder does not open, its name goes there, and why to |*why|.
-OpenStatus OpenConfigFolder(const platform::Folder& product, const std::string& productPath,
-                            const std::string& configPath, std::vector<platform::Folder>* held,
-                            std::string* name, platform::Failure* why) {
-  if (configPath.compare(0, productPath.size(), productPath) != 0) {
-    why->status = OpenStatus::kRefused;
-    return why->status;
-  }
-  std::vector<std::string> names;  // separators repeated or not
-  for (size_t at = productPath.size(); at < configPath.size();) {
-    const size_t end = std::min(configPath.find('/', at), configPath.size());
-    if (end > at) names.push_back(configPath.substr(at, end - at));
-    at = end + 1;
-  }
-  if (names.empty()) {
-    why->status = OpenStatus::kMissing;
-    return why->status;
-  }
-  held->reserve(names.size());  // the parents stay where they are
-  for (size_t i = 0; i + 1 < names.size(); ++i) {
-    held->emplace_back();
-    const platform::Folder& parent = held->size() == 1 ? product : (*held)[held->size() - 2];
-    const OpenStatus status = parent.OpenFolder(names[i], &held->back(), why);
-    if (status != OpenStatus::kDone) {
-      *name = names[i];
-      return status;
-    }
-  }
-  *name = names.back();
-  return OpenStatus::kDone;
-}
-
-// UpdateConfigurationFile, telling what became of the configuration.
-int UpdateFile(std::string templatePath, std::string configPath, ConfigResult* result) {
-  int opened = 0;
-  *result = Result(ConfigOutcome::kNoMemory);
+  ConfigResult result = Result(ConfigOutcome::kNoMemory);
   try {
-    std::replace(templatePath.begin(), templatePath.end(), '\\', '/');
-    std::replace(configPath.begin(), configPath.end(), '\\', '/');
-    // The product folder is the template's. A folder named by separators alone names no folder:
-    // an empty installation path, whose files would be read as a network path.
-    const size_t slash = templatePath.rfind('/');
-    const std::string productPath = templatePath.substr(0, slash + 1);
-    if (productPath.find_first_not_of('/') == std::string::npos && !productPath.empty()) {
-      *result = Result(ConfigOutcome::kMissing);
-      return 0;
-    }
-    platform::Folder product;
-    std::vector<platform::Folder> held;
-    // Until a folder below it fails, the product folder's name, as the system spells it.
-    std::string name = productPath;
-    std::replace(name.begin(), name.end(), '/', '\\');
-    while (name.size() > 3 && name.back() == '\\') name.pop_back();
-    platform::Failure why;
-    OpenStatus status =
-        platform::Folder::Open(productPath.empty() ? "." : productPath, &product, &why);
-    if (status == OpenStatus::kDone) {
-      status = OpenConfigFolder(product, productPath, configPath, &held, &name, &why);
-    }
-    if (status != OpenStatus::kDone) {
-      *result = Left(ConfigStep::kOpen, why, name);
-      return 0;
-    }
-    *result = UpdateHeldFile(product, templatePath.substr(slash + 1),
-                             held.empty() ? product : held.back(), name, &opened);
+    result = ReplaceOpened(installation, folder, name, &original);
   } catch (const std::bad_alloc&) {  // a text too large among them: the file keeps its bytes
   }
-  return opened;
+  result.opened = true;
+  return result;
+}
+
+// Opens the product folder |path| ('/' separators, up to its last one; empty for the current
+// folder) into |*installation|, its template |templateName|. False, with why in |*left|, when it
+// does not open.
+bool OpenInstallation(const std::string& path, const std::string& templateName,
+                      Installation* installation, ConfigResult* left) {
+  installation->templateName = templateName;
+  std::string& name = installation->name;
+  name = path;
+  std::replace(name.begin(), name.end(), '/', '\\');
+  while (name.size() > 3 && name.back() == '\\') name.pop_back();
+  // A folder named by separators alone names no folder: an empty installation path, whose files
+  // would be read as a network path.
+  if (path.find_first_not_of('/') == std::string::npos && !path.empty()) {
+    *left = Result(ConfigOutcome::kMissing);
+    return false;
+  }
+  platform::Failure why;
+  if (platform::Folder::Open(path.empty() ? "." : path, &installation->folder, &why) !=
+      OpenStatus::kDone) {
+    *left = Left(ConfigStep::kOpen, why, name);
+    return false;
+  }
+  return true;
+}
+
+// The names below the folder |folderPath| of |path|, both with '/' separators, repeated or not;
+// false when |path| does not lie below it.
+bool SplitBelow(const std::string& folderPath, const std::string& path, PathBelow* below) {
+  if (path.compare(0, folderPath.size(), folderPath) != 0) return false;
+  for (size_t at = folderPath.size(); at < path.size();) {
+    const size_t end = std::min(path.find('/', at), path.size());
+    if (end > at) below->push_back(path.substr(at, end - at));
+    at = end + 1;
+  }
+  return true;
+}
+
+// The path |path| with every backslash turned into a slash, which the system takes alike.
+std::string WithSlashes(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+// The copy follows the configuration: it is updated only once the configuration opened, so an
+// installation whose configuration cannot be read keeps both files as they are.
+bool CopyFollows(const ConfigResult& main) { return main.opened; }
+
+// Updated or absent: nothing for the administrator to do.
+bool IsDone(const ConfigResult& result) {
+  return result.outcome == ConfigOutcome::kUpdated || result.outcome == ConfigOutcome::kMissing;
 }
 
 }  // namespace
@@ -278,23 +274,61 @@ int ReadTextAndFind(const platform::Folder& folder, const std::string& name,
   return static_cast<int>(config_text::Find(*buffer, tag));
 }
 
+ConfigResult UpdateConfigurationFile(const Installation& installation, const PathBelow& below) {
+  try {
+    if (below.empty()) return Result(ConfigOutcome::kMissing);
+    std::vector<platform::Folder> held(below.size() - 1);
+    const platform::Folder* folder = &installation.folder;
+    for (size_t i = 0; i + 1 < below.size(); ++i) {
+      platform::Failure why;
+      if (folder->OpenFolder(below[i], &held[i], &why) != OpenStatus::kDone) {
+        return Left(ConfigStep::kOpen, why, below[i]);
+      }
+      folder = &held[i];
+    }
+    return Rewrite(installation, *folder, below.back());
+  } catch (const std::bad_alloc&) {  // before the file opened: it is not touched
+    return Result(ConfigOutcome::kNoMemory);
+  }
+}
+
 int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
-  ConfigResult result;
-  return UpdateFile(std::move(templatePath), std::move(configPath), &result);
+  try {
+    templatePath = WithSlashes(std::move(templatePath));
+    configPath = WithSlashes(std::move(configPath));
+    const size_t slash = templatePath.rfind('/');
+    const std::string productPath = templatePath.substr(0, slash + 1);
+    Installation installation;
+    ConfigResult left;
+    PathBelow below;
+    if (!OpenInstallation(productPath, templatePath.substr(slash + 1), &installation, &left) ||
+        !SplitBelow(productPath, configPath, &below)) {
+      return 0;
+    }
+    return UpdateConfigurationFile(installation, below).opened ? 1 : 0;
+  } catch (const std::bad_alloc&) {  // before the file opened: it is not touched
+    return 0;
+  }
 }
 
 int UpdateConfiguration(std::string installPath, ConfigReport* report) {
   ConfigReport made;
-  int result = 0;
   try {
-    const std::string templatePath = installPath + kTemplateSuffix;
-    result = UpdateFile(templatePath, installPath + kConfigSuffix, &made.main);
-    if (result == 1) UpdateFile(templatePath, installPath + kCopySuffix, &made.copy);
+    Installation installation;
+    if (OpenInstallation(WithSlashes(std::move(installPath)) + "/", kTemplateName, &installation,
+                         &made.main)) {
+      made.main = UpdateConfigurationFile(installation, {kConfigName});
+      if (CopyFollows(made.main)) {
+        made.copy =
+            UpdateConfigurationFile(installation, {kCopyFolder, kCopySubfolder, kConfigName});
+      }
+    }
   } catch (const std::bad_alloc&) {
     // On the way to a file: it is not touched, and the report says why.
-    ConfigResult& left = result == 1 ? made.copy : made.main;
-    if (left.outcome == ConfigOutcome::kNotReached) left.outcome = ConfigOutcome::kNoMemory;
+    (CopyFollows(made.main) ? made.copy : made.main).outcome = ConfigOutcome::kNoMemory;
   }
   if (report != nullptr) *report = made;
-  return result;
+  return made.main.opened ? 1 : 0;
 }
+
+bool ConfigReport::Done() const { return IsDone(main) && (!CopyFollows(main) || IsDone(copy)); }
