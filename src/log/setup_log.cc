@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "os/folder.h"
-#include "os/folders.h"
+#include "os/known_folders.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // the resource directory entries on the way and the version data.
 #include "os/version.h"
 
-#include "os/folders.h"
+#include "os/known_folders.h"
 #include "os/version_file.h"
 #include "pe/version_query.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "base/little_endian.h"
-#include "os/folders.h"
+#include "os/known_folders.h"
 #include "os/locale.h"
 #include "os/version_file.h"
 #include "pe/version_block.h"

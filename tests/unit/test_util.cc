@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "os/folders.h"
+#include "os/known_folders.h"
 #include "testing/fault.h"
 #ifdef _WIN32
 #include <windows.h>

@@ -1,4 +1,4 @@
-// The folders the program relies on: the Windows directory, the user's Documents and its own.
+// The folders the program knows by their role: the Windows directory, Documents and its own.
 #pragma once
 
 #include <string>

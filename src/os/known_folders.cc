@@ -1,5 +1,5 @@
 // The folders' rules that both platforms share.
-#include "os/folders.h"
+#include "os/known_folders.h"
 
 namespace platform {
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "os/folders.h"
+#include "os/known_folders.h"
 #include "os/win32/system_library.h"
 #include "os/win32/wide_path.h"
 

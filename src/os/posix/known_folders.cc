@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "machine/paths.h"
-#include "os/folders.h"
+#include "os/known_folders.h"
 
 namespace platform {
 
