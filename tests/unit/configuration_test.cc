@@ -41,13 +41,15 @@ TEST_F(ConfigTest, ReadTextAndFindLeavesTheBufferWhenTheFileCannotBeRead) {
   for (int nth = 1;; ++nth) {
     platform::fault::FailNth(nth, false);
     int found = ReadIn("Configuration.xml", "x", &buffer);
-    bool struck = platform::fault::Count() >= nth;
+    platform::fault::Place struck;
+    const bool reached = platform::fault::Reached(&struck);
     platform::fault::Disarm();
-    if (!struck) break;
+    if (!reached) break;
     if (found == -1) {
       EXPECT_EQ("before", buffer) << "operation " << nth;
     } else {
-      // The close, after everything was read.
+      // Only the close comes after everything was read.
+      EXPECT_EQ(platform::fault::Op::kClose, struck.kind) << nth;
       EXPECT_TRUE(SameBytes("before" + std::string(3 << 20, 'x') + "\n", buffer)) << nth;
       buffer = "before";
     }

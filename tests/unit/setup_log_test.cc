@@ -128,7 +128,7 @@ TEST(SetupLog, FailedWriteClosesTheLogForTheRestOfTheRun) {
   {
     CSetupLog log;
     EXPECT_EQ(1, log.Log("before"));
-    platform::fault::FailNth(2, false);  // positioning succeeds, the write fails once
+    platform::fault::FailAt(platform::fault::Op::kWrite, 1);
     EXPECT_EQ(0, log.Log("lost"));
     platform::fault::Disarm();
     EXPECT_EQ(0, log.Log("after"));
