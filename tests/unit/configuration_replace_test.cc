@@ -49,7 +49,7 @@ TEST_F(ConfigTest, AConfigurationOpenedByAnotherProgramAtTheReplaceKeepsItsBytes
   std::vector<std::string> before = Listing();
   platform::File holder;
   platform::fault::RunBefore(Op::kRename, 1, [&] {
-    ASSERT_TRUE(platform::File::Open(Xml(), platform::FileMode::kRead, false, &holder));
+    ASSERT_TRUE(platform::File::OpenForTesting(Xml(), platform::FileMode::kRead, false, &holder));
   });
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   platform::fault::Disarm();
@@ -80,7 +80,7 @@ TEST_F(ConfigTest, ATemporaryFileAnotherRunHoldsOpenIsLeftToIt) {
   WriteBytes(held, "another run's text");
   const std::vector<std::string> before = Listing();
   platform::File holder;
-  ASSERT_TRUE(platform::File::Open(held, platform::FileMode::kAppend, false, &holder));
+  ASSERT_TRUE(platform::File::OpenForTesting(held, platform::FileMode::kAppend, false, &holder));
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   holder.Close();
   EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
@@ -99,7 +99,8 @@ TEST_F(ConfigTest, OurTemporaryFileIsHeldUntilItHasReplacedTheConfiguration) {
     for (const std::string& name : Listing()) {
       platform::File other;
       if (name.find(".orvapatch-new") != std::string::npos) {
-        held = !platform::File::Open(dir_ + name, platform::FileMode::kRead, false, &other);
+        held = !platform::File::OpenForTesting(dir_ + name, platform::FileMode::kRead, false,
+                                               &other);
       }
     }
   });

@@ -32,7 +32,7 @@ TEST_F(ConfigTest, ReadTextAndFindLeavesTheBufferWhenTheFileCannotBeRead) {
   WriteBytes(Xml(), "abc");
   {
     platform::File holder;
-    ASSERT_TRUE(platform::File::Open(Xml(), platform::FileMode::kRead, false, &holder));
+    ASSERT_TRUE(platform::File::OpenForTesting(Xml(), platform::FileMode::kRead, false, &holder));
     EXPECT_EQ(-1, ReadIn("Configuration.xml", "b", &buffer));  // held open by another opener
   }
   EXPECT_EQ("before", buffer);
@@ -253,7 +253,7 @@ TEST_F(ConfigTest, AMissingOrUnfitTemplateVersionLeavesTheModuleVersion) {
   WriteBytes(Xml(), Crlf(kConfig));
   {
     platform::File holder;
-    ASSERT_TRUE(platform::File::Open(Tpl(), platform::FileMode::kRead, false, &holder));
+    ASSERT_TRUE(platform::File::OpenForTesting(Tpl(), platform::FileMode::kRead, false, &holder));
     EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   }
   EXPECT_TRUE(SameBytes(old, ReadBytes(Xml()))) << "held template";
@@ -295,7 +295,7 @@ TEST_F(ConfigTest, MainFileHeldOpenLeavesBothFilesUntouched) {
   ConfigReport report;
   {
     platform::File holder;
-    ASSERT_TRUE(platform::File::Open(Xml(), platform::FileMode::kRead, false, &holder));
+    ASSERT_TRUE(platform::File::OpenForTesting(Xml(), platform::FileMode::kRead, false, &holder));
     EXPECT_EQ(0, UpdateConfiguration(dir_, &report));
   }
   EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
@@ -326,7 +326,7 @@ TEST_F(ConfigTest, CopyHeldOpenIsSkippedAndTheMainFileUpdated) {
   WriteBytes(Copy(), Crlf(kConfig));
   {
     platform::File holder;
-    ASSERT_TRUE(platform::File::Open(Copy(), platform::FileMode::kRead, false, &holder));
+    ASSERT_TRUE(platform::File::OpenForTesting(Copy(), platform::FileMode::kRead, false, &holder));
     EXPECT_EQ(1, UpdateConfiguration(dir_));
   }
   EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));

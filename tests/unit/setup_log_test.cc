@@ -112,7 +112,8 @@ TEST(SetupLog, LengthLimitCutsToTheLastBytesExactly) {
 TEST(SetupLog, FallsBackToDocumentsWhileAnotherRunHoldsTheFile) {
   testutil::ScratchMachine machine;
   platform::File holder;
-  ASSERT_TRUE(platform::File::Open(machine.WindowsLog(), platform::FileMode::kAppend, false, &holder));
+  ASSERT_TRUE(platform::File::OpenForTesting(machine.WindowsLog(), platform::FileMode::kAppend,
+                                             false, &holder));
   {
     CSetupLog log;
     EXPECT_EQ(1, log.Log("second run"));

@@ -14,7 +14,8 @@
 
 namespace platform {
 
-bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
+bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inheritable,
+                          File* out) {
   if (fault::Strike(fault::Op::kOpen)) return false;
   std::string host;
   if (!posix::HostPath(path, &host)) return false;

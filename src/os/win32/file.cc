@@ -31,7 +31,8 @@ bool File::Fail() {
   return false;
 }
 
-bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
+bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inheritable,
+                          File* out) {
   if (fault::Strike(fault::Op::kOpen)) return false;
   DWORD access = GENERIC_WRITE;
   DWORD disposition = OPEN_ALWAYS;
