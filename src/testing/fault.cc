@@ -56,6 +56,7 @@ void ArmAction(int nth, std::function<void()> action) {
   s.action = std::move(action);
 }
 
+// Keeps the operation that the arming reached, for Reached().
 void Reach(Op kind, int nth) {
   State& s = Seam();
   s.reached = true;
