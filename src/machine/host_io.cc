@@ -26,8 +26,8 @@ const ErrorMeaning kMeanings[] = {
 
 Failure FailureOf(int error) { return Meaning(static_cast<uint32_t>(error), kMeanings); }
 
-bool Struck() {
-  if (!fault::Strike()) return false;
+bool Struck(fault::Op kind) {
+  if (!fault::Strike(kind)) return false;
   errno = EIO;
   return true;
 }

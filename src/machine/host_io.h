@@ -5,6 +5,7 @@
 #include <string>
 
 #include "os/file.h"
+#include "testing/fault.h"
 
 namespace platform {
 namespace posix {
@@ -12,9 +13,9 @@ namespace posix {
 // What the errno |error| of a failed call means, with the number itself.
 Failure FailureOf(int error);
 
-// Counts a call on a file at the fault seam: true when it must fail, errno then telling an
-// input/output error, as a failing disk would.
-bool Struck();
+// Counts a call of |kind| on a file at the fault seam: true when it must fail, errno then
+// telling an input/output error, as a failing disk would.
+bool Struck(fault::Op kind);
 
 // Opens the regular file |name| relative to the folder descriptor |dir| (or AT_FDCWD) with |flags|
 // and takes the flock |lock| (LOCK_EX or LOCK_SH) on it, before anything is cut; -1 on failure,

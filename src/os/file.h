@@ -70,9 +70,10 @@ struct FilePolicy {
 class File {
  public:
   // Opens |path|; |out| is left untouched on failure. An |inheritable| file stays open in
-  // programs started while it is open.
-  [[nodiscard]] static bool Open(const FileLocation& path, FileMode mode, bool inheritable,
-                                 File* out);
+  // programs started while it is open. The program itself opens files only in a folder it
+  // holds (Folder::OpenFile); tests open by path, as another program would.
+  [[nodiscard]] static bool OpenForTesting(const FileLocation& path, FileMode mode,
+                                           bool inheritable, File* out);
 
   bool IsOpen() const { return handle_.IsValid(); }
   // The platform's handle (a HANDLE on Windows, a descriptor on POSIX), for the platform's own use.

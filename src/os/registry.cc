@@ -10,7 +10,7 @@ long RegKey::Open(Hive hive, const char* subKey, uint32_t access) {
   return Reach(hive, nullptr, subKey, access, false, nullptr, nullptr);
 }
 
-long RegKey::Open(const RegKey& parent, const char* subKey, uint32_t access) {
+long RegKey::OpenForTesting(const RegKey& parent, const char* subKey, uint32_t access) {
   return Reach(Hive::kCurrentUser, &parent, subKey, access, false, nullptr, nullptr);
 }
 

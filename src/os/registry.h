@@ -48,9 +48,9 @@ struct RegKeyPolicy {
 class RegKey {
  public:
 
-  // RegOpenKeyExA: opens the existing key |subKey| below a hive or below an open key.
+  // RegOpenKeyExA: opens the existing key |subKey| below a hive or, for tests, below an open key.
   [[nodiscard]] long Open(Hive hive, const char* subKey, uint32_t access);
-  [[nodiscard]] long Open(const RegKey& parent, const char* subKey, uint32_t access);
+  [[nodiscard]] long OpenForTesting(const RegKey& parent, const char* subKey, uint32_t access);
 
   // RegCreateKeyExA, non-volatile, default security: opens |subKey|, creating it and every
   // missing level above it. |keyClass| may be null; |disposition| (optional) receives

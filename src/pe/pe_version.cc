@@ -70,14 +70,20 @@ class ResourceArea {
     std::memset(p, 0, size);
     if (offset >= rawAvailable_) return true;
     size_t fromFile = static_cast<size_t>(std::min<uint64_t>(size, rawAvailable_ - offset));
-    return source_.ReadAt(fileOffset_ + offset, p, fromFile);
+    if (source_.ReadAt(fileOffset_ + offset, p, fromFile)) return true;
+    unreadable_ = true;
+    return false;
   }
+
+  // A read of the file failed: a search that found nothing cannot tell that nothing is there.
+  bool Unreadable() const { return unreadable_; }
 
  private:
   ByteSource& source_;
   uint64_t fileOffset_;
   uint64_t rawAvailable_;
   uint64_t size_;
+  bool unreadable_ = false;
 };
 
 // The entry with the numeric id |id| among a directory's id entries (a binary search, as the
@@ -144,6 +150,8 @@ bool FindLanguage(ResourceArea& area, uint32_t directory, const LanguagePreferen
     bool seen = false;
     for (size_t k = 0; k < i; ++k) seen |= wanted[k] == wanted[i];
     if (!seen && FindEntryById(area, directory, wanted[i], target)) return true;
+    // Another language's version must not stand in for one that could not be read.
+    if (area.Unreadable()) return false;
   }
   return FirstEntry(area, directory, target);
 }

@@ -11,11 +11,17 @@ namespace {
 
 struct State {
   int count = 0;
+  int counts[kOpKinds] = {};
+  // The armed place is among all operations, or among those of |kind| alone.
+  bool anyKind = true;
+  Op kind = Op::kOpen;
   int nth = 0;
   bool persistent = false;
   int actionAt = 0;
   std::function<void()> action;
   bool inAction = false;
+  bool reached = false;
+  Place place = {Op::kOpen, 0};
 };
 
 // Made on first use: the test launcher arms the seam from a static object constructed before
@@ -29,33 +35,69 @@ State& Seam() {
 int g_allocations = 0;
 int g_failingAllocation = 0;
 
-}  // namespace
-
-void FailNth(int nth, bool persistent) {
+// Resets the counts and arms |nth| among all operations or among those of |kind|.
+void Arm(bool anyKind, Op kind, int nth, bool persistent) {
   State& s = Seam();
   s.count = 0;
+  for (int& count : s.counts) count = 0;
+  s.anyKind = anyKind;
+  s.kind = kind;
   s.nth = nth > 0 ? nth : 0;
   s.persistent = persistent;
   s.actionAt = 0;
   s.action = nullptr;
+  s.reached = false;
 }
 
-void RunBeforeNth(int nth, std::function<void()> action) {
-  FailNth(0, false);
+// Arms |action| at the |nth| place that Arm() chose.
+void ArmAction(int nth, std::function<void()> action) {
   State& s = Seam();
   s.actionAt = nth > 0 ? nth : 0;
   s.action = std::move(action);
+}
+
+// Keeps the operation that the arming reached, for Reached().
+void Reach(Op kind, int nth) {
+  State& s = Seam();
+  s.reached = true;
+  s.place = Place{kind, nth};
+}
+
+}  // namespace
+
+void FailNth(int nth, bool persistent) { Arm(true, Op::kOpen, nth, persistent); }
+
+void FailAt(Op kind, int nth) { Arm(false, kind, nth, false); }
+
+void RunBeforeNth(int nth, std::function<void()> action) {
+  Arm(true, Op::kOpen, 0, false);
+  ArmAction(nth, std::move(action));
+}
+
+void RunBefore(Op kind, int nth, std::function<void()> action) {
+  Arm(false, kind, 0, false);
+  ArmAction(nth, std::move(action));
 }
 
 void Disarm() { FailNth(0, false); }
 
 int Count() { return Seam().count; }
 
-bool Strike() {
+int Count(Op kind) { return Seam().counts[static_cast<int>(kind)]; }
+
+bool Reached(Place* place) {
+  if (Seam().reached) *place = Seam().place;
+  return Seam().reached;
+}
+
+bool Strike(Op kind) {
   State& s = Seam();
   if (s.inAction) return false;
-  ++s.count;
-  if (s.actionAt != 0 && s.count == s.actionAt) {
+  const int ofKind = s.counts[static_cast<int>(kind)] + 1;
+  // This operation's place among those the seam was armed to count; 0 for another kind.
+  const int at = s.anyKind ? s.count + 1 : kind == s.kind ? ofKind : 0;
+  if (s.actionAt != 0 && at == s.actionAt) {
+    Reach(kind, ofKind);
     std::function<void()> action = std::move(s.action);
     s.action = nullptr;
     s.actionAt = 0;
@@ -63,8 +105,12 @@ bool Strike() {
     if (action) action();
     s.inAction = false;
   }
-  if (s.nth == 0) return false;
-  return s.persistent ? s.count >= s.nth : s.count == s.nth;
+  // Counted once the action has run, which sees the operations before this one.
+  ++s.count;
+  s.counts[static_cast<int>(kind)] = ofKind;
+  if (s.nth == 0 || at == 0) return false;
+  if (at == s.nth) Reach(kind, ofKind);
+  return s.persistent ? at >= s.nth : at == s.nth;
 }
 
 void FailAllocation(int nth) {

@@ -10,25 +10,64 @@
 namespace platform {
 namespace fault {
 
+// What a counted operation does, so that a test can pick one by its kind and its place among
+// that kind's operations, which stays put when operations of other kinds come or go.
+enum class Op {
+  kOpen,      // opens a file, a folder or the program to start, by name
+  kCreate,    // makes a new file or folder
+  kRead,
+  kSeek,      // moves in a held file or finds its length
+  kWrite,     // writes a held file's bytes or cuts them
+  kFlush,
+  kQuery,     // asks whether a held file may be written
+  kClose,
+  kRename,    // puts a written file in place of another
+  kRemove,
+  kList,      // lists a folder to remove what killed runs left in it
+  kLock,      // takes the lock of a file's updates
+  kRegistry,  // any call on a registry key, its close included
+  kEvent,
+  kStart,     // starts a program
+};
+
 #ifdef ORVA_FAULT_SEAM
+
+constexpr int kOpKinds = static_cast<int>(Op::kStart) + 1;
+
+// A counted operation: its kind and its place among the operations of that kind (1 = the first).
+struct Place {
+  Op kind;
+  int nth;
+};
 
 // Arms the seam: the |nth| counted operation from now on fails (1 = the next one);
 // with |persistent| every later one fails too. |nth| <= 0 disarms.
 void FailNth(int nth, bool persistent);
+
+// Arms the seam: the |nth| operation of |kind| from now on fails, once.
+void FailAt(Op kind, int nth);
 
 // Arms the seam to run |action| once, just before the |nth| counted operation from now on does
 // its work; that operation then goes ahead. Operations made by |action| itself are not counted.
 // Disarms any failure and resets the count.
 void RunBeforeNth(int nth, std::function<void()> action);
 
+// The same before the |nth| operation of |kind| from now on.
+void RunBefore(Op kind, int nth, std::function<void()> action);
+
 // Disarms the seam and resets the count.
 void Disarm();
 
-// Counted operations seen since the seam was last armed or disarmed.
+// Counted operations seen since the seam was last armed or disarmed: all of them, or those of
+// |kind|. Within an action, those before the operation it runs before.
 int Count();
+int Count(Op kind);
+
+// The operation that the last arming failed or ran its action before; false while none was.
+bool Reached(Place* place);
 
 // Called by every counted operation before it does its work: true means "fail now".
-bool Strike();
+bool Strike(Op kind);
 
 // Makes the |nth| allocation through operator new from now on throw std::bad_alloc, once;
 // |nth| <= 0 disarms. Resets the allocation count.
@@ -39,7 +78,7 @@ int AllocationCount();
 
 #else
 
-constexpr bool Strike() { return false; }
+constexpr bool Strike(Op) { return false; }
 
 #endif
 

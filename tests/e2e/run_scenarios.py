@@ -505,54 +505,43 @@ def expect_registry(m, fixture, *created):
     assert actual == expected, "registry:\n%r\nexpected:\n%r" % (actual, expected)
 
 
-def scenario_registry_edition_from_user_hive(m):
-    fixture = registry_fixture(
-        ("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Soft name"="belnor 2000"', '"Note"="d\u00e9j\u00e0"']),
-        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"']))
-    m.set_registry(fixture)
-    result, _ = m.run(box="BELNOR 2000")
-    assert result.returncode == 0 and m.boxes == 1, result
-    # Refused: the family root is created, empty, and nothing else is written.
-    expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\Belnor")
-    assert m.log() == START + NOTHING_FOUND + END, m.log()
+# Which edition a run finds, and the family root it leaves. Each run is refused, its box bearing
+# the edition's caption; the fixture's keys stay as they were, and only a missing family root is
+# created, empty.
+EDITION_CASES = [
+    # (the registry's keys, the box's caption, the family root created, the log when checked)
+    ((("HKEY_CURRENT_USER\\Software\\ORVANE S.A.",
+       ['"Soft name"="belnor 2000"', '"Note"="d\u00e9j\u00e0"']),
+      ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"'])),
+     "BELNOR 2000", "HKEY_CURRENT_USER\\Software\\Belnor", START + NOTHING_FOUND + END),
+    ((("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"']),),
+     "ZERLIN", "HKEY_CURRENT_USER\\Software\\ZERLIN", START + NOTHING_FOUND + END),
+    # The user's vendor key without the name hides the machine's edition.
+    ((("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Other"="BELNOR 2000"']),
+      ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="BELNOR 2000"'])),
+     "Orvane XP", "HKEY_CURRENT_USER\\Software\\ORVANE XP", START + NOTHING_FOUND + END),
+    # An existing family root is left as it is, whatever it holds.
+    ((("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Soft name"="ORVANE II"']),
+      ("HKEY_CURRENT_USER\\Software\\ORVANE", [
+          '"ThreadLocal"="40c"', '"SoftVersion"="2013.9"', '"Flags"=dword:0000002a',
+          '"Blob"=hex:00,ff,80', '"List"=hex(7):61,00,62,00,00,00', '@="d\u00e9faut"']),
+      ("HKEY_CURRENT_USER\\Software\\ORVANE\\Sub", [])),
+     "ORVANE", None, None),
+    # An empty registry: the default edition.
+    ((), "Orvane XP", "HKEY_CURRENT_USER\\Software\\ORVANE XP", START + NOTHING_FOUND + END),
+]
 
 
-def scenario_registry_edition_from_machine_hive(m):
-    fixture = registry_fixture(
-        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"']))
-    m.set_registry(fixture)
-    result, _ = m.run(box="ZERLIN")
-    assert result.returncode == 0 and m.boxes == 1, result
-    expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\ZERLIN")
-
-
-def scenario_registry_user_key_without_name_hides_machine_edition(m):
-    fixture = registry_fixture(
-        ("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Other"="BELNOR 2000"']),
-        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="BELNOR 2000"']))
-    m.set_registry(fixture)
-    result, _ = m.run(box="Orvane XP")
-    assert result.returncode == 0 and m.boxes == 1, result
-    expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\ORVANE XP")
-
-
-def scenario_registry_existing_family_root_left_as_it_is(m):
-    fixture = registry_fixture(
-        ("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Soft name"="ORVANE II"']),
-        ("HKEY_CURRENT_USER\\Software\\ORVANE", [
-            '"ThreadLocal"="40c"', '"SoftVersion"="2013.9"', '"Flags"=dword:0000002a',
-            '"Blob"=hex:00,ff,80', '"List"=hex(7):61,00,62,00,00,00', '@="d\u00e9faut"']),
-        ("HKEY_CURRENT_USER\\Software\\ORVANE\\Sub", []))
-    m.set_registry(fixture)
-    result, _ = m.run(box="ORVANE")
-    assert result.returncode == 0 and m.boxes == 1, result
-    expect_registry(m, fixture)
-
-
-def scenario_registry_empty_gets_default_family_root(m):
-    result, _ = m.run(box="Orvane XP")
-    assert result.returncode == 0 and m.boxes == 1, result
-    expect_registry(m, "REGEDIT4\r\n", "HKEY_CURRENT_USER\\Software\\ORVANE XP")
+def scenario_registry_edition_and_family_root(m):
+    for keys, caption, created, log in EDITION_CASES:
+        m.clean()
+        m.__init__(m.args)
+        fixture = registry_fixture(*keys)
+        m.set_registry(fixture)
+        result, _ = m.run(box=caption)
+        assert result.returncode == 0 and m.boxes == 1, (caption, result)
+        expect_registry(m, fixture, *[key for key in (created,) if key])
+        assert log is None or m.log() == log, (caption, m.log())
 
 
 ACCEPTED = registry_fixture(("HKEY_CURRENT_USER\\Software\\ORVANE",

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <set>
 
 #include "config/configuration.h"
 #include "config_test_util.h"
@@ -21,6 +22,7 @@
 #endif
 
 using namespace configtest;
+using platform::fault::Op;
 
 // ---------------------------------------------------------------------------------------------
 // What a write would have refused.
@@ -42,19 +44,12 @@ TEST_F(ConfigTest, AReadOnlyConfigurationKeepsItsBytes) {
 }
 
 TEST_F(ConfigTest, AConfigurationOpenedByAnotherProgramAtTheReplaceKeepsItsBytes) {
-  // The number of counted operations of a whole update, and the replace's place among them: after
-  // it, the temporary file and the product folder are closed.
-  const int kAfterCheck = 2;
   WriteBytes(Tpl(), Template());
-  WriteBytes(Xml(), Crlf(kConfig));
-  platform::fault::Disarm();
-  ASSERT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
-  const int total = platform::fault::Count();
   WriteBytes(Xml(), Crlf(kConfig));
   std::vector<std::string> before = Listing();
   platform::File holder;
-  platform::fault::RunBeforeNth(total - kAfterCheck, [&] {
-    ASSERT_TRUE(platform::File::Open(Xml(), platform::FileMode::kRead, false, &holder));
+  platform::fault::RunBefore(Op::kRename, 1, [&] {
+    ASSERT_TRUE(platform::File::OpenForTesting(Xml(), platform::FileMode::kRead, false, &holder));
   });
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   platform::fault::Disarm();
@@ -85,7 +80,7 @@ TEST_F(ConfigTest, ATemporaryFileAnotherRunHoldsOpenIsLeftToIt) {
   WriteBytes(held, "another run's text");
   const std::vector<std::string> before = Listing();
   platform::File holder;
-  ASSERT_TRUE(platform::File::Open(held, platform::FileMode::kAppend, false, &holder));
+  ASSERT_TRUE(platform::File::OpenForTesting(held, platform::FileMode::kAppend, false, &holder));
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   holder.Close();
   EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
@@ -99,16 +94,13 @@ TEST_F(ConfigTest, OurTemporaryFileIsHeldUntilItHasReplacedTheConfiguration) {
   // held, or it would remove it and the rename would fail.
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
-  platform::fault::Disarm();
-  ASSERT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
-  const int total = platform::fault::Count();
-  WriteBytes(Xml(), Crlf(kConfig));
   bool held = false;
-  platform::fault::RunBeforeNth(total - 2, [&] {  // the rename
+  platform::fault::RunBefore(Op::kRename, 1, [&] {
     for (const std::string& name : Listing()) {
       platform::File other;
       if (name.find(".orvapatch-new") != std::string::npos) {
-        held = !platform::File::Open(dir_ + name, platform::FileMode::kRead, false, &other);
+        held = !platform::File::OpenForTesting(dir_ + name, platform::FileMode::kRead, false,
+                                               &other);
       }
     }
   });
@@ -159,71 +151,50 @@ TEST_F(ConfigTest, EverySpellingOfTheProductFolderTakesItsFileOneUpdateLock) {
 // A failure at any step: the file is wholly updated or as it was, never empty or partial, and
 // no temporary file stays behind.
 
-namespace {
-
-struct Outcome {
-  int result;
-  std::string bytes;
-  std::vector<std::string> listing;
-};
-
-}  // namespace
-
-class ConfigFaultTest : public ConfigTest {
- protected:
-  // Once the configuration and the template are read, the update ends: create the temporary
-  // file (taking over what the configuration keeps), write it (one piece for a small file), flush
-  // it, close the configuration, rename, and only then close the temporary file and the product
-  // folder, the update being done. Counted from the end: the steps that must keep the old bytes.
-  static constexpr size_t kCreate = 7, kWrite = 6, kFlush = 5, kRename = 3;
-
-  // Runs the update once for each counted operation, that operation failing, and checks each
-  // outcome; returns them in order.
-  std::vector<Outcome> FailEachStep(const std::string& config, const std::string& expected,
-                                    const std::string& withOldVersion) {
-    WriteBytes(Tpl(), Template());
+TEST_F(ConfigTest, AFailureAtEveryStepOfASmallUpdate) {
+  const std::string config = Crlf(kConfig), expected = Crlf(kUpdated);
+  WriteBytes(Tpl(), Template());
+  WriteBytes(Xml(), config);
+  const std::vector<std::string> before = Listing();
+  // Once the configuration and the template are read, the steps up to the rename keep the old
+  // bytes.
+  const std::set<Op> keeping = {Op::kCreate, Op::kWrite, Op::kFlush, Op::kRename};
+  std::set<Op> struckKinds;
+  for (int nth = 1;; ++nth) {
     WriteBytes(Xml(), config);
-    const std::vector<std::string> before = Listing();
-    std::vector<Outcome> outcomes;
-    for (int nth = 1;; ++nth) {
-      WriteBytes(Xml(), config);
-      platform::fault::FailNth(nth, false);
-      int result = UpdateConfigurationFile(Tpl(), Xml());
-      bool struck = platform::fault::Count() >= nth;
-      platform::fault::Disarm();
-      Outcome outcome{result, ReadBytes(Xml()), Listing()};
-      if (!struck) {
-        EXPECT_EQ(1, result);
-        EXPECT_TRUE(SameBytes(expected, outcome.bytes));
-        EXPECT_EQ(before, outcome.listing);
-        break;
-      }
-      outcomes.push_back(outcome);
-      bool kept = outcome.bytes == config;
-      bool whole = outcome.bytes == expected || outcome.bytes == withOldVersion;
-      EXPECT_TRUE(kept || whole) << "operation " << nth << ": "
-                                 << SameBytes(expected, outcome.bytes).message();
-      // 0: the product folder (operation 1), the update lock (2) or the configuration's open (4,
-      // after the look for leftovers) failed.
-      EXPECT_EQ(nth == 1 || nth == 2 || nth == 4 ? 0 : 1, result) << "operation " << nth;
-      EXPECT_EQ(before, outcome.listing) << "operation " << nth;
-      for (const std::string& name : outcome.listing) {  // anything left goes before the next run
-        if (std::find(before.begin(), before.end(), name) == before.end()) {
-          testutil::RemoveTree(dir_ + name);
-        }
+    platform::fault::FailNth(nth, false);
+    const int result = UpdateConfigurationFile(Tpl(), Xml());
+    platform::fault::Place struck;
+    const bool reached = platform::fault::Reached(&struck);
+    platform::fault::Disarm();
+    const std::string bytes = ReadBytes(Xml());
+    const std::vector<std::string> listing = Listing();
+    EXPECT_EQ(before, listing) << "operation " << nth;
+    if (!reached) {
+      EXPECT_EQ(1, result);
+      EXPECT_TRUE(SameBytes(expected, bytes));
+      break;
+    }
+    SCOPED_TRACE("operation " + std::to_string(nth) + ", kind " +
+                 std::to_string(static_cast<int>(struck.kind)) + " #" + std::to_string(struck.nth));
+    const bool whole = bytes == expected || bytes == Crlf(UpdatedWithOldVersion());
+    EXPECT_TRUE(bytes == config || whole) << SameBytes(expected, bytes).message();
+    struckKinds.insert(struck.kind);
+    if (keeping.count(struck.kind) != 0) {
+      EXPECT_EQ(config, bytes);
+    }
+    // 0: the configuration was never opened, its folder's open (the first), the update lock or
+    // its own open (the second) having failed.
+    const bool unopened =
+        struck.kind == Op::kLock || (struck.kind == Op::kOpen && struck.nth <= 2);
+    EXPECT_EQ(unopened ? 0 : 1, result);
+    for (const std::string& name : listing) {  // anything left goes before the next run
+      if (std::find(before.begin(), before.end(), name) == before.end()) {
+        testutil::RemoveTree(dir_ + name);
       }
     }
-    return outcomes;
   }
-};
-
-TEST_F(ConfigFaultTest, EveryStepOfASmallUpdate) {
-  std::vector<Outcome> outcomes =
-      FailEachStep(Crlf(kConfig), Crlf(kUpdated), Crlf(UpdatedWithOldVersion()));
-  ASSERT_GT(outcomes.size(), kCreate);
-  for (size_t step : {kCreate, kWrite, kFlush, kRename}) {
-    EXPECT_EQ(Crlf(kConfig), outcomes[outcomes.size() - step].bytes) << "step " << step;
-  }
+  for (Op kind : keeping) EXPECT_EQ(1u, struckKinds.count(kind)) << static_cast<int>(kind);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -253,10 +224,30 @@ TEST_F(ConfigTest, ModeOwnerAndGroupAreKept) {
 // What a standard user may plant in the product folder, which such a user may write, before
 // the run or at any step of it: a link in place of the configuration, the template, a folder on
 // the way to the copy or a temporary name, or a second name of a file outside the folder.
-// Nothing outside the folder is read into it, written, moved or removed, and the main file is
-// still updated whenever the plant did not take its own place before it was opened.
+// Nothing outside the folder is read into it, written, moved or removed, and the main file ends
+// as the plant's rule says.
 class PlantTest : public ConfigTest {
  protected:
+  // When a plant was made: how many counted operations of each kind the run had made before it.
+  struct Moment {
+    int done[platform::fault::kOpKinds] = {};
+    // Made before the |nth| operation of |kind|.
+    bool Before(Op kind, int nth) const { return done[static_cast<int>(kind)] < nth; }
+  };
+
+  // The main file's own steps among the run's operations: its folder is the first open, the
+  // configuration the second and the template the third; its temporary file is the first made
+  // and the first renamed.
+  static constexpr int kConfigOpen = 2, kTemplateOpen = 3, kMainCreate = 1, kMainRename = 1;
+
+  struct Plant {
+    const char* what;
+    std::function<void()> make;
+    // What the main file holds after a run with the plant made at |when|: its updated bytes,
+    // those of a template left unread, its old ones, or nothing when the plant holds its name.
+    std::function<std::string(const Moment& when)> main;
+  };
+
   PlantTest() : outside_(machine_.Path("secret\\")) {
     testutil::MakeDirectories(outside_ + "ssvConfig");
     WriteBytes(outside_ + "Configuration.xml", kSecret);
@@ -264,17 +255,23 @@ class PlantTest : public ConfigTest {
   }
 
   // Runs the update of both files with |plant| made before the |nth| counted operation (0: before
-  // the run) and checks that the outside is untouched; returns the main file's bytes.
-  std::string RunWithPlant(int nth, const std::function<void()>& plant) {
+  // the run), sets |*when| and |operations_|, and checks that the outside is untouched; returns
+  // the main file's bytes.
+  std::string RunWithPlant(int nth, const std::function<void()>& plant, Moment* when) {
     WriteBytes(Tpl(), Template());
     WriteBytes(Xml(), Crlf(kConfig));
     WriteBytes(Copy(), Crlf(kConfig));
-    if (nth == 0) {
+    *when = Moment();
+    platform::fault::Disarm();
+    if (nth == 0) plant();
+    platform::fault::RunBeforeNth(nth, [&] {
+      for (int kind = 0; kind < platform::fault::kOpKinds; ++kind) {
+        when->done[kind] = platform::fault::Count(static_cast<Op>(kind));
+      }
       plant();
-    } else {
-      platform::fault::RunBeforeNth(nth, plant);
-    }
+    });
     UpdateConfiguration(dir_);
+    operations_ = platform::fault::Count();
     platform::fault::Disarm();
     EXPECT_EQ(kSecret, ReadBytes(outside_ + "Configuration.xml")) << nth;
     EXPECT_EQ(kSecret, ReadBytes(outside_ + "ssvConfig\\Configuration.xml")) << nth;
@@ -300,40 +297,68 @@ class PlantTest : public ConfigTest {
 
   const std::string kSecret = "<secret><active>0</active></secret>\r\n";
   std::string outside_;
+  int operations_ = 0;
 };
 
 TEST_F(PlantTest, LinksAndSecondNamesAreNeverFollowed) {
   const std::string out = testutil::Host(outside_);
-  const std::vector<std::function<void()>> plants = {
-      [&] { Link(out + "Configuration.xml", Xml()); },
-      [&] { Link(out + "Configuration.xml", Tpl()); },
-      [&] { Link(out, dir_ + "Temp"); },
-      [&] { Link(out + "ssvConfig", dir_ + "Temp\\ssvConfig"); },
-      [&] { Link(out + "ssvConfig/Configuration.xml", Copy()); },
-      [&] {
-        fs::remove(testutil::Host(Xml()));
-        fs::create_hard_link(out + "Configuration.xml", testutil::Host(Xml()));
-      },
-      [&] {  // every temporary name there is now
-        for (const std::string& name : Listing()) {
-          if (name.find(".orvapatch-new") != std::string::npos) {
-            Link(out + "Configuration.xml", dir_ + name);
-          }
-        }
-      },
+  const std::string updated = Crlf(kUpdated), old = Crlf(kConfig), planted = "";
+  const std::string unreadTemplate = Crlf(UpdatedWithOldVersion());
+  const auto always = [](const std::string& bytes) {
+    return [bytes](const Moment&) { return bytes; };
   };
-  platform::fault::Disarm();
-  UpdateConfiguration(dir_);
-  const int total = platform::fault::Count();
-  for (size_t p = 0; p < plants.size(); ++p) {
-    int updated = 0;
+  const std::vector<Plant> plants = {
+      // Refused at the open, refused at the rename, or planted over the updated file: the link
+      // keeps the main file's name whenever it is made.
+      {"a link in place of the configuration", [&] { Link(out + "Configuration.xml", Xml()); },
+       always(planted)},
+      {"a link in place of the template", [&] { Link(out + "Configuration.xml", Tpl()); },
+       [&](const Moment& when) {
+         return when.Before(Op::kOpen, kTemplateOpen) ? unreadTemplate : updated;
+       }},
+      {"a link in place of Temp", [&] { Link(out, dir_ + "Temp"); }, always(updated)},
+      {"a link in place of ssvConfig", [&] { Link(out + "ssvConfig", dir_ + "Temp\\ssvConfig"); },
+       always(updated)},
+      {"a link in place of the copy", [&] { Link(out + "ssvConfig/Configuration.xml", Copy()); },
+       always(updated)},
+      // Refused at the open; once the configuration is open, the rename puts the new text in
+      // its place, and after the rename it takes the updated file's place.
+      {"a second name in place of the configuration",
+       [&] {
+         fs::remove(testutil::Host(Xml()));
+         fs::create_hard_link(out + "Configuration.xml", testutil::Host(Xml()));
+       },
+       [&](const Moment& when) {
+         return when.Before(Op::kOpen, kConfigOpen) || !when.Before(Op::kRename, kMainRename)
+                    ? planted
+                    : updated;
+       }},
+      // The main file's temporary file, once made and until renamed, is no longer the one written:
+      // the rename is refused.
+      {"links in place of every temporary name there is now",
+       [&] {
+         for (const std::string& name : Listing()) {
+           if (name.find(".orvapatch-new") != std::string::npos) {
+             Link(out + "Configuration.xml", dir_ + name);
+           }
+         }
+       },
+       [&](const Moment& when) {
+         return !when.Before(Op::kCreate, kMainCreate) && when.Before(Op::kRename, kMainRename)
+                    ? old
+                    : updated;
+       }},
+  };
+  Moment when;
+  RunWithPlant(0, [] {}, &when);
+  const int total = operations_;
+  ASSERT_GT(total, 40);  // both files updated
+  for (const Plant& plant : plants) {
     for (int nth = 0; nth <= total; ++nth) {
-      SCOPED_TRACE("plant " + std::to_string(p));
-      updated += SameBytes(Crlf(kUpdated), RunWithPlant(nth, plants[p])) ? 1 : 0;
+      SCOPED_TRACE(std::string(plant.what) + " before operation " + std::to_string(nth));
+      const std::string main = RunWithPlant(nth, plant.make, &when);
+      EXPECT_TRUE(SameBytes(plant.main(when), main));
     }
-    // Planted before the run in place of the main file, the plant leaves it; anywhere else, or
-    // once the file is open, the main file is updated.
-    EXPECT_GE(updated, total - 5) << "plant " << p;
   }
 }
 

@@ -32,7 +32,7 @@ TEST_F(ConfigTest, ReadTextAndFindLeavesTheBufferWhenTheFileCannotBeRead) {
   WriteBytes(Xml(), "abc");
   {
     platform::File holder;
-    ASSERT_TRUE(platform::File::Open(Xml(), platform::FileMode::kRead, false, &holder));
+    ASSERT_TRUE(platform::File::OpenForTesting(Xml(), platform::FileMode::kRead, false, &holder));
     EXPECT_EQ(-1, ReadIn("Configuration.xml", "b", &buffer));  // held open by another opener
   }
   EXPECT_EQ("before", buffer);
@@ -41,13 +41,15 @@ TEST_F(ConfigTest, ReadTextAndFindLeavesTheBufferWhenTheFileCannotBeRead) {
   for (int nth = 1;; ++nth) {
     platform::fault::FailNth(nth, false);
     int found = ReadIn("Configuration.xml", "x", &buffer);
-    bool struck = platform::fault::Count() >= nth;
+    platform::fault::Place struck;
+    const bool reached = platform::fault::Reached(&struck);
     platform::fault::Disarm();
-    if (!struck) break;
+    if (!reached) break;
     if (found == -1) {
       EXPECT_EQ("before", buffer) << "operation " << nth;
     } else {
-      // The close, after everything was read.
+      // Only the close comes after everything was read.
+      EXPECT_EQ(platform::fault::Op::kClose, struck.kind) << nth;
       EXPECT_TRUE(SameBytes("before" + std::string(3 << 20, 'x') + "\n", buffer)) << nth;
       buffer = "before";
     }
@@ -251,7 +253,7 @@ TEST_F(ConfigTest, AMissingOrUnfitTemplateVersionLeavesTheModuleVersion) {
   WriteBytes(Xml(), Crlf(kConfig));
   {
     platform::File holder;
-    ASSERT_TRUE(platform::File::Open(Tpl(), platform::FileMode::kRead, false, &holder));
+    ASSERT_TRUE(platform::File::OpenForTesting(Tpl(), platform::FileMode::kRead, false, &holder));
     EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   }
   EXPECT_TRUE(SameBytes(old, ReadBytes(Xml()))) << "held template";
@@ -286,22 +288,6 @@ TEST_F(ConfigTest, CopyMissingIsSkipped) {
   EXPECT_EQ(std::vector<std::string>{}, Listing(dir_ + "Temp\\ssvConfig"));
 }
 
-TEST_F(ConfigTest, MainFileHeldOpenLeavesBothFilesUntouched) {
-  WriteBytes(Tpl(), Template());
-  WriteBytes(Xml(), Crlf(kConfig));
-  WriteBytes(Copy(), Crlf(kConfig));
-  ConfigReport report;
-  {
-    platform::File holder;
-    ASSERT_TRUE(platform::File::Open(Xml(), platform::FileMode::kRead, false, &holder));
-    EXPECT_EQ(0, UpdateConfiguration(dir_, &report));
-  }
-  EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
-  EXPECT_EQ(Crlf(kConfig), ReadBytes(Copy()));
-  EXPECT_EQ(ConfigOutcome::kInUse, report.main.outcome);
-  EXPECT_EQ(ConfigOutcome::kNotReached, report.copy.outcome);
-}
-
 TEST_F(ConfigTest, EachFileTellsWhatBecameOfIt) {
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
@@ -318,16 +304,32 @@ TEST_F(ConfigTest, EachFileTellsWhatBecameOfIt) {
   EXPECT_EQ(ConfigOutcome::kNotReached, report.copy.outcome);
 }
 
-TEST_F(ConfigTest, CopyHeldOpenIsSkippedAndTheMainFileUpdated) {
-  WriteBytes(Tpl(), Template());
-  WriteBytes(Xml(), Crlf(kConfig));
-  WriteBytes(Copy(), Crlf(kConfig));
-  {
-    platform::File holder;
-    ASSERT_TRUE(platform::File::Open(Copy(), platform::FileMode::kRead, false, &holder));
-    EXPECT_EQ(1, UpdateConfiguration(dir_));
+TEST_F(ConfigTest, AFileHeldOpenByAnotherProgramKeepsItsBytes) {
+  // The main file held: neither file is updated; the copy held: the main file is all the same.
+  const struct {
+    bool mainHeld;
+    int result;
+    ConfigOutcome main, copy;
+  } cases[] = {
+      {true, 0, ConfigOutcome::kInUse, ConfigOutcome::kNotReached},
+      {false, 1, ConfigOutcome::kUpdated, ConfigOutcome::kInUse},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mainHeld ? "the main file held" : "the copy held");
+    WriteBytes(Tpl(), Template());
+    WriteBytes(Xml(), Crlf(kConfig));
+    WriteBytes(Copy(), Crlf(kConfig));
+    ConfigReport report;
+    {
+      platform::File holder;
+      ASSERT_TRUE(platform::File::OpenForTesting(c.mainHeld ? Xml() : Copy(),
+                                                 platform::FileMode::kRead, false, &holder));
+      EXPECT_EQ(c.result, UpdateConfiguration(dir_, &report));
+    }
+    EXPECT_TRUE(SameBytes(Crlf(c.mainHeld ? kConfig : kUpdated), ReadBytes(Xml())));
+    EXPECT_EQ(Crlf(kConfig), ReadBytes(Copy()));
+    EXPECT_EQ(c.main, report.main.outcome);
+    EXPECT_EQ(c.copy, report.copy.outcome);
   }
-  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
-  EXPECT_EQ(Crlf(kConfig), ReadBytes(Copy()));
 }
 

@@ -176,17 +176,6 @@ TEST(FileVersionInfo, LoadReadsTheFixedBlockAndTheTwelveStrings) {
       info.m_strSpecialBuild);
 }
 
-TEST(FileVersionInfo, MissingKeysStayEmpty) {
-  testutil::ScratchMachine machine;
-  CFileVersionInfo info;
-  ASSERT_EQ(1, info.Load(Install(machine, "version2015.dll")));
-  EXPECT_EQ(0x07DF0001u, info.m_FileInfo.dwFileVersionMS);
-  EXPECT_EQ("ORVANE S.A.", info.m_strCompanyName);
-  EXPECT_EQ("2015.1", info.m_strFileVersion);
-  EXPECT_EQ("ORVANE K220", info.m_strProductName);
-  for (int i : {1, 3, 4, 5, 7, 8, 9, 10, 11}) EXPECT_EQ("", info.StringField(i)) << i;
-}
-
 struct LanguageCase {
   const char* fixture;
   const char* locale;  // POSIX: LC_ALL for the user's language
@@ -297,41 +286,50 @@ TEST(FileVersionInfo, PE32AndPE32PlusReadAlike) {
   EXPECT_EQ("sb", b.m_strSpecialBuild);
 }
 
-TEST(FileVersionInfo, KeysMatchWithoutRegardToCase) {
+// Strings as each fixture's resource holds them; every key not listed is empty.
+TEST(FileVersionInfo, EachStringIsReadAsItsResourceHoldsIt) {
+  struct Case {
+    const char* fixture;
+    uint32_t fileVersionMS;
+    std::vector<std::pair<std::string, std::string>> strings;  // by key
+  } cases[] = {
+      // Missing keys stay empty.
+      {"version2015.dll",
+       0x07DF0001u,
+       {{"CompanyName", "ORVANE S.A."}, {"FileVersion", "2015.1"}, {"ProductName", "ORVANE K220"}}},
+      // Keys match without regard to case.
+      {"synth_key_case.dll",
+       0x07DE0008u,
+       {{"CompanyName", "lower"}, {"OriginalFileName", "mixed"}, {"ProductName", "upper"}}},
+      // Texts come back in cp1252: U+0100 best-fits to 'A', U+0080 and U+4E2D have no cp1252
+      // form, U+0081 stays 0x81; U+2122 and U+0152 are 0x99 and 0x8C, and a surrogate pair gives
+      // one '?' per unit.
+      {"synth_text.dll",
+       0,
+       {{"CompanyName", "AAB?C\x81" "D?E\xFF"}, {"FileDescription", "x\x99y\x8Cz??" "!"}}},
+      // A string ends within the length the query reports: no terminating zero in the resource,
+      // a length that counts bytes, a length of 0.
+      {"synth_text_lengths.dll",
+       0,
+       {{"ProductName", "NoZero"}, {"ProductVersion", "2014.9"}, {"SpecialBuild", "after"}}},
+  };
   testutil::ScratchMachine machine;
-  CFileVersionInfo info;
-  ASSERT_EQ(1, info.Load(Install(machine, "synth_key_case.dll")));
-  EXPECT_EQ(0x07DE0008u, info.m_FileInfo.dwFileVersionMS);
-  EXPECT_EQ("lower", info.m_strCompanyName);
-  EXPECT_EQ("mixed", info.m_strOriginalFileName);
-  EXPECT_EQ("upper", info.m_strProductName);
-}
-
-TEST(FileVersionInfo, TextsComeBackInCp1252) {
-  testutil::ScratchMachine machine;
-  CFileVersionInfo info;
-  ASSERT_EQ(1, info.Load(Install(machine, "synth_text.dll")));
-  // U+0100 best-fits to 'A', U+0080 and U+4E2D have no cp1252 form, U+0081 stays 0x81.
-  EXPECT_EQ(
-      "AAB?C\x81"
-      "D?E\xFF",
-      info.m_strCompanyName);
-  // U+2122 and U+0152 are cp1252 0x99 and 0x8C; a surrogate pair gives one '?' per unit.
-  EXPECT_EQ(
-      "x\x99y\x8Cz??"
-      "!",
-      info.m_strFileDescription);
-  EXPECT_EQ("", info.m_strFileVersion);
-}
-
-TEST(FileVersionInfo, AStringEndsWithinTheLengthTheQueryReports) {
-  testutil::ScratchMachine machine;
-  CFileVersionInfo info;
-  ASSERT_EQ(1, info.Load(Install(machine, "synth_text_lengths.dll")));
-  EXPECT_EQ("NoZero", info.m_strProductName);     // no terminating zero in the resource
-  EXPECT_EQ("2014.9", info.m_strProductVersion);  // a length that counts bytes
-  EXPECT_EQ("", info.m_strComments);              // length 0
-  EXPECT_EQ("after", info.m_strSpecialBuild);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    CFileVersionInfo info;
+    ASSERT_EQ(1, info.Load(Install(machine, c.fixture)));
+    if (c.fileVersionMS != 0) {
+      EXPECT_EQ(c.fileVersionMS, info.m_FileInfo.dwFileVersionMS);
+    }
+    for (int i = 0; i < 12; ++i) {
+      const char* key = CFileVersionInfo::kStringKeys[i];
+      std::string expected;
+      for (const auto& string : c.strings) {
+        if (string.first == key) expected = string.second;
+      }
+      EXPECT_EQ(expected, info.StringField(i)) << key;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -49,7 +49,7 @@ TEST_F(RegistryTest, CreateMakesEveryLevelAndNamesIgnoreCase) {
   RegKey parent;
   ASSERT_EQ(platform::kErrorSuccess, parent.Open(Hive::kCurrentUser, "software\\ORVATEST", platform::kKeyRead));
   RegKey child;
-  EXPECT_EQ(platform::kErrorSuccess, child.Open(parent, "a", platform::kKeyRead));
+  EXPECT_EQ(platform::kErrorSuccess, child.OpenForTesting(parent, "a", platform::kKeyRead));
   EXPECT_EQ(platform::kErrorSuccess, child.Create(parent, "C", nullptr, platform::kKeyAllAccess, &disposition));
   EXPECT_EQ(platform::kRegCreatedNewKey, disposition);
   EXPECT_EQ(platform::kErrorSuccess, child.Open(Hive::kCurrentUser, "Software\\OrvaTest\\c", platform::kKeyRead));

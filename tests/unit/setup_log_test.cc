@@ -112,7 +112,8 @@ TEST(SetupLog, LengthLimitCutsToTheLastBytesExactly) {
 TEST(SetupLog, FallsBackToDocumentsWhileAnotherRunHoldsTheFile) {
   testutil::ScratchMachine machine;
   platform::File holder;
-  ASSERT_TRUE(platform::File::Open(machine.WindowsLog(), platform::FileMode::kAppend, false, &holder));
+  ASSERT_TRUE(platform::File::OpenForTesting(machine.WindowsLog(), platform::FileMode::kAppend,
+                                             false, &holder));
   {
     CSetupLog log;
     EXPECT_EQ(1, log.Log("second run"));
@@ -128,7 +129,7 @@ TEST(SetupLog, FailedWriteClosesTheLogForTheRestOfTheRun) {
   {
     CSetupLog log;
     EXPECT_EQ(1, log.Log("before"));
-    platform::fault::FailNth(2, false);  // positioning succeeds, the write fails once
+    platform::fault::FailAt(platform::fault::Op::kWrite, 1);
     EXPECT_EQ(0, log.Log("lost"));
     platform::fault::Disarm();
     EXPECT_EQ(0, log.Log("after"));
@@ -145,27 +146,36 @@ TEST(SetupLog, EveryFailureWhileShorteningClosesTheLogAndKeepsTheData) {
   const std::string old = NumberedBytes(1048577);
   const std::string kept = old.substr(old.size() - 524288);
   // Operations of one shortening write, all through the log's one handle: seek end, seek, read,
-  // cut, write kept, write text. Each one failing in turn:
+  // cut, write kept, write text. Each one failing in turn, and every one after it:
+  using platform::fault::Op;
+  int writes = 0;
   for (int nth = 1;; ++nth) {
     WriteBytes(path, old);
     ASSERT_EQ(1, log.OpenFile(path.c_str(), 0));
     platform::fault::FailNth(nth, true);
     int result = log.WriteText("x\n");
+    platform::fault::Place struck;
+    const bool reached = platform::fault::Reached(&struck);
     platform::fault::Disarm();
-    if (result == 0) {
+    if (reached) {
+      EXPECT_EQ(0, result) << nth;
       EXPECT_EQ(0, log.WriteText("y\n")) << nth;  // closed for good
     }
     log.OpenFile(machine.Path("other.log").c_str(), 0);
     std::string after = ReadBytes(path);
-    if (result == 1) {
+    if (!reached) {
+      EXPECT_EQ(1, result);
       EXPECT_TRUE(SameBytes(kept + "x\r\n", after));
-      EXPECT_GT(nth, 6);
       break;
     }
-    // Old bytes, or the kept tail: never anything else.
-    EXPECT_TRUE(after == old || after == kept || after.empty()) << nth;
+    // The old bytes until the cut; then the kept tail, then the text, each written whole or not.
+    const bool write = struck.kind == Op::kWrite;
+    const std::string expected = !write || struck.nth == 1 ? old : struck.nth == 2 ? "" : kept;
+    EXPECT_TRUE(SameBytes(expected, after)) << nth;
+    writes = write ? struck.nth : writes;
     ASSERT_LT(nth, 20);
   }
+  EXPECT_EQ(3, writes);  // the cut, the kept tail and the text each failed
 }
 
 TEST(SetupLog, NoLocationMeansSilence) {

@@ -39,7 +39,7 @@ std::string Field(const std::string& text) {
 
 bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
                             const std::vector<std::string>& strings) {
-  if (fault::Strike()) return false;
+  if (fault::Strike(fault::Op::kEvent)) return false;
   std::string line = Field(source) + '\t' + TypeName(type) + '\t' + std::to_string(id);
   for (const std::string& text : strings) line += '\t' + Field(text);
   line += '\n';

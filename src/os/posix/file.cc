@@ -14,8 +14,9 @@
 
 namespace platform {
 
-bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
-  if (fault::Strike()) return false;
+bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inheritable,
+                          File* out) {
+  if (fault::Strike(fault::Op::kOpen)) return false;
   std::string host;
   if (!posix::HostPath(path, &host)) return false;
   const bool read = mode == FileMode::kRead || mode == FileMode::kReadShared;
@@ -40,7 +41,7 @@ bool File::Fail() {
 }
 
 bool File::Read(void* buffer, size_t size, size_t* got) {
-  if (posix::Struck()) return Fail();
+  if (posix::Struck(fault::Op::kRead)) return Fail();
   ssize_t n;
   do {
     n = ::read(static_cast<int>(handle_.Get()), buffer, size);
@@ -51,12 +52,15 @@ bool File::Read(void* buffer, size_t size, size_t* got) {
 }
 
 bool File::Write(const void* data, size_t size) {
-  if (posix::Struck() || !posix::WriteAll(static_cast<int>(handle_.Get()), data, size)) return Fail();
+  if (posix::Struck(fault::Op::kWrite) ||
+      !posix::WriteAll(static_cast<int>(handle_.Get()), data, size)) {
+    return Fail();
+  }
   return true;
 }
 
 bool File::Seek(int64_t offset) {
-  if (posix::Struck() ||
+  if (posix::Struck(fault::Op::kSeek) ||
       ::lseek(static_cast<int>(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) < 0) {
     return Fail();
   }
@@ -64,7 +68,7 @@ bool File::Seek(int64_t offset) {
 }
 
 bool File::SeekEnd(int64_t* length) {
-  if (posix::Struck()) return Fail();
+  if (posix::Struck(fault::Op::kSeek)) return Fail();
   off_t end = ::lseek(static_cast<int>(handle_.Get()), 0, SEEK_END);
   if (end < 0) return Fail();
   *length = end;
@@ -72,23 +76,25 @@ bool File::SeekEnd(int64_t* length) {
 }
 
 bool File::Truncate() {
-  if (fault::Strike()) return false;
+  if (fault::Strike(fault::Op::kWrite)) return false;
   const int fd = static_cast<int>(handle_.Get());
   return ::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(fd, 0) == 0;
 }
 
 bool File::Sync() {
-  if (posix::Struck() || ::fsync(static_cast<int>(handle_.Get())) != 0) return Fail();
+  if (posix::Struck(fault::Op::kFlush) || ::fsync(static_cast<int>(handle_.Get())) != 0) {
+    return Fail();
+  }
   return true;
 }
 
 bool FilePolicy::Close(Handle handle) {
-  const bool struck = fault::Strike();
+  const bool struck = fault::Strike(fault::Op::kClose);
   return ::close(static_cast<int>(handle)) == 0 && !struck;
 }
 
 bool File::AcceptsWriting() const {
-  if (fault::Strike()) return false;
+  if (fault::Strike(fault::Op::kQuery)) return false;
   const int fd = static_cast<int>(handle_.Get());
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;

@@ -54,14 +54,14 @@ bool StillNamed(int dir, const std::string& name, int fd) {
 }  // namespace
 
 bool FolderPolicy::Close(Handle handle) {
-  const bool struck = fault::Strike();
+  const bool struck = fault::Strike(fault::Op::kClose);
   return ::close(static_cast<int>(handle)) == 0 && !struck;
 }
 
 OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
   // The launcher's folder as the system resolves it, every link followed: the system's answer.
   if (path.besideLauncher()) return OpenSystemFolder(path, out, why);
-  if (posix::Struck()) return Fail(errno, why);
+  if (posix::Struck(fault::Op::kOpen)) return Fail(errno, why);
   std::string base;
   std::vector<std::string> names;
   if (!posix::SplitPath(path.text(), &base, &names)) return Fail(0, why);
@@ -82,7 +82,7 @@ OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
 }
 
 OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
-  if (posix::Struck()) return Fail(errno, why);
+  if (posix::Struck(fault::Op::kOpen)) return Fail(errno, why);
   std::string host;
   if (!posix::HostPath(path, &host)) return Fail(0, why);
   const int fd = ::open(host.empty() ? "." : host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -92,7 +92,7 @@ OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failu
 }
 
 OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (posix::Struck()) return Fail(errno, why);
+  if (posix::Struck(fault::Op::kOpen)) return Fail(errno, why);
   if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   const int fd = ::openat(static_cast<int>(handle_.Get()), name.c_str(), kFolderFlags);
   if (fd < 0) return Fail(errno, why);
@@ -102,7 +102,7 @@ OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why
 
 OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
                             File* out, Failure* why) const {
-  if (posix::Struck()) return Fail(errno, why);
+  if (posix::Struck(fault::Op::kOpen)) return Fail(errno, why);
   if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
   // Non-blocking: a FIFO planted there must not stall the open. Written files keep out each other
@@ -133,7 +133,7 @@ OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inherit
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
                                File* out, Failure* why) const {
-  if (posix::Struck()) return CreateFailed(errno, why);
+  if (posix::Struck(fault::Op::kCreate)) return CreateFailed(errno, why);
   struct stat old;
   std::string digits;
   if (::fstat(static_cast<int>(original.NativeHandle()), &old) != 0 || !RandomDigits(&digits)) {
@@ -165,7 +165,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
 
 OpenStatus Folder::Replace(File* written, const std::string& temporary,
                            const std::string& name, Failure* why) const {
-  if (posix::Struck()) return Fail(errno, why);
+  if (posix::Struck(fault::Op::kRename)) return Fail(errno, why);
   const int dir = static_cast<int>(handle_.Get());
   // The file now under |name| must be a plain file that nobody holds, as on Windows, where a
   // file held open cannot be replaced; it stays locked by this program through the rename.
@@ -186,14 +186,14 @@ OpenStatus Folder::Replace(File* written, const std::string& temporary,
 
 bool Folder::Discard(File* written, const std::string& temporary) const {
   const int dir = static_cast<int>(handle_.Get());
-  const bool ours = !fault::Strike() && StillNamed(dir, temporary,
+  const bool ours = !fault::Strike(fault::Op::kRemove) && StillNamed(dir, temporary,
                                                    static_cast<int>(written->NativeHandle()));
   written->Close();
   return ours && ::unlinkat(dir, temporary.c_str(), 0) == 0;
 }
 
 void Folder::RemoveLeftovers(const std::string& prefix) const {
-  if (fault::Strike()) return;
+  if (fault::Strike(fault::Op::kList)) return;
   const int dir = static_cast<int>(handle_.Get());
   const int listed = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   // Closed however the listing ends, running out of memory included.
@@ -228,7 +228,7 @@ bool UpdateLockPolicy::Close(Handle handle) {
 
 bool UpdateLock::Acquire(const Folder& folder, const std::string& /*name: the folder is enough*/,
                          unsigned milliseconds) {
-  if (handle_.IsValid() || fault::Strike()) return false;
+  if (handle_.IsValid() || fault::Strike(fault::Op::kLock)) return false;
   // A descriptor of its own: a flock belongs to the open folder, not to the folder's handle here.
   const int fd = ::openat(static_cast<int>(folder.NativeHandle()), ".",
                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -142,7 +142,7 @@ bool EmptyFolder(int dir, int depth) {
 // prefix, owned by root or this program's user, locked by no run that still goes (each run
 // holds its room under an exclusive lock).
 void RemoveLeftoverRooms(int temp) {
-  if (fault::Strike()) return;
+  if (fault::Strike(fault::Op::kList)) return;
   const int listed = ::dup(temp);
   DIR* listing = listed >= 0 ? ::fdopendir(listed) : nullptr;
   if (listing == nullptr) {
@@ -184,7 +184,7 @@ bool CopyHashing(int from, int to, Sha256* hash, bool* readFailed) {
     if (*readFailed) return false;
     if (got < 0) continue;
     if (got == 0) return true;
-    if (fault::Strike()) {
+    if (fault::Strike(fault::Op::kWrite)) {
       errno = EIO;
       return false;
     }
@@ -242,7 +242,7 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   RemoveLeftoverRooms(temp);
   // The program's one open: its bytes are read, hashed and copied through this descriptor
   // alone, under a shared lock that the machine root's writers respect.
-  if (fault::Strike() || !posix::HostPath(source, &host)) {
+  if (fault::Strike(fault::Op::kOpen) || !posix::HostPath(source, &host)) {
     return NotStarted(StartFailure::kMissing, ENOENT);
   }
   ScopedHandle<CleanRoomPolicy> from(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
@@ -261,7 +261,7 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   copyName_ = posix::Cp1252ToUtf8(name);
   const char* room = folderName_.c_str();
   // Only this program's user may enter; an existing folder of that name is never taken over.
-  if (fault::Strike()) return NotStarted(StartFailure::kCleanRoom, ENOSPC);
+  if (fault::Strike(fault::Op::kCreate)) return NotStarted(StartFailure::kCleanRoom, ENOSPC);
   if (::mkdirat(temp, room, 0700) != 0) return NotStarted(StartFailure::kCleanRoom);
   folder_ = ScopedHandle<CleanRoomPolicy>(
       ::openat(temp, room, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -278,7 +278,7 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   const int folder = static_cast<int>(folder_.Get());
   ScopedHandle<CleanRoomPolicy> to(::openat(
       folder, copyName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
-  if (fault::Strike() || !to.IsValid()) {
+  if (fault::Strike(fault::Op::kCreate) || !to.IsValid()) {
     const StartResult failed = NotStarted(StartFailure::kCleanRoom, to.IsValid() ? ENOSPC : errno);
     to.Close();
     Remove();
@@ -301,7 +301,7 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   }
   copy_ = ScopedHandle<CleanRoomPolicy>(
       ::openat(folder, copyName_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (fault::Strike() || !copy_.IsValid() ||
+  if (fault::Strike(fault::Op::kOpen) || !copy_.IsValid() ||
       ::flock(static_cast<int>(copy_.Get()), LOCK_SH) != 0) {
     const StartResult failed = NotStarted(StartFailure::kCleanRoom, copy_.IsValid() ? EIO : errno);
     Remove();
@@ -312,7 +312,7 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
 
 void CleanRoom::Remove() {
   copy_.Close();
-  if (folder_.IsValid() && !fault::Strike() &&
+  if (folder_.IsValid() && !fault::Strike(fault::Op::kRemove) &&
       EmptyFolder(static_cast<int>(folder_.Get()), kMaxDepth)) {
     ::unlinkat(static_cast<int>(temp_.Get()), folderName_.c_str(), AT_REMOVEDIR);
   }
@@ -323,7 +323,7 @@ void CleanRoom::Remove() {
 StartResult Process::Start(const CleanRoom& room, const std::string& commandLine,
                            uint16_t /*show: no windows here*/, const File* shared, Process* out) {
   if (!room.copy_.IsValid()) return StartResult{StartFailure::kFailed, 0};
-  if (fault::Strike()) return StartResult{StartFailure::kRefused, EACCES};
+  if (fault::Strike(fault::Op::kStart)) return StartResult{StartFailure::kRefused, EACCES};
   // The held copy itself is executed, in the held room: its descriptors are close-on-exec, so
   // they stay open through the file actions and close as the program starts.
   const int folder = static_cast<int>(room.folder_.Get());

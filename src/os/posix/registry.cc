@@ -138,14 +138,15 @@ long CreateBelow(const std::string& base, const char* subKey, std::string* path,
 }  // namespace
 
 bool RegKeyPolicy::Close(Handle /*handle: a mark, nothing to give back*/) {
-  fault::Strike();  // counted like every registry call; a close has no failure to report
+  // Counted like every registry call; a close has no failure to report.
+  fault::Strike(fault::Op::kRegistry);
   return true;
 }
 
 long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey,
                    uint32_t /*access: not enforced*/, bool create,
                    const char* /*keyClass: not stored*/, uint32_t* disposition) {
-  if (fault::Strike()) return kErrorRegistryIo;
+  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
   std::string base = parent ? parent->path_ : HiveName(hive);
   std::string path;
@@ -157,7 +158,7 @@ long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey,
 }
 
 long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
-  if (fault::Strike()) return kErrorRegistryIo;
+  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
   posix::RegDocument document;
@@ -179,7 +180,7 @@ long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* 
 }
 
 long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
-  if (fault::Strike()) return kErrorRegistryIo;
+  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   if (posix::HasLineBreak(Text(name)) || (data == nullptr && size != 0))
     return kErrorInvalidParameter;
@@ -194,7 +195,7 @@ long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_
 }
 
 long RegKey::DeleteValue(const char* name) {
-  if (fault::Strike()) return kErrorRegistryIo;
+  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return Change([&](posix::RegDocument* document, bool* changed) {
     std::string path;
@@ -206,7 +207,7 @@ long RegKey::DeleteValue(const char* name) {
 }
 
 long RegKey::Flush() {
-  if (fault::Strike()) return kErrorRegistryIo;
+  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
   // Every change is already on the disk (written and synced before the rename).
   return IsOpen() ? kErrorSuccess : kErrorInvalidHandle;
 }

@@ -22,7 +22,7 @@ WORD EventLogType(EventType type) {
 
 bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
                             const std::vector<std::string>& strings) {
-  if (fault::Strike()) return false;
+  if (fault::Strike(fault::Op::kEvent)) return false;
   std::vector<win32::WideText> wide;
   std::vector<LPCWSTR> pointers;
   for (const std::string& text : strings) wide.push_back(win32::Widen(text));

@@ -24,12 +24,6 @@ const ErrorMeaning kMeanings[] = {
 
 Failure FailureOf(DWORD error) { return Meaning(error, kMeanings); }
 
-bool Struck() {
-  if (!fault::Strike()) return false;
-  SetLastError(ERROR_IO_DEVICE);
-  return true;
-}
-
 }  // namespace win32
 
 bool File::Fail() {
@@ -37,8 +31,9 @@ bool File::Fail() {
   return false;
 }
 
-bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
-  if (fault::Strike()) return false;
+bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inheritable,
+                          File* out) {
+  if (fault::Strike(fault::Op::kOpen)) return false;
   DWORD access = GENERIC_WRITE;
   DWORD disposition = OPEN_ALWAYS;
   DWORD share = 0;
@@ -76,7 +71,7 @@ bool File::Open(const FileLocation& path, FileMode mode, bool inheritable, File*
 }
 
 bool File::Read(void* buffer, size_t size, size_t* got) {
-  if (win32::Struck()) return Fail();
+  if (win32::Struck(fault::Op::kRead)) return Fail();
   DWORD n = 0;
   if (!ReadFile(H(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr)) return Fail();
   *got = n;
@@ -84,7 +79,7 @@ bool File::Read(void* buffer, size_t size, size_t* got) {
 }
 
 bool File::Write(const void* data, size_t size) {
-  if (win32::Struck()) return Fail();
+  if (win32::Struck(fault::Op::kWrite)) return Fail();
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     DWORD n = 0;
@@ -96,14 +91,14 @@ bool File::Write(const void* data, size_t size) {
 }
 
 bool File::Seek(int64_t offset) {
-  if (win32::Struck()) return Fail();
+  if (win32::Struck(fault::Op::kSeek)) return Fail();
   LARGE_INTEGER to;
   to.QuadPart = offset;
   return SetFilePointerEx(H(handle_.Get()), to, nullptr, FILE_BEGIN) != 0 || Fail();
 }
 
 bool File::SeekEnd(int64_t* length) {
-  if (win32::Struck()) return Fail();
+  if (win32::Struck(fault::Op::kSeek)) return Fail();
   LARGE_INTEGER zero, end;
   zero.QuadPart = 0;
   if (!SetFilePointerEx(H(handle_.Get()), zero, &end, FILE_END)) return Fail();
@@ -112,7 +107,7 @@ bool File::SeekEnd(int64_t* length) {
 }
 
 bool File::Truncate() {
-  if (fault::Strike()) return false;
+  if (fault::Strike(fault::Op::kWrite)) return false;
   LARGE_INTEGER start;
   start.QuadPart = 0;
   return SetFilePointerEx(H(handle_.Get()), start, nullptr, FILE_BEGIN) &&
@@ -120,17 +115,17 @@ bool File::Truncate() {
 }
 
 bool File::Sync() {
-  if (win32::Struck()) return Fail();
+  if (win32::Struck(fault::Op::kFlush)) return Fail();
   return FlushFileBuffers(H(handle_.Get())) != 0 || Fail();
 }
 
 bool FilePolicy::Close(Handle handle) {
-  const bool struck = fault::Strike();
+  const bool struck = fault::Strike(fault::Op::kClose);
   return CloseHandle(H(handle)) != 0 && !struck;
 }
 
 bool File::AcceptsWriting() const {
-  if (fault::Strike()) return false;
+  if (fault::Strike(fault::Op::kQuery)) return false;
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(H(handle_.Get()), &info)) return false;
   // A create-or-truncate open refuses a hidden or system file as it refuses a read-only one.

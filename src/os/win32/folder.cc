@@ -321,12 +321,12 @@ std::vector<Text> NamesStartingWith(HANDLE folder, const Text& prefix) {
 }  // namespace
 
 bool FolderPolicy::Close(Handle handle) {
-  const bool struck = fault::Strike();
+  const bool struck = fault::Strike(fault::Op::kClose);
   return CloseHandle(H(handle)) != 0 && !struck;
 }
 
 OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
-  if (win32::Struck()) return Tell(LastFailure(), why);
+  if (win32::Struck(fault::Op::kOpen)) return Tell(LastFailure(), why);
   // The folders above the product folder are the administrator's: their links are followed, and
   // the path may name them in any way the system resolves. The folder itself is opened in its
   // parent without following a reparse point, and its final path must be the parent's and its name.
@@ -353,7 +353,7 @@ OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
 }
 
 OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
-  if (win32::Struck()) return Tell(LastFailure(), why);
+  if (win32::Struck(fault::Op::kOpen)) return Tell(LastFailure(), why);
   Text full;
   HANDLE h = nullptr;
   if (FullPath(win32::WidePath(path), &full) != OpenStatus::kDone) return Tell(LastFailure(), why);
@@ -363,7 +363,7 @@ OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failu
 }
 
 OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (win32::Struck()) return Tell(LastFailure(), why);
+  if (win32::Struck(fault::Op::kOpen)) return Tell(LastFailure(), why);
   HANDLE h = nullptr;
   const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderOpening, &h, why);
   if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
@@ -372,7 +372,7 @@ OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why
 
 OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
                             File* out, Failure* why) const {
-  if (win32::Struck()) return Tell(LastFailure(), why);
+  if (win32::Struck(fault::Op::kOpen)) return Tell(LastFailure(), why);
   // READ_CONTROL: a replacement takes the file's security from this handle. A file written is
   // shared with readers, so that a viewer of the log does not keep it from being written.
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
@@ -397,7 +397,7 @@ OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inherit
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
                                File* out, Failure* why) const {
-  if (win32::Struck()) return CreateFailed(LastFailure(), why);
+  if (win32::Struck(fault::Op::kCreate)) return CreateFailed(LastFailure(), why);
   std::vector<unsigned char> current, wanted;
   std::string digits;
   if (!win32::ReadFileSecurity(H(original.NativeHandle()), &current) || !RandomDigits(&digits)) {
@@ -437,7 +437,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
 OpenStatus Folder::Replace(File* written, const std::string& /*temporary: the handle*/,
                            const std::string& name, Failure* why) const {
   if (!written->IsOpen()) return Tell(Refusal(OpenStatus::kFailed), why);
-  if (win32::Struck()) return Tell(LastFailure(), why);
+  if (win32::Struck(fault::Op::kRename)) return Tell(LastFailure(), why);
   if (!IsBare(name)) return Tell(Refusal(OpenStatus::kRefused), why);
   static const SetInformationFn set = Ntdll<SetInformationFn>("NtSetInformationFile");
   if (set == nullptr) return Tell(Refusal(OpenStatus::kFailed), why);
@@ -461,12 +461,13 @@ OpenStatus Folder::Replace(File* written, const std::string& /*temporary: the ha
 
 bool Folder::Discard(File* written, const std::string& /*temporary: the handle*/) const {
   if (!written->IsOpen()) return false;
-  const bool removed = !fault::Strike() && DeleteThrough(H(written->NativeHandle()));
+  const bool removed =
+      !fault::Strike(fault::Op::kRemove) && DeleteThrough(H(written->NativeHandle()));
   return written->Close() && removed;
 }
 
 void Folder::RemoveLeftovers(const std::string& prefix) const {
-  if (fault::Strike()) return;
+  if (fault::Strike(fault::Op::kList)) return;
   for (const Text& name : NamesStartingWith(H(handle_.Get()), Wide(prefix))) {
     Text folderPath;
     HANDLE h = nullptr;
@@ -518,7 +519,7 @@ bool UpdateLockPolicy::Close(Handle handle) {
 }
 
 bool UpdateLock::Acquire(const Folder& folder, const std::string& name, unsigned milliseconds) {
-  if (handle_.IsValid() || fault::Strike()) return false;
+  if (handle_.IsValid() || fault::Strike(fault::Op::kLock)) return false;
   std::string mutexName;
   if (!UpdateMutexName(H(folder.NativeHandle()), name, &mutexName)) return false;
   // Global: one lock for every session of the workstation. Any account may create a global

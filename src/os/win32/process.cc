@@ -221,7 +221,7 @@ void RemoveRoomsListed(const Text& temp) {
 
 // RemoveRoomsListed, whose failures change nothing of the run.
 void RemoveLeftoverRooms(const Text& temp) {
-  if (fault::Strike()) return;
+  if (fault::Strike(fault::Op::kList)) return;
   try {
     RemoveRoomsListed(temp);
   } catch (const std::bad_alloc&) {
@@ -264,7 +264,7 @@ bool CopyHashing(HANDLE from, HANDLE to, Sha256* hash, bool* readFailed) {
     *readFailed = !ReadFile(from, piece.data(), kPiece, &got, nullptr);
     if (*readFailed) return false;
     if (got == 0) return true;
-    if (fault::Strike()) {
+    if (fault::Strike(fault::Op::kWrite)) {
       SetLastError(ERROR_WRITE_FAULT);
       return false;
     }
@@ -290,7 +290,7 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   RemoveLeftoverRooms(temp);
   // The program's one open: its bytes are read, hashed and copied through this handle alone.
   const win32::WideText path = win32::WidePath(source);
-  if (fault::Strike() || path[0] == L'\0') {
+  if (fault::Strike(fault::Op::kOpen) || path[0] == L'\0') {
     return NotStarted(StartFailure::kMissing, ERROR_FILE_NOT_FOUND);
   }
   ScopedHandle<CleanRoomPolicy> from(N(CreateFileW(path.data(), GENERIC_READ, FILE_SHARE_READ,
@@ -303,14 +303,16 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   copyName_ = name;
   const Text roomPath = RoomPath(temp, folderName_);
   HANDLE folder = nullptr;
-  if (fault::Strike()) return NotStarted(StartFailure::kCleanRoom, ERROR_DISK_FULL);
+  if (fault::Strike(fault::Op::kCreate)) {
+    return NotStarted(StartFailure::kCleanRoom, ERROR_DISK_FULL);
+  }
   if (!MakeRoom(roomPath, &folder)) return NotStarted(StartFailure::kCleanRoom);
   folder_ = ScopedHandle<CleanRoomPolicy>(N(folder));
   // Within the room nobody else can write: the copy inherits the room's two entries.
   const Text copyPath = Z(Append(Append(roomPath, L"\\"), Wide(name)));
   ScopedHandle<CleanRoomPolicy> to(N(CreateFileW(copyPath.data(), GENERIC_WRITE, 0, nullptr,
                                                  CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
-  if (fault::Strike() || !to.IsValid()) {
+  if (fault::Strike(fault::Op::kCreate) || !to.IsValid()) {
     const StartResult failed = NotStarted(StartFailure::kCleanRoom);
     to.Close();
     Remove();
@@ -332,7 +334,7 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   copy_ = ScopedHandle<CleanRoomPolicy>(N(CreateFileW(copyPath.data(), GENERIC_READ | FILE_EXECUTE,
                                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
-  if (fault::Strike() || !copy_.IsValid()) {
+  if (fault::Strike(fault::Op::kOpen) || !copy_.IsValid()) {
     const StartResult failed = NotStarted(StartFailure::kCleanRoom);
     Remove();
     return failed;
@@ -343,7 +345,7 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
 void CleanRoom::Remove() {
   copy_.Close();
   if (!folder_.IsValid()) return;
-  const bool struck = fault::Strike();
+  const bool struck = fault::Strike(fault::Op::kRemove);
   // Out of memory on the way: once more, as memory is often back by then; else the next run
   // removes the room.
   for (int attempt = 0; attempt < 2 && !struck; ++attempt) {
@@ -414,7 +416,7 @@ StartResult Process::Start(const CleanRoom& room, const std::string& commandLine
                            const File* shared, Process* out) {
   const Text temp = TempFolder();
   if (!room.copy_.IsValid() || temp.empty()) return StartResult{StartFailure::kFailed, 0};
-  if (fault::Strike()) return StartFailed(ERROR_ACCESS_DISABLED_BY_POLICY);
+  if (fault::Strike(fault::Op::kStart)) return StartFailed(ERROR_ACCESS_DISABLED_BY_POLICY);
   const Text folder = RoomPath(temp, room.folderName_);
   const Text program = Append(Append(folder, L"\\"), Wide(room.copyName_));
   STARTUPINFOEXW startup;

@@ -16,13 +16,14 @@ HKEY Root(Hive hive) { return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE :
 }  // namespace
 
 bool RegKeyPolicy::Close(Handle handle) {
-  fault::Strike();  // counted like every registry call; a close has no failure to report
+  // Counted like every registry call; a close has no failure to report.
+  fault::Strike(fault::Op::kRegistry);
   return RegCloseKey(H<HKEY>(handle)) == ERROR_SUCCESS;
 }
 
 long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
                    bool create, const char* keyClass, uint32_t* disposition) {
-  if (fault::Strike()) return kErrorRegistryIo;
+  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
   HKEY base = parent ? H<HKEY>(parent->handle_.Get()) : Root(hive);
   HKEY key = nullptr;
@@ -37,7 +38,7 @@ long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t
 }
 
 long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
-  if (fault::Strike()) return kErrorRegistryIo;
+  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   DWORD got = size ? *size : 0;
   DWORD kind = 0;
@@ -51,20 +52,20 @@ long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* 
 }
 
 long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
-  if (fault::Strike()) return kErrorRegistryIo;
+  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return RegSetValueExA(H<HKEY>(handle_.Get()), name, 0, type, static_cast<const BYTE*>(data),
                         size);
 }
 
 long RegKey::DeleteValue(const char* name) {
-  if (fault::Strike()) return kErrorRegistryIo;
+  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return RegDeleteValueA(H<HKEY>(handle_.Get()), name);
 }
 
 long RegKey::Flush() {
-  if (fault::Strike()) return kErrorRegistryIo;
+  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return RegFlushKey(H<HKEY>(handle_.Get()));
 }
