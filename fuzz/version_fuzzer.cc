@@ -58,7 +58,7 @@ void ReadBothWays(platform::pe::ByteSource& source, const platform::pe::VersionR
   CFileVersionInfo queried;
   g_source = &source;
   g_resource = resource;
-  const int result = direct.Load(source, resource);
+  const int result = direct.LoadForTesting(source, resource);
   if (queried.Load("input", kMemoryLibrary) != result ||
       std::memcmp(&direct.m_FileInfo, &queried.m_FileInfo, sizeof(direct.m_FileInfo)) != 0) {
     std::abort();

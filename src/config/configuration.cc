@@ -42,6 +42,16 @@ const char kStsBlock[] =
 const char kInactive[] = "<active>0</active>";
 const char kActive[] = "<active>1</active>";
 
+// An installation's product folder, held while the files below it are updated, and the template
+// in it. It is opened once, from the one path it is given; no path is split after that.
+struct Installation {
+  platform::Folder folder;
+  std::string templateName;
+};
+
+// A file below the product folder: the names that lead to it, one per folder, the file's last.
+using PathBelow = std::vector<std::string>;
+
 const int64_t kMaxText = INT_MAX;      // positions are ints: a longer text is unreadable
 const unsigned kLockWait = 60 * 1000;  // for another run of the program to finish the file
 
@@ -201,7 +211,7 @@ ConfigResult Rewrite(const Installation& installation, const platform::Folder& f
   ConfigResult result = Result(ConfigOutcome::kNoMemory);
   try {
     result = ReplaceOpened(installation, folder, name, &original);
-  } catch (const std::bad_alloc&) {  // a text too large among them: the file keeps its bytes
+  } catch (const std::bad_alloc&) {  // a text too large too: the file keeps its bytes
   }
   result.opened = true;
   return result;
@@ -213,8 +223,8 @@ ConfigResult Rewrite(const Installation& installation, const platform::Folder& f
 bool OpenInstallation(const std::string& path, const std::string& templateName,
                       Installation* installation, ConfigResult* left) {
   installation->templateName = templateName;
-  std::string& name = installation->name;
-  name = path;
+  // The folder as the system spells it, reported when it does not open.
+  std::string name = path;
   std::replace(name.begin(), name.end(), '/', '\\');
   while (name.size() > 3 && name.back() == '\\') name.pop_back();
   // A folder named by separators alone names no folder: an empty installation path, whose files
@@ -250,6 +260,26 @@ std::string WithSlashes(std::string path) {
   return path;
 }
 
+// Updates the configuration |below| the held product folder of |installation| from its template,
+// as UpdateConfigurationFile of two paths does, and tells what became of it.
+ConfigResult UpdateConfigurationFile(const Installation& installation, const PathBelow& below) {
+  try {
+    if (below.empty()) return Result(ConfigOutcome::kMissing);
+    std::vector<platform::Folder> held(below.size() - 1);
+    const platform::Folder* folder = &installation.folder;
+    for (size_t i = 0; i + 1 < below.size(); ++i) {
+      platform::Failure why;
+      if (folder->OpenFolder(below[i], &held[i], &why) != OpenStatus::kDone) {
+        return Left(ConfigStep::kOpen, why, below[i]);
+      }
+      folder = &held[i];
+    }
+    return Rewrite(installation, *folder, below.back());
+  } catch (const std::bad_alloc&) {  // before the file opened: it is not touched
+    return Result(ConfigOutcome::kNoMemory);
+  }
+}
+
 // The copy follows the configuration: it is updated only once the configuration opened, so an
 // installation whose configuration cannot be read keeps both files as they are.
 bool CopyFollows(const ConfigResult& main) { return main.opened; }
@@ -274,23 +304,6 @@ int ReadTextAndFind(const platform::Folder& folder, const std::string& name,
   return static_cast<int>(config_text::Find(*buffer, tag));
 }
 
-ConfigResult UpdateConfigurationFile(const Installation& installation, const PathBelow& below) {
-  try {
-    if (below.empty()) return Result(ConfigOutcome::kMissing);
-    std::vector<platform::Folder> held(below.size() - 1);
-    const platform::Folder* folder = &installation.folder;
-    for (size_t i = 0; i + 1 < below.size(); ++i) {
-      platform::Failure why;
-      if (folder->OpenFolder(below[i], &held[i], &why) != OpenStatus::kDone) {
-        return Left(ConfigStep::kOpen, why, below[i]);
-      }
-      folder = &held[i];
-    }
-    return Rewrite(installation, *folder, below.back());
-  } catch (const std::bad_alloc&) {  // before the file opened: it is not touched
-    return Result(ConfigOutcome::kNoMemory);
-  }
-}
 
 int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
   try {
@@ -327,7 +340,7 @@ int UpdateConfiguration(std::string installPath, ConfigReport* report) {
     // On the way to a file: it is not touched, and the report says why.
     (CopyFollows(made.main) ? made.copy : made.main).outcome = ConfigOutcome::kNoMemory;
   }
-  if (report != nullptr) *report = made;
+  if (report != nullptr) *report = std::move(made);
   return made.main.opened ? 1 : 0;
 }
 

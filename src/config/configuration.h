@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "os/folder.h"
 
@@ -47,17 +46,6 @@ struct ConfigReport {
   bool Done() const;
 };
 
-// An installation's product folder, held while the files below it are updated, and the template
-// in it. It is opened once, from the one path it is given; no path is split after that.
-struct Installation {
-  platform::Folder folder;
-  std::string name;          // the folder as the system spells it, reported when it does not open
-  std::string templateName;  // the template's file name in it
-};
-
-// A file below the product folder: the names that lead to it, one per folder, the file's last.
-using PathBelow = std::vector<std::string>;
-
 // Updates the configuration and, when the configuration opened, its copy, from the template
 // "Configuration.tpl" beside them. |installPath| names the product folder and ends with a
 // backslash. Returns 1 when the configuration opened, else 0 and nothing was touched. |report|,
@@ -65,17 +53,13 @@ using PathBelow = std::vector<std::string>;
 int UpdateConfiguration(std::string installPath, ConfigReport* report = nullptr);
 
 // Updates the configuration |configPath| from the template |templatePath|, whose folder is the
-// product folder; the configuration lies below it. Returns 1 when the configuration opened for
-// reading, whatever happened afterwards.
+// product folder; the configuration lies below it. The module version is taken from the template,
+// the versionCOD and contextFacturation elements removed, the global STS setting added when
+// missing, every "<active>0</active>" switched on. The configuration is reached one held folder at
+// a time from the product folder and refused when it is a link or has another name too. It is
+// replaced in one step by its new text, with CR LF line ends, or left byte for byte as it was.
+// Returns 1 when the configuration opened for reading, whatever happened afterwards.
 int UpdateConfigurationFile(std::string templatePath, std::string configPath);
-
-// Updates the configuration |below| the held product folder of |installation| from its template:
-// the module version taken from the template, the versionCOD and contextFacturation elements
-// removed, the global STS setting added when missing, every "<active>0</active>" switched on. The
-// configuration is reached one held folder at a time and refused when it is a link or has another
-// name too. It is replaced in one step by its new text, with CR LF line ends, or left byte for
-// byte as it was, and the result says why.
-ConfigResult UpdateConfigurationFile(const Installation& installation, const PathBelow& below);
 
 // Appends the text of the file |name| in the held |folder| to |*buffer| (CR LF read as LF, a last
 // line without line end given one) and returns the position of the first |tag| in the whole

@@ -108,10 +108,14 @@ bool VersionTree::Translation(VersionValue* out) const {
   return Find(keys, 2, out);
 }
 
-bool VersionTree::String(uint32_t translation, const char* key, VersionValue* out) const {
+void StringTableName(uint32_t translation, char (&name)[9]) {
   // The language's four digits, then the code page's.
+  *WriteHex(name, (translation << 16) | (translation >> 16), 8, true) = '\0';
+}
+
+bool VersionTree::String(uint32_t translation, const char* key, VersionValue* out) const {
   char table[9];
-  *WriteHex(table, (translation << 16) | (translation >> 16), 8, true) = '\0';
+  StringTableName(translation, table);
   const VersionKey keys[] = {"StringFileInfo", table, key};
   return Find(keys, 3, out);
 }

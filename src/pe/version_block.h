@@ -32,6 +32,7 @@ class VersionKey {
   // Not explicit: a path is written as the texts of its keys.
   VersionKey(const char* ascii) : text_(ascii), size_(std::strlen(ascii)), wide_(false) {}
   VersionKey(const std::u16string& wide) : text_(wide.data()), size_(wide.size()), wide_(true) {}
+  VersionKey(std::u16string&&) = delete;  // the key points into the text, which must outlive it
 
   size_t size() const { return size_; }
   char16_t operator[](size_t i) const {
@@ -44,6 +45,10 @@ class VersionKey {
   size_t size_;
   bool wide_;
 };
+
+// The name of the string table of |translation| (language in the low 16 bits, code page in the
+// high 16 bits): eight uppercase hexadecimal digits, as callers of the version library name it.
+void StringTableName(uint32_t translation, char (&name)[9]);
 
 // Walks a 32-bit VS_VERSIONINFO block in memory (not owned), |length| bytes: its root length.
 class VersionTree {

@@ -53,7 +53,8 @@ class CFileVersionInfo {
 
   // Load's reading of the version resource |resource| that our reader found in |source|: the
   // same result and fields, from bytes that a fuzzer or a test gives.
-  int Load(platform::pe::ByteSource& source, const platform::pe::VersionResource& resource);
+  int LoadForTesting(platform::pe::ByteSource& source,
+                     const platform::pe::VersionResource& resource);
 
   // Load through the three calls of |library| (the system's, or ours laid out as the system
   // lays it out) instead of reading the resource directly: a support tool compares them.

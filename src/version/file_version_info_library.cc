@@ -3,12 +3,12 @@
 #include <memory>
 #include <new>
 
-#include "base/format.h"
 #include "os/locale.h"
+#include "pe/version_block.h"
 #include "version/file_version_info.h"
 
-int CFileVersionInfo::Load(platform::pe::ByteSource& source,
-                           const platform::pe::VersionResource& resource) {
+int CFileVersionInfo::LoadForTesting(platform::pe::ByteSource& source,
+                                     const platform::pe::VersionResource& resource) {
   return Guarded([&] { return Read(source, resource); });
 }
 
@@ -32,9 +32,9 @@ int CFileVersionInfo::Load(const std::string& fileName, const platform::VersionL
     }
     uint32_t entry = 0;
     if (!ChooseLanguageEntry(platform::UserDefaultLangId(), table, tableLength, &entry)) return 1;
-    const std::string prefix = platform::Format("\\StringFileInfo\\%04X%04X\\",
-                                                static_cast<unsigned>(entry & 0xFFFF),
-                                                static_cast<unsigned>(entry >> 16));
+    char name[9];
+    platform::pe::StringTableName(entry, name);
+    const std::string prefix = std::string("\\StringFileInfo\\") + name + "\\";
     for (int i = 0; i < 12; ++i) {
       if (library.query(buffer.get(), prefix + kStringKeys[i], &value, &length) && value) {
         TakeString(i, value, length);

@@ -50,7 +50,7 @@ int ReadAll(platform::pe::ByteSource& source, std::vector<unsigned char>* block)
   if (!platform::pe::FindVersionResource(source, platform::pe::LanguagePreference(), &resource))
     return 0;
   CFileVersionInfo direct;
-  const int result = direct.Load(source, resource);
+  const int result = direct.LoadForTesting(source, resource);
   uint32_t size = platform::pe::VersionBufferSize(resource);
   EXPECT_LE(size, 2 * platform::pe::kMaxVersionData + 4);
   block->assign(size, 0xCC);
