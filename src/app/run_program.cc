@@ -34,7 +34,7 @@ int RunProgram(const char* program, const char* arguments, int showMode, int wai
   *start = room.Fill(ApplicationPath(program), FileName(program), sha256);
   if (start->failure != platform::StartFailure::kNone) return -1;
   platform::Process process;
-  *start = platform::Process::Start(room, commandLine, static_cast<uint16_t>(showMode & 0xFFFF),
+  *start = platform::Process::Start(&room, commandLine, static_cast<uint16_t>(showMode & 0xFFFF),
                                     shared, &process);
   if (start->failure != platform::StartFailure::kNone) return -1;
   if (!wait) return 0;  // the handles close at once; the program runs on

@@ -32,8 +32,8 @@ bool Struck(fault::Op kind) {
   return true;
 }
 
-int OpenLocked(int dir, const std::string& name, int flags, int lock) {
-  int fd = ::openat(dir, name.c_str(), flags, 0666);
+int OpenLocked(int dir, const std::string& name, int flags, int lock, mode_t mode) {
+  int fd = ::openat(dir, name.c_str(), flags, mode);
   if (fd < 0) return -1;
   struct stat st;
   int error = 0;

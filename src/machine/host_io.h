@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include <sys/types.h>
+
 #include "os/file.h"
 #include "testing/fault.h"
 
@@ -18,9 +20,9 @@ Failure FailureOf(int error);
 bool Struck(fault::Op kind);
 
 // Opens the regular file |name| relative to the folder descriptor |dir| (or AT_FDCWD) with |flags|
-// and takes the flock |lock| (LOCK_EX or LOCK_SH) on it, before anything is cut; -1 on failure,
-// with errno EWOULDBLOCK when another opener holds the file.
-int OpenLocked(int dir, const std::string& name, int flags, int lock);
+// (a file made by it gets |mode|) and takes the flock |lock| (LOCK_EX or LOCK_SH) on it, before
+// anything is cut; -1 on failure, with errno EWOULDBLOCK when another opener holds the file.
+int OpenLocked(int dir, const std::string& name, int flags, int lock, mode_t mode = 0666);
 
 // Writes all |size| bytes at |data| to the descriptor |fd|, going on after interruptions.
 bool WriteAll(int fd, const void* data, size_t size);

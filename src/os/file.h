@@ -54,6 +54,8 @@ enum class FileMode {
   kReadShared,  // an existing file, for reading, shared with other readers only (the version
                 // reader, which keeps it from changing while the system's library reads it);
                 // fails while another opener holds it with no sharing or for writing
+  kCreateNew,   // a new file, for writing, with no other opener; fails when the name exists.
+                // On POSIX it may be run (mode 0700)
 };
 
 // How an open file is given back (CloseHandle, close), counted by the fault seam; each platform
@@ -74,6 +76,11 @@ class File {
   // holds (Folder::OpenFile); tests open by path, as another program would.
   [[nodiscard]] static bool OpenForTesting(const FileLocation& path, FileMode mode,
                                            bool inheritable, File* out);
+
+  // Opens the program file |path| (a full path, or a file beside the launcher) to read and copy
+  // it, shared with readers only, every link on its way followed: the launcher's folder and the
+  // paths it is given are the administrator's. |out| is left untouched on failure.
+  [[nodiscard]] static OpenStatus OpenProgram(const FileLocation& path, File* out);
 
   bool IsOpen() const { return handle_.IsValid(); }
   // The platform's handle (a HANDLE on Windows, a descriptor on POSIX), for the platform's own use.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/scoped_handle.h"
 #include "os/file.h"
@@ -42,10 +43,33 @@ class Folder {
   [[nodiscard]] OpenStatus OpenFolder(const std::string& name, Folder* out,
                                       Failure* why = nullptr) const;
 
+  // Opens the folder |name| in this one, made when missing, that only the administrators and the
+  // system may change (on POSIX only root and this program's user): refused when it is a link,
+  // or when its owner or its access lets anyone else write in it, whoever made it.
+  [[nodiscard]] OpenStatus OpenPrivateFolder(const std::string& name, Folder* out,
+                                             Failure* why = nullptr) const;
+
+  // Makes the new folder |name| in this one, that only the administrators and the system may
+  // change, and holds it: nobody can rename or remove it while it is held (on POSIX it is held
+  // under an exclusive lock). An existing folder of that name is never taken over.
+  [[nodiscard]] OpenStatus MakePrivateFolder(const std::string& name, Folder* out,
+                                             Failure* why = nullptr) const;
+
+  // Removes what the folder |name| holds, and with |withFolder| the folder itself: files of one
+  // name, and folders emptied first, at most |depth| levels down; a link, which is never
+  // followed, stays, and with it the folders above it. A folder that a run still holds (see MakePrivateFolder) is left whole: kInUse,
+  // as for an entry that a program still uses. kRefused when something else stays.
+  [[nodiscard]] OpenStatus RemoveTree(const std::string& name, int depth, bool withFolder) const;
+
+  // The names in this folder that start with |prefix| (on Windows whatever their ASCII case);
+  // those found before a failure, or none.
+  std::vector<std::string> Names(const std::string& prefix) const;
+
   // Opens the file |name| in this folder as |mode| asks: kRead with no other opener, kReadShared
   // shared with readers, kAppend and kTruncate for reading and writing, shared with readers (on
   // POSIX no other opener that locks it), created when missing, kAppend positioned at the end,
-  // kTruncate cut to length 0 (in the open's one counted step: a file is made only when opened).
+  // kTruncate cut to length 0 (in the open's one counted step: a file is made only when opened),
+  // kCreateNew made by this open, with no other opener.
   // Refused when it is a link, a reparse point or a folder, or has more than one name (a hard
   // link). An |inheritable| file stays open in programs started while it is open.
   [[nodiscard]] OpenStatus OpenFile(const std::string& name, FileMode mode, bool inheritable,

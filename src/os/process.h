@@ -9,6 +9,7 @@
 #include "base/scoped_handle.h"
 #include "os/file.h"
 #include "os/file_location.h"
+#include "os/folder.h"
 
 namespace platform {
 
@@ -28,20 +29,27 @@ struct StartResult {
   uint32_t error = 0;
 };
 
-// How a clean room's folders and files are given back; each platform defines Close.
-struct CleanRoomPolicy {
-  using Handle = intptr_t;  // a HANDLE on Windows, a descriptor on POSIX
-  static constexpr Handle kInvalid = -1;
+// How a started program's handles are given back; each platform defines Close.
+struct ProcessPolicy {
+  using Handle = intptr_t;  // a HANDLE on Windows; a pid, or a mark, on POSIX
+  static constexpr Handle kInvalid = 0;
   static bool Close(Handle handle);
 };
 
-// A folder of the launcher's own, with a new random name under the system's Temp folder
-// (C:\Windows\Temp; <root>/drive_c/windows/Temp on POSIX), that only the administrators and the
-// system can write, holding one copy of the program to start. The copy is made from the one
-// handle whose bytes are hashed, so the program started is exactly the bytes that were checked,
-// and no library or file that a standard user planted beside the launcher is in its folder. The
-// copy is held against writers, renames and removal until this object goes, which then removes
-// it and the folder through their handles.
+// True while a program that a clean room's program started, or that program itself, still runs:
+// on Windows the processes of its job |programs|, on POSIX this program's own children (orphans
+// come back to it, as to a subreaper). Each platform defines it.
+bool ProgramsRun(const ScopedHandle<ProcessPolicy>& programs);
+
+// A folder of the launcher's own, with a new random name, that only the administrators and the
+// system can write, holding one copy of the program to start. It is made in the rooms' folder of
+// the system's Temp folder (C:\Windows\Temp\OrvaPatch; <root>/drive_c/windows/Temp/OrvaPatch on
+// POSIX), which only they can write either, so that no standard user can make a folder at a
+// room's path, even once it is removed. The copy is made from the one handle whose bytes are
+// hashed, so the program started is exactly the bytes that were checked, and no library or file
+// that a standard user planted beside the launcher is in its folder. The copy is held against
+// writers, renames and removal until this object goes, which then removes it and the room
+// through their handles, unless a program started from it still runs.
 class CleanRoom {
  public:
   static constexpr size_t kSha256Size = 32;
@@ -51,32 +59,27 @@ class CleanRoom {
   CleanRoom(const CleanRoom&) = delete;
   CleanRoom& operator=(const CleanRoom&) = delete;
 
-  // Removes the rooms that killed runs left (certainly ours: our prefix, owned by the
-  // administrators or the system, with nothing inside that is a link or has a second name),
-  // makes this one, and copies |source| (a full path, or a file beside the launcher) into it as
-  // |name|, in one pass that hashes what it reads. With |sha256| (kSha256Size bytes), bytes of
-  // another digest are not kept. On failure nothing is left behind.
+  // Removes the rooms that killed runs left (those that no run holds, nothing in them followed
+  // through a link), makes this one, and copies |source| (a full path, or a file beside the
+  // launcher) into it as |name|, in one pass that hashes what it reads. With |sha256|
+  // (kSha256Size bytes), bytes of another digest are not kept. On failure nothing is left behind.
   [[nodiscard]] StartResult Fill(const FileLocation& source, const std::string& name,
                                  const uint8_t* sha256);
 
  private:
   friend class Process;
-  // Removes the copy and the folder, through their handles; what cannot be removed now (the
-  // program still runs) is left to the next run.
+  // Removes the copy and the room, through their handles, unless a program started from the room
+  // still runs; what cannot be removed now is left to a later run. A room in the Temp folder
+  // itself is emptied and kept.
   void Remove();
 
-  ScopedHandle<CleanRoomPolicy> temp_;    // POSIX: the held Temp folder
-  ScopedHandle<CleanRoomPolicy> folder_;  // the room, held without delete sharing
-  ScopedHandle<CleanRoomPolicy> copy_;    // the copy, shared with readers only
-  std::string folderName_;                // the room's name in the Temp folder
+  Folder rooms_;                          // the rooms' folder, or the Temp folder itself
+  Folder room_;                           // the room, held
+  File copy_;                             // the copy, shared with readers only
+  ScopedHandle<ProcessPolicy> programs_;  // Windows: the job of the programs started from it
+  std::string roomName_;                  // the room's name in the rooms' folder
   std::string copyName_;                  // the copy's name in the room
-};
-
-// How a started program's handles are given back; each platform defines Close.
-struct ProcessPolicy {
-  using Handle = intptr_t;  // a HANDLE on Windows; a pid, or a mark, on POSIX
-  static constexpr Handle kInvalid = 0;
-  static bool Close(Handle handle);
+  bool keep_ = false;                     // the room stays once emptied
 };
 
 // A move-only owner of a started program's handles (thread and process, closed in that order).
@@ -87,13 +90,15 @@ class Process {
   Process(Process&&) noexcept = default;
   Process& operator=(Process&&) noexcept = default;
 
-  // Starts the copy in the filled |room| by its full path, with |commandLine| as its command
-  // line, the launcher's environment, the room as its current directory, and |show| as the show
-  // hint of its first window; on Windows, where the system offers it, libraries load from
-  // System32 first. Of the launcher's handles it inherits |shared| alone, when given and open,
-  // which must have been opened inheritable (the standard streams stay on POSIX). |out| is left
-  // untouched on failure.
-  [[nodiscard]] static StartResult Start(const CleanRoom& room, const std::string& commandLine,
+  // Starts the copy in the filled |room| (on Windows by its full path, on POSIX by its name in
+  // the room, so that a script's interpreter reads it from there too), with |commandLine| as its
+  // command line, the launcher's environment, the room as its current directory, and |show| as the
+  // show hint of its first window; on Windows, where the system offers it, libraries load from
+  // System32 first, and the program and those it starts are kept in a job that the room asks
+  // before it is removed. Of the launcher's handles it inherits |shared| alone, when given and
+  // open, which must have been opened inheritable (the standard streams stay on POSIX). |out| is
+  // left untouched on failure.
+  [[nodiscard]] static StartResult Start(CleanRoom* room, const std::string& commandLine,
                                          uint16_t show, const File* shared, Process* out);
 
   // Waits without time-out until the program has ended.

@@ -125,7 +125,7 @@ class Bench:
         # A room whose installer still ran when the next run looked is left to a later one.
         rooms = self.m.clean_rooms()
         for room in rooms:
-            folder = os.path.join(self.m.temp_dir(), room)
+            folder = self.m.room_path(room)
             assert os.listdir(folder) in ([], [INSTALLER]), "%s: %r" % (label, os.listdir(folder))
             if os.listdir(folder):
                 part = self.m.read(os.path.join(folder, INSTALLER))

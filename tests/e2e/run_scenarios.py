@@ -178,8 +178,9 @@ class Machine:
         shutil.rmtree(self.install_dir, ignore_errors=True)
         # Wine's prefix outlives the machine: each machine starts with no clean room left.
         if os.path.isdir(self.temp_dir()):
-            for room in self.clean_rooms():
-                shutil.rmtree(os.path.join(self.temp_dir(), room), ignore_errors=True)
+            for room in self.clean_rooms(kept=True):
+                shutil.rmtree(self.room_path(room), ignore_errors=True)
+            shutil.rmtree(self.rooms_dir(), ignore_errors=True)
         for log in (self.log_path(),):
             if os.path.isdir(log) and not os.path.islink(log):
                 os.rmdir(log)
@@ -340,9 +341,22 @@ class Machine:
         """The system's Temp folder, where the installer's clean rooms are made."""
         return os.path.join(self.drive_c, "windows", "temp" if self.windows else "Temp")
 
-    def clean_rooms(self):
-        """The clean rooms in the system's Temp folder."""
-        return sorted(n for n in os.listdir(self.temp_dir()) if n.startswith("OrvaPatch-"))
+    def rooms_dir(self):
+        """The folder of the installer's clean rooms, in the system's Temp folder."""
+        return os.path.join(self.temp_dir(), "OrvaPatch")
+
+    def clean_rooms(self, kept=False):
+        """The clean rooms in their folder and, where that could not be used, those in Temp itself
+        that hold anything (with |kept|, those emptied and kept too)."""
+        return sorted(n for folder in (self.rooms_dir(), self.temp_dir()) if os.path.isdir(folder)
+                      for n in os.listdir(folder) if n.startswith("OrvaPatch-") and (
+                          kept or folder == self.rooms_dir() or
+                          os.listdir(os.path.join(folder, n))))
+
+    def room_path(self, room):
+        """Where the clean room |room| is."""
+        inside = os.path.join(self.rooms_dir(), room)
+        return inside if os.path.isdir(inside) else os.path.join(self.temp_dir(), room)
 
     def record_path(self):
         return os.path.join(self.drive_c, "launcher", "record.txt")
@@ -573,10 +587,24 @@ def scenario_installer_run_and_waited_for(m):
         "Orvane XP", "2014.4", "missing", "not reached", "3"]), m.event()
 
 
+def made_by_another_user(m, path):
+    """Whether a standard user (nobody) can make a folder at |path|, the machine's folders down to
+    its Temp folder open to every user, as on Windows; None where this test cannot act as another
+    user (Wine has one account; on POSIX only root can act as another)."""
+    if m.windows or os.geteuid() != 0:
+        return None
+    for folder in (m.root, m.drive_c, os.path.dirname(m.temp_dir())):
+        os.chmod(folder, 0o755)
+    return subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                           "mkdir", path], capture_output=True).returncode == 0
+
+
 def scenario_installer_runs_from_a_clean_room_and_inherits_only_the_log(m):
     m.set_registry(ACCEPTED)
     m.install_stub()
     caller = os.path.join(m.drive_c, "caller.txt")
+    if not m.windows:
+        os.chmod(m.temp_dir(), 0o1777)  # every user may make folders there, as in /tmp
     try:
         result, _ = m.run(caller_file=caller)
     finally:
@@ -584,8 +612,9 @@ def scenario_installer_runs_from_a_clean_room_and_inherits_only_the_log(m):
     assert result.returncode == 0, result
     record = m.record()
     # Started from C:\ (the launcher's caller's folder), the installer runs from its copy in a
-    # new folder of the system's Temp folder; of the launcher's open files, it holds the log only.
-    temp = "C:\\windows\\Temp\\" if m.windows else m.temp_dir() + "/"
+    # new folder of the rooms' folder of the system's Temp folder; of the launcher's open files,
+    # it holds the log only.
+    temp = "C:\\windows\\Temp\\OrvaPatch\\" if m.windows else m.rooms_dir() + "/"
     log = "C:\\windows\\orvapatch.log" if m.windows else m.log_path()
     match = re.search(r"exe=\[(.*)\]\ncwd=\[(.*)\]\ninherited=\[(.*)\]\nargc=1\n", record or "")
     assert match, record
@@ -596,6 +625,54 @@ def scenario_installer_runs_from_a_clean_room_and_inherits_only_the_log(m):
     assert match.group(3) == log, record
     assert m.clean_rooms() == [], m.clean_rooms()
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
+    # The room's path, which an installer may record, can never be made again by another user.
+    assert made_by_another_user(m, room) in (False, None), room
+
+
+def scenario_installer_runs_from_a_kept_room_when_a_user_took_the_rooms_folder(m):
+    # A rooms' folder that a standard user made, or may write, is never used, and never stops the
+    # patch: the room is made in Temp itself and kept there, emptied, so that its name stays taken.
+    m.set_registry(ACCEPTED)
+    m.install_stub()
+    os.makedirs(m.rooms_dir())
+    planted = os.path.join(m.rooms_dir(), "planted.txt")
+    with open(planted, "wb") as f:
+        f.write(b"planted")
+    os.chmod(m.rooms_dir(), 0o777)
+    if not m.windows:
+        os.chmod(m.temp_dir(), 0o1777)
+    result, _ = m.run()
+    assert result.returncode == 0, result
+    assert m.event()[:2] == ("information", 1000), m.event()
+    cwd = re.search(r"cwd=\[(.*)\]", m.record() or "")
+    assert cwd, m.record()
+    name = re.split(r"[\\/]", cwd.group(1))[-1]
+    assert m.clean_rooms() == [] and m.clean_rooms(kept=True) == [name], m.clean_rooms(kept=True)
+    assert os.path.dirname(m.room_path(name)) == m.temp_dir(), m.room_path(name)
+    assert m.read(planted) == b"planted", "the rooms' folder that a user made was used"
+    if not m.windows:
+        assert made_by_another_user(m, os.path.join(m.room_path(name), "x")) in (False, None)
+        # The next run empties the rooms of earlier runs in Temp, and keeps them.
+        result, _ = m.run()
+        assert len(m.clean_rooms(kept=True)) == 2 and m.clean_rooms() == [], m.clean_rooms(True)
+
+
+def scenario_installer_script_runs_from_its_room(m):
+    if m.windows:
+        return  # a script with "#!" is a program on POSIX only
+    m.set_registry(ACCEPTED)
+    script = os.path.join(m.launcher_dir, INSTALLER)
+    with open(script, "w") as f:
+        f.write('#!/bin/sh\nprintf "script=[%s]\\ncwd=[%s]\\n" "$0" "$(pwd)" > "$STUB_RECORD"\n'
+                "exit 7\n")
+    os.chmod(script, 0o755)
+    result, _ = m.run()
+    assert result.returncode == 0, result
+    record = m.record()
+    assert re.fullmatch(r"script=\[\./%s\]\ncwd=\[%s/OrvaPatch-[0-9a-f]{16}\]\n" % (
+        re.escape(INSTALLER), re.escape(m.rooms_dir())), record or ""), record
+    assert m.event()[2][5] == "7", m.event()
+    assert m.clean_rooms() == [], m.clean_rooms()
 
 
 def scenario_installer_clean_rooms_of_killed_runs_removed_and_no_other(m):
@@ -607,13 +684,16 @@ def scenario_installer_clean_rooms_of_killed_runs_removed_and_no_other(m):
         if m.windows:
             subprocess.run(["wineserver", "-k"])
         else:
-            subprocess.run(["pkill", "-KILL", "-f", "^(%s|.*/OrvaPatch-)" % re.escape(
-                os.path.join(m.launcher_dir, m.launcher))])
+            launcher = subprocess.run(["pgrep", "-f", "^%s" % re.escape(os.path.join(
+                m.launcher_dir, m.launcher))], capture_output=True, text=True).stdout.split()
+            installer = subprocess.run(["pgrep", "-P", ",".join(launcher)], capture_output=True,
+                                       text=True).stdout.split()
+            subprocess.run(["kill", "-KILL"] + launcher + installer)
 
     m.run(sleep_ms=60000, during=kill)
     assert len(m.clean_rooms()) == 1, m.clean_rooms()
     # Not ours to remove: a room holding a link, and a folder of another name.
-    linked = os.path.join(m.temp_dir(), "OrvaPatch-00000000000000bb")
+    linked = os.path.join(m.rooms_dir(), "OrvaPatch-00000000000000bb")
     other = os.path.join(m.temp_dir(), "Other-orvapatch")
     outside = os.path.join(m.drive_c, "outside.txt")
     for folder in (linked, other):
@@ -672,9 +752,9 @@ def scenario_installer_pinned_only_its_own_file_started_and_held(m):
         # nor give its name to another file.
         rooms = m.clean_rooms()
         assert len(rooms) == 1, rooms
-        running = os.path.join(m.temp_dir(), rooms[0], INSTALLER)
+        running = os.path.join(m.room_path(rooms[0]), INSTALLER)
         if m.windows:
-            name = "C:\\windows\\temp\\%s\\%s" % (rooms[0], INSTALLER)
+            name = "C:\\windows\\temp\\OrvaPatch\\%s\\%s" % (rooms[0], INSTALLER)
             m.wine("cmd", "/c", "echo x>>%s & ren %s moved.exe & del %s" % (name, name, name))
             refused.append(os.path.exists(running) and m.read(running) == released)
         else:

@@ -54,6 +54,30 @@ TEST(ReplacementSecurity, TakesTheDaclWithItsFlagsAndTheOwnerOnly) {
   EXPECT_EQ(Replacement(L"D:NO_ACCESS_CONTROL", true, &parsed), parsed);
 }
 
+TEST(CleanRoomSecurity, OnlyAFolderNoStandardUserMayChangeIsPrivate) {
+  // The owner is the token's default where this program made the folder; here it is named.
+  const struct {
+    const wchar_t* sddl;
+    bool isPrivate;
+  } kFolders[] = {
+      {L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", true},
+      {L"O:SYD:P(A;;FA;;;SY)(A;;FR;;;BU)(D;;FA;;;WD)", true},  // users may read; a denial
+      {L"O:BAD:P(A;OICIIO;FA;;;CO)(A;;FA;;;BA)", true},        // inherited by what is made only
+      {L"O:BUD:P(A;;FA;;;BA)", false},                          // a user's folder
+      {L"O:BAD:P(A;;FA;;;BA)(A;;0x6;;;BU)", false},             // users may add files, folders
+      {L"O:BAD:P(A;;FA;;;BA)(A;;DT;;;AU)", false},              // users may delete it
+      {L"O:BAD:P(A;;FA;;;BA)(A;;WD;;;WD)", false},              // anyone may change its access
+  };
+  for (const auto& folder : kFolders) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(folder.sddl, SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    EXPECT_EQ(folder.isPrivate, platform::win32::IsPrivateDescriptor(descriptor))
+        << Sddl(descriptor);
+    LocalFree(descriptor);
+  }
+}
+
 namespace {
 
 // Whether this program's token holds the restore privilege (|*held|) and has it enabled.

@@ -51,7 +51,121 @@ bool StillNamed(int dir, const std::string& name, int fd) {
          named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
+// Adds the names in the folder |dir| that start with |prefix| (all of them for "") to |*names|;
+// false when the folder cannot be listed to its end.
+bool ListNames(int dir, const std::string& prefix, std::vector<std::string>* names) {
+  const int listed = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Closed however the listing ends, running out of memory included.
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(listed < 0 ? nullptr : ::fdopendir(listed), ::closedir);
+  if (listing == nullptr) {
+    if (listed >= 0) ::close(listed);
+    return false;
+  }
+  errno = 0;
+  while (const dirent* entry = ::readdir(listing.get())) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
+        std::strncmp(name, prefix.c_str(), prefix.size()) == 0) {
+      names->push_back(name);
+    }
+  }
+  return errno == 0;
+}
+
+// A descriptor closed however its scope ends, running out of memory included.
+struct Descriptor {
+  explicit Descriptor(int opened) : fd(opened) {}
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  const int fd;
+};
+
+// Only root and this program's user may write in the folder |st|.
+bool IsPrivate(const struct stat& st) {
+  return S_ISDIR(st.st_mode) && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
+         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Removes what the held folder |dir| holds, folders depth first, never through a link: a link, a
+// file of several names or anything but files and folders is left, and with it the folder.
+OpenStatus Empty(int dir, int depth) {
+  std::vector<std::string> names;
+  if (!ListNames(dir, "", &names)) return OpenStatus::kFailed;
+  OpenStatus emptied = OpenStatus::kDone;
+  for (const std::string& name : names) {
+    struct stat st;
+    bool removed = ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (removed && S_ISDIR(st.st_mode)) {
+      const Descriptor child(::openat(dir, name.c_str(), kFolderFlags));
+      removed = child.fd >= 0 && depth > 0 && Empty(child.fd, depth - 1) == OpenStatus::kDone &&
+                ::unlinkat(dir, name.c_str(), AT_REMOVEDIR) == 0;
+    } else {
+      removed = removed && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+                ::unlinkat(dir, name.c_str(), 0) == 0;
+    }
+    if (!removed) emptied = OpenStatus::kRefused;
+  }
+  return emptied;
+}
+
 }  // namespace
+
+OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failure* why) const {
+  if (posix::Struck(fault::Op::kCreate)) return Fail(errno, why);
+  if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
+  const int dir = static_cast<int>(handle_.Get());
+  if (::mkdirat(dir, name.c_str(), 0700) != 0 && errno != EEXIST) return Fail(errno, why);
+  const int fd = ::openat(dir, name.c_str(), kFolderFlags);
+  if (fd < 0) return Fail(errno, why);
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !IsPrivate(st)) {
+    ::close(fd);
+    return Fail(0, why, OpenStatus::kRefused);
+  }
+  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  return OpenStatus::kDone;
+}
+
+OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failure* why) const {
+  if (posix::Struck(fault::Op::kCreate)) return Fail(errno, why);
+  if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
+  const int dir = static_cast<int>(handle_.Get());
+  // Only this program's user may enter; an existing folder of that name is never taken over.
+  if (::mkdirat(dir, name.c_str(), 0700) != 0) return Fail(errno, why);
+  const int fd = ::openat(dir, name.c_str(), kFolderFlags);
+  // Held under an exclusive lock for as long as its run goes, which other runs respect.
+  if (fd < 0 || ::flock(fd, LOCK_EX) != 0) {
+    const OpenStatus failed = Fail(errno, why);
+    if (fd >= 0) ::close(fd);
+    ::unlinkat(dir, name.c_str(), AT_REMOVEDIR);  // just made, empty, and only this user's
+    return failed;
+  }
+  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  return OpenStatus::kDone;
+}
+
+OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
+  if (posix::Struck(fault::Op::kRemove)) return OpenStatus::kFailed;
+  if (!IsBare(name)) return OpenStatus::kRefused;
+  const int dir = static_cast<int>(handle_.Get());
+  const Descriptor held(::openat(dir, name.c_str(), kFolderFlags));
+  if (held.fd < 0) return posix::FailureOf(errno).status;
+  struct stat st;
+  OpenStatus status = ::fstat(held.fd, &st) == 0 && IsPrivate(st) ? OpenStatus::kDone
+                                                                    : OpenStatus::kRefused;
+  if (status == OpenStatus::kDone && ::flock(held.fd, LOCK_EX | LOCK_NB) != 0) {
+    status = OpenStatus::kInUse;  // its run still goes
+  }
+  if (status == OpenStatus::kDone) status = Empty(held.fd, depth);
+  if (status == OpenStatus::kDone && withFolder &&
+      (!StillNamed(dir, name, held.fd) || ::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0)) {
+    status = OpenStatus::kRefused;
+  }
+  return status;
+}
 
 bool FolderPolicy::Close(Handle handle) {
   const bool struck = fault::Strike(fault::Op::kClose);
@@ -107,10 +221,14 @@ OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inherit
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
   // Non-blocking: a FIFO planted there must not stall the open. Written files keep out each other
   // opener that locks them, as readers that lock them; readers that do not lock go on reading.
-  const int opening = (write ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK |
-                      (inheritable ? 0 : O_CLOEXEC);
+  // A new file is made by this open alone, and may be run: it is a program's copy.
+  const int opening = (mode == FileMode::kCreateNew ? O_WRONLY | O_CREAT | O_EXCL
+                       : write                      ? O_RDWR | O_CREAT
+                                                    : O_RDONLY) |
+                      O_NOFOLLOW | O_NONBLOCK | (inheritable ? 0 : O_CLOEXEC);
   const int fd = posix::OpenLocked(static_cast<int>(handle_.Get()), name, opening,
-                                   mode == FileMode::kReadShared ? LOCK_SH : LOCK_EX);
+                                   mode == FileMode::kReadShared ? LOCK_SH : LOCK_EX,
+                                   mode == FileMode::kCreateNew ? 0700 : 0666);
   if (fd < 0) return Fail(errno, why);
   struct stat st;
   const bool statted = ::fstat(fd, &st) == 0;
@@ -192,24 +310,16 @@ bool Folder::Discard(File* written, const std::string& temporary) const {
   return ours && ::unlinkat(dir, temporary.c_str(), 0) == 0;
 }
 
-void Folder::RemoveLeftovers(const std::string& prefix) const {
-  if (fault::Strike(fault::Op::kList)) return;
-  const int dir = static_cast<int>(handle_.Get());
-  const int listed = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  // Closed however the listing ends, running out of memory included.
-  std::unique_ptr<DIR, int (*)(DIR*)> listing(listed < 0 ? nullptr : ::fdopendir(listed), ::closedir);
-  if (listing == nullptr) {
-    if (listed >= 0) ::close(listed);
-    return;
-  }
+std::vector<std::string> Folder::Names(const std::string& prefix) const {
   std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(listing.get())) {
-    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
-      names.push_back(entry->d_name);
-    }
-  }
-  listing.reset();
-  for (const std::string& name : names) {
+  if (fault::Strike(fault::Op::kList)) return names;
+  ListNames(static_cast<int>(handle_.Get()), prefix, &names);
+  return names;
+}
+
+void Folder::RemoveLeftovers(const std::string& prefix) const {
+  const int dir = static_cast<int>(handle_.Get());
+  for (const std::string& name : Names(prefix)) {
     const int fd = posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                                      LOCK_EX);
     if (fd < 0) continue;  // a link, a folder, or held by a run that is still going

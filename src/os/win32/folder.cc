@@ -108,9 +108,9 @@ Text Terminated(Text text) {
   return text;
 }
 
-// The full path of the open |handle| as the system resolves it, every link followed ("\\?\C:\..."
-// or "\\?\UNC\server\share\...").
-bool FinalPath(HANDLE handle, Text* out) {
+}  // namespace
+
+bool win32::FinalPath(void* handle, std::vector<wchar_t>* out) {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     DWORD n = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
@@ -123,6 +123,10 @@ bool FinalPath(HANDLE handle, Text* out) {
     buffer.resize(n + 1);
   }
 }
+
+namespace {
+
+using win32::FinalPath;
 
 // |folder| joined with |name|.
 Text Child(Text folder, const Text& name) {
@@ -174,6 +178,7 @@ struct Opening {
   ULONG disposition;
   bool isFolder;
   bool inheritable;
+  void* security = nullptr;  // the descriptor of a file or folder that the open makes
 };
 
 // Opens and checks the bare name |wide| in the held |folder| (see IsWhatWasAskedFor).
@@ -186,7 +191,8 @@ OpenStatus OpenChecked(HANDLE folder, const Text& wide, const Opening& how, HAND
   HANDLE h = nullptr;
   const NtStatus status =
       OpenRelative(folder, wide, how.access, how.share, how.disposition,
-                   how.isFolder ? kDirectoryFile : kNonDirectoryFile, nullptr, &h, how.inheritable);
+                   how.isFolder ? kDirectoryFile : kNonDirectoryFile, how.security, &h,
+                   how.inheritable);
   if (status != kSuccess) return Tell(NtFailure(status), why);
   if (!IsWhatWasAskedFor(h, how.isFolder, expected, &room)) {
     CloseHandle(h);
@@ -267,6 +273,22 @@ OpenStatus OpenByPath(const Text& path, HANDLE* out, Failure* why) {
   return OpenStatus::kDone;
 }
 
+}  // namespace
+
+OpenStatus File::OpenProgram(const FileLocation& path, File* out) {
+  if (win32::Struck(fault::Op::kOpen)) return LastFailure().status;
+  Text full;
+  const OpenStatus status = FullPath(win32::WidePath(path), &full);
+  if (status != OpenStatus::kDone) return status;
+  HANDLE h = CreateFileW(Terminated(full).data(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return LastFailure().status;
+  out->handle_ = ScopedHandle<FilePolicy>(N(h));
+  return OpenStatus::kDone;
+}
+
+namespace {
+
 // Gives the file |h| the creation time and the kept attributes (archive, not content-indexed)
 // of the file |from|.
 bool TakeOverTimesAndAttributes(HANDLE h, HANDLE from) {
@@ -318,7 +340,104 @@ std::vector<Text> NamesStartingWith(HANDLE folder, const Text& prefix) {
   }
 }
 
+// What a folder and the entries of a folder being removed are opened with: enough to check them,
+// list them and delete them.
+const ACCESS_MASK kRemovalAccess =
+    DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY;
+
+// Removes the entry |name| of the held |folder|, opened without following a reparse point and
+// checked as IsWhatWasAskedFor checks: a file of one name, or a folder, emptied first and, with
+// |withFolder|, removed, at most |depth| levels down. A link or a file of several names stays:
+// kRefused; kInUse while a program holds what would be removed.
+OpenStatus RemoveEntry(HANDLE folder, const Text& name, int depth, bool withFolder) {
+  Text folderPath;
+  if (!FinalPath(folder, &folderPath)) return OpenStatus::kFailed;
+  const Text expected = Child(folderPath, name);
+  Text room(expected.size() + 1);
+  HANDLE h = nullptr;
+  const NtStatus status = OpenRelative(folder, name, kRemovalAccess,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       kFileOpen, 0, nullptr, &h);
+  if (status != kSuccess) return StatusOf(status);
+  ScopedHandle<FolderPolicy> held(N(h));
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool isFolder = GetFileInformationByHandle(h, &info) &&
+                        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (!IsWhatWasAskedFor(h, isFolder, expected, &room) || (isFolder && depth < 0)) {
+    return OpenStatus::kRefused;
+  }
+  OpenStatus removed = OpenStatus::kDone;
+  if (isFolder) {
+    for (const Text& entry : NamesStartingWith(h, Text())) {
+      if (entry == Literal(L".") || entry == Literal(L"..")) continue;
+      const OpenStatus one = RemoveEntry(h, entry, depth - 1, true);
+      if (removed == OpenStatus::kDone) removed = one;
+    }
+  }
+  if (removed != OpenStatus::kDone || (isFolder && !withFolder)) return removed;
+  // A folder's read-only mark keeps nothing from its deletion; a file's does.
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  if ((!isFolder && !DeleteThrough(h)) ||
+      (isFolder &&
+       !SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)))) {
+    return LastFailure().status;
+  }
+  return OpenStatus::kDone;
+}
+
+// Opens the folder |name| in the held |folder| as |disposition| asks (made, with the clean room's
+// descriptor, or opened), checked as IsWhatWasAskedFor checks, and held without delete sharing.
+OpenStatus OpenPrivate(intptr_t folder, const std::string& name, ULONG disposition, HANDLE* out,
+                       Failure* why) {
+  std::vector<unsigned char> descriptor;
+  if (!win32::CleanRoomSecurity(&descriptor)) return Tell(LastFailure(), why);
+  Opening how = {kFolderAccess | READ_CONTROL, kFolderShare, disposition, true, false};
+  how.security = descriptor.data();
+  return OpenChecked(folder, name, how, out, why);
+}
+
 }  // namespace
+
+OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failure* why) const {
+  if (win32::Struck(fault::Op::kCreate)) return Tell(LastFailure(), why);
+  HANDLE h = nullptr;
+  const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileOpenIf, &h, why);
+  if (status != OpenStatus::kDone) return status;
+  ScopedHandle<FolderPolicy> held(N(h));
+  // Whoever made it: a folder that a standard user made, or may write in, is not ours.
+  if (!win32::IsPrivate(h)) return Tell(Refusal(OpenStatus::kRefused), why);
+  out->handle_ = std::move(held);
+  return OpenStatus::kDone;
+}
+
+OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failure* why) const {
+  if (win32::Struck(fault::Op::kCreate)) return Tell(LastFailure(), why);
+  HANDLE h = nullptr;
+  const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileCreate, &h, why);
+  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  return status;
+}
+
+OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
+  if (win32::Struck(fault::Op::kRemove)) return OpenStatus::kFailed;
+  if (!IsBare(name)) return OpenStatus::kRefused;
+  return RemoveEntry(H(handle_.Get()), Wide(name), depth, withFolder);
+}
+
+std::vector<std::string> Folder::Names(const std::string& prefix) const {
+  std::vector<std::string> names;
+  if (fault::Strike(fault::Op::kList)) return names;
+  for (const Text& name : NamesStartingWith(H(handle_.Get()), Wide(prefix))) {
+    // A name outside the ANSI code page is none of the program's.
+    BOOL lossy = FALSE;
+    char narrow[MAX_PATH];
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(),
+                                      static_cast<int>(name.size()), narrow, sizeof(narrow),
+                                      nullptr, &lossy);
+    if (n > 0 && !lossy) names.emplace_back(narrow, n);
+  }
+  return names;
+}
 
 bool FolderPolicy::Close(Handle handle) {
   const bool struck = fault::Strike(fault::Op::kClose);
@@ -376,10 +495,13 @@ OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inherit
   // READ_CONTROL: a replacement takes the file's security from this handle. A file written is
   // shared with readers, so that a viewer of the log does not keep it from being written.
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
+  const bool create = mode == FileMode::kCreateNew;
   const Opening how = {
-      write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ | READ_CONTROL,
-      mode == FileMode::kRead ? 0u : static_cast<ULONG>(FILE_SHARE_READ),
-      write ? kFileOpenIf : kFileOpen, false, inheritable};
+      create  ? GENERIC_WRITE
+      : write ? GENERIC_READ | GENERIC_WRITE
+              : GENERIC_READ | READ_CONTROL,
+      mode == FileMode::kRead || create ? 0u : static_cast<ULONG>(FILE_SHARE_READ),
+      create ? kFileCreate : write ? kFileOpenIf : kFileOpen, false, inheritable};
   HANDLE h = nullptr;
   const OpenStatus status = OpenChecked(handle_.Get(), name, how, &h, why);
   if (status != OpenStatus::kDone) return status;

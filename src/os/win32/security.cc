@@ -89,6 +89,40 @@ bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
   return CreateWellKnownSid(type, nullptr, known, &size) && EqualSid(sid, known);
 }
 
+// |sid| is the Administrators group, the system, or this program's token's user or default owner:
+// no standard user can act as any of them.
+bool IsThisProgramsKind(PSID sid) {
+  if (IsWellKnown(sid, WinBuiltinAdministratorsSid) || IsWellKnown(sid, WinLocalSystemSid)) {
+    return true;
+  }
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  const bool ours = TokenSidIs(token, TokenUser, sid) || TokenSidIs(token, TokenOwner, sid);
+  CloseHandle(token);
+  return ours;
+}
+
+// The DACL |dacl| lets nobody but this program's kind change what it guards: an entry that grants
+// any right to write, delete, or change access or owner names one of them, or is inherited only.
+bool GrantsChangesToOursOnly(PACL dacl) {
+  const ACCESS_MASK kChanges = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
+                               WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, i, &entry)) return false;
+    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(entry);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) continue;
+    // Any other kind of entry that may grant is not one this program makes: not ours.
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
+    const ACCESS_ALLOWED_ACE* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & kChanges) != 0 &&
+        !IsThisProgramsKind(const_cast<DWORD*>(&allowed->SidStart))) {
+      return false;
+    }
+  }
+  return dacl != nullptr;  // a null DACL grants everyone everything
+}
+
 }  // namespace
 
 bool OwnedByThisProgramsKind(void* handle) {
@@ -98,15 +132,24 @@ bool OwnedByThisProgramsKind(void* handle) {
                       nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  bool ours = owner != nullptr && (IsWellKnown(owner, WinBuiltinAdministratorsSid) ||
-                                   IsWellKnown(owner, WinLocalSystemSid));
-  HANDLE token = nullptr;
-  if (!ours && owner != nullptr && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    ours = TokenSidIs(token, TokenUser, owner) || TokenSidIs(token, TokenOwner, owner);
-    CloseHandle(token);
-  }
+  const bool ours = owner != nullptr && IsThisProgramsKind(owner);
   LocalFree(descriptor);
   return ours;
+}
+
+bool IsPrivate(void* handle) {
+  std::vector<unsigned char> descriptor;
+  return ReadFileSecurity(handle, &descriptor) && IsPrivateDescriptor(descriptor.data());
+}
+
+bool IsPrivateDescriptor(const void* descriptor) {
+  PSECURITY_DESCRIPTOR read = const_cast<void*>(descriptor);
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  return GetSecurityDescriptorOwner(read, &owner, &defaulted) && owner != nullptr &&
+         IsThisProgramsKind(owner) && GetSecurityDescriptorDacl(read, &present, &dacl, &defaulted) &&
+         present && GrantsChangesToOursOnly(dacl);
 }
 
 RestorePrivilege::RestorePrivilege() {

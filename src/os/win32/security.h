@@ -25,6 +25,14 @@ namespace win32 {
 // or default owner of this program's token: no standard user can give a file any of these owners.
 bool OwnedByThisProgramsKind(void* handle);
 
+// True when only the Administrators group, the system, or the user or default owner of this
+// program's token may change the open folder |handle|: it has one of them as its owner, and its
+// DACL grants no other account the right to add, delete or rename anything in it, nor to change
+// its access or its owner.
+bool IsPrivate(void* handle);
+// The same for the self-relative descriptor |descriptor| of a folder, with its owner and DACL.
+bool IsPrivateDescriptor(const void* descriptor);
+
 // The restore privilege, which lets an administrator give a file another account as its owner,
 // enabled for the life of this object only, then put back as it was. Harmless where the token
 // does not hold it.

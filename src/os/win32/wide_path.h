@@ -21,5 +21,9 @@ WideText Widen(const std::string& text);
 // when the launcher's folder cannot be known.
 WideText WidePath(const FileLocation& file);
 
+// The full path of the open |handle| (a HANDLE) as the system resolves it, every link followed
+// ("\\?\C:\..." or "\\?\UNC\server\share\..."), without its zero; false when it cannot be had.
+bool FinalPath(void* handle, std::vector<wchar_t>* out);
+
 }  // namespace win32
 }  // namespace platform

@@ -1,0 +1,144 @@
+// The clean room that a started program runs from, the same on both platforms over held folders.
+#include "os/process.h"
+
+#include <new>
+#include <vector>
+
+#include "os/folder.h"
+#include "os/known_folders.h"
+#include "os/random.h"
+#include "os/sha256.h"
+#include "testing/fault.h"
+
+namespace platform {
+namespace {
+
+// The folder of the clean rooms, in the system's Temp folder.
+const char kRoomsFolder[] = "OrvaPatch";
+// Every clean room's name starts so; the rest is random.
+const char kRoomPrefix[] = "OrvaPatch-";
+// Copied a piece at a time, so that memory stays small whatever the program's size.
+const size_t kPiece = 1 << 20;
+// Deeper than any installer's own files go; a deeper tree is left to the administrator.
+const int kMaxDepth = 8;
+
+StartResult NotStarted(StartFailure failure, const Failure& why) {
+  return StartResult{failure, why.error};
+}
+
+// Opens the system's Temp folder, the Windows directory's own: never the user's %TEMP%, which the
+// user may write.
+OpenStatus OpenTempFolder(Folder* out, Failure* why) {
+  std::string windows;
+  if (!WindowsDirectory(&windows)) return OpenStatus::kMissing;
+  return Folder::OpenSystemFolder(FileLocation(windows + "\\Temp"), out, why);
+}
+
+// Removes the rooms that killed runs left in |rooms|, or with |keep| empties them: a room that a
+// run still holds stays, and nothing in a room is followed through a link.
+void RemoveLeftoverRooms(const Folder& rooms, bool keep) {
+  try {
+    for (const std::string& name : rooms.Names(kRoomPrefix)) {
+      (void)rooms.RemoveTree(name, kMaxDepth, !keep);
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory on the way: the rooms left are removed by a later run.
+  }
+}
+
+// Copies what remains of |from| to |to|, a piece at a time, each piece hashed as it is read.
+// |*why| tells a failure, and |*readFailed| whether it was a read.
+bool CopyHashing(File* from, File* to, Sha256* hash, Failure* why, bool* readFailed) {
+  std::vector<unsigned char> piece(kPiece);
+  for (;;) {
+    size_t got = 0;
+    *readFailed = !from->Read(piece.data(), piece.size(), &got);
+    if (*readFailed) {
+      *why = from->WhyFailed();
+      return false;
+    }
+    if (got == 0) return true;
+    if (!hash->Add(piece.data(), got) || !to->Write(piece.data(), got)) {
+      *why = to->WhyFailed();
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
+                            const uint8_t* sha256) {
+  Failure why;
+  Folder temp;
+  if (OpenTempFolder(&temp, &why) != OpenStatus::kDone) {
+    return NotStarted(StartFailure::kCleanRoom, why);
+  }
+  // Rooms are made in a folder of their own, made once, that only the administrators and the
+  // system may change, and that outlives the runs: a room's path, which an installer may record,
+  // can then never be made again by a standard user. A folder of that name that is not certainly
+  // such a folder (a standard user made it) is never used: the rooms are then made in the Temp
+  // folder itself, where anyone may make folders, and kept there once emptied.
+  RemoveLeftoverRooms(temp, true);
+  keep_ = temp.OpenPrivateFolder(kRoomsFolder, &rooms_) != OpenStatus::kDone;
+  if (keep_) {
+    rooms_ = std::move(temp);
+  } else {
+    RemoveLeftoverRooms(rooms_, false);
+  }
+  // The program's one open: its bytes are read, hashed and copied through this handle alone.
+  File from;
+  if (Patiently([&] { return File::OpenProgram(source, &from); }) != OpenStatus::kDone) {
+    return NotStarted(StartFailure::kMissing, why);
+  }
+  std::string digits;
+  if (!RandomDigits(&digits)) return NotStarted(StartFailure::kCleanRoom, why);
+  roomName_ = kRoomPrefix + digits;
+  copyName_ = name;
+  if (rooms_.MakePrivateFolder(roomName_, &room_, &why) != OpenStatus::kDone) {
+    return NotStarted(StartFailure::kCleanRoom, why);
+  }
+  // Within the room nobody else can write: the copy inherits the room's access.
+  File to;
+  if (room_.OpenFile(name, FileMode::kCreateNew, false, &to, &why) != OpenStatus::kDone) {
+    Remove();
+    return NotStarted(StartFailure::kCleanRoom, why);
+  }
+  Sha256 hash(sha256 != nullptr);
+  bool readFailed = false;
+  const bool copied = CopyHashing(&from, &to, &hash, &why, &readFailed);
+  if (!to.Close() || !copied) {
+    Remove();
+    return NotStarted(readFailed ? StartFailure::kMissing : StartFailure::kCleanRoom, why);
+  }
+  if (sha256 && !hash.Matches(sha256)) {
+    Remove();
+    return NotStarted(StartFailure::kNotReleased, Failure());
+  }
+  // Held shared with readers only: the system can open it to start it, nobody can change it.
+  if (room_.OpenFile(name, FileMode::kReadShared, false, &copy_, &why) != OpenStatus::kDone) {
+    Remove();
+    return NotStarted(StartFailure::kCleanRoom, why);
+  }
+  return StartResult{};
+}
+
+void CleanRoom::Remove() {
+  copy_.Close();
+  if (!room_.IsOpen()) return;
+  room_ = Folder();
+  // A room whose program, or a program it started, still runs stays for a later run to remove.
+  if (ProgramsRun(programs_)) return;
+  // Out of memory on the way: once more, as memory is often back by then; else a later run
+  // removes the room.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      // A program that has just ended may still hold its files for a moment.
+      (void)Patiently([&] { return rooms_.RemoveTree(roomName_, kMaxDepth, !keep_); });
+      return;
+    } catch (const std::bad_alloc&) {
+    }
+  }
+}
+
+}  // namespace platform
