@@ -41,6 +41,7 @@ OpenStatus StatusOf(NtStatus status) {
       return OpenStatus::kMissing;
     case kSharingViolation:
     case kDeletePending:
+    case kOplockBreakInProgress:  // its handle closed: see OpenRelative
       return OpenStatus::kInUse;
     case kNotADirectory:
     case kFileIsADirectory:
@@ -102,12 +103,6 @@ Text Wide(const std::string& name) {
 
 Text Literal(const wchar_t* text) { return Text(text, text + wcslen(text)); }
 
-// |text| with its zero, for the system's calls.
-Text Terminated(Text text) {
-  text.push_back(L'\0');
-  return text;
-}
-
 // The full path of the open |handle| as the system resolves it, every link followed ("\\?\C:\..."
 // or "\\?\UNC\server\share\...").
 bool FinalPath(HANDLE handle, Text* out) {
@@ -150,8 +145,10 @@ bool IsWhatWasAskedFor(HANDLE handle, bool folder, const Text& expected, Text* r
                               static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Opens |name| relative to |folder| without following a reparse point; an |inheritable| handle
-// stays open in programs started while it is open.
+// Opens |name| relative to |folder| without following a reparse point or, with no |folder|, the
+// full NT path |name| ("\??\C:\...", "\??\UNC\server\share\...") with every link on it followed;
+// an |inheritable| handle stays open in programs started while it is open. Every file and folder
+// of the update and the log is opened here.
 NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG share,
                       ULONG disposition, ULONG options, void* security, HANDLE* out,
                       bool inheritable = false) {
@@ -163,8 +160,21 @@ NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG
   ObjectAttributes attributes = {sizeof(attributes), folder, &text,
                                  kCaseInsensitive | (inheritable ? kInherit : 0), security, nullptr};
   IoStatus io = {};
-  return create(out, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-                disposition, options | kSynchronousIo | kOpenReparsePoint, nullptr, 0);
+  // No open waits for another program. Whoever can open a file can hold an opportunistic lock on
+  // it and never acknowledge its break, and an open that breaks such a lock waits for that. With
+  // FILE_COMPLETE_IF_OPLOCKED the system starts the break and answers at once: a sharing
+  // violation, or STATUS_OPLOCK_BREAK_IN_PROGRESS with a handle whose first use would wait, which
+  // is closed unused; either counts as in use, retried with patience, then left. An open that
+  // succeeds outright leaves only locks that cache reads, whose breaks by a later write or change
+  // of length are not waited for. Wine has no such locks: this holds by the system's rules.
+  const NtStatus status =
+      create(out, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+             disposition,
+             options | kSynchronousIo | kCompleteIfOplocked |
+                 (folder != nullptr ? kOpenReparsePoint : 0),
+             nullptr, 0);
+  if (status == kOplockBreakInProgress) CloseHandle(*out);
+  return status;
 }
 
 // How a file or folder is opened in a held folder.
@@ -259,12 +269,11 @@ size_t RootLength(const Text& path) {
 }
 
 // Opens the folder |path| (a path from FullPath) as its path leads, every link followed.
-OpenStatus OpenByPath(const Text& path, HANDLE* out, Failure* why) {
-  HANDLE h = CreateFileW(Terminated(path).data(), kFolderAccess, kFolderShare, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Tell(LastFailure(), why);
-  *out = h;
-  return OpenStatus::kDone;
+OpenStatus OpenByPath(Text path, HANDLE* out, Failure* why) {
+  path[1] = L'?';  // "\\?\" is the Win32 spelling of the object manager's "\??\"
+  const NtStatus status = OpenRelative(nullptr, path, kFolderAccess, kFolderShare, kFileOpen,
+                                       kDirectoryFile, nullptr, out);
+  return status == kSuccess ? OpenStatus::kDone : Tell(NtFailure(status), why);
 }
 
 // Gives the file |h| the creation time and the kept attributes (archive, not content-indexed)
