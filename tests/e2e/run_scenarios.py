@@ -776,14 +776,15 @@ def scenario_two_runs_two_sections(m):
     assert m.log() == section + section, m.log()
 
 
-# The log's file, and what may be found where it is: another program viewing it, or a link or a
-# second name that a user of the workstation planted there, leading to another program's file.
-# Where the Windows directory's log cannot be opened, the section goes to the Documents one; a
-# link or a second name is never written through, and a viewer that lets others write keeps
-# nothing from the log.
+# The log's file, and what may be found where it is: another program viewing it or holding it for
+# 0.4 s, or a link or a second name that a user of the workstation planted there, leading to
+# another program's file. A brief holder is waited for as a configuration's is; where the Windows
+# directory's log cannot be opened, the section goes to the Documents one; a link or a second
+# name is never written through, and a viewer that lets others write keeps nothing from the log.
 LOG_CASES = [
     # (what is in the Windows directory, what is in Documents, where the section goes)
     ("viewer", None, "windows"),
+    ("holder", None, "windows"),
     ("symlink", None, "documents"),
     ("folder", "symlink", None),
     ("folder", "hard link", None),
@@ -802,10 +803,11 @@ def scenario_log_viewed_or_planted(m):
                 f.write(b"another program's file\r\n")
             viewer = None
             for path, plant in ((m.log_path(), in_windows), (documents, in_documents)):
-                if plant == "viewer":
+                if plant in ("viewer", "holder"):
                     with open(path, "wb"):
                         pass
-                    viewer = config_scenarios.hold(m, path, 60000, shared=True)
+                    viewer = config_scenarios.hold(m, path, 60000 if plant == "viewer" else 400,
+                                                   shared=plant == "viewer")
                 elif plant == "folder":
                     os.makedirs(path)
                 elif plant:
