@@ -778,9 +778,11 @@ def scenario_two_runs_two_sections(m):
 
 # The log's file, and what may be found where it is: another program viewing it or holding it for
 # 0.4 s, or a link or a second name that a user of the workstation planted there, leading to
-# another program's file. A brief holder is waited for as a configuration's is; where the Windows
-# directory's log cannot be opened, the section goes to the Documents one; a link or a second
-# name is never written through, and a viewer that lets others write keeps nothing from the log.
+# another program's file, or a named pipe, a log held for ever (see config_scenarios.PLANTS).
+# A brief holder is waited for as a configuration's is; where the Windows directory's log cannot
+# be opened, the section goes to the Documents one; a link or a second name is never written
+# through, and a viewer that lets others write keeps nothing from the log. The run goes on,
+# whatever became of its log.
 LOG_CASES = [
     # (what is in the Windows directory, what is in Documents, where the section goes)
     ("viewer", None, "windows"),
@@ -788,6 +790,8 @@ LOG_CASES = [
     ("symlink", None, "documents"),
     ("folder", "symlink", None),
     ("folder", "hard link", None),
+    ("fifo", None, "documents"),
+    ("folder", "fifo", None),
 ]
 
 
@@ -810,6 +814,8 @@ def scenario_log_viewed_or_planted(m):
                                                    shared=plant == "viewer")
                 elif plant == "folder":
                     os.makedirs(path)
+                elif plant == "fifo":
+                    os.mkfifo(path)
                 elif plant:
                     (os.link if plant == "hard link" else os.symlink)(outside, path)
             m.set_registry(ACCEPTED)
@@ -822,6 +828,7 @@ def scenario_log_viewed_or_planted(m):
                     viewer.wait()
             what = (in_windows, in_documents)
             assert result.returncode == 0, (what, result)
+            assert (m.record() or "").endswith("done\n") and m.event(), what
             assert m.read(outside) == b"another program's file\r\n", what
             written = {"windows": m.log_path(), "documents": documents}
             for where, path in written.items():
@@ -831,6 +838,7 @@ def scenario_log_viewed_or_planted(m):
                 assert found == expected, (what, where, found)
     finally:
         m.clean()  # the Windows directory's plant
+        m.documents_log_path()  # and the Documents one, which Wine's prefix keeps for later tests
         if os.path.exists(outside):
             os.remove(outside)
 
