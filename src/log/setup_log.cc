@@ -61,10 +61,12 @@ int CSetupLog::OpenFile(const char* path, int truncate) {
   // Inheritable: the installer started by the launcher holds the log open too while it runs.
   // Its folder is the system's (the Windows directory or the elevated user's Documents); the file
   // is opened in it held, so that a link or a second name planted as the log is never written
-  // through.
-  bool ok = platform::OpenInSystemFolder(path, truncate ? platform::FileMode::kTruncate
-                                                        : platform::FileMode::kAppend,
-                                         true, &file) == platform::OpenStatus::kDone;
+  // through. Held by another program, it is waited for as a configuration is.
+  const platform::FileMode mode =
+      truncate ? platform::FileMode::kTruncate : platform::FileMode::kAppend;
+  bool ok = platform::Patiently([&] {
+              return platform::OpenInSystemFolder(path, mode, true, &file);
+            }) == platform::OpenStatus::kDone;
   if (ok) m_file = std::move(file);
   m_bOpen = ok ? 1 : 0;
   return m_bOpen;

@@ -26,7 +26,7 @@ class CSetupLog {
   int WriteText(const char* text);
   // Opens the file |path| in its folder, held as the system gives it, never through a link or a
   // second name in it; created when missing, appending or cut to length 0, shared with readers
-  // only; the result is also m_bOpen.
+  // only; waited for while another program holds it (Patiently); the result is also m_bOpen.
   int OpenFile(const char* path, int truncate);
   int WriteStartBanner();
   int WriteEndBanner();

@@ -111,13 +111,15 @@ def scenario_check_library_oversized_or_linked_is_unreadable(m):
     # 68 KiB files whose sound 2014.2 resource declares 1 MiB or 16 MiB, or, of two languages,
     # only the chosen one, English (US), does: never read from beyond the file, the library counts
     # as unreadable. So does a sound 2014.2 library of another folder that a link or a second name
-    # planted in the product folder leads to.
+    # planted in the product folder leads to, or a named pipe in its place, a library held for ever
+    # (see config_scenarios.PLANTS).
     outside = os.path.join(m.drive_c, "outside.dll")
     try:
         for name, plant in (("oversized/declared_1mib.dll", None),
                             ("oversized/declared_16mib.dll", None),
                             ("oversized/second_language_1mib.dll", None),
-                            ("tariflib.dll", os.symlink), ("tariflib.dll", os.link)):
+                            ("tariflib.dll", os.symlink), ("tariflib.dll", os.link),
+                            ("tariflib.dll", lambda _, library: os.mkfifo(library))):
             fixture = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH]))
             m.clean_registry()
             m.clean()

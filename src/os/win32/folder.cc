@@ -41,6 +41,7 @@ OpenStatus StatusOf(NtStatus status) {
       return OpenStatus::kMissing;
     case kSharingViolation:
     case kDeletePending:
+    case kOplockBreakInProgress:  // its handle closed: see OpenRelative
       return OpenStatus::kInUse;
     case kNotADirectory:
     case kFileIsADirectory:
@@ -102,12 +103,6 @@ Text Wide(const std::string& name) {
 
 Text Literal(const wchar_t* text) { return Text(text, text + wcslen(text)); }
 
-// |text| with its zero, for the system's calls.
-Text Terminated(Text text) {
-  text.push_back(L'\0');
-  return text;
-}
-
 }  // namespace
 
 bool win32::FinalPath(void* handle, std::vector<wchar_t>* out) {
@@ -154,8 +149,10 @@ bool IsWhatWasAskedFor(HANDLE handle, bool folder, const Text& expected, Text* r
                               static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Opens |name| relative to |folder| without following a reparse point; an |inheritable| handle
-// stays open in programs started while it is open.
+// Opens |name| relative to |folder| without following a reparse point or, with no |folder|, the
+// full NT path |name| ("\??\C:\...", "\??\UNC\server\share\...") with every link on it followed;
+// an |inheritable| handle stays open in programs started while it is open. Every file and folder
+// of the update and the log is opened here.
 NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG share,
                       ULONG disposition, ULONG options, void* security, HANDLE* out,
                       bool inheritable = false) {
@@ -167,8 +164,21 @@ NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG
   ObjectAttributes attributes = {sizeof(attributes), folder, &text,
                                  kCaseInsensitive | (inheritable ? kInherit : 0), security, nullptr};
   IoStatus io = {};
-  return create(out, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-                disposition, options | kSynchronousIo | kOpenReparsePoint, nullptr, 0);
+  // No open waits for another program. Whoever can open a file can hold an opportunistic lock on
+  // it and never acknowledge its break, and an open that breaks such a lock waits for that. With
+  // FILE_COMPLETE_IF_OPLOCKED the system starts the break and answers at once: a sharing
+  // violation, or STATUS_OPLOCK_BREAK_IN_PROGRESS with a handle whose first use would wait, which
+  // is closed unused; either counts as in use, retried with patience, then left. An open that
+  // succeeds outright leaves only locks that cache reads, whose breaks by a later write or change
+  // of length are not waited for. Wine has no such locks: this holds by the system's rules.
+  const NtStatus status =
+      create(out, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+             disposition,
+             options | kSynchronousIo | kCompleteIfOplocked |
+                 (folder != nullptr ? kOpenReparsePoint : 0),
+             nullptr, 0);
+  if (status == kOplockBreakInProgress) CloseHandle(*out);
+  return status;
 }
 
 // How a file or folder is opened in a held folder.
@@ -265,12 +275,16 @@ size_t RootLength(const Text& path) {
 }
 
 // Opens the folder |path| (a path from FullPath) as its path leads, every link followed.
-OpenStatus OpenByPath(const Text& path, HANDLE* out, Failure* why) {
-  HANDLE h = CreateFileW(Terminated(path).data(), kFolderAccess, kFolderShare, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Tell(LastFailure(), why);
-  *out = h;
-  return OpenStatus::kDone;
+// Opens |path| (a path from FullPath) as its path leads, every link followed: a folder, or with
+// |file| a file to read, shared with readers only.
+OpenStatus OpenByPath(Text path, HANDLE* out, Failure* why, bool file = false) {
+  path[1] = L'?';  // "\\?\" is the Win32 spelling of the object manager's "\??\"
+  const NtStatus status =
+      file ? OpenRelative(nullptr, path, GENERIC_READ, FILE_SHARE_READ, kFileOpen,
+                          kNonDirectoryFile, nullptr, out)
+           : OpenRelative(nullptr, path, kFolderAccess, kFolderShare, kFileOpen, kDirectoryFile,
+                          nullptr, out);
+  return status == kSuccess ? OpenStatus::kDone : Tell(NtFailure(status), why);
 }
 
 }  // namespace
@@ -278,13 +292,11 @@ OpenStatus OpenByPath(const Text& path, HANDLE* out, Failure* why) {
 OpenStatus File::OpenProgram(const FileLocation& path, File* out) {
   if (win32::Struck(fault::Op::kOpen)) return LastFailure().status;
   Text full;
-  const OpenStatus status = FullPath(win32::WidePath(path), &full);
-  if (status != OpenStatus::kDone) return status;
-  HANDLE h = CreateFileW(Terminated(full).data(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return LastFailure().status;
-  out->handle_ = ScopedHandle<FilePolicy>(N(h));
-  return OpenStatus::kDone;
+  HANDLE h = nullptr;
+  OpenStatus status = FullPath(win32::WidePath(path), &full);
+  if (status == OpenStatus::kDone) status = OpenByPath(full, &h, nullptr, true);
+  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FilePolicy>(N(h));
+  return status;
 }
 
 namespace {

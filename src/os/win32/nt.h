@@ -1,5 +1,5 @@
-// The ntdll calls that open, rename and list files relative to a held folder: their status codes,
-// flags, structures and function types, declared here rather than taken from the driver kit.
+// The ntdll calls that open, rename and list files and folders: their status codes, flags,
+// structures and function types, declared here rather than taken from the driver kit.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,8 @@ namespace nt {
 typedef LONG NtStatus;
 
 const NtStatus kSuccess = 0;
+// A success: the open returned a handle, and another program's opportunistic lock is being broken.
+const NtStatus kOplockBreakInProgress = static_cast<NtStatus>(0x00000108);
 const NtStatus kObjectNameNotFound = static_cast<NtStatus>(0xC0000034);
 const NtStatus kObjectPathNotFound = static_cast<NtStatus>(0xC000003A);
 const NtStatus kSharingViolation = static_cast<NtStatus>(0xC0000043);
@@ -25,6 +27,7 @@ const ULONG kFileCreate = 2;
 const ULONG kDirectoryFile = 0x00000001;
 const ULONG kSynchronousIo = 0x00000020;
 const ULONG kNonDirectoryFile = 0x00000040;
+const ULONG kCompleteIfOplocked = 0x00000100;
 const ULONG kOpenReparsePoint = 0x00200000;
 const ULONG kFileOpenIf = 3;
 const ULONG kCaseInsensitive = 0x00000040;  // names match as the file system matches them
