@@ -52,6 +52,9 @@ bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inherita
     case FileMode::kTruncate:
       disposition = CREATE_ALWAYS;
       break;
+    case FileMode::kCreateNew:
+      disposition = CREATE_NEW;
+      break;
   }
   SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, inheritable ? TRUE : FALSE};
   HANDLE h = path.besideLauncher() ? CreateFileW(win32::WidePath(path).data(), access, share, &sa,

@@ -1,17 +1,23 @@
-// Randomness on Windows: RtlGenRandom, exported by advapi32 as SystemFunction036.
+// Randomness on Windows: BCryptGenRandom of the system's preferred generator, from System32's
+// bcrypt.dll loaded at run time (advapi32's SystemFunction036 forwards to a library that is not
+// always taken from System32).
 #include <windows.h>
 
 #include "base/ascii.h"
 #include "os/random.h"
+#include "os/win32/system_library.h"
 
 namespace platform {
 
 bool RandomDigits(std::string* out) {
-  typedef BOOLEAN(WINAPI * RandomFn)(void*, ULONG);
-  static const RandomFn random = reinterpret_cast<RandomFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "SystemFunction036")));
+  typedef LONG(WINAPI * RandomFn)(void*, unsigned char*, ULONG, ULONG);
+  const ULONG kSystemPreferred = 0x00000002;  // BCRYPT_USE_SYSTEM_PREFERRED_RNG
+  static const RandomFn random =
+      reinterpret_cast<RandomFn>(win32::SystemFunction("bcrypt.dll", "BCryptGenRandom"));
   unsigned char bytes[8];
-  if (random == nullptr || !random(bytes, sizeof(bytes))) return false;
+  if (random == nullptr || random(nullptr, bytes, sizeof(bytes), kSystemPreferred) != 0) {
+    return false;
+  }
   *out = HexDigits(bytes, sizeof(bytes));
   return true;
 }
