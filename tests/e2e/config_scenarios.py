@@ -110,7 +110,8 @@ def scenario_configuration_read_only_kept(m):
 def scenario_two_launchers_at_once_each_update_whole(m):
     # A double-click twice: both runs start together, the first one's installer waits until the
     # second run has ended. Each file then holds the whole update, the registry one stamp, and
-    # the run that found the log held wrote its section to the Documents log.
+    # the run that found the log held past its patience wrote its section to the Documents log
+    # (the second run, unless the first one started so late that the second had let go of it).
     import check_scenarios
     m.set_registry(check_scenarios.LIBRARY_ACCEPTED)
     m.install_library("tariflib.dll")
@@ -135,9 +136,9 @@ def scenario_two_launchers_at_once_each_update_whole(m):
         statuses = [run.wait(timeout=120) for run in runs]
         m.settle(first[1])
     assert statuses == [0, 0], statuses
-    for path in (m.log_path(), documents):
-        log = m.read(path)
-        assert log.count(SEP) == 3 and log.endswith(SEP + b"\r\n\r\n"), (path, log)
+    logs = [m.read(path) for path in (m.log_path(), documents) if os.path.exists(path)]
+    assert sum(log.count(SEP) for log in logs) == 6, logs
+    assert all(log.count(SEP) % 3 == 0 and log.endswith(SEP + b"\r\n\r\n") for log in logs), logs
     assert m.read(m.config_path()) == grown(UPDATED, b"1"), m.read(m.config_path())[:300]
     assert m.read(m.config_path(copy=True)) == COPY_UPDATED, m.read(m.config_path(copy=True))
     assert m.listing() == sorted(FILES + ["TarifLib.dll"]), m.listing()
