@@ -632,24 +632,32 @@ def scenario_installer_runs_from_a_clean_room_and_inherits_only_the_log(m):
 def scenario_installer_runs_from_a_kept_room_when_a_user_took_the_rooms_folder(m):
     # A rooms' folder that a standard user made, or may write, is never used, and never stops the
     # patch: the room is made in Temp itself and kept there, emptied, so that its name stays taken.
+    # A named pipe in its place stands for one held by a lock never released (POSIX).
     m.set_registry(ACCEPTED)
     m.install_stub()
-    os.makedirs(m.rooms_dir())
-    planted = os.path.join(m.rooms_dir(), "planted.txt")
-    with open(planted, "wb") as f:
-        f.write(b"planted")
-    os.chmod(m.rooms_dir(), 0o777)
-    if not m.windows:
-        os.chmod(m.temp_dir(), 0o1777)
-    result, _ = m.run()
-    assert result.returncode == 0, result
-    assert m.event()[:2] == ("information", 1000), m.event()
-    cwd = re.search(r"cwd=\[(.*)\]", m.record() or "")
-    assert cwd, m.record()
-    name = re.split(r"[\\/]", cwd.group(1))[-1]
-    assert m.clean_rooms() == [] and m.clean_rooms(kept=True) == [name], m.clean_rooms(kept=True)
-    assert os.path.dirname(m.room_path(name)) == m.temp_dir(), m.room_path(name)
-    assert m.read(planted) == b"planted", "the rooms' folder that a user made was used"
+    for plant in ("writable", "pipe") if not m.windows else ("writable",):
+        for room in m.clean_rooms(kept=True):  # the last plant's
+            shutil.rmtree(m.room_path(room))
+        planted = os.path.join(m.rooms_dir(), "planted.txt")
+        if plant == "pipe":
+            shutil.rmtree(m.rooms_dir())
+            os.mkfifo(m.rooms_dir())
+        else:
+            os.makedirs(m.rooms_dir())
+            with open(planted, "wb") as f:
+                f.write(b"planted")
+            os.chmod(m.rooms_dir(), 0o777)
+        if not m.windows:
+            os.chmod(m.temp_dir(), 0o1777)
+        result, _ = m.run()
+        assert result.returncode == 0, (plant, result)
+        assert m.event()[:2] == ("information", 1000), (plant, m.event())
+        cwd = re.search(r"cwd=\[(.*)\]", m.record() or "")
+        assert cwd, (plant, m.record())
+        name = re.split(r"[\\/]", cwd.group(1))[-1]
+        assert m.clean_rooms(kept=True) == [name], (plant, m.clean_rooms(kept=True))
+        assert os.path.dirname(m.room_path(name)) == m.temp_dir(), (plant, m.room_path(name))
+        assert plant == "pipe" or m.read(planted) == b"planted", "a user's rooms' folder was used"
     if not m.windows:
         assert made_by_another_user(m, os.path.join(m.room_path(name), "x")) in (False, None)
         # The next run empties the rooms of earlier runs in Temp, and keeps them.
