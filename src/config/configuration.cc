@@ -104,10 +104,11 @@ std::string Substring(const std::string& text, int64_t first, int64_t count) {
 // position not found (-1) enters the arithmetic as earlier releases let it; both decide which
 // element the edits remove or replace.
 std::string Value(const std::string& text, const std::string& open, const char* close,
-                  bool* found) {
+                  bool* found = nullptr) {
   const int64_t first = config_text::Find(text, open) + static_cast<int64_t>(open.size());
-  *found = first >= static_cast<int64_t>(open.size());
-  return *found ? Substring(text, first, config_text::Find(text, close) - first) : std::string();
+  const bool there = first >= static_cast<int64_t>(open.size());
+  if (found != nullptr) *found = there;
+  return there ? Substring(text, first, config_text::Find(text, close) - first) : std::string();
 }
 
 // The module version that the template |name| in |folder| gives: only a whole one, exactly 21
@@ -132,8 +133,8 @@ bool TemplateVersion(const platform::Folder& folder, const std::string& name,
 // they remove or replace are taken from the text first.
 void Edit(std::string* text, const std::string* newVersion) {
   using config_text::ReplaceAll;
-  bool haveVersion, haveContext;
-  const std::string oldVersion = Value(*text, kVersionOpen, kVersionClose, &haveVersion);
+  bool haveContext;
+  const std::string oldVersion = Value(*text, kVersionOpen, kVersionClose);
   const std::string context = Value(*text, kContextOpen, kContextClose, &haveContext);
   // The COD version has a fixed width: the characters after its tag, whatever they are.
   const int64_t codAt = config_text::Find(*text, kCodOpen);

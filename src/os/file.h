@@ -1,4 +1,4 @@
-// Files opened with no sharing: the only way the program reads or writes file contents.
+// Open files: the only way the program reads or writes file contents.
 // Paths are Windows paths in cp1252; every call is counted by the fault-injection seam.
 #pragma once
 

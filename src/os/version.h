@@ -35,7 +35,7 @@ namespace platform {
                                      const void** value, uint32_t* length);
 
 // The three calls of one version library, so that a support tool can read through another one
-// than ours (platform/tool.h).
+// than ours (os/tool.h).
 struct VersionLibrary {
   uint32_t (*size)(const std::string& path, uint32_t* handle);
   bool (*read)(const std::string& path, uint32_t handle, uint32_t size, void* data);

@@ -27,7 +27,7 @@ class FileSource : public ByteSource {
 };
 
 // The languages of the calling thread, the user and the system, as the system's resource lookup
-// takes them; each platform's own (platform/*/version.cc).
+// takes them; each platform's own (os/*/version.cc).
 LanguagePreference ResourceLanguages();
 
 // Opens |file| into |source| and finds its version resource in the languages of the calling

@@ -175,7 +175,7 @@ TEST(JoinPathTest, OneSeparatorBetweenDirectoryAndName) {
       {"D:", "\\\\srv\\x", "D:\\\\srv\\x"},
   };
   for (Case& c : cases) {
-    EXPECT_EQ(1, JoinPath(c.name, c.directory));
+    JoinPath(c.name, c.directory);
     EXPECT_EQ(c.joined, c.directory);
   }
 }

@@ -1,4 +1,4 @@
-// Files on Windows: CreateFileA with no sharing, unbuffered handle I/O, and what a failure means;
+// Files on Windows: handle I/O and what a failure means; the open by path is the tests' own;
 // files in held folders are made, replaced and removed in folder.cc.
 #include <windows.h>
 

@@ -552,7 +552,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
                             kFileCreate, kNonDirectoryFile, wanted.data(), &h);
     }
     if (status == kSuccess) break;
-    if (!withOwner || status != static_cast<NtStatus>(0xC000005A)) {  // invalid owner
+    if (!withOwner || status != kInvalidOwner) {
       return CreateFailed(NtFailure(status), why);
     }
   }

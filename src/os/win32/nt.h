@@ -20,6 +20,7 @@ const NtStatus kAccessDenied = static_cast<NtStatus>(0xC0000022);
 const NtStatus kNotADirectory = static_cast<NtStatus>(0xC0000103);
 const NtStatus kFileIsADirectory = static_cast<NtStatus>(0xC00000BA);
 const NtStatus kDiskFull = static_cast<NtStatus>(0xC000007F);
+const NtStatus kInvalidOwner = static_cast<NtStatus>(0xC000005A);
 
 // NtCreateFile's dispositions and options.
 const ULONG kFileOpen = 1;
