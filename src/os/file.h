@@ -80,7 +80,8 @@ class File {
   // Opens the program file |path| (a full path, or a file beside the launcher) to read and copy
   // it, shared with readers only, every link on its way followed: the launcher's folder and the
   // paths it is given are the administrator's. |out| is left untouched on failure.
-  [[nodiscard]] static OpenStatus OpenProgram(const FileLocation& path, File* out);
+  [[nodiscard]] static OpenStatus OpenProgram(const FileLocation& path, File* out,
+                                              Failure* why);
 
   bool IsOpen() const { return handle_.IsValid(); }
   // The platform's handle (a HANDLE on Windows, a descriptor on POSIX), for the platform's own use.

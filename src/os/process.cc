@@ -88,7 +88,7 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   }
   // The program's one open: its bytes are read, hashed and copied through this handle alone.
   File from;
-  if (Patiently([&] { return File::OpenProgram(source, &from); }) != OpenStatus::kDone) {
+  if (Patiently([&] { return File::OpenProgram(source, &from, &why); }) != OpenStatus::kDone) {
     return NotStarted(StartFailure::kMissing, why);
   }
   std::string digits;

@@ -21,7 +21,8 @@ class Sha256 {
   bool Matches(const uint8_t* expected);
 
  private:
-  const void* provider_ = nullptr;  // the provider's functions or algorithm
+  const void* provider_ = nullptr;  // the provider's functions
+  void* algorithm_ = nullptr;       // Windows: the algorithm the digest is made with
   void* hash_ = nullptr;            // the digest being made
   const bool wanted_;
   bool ok_ = false;

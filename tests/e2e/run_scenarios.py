@@ -180,7 +180,10 @@ class Machine:
         if os.path.isdir(self.temp_dir()):
             for room in self.clean_rooms(kept=True):
                 shutil.rmtree(self.room_path(room), ignore_errors=True)
-            shutil.rmtree(self.rooms_dir(), ignore_errors=True)
+            if os.path.isdir(self.rooms_dir()) and not os.path.islink(self.rooms_dir()):
+                shutil.rmtree(self.rooms_dir(), ignore_errors=True)
+            elif os.path.lexists(self.rooms_dir()):
+                os.remove(self.rooms_dir())  # a pipe, which rmtree would open and wait on
         for log in (self.log_path(),):
             if os.path.isdir(log) and not os.path.islink(log):
                 os.rmdir(log)
@@ -663,6 +666,20 @@ def scenario_installer_runs_from_a_kept_room_when_a_user_took_the_rooms_folder(m
         # The next run empties the rooms of earlier runs in Temp, and keeps them.
         result, _ = m.run()
         assert len(m.clean_rooms(kept=True)) == 2 and m.clean_rooms() == [], m.clean_rooms(True)
+
+
+def scenario_installer_room_kept_while_a_program_it_started_runs(m):
+    # The installer ends at once, leaving a program of its own running from its room: the launcher
+    # returns, and the room stays until that program has ended, then the next run removes it.
+    m.set_registry(ACCEPTED)
+    m.install_stub()
+    result, _ = m.run(extra_env={"STUB_CHILD_MS": "4000"})
+    assert result.returncode == 0 and m.event()[:2] == ("information", 1000), m.event()
+    rooms = m.clean_rooms()
+    assert len(rooms) == 1 and os.listdir(m.room_path(rooms[0])) == [INSTALLER], rooms
+    time.sleep(6)
+    result, _ = m.run()
+    assert result.returncode == 0 and m.clean_rooms() == [], m.clean_rooms()
 
 
 def scenario_installer_script_runs_from_its_room(m):

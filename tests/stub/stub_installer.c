@@ -1,9 +1,10 @@
 /* A stand-in for the patch installer: records how it was started, then exits with a chosen code.
    STUB_RECORD: file to write; STUB_EXIT: exit code (decimal, may be 4294967295);
    STUB_SLEEP_MS: time to wait before writing the last line "done"; STUB_WAIT_FOR: a file whose
-   existence the stub then waits for too (up to two minutes). The record names the stub's own
-   file, the current directory and every regular file the stub holds open from its start, which it can only have
-   inherited. */
+   existence the stub then waits for too (up to two minutes); STUB_CHILD_MS: a program of its own
+   to leave running that long after it ends (itself again, without a record). The record names
+   the stub's own file, the current directory and every regular file the stub holds open from its
+   start, which it can only have inherited. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -12,6 +13,7 @@
 #define SLEEP_MS(ms) Sleep(ms)
 #else
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #define SLEEP_MS(ms) usleep((ms) * 1000u)
 #endif
@@ -47,14 +49,40 @@ static int InheritedFiles(char paths[MAX_INHERITED][1024]) {
     int fd = atoi(entry->d_name);
     if (entry->d_name[0] == '.' || fd < 3 || fd == own) continue; /* the standard streams stay */
     snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+    struct stat st;
     n = readlink(link, paths[count], 1023);
-    if (n <= 0 || paths[count][0] != '/') continue; /* pipes, sockets */
+    /* pipes, sockets and folders, which Windows leaves out too */
+    if (n <= 0 || paths[count][0] != '/' || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) continue;
     paths[count][n] = '\0';
     ++count;
   }
   if (fds) closedir(fds);
 #endif
   return count;
+}
+
+/* Leaves a program of its own running for |ms| milliseconds: itself, with no record to write. */
+static void StartChild(const char* ms) {
+#ifdef _WIN32
+  char self[1024];
+  STARTUPINFOA startup;
+  PROCESS_INFORMATION info;
+  ZeroMemory(&startup, sizeof(startup));
+  startup.cb = sizeof(startup);
+  GetModuleFileNameA(NULL, self, sizeof(self));
+  SetEnvironmentVariableA("STUB_SLEEP_MS", ms);
+  SetEnvironmentVariableA("STUB_CHILD_MS", NULL);
+  SetEnvironmentVariableA("STUB_RECORD", NULL);
+  if (CreateProcessA(self, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+#else
+  if (fork() == 0) {
+    SLEEP_MS((unsigned)strtoul(ms, NULL, 10));
+    _exit(0);
+  }
+#endif
 }
 
 int main(int argc, char** argv) {
@@ -87,6 +115,7 @@ int main(int argc, char** argv) {
     for (i = 1; i < argc; ++i) fprintf(out, "arg%d=[%s]\n", i, argv[i]);
     fflush(out);
   }
+  if (getenv("STUB_CHILD_MS")) StartChild(getenv("STUB_CHILD_MS"));
   if (sleep_ms) SLEEP_MS((unsigned)strtoul(sleep_ms, NULL, 10));
   if (wait_for) {
     FILE* flag = NULL;

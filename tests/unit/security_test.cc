@@ -120,6 +120,9 @@ TEST(CleanRoomSecurity, GrantsAdministratorsAndTheSystemOnlyInheritingNothing) {
   // Protected: none of C:\Windows\Temp's entries, which let users create there, reach the room;
   // object and container inherit: the copy made inside gets the same two entries.
   std::vector<unsigned char> made;
-  ASSERT_TRUE(platform::win32::CleanRoomSecurity(&made));
+  ASSERT_TRUE(platform::win32::CleanRoomSecurity(false, &made));
   EXPECT_EQ("D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", Sddl(made.data()));
+  // Owned by the Administrators, where the token lets it: every administrator's run finds it its own.
+  ASSERT_TRUE(platform::win32::CleanRoomSecurity(true, &made));
+  EXPECT_EQ("O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", Sddl(made.data()));
 }

@@ -14,13 +14,13 @@
 
 namespace platform {
 
-OpenStatus File::OpenProgram(const FileLocation& path, File* out) {
-  if (posix::Struck(fault::Op::kOpen)) return posix::FailureOf(errno).status;
+OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) {
   std::string host;
-  if (!posix::HostPath(path, &host)) return OpenStatus::kMissing;
+  if (posix::Struck(fault::Op::kOpen)) return (*why = posix::FailureOf(errno)).status;
+  if (!posix::HostPath(path, &host)) return (*why = posix::FailureOf(ENOENT)).status;
   // Non-blocking: a FIFO in its place must not stall the open; it is refused as no regular file.
   const int fd = posix::OpenLocked(AT_FDCWD, host, O_RDONLY | O_NONBLOCK | O_CLOEXEC, LOCK_SH);
-  if (fd < 0) return posix::FailureOf(errno).status;
+  if (fd < 0) return (*why = posix::FailureOf(errno)).status;
   out->handle_ = ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }

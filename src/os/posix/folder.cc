@@ -136,9 +136,11 @@ OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failu
   // Only this program's user may enter; an existing folder of that name is never taken over.
   if (::mkdirat(dir, name.c_str(), 0700) != 0) return Fail(errno, why);
   const int fd = ::openat(dir, name.c_str(), kFolderFlags);
-  // Held under an exclusive lock for as long as its run goes, which other runs respect.
-  if (fd < 0 || ::flock(fd, LOCK_EX) != 0) {
-    const OpenStatus failed = Fail(errno, why);
+  // Held under an exclusive lock for as long as its run goes, which other runs respect; another
+  // run that found it empty before it was locked may have removed it.
+  const bool held = fd >= 0 && ::flock(fd, LOCK_EX) == 0;
+  if (!held || !StillNamed(dir, name, fd)) {
+    const OpenStatus failed = Fail(held ? ENOENT : errno, why);
     if (fd >= 0) ::close(fd);
     ::unlinkat(dir, name.c_str(), AT_REMOVEDIR);  // just made, empty, and only this user's
     return failed;

@@ -59,27 +59,36 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine,
   // The copy is run by its name in the held room, the program's current directory: nobody else
   // can write there, and an interpreter that reads a script after the start finds it there too.
   // The room's descriptor is close-on-exec, so it stays open through the file actions and
-  // closes as the program starts.
+  // closes as the program starts. The program keeps a duplicate of it, and with it the room's
+  // lock, for as long as it or any program it starts holds it: no later run empties the room
+  // before then.
   const int folder = static_cast<int>(room->room_.NativeHandle());
   const std::string program = "./" + room->copyName_;
-  std::vector<int> kept = {folder};
-  if (shared && shared->IsOpen()) kept.push_back(static_cast<int>(shared->NativeHandle()));
-  std::sort(kept.begin(), kept.end());
-  ChildFiles files;
-  if (!files.Arrange(kept, folder)) {
-    return StartResult{StartFailure::kFailed, static_cast<uint32_t>(errno)};
-  }
   std::vector<std::string> args = posix::SplitCommandLine(commandLine);
   for (std::string& arg : args) arg = posix::Cp1252ToUtf8(arg);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
+  std::vector<int> kept;
+  kept.reserve(3);  // nothing allocates from the duplicate's making to its closing
+  const int held = ::dup(folder);
+  if (held < 0) return StartResult{StartFailure::kFailed, static_cast<uint32_t>(errno)};
+  kept = {folder, held};
+  if (shared && shared->IsOpen()) kept.push_back(static_cast<int>(shared->NativeHandle()));
+  std::sort(kept.begin(), kept.end());
+  ChildFiles files;
+  if (!files.Arrange(kept, folder)) {
+    const int error = errno;
+    ::close(held);
+    return StartResult{StartFailure::kFailed, static_cast<uint32_t>(error)};
+  }
   // What the program starts and leaves behind comes back to the launcher, which then knows
   // whether any of it still runs before the room is removed.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   pid_t pid = 0;
   const int error =
       ::posix_spawn(&pid, program.c_str(), files.get(), nullptr, argv.data(), environ);
+  ::close(held);
   // A room mounted without the right to run programs stands for a rule that forbids them there.
   if (error != 0) {
     const bool refused = error == EACCES || error == EPERM;
@@ -89,6 +98,7 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine,
   Process process;
   process.process_ = ScopedHandle<ProcessPolicy>(pid);
   *out = std::move(process);
+  room->programs_ = ScopedHandle<ProcessPolicy>(pid);  // the mark that something was started
   return StartResult{};
 }
 
@@ -114,8 +124,10 @@ bool Process::ExitCode(uint32_t* code) {
   return true;
 }
 
-bool ProgramsRun(const ScopedHandle<ProcessPolicy>& /*programs: this program's children*/) {
-  // Children that have ended are reaped on the way; one that still runs answers 0.
+bool ProgramsRun(const ScopedHandle<ProcessPolicy>& programs) {
+  if (!programs.IsValid()) return false;  // nothing was started from the room
+  // This program's children: those that have ended are reaped on the way; one that still runs
+  // answers 0.
   pid_t pid;
   int status;
   while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0 || (pid < 0 && errno == EINTR)) {

@@ -171,9 +171,11 @@ NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG
   // is closed unused; either counts as in use, retried with patience, then left. An open that
   // succeeds outright leaves only locks that cache reads, whose breaks by a later write or change
   // of length are not waited for. Wine has no such locks: this holds by the system's rules.
+  // Every handle is checked for what it is (IsWhatWasAskedFor), which reads its attributes:
+  // CreateFileW asks that right on its own, NtCreateFile does not.
   const NtStatus status =
-      create(out, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-             disposition,
+      create(out, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
+             FILE_ATTRIBUTE_NORMAL, share, disposition,
              options | kSynchronousIo | kCompleteIfOplocked |
                  (folder != nullptr ? kOpenReparsePoint : 0),
              nullptr, 0);
@@ -289,12 +291,13 @@ OpenStatus OpenByPath(Text path, HANDLE* out, Failure* why, bool file = false) {
 
 }  // namespace
 
-OpenStatus File::OpenProgram(const FileLocation& path, File* out) {
-  if (win32::Struck(fault::Op::kOpen)) return LastFailure().status;
+OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) {
+  if (win32::Struck(fault::Op::kOpen)) return Tell(LastFailure(), why);
   Text full;
   HANDLE h = nullptr;
   OpenStatus status = FullPath(win32::WidePath(path), &full);
-  if (status == OpenStatus::kDone) status = OpenByPath(full, &h, nullptr, true);
+  if (status != OpenStatus::kDone) *why = LastFailure();
+  if (status == OpenStatus::kDone) status = OpenByPath(full, &h, why, true);
   if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FilePolicy>(N(h));
   return status;
 }
@@ -355,13 +358,25 @@ std::vector<Text> NamesStartingWith(HANDLE folder, const Text& prefix) {
 // What a folder and the entries of a folder being removed are opened with: enough to check them,
 // list them and delete them.
 const ACCESS_MASK kRemovalAccess =
-    DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY;
+    DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY | READ_CONTROL;
+
+// What a failed deletion means: an image that an ended process still maps, or a folder whose
+// entries are still being deleted, is in use for a moment.
+OpenStatus DeletionFailure() {
+  const DWORD error = GetLastError();
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                 error == ERROR_DIR_NOT_EMPTY
+             ? OpenStatus::kInUse
+             : win32::FailureOf(error).status;
+}
 
 // Removes the entry |name| of the held |folder|, opened without following a reparse point and
 // checked as IsWhatWasAskedFor checks: a file of one name, or a folder, emptied first and, with
-// |withFolder|, removed, at most |depth| levels down. A link or a file of several names stays:
-// kRefused; kInUse while a program holds what would be removed.
-OpenStatus RemoveEntry(HANDLE folder, const Text& name, int depth, bool withFolder) {
+// |withFolder|, removed, at most |depth| levels down; with |top|, only a folder that no standard
+// user may change. A link or a file of several names stays: kRefused; kInUse while a program
+// holds what would be removed.
+OpenStatus RemoveEntry(HANDLE folder, const Text& name, int depth, bool withFolder,
+                       bool top = false) {
   Text folderPath;
   if (!FinalPath(folder, &folderPath)) return OpenStatus::kFailed;
   const Text expected = Child(folderPath, name);
@@ -375,7 +390,8 @@ OpenStatus RemoveEntry(HANDLE folder, const Text& name, int depth, bool withFold
   BY_HANDLE_FILE_INFORMATION info;
   const bool isFolder = GetFileInformationByHandle(h, &info) &&
                         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if (!IsWhatWasAskedFor(h, isFolder, expected, &room) || (isFolder && depth < 0)) {
+  if (!IsWhatWasAskedFor(h, isFolder, expected, &room) || (isFolder && depth < 0) ||
+      (top && (!isFolder || !win32::IsPrivate(h)))) {
     return OpenStatus::kRefused;
   }
   OpenStatus removed = OpenStatus::kDone;
@@ -392,20 +408,29 @@ OpenStatus RemoveEntry(HANDLE folder, const Text& name, int depth, bool withFold
   if ((!isFolder && !DeleteThrough(h)) ||
       (isFolder &&
        !SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)))) {
-    return LastFailure().status;
+    return DeletionFailure();
   }
   return OpenStatus::kDone;
 }
 
 // Opens the folder |name| in the held |folder| as |disposition| asks (made, with the clean room's
 // descriptor, or opened), checked as IsWhatWasAskedFor checks, and held without delete sharing.
+// A folder made is owned by the Administrators group where the token may give it that owner, so
+// that every administrator's run, and the system's, finds it theirs whoever made it.
 OpenStatus OpenPrivate(intptr_t folder, const std::string& name, ULONG disposition, HANDLE* out,
                        Failure* why) {
-  std::vector<unsigned char> descriptor;
-  if (!win32::CleanRoomSecurity(&descriptor)) return Tell(LastFailure(), why);
-  Opening how = {kFolderAccess | READ_CONTROL, kFolderShare, disposition, true, false};
-  how.security = descriptor.data();
-  return OpenChecked(folder, name, how, out, why);
+  OpenStatus status = OpenStatus::kFailed;
+  for (bool administratorsOwn : {true, false}) {
+    std::vector<unsigned char> descriptor;
+    if (!win32::CleanRoomSecurity(administratorsOwn, &descriptor)) return Tell(LastFailure(), why);
+    Opening how = {kFolderAccess | READ_CONTROL, kFolderShare, disposition, true, false};
+    how.security = descriptor.data();
+    Failure failure;
+    status = OpenChecked(folder, name, how, out, &failure);
+    if (status == OpenStatus::kDone) return status;
+    if (failure.error != ERROR_INVALID_OWNER) return Tell(failure, why);
+  }
+  return status;
 }
 
 }  // namespace
@@ -433,7 +458,7 @@ OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failu
 OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
   if (win32::Struck(fault::Op::kRemove)) return OpenStatus::kFailed;
   if (!IsBare(name)) return OpenStatus::kRefused;
-  return RemoveEntry(H(handle_.Get()), Wide(name), depth, withFolder);
+  return RemoveEntry(H(handle_.Get()), Wide(name), depth, withFolder, true);
 }
 
 std::vector<std::string> Folder::Names(const std::string& prefix) const {

@@ -52,11 +52,13 @@ bool ReplacementSecurity(const void* source, bool withOwner, std::vector<unsigne
   return true;
 }
 
-bool CleanRoomSecurity(std::vector<unsigned char>* out) {
+bool CleanRoomSecurity(bool administratorsOwn, std::vector<unsigned char>* out) {
   // P: protected, so nothing of C:\Windows\Temp's entries (which let users create there) is
   // inherited; OICI: the copy made inside gets the same two entries.
+  const wchar_t* kRoom = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+  const wchar_t* kOwnedRoom = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)",
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(administratorsOwn ? kOwnedRoom : kRoom,
                                                             SDDL_REVISION_1, &descriptor,
                                                             nullptr)) {
     return false;

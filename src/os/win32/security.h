@@ -18,8 +18,9 @@ namespace win32 {
 
 // The self-relative descriptor of a clean room: a protected DACL that grants full access to the
 // Administrators group and the system only, inherited by everything made inside, and no entry
-// inherited from the folder above. |out| is left untouched on failure.
-[[nodiscard]] bool CleanRoomSecurity(std::vector<unsigned char>* out);
+// inherited from the folder above; with |administratorsOwn|, the Administrators group as its
+// owner. |out| is left untouched on failure.
+[[nodiscard]] bool CleanRoomSecurity(bool administratorsOwn, std::vector<unsigned char>* out);
 
 // True when the open file |handle| is owned by the Administrators group, the system, or the user
 // or default owner of this program's token: no standard user can give a file any of these owners.

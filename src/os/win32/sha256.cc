@@ -49,42 +49,32 @@ const Bcrypt* LoadBcrypt() {
   return whole ? &bcrypt : nullptr;
 }
 
-// The algorithm handle that a hash of |bcrypt| was made with, kept beside the functions.
-struct Provider {
-  const Bcrypt* bcrypt;
-  void* algorithm;
-};
+const Bcrypt* Functions(const void* provider) { return static_cast<const Bcrypt*>(provider); }
 
 }  // namespace
 
 Sha256::Sha256(bool wanted) : wanted_(wanted) {
   const Bcrypt* bcrypt = wanted ? LoadBcrypt() : nullptr;
-  void* algorithm = nullptr;
-  if (bcrypt == nullptr || bcrypt->openAlgorithm(&algorithm, L"SHA256", nullptr, 0) != 0) return;
-  Provider* provider = new Provider{bcrypt, algorithm};
-  provider_ = provider;
-  ok_ = bcrypt->createHash(algorithm, &hash_, nullptr, 0, nullptr, 0, 0) == 0;
+  if (bcrypt == nullptr || bcrypt->openAlgorithm(&algorithm_, L"SHA256", nullptr, 0) != 0) return;
+  provider_ = bcrypt;
+  ok_ = bcrypt->createHash(algorithm_, &hash_, nullptr, 0, nullptr, 0, 0) == 0;
 }
 
 Sha256::~Sha256() {
-  const Provider* provider = static_cast<const Provider*>(provider_);
-  if (provider == nullptr) return;
-  if (hash_) provider->bcrypt->destroyHash(hash_);
-  provider->bcrypt->closeAlgorithm(provider->algorithm, 0);
-  delete provider;
+  if (provider_ == nullptr) return;
+  if (hash_) Functions(provider_)->destroyHash(hash_);
+  Functions(provider_)->closeAlgorithm(algorithm_, 0);
 }
 
 bool Sha256::Add(const void* data, size_t size) {
-  const Provider* provider = static_cast<const Provider*>(provider_);
-  ok_ = ok_ && provider->bcrypt->hashData(hash_, static_cast<const unsigned char*>(data),
-                                          static_cast<ULONG>(size), 0) == 0;
+  ok_ = ok_ && Functions(provider_)->hashData(hash_, static_cast<const unsigned char*>(data),
+                                              static_cast<ULONG>(size), 0) == 0;
   return ok_ || !wanted_;
 }
 
 bool Sha256::Matches(const uint8_t* expected) {
-  const Provider* provider = static_cast<const Provider*>(provider_);
   unsigned char digest[32];
-  return ok_ && provider->bcrypt->finishHash(hash_, digest, sizeof(digest), 0) == 0 &&
+  return ok_ && Functions(provider_)->finishHash(hash_, digest, sizeof(digest), 0) == 0 &&
          std::memcmp(digest, expected, sizeof(digest)) == 0;
 }
 
