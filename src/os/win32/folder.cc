@@ -92,14 +92,8 @@ bool IsBare(const std::string& name) {
          name.find_first_of("\\/:") == std::string::npos;
 }
 
-// UTF-16 text without its zero. Not std::wstring: see WideText.
-using Text = std::vector<wchar_t>;
-
-Text Wide(const std::string& name) {
-  Text wide = win32::Widen(name);
-  wide.pop_back();
-  return wide;
-}
+using win32::Text;
+using win32::Wide;
 
 Text Literal(const wchar_t* text) { return Text(text, text + wcslen(text)); }
 

@@ -21,14 +21,8 @@ using win32::N;
 const DWORD64 kPreferSystem32Libraries = 1ull << 60;
 const DWORD kRefusedByPolicyQuietly = 786;
 
-// UTF-16 text without its zero.
-using Text = std::vector<wchar_t>;
-
-// |text| with its zero, for the system's calls.
-Text Z(Text text) {
-  text.push_back(L'\0');
-  return text;
-}
+using win32::Terminated;
+using win32::Text;
 
 // The path of the held |room| as CreateProcessW takes it: its final path, without the "\\?\" of
 // a drive path, which a program's current directory does not take.
@@ -122,8 +116,8 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
   if (fault::Strike(fault::Op::kStart)) return StartFailed(ERROR_ACCESS_DISABLED_BY_POLICY);
   Text program = folder;
   program.push_back(L'\\');
-  const win32::WideText name = win32::Widen(room->copyName_);
-  program.insert(program.end(), name.begin(), name.end() - 1);
+  const Text name = win32::Wide(room->copyName_);
+  program.insert(program.end(), name.begin(), name.end());
   STARTUPINFOEXW startup;
   ZeroMemory(&startup, sizeof(startup));
   startup.StartupInfo.cb = sizeof(startup);
@@ -148,10 +142,10 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
     // CreateProcessW may write into the command line, so it gets a buffer of its own.
     win32::WideText buffer = win32::Widen(commandLine);
     // Suspended until it is in its job, so that nothing it starts can escape the job unasked.
-    if (CreateProcessW(Z(program).data(), buffer.data(), nullptr, nullptr,
+    if (CreateProcessW(Terminated(program).data(), buffer.data(), nullptr, nullptr,
                        inherited ? TRUE : FALSE,
                        CREATE_SUSPENDED | (attributes.list() ? EXTENDED_STARTUPINFO_PRESENT : 0),
-                       nullptr, Z(folder).data(), &startup.StartupInfo, &info)) {
+                       nullptr, Terminated(folder).data(), &startup.StartupInfo, &info)) {
       error = ERROR_SUCCESS;
       break;
     }

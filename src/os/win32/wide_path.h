@@ -13,7 +13,16 @@ namespace win32 {
 // explicit instantiation of it would bring all its member functions into the executable (35 KiB).
 using WideText = std::vector<wchar_t>;
 
-// |text| in the ANSI code page, in UTF-16 as the system's ANSI calls convert it.
+// UTF-16 text without its zero.
+using Text = std::vector<wchar_t>;
+
+// |text| in the ANSI code page, in UTF-16 as the system's ANSI calls convert it, without a zero.
+Text Wide(const std::string& text);
+
+// |text| with its zero, for the system's calls.
+Text Terminated(Text text);
+
+// |text| in the ANSI code page, in UTF-16 as the system's ANSI calls convert it, with its zero.
 WideText Widen(const std::string& text);
 
 // The UTF-16 path of |file|: a file beside the launcher in the launcher's folder as the system
