@@ -4,14 +4,10 @@ import os
 import shutil
 
 import config_scenarios
-from run_scenarios import (END, INSTALLER, START, expect_registry, family_keys, parse_reg,
-                           registry_fixture)
+from harness import (APP_PATH, DEFAULT_ROOT, END, INSTALLER, LIBRARY_ACCEPTED, LIBRARY_STAMPED,
+                     PRODUCT, SETTINGS, START, family_keys, parse_reg, registry_fixture)
 
-PRODUCT = "HKEY_CURRENT_USER\\Software\\ORVANE"
 FAMILY_NAME = "HKEY_CURRENT_USER\\Software\\ORVANE S.A."
-DEFAULT_ROOT = "HKEY_CURRENT_USER\\Software\\ORVANE XP"
-SETTINGS = "HKEY_CURRENT_USER\\Software\\ORVANE-409\\Orvane XP\\SSV140"
-APP_PATH = '"OrvaAppPath"="C:\\\\WORVA32"'
 
 
 def line(text, error=False):
@@ -24,6 +20,8 @@ def soft_version(text, error=False):
 
 CANT_READ_VERSION = line("Impossible de lire SoftVersion dans la base de regsitre ", True)
 CANT_READ_PATH = line("Impossible de lire AppPath dans la base de regsitre ", True)
+# Neither a version text nor a library's version found.
+NOTHING_FOUND = soft_version("", True) + line("CheckVerion - TarifLib Version = 0.0")
 
 
 def run_accepted(m, fixture, lines):
@@ -55,6 +53,15 @@ def run_refused(m, fixture, lines, caption="Orvane XP", basis="", service=False)
         caption, basis, "not reached", "not reached", ""]), m.event()
 
 
+def expect_registry(m, fixture, *created):
+    """The registry holds the fixture's keys, unchanged, and the |created| empty keys, nothing else."""
+    expected = family_keys(parse_reg(fixture))
+    for key in created:
+        expected[key] = {}
+    actual = m.registry()
+    assert actual == expected, "registry:\n%r\nexpected:\n%r" % (actual, expected)
+
+
 def scenario_check_accepts_version_texts_naming_2014(m):
     for text in ("2014.4", "V2014", "12014"):
         fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % text, APP_PATH]))
@@ -62,19 +69,10 @@ def scenario_check_accepts_version_texts_naming_2014(m):
         run_accepted(m, fixture, soft_version(text))
         expect_registry(m, fixture, DEFAULT_ROOT)  # nothing written
         m.clean()
-        m.__init__(m.args)
+        m.reset()
 
 
-# An installation accepted by its library's version (tariflib.dll, 2014.2), before and after the
-# launcher records that version.
-LIBRARY_ACCEPTED = registry_fixture(
-    (PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH, '"KivAppPath"="C:\\\\KIV"']),
-    ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"KivAppPath"="C:\\\\KIV"', '"Other"=dword:00000001']))
-LIBRARY_STAMPED = registry_fixture(
-    (PRODUCT, ['"SoftVersion"="2014.2"', APP_PATH, '"Version140"="1"']),
-    ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"Other"=dword:00000001']),
-    (DEFAULT_ROOT, []),
-    (SETTINGS, ['"Version140"=dword:00000001']))
+# What an installation accepted by its library's version (LIBRARY_ACCEPTED) logs.
 LIBRARY_LINES = (soft_version("2013.9", True) +
                  line("CheckVerion - MAJ SoftVersion=2014.2 avant installation"))
 
@@ -123,7 +121,7 @@ def scenario_check_library_oversized_or_linked_is_unreadable(m):
             fixture = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH]))
             m.clean_registry()
             m.clean()
-            m.__init__(m.args)
+            m.reset()
             m.install_library(name)
             if plant:
                 library = os.path.join(m.install_dir, "TarifLib.dll")
@@ -145,7 +143,7 @@ def scenario_check_refuses_without_library(m):
     expect_registry(m, fixture, DEFAULT_ROOT)
     # Started by a deployment agent, where a box would wait for ever: the same road, no box.
     m.clean()
-    m.__init__(m.args)
+    m.reset()
     run_refused(m, fixture, lines, basis="2013.9", service=True)
 
 
@@ -162,7 +160,7 @@ def scenario_check_empty_or_oversized_values(m):
     fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % ("x" * 95 + "2014"), '"OrvaAppPath"=""']))
     run_accepted(m, fixture, soft_version("x" * 95 + "2014"))
     m.clean()
-    m.__init__(m.args)
+    m.reset()
     # 100 characters do not fit the 100-byte buffer.
     fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % ("x" * 96 + "2014"),
                                           '"OrvaAppPath"="%s"' % ("d" * 100)]))
@@ -224,7 +222,7 @@ def scenario_check_refusal_caption_of_every_edition(m):
         if root == "ORVANE":  # its family root is the product key: created, and read empty
             lines = CANT_READ_VERSION + CANT_READ_PATH + lines
         m.clean()
-        m.__init__(m.args)
+        m.reset()
         run_refused(m, fixture, lines, caption=caption)
 
 
@@ -233,7 +231,7 @@ def scenario_check_directory_forms_on_another_drive(m):
     # backslash unless it ends in one, and the configuration update works through either form.
     for directory in ("D:\\App", "D:\\App\\", "D:/App/"):
         m.clean()
-        m.__init__(m.args)
+        m.reset()
         m.install_on_drive_d()
         m.install_library("tariflib.dll")
         config_scenarios.install(m)
@@ -250,3 +248,43 @@ def scenario_check_registry_text_with_percent_signs_is_logged_verbatim(m):
     text = "2014 %s%n%d %x%%"
     fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % text, APP_PATH]))
     run_accepted(m, fixture, soft_version(text))
+
+
+# Which edition a run finds, and the family root it leaves. Each run is refused, its box bearing
+# the edition's caption; the fixture's keys stay as they were, and only a missing family root is
+# created, empty.
+EDITION_CASES = [
+    # (the registry's keys, the box's caption, the family root created, the log when checked)
+    ((("HKEY_CURRENT_USER\\Software\\ORVANE S.A.",
+       ['"Soft name"="belnor 2000"', '"Note"="d\u00e9j\u00e0"']),
+      ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"'])),
+     "BELNOR 2000", "HKEY_CURRENT_USER\\Software\\Belnor", START + NOTHING_FOUND + END),
+    ((("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"']),),
+     "ZERLIN", "HKEY_CURRENT_USER\\Software\\ZERLIN", START + NOTHING_FOUND + END),
+    # The user's vendor key without the name hides the machine's edition.
+    ((("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Other"="BELNOR 2000"']),
+      ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="BELNOR 2000"'])),
+     "Orvane XP", "HKEY_CURRENT_USER\\Software\\ORVANE XP", START + NOTHING_FOUND + END),
+    # An existing family root is left as it is, whatever it holds.
+    ((("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Soft name"="ORVANE II"']),
+      ("HKEY_CURRENT_USER\\Software\\ORVANE", [
+          '"ThreadLocal"="40c"', '"SoftVersion"="2013.9"', '"Flags"=dword:0000002a',
+          '"Blob"=hex:00,ff,80', '"List"=hex(7):61,00,62,00,00,00', '@="d\u00e9faut"']),
+      ("HKEY_CURRENT_USER\\Software\\ORVANE\\Sub", [])),
+     "ORVANE", None, None),
+    # An empty registry: the default edition.
+    ((), "Orvane XP", "HKEY_CURRENT_USER\\Software\\ORVANE XP", START + NOTHING_FOUND + END),
+]
+
+
+def scenario_registry_edition_and_family_root(m):
+    for keys, caption, created, log in EDITION_CASES:
+        m.clean()
+        m.reset()
+        fixture = registry_fixture(*keys)
+        if keys:  # an empty registry is a machine with no registry file yet
+            m.set_registry(fixture)
+        result, _ = m.run(box=caption)
+        assert result.returncode == 0 and m.boxes == 1, (caption, result)
+        expect_registry(m, fixture, *[key for key in (created,) if key])
+        assert log is None or m.log() == log, (caption, m.log())

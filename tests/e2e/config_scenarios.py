@@ -4,10 +4,9 @@ import os
 import shutil
 import stat
 import subprocess
-import time
 
-from run_scenarios import (ACCEPTED, ACCEPTED_LINE, END, INSTALLED, SEP, START, TO_CHECK,
-                           family_keys, parse_reg, registry_fixture)
+from harness import (ACCEPTED, ACCEPTED_LINE, END, INSTALLED, LIBRARY_ACCEPTED, LIBRARY_STAMPED,
+                     SEP, START, TO_CHECK, family_keys, hold, parse_reg, registry_fixture)
 
 
 def crlf(*lines):
@@ -112,8 +111,7 @@ def scenario_two_launchers_at_once_each_update_whole(m):
     # second run has ended. Each file then holds the whole update, the registry one stamp, and
     # the run that found the log held past its patience wrote its section to the Documents log
     # (the second run, unless the first one started so late that the second had let go of it).
-    import check_scenarios
-    m.set_registry(check_scenarios.LIBRARY_ACCEPTED)
+    m.set_registry(LIBRARY_ACCEPTED)
     m.install_library("tariflib.dll")
     m.install_stub()
     # Large enough for the two updates to overlap.
@@ -142,7 +140,7 @@ def scenario_two_launchers_at_once_each_update_whole(m):
     assert m.read(m.config_path()) == grown(UPDATED, b"1"), m.read(m.config_path())[:300]
     assert m.read(m.config_path(copy=True)) == COPY_UPDATED, m.read(m.config_path(copy=True))
     assert m.listing() == sorted(FILES + ["TarifLib.dll"]), m.listing()
-    expected = family_keys(parse_reg(check_scenarios.LIBRARY_STAMPED))
+    expected = family_keys(parse_reg(LIBRARY_STAMPED))
     assert m.registry() == expected, m.registry()
 
 
@@ -196,7 +194,7 @@ def scenario_configuration_planted_links_lead_nowhere(m):
     try:
         for kind, planted, target, main, copy in PLANTS:
             m.clean()
-            m.__init__(m.args)
+            m.reset()
             shutil.rmtree(outside, ignore_errors=True)
             os.makedirs(os.path.join(outside, "ssvConfig"))
             for name, data in (("Configuration.xml", SECRET),
@@ -235,21 +233,6 @@ def scenario_configuration_planted_links_lead_nowhere(m):
         shutil.rmtree(outside, ignore_errors=True)
 
 
-def hold(m, path, milliseconds, shared=False):
-    """Starts another program that keeps the file |path| open with no sharing (|shared|: as a
-    viewer, letting others read and write it) for |milliseconds|, and returns it once it holds
-    the file."""
-    command = [m.args.holder, m.windows_path(path), str(milliseconds)] + (["shared"] if shared else [])
-    holder = subprocess.Popen(([m.args.wine_run] if m.windows else []) + command,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 60
-    while not os.path.exists(path + ".held"):
-        assert holder.poll() is None and time.monotonic() < deadline, "the file could not be held"
-        time.sleep(0.02)
-    os.remove(path + ".held")
-    return holder
-
-
 def scenario_configuration_held_by_another_program(m):
     # A program that keeps the configuration for 0.4 s is waited for; one that keeps it for 30 s
     # leaves it as it was, and its copy is not reached, long before the holder lets go.
@@ -257,7 +240,7 @@ def scenario_configuration_held_by_another_program(m):
             (400, UPDATED, (1000, ["updated", "updated"])),
             (30000, CONFIG, (1001, ["left: in use", "not reached"]))):
         m.clean()
-        m.__init__(m.args)
+        m.reset()
         m.set_registry(ACCEPTED)
         m.install_stub()
         install(m)
@@ -325,7 +308,7 @@ def scenario_configuration_left_says_why(m):
         return
     for make, main, main_phrase, copy, copy_phrase in CAUSES:
         m.clean()
-        m.__init__(m.args)
+        m.reset()
         m.install_stub()
         undo = make(m)
         try:
@@ -373,7 +356,7 @@ def scenario_configuration_product_folder_however_the_administrator_names_it(m):
             if not (posix or m.windows):
                 continue
             m.clean()
-            m.__init__(m.args)
+            m.reset()
             for path in made:
                 if os.path.islink(path):
                     os.remove(path)

@@ -17,19 +17,20 @@ import sys
 
 import check_scenarios
 import config_scenarios
-from run_scenarios import SEP, Machine, family_keys, mask, parse_reg, wine_events
+from harness import (END, LIBRARY_ACCEPTED, LIBRARY_STAMPED, SEP, Machine, family_keys, mask,
+                     parse_reg, wine_events)
 
 REPORT = re.compile(rb"fault seam: (\d+) operations, (\d+) allocations\r?\n")
 TEMPORARY = re.compile(r"^(Temp/ssvConfig/)?Configuration\.xml\.orvapatch-new[0-9a-f]+$")
 NEW_VERSION, OLD_VERSION = b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02"
 ROOT_FILES = {"drive_c", "eventlog.txt", "registry.reg", "registry.reg.lock"}
 INSTALLED = sorted(config_scenarios.FILES + ["TarifLib.dll"])
-OLD_KEYS = family_keys(parse_reg(check_scenarios.LIBRARY_ACCEPTED))
-NEW_KEYS = family_keys(parse_reg(check_scenarios.LIBRARY_STAMPED))
+OLD_KEYS = family_keys(parse_reg(LIBRARY_ACCEPTED))
+NEW_KEYS = family_keys(parse_reg(LIBRARY_STAMPED))
 
 
 def prepare(m):
-    m.set_registry(check_scenarios.LIBRARY_ACCEPTED)
+    m.set_registry(LIBRARY_ACCEPTED)
     m.install_library("tariflib.dll")
     m.install_stub()
     config_scenarios.install(m)
@@ -39,7 +40,7 @@ def prepare(m):
 def fresh(m):
     """The machine as prepare() leaves it, made anew."""
     m.dispose()
-    m.__init__(m.args)
+    m.reset()
     prepare(m)
 
 
@@ -214,7 +215,7 @@ def main():
     try:
         prepare(m)
         reference, total, allocations = run(m, "0")
-        assert reference.endswith(check_scenarios.LIBRARY_LINES + config_scenarios.END), reference
+        assert reference.endswith(check_scenarios.LIBRARY_LINES + END), reference
         assert m.read(m.config_path()) == config_scenarios.UPDATED
         assert m.record() is not None, "installer not started"
         written = {}

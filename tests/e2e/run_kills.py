@@ -17,7 +17,7 @@ import sys
 import time
 
 import config_scenarios
-from run_scenarios import ACCEPTED, INSTALLER, Machine, parse_reg
+from harness import ACCEPTED, INSTALLER, Machine, parse_reg
 
 TEMPORARY = re.compile(r"^Configuration\.xml\.orvapatch-new[0-9a-f]+$")
 ROOT_FILES = {"drive_c", "eventlog.txt", "registry.reg", "registry.reg.lock", "registry.reg.tmp"}

@@ -12,8 +12,7 @@ import sys
 
 import check_scenarios
 import message_box
-import run_scenarios
-from run_scenarios import END, START, Machine, registry_fixture
+from harness import END, INSTALLER, LIBRARY_ACCEPTED, PRODUCT, START, Machine, registry_fixture
 
 PREFER_NATIVE = {"WINEDLLOVERRIDES": "version=n,b"}
 MARKER = "planted-version-loaded.txt"
@@ -45,7 +44,7 @@ def main():
             "a plain program does not load the planted library: this test would prove nothing")
         os.remove(marker)
 
-        m.set_registry(check_scenarios.LIBRARY_ACCEPTED)
+        m.set_registry(LIBRARY_ACCEPTED)
         m.install_library("tariflib.dll")
         m.install_stub()
         result, _ = m.run(extra_env=PREFER_NATIVE, cwd=m.launcher_dir)
@@ -57,13 +56,13 @@ def main():
         assert m.record() is not None, "installer not started"
 
         # An installer that loads the version library as a plain program does.
-        shutil.copy(args.loader, os.path.join(m.launcher_dir, run_scenarios.INSTALLER))
+        shutil.copy(args.loader, os.path.join(m.launcher_dir, INSTALLER))
         result, _ = m.run(extra_env=PREFER_NATIVE, cwd=m.launcher_dir)
         assert result.returncode == 0 and m.event()[1] == 1000, (result, m.events)
         assert not os.path.exists(marker), "the installer loaded the planted library: %r" % (
             m.read(marker))
 
-        m.set_registry(registry_fixture((check_scenarios.PRODUCT, ['"SoftVersion"="2013.9"'])))
+        m.set_registry(registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"'])))
         os.remove(os.path.join(m.install_dir, "TarifLib.dll"))
         result, _ = m.run(extra_env=PREFER_NATIVE, cwd=m.launcher_dir, box="Orvane XP")
         assert result.returncode == 0 and m.boxes == 1, "%d boxes" % m.boxes
