@@ -21,6 +21,7 @@
 #include "config/configuration.h"
 #include "machine/paths.h"
 #include "plain_text.h"
+#include "os/posix/host.h"
 
 namespace {
 
@@ -162,7 +163,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const char* tmp = std::getenv("TMPDIR");
   g_root = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvapatch-fuzz-XXXXXX";
   if (mkdtemp(&g_root[0]) == nullptr || setenv("ORVAPATCH_ROOT", g_root.c_str(), 1) != 0 ||
-      !platform::posix::HostPath(kDir, &g_hostDir)) {
+      !os::posix::HostPath(kDir, &g_hostDir)) {
     std::perror("config_fuzzer: machine root");
     std::abort();
   }

@@ -22,18 +22,18 @@ namespace {
 void CheckFind(const std::string& text, const std::string& needle) {
   for (size_t from = 0;; ++from) {
     const size_t expected = text.find(needle, from);
-    const std::ptrdiff_t found = config_text::Find(text, needle, from);
+    const std::ptrdiff_t found = config::Find(text, needle, from);
     const size_t actual = found < 0 ? std::string::npos : static_cast<size_t>(found);
     if (actual != expected) Fail("search", expected, actual);
     if (expected == std::string::npos) break;
     from = expected;
   }
-  if (config_text::Find(text, needle, text.size() + 1) != -1) Fail("search past the end", 0, 1);
+  if (config::Find(text, needle, text.size() + 1) != -1) Fail("search past the end", 0, 1);
 }
 
 void CheckReplaceAll(const std::string& text, const std::string& from, const std::string& to) {
   std::string edited = text;
-  const size_t count = config_text::ReplaceAll(&edited, from, to);
+  const size_t count = config::ReplaceAll(&edited, from, to);
   const std::string expected = from.empty() ? text : plain::Replaced(text, from, to);
   if (edited != expected) Fail("replace-all: text of size", expected.size(), edited.size());
   size_t occurrences = 0;

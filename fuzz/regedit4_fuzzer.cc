@@ -13,9 +13,9 @@
 
 namespace {
 
-using platform::posix::RegDocument;
-using platform::posix::RegKeyEntry;
-using platform::posix::RegValueEntry;
+using machine::RegDocument;
+using machine::RegKeyEntry;
+using machine::RegValueEntry;
 
 bool SameValues(const RegKeyEntry& a, const RegKeyEntry& b) {
   if (a.values.size() != b.values.size()) return false;
@@ -44,15 +44,15 @@ bool SameDocument(const RegDocument& a, const RegDocument& b) {
 
 // The document written out reads back as itself, and writing it again changes nothing.
 void CheckRoundTrip(const RegDocument& document) {
-  const std::string text = platform::posix::SerializeRegedit4(document);
+  const std::string text = machine::SerializeRegedit4(document);
   RegDocument again;
-  if (!platform::posix::ParseRegedit4(text, &again)) {
+  if (!machine::ParseRegedit4(text, &again)) {
     Fail("the serialized text does not parse", text);
   }
   if (!SameDocument(document, again)) {
     Fail("the serialized text parses to other keys or values", text);
   }
-  if (platform::posix::SerializeRegedit4(again) != text) Fail("serializing is not stable", text);
+  if (machine::SerializeRegedit4(again) != text) Fail("serializing is not stable", text);
 }
 
 }  // namespace
@@ -60,7 +60,7 @@ void CheckRoundTrip(const RegDocument& document) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   RegDocument document;
-  if (!platform::posix::ParseRegedit4(input, &document)) return 0;
+  if (!machine::ParseRegedit4(input, &document)) return 0;
   CheckRoundTrip(document);
 
   // A key below the last listed one (or below HKCU\Software), named by the input's last line,
@@ -71,13 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string name = input.substr(lastLine == std::string::npos ? 0 : lastLine + 1, 64);
   std::string canonical;
   bool created = false;
-  if (!platform::posix::CreateKey(&document, base, name, &canonical, &created)) return 0;
+  if (!machine::CreateKey(&document, base, name, &canonical, &created)) return 0;
   std::string found;
-  if (!platform::posix::FindKey(document, base, name, &found) || found != canonical) {
+  if (!machine::FindKey(document, base, name, &found) || found != canonical) {
     Fail("a created key is not found", canonical);
   }
-  platform::posix::SetValue(&document, canonical, name, platform::kRegSz, name + '\0');
-  const RegValueEntry* value = platform::posix::FindValue(document, canonical, name);
+  machine::SetValue(&document, canonical, name, os::kRegSz, name + '\0');
+  const RegValueEntry* value = machine::FindValue(document, canonical, name);
   if (value == nullptr || value->data != name + '\0') Fail("a value set is not found", canonical);
   CheckRoundTrip(document);
   return 0;

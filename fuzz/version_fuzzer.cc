@@ -8,9 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "os/version.h"
+#include "verinfo/version_library.h"
 #include "pe/pe_version.h"
-#include "pe/version_query.h"
 #include "version/file_version_info.h"
 
 namespace {
@@ -25,41 +24,41 @@ void Touch(const void* value, uint32_t length) {
 }
 
 // The input and the resource in it that the memory library below serves, whatever the path.
-platform::pe::ByteSource* g_source;
-platform::pe::VersionResource g_resource;
+pe::ByteSource* g_source;
+pe::VersionResource g_resource;
 
 uint32_t MemorySize(const std::string&, uint32_t* handle) {
   *handle = 0;
-  return platform::pe::VersionBufferSize(g_resource);
+  return verinfo::VersionBufferSize(g_resource);
 }
 
 bool MemoryRead(const std::string&, uint32_t, uint32_t size, void* data) {
-  if (!platform::pe::ReadVersionBlock(*g_source, g_resource, size, data)) return false;
+  if (!verinfo::ReadVersionBlock(*g_source, g_resource, size, data)) return false;
   // Paths the launcher never asks for: empty components, inner nodes, a missing key.
   for (const char* sub : {"", "\\StringFileInfo", "\\VarFileInfo", "\\\\x\\"}) {
     const void* value = nullptr;
     uint32_t length = 0;
-    if (platform::pe::QueryVersionBlock(data, sub, &value, &length)) Touch(value, length);
+    if (verinfo::QueryVersionBlock(data, sub, &value, &length)) Touch(value, length);
   }
   return true;
 }
 
 bool MemoryQuery(const void* block, const std::string& subBlock, const void** value,
                  uint32_t* length) {
-  if (!platform::pe::QueryVersionBlock(block, subBlock, value, length)) return false;
+  if (!verinfo::QueryVersionBlock(block, subBlock, value, length)) return false;
   Touch(*value, *length);
   return true;
 }
 
-const platform::VersionLibrary kMemoryLibrary = {MemorySize, MemoryRead, MemoryQuery};
+const os::VersionLibrary kMemoryLibrary = {MemorySize, MemoryRead, MemoryQuery};
 
-void ReadBothWays(platform::pe::ByteSource& source, const platform::pe::VersionResource& resource) {
+void ReadBothWays(pe::ByteSource& source, const pe::VersionResource& resource) {
   CFileVersionInfo direct;
   CFileVersionInfo queried;
   g_source = &source;
   g_resource = resource;
   const int result = direct.LoadForTesting(source, resource);
-  if (queried.Load("input", kMemoryLibrary) != result ||
+  if (verinfo::LoadThrough(kMemoryLibrary, "input", &queried) != result ||
       std::memcmp(&direct.m_FileInfo, &queried.m_FileInfo, sizeof(direct.m_FileInfo)) != 0) {
     std::abort();
   }
@@ -71,21 +70,21 @@ void ReadBothWays(platform::pe::ByteSource& source, const platform::pe::VersionR
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  platform::pe::MemorySource source(data, size);
+  pe::MemorySource source(data, size);
   // As a PE image, in two users' languages.
   for (uint16_t lang : {uint16_t(0x040C), uint16_t(0x0409)}) {
-    platform::pe::LanguagePreference languages;
+    pe::LanguagePreference languages;
     languages.thread = languages.user = languages.system = lang;
-    platform::pe::VersionResource resource;
-    if (platform::pe::FindVersionResource(source, languages, &resource)) {
+    pe::VersionResource resource;
+    if (pe::FindVersionResource(source, languages, &resource)) {
       ReadBothWays(source, resource);
     }
   }
   // As the version data itself.
-  platform::pe::VersionResource whole;
+  pe::VersionResource whole;
   whole.offset = 0;
   whole.length = static_cast<uint32_t>(
-      size < platform::pe::kMaxVersionData ? size : platform::pe::kMaxVersionData);
+      size < pe::kMaxVersionData ? size : pe::kMaxVersionData);
   ReadBothWays(source, whole);
   return 0;
 }

@@ -48,7 +48,7 @@ void COrvaPatchApp::RunSequence(RunReport* run) {
   if (!run->accepted) {
     // Refused: nothing of the product is touched; the log holds the reasons. Where nobody can
     // see a box, none is shown and the run ends at once.
-    AfxMessageBox(kRefusal, platform::kMbOk | platform::kMbIconHand, 0);
+    AfxMessageBox(kRefusal, os::kMbOk | os::kMbIconHand, 0);
     return;
   }
   // Neither result changes the road; both go into the run's event.

@@ -53,12 +53,12 @@ bool ParseHex(const std::string& text, uint32_t* value) {
   bool negative = false;
   if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   if (i + 2 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-      platform::HexDigitValue(text[i + 2]) >= 0) {
+      base::HexDigitValue(text[i + 2]) >= 0) {
     i += 2;
   }
   uint64_t magnitude = 0;
-  for (; i < n && platform::HexDigitValue(text[i]) >= 0; ++i) {
-    magnitude = magnitude * 16 + static_cast<uint64_t>(platform::HexDigitValue(text[i]));
+  for (; i < n && base::HexDigitValue(text[i]) >= 0; ++i) {
+    magnitude = magnitude * 16 + static_cast<uint64_t>(base::HexDigitValue(text[i]));
     if (magnitude > 0xFFFFFFFFu) return false;
   }
   // As the C conversion does, a sign negates modulo 2^32.
@@ -70,40 +70,40 @@ bool ParseHex(const std::string& text, uint32_t* value) {
 }  // namespace
 
 int GetProductEdition() {
-  platform::RegKey key;
-  if (key.Open(platform::Hive::kCurrentUser, kVendorKey, platform::kKeyRead) != platform::kErrorSuccess &&
-      key.Open(platform::Hive::kLocalMachine, kVendorKey, platform::kKeyRead) != platform::kErrorSuccess) {
+  os::RegKey key;
+  if (key.Open(os::Hive::kCurrentUser, kVendorKey, os::kKeyRead) != os::kErrorSuccess &&
+      key.Open(os::Hive::kLocalMachine, kVendorKey, os::kKeyRead) != os::kErrorSuccess) {
     return kDefaultEdition;
   }
   // Only the hive whose key opened is read: a user key without the value keeps the default.
   std::string softName;
-  bool read = key.ReadText(kSoftName, kValueBufferSize, &softName) == platform::kErrorSuccess;
+  bool read = key.ReadText(kSoftName, kValueBufferSize, &softName) == os::kErrorSuccess;
   key.Close();
   if (!read) return kDefaultEdition;
   for (int code = 0; code < kEditionCount; ++code) {
-    if (platform::EqualsIgnoreAsciiCase(softName, kEditions[code].softName)) return code;
+    if (base::EqualsIgnoreAsciiCase(softName, kEditions[code].softName)) return code;
   }
   return kDefaultEdition;
 }
 
 uint32_t GetProductLcid() {
   const Edition& edition = EditionOf(GetProductEdition());
-  platform::RegKey root;
+  os::RegKey root;
   // Creating the family root is part of the lookup: it exists, empty, after the first run.
-  (void)root.Create(platform::Hive::kCurrentUser, edition.familyRoot, kFamilyRootClass,
-                    platform::kKeyAllAccess);
+  (void)root.Create(os::Hive::kCurrentUser, edition.familyRoot, kFamilyRootClass,
+                    os::kKeyAllAccess);
   std::string text;
-  bool read = root.ReadText(kThreadLocal, kValueBufferSize, &text) == platform::kErrorSuccess;
+  bool read = root.ReadText(kThreadLocal, kValueBufferSize, &text) == os::kErrorSuccess;
   root.Close();
   uint32_t lcid = 0;
-  if (!read || !ParseHex(text, &lcid) || lcid == 0) return platform::ThreadLocale();
+  if (!read || !ParseHex(text, &lcid) || lcid == 0) return os::ThreadLocale();
   return lcid;
 }
 
 void InitProductFamily(COrvaPatchApp& app) {
   app.m_strAppName.clear();
   const Edition& edition = EditionOf(GetProductEdition());
-  std::string settingsKey = platform::Format(edition.settingsKey, GetProductLcid());
+  std::string settingsKey = base::Format(edition.settingsKey, GetProductLcid());
   app.m_strAppName = edition.appName;
   app.m_strSettingsKey = settingsKey;
   app.SetRegistryKey(settingsKey.c_str());

@@ -20,7 +20,7 @@ const uint32_t kInstallerNotStarted = 1002;
 const uint32_t kRefused = 1003;
 
 bool Started(const RunReport& run) {
-  return run.installerStart.failure == platform::StartFailure::kNone;
+  return run.installerStart.failure == os::StartFailure::kNone;
 }
 
 uint32_t EventId(const RunReport& run) {
@@ -30,10 +30,10 @@ uint32_t EventId(const RunReport& run) {
   return kInstalled;
 }
 
-platform::EventType TypeOf(uint32_t id) {
-  if (id == kInstalled) return platform::EventType::kInformation;
-  if (id == kInstalledWithWarning) return platform::EventType::kWarning;
-  return platform::EventType::kError;
+os::EventType TypeOf(uint32_t id) {
+  if (id == kInstalled) return os::EventType::kInformation;
+  if (id == kInstalledWithWarning) return os::EventType::kWarning;
+  return os::EventType::kError;
 }
 
 // The steps' words for fleet tools, and after "erreur N" for the administrator, in ConfigStep's
@@ -45,7 +45,7 @@ const char* const kStepPhrases[] = {"\xE0 l'ouverture", "\xE0 la lecture", "\xE0
 
 // A number as the system gives exit codes and error numbers: 32-bit unsigned, in decimal.
 std::string Decimal(uint32_t number) {
-  return platform::Format("%lu", static_cast<unsigned long>(number));
+  return base::Format("%lu", static_cast<unsigned long>(number));
 }
 
 // The outcome's words for fleet tools, the same in every language: a left file's say why.
@@ -94,21 +94,21 @@ std::string StartFailureWords(const RunReport& run) {
   const unsigned long error = run.installerStart.error;
   if (run.outOfMemory) return "m\xE9moire insuffisante";
   switch (run.installerStart.failure) {
-    case platform::StartFailure::kMissing:
+    case os::StartFailure::kMissing:
       return "programme d'installation introuvable ou impossible \xE0 d\xE9marrer";
-    case platform::StartFailure::kNotReleased:
+    case os::StartFailure::kNotReleased:
       return "programme d'installation diff\xE9rent de celui publi\xE9 avec le correctif";
-    case platform::StartFailure::kCleanRoom:
-      return platform::Format("dossier prot\xE9g\xE9 impossible \xE0 pr\xE9parer dans le dossier "
+    case os::StartFailure::kCleanRoom:
+      return base::Format("dossier prot\xE9g\xE9 impossible \xE0 pr\xE9parer dans le dossier "
                               "Temp de Windows (erreur %lu)", error);
-    case platform::StartFailure::kRefused:
-      return platform::Format("d\xE9marrage refus\xE9 par une r\xE8gle de s\xE9" "curit\xE9 "
+    case os::StartFailure::kRefused:
+      return base::Format("d\xE9marrage refus\xE9 par une r\xE8gle de s\xE9" "curit\xE9 "
                               "(restriction logicielle ou AppLocker, erreur %lu)", error);
-    case platform::StartFailure::kNone:
-    case platform::StartFailure::kFailed:
+    case os::StartFailure::kNone:
+    case os::StartFailure::kFailed:
       break;
   }
-  return platform::Format("programme d'installation impossible \xE0 d\xE9marrer (erreur %lu)",
+  return base::Format("programme d'installation impossible \xE0 d\xE9marrer (erreur %lu)",
                           error);
 }
 
@@ -122,7 +122,7 @@ std::string Sentence(uint32_t id, const RunReport& run) {
       return "Correctif Orvane 2014.4.2 refus\xE9 : aucune version install\xE9" "e n'a pu \xEA"
              "tre lue ; aucun fichier n'a \xE9t\xE9 modifi\xE9.";
     }
-    return platform::Format("Correctif Orvane 2014.4.2 refus\xE9 : la version install\xE9" "e, "
+    return base::Format("Correctif Orvane 2014.4.2 refus\xE9 : la version install\xE9" "e, "
                             "%s, n'est pas une version 2014 ; aucun fichier n'a \xE9t\xE9 "
                             "modifi\xE9.", run.versionBasis.c_str());
   }
@@ -133,7 +133,7 @@ std::string Sentence(uint32_t id, const RunReport& run) {
       Started(run)
           ? "programme d'installation termin\xE9 avec le code " + ExitCodeText(run.installerExitCode)
           : StartFailureWords(run);
-  return platform::Format("Correctif Orvane 2014.4.2 %s : configuration %s, copie %s, %s.", lead,
+  return base::Format("Correctif Orvane 2014.4.2 %s : configuration %s, copie %s, %s.", lead,
                           OutcomeWords(run.config.main).c_str(),
                           OutcomeWords(run.config.copy).c_str(), installer.c_str());
 }
@@ -150,7 +150,7 @@ void Report(const std::string& appName, const RunReport& run) {
       Started(run) ? ExitCodeText(run.installerExitCode) : std::string(),
   };
   // Fleet tools learn of a lost event by its absence; the run itself goes on unchanged.
-  (void)platform::ReportApplicationEvent(kSource, TypeOf(id), id, strings);
+  (void)os::ReportApplicationEvent(kSource, TypeOf(id), id, strings);
 }
 
 }  // namespace

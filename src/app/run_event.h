@@ -13,7 +13,7 @@ struct RunReport {
   std::string versionBasis;  // what the check's answer rests on (see CheckVersion)
   ConfigReport config;
   // Whether the installer started, and if not, why: not tried is a failure too.
-  platform::StartResult installerStart{platform::StartFailure::kFailed, 0};
+  os::StartResult installerStart{os::StartFailure::kFailed, 0};
   int installerExitCode = 0;  // read only when the installer started
   bool outOfMemory = false;   // the run ended early, out of memory
 };

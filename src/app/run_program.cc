@@ -10,9 +10,9 @@ namespace {
 
 // The launcher runs elevated: a program named without a directory must come from beside the
 // launcher, never from the current directory or PATH.
-platform::FileLocation ApplicationPath(const std::string& program) {
-  if (!platform::FileLocation::IsBareName(program)) return program;
-  return platform::FileLocation::BesideLauncher(program);
+os::FileLocation ApplicationPath(const std::string& program) {
+  if (!os::FileLocation::IsBareName(program)) return program;
+  return os::FileLocation::BesideLauncher(program);
 }
 
 // The file name of |program|, which its copy in the clean room keeps.
@@ -23,20 +23,20 @@ std::string FileName(const std::string& program) {
 }  // namespace
 
 int RunProgram(const char* program, const char* arguments, int showMode, int wait,
-               platform::StartResult* start, const platform::File* shared,
+               os::StartResult* start, const os::File* shared,
                const uint8_t* sha256) {
-  platform::StartResult result;
+  os::StartResult result;
   if (start == nullptr) start = &result;
-  *start = platform::StartResult{platform::StartFailure::kFailed, 0};
+  *start = os::StartResult{os::StartFailure::kFailed, 0};
   const std::string commandLine = std::string("\"") + program + "\" " + arguments;
   // Declared first, so that the copy stays held until the program's handles are closed.
-  platform::CleanRoom room;
+  os::CleanRoom room;
   *start = room.Fill(ApplicationPath(program), FileName(program), sha256);
-  if (start->failure != platform::StartFailure::kNone) return -1;
-  platform::Process process;
-  *start = platform::Process::Start(&room, commandLine, static_cast<uint16_t>(showMode & 0xFFFF),
+  if (start->failure != os::StartFailure::kNone) return -1;
+  os::Process process;
+  *start = os::Process::Start(&room, commandLine, static_cast<uint16_t>(showMode & 0xFFFF),
                                     shared, &process);
-  if (start->failure != platform::StartFailure::kNone) return -1;
+  if (start->failure != os::StartFailure::kNone) return -1;
   if (!wait) return 0;  // the handles close at once; the program runs on
   uint32_t code = 0;
   if (!process.Wait() || !process.ExitCode(&code)) return -1;

@@ -15,5 +15,5 @@
 // was started, and if not, why. It inherits |shared| alone of the launcher's files, when given.
 // With |sha256| (32 bytes), only bytes with that SHA-256 are started.
 int RunProgram(const char* program, const char* arguments, int showMode, int wait,
-               platform::StartResult* start = nullptr, const platform::File* shared = nullptr,
+               os::StartResult* start = nullptr, const os::File* shared = nullptr,
                const uint8_t* sha256 = nullptr);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace base {
 
 // |c| (a char, or a UTF-16 code unit) with A to Z lowered.
 template <typename Char>
@@ -54,4 +54,4 @@ inline bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-}  // namespace platform
+}  // namespace base

@@ -1,4 +1,4 @@
-// printf-style formatting by the platform's own C runtime, into a text of whatever length it needs.
+// printf-style formatting by the C runtime of the system, into a text of whatever length it needs.
 #pragma once
 
 #include <cstdarg>
@@ -10,9 +10,9 @@
 #define ORVA_PRINTF(f, a) __attribute__((format(printf, f, a)))
 #endif
 
-namespace platform {
+namespace base {
 
 std::string FormatV(const char* format, va_list args);
 std::string Format(const char* format, ...) ORVA_PRINTF(1, 2);
 
-}  // namespace platform
+}  // namespace base

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace base {
 
 inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -11,4 +11,4 @@ inline uint32_t ReadLe32(const uint8_t* p) {
   return static_cast<uint32_t>(ReadLe16(p)) | (static_cast<uint32_t>(ReadLe16(p + 2)) << 16);
 }
 
-}  // namespace platform
+}  // namespace base

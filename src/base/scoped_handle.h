@@ -1,7 +1,7 @@
 // One owner of an operating-system handle: move-only, released by its policy when it goes.
 #pragma once
 
-namespace platform {
+namespace base {
 
 // |Policy| names the handle type (Handle), its empty value (kInvalid), and static bool
 // Close(Handle), which releases a valid handle and reports whether the system took it back
@@ -43,4 +43,4 @@ class ScopedHandle {
   Handle handle_ = Policy::kInvalid;
 };
 
-}  // namespace platform
+}  // namespace base

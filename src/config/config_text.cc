@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-namespace config_text {
+namespace config {
 namespace {
 
 const size_t kNpos = static_cast<size_t>(-1);
@@ -240,4 +240,4 @@ size_t ReplaceAll(std::string* text, const std::string& from, const std::string&
                                   : ReplaceGrowing(text, &searcher, from, to);
 }
 
-}  // namespace config_text
+}  // namespace config

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace config_text {
+namespace config {
 
 // Position of the first |needle| in |text| at or after |from|, or -1 (npos as -1). Linear time in
 // the worst case; an empty needle is found at |from|.
@@ -17,4 +17,4 @@ std::ptrdiff_t Find(const std::string& text, const std::string& needle, size_t f
 // replacements.
 size_t ReplaceAll(std::string* text, const std::string& from, const std::string& to);
 
-}  // namespace config_text
+}  // namespace config

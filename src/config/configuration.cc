@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "config/config_text.h"
-#include "os/text_mode.h"
+#include "config/text_mode.h"
 
 namespace {
 
-using platform::OpenStatus;
-using platform::Patiently;
+using os::OpenStatus;
+using os::Patiently;
 
 const char kTemplateName[] = "Configuration.tpl";
 // The configuration, in the product folder, and its copy, below it in these folders.
@@ -45,7 +45,7 @@ const char kActive[] = "<active>1</active>";
 // An installation's product folder, held while the files below it are updated, and the template
 // in it. It is opened once, from the one path it is given; no path is split after that.
 struct Installation {
-  platform::Folder folder;
+  os::Folder folder;
   std::string templateName;
 };
 
@@ -64,7 +64,7 @@ ConfigResult Result(ConfigOutcome outcome) {
 
 // A configuration left as it was at |step|, for the reason |failure| gives; |name| is the name
 // that was being opened, refused when it is a link.
-ConfigResult Left(ConfigStep step, const platform::Failure& failure, const std::string& name) {
+ConfigResult Left(ConfigStep step, const os::Failure& failure, const std::string& name) {
   ConfigResult result;
   result.step = step;
   result.error = failure.error;
@@ -105,15 +105,15 @@ std::string Substring(const std::string& text, int64_t first, int64_t count) {
 // element the edits remove or replace.
 std::string Value(const std::string& text, const std::string& open, const char* close,
                   bool* found = nullptr) {
-  const int64_t first = config_text::Find(text, open) + static_cast<int64_t>(open.size());
+  const int64_t first = config::Find(text, open) + static_cast<int64_t>(open.size());
   const bool there = first >= static_cast<int64_t>(open.size());
   if (found != nullptr) *found = there;
-  return there ? Substring(text, first, config_text::Find(text, close) - first) : std::string();
+  return there ? Substring(text, first, config::Find(text, close) - first) : std::string();
 }
 
 // The module version that the template |name| in |folder| gives: only a whole one, exactly 21
 // characters closed at once by its tag; anything else would damage the configuration's version.
-bool TemplateVersion(const platform::Folder& folder, const std::string& name,
+bool TemplateVersion(const os::Folder& folder, const std::string& name,
                      std::string* version) {
   std::string text;
   const int p = ReadTextAndFind(folder, name, kVersionOpen, &text);
@@ -132,12 +132,12 @@ bool TemplateVersion(const platform::Folder& folder, const std::string& name,
 // The five edits, in their order, each a replace-all on the text the one before left; the values
 // they remove or replace are taken from the text first.
 void Edit(std::string* text, const std::string* newVersion) {
-  using config_text::ReplaceAll;
+  using config::ReplaceAll;
   bool haveContext;
   const std::string oldVersion = Value(*text, kVersionOpen, kVersionClose);
   const std::string context = Value(*text, kContextOpen, kContextClose, &haveContext);
   // The COD version has a fixed width: the characters after its tag, whatever they are.
-  const int64_t codAt = config_text::Find(*text, kCodOpen);
+  const int64_t codAt = config::Find(*text, kCodOpen);
   const std::string cod =
       Substring(*text, codAt + static_cast<int64_t>(sizeof(kCodOpen) - 1), kCodLength);
   if (codAt >= 0) ReplaceAll(text, kCodOpen + cod + kCodClose, "");
@@ -146,7 +146,7 @@ void Edit(std::string* text, const std::string* newVersion) {
     ReplaceAll(text, kVersionOpen + oldVersion + kVersionClose,
                kVersionOpen + *newVersion + kVersionClose);
   }
-  if (config_text::Find(*text, kStsTag) < 0) {
+  if (config::Find(*text, kStsTag) < 0) {
     ReplaceAll(text, kStsAnchor, std::string(kStsAnchor) + kStsBlock);
   }
   ReplaceAll(text, kInactive, kActive);
@@ -154,21 +154,21 @@ void Edit(std::string* text, const std::string* newVersion) {
 
 // A configuration's replacement in its held folder, removed unless it became the configuration.
 struct Replacement {
-  explicit Replacement(const platform::Folder& in) : folder(in) {}
+  explicit Replacement(const os::Folder& in) : folder(in) {}
   ~Replacement() { if (file.IsOpen()) folder.Discard(&file, name); }
-  const platform::Folder& folder;
-  platform::File file;
+  const os::Folder& folder;
+  os::File file;
   std::string name;
 };
 
 // Replaces the configuration |name|, open in |*original|, in the held |folder| by its edited text,
 // the template taken from |installation|.
-ConfigResult ReplaceOpened(const Installation& installation, const platform::Folder& folder,
-                           const std::string& name, platform::File* original) {
+ConfigResult ReplaceOpened(const Installation& installation, const os::Folder& folder,
+                           const std::string& name, os::File* original) {
   if (!original->AcceptsWriting()) return Result(ConfigOutcome::kReadOnly);
   // Read whole through the one handle; an empty text leaves the file as it was.
   std::string text;
-  if (!platform::ReadText(original, kMaxText, &text)) {
+  if (!config::ReadText(original, kMaxText, &text)) {
     return Left(ConfigStep::kRead, original->WhyFailed(), name);
   }
   if (text.empty()) return Result(ConfigOutcome::kEmpty);
@@ -177,12 +177,12 @@ ConfigResult ReplaceOpened(const Installation& installation, const platform::Fol
       TemplateVersion(installation.folder, installation.templateName, &newVersion);
   Edit(&text, haveNewVersion ? &newVersion : nullptr);
   Replacement made(folder);
-  platform::Failure why;
+  os::Failure why;
   if (!folder.CreateReplacement(*original, name + kReplacementInfix, &made.name, &made.file,
                                 &why)) {
     return Left(ConfigStep::kCreate, why, name);
   }
-  if (!platform::WriteText(&made.file, text)) {
+  if (!config::WriteText(&made.file, text)) {
     return Left(ConfigStep::kWrite, made.file.WhyFailed(), name);
   }
   if (!made.file.Sync()) return Left(ConfigStep::kFlush, made.file.WhyFailed(), name);
@@ -197,15 +197,15 @@ ConfigResult ReplaceOpened(const Installation& installation, const platform::Fol
 }
 
 // Opens the configuration |name| in the held |folder| under its update lock and replaces it.
-ConfigResult Rewrite(const Installation& installation, const platform::Folder& folder,
+ConfigResult Rewrite(const Installation& installation, const os::Folder& folder,
                      const std::string& name) {
   // One update of one file is one unit: a second run reads the file only once the first has
   // replaced it, and never writes back a text it read before.
-  platform::UpdateLock lock;
+  os::UpdateLock lock;
   if (!lock.Acquire(folder, name, kLockWait)) return Result(ConfigOutcome::kInUse);
   folder.RemoveLeftovers(name + kReplacementInfix);
-  platform::File original;
-  platform::Failure why;
+  os::File original;
+  os::Failure why;
   if (Patiently([&] { return folder.OpenFile(name, &original, &why); }) != OpenStatus::kDone) {
     return Left(ConfigStep::kOpen, why, name);
   }
@@ -234,8 +234,8 @@ bool OpenInstallation(const std::string& path, const std::string& templateName,
     *left = Result(ConfigOutcome::kMissing);
     return false;
   }
-  platform::Failure why;
-  if (platform::Folder::Open(path.empty() ? "." : path, &installation->folder, &why) !=
+  os::Failure why;
+  if (os::Folder::Open(path.empty() ? "." : path, &installation->folder, &why) !=
       OpenStatus::kDone) {
     *left = Left(ConfigStep::kOpen, why, name);
     return false;
@@ -266,10 +266,10 @@ std::string WithSlashes(std::string path) {
 ConfigResult UpdateConfigurationFile(const Installation& installation, const PathBelow& below) {
   try {
     if (below.empty()) return Result(ConfigOutcome::kMissing);
-    std::vector<platform::Folder> held(below.size() - 1);
-    const platform::Folder* folder = &installation.folder;
+    std::vector<os::Folder> held(below.size() - 1);
+    const os::Folder* folder = &installation.folder;
     for (size_t i = 0; i + 1 < below.size(); ++i) {
-      platform::Failure why;
+      os::Failure why;
       if (folder->OpenFolder(below[i], &held[i], &why) != OpenStatus::kDone) {
         return Left(ConfigStep::kOpen, why, below[i]);
       }
@@ -292,17 +292,17 @@ bool IsDone(const ConfigResult& result) {
 
 }  // namespace
 
-int ReadTextAndFind(const platform::Folder& folder, const std::string& name,
+int ReadTextAndFind(const os::Folder& folder, const std::string& name,
                     const std::string& tag, std::string* buffer) {
-  platform::File file;
+  os::File file;
   std::string text;
   if (Patiently([&] { return folder.OpenFile(name, &file); }) != OpenStatus::kDone ||
-      !platform::ReadText(&file, kMaxText, &text) ||
+      !config::ReadText(&file, kMaxText, &text) ||
       static_cast<int64_t>(buffer->size() + text.size()) > kMaxText) {
     return -1;
   }
   buffer->append(text);
-  return static_cast<int>(config_text::Find(*buffer, tag));
+  return static_cast<int>(config::Find(*buffer, tag));
 }
 
 

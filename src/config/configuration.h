@@ -64,5 +64,5 @@ int UpdateConfigurationFile(std::string templatePath, std::string configPath);
 // Appends the text of the file |name| in the held |folder| to |*buffer| (CR LF read as LF, a last
 // line without line end given one) and returns the position of the first |tag| in the whole
 // buffer; -1, |*buffer| as it was, when the file cannot be opened or read whole.
-int ReadTextAndFind(const platform::Folder& folder, const std::string& name,
+int ReadTextAndFind(const os::Folder& folder, const std::string& name,
                     const std::string& tag, std::string* buffer);

@@ -27,22 +27,22 @@ void CWinApp::SetRegistryKey(const char* registryKey) {
 
 bool CWinApp::WriteProfileInt(const char* section, const char* entry, int value) {
   if (m_strRegistryKey.empty()) return false;
-  const uint32_t access = platform::kKeyRead | platform::kKeyWrite;
-  platform::RegKey software, company, application, sectionKey;
-  if (software.Open(platform::Hive::kCurrentUser, "software", access) != platform::kErrorSuccess ||
-      company.Create(software, m_strRegistryKey.c_str(), nullptr, access) != platform::kErrorSuccess ||
-      application.Create(company, m_strProfileName.c_str(), nullptr, access) != platform::kErrorSuccess ||
-      sectionKey.Create(application, section, nullptr, access) != platform::kErrorSuccess) {
+  const uint32_t access = os::kKeyRead | os::kKeyWrite;
+  os::RegKey software, company, application, sectionKey;
+  if (software.Open(os::Hive::kCurrentUser, "software", access) != os::kErrorSuccess ||
+      company.Create(software, m_strRegistryKey.c_str(), nullptr, access) != os::kErrorSuccess ||
+      application.Create(company, m_strProfileName.c_str(), nullptr, access) != os::kErrorSuccess ||
+      sectionKey.Create(application, section, nullptr, access) != os::kErrorSuccess) {
     return false;
   }
-  return sectionKey.WriteDword(entry, static_cast<uint32_t>(value)) == platform::kErrorSuccess;
+  return sectionKey.WriteDword(entry, static_cast<uint32_t>(value)) == os::kErrorSuccess;
 }
 
 CWinApp* AfxGetApp() { return g_app; }
 
 int AfxMessageBox(const char* text, unsigned type, unsigned /*helpContext*/) {
   const char* caption = g_app ? g_app->m_strAppName.c_str() : "";
-  return platform::ShowMessageBox(caption, text, type);
+  return os::ShowMessageBox(caption, text, type);
 }
 
 int AfxWinMain() {

@@ -42,8 +42,8 @@ CSetupLog::CSetupLog() {
   try {
     std::string directory;
     bool opened =
-        platform::WindowsDirectory(&directory) && OpenFile(LogPath(directory).c_str(), 0);
-    if (!opened && platform::DocumentsFolder(&directory)) OpenFile(LogPath(directory).c_str(), 0);
+        os::WindowsDirectory(&directory) && OpenFile(LogPath(directory).c_str(), 0);
+    if (!opened && os::DocumentsFolder(&directory)) OpenFile(LogPath(directory).c_str(), 0);
   } catch (const std::bad_alloc&) {
     m_bOpen = 0;  // out of memory before the log could open: the run has no log
   }
@@ -57,16 +57,16 @@ CSetupLog::~CSetupLog() {
 
 int CSetupLog::OpenFile(const char* path, int truncate) {
   m_file.Close();
-  platform::File file;
+  os::File file;
   // Inheritable: the installer started by the launcher holds the log open too while it runs.
   // Its folder is the system's (the Windows directory or the elevated user's Documents); the file
   // is opened in it held, so that a link or a second name planted as the log is never written
   // through. Held by another program, it is waited for as a configuration is.
-  const platform::FileMode mode =
-      truncate ? platform::FileMode::kTruncate : platform::FileMode::kAppend;
-  bool ok = platform::Patiently([&] {
-              return platform::OpenInSystemFolder(path, mode, true, &file);
-            }) == platform::OpenStatus::kDone;
+  const os::FileMode mode =
+      truncate ? os::FileMode::kTruncate : os::FileMode::kAppend;
+  bool ok = os::Patiently([&] {
+              return os::OpenInSystemFolder(path, mode, true, &file);
+            }) == os::OpenStatus::kDone;
   if (ok) m_file = std::move(file);
   m_bOpen = ok ? 1 : 0;
   return m_bOpen;
@@ -91,7 +91,7 @@ int CSetupLog::LogError(const char* format, ...) {
 int CSetupLog::WriteLine(const char* mark, const char* format, va_list args) {
   std::string line;
   try {
-    line = FormatNow("%H:%M:%S") + mark + platform::FormatV(format, args);
+    line = FormatNow("%H:%M:%S") + mark + base::FormatV(format, args);
     for (char& c : line) {
       if (c == '\n') c = ' ';
     }
@@ -104,7 +104,7 @@ int CSetupLog::WriteLine(const char* mark, const char* format, va_list args) {
 
 int CSetupLog::WriteText(const char* text) {
   if (!m_bOpen) return 0;
-  platform::ScopedLock hold(m_lock);
+  os::ScopedLock hold(m_lock);
   bool written = false;
   try {
     written = AppendText(text);
@@ -141,7 +141,7 @@ int CSetupLog::WriteStartBanner() {
   std::string block;
   try {
     block = kSeparator;
-    block += platform::Format(kStartLine, kPatchVersion);
+    block += base::Format(kStartLine, kPatchVersion);
     block += FormatNow("%A %d %m %Y - %H:%M:%S");
     block += '\n';
     block += kSeparator;

@@ -32,7 +32,7 @@ class CSetupLog {
   int WriteEndBanner();
   // The log's file, the one the installer inherits so that it holds the log open while it runs;
   // closed when the run has no log.
-  const platform::File& SharedFile() const { return m_file; }
+  const os::File& SharedFile() const { return m_file; }
 
   // Past this length the file is cut to its last kKeptLength bytes before the next write.
   static constexpr long long kMaxLength = 1048576;
@@ -45,8 +45,8 @@ class CSetupLog {
   bool ShortenFile(long long length);
 
   int m_bOpen = 0;
-  platform::File m_file;
-  platform::CriticalSection m_lock;
+  os::File m_file;
+  os::CriticalSection m_lock;
 };
 
 extern CSetupLog theLog;

@@ -3,8 +3,7 @@
 
 #include <algorithm>
 
-namespace platform {
-namespace posix {
+namespace machine {
 namespace {
 
 const uint16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -85,5 +84,4 @@ std::string Utf8ToCp1252(const std::string& text) {
   return out;
 }
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace machine

@@ -4,8 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
-namespace posix {
+namespace machine {
 
 // The Unicode code point of the cp1252 byte |c|; the five unassigned bytes stand for the C1
 // control of the same value, as Windows maps them.
@@ -19,5 +18,4 @@ uint8_t UnicodeToCp1252(uint32_t u, bool bestFit);
 std::string Cp1252ToUtf8(const std::string& text);
 std::string Utf8ToCp1252(const std::string& text);
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace machine

@@ -10,47 +10,8 @@
 #include <cstdio>
 
 #include "machine/paths.h"
-#include "testing/fault.h"
 
-namespace platform {
-namespace posix {
-
-// EPERM: an immutable file or folder, which Windows would report as access denied too.
-const ErrorMeaning kMeanings[] = {
-    {ENOENT, OpenStatus::kMissing}, {EWOULDBLOCK, OpenStatus::kInUse},
-    {ELOOP, OpenStatus::kRefused},  {ENOTDIR, OpenStatus::kRefused},
-    {EISDIR, OpenStatus::kRefused}, {ENOSPC, OpenStatus::kNoSpace},
-    {EDQUOT, OpenStatus::kNoSpace}, {EACCES, OpenStatus::kDenied},
-    {EPERM, OpenStatus::kDenied},
-};
-
-Failure FailureOf(int error) { return Meaning(static_cast<uint32_t>(error), kMeanings); }
-
-bool Struck(fault::Op kind) {
-  if (!fault::Strike(kind)) return false;
-  errno = EIO;
-  return true;
-}
-
-int OpenLocked(int dir, const std::string& name, int flags, int lock, mode_t mode) {
-  int fd = ::openat(dir, name.c_str(), flags, mode);
-  if (fd < 0) return -1;
-  struct stat st;
-  int error = 0;
-  if (::fstat(fd, &st) != 0) {
-    error = errno;
-  } else if (!S_ISREG(st.st_mode)) {
-    error = EISDIR;
-  } else if (::flock(fd, lock | LOCK_NB) != 0) {
-    error = errno;
-  }
-  if (error != 0) {
-    ::close(fd);
-    errno = error;
-    return -1;
-  }
-  return fd;
-}
+namespace machine {
 
 bool WriteAll(int fd, const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
@@ -91,5 +52,4 @@ bool RenameDurably(const std::string& from, const std::string& to) {
   return true;
 }
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace machine

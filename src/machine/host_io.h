@@ -6,23 +6,8 @@
 
 #include <sys/types.h>
 
-#include "os/file.h"
-#include "testing/fault.h"
 
-namespace platform {
-namespace posix {
-
-// What the errno |error| of a failed call means, with the number itself.
-Failure FailureOf(int error);
-
-// Counts a call of |kind| on a file at the fault seam: true when it must fail, errno then
-// telling an input/output error, as a failing disk would.
-bool Struck(fault::Op kind);
-
-// Opens the regular file |name| relative to the folder descriptor |dir| (or AT_FDCWD) with |flags|
-// (a file made by it gets |mode|) and takes the flock |lock| (LOCK_EX or LOCK_SH) on it, before
-// anything is cut; -1 on failure, with errno EWOULDBLOCK when another opener holds the file.
-int OpenLocked(int dir, const std::string& name, int flags, int lock, mode_t mode = 0666);
+namespace machine {
 
 // Writes all |size| bytes at |data| to the descriptor |fd|, going on after interruptions.
 bool WriteAll(int fd, const void* data, size_t size);
@@ -37,5 +22,4 @@ std::string HostDirectory(const std::string& path);
 // Renames the host file |from| over |to|, then makes the change durable in |to|'s directory.
 bool RenameDurably(const std::string& from, const std::string& to);
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace machine

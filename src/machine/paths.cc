@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-namespace platform {
-namespace posix {
+namespace machine {
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -61,9 +60,7 @@ bool SplitPath(const std::string& windowsPath, std::string* base,
   return true;
 }
 
-namespace {
-
-bool WindowsHostPath(const std::string& windowsPath, std::string* out) {
+bool HostPath(const std::string& windowsPath, std::string* out) {
   std::string host;
   std::vector<std::string> names;
   if (!SplitPath(windowsPath, &host, &names)) return false;
@@ -81,18 +78,6 @@ bool WindowsHostPath(const std::string& windowsPath, std::string* out) {
   return true;
 }
 
-}  // namespace
-
-bool HostPath(const FileLocation& file, std::string* out) {
-  if (!file.besideLauncher()) return WindowsHostPath(file.text(), out);
-  // Freed however the copy ends, running out of memory included.
-  std::unique_ptr<char, void (*)(void*)> executable(::realpath("/proc/self/exe", nullptr), std::free);
-  if (executable == nullptr) return false;
-  std::string path(executable.get());
-  *out = path.substr(0, path.rfind('/') + 1) + Cp1252ToUtf8(file.text());
-  return true;
-}
-
 void SyncDirectory(const std::string& directory) {
   int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -100,48 +85,5 @@ void SyncDirectory(const std::string& directory) {
   ::close(fd);
 }
 
-std::vector<std::string> SplitCommandLine(const std::string& line) {
-  std::vector<std::string> args;
-  size_t i = 0;
-  // The program name: up to the next blank, or between quotes, with no escapes.
-  std::string name;
-  if (i < line.size() && line[i] == '"') {
-    ++i;
-    while (i < line.size() && line[i] != '"') name += line[i++];
-    if (i < line.size()) ++i;
-  } else {
-    while (i < line.size() && line[i] != ' ' && line[i] != '\t') name += line[i++];
-  }
-  args.push_back(name);
-  while (true) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    if (i >= line.size()) break;
-    std::string arg;
-    bool quoted = false;
-    while (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t'))) {
-      size_t slashes = 0;
-      while (i < line.size() && line[i] == '\\') ++slashes, ++i;
-      if (i < line.size() && line[i] == '"') {
-        arg.append(slashes / 2, '\\');
-        if (slashes % 2 == 1) {
-          arg += '"';
-          ++i;
-        } else if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
-          arg += '"';  // a doubled quote inside quotes is a literal quote
-          i += 2;
-        } else {
-          quoted = !quoted;
-          ++i;
-        }
-      } else {
-        arg.append(slashes, '\\');
-        if (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t'))) arg += line[i++];
-      }
-    }
-    args.push_back(arg);
-  }
-  return args;
-}
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace machine

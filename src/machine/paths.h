@@ -6,20 +6,14 @@
 
 #include "machine/cp1252.h"
 
-#include "os/file_location.h"
-
-namespace platform {
-namespace posix {
+namespace machine {
 
 // $ORVAPATCH_ROOT, else $XDG_DATA_HOME/orvapatch/machine, else ~/.local/share/orvapatch/machine.
 std::string MachineRoot();
 
 // Maps a Windows path (cp1252) to a host path (UTF-8): "X:\rest" to <root>/drive_x/rest, a path
-// starting with one separator to drive C:, a relative path left relative. UNC paths fail. A file
-// beside the launcher lies in the folder of the running executable, whose bytes are kept as the
-// host gives them (they need not be UTF-8 of anything cp1252 can hold); false when that folder
-// cannot be known.
-bool HostPath(const FileLocation& file, std::string* out);
+// starting with one separator to drive C:, a relative path left relative; false for a UNC path.
+bool HostPath(const std::string& windowsPath, std::string* out);
 
 // Splits a Windows path (cp1252) into the host folder of its drive (empty for a relative path) and
 // the names below it, in UTF-8, with "." and ".." resolved (a relative path keeps the ".." that
@@ -30,8 +24,4 @@ bool SplitPath(const std::string& windowsPath, std::string* base, std::vector<st
 // since the change it would confirm has already been made.
 void SyncDirectory(const std::string& directory);
 
-// Splits a command line into arguments by the rules of CommandLineToArgvW.
-std::vector<std::string> SplitCommandLine(const std::string& commandLine);
-
-}  // namespace posix
-}  // namespace platform
+}  // namespace machine

@@ -7,10 +7,8 @@
 
 #include "base/ascii.h"
 #include "base/little_endian.h"
-#include "os/registry.h"
 
-namespace platform {
-namespace posix {
+namespace machine {
 namespace {
 
 const char kCurrentUser[] = "HKEY_CURRENT_USER";
@@ -44,9 +42,9 @@ std::string Join(const std::vector<std::string>& parts, size_t count) {
 
 // The hive's full name for a first component ("HKCU" and any case accepted), or null.
 const char* HiveName(const std::string& first) {
-  if (EqualsIgnoreAsciiCase(first, kCurrentUser) || EqualsIgnoreAsciiCase(first, "HKCU"))
+  if (base::EqualsIgnoreAsciiCase(first, kCurrentUser) || base::EqualsIgnoreAsciiCase(first, "HKCU"))
     return kCurrentUser;
-  if (EqualsIgnoreAsciiCase(first, kLocalMachine) || EqualsIgnoreAsciiCase(first, "HKLM"))
+  if (base::EqualsIgnoreAsciiCase(first, kLocalMachine) || base::EqualsIgnoreAsciiCase(first, "HKLM"))
     return kLocalMachine;
   return nullptr;
 }
@@ -55,7 +53,7 @@ const char* HiveName(const std::string& first) {
 bool StartsWith(const std::vector<std::string>& parts, const std::vector<std::string>& prefix) {
   if (parts.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i) {
-    if (!EqualsIgnoreAsciiCase(parts[i], prefix[i])) return false;
+    if (!base::EqualsIgnoreAsciiCase(parts[i], prefix[i])) return false;
   }
   return true;
 }
@@ -79,7 +77,7 @@ size_t Resolve(const RegDocument& document, std::vector<std::string>* wanted) {
     }
     for (const auto& builtIn : kBuiltIn) {
       if (!found && known == 1 && parts[0] == builtIn[0] &&
-          EqualsIgnoreAsciiCase(parts[1], builtIn[1])) {
+          base::EqualsIgnoreAsciiCase(parts[1], builtIn[1])) {
         parts[1] = builtIn[1];
         found = true;
       }
@@ -92,7 +90,7 @@ size_t Resolve(const RegDocument& document, std::vector<std::string>* wanted) {
 
 RegKeyEntry* Entry(RegDocument* document, const std::string& canonical) {
   for (RegKeyEntry& key : document->keys) {
-    if (EqualsIgnoreAsciiCase(key.path, canonical)) return &key;
+    if (base::EqualsIgnoreAsciiCase(key.path, canonical)) return &key;
   }
   return nullptr;
 }
@@ -148,8 +146,8 @@ bool ParseHexList(const std::string& list, std::string* out) {
   while (true) {
     while (i < list.size() && IsBlank(list[i])) ++i;
     if (i == list.size()) break;
-    int high = HexDigitValue(list[i]);
-    int low = i + 1 < list.size() ? HexDigitValue(list[i + 1]) : -1;
+    int high = base::HexDigitValue(list[i]);
+    int low = i + 1 < list.size() ? base::HexDigitValue(list[i + 1]) : -1;
     if (high < 0 || low < 0) return false;
     bytes += static_cast<char>(high * 16 + low);
     i += 2;
@@ -176,7 +174,7 @@ bool ParseHexNumber(const std::string& text, size_t first, size_t end, uint32_t*
   if (end <= first || end - first > 8) return false;
   uint32_t result = 0;
   for (size_t k = first; k < end; ++k) {
-    const int digit = HexDigitValue(text[k]);
+    const int digit = base::HexDigitValue(text[k]);
     if (digit < 0) return false;
     result = result * 16 + static_cast<uint32_t>(digit);
   }
@@ -219,7 +217,7 @@ bool ParseData(const std::string& data, RegValueEntry* value) {
 
 void AddValue(RegKeyEntry* key, const RegValueEntry& value) {
   for (RegValueEntry& existing : key->values) {
-    if (EqualsIgnoreAsciiCase(existing.name, value.name)) {
+    if (base::EqualsIgnoreAsciiCase(existing.name, value.name)) {
       existing.type = value.type;
       existing.data = value.data;
       return;
@@ -253,7 +251,7 @@ std::string HexList(const std::string& data) {
   std::string out;
   for (size_t i = 0; i < data.size(); ++i) {
     if (i) out += ',';
-    AppendHex(&out, static_cast<unsigned char>(data[i]), 2);
+    base::AppendHex(&out, static_cast<unsigned char>(data[i]), 2);
   }
   return out;
 }
@@ -287,7 +285,7 @@ RegKeyEntry* ReadKeyLine(const std::string& line, size_t start, RegDocument* doc
   if (const char* hive = HiveName(parts[0])) parts[0] = hive;
   std::string path = Join(parts, parts.size());
   std::string folded = path;
-  for (char& c : folded) c = AsciiLower(c);
+  for (char& c : folded) c = base::AsciiLower(c);
   auto known = index->emplace(folded, document->keys.size());
   if (known.second) document->keys.push_back(RegKeyEntry{path, {}});
   return &document->keys[known.first->second];
@@ -355,7 +353,7 @@ std::string SerializeRegedit4(const RegDocument& document) {
       if (IsPlainText(value)) {
         text += "\"" + Escape(value.data.substr(0, value.data.size() - 1)) + "\"";
       } else if (value.type == kRegDword && value.data.size() == 4) {
-        const uint32_t number = ReadLe32(reinterpret_cast<const uint8_t*>(value.data.data()));
+        const uint32_t number = base::ReadLe32(reinterpret_cast<const uint8_t*>(value.data.data()));
         std::snprintf(dword, sizeof dword, "dword:%08x", number);
         text += dword;
       } else if (value.type == kRegBinary) {
@@ -397,9 +395,9 @@ bool CreateKey(RegDocument* document, const std::string& base, const std::string
 const RegValueEntry* FindValue(const RegDocument& document, const std::string& canonical,
                                const std::string& name) {
   for (const RegKeyEntry& key : document.keys) {
-    if (!EqualsIgnoreAsciiCase(key.path, canonical)) continue;
+    if (!base::EqualsIgnoreAsciiCase(key.path, canonical)) continue;
     for (const RegValueEntry& value : key.values) {
-      if (EqualsIgnoreAsciiCase(value.name, name)) return &value;
+      if (base::EqualsIgnoreAsciiCase(value.name, name)) return &value;
     }
   }
   return nullptr;
@@ -414,7 +412,7 @@ bool DeleteValue(RegDocument* document, const std::string& canonical, const std:
   RegKeyEntry* key = Entry(document, canonical);
   if (key == nullptr) return false;
   for (auto it = key->values.begin(); it != key->values.end(); ++it) {
-    if (EqualsIgnoreAsciiCase(it->name, name)) {
+    if (base::EqualsIgnoreAsciiCase(it->name, name)) {
       key->values.erase(it);
       return true;
     }
@@ -422,5 +420,4 @@ bool DeleteValue(RegDocument* document, const std::string& canonical, const std:
   return false;
 }
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace machine

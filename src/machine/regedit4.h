@@ -6,12 +6,17 @@
 #include <string>
 #include <vector>
 
-namespace platform {
-namespace posix {
+namespace machine {
+
+// The value types that a REGEDIT4 text writes in forms of their own ("text", dword:, hex:); any
+// other type is written hex(N): with its number, the registry's own.
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRegDword = 4;
 
 struct RegValueEntry {
   std::string name;  // empty: the key's default value ("@")
-  uint32_t type = 0;
+  uint32_t type = 0;  // the registry's number of the value's type
   std::string data;  // the value's bytes, exactly
 };
 
@@ -58,5 +63,4 @@ void SetValue(RegDocument* document, const std::string& canonical, const std::st
 // Removes a value; false when there is none of that name.
 bool DeleteValue(RegDocument* document, const std::string& canonical, const std::string& name);
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace machine

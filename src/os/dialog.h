@@ -1,7 +1,7 @@
 // The modal message box, the only thing the program ever shows.
 #pragma once
 
-namespace platform {
+namespace os {
 
 constexpr unsigned kMbOk = 0x00000000;
 constexpr unsigned kMbIconHand = 0x00000010;
@@ -12,4 +12,4 @@ constexpr int kIdOk = 1;
 // deployment agent as SYSTEM in session 0), where a box would wait for ever: none is shown.
 int ShowMessageBox(const char* caption, const char* text, unsigned style);
 
-}  // namespace platform
+}  // namespace os

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace os {
 
 enum class EventType { kInformation, kWarning, kError };
 
@@ -15,4 +15,4 @@ enum class EventType { kInformation, kWarning, kError };
 [[nodiscard]] bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
                                           const std::vector<std::string>& strings);
 
-}  // namespace platform
+}  // namespace os

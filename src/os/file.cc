@@ -1,7 +1,7 @@
 // What files do alike on every platform, over each platform's own calls.
 #include "os/file.h"
 
-namespace platform {
+namespace os {
 
 bool File::ReadExactly(void* buffer, size_t size) {
   char* p = static_cast<char*>(buffer);
@@ -14,4 +14,4 @@ bool File::ReadExactly(void* buffer, size_t size) {
   return true;
 }
 
-}  // namespace platform
+}  // namespace os

@@ -9,7 +9,7 @@
 #include "base/scoped_handle.h"
 #include "os/file_location.h"
 
-namespace platform {
+namespace os {
 
 // How an open, a creation, a replace or another call on a file was answered.
 enum class OpenStatus {
@@ -118,8 +118,8 @@ class File {
   // Records why a call on this file failed; returns false, the call's answer.
   bool Fail();
 
-  ScopedHandle<FilePolicy> handle_;
+  base::ScopedHandle<FilePolicy> handle_;
   Failure failure_;
 };
 
-}  // namespace platform
+}  // namespace os

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-namespace platform {
+namespace os {
 
 // Paths from the registry and the program's own constants are Windows paths in the ANSI code
 // page, and are handed to the system as they are. The launcher's own folder is the system's: it
@@ -39,4 +39,4 @@ class FileLocation {
   bool besideLauncher_ = false;
 };
 
-}  // namespace platform
+}  // namespace os

@@ -1,7 +1,7 @@
 // The held folders' rules that both platforms share.
 #include "os/folder.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 // Opens |file| in the folder that holds it, the folder opened by |openFolder|.
@@ -35,4 +35,4 @@ OpenStatus OpenInSystemFolder(const FileLocation& file, FileMode mode, bool inhe
   return OpenInFolder(&Folder::OpenSystemFolder, file, mode, inheritable, out);
 }
 
-}  // namespace platform
+}  // namespace os

@@ -9,7 +9,7 @@
 #include "base/scoped_handle.h"
 #include "os/file.h"
 
-namespace platform {
+namespace os {
 
 // How a held folder is given back; each platform defines Close.
 struct FolderPolicy {
@@ -108,7 +108,7 @@ class Folder {
   intptr_t NativeHandle() const { return handle_.Get(); }
 
  private:
-  ScopedHandle<FolderPolicy> handle_;
+  base::ScopedHandle<FolderPolicy> handle_;
 };
 
 // How an update lock is given up; each platform defines Close.
@@ -129,7 +129,7 @@ class UpdateLock {
   [[nodiscard]] bool Acquire(const Folder& folder, const std::string& name, unsigned milliseconds);
 
  private:
-  ScopedHandle<UpdateLockPolicy> handle_;
+  base::ScopedHandle<UpdateLockPolicy> handle_;
 };
 
 // Opens |file| in the folder that holds it, the folder opened as Folder::Open opens it and the
@@ -158,4 +158,4 @@ OpenStatus Patiently(Step step) {
   return status;
 }
 
-}  // namespace platform
+}  // namespace os

@@ -1,7 +1,7 @@
 // The folders' rules that both platforms share.
 #include "os/known_folders.h"
 
-namespace platform {
+namespace os {
 
 FileLocation LibraryLocation(const std::string& path) {
   if (!FileLocation::IsBareName(path)) return path;
@@ -11,4 +11,4 @@ FileLocation LibraryLocation(const std::string& path) {
   return system.empty() ? std::string() : system + "\\" + path;
 }
 
-}  // namespace platform
+}  // namespace os

@@ -5,7 +5,7 @@
 
 #include "os/file_location.h"
 
-namespace platform {
+namespace os {
 
 // GetWindowsDirectoryA with a buffer of 259 characters; false when the call fails.
 bool WindowsDirectory(std::string* out);
@@ -25,4 +25,4 @@ FileLocation LibraryLocation(const std::string& path);
 // True when |file| names an existing regular file.
 bool FileExists(const FileLocation& file);
 
-}  // namespace platform
+}  // namespace os

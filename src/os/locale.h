@@ -1,9 +1,10 @@
-// The locale identifiers of the user and of the calling thread.
+// The locale identifiers of the user and of the calling thread, and the ANSI code page's texts.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-namespace platform {
+namespace os {
 
 // GetThreadLocale.
 uint32_t ThreadLocale();
@@ -11,4 +12,11 @@ uint32_t ThreadLocale();
 // GetUserDefaultLangID.
 uint16_t UserDefaultLangId();
 
-}  // namespace platform
+// A text in the ANSI code page, as the version library converts it (WideCharToMultiByte with its
+// best fit and default character): cp1252 on the emulated machine.
+std::string AnsiFromUtf16(const std::u16string& text);
+
+// A text of the ANSI code page in UTF-16, as MultiByteToWideChar reads it.
+std::u16string Utf16FromAnsi(const std::string& text);
+
+}  // namespace os

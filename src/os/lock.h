@@ -1,7 +1,7 @@
 // A critical section: the mutual-exclusion lock of the platform.
 #pragma once
 
-namespace platform {
+namespace os {
 
 class CriticalSection {
  public:
@@ -30,4 +30,4 @@ class ScopedLock {
   CriticalSection& section_;
 };
 
-}  // namespace platform
+}  // namespace os

@@ -10,7 +10,7 @@
 #include "os/sha256.h"
 #include "testing/fault.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 // The folder of the clean rooms, in the system's Temp folder.
@@ -141,4 +141,4 @@ void CleanRoom::Remove() {
   }
 }
 
-}  // namespace platform
+}  // namespace os

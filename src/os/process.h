@@ -11,7 +11,7 @@
 #include "os/file_location.h"
 #include "os/folder.h"
 
-namespace platform {
+namespace os {
 
 // Why a program was not started.
 enum class StartFailure {
@@ -39,7 +39,7 @@ struct ProcessPolicy {
 // True while a program that a clean room's program started, or that program itself, still runs:
 // on Windows the processes of its job |programs|, on POSIX this program's own children (orphans
 // come back to it, as to a subreaper). Each platform defines it.
-bool ProgramsRun(const ScopedHandle<ProcessPolicy>& programs);
+bool ProgramsRun(const base::ScopedHandle<ProcessPolicy>& programs);
 
 // A folder of the launcher's own, with a new random name, that only the administrators and the
 // system can write, holding one copy of the program to start. It is made in the rooms' folder of
@@ -76,7 +76,7 @@ class CleanRoom {
   Folder rooms_;                          // the rooms' folder, or the Temp folder itself
   Folder room_;                           // the room, held
   File copy_;                             // the copy, shared with readers only
-  ScopedHandle<ProcessPolicy> programs_;  // Windows: the job of the programs started from it
+  base::ScopedHandle<ProcessPolicy> programs_;  // Windows: the job of the programs started from it
   std::string roomName_;                  // the room's name in the rooms' folder
   std::string copyName_;                  // the copy's name in the room
   bool keep_ = false;                     // the room stays once emptied
@@ -113,9 +113,9 @@ class Process {
 
  private:
   // In this order, so that a move closes the thread handle first too.
-  ScopedHandle<ProcessPolicy> thread_;   // Windows: the first thread; POSIX: set once reaped
-  ScopedHandle<ProcessPolicy> process_;  // a HANDLE on Windows, a pid on POSIX
+  base::ScopedHandle<ProcessPolicy> thread_;   // Windows: the first thread; POSIX: set once reaped
+  base::ScopedHandle<ProcessPolicy> process_;  // a HANDLE on Windows, a pid on POSIX
   int status_ = 0;                       // POSIX: the wait status once waited for
 };
 
-}  // namespace platform
+}  // namespace os

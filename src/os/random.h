@@ -3,9 +3,9 @@
 
 #include <string>
 
-namespace platform {
+namespace os {
 
 // Sixteen lower-case hexadecimal digits from the system's randomness; false when it has none.
 [[nodiscard]] bool RandomDigits(std::string* out);
 
-}  // namespace platform
+}  // namespace os

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-namespace platform {
+namespace os {
 
 long RegKey::Open(Hive hive, const char* subKey, uint32_t access) {
   return Reach(hive, nullptr, subKey, access, false, nullptr, nullptr);
@@ -45,4 +45,4 @@ long RegKey::WriteDword(const char* name, uint32_t value) {
   return SetValue(name, kRegDword, bytes, sizeof bytes);
 }
 
-}  // namespace platform
+}  // namespace os

@@ -8,7 +8,7 @@
 
 #include "base/scoped_handle.h"
 
-namespace platform {
+namespace os {
 
 enum class Hive { kCurrentUser, kLocalMachine };
 
@@ -99,8 +99,8 @@ class RegKey {
   long Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access, bool create,
              const char* keyClass, uint32_t* disposition);
 
-  ScopedHandle<RegKeyPolicy> handle_;
+  base::ScopedHandle<RegKeyPolicy> handle_;
   std::string path_;  // POSIX: the key's full name, hive first, as stored
 };
 
-}  // namespace platform
+}  // namespace os

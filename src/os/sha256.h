@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace platform {
+namespace os {
 
 // The SHA-256 of the bytes given to Add. Unless |wanted|, it hashes nothing and loads nothing:
 // a launcher that checks no installer does not pay for the provider at each start.
@@ -28,4 +28,4 @@ class Sha256 {
   bool ok_ = false;
 };
 
-}  // namespace platform
+}  // namespace os

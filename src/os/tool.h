@@ -2,11 +2,19 @@
 // user names, read as any tool of that platform reads them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-#include "os/version.h"
+namespace os {
 
-namespace platform {
+// The three calls of one version library (GetFileVersionInfoSizeA, GetFileVersionInfoA,
+// VerQueryValueA), so that a support tool can read through another one than ours.
+struct VersionLibrary {
+  uint32_t (*size)(const std::string& path, uint32_t* handle);
+  bool (*read)(const std::string& path, uint32_t handle, uint32_t size, void* data);
+  bool (*query)(const void* block, const std::string& subBlock, const void** value,
+                uint32_t* length);
+};
 
 // Standard output writes its bytes as they are: LF stays LF on every platform.
 void SetBinaryOutput();
@@ -25,4 +33,4 @@ std::string NamedFile(const char* argument);
 // loaded. It trusts what a file declares, and may fault on a damaged one.
 const VersionLibrary* SystemVersionLibrary();
 
-}  // namespace platform
+}  // namespace os

@@ -3,8 +3,7 @@
 
 #include "os/folder.h"
 
-namespace platform {
-namespace pe {
+namespace os {
 
 bool FileSource::Open(const FileLocation& file) {
   if (OpenInHeldFolder(file, FileMode::kReadShared, false, &file_) != OpenStatus::kDone) {
@@ -22,9 +21,8 @@ bool FileSource::ReadAt(uint64_t offset, void* out, size_t size) {
 }
 
 bool LocateVersionResource(const FileLocation& file, FileSource* source,
-                           VersionResource* resource) {
-  return source->Open(file) && FindVersionResource(*source, ResourceLanguages(), resource);
+                           pe::VersionResource* resource) {
+  return source->Open(file) && pe::FindVersionResource(*source, ResourceLanguages(), resource);
 }
 
-}  // namespace pe
-}  // namespace platform
+}  // namespace os

@@ -8,11 +8,10 @@
 #include "os/file_location.h"
 #include "pe/pe_version.h"
 
-namespace platform {
-namespace pe {
+namespace os {
 
 // A file read through the platform's file layer (each seek and read counted by the fault seam).
-class FileSource : public ByteSource {
+class FileSource : public pe::ByteSource {
  public:
   // Opens |file| for reading in its held folder, never through a link or a second name, shared
   // with other readers only (FileMode::kReadShared), for as long as this object lives.
@@ -27,14 +26,13 @@ class FileSource : public ByteSource {
 };
 
 // The languages of the calling thread, the user and the system, as the system's resource lookup
-// takes them; each platform's own (os/*/version.cc).
-LanguagePreference ResourceLanguages();
+// takes them; each platform's own (os/*/locale.cc).
+pe::LanguagePreference ResourceLanguages();
 
 // Opens |file| into |source| and finds its version resource in the languages of the calling
 // thread, the user and the system; false when the file cannot be read or FindVersionResource
 // finds nothing.
 [[nodiscard]] bool LocateVersionResource(const FileLocation& file, FileSource* source,
-                                         VersionResource* resource);
+                                         pe::VersionResource* resource);
 
-}  // namespace pe
-}  // namespace platform
+}  // namespace os

@@ -7,7 +7,6 @@
 
 #include "base/little_endian.h"
 
-namespace platform {
 namespace pe {
 namespace {
 
@@ -30,7 +29,7 @@ struct Section {
 
 Section SectionAt(const std::vector<uint8_t>& table, size_t i) {
   const uint8_t* s = table.data() + i * kSectionHeader;
-  return Section{ReadLe32(s + 8), ReadLe32(s + 12), ReadLe32(s + 16), ReadLe32(s + 20)};
+  return Section{base::ReadLe32(s + 8), base::ReadLe32(s + 12), base::ReadLe32(s + 16), base::ReadLe32(s + 20)};
 }
 
 // The section whose raw data holds |rva| (the rule of Windows' version library), or -1.
@@ -91,8 +90,8 @@ class ResourceArea {
 bool FindEntryById(ResourceArea& area, uint32_t directory, uint16_t id, uint32_t* target) {
   uint8_t header[kDirectoryHeader];
   if (!area.Read(directory, header, sizeof(header))) return false;
-  uint32_t named = ReadLe16(header + 12);
-  uint32_t ids = ReadLe16(header + 14);
+  uint32_t named = base::ReadLe16(header + 12);
+  uint32_t ids = base::ReadLe16(header + 14);
   if (ids == 0) return false;
   uint64_t room = (area.size() - directory - kDirectoryHeader) / kDirectoryEntry;
   if (static_cast<uint64_t>(named) + ids > room) return false;
@@ -104,9 +103,9 @@ bool FindEntryById(ResourceArea& area, uint32_t directory, uint16_t id, uint32_t
     if (!area.Read(directory + kDirectoryHeader + static_cast<uint64_t>(middle) * kDirectoryEntry,
                    entry, sizeof(entry)))
       return false;
-    uint16_t entryId = ReadLe16(entry);
+    uint16_t entryId = base::ReadLe16(entry);
     if (entryId == id) {
-      uint32_t offset = ReadLe32(entry + 4) & 0x7FFFFFFFu;
+      uint32_t offset = base::ReadLe32(entry + 4) & 0x7FFFFFFFu;
       if (offset > area.size() - kDirectoryHeader) return false;
       *target = offset;
       return true;
@@ -124,8 +123,8 @@ bool FindEntryById(ResourceArea& area, uint32_t directory, uint16_t id, uint32_t
 bool FirstEntry(ResourceArea& area, uint32_t directory, uint32_t* target) {
   uint8_t header[kDirectoryHeader + kDirectoryEntry];
   if (!area.Read(directory, header, sizeof(header))) return false;
-  if (ReadLe16(header + 12) + ReadLe16(header + 14) == 0) return false;
-  uint32_t offset = ReadLe32(header + kDirectoryHeader + 4) & 0x7FFFFFFFu;
+  if (base::ReadLe16(header + 12) + base::ReadLe16(header + 14) == 0) return false;
+  uint32_t offset = base::ReadLe32(header + kDirectoryHeader + 4) & 0x7FFFFFFFu;
   if (offset > area.size() - kDirectoryHeader) return false;
   *target = offset;
   return true;
@@ -179,21 +178,21 @@ bool ReadHeaders(ByteSource& source, ImageHeaders* out) {
   uint8_t dos[64];
   if (!source.ReadAt(0, dos, sizeof(dos))) return false;
   if (dos[0] != 'M' || dos[1] != 'Z') return false;
-  const uint64_t nt = ReadLe32(dos + 0x3C);
+  const uint64_t nt = base::ReadLe32(dos + 0x3C);
   uint8_t signature[4];
   if (!source.ReadAt(nt, signature, sizeof(signature))) return false;
   if (std::memcmp(signature, "PE\0\0", 4) != 0) return false;
   uint8_t fileHeader[20];
   if (!source.ReadAt(nt + 4, fileHeader, sizeof(fileHeader))) return false;
-  const uint32_t sectionCount = ReadLe16(fileHeader + 2);
-  const uint32_t optionalSize = ReadLe16(fileHeader + 16);
+  const uint32_t sectionCount = base::ReadLe16(fileHeader + 2);
+  const uint32_t optionalSize = base::ReadLe16(fileHeader + 16);
 
   uint8_t optional[136];
   uint8_t magic[2];
   if (!source.ReadAt(nt + 24, magic, sizeof(magic))) return false;
   size_t countAt = 0;
   size_t directoryAt = 0;
-  switch (ReadLe16(magic)) {
+  switch (base::ReadLe16(magic)) {
     case 0x10B:  // PE32
       countAt = 92;
       directoryAt = 96 + 2 * 8;
@@ -206,9 +205,9 @@ bool ReadHeaders(ByteSource& source, ImageHeaders* out) {
       return false;
   }
   if (!source.ReadAt(nt + 24, optional, directoryAt + 8)) return false;
-  if (ReadLe32(optional + countAt) <= 2) return false;  // no resource directory entry
-  if (ReadLe32(optional + directoryAt + 4) == 0) return false;  // no resources
-  out->resourceRva = ReadLe32(optional + directoryAt);
+  if (base::ReadLe32(optional + countAt) <= 2) return false;  // no resource directory entry
+  if (base::ReadLe32(optional + directoryAt + 4) == 0) return false;  // no resources
+  out->resourceRva = base::ReadLe32(optional + directoryAt);
 
   const uint64_t tableAt = nt + 24 + optionalSize;
   const uint64_t tableSize = static_cast<uint64_t>(sectionCount) * kSectionHeader;
@@ -254,8 +253,8 @@ bool FindDataEntry(ResourceArea& area, const LanguagePreference& languages, uint
   if (!FindLanguage(area, names, languages, &dataEntry)) return false;
   uint8_t data[kDataEntry];
   if (!area.Read(dataEntry, data, sizeof(data))) return false;
-  *rva = ReadLe32(data);
-  *size = ReadLe32(data + 4);
+  *rva = base::ReadLe32(data);
+  *size = base::ReadLe32(data + 4);
   return true;
 }
 
@@ -291,4 +290,3 @@ bool FindVersionResource(ByteSource& source, const LanguagePreference& languages
 }
 
 }  // namespace pe
-}  // namespace platform

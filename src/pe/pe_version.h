@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace platform {
 namespace pe {
 
 // Bytes read at given offsets: a file, or memory in tests and the fuzzer.
@@ -64,4 +63,3 @@ constexpr uint32_t kMaxVersionData = 0x10000;
                                        VersionResource* out);
 
 }  // namespace pe
-}  // namespace platform

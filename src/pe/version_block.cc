@@ -6,7 +6,6 @@
 #include "base/ascii.h"
 #include "base/little_endian.h"
 
-namespace platform {
 namespace pe {
 namespace {
 
@@ -28,17 +27,17 @@ struct Node {
 
 bool ParseNode(const uint8_t* block, uint32_t start, uint32_t limit, Node* node) {
   if (start > limit || limit - start < 6) return false;
-  uint16_t length = ReadLe16(block + start);
+  uint16_t length = base::ReadLe16(block + start);
   uint32_t end = std::min<uint32_t>(start + length, limit);
   if (end - start < 6) return false;
   node->start = start;
   node->end = end;
-  node->valueLength = ReadLe16(block + start + 2);
-  node->type = ReadLe16(block + start + 4);
+  node->valueLength = base::ReadLe16(block + start + 2);
+  node->type = base::ReadLe16(block + start + 4);
   uint32_t k = start + 6;
   for (;;) {
     if (end - k < 2) return false;  // the key runs past the node
-    if (ReadLe16(block + k) == 0) break;
+    if (base::ReadLe16(block + k) == 0) break;
     k += 2;
   }
   node->keyEnd = k;
@@ -53,8 +52,8 @@ bool ParseNode(const uint8_t* block, uint32_t start, uint32_t limit, Node* node)
 bool KeyEquals(const uint8_t* block, const Node& node, const VersionKey& name) {
   if ((node.keyEnd - node.start - 6) / 2 != name.size()) return false;
   for (size_t i = 0; i < name.size(); ++i) {
-    uint16_t key = ReadLe16(block + node.start + 6 + 2 * i);
-    if (AsciiLower(key) != AsciiLower(static_cast<uint16_t>(name[i]))) return false;
+    uint16_t key = base::ReadLe16(block + node.start + 6 + 2 * i);
+    if (base::AsciiLower(key) != base::AsciiLower(static_cast<uint16_t>(name[i]))) return false;
   }
   return true;
 }
@@ -68,7 +67,7 @@ bool FindChild(const uint8_t* block, const Node& parent, const VersionKey& name,
       *out = child;
       return true;
     }
-    uint16_t length = ReadLe16(block + at);
+    uint16_t length = base::ReadLe16(block + at);
     if (length == 0) return false;
     at += Align4(length);
   }
@@ -77,12 +76,12 @@ bool FindChild(const uint8_t* block, const Node& parent, const VersionKey& name,
 
 }  // namespace
 
-std::string AnsiValue(const VersionValue& value) {
+std::string AnsiValue(const VersionValue& value, AnsiConversion ansiFromUtf16) {
   std::string bytes;
   if (!value.text) return bytes.assign(reinterpret_cast<const char*>(value.data), value.size);
   std::u16string characters(value.size, u'\0');
-  for (size_t i = 0; i < characters.size(); ++i) characters[i] = ReadLe16(value.data + 2 * i);
-  std::string ansi = AnsiFromUtf16(characters);
+  for (size_t i = 0; i < characters.size(); ++i) characters[i] = base::ReadLe16(value.data + 2 * i);
+  std::string ansi = ansiFromUtf16(characters);
   if (ansi.size() > value.room) ansi.resize(value.room);
   return ansi;
 }
@@ -110,7 +109,7 @@ bool VersionTree::Translation(VersionValue* out) const {
 
 void StringTableName(uint32_t translation, char (&name)[9]) {
   // The language's four digits, then the code page's.
-  *WriteHex(name, (translation << 16) | (translation >> 16), 8, true) = '\0';
+  *base::WriteHex(name, (translation << 16) | (translation >> 16), 8, true) = '\0';
 }
 
 bool VersionTree::String(uint32_t translation, const char* key, VersionValue* out) const {
@@ -129,4 +128,3 @@ bool VersionBlock::Read(ByteSource& source, const VersionResource& resource) {
 }
 
 }  // namespace pe
-}  // namespace platform

@@ -10,7 +10,6 @@
 #include "base/little_endian.h"
 #include "pe/pe_version.h"
 
-namespace platform {
 namespace pe {
 
 // A value of the block as the version library finds it, before any conversion: a binary value's
@@ -22,9 +21,12 @@ struct VersionValue {
   bool text = false;  // wType 1
 };
 
-// What a query hands back for |value|: a binary value's bytes as they are, a text in the ANSI code
-// page (as many bytes as the conversion gives, within the value's room).
-std::string AnsiValue(const VersionValue& value);
+// Converts a text to the ANSI code page as the system's version library does; the system's own.
+using AnsiConversion = std::string (*)(const std::u16string& text);
+
+// What a query hands back for |value|: a binary value's bytes as they are, a text converted to
+// the ANSI code page by |ansiFromUtf16| (as many bytes as it gives, within the value's room).
+std::string AnsiValue(const VersionValue& value, AnsiConversion ansiFromUtf16);
 
 // A key of a path in the block: an ASCII text, or UTF-16 code units (a query's path, converted).
 class VersionKey {
@@ -75,7 +77,7 @@ class VersionTree {
 // with a whole 32-bit VS_VERSIONINFO block, root length from 6 bytes up to |length|.
 inline uint32_t WholeBlockLength(const uint8_t* data, uint32_t length) {
   if (length < 6) return 0;
-  const uint32_t rootLength = ReadLe16(data);
+  const uint32_t rootLength = base::ReadLe16(data);
   // A 32-bit block: a 16-bit one has its key's first character where wType is.
   return rootLength >= 6 && rootLength <= length && data[4] < ' ' ? rootLength : 0;
 }
@@ -94,9 +96,4 @@ class VersionBlock {
   uint32_t rootLength_ = 0;
 };
 
-// A text value in the ANSI code page, as the version library converts it: each platform's own
-// (os/*/version.cc), WideCharToMultiByte with its best fit and default character.
-std::string AnsiFromUtf16(const std::u16string& text);
-
 }  // namespace pe
-}  // namespace platform

@@ -5,8 +5,7 @@
 #include <new>
 #include <utility>
 
-namespace platform {
-namespace fault {
+namespace testing {
 namespace {
 
 struct State {
@@ -120,13 +119,12 @@ void FailAllocation(int nth) {
 
 int AllocationCount() { return g_allocations; }
 
-}  // namespace fault
-}  // namespace platform
+}  // namespace testing
 
 // Every allocation of the test programs passes here: the array and nothrow forms come through the
 // plain one, so that every form is counted and all of them pair with the same release.
 void* operator new(std::size_t size) {
-  using namespace platform::fault;
+  using namespace testing;
   if (++g_allocations == g_failingAllocation) throw std::bad_alloc();
   if (void* p = std::malloc(size != 0 ? size : 1)) return p;
   throw std::bad_alloc();

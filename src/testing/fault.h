@@ -7,8 +7,7 @@
 #include <functional>
 #endif
 
-namespace platform {
-namespace fault {
+namespace testing {
 
 // What a counted operation does, so that a test can pick one by its kind and its place among
 // that kind's operations, which stays put when operations of other kinds come or go.
@@ -82,5 +81,4 @@ constexpr bool Strike(Op) { return false; }
 
 #endif
 
-}  // namespace fault
-}  // namespace platform
+}  // namespace testing

@@ -35,20 +35,20 @@ struct FaultFromEnvironment {
     bool persistent = false;
     const char* text = std::getenv("ORVAPATCH_FAULT");
     if (text != nullptr && ParseSetting(text, &nth, &persistent)) {
-      platform::fault::FailNth(nth, persistent);
+      testing::FailNth(nth, persistent);
       armed = true;
     }
     text = std::getenv("ORVAPATCH_FAULT_ALLOC");
     if (text != nullptr && ParseSetting(text, &nth, &persistent) && !persistent) {
-      platform::fault::FailAllocation(nth);
+      testing::FailAllocation(nth);
       armed = true;
     }
   }
 
   ~FaultFromEnvironment() {
     if (!armed) return;
-    std::fprintf(stderr, "fault seam: %d operations, %d allocations\n", platform::fault::Count(),
-                 platform::fault::AllocationCount());
+    std::fprintf(stderr, "fault seam: %d operations, %d allocations\n", testing::Count(),
+                 testing::AllocationCount());
     std::fflush(stderr);
   }
 };

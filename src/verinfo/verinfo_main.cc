@@ -22,6 +22,7 @@
 
 #include "base/ascii.h"
 #include "os/tool.h"
+#include "verinfo/version_library.h"
 #include "version/file_version_info.h"
 
 namespace {
@@ -57,7 +58,7 @@ std::string Quoted(const std::string& text) {
       out += static_cast<char>(c);
     } else {
       out += "\\x";
-      platform::AppendHex(&out, c, 2, true);
+      base::AppendHex(&out, c, 2, true);
     }
   }
   return out + "\"";
@@ -96,19 +97,19 @@ void Print(const std::string& shownName, const CFileVersionInfo& info, int resul
 }  // namespace
 
 int main(int argc, char** argv) {
-  platform::SetBinaryOutput();  // LF line ends on both builds
+  os::SetBinaryOutput();  // LF line ends on both builds
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::printf("%s\n%s", kUsage, kHelp);
     return 0;
   }
   int first = 1;
-  const platform::VersionLibrary* library = nullptr;  // none: the launcher's direct reading
+  const os::VersionLibrary* library = nullptr;  // none: the launcher's direct reading
   if (argc > 1 && std::strcmp(argv[1], "--query") == 0) {
     first = 2;
-    library = &platform::OwnVersionLibrary();
+    library = &verinfo::OwnVersionLibrary();
   } else if (argc > 1 && std::strcmp(argv[1], "--system") == 0) {
     first = 2;
-    library = platform::SystemVersionLibrary();
+    library = os::SystemVersionLibrary();
     if (library == nullptr) {
       std::fprintf(stderr, "verinfo: this build has no system version library to read with\n");
       return 2;
@@ -121,10 +122,10 @@ int main(int argc, char** argv) {
   int status = 0;
   for (int i = first; i < argc; ++i) {
     CFileVersionInfo info;
-    const std::string path = platform::NamedFile(argv[i]);
-    int result = path.empty() ? 0 : library ? info.Load(path, *library) : info.Load(path);
+    const std::string path = os::NamedFile(argv[i]);
+    int result = path.empty() ? 0 : library ? verinfo::LoadThrough(*library, path, &info) : info.Load(path);
     if (result != 1) status = 1;
-    Print(platform::ArgumentText(argv[i]), info, result);
+    Print(os::ArgumentText(argv[i]), info, result);
   }
   std::fflush(stdout);
   return status;

@@ -33,15 +33,15 @@ int CheckVersion(COrvaPatchApp& app, std::string* basis) {
   std::string version;
   std::string directory;
   bool directoryRead = false;
-  platform::RegKey key;
-  if (key.Open(platform::Hive::kCurrentUser, kProductKey, platform::kKeyAllAccess) ==
-      platform::kErrorSuccess) {
+  os::RegKey key;
+  if (key.Open(os::Hive::kCurrentUser, kProductKey, os::kKeyAllAccess) ==
+      os::kErrorSuccess) {
     // Legacy, kept as is: "regsitre" and "CheckVerion" below are spelled as every earlier
     // release wrote them, and administrators' scripts search the log for these exact words.
-    if (key.ReadText("SoftVersion", kCheckBuffer, &version) != platform::kErrorSuccess)
+    if (key.ReadText("SoftVersion", kCheckBuffer, &version) != os::kErrorSuccess)
       theLog.LogError("Impossible de lire SoftVersion dans la base de regsitre ");
     directoryRead =
-        key.ReadText("OrvaAppPath", kCheckBuffer, &directory) == platform::kErrorSuccess;
+        key.ReadText("OrvaAppPath", kCheckBuffer, &directory) == os::kErrorSuccess;
     if (!directoryRead) theLog.LogError("Impossible de lire AppPath dans la base de regsitre ");
     key.Close();
   }
@@ -69,7 +69,7 @@ int CheckVersion(COrvaPatchApp& app, std::string* basis) {
   unsigned minor = loaded ? library.m_FileInfo.dwFileVersionMS & 0xFFFF : 0;
   const bool accepted = loaded && major == kAcceptedMajor;
   if (loaded) {
-    *basis = platform::Format("%u.%u (%s%s)", major, minor, kLibraryName,
+    *basis = base::Format("%u.%u (%s%s)", major, minor, kLibraryName,
                               accepted ? ", stamped" : "");
   }
   if (accepted) {
@@ -82,12 +82,12 @@ int CheckVersion(COrvaPatchApp& app, std::string* basis) {
 
 int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
   theLog.Log("CheckVerion - MAJ SoftVersion=%u.%u avant installation", major, minor);
-  std::string version = platform::Format("%u.%u", static_cast<unsigned>(major),
+  std::string version = base::Format("%u.%u", static_cast<unsigned>(major),
                                          static_cast<unsigned>(minor));
 
-  platform::RegKey key;
-  if (key.Create(platform::Hive::kCurrentUser, kProductKey, nullptr, platform::kKeyAllAccess) ==
-      platform::kErrorSuccess) {
+  os::RegKey key;
+  if (key.Create(os::Hive::kCurrentUser, kProductKey, nullptr, os::kKeyAllAccess) ==
+      os::kErrorSuccess) {
     // The stamping goes on whatever a write answers.
     (void)key.WriteText("SoftVersion", version);
     (void)key.Flush();
@@ -96,13 +96,13 @@ int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
     key.Close();
   }
 
-  for (platform::Hive hive : {platform::Hive::kCurrentUser, platform::Hive::kLocalMachine}) {
-    platform::RegKey probe;
-    if (probe.Open(hive, kProductKeyForProbe, platform::kKeyAllAccess) != platform::kErrorSuccess)
+  for (os::Hive hive : {os::Hive::kCurrentUser, os::Hive::kLocalMachine}) {
+    os::RegKey probe;
+    if (probe.Open(hive, kProductKeyForProbe, os::kKeyAllAccess) != os::kErrorSuccess)
       continue;
     // A value too long for the probe stays.
     std::string unused;
-    if (probe.ReadText("KivAppPath", kProbeBuffer, &unused) == platform::kErrorSuccess)
+    if (probe.ReadText("KivAppPath", kProbeBuffer, &unused) == os::kErrorSuccess)
       (void)probe.DeleteValue("KivAppPath");
   }
 

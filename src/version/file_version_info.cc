@@ -40,7 +40,7 @@ const std::string& CFileVersionInfo::StringField(int index) const {
 namespace {
 
 uint32_t EntryAt(const void* table, uint32_t index) {
-  return platform::ReadLe32(static_cast<const uint8_t*>(table) + 4 * index);
+  return base::ReadLe32(static_cast<const uint8_t*>(table) + 4 * index);
 }
 
 }  // namespace
@@ -80,36 +80,41 @@ int CFileVersionInfo::ChooseLanguageEntry(uint16_t userLangId, const void* table
 
 int CFileVersionInfo::Load(const std::string& fileName) {
   return Guarded([&] {
-    platform::pe::FileSource source;
-    platform::pe::VersionResource resource;
-    if (fileName.empty() || !platform::pe::LocateVersionResource(
-                                platform::LibraryLocation(fileName), &source, &resource)) {
+    os::FileSource source;
+    pe::VersionResource resource;
+    if (fileName.empty() || !os::LocateVersionResource(
+                                os::LibraryLocation(fileName), &source, &resource)) {
       return 0;
     }
     return Read(source, resource);
   });
 }
 
-int CFileVersionInfo::Read(platform::pe::ByteSource& source,
-                           const platform::pe::VersionResource& resource) {
-  platform::pe::VersionBlock block;
+int CFileVersionInfo::LoadForTesting(pe::ByteSource& source,
+                                     const pe::VersionResource& resource) {
+  return Guarded([&] { return Read(source, resource); });
+}
+
+int CFileVersionInfo::Read(pe::ByteSource& source,
+                           const pe::VersionResource& resource) {
+  pe::VersionBlock block;
   if (!block.Read(source, resource)) return 0;
-  const platform::pe::VersionTree tree = block.Tree();
-  platform::pe::VersionValue found;
+  const pe::VersionTree tree = block.Tree();
+  pe::VersionValue found;
   if (tree.Find(nullptr, 0, &found)) {
-    const std::string value = platform::pe::AnsiValue(found);
+    const std::string value = pe::AnsiValue(found, os::AnsiFromUtf16);
     TakeFixedBlock(value.data(), static_cast<uint32_t>(value.size()));
   }
   std::string table;
-  if (tree.Translation(&found)) table = platform::pe::AnsiValue(found);
+  if (tree.Translation(&found)) table = pe::AnsiValue(found, os::AnsiFromUtf16);
   uint32_t entry = 0;
-  if (!ChooseLanguageEntry(platform::UserDefaultLangId(), table.data(),
+  if (!ChooseLanguageEntry(os::UserDefaultLangId(), table.data(),
                            static_cast<uint32_t>(table.size()), &entry)) {
     return 1;
   }
   for (int i = 0; i < 12; ++i) {
     if (!tree.String(entry, kStringKeys[i], &found)) continue;
-    const std::string value = platform::pe::AnsiValue(found);
+    const std::string value = pe::AnsiValue(found, os::AnsiFromUtf16);
     TakeString(i, value.data(), static_cast<uint32_t>(value.size()));
   }
   return 1;

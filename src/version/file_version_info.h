@@ -7,7 +7,6 @@
 #include <new>
 #include <string>
 
-#include "os/version.h"
 #include "pe/pe_version.h"
 
 // The platform's VS_FIXEDFILEINFO, field for field (52 bytes, in the platform's order).
@@ -53,12 +52,9 @@ class CFileVersionInfo {
 
   // Load's reading of the version resource |resource| that our reader found in |source|: the
   // same result and fields, from bytes that a fuzzer or a test gives.
-  int LoadForTesting(platform::pe::ByteSource& source,
-                     const platform::pe::VersionResource& resource);
+  int LoadForTesting(pe::ByteSource& source,
+                     const pe::VersionResource& resource);
 
-  // Load through the three calls of |library| (the system's, or ours laid out as the system
-  // lays it out) instead of reading the resource directly: a support tool compares them.
-  int Load(const std::string& fileName, const platform::VersionLibrary& library);
 
   // Looks in |table| (|tableLength| bytes of 32-bit entries: language in the low 16 bits, code
   // page in the high 16 bits; only whole entries count) for an entry whose language is |langId|,
@@ -93,7 +89,9 @@ class CFileVersionInfo {
   std::string& StringField(int index);
   const std::string& StringField(int index) const;
 
- private:
+  // The steps of a reading, for readers other than Load's own: a support tool reads through a
+  // version library.
+
   // Empties the object, then runs |read|, Load's reading, which throws std::bad_alloc when
   // memory runs out: then the object is left empty and the result is 0.
   template <typename Read>
@@ -106,9 +104,6 @@ class CFileVersionInfo {
       return 0;
     }
   }
-
-  // Load's reading of a resource located in |source|, our reader's road.
-  int Read(platform::pe::ByteSource& source, const platform::pe::VersionResource& resource);
 
   // The fixed block from the root's value, |length| bytes at |value| as a query of the version
   // library hands it back: taken only when it has exactly the block's 52 bytes.
@@ -125,4 +120,8 @@ class CFileVersionInfo {
     const void* zero = std::memchr(text, 0, length);
     StringField(index).assign(text, zero ? static_cast<const char*>(zero) - text : length);
   }
+
+ private:
+  // Load's reading of a resource located in |source|, our reader's road.
+  int Read(pe::ByteSource& source, const pe::VersionResource& resource);
 };

@@ -10,8 +10,8 @@
 #include "version/check_version.h"
 #include "version_test_util.h"
 
-using platform::Hive;
-using platform::RegKey;
+using os::Hive;
+using os::RegKey;
 
 // The check writes through the process's log; here it goes to a file of each test's own. Opened
 // at start-up, it would hold the Windows directory's log for the whole run: an open that fails
@@ -23,17 +23,17 @@ namespace {
 
 void SetText(Hive hive, const char* key, const char* name, const std::string& text) {
   RegKey k;
-  ASSERT_EQ(platform::kErrorSuccess, k.Create(hive, key, nullptr, platform::kKeyAllAccess));
-  ASSERT_EQ(platform::kErrorSuccess, k.WriteText(name, text));
+  ASSERT_EQ(os::kErrorSuccess, k.Create(hive, key, nullptr, os::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess, k.WriteText(name, text));
 }
 
 // The value's bytes, "<missing>" when it cannot be read.
 std::string Value(Hive hive, const char* key, const char* name, uint32_t* type = nullptr) {
   RegKey k;
-  if (k.Open(hive, key, platform::kKeyRead) != platform::kErrorSuccess) return "<missing>";
+  if (k.Open(hive, key, os::kKeyRead) != os::kErrorSuccess) return "<missing>";
   char buffer[512];
   uint32_t size = sizeof(buffer);
-  if (k.QueryValue(name, buffer, &size, type) != platform::kErrorSuccess) return "<missing>";
+  if (k.QueryValue(name, buffer, &size, type) != os::kErrorSuccess) return "<missing>";
   return std::string(buffer, size);
 }
 
@@ -91,14 +91,14 @@ TEST_F(CheckVersionTest, Library2014IsAcceptedAndStamped) {
   EXPECT_EQ(directory + "\\", app_.m_strInstallPath);
   uint32_t type = 0;
   EXPECT_EQ(std::string("2014.2", 7), Value(Hive::kCurrentUser, "Software\\ORVANE", "SoftVersion", &type));
-  EXPECT_EQ(platform::kRegSz, type);
+  EXPECT_EQ(os::kRegSz, type);
   EXPECT_EQ(std::string("1", 2), Value(Hive::kCurrentUser, "Software\\ORVANE", "Version140", &type));
-  EXPECT_EQ(platform::kRegSz, type);
+  EXPECT_EQ(os::kRegSz, type);
   EXPECT_EQ("<missing>", Value(Hive::kCurrentUser, "Software\\ORVANE", "KivAppPath"));
   EXPECT_EQ("<missing>", Value(Hive::kLocalMachine, "SOFTWARE\\ORVANE", "KivAppPath"));
   EXPECT_EQ(std::string("\x01\0\0\0", 4),
             Value(Hive::kCurrentUser, "software\\ORVANE-40C\\ORVANE\\SSV140", "Version140", &type));
-  EXPECT_EQ(platform::kRegDword, type);
+  EXPECT_EQ(os::kRegDword, type);
 
   // The next run passes on the recorded text and reads no library.
   theLog.OpenFile(log_.c_str(), 1);
@@ -177,8 +177,8 @@ TEST_F(CheckVersionTest, KivAppPathTooLongForTheProbeStays) {
   SetText(Hive::kCurrentUser, "SOFTWARE\\ORVANE", "KivAppPath", longPath);
   EXPECT_EQ(1, CheckVersion(app_));
   RegKey k;
-  ASSERT_EQ(platform::kErrorSuccess, k.Open(Hive::kCurrentUser, "Software\\ORVANE", platform::kKeyRead));
+  ASSERT_EQ(os::kErrorSuccess, k.Open(Hive::kCurrentUser, "Software\\ORVANE", os::kKeyRead));
   uint32_t size = 0;
-  EXPECT_EQ(platform::kErrorSuccess, k.QueryValue("KivAppPath", nullptr, &size));
+  EXPECT_EQ(os::kErrorSuccess, k.QueryValue("KivAppPath", nullptr, &size));
   EXPECT_EQ(257u, size);
 }

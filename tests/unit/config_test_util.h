@@ -104,8 +104,8 @@ class ConfigTest : public ::testing::Test {
 
   // ReadTextAndFind on the file |name| of the installation directory.
   int ReadIn(const std::string& name, const std::string& tag, std::string* buffer) {
-    platform::Folder folder;
-    if (platform::Folder::Open(dir_, &folder) != platform::OpenStatus::kDone) return -1;
+    os::Folder folder;
+    if (os::Folder::Open(dir_, &folder) != os::OpenStatus::kDone) return -1;
     return ReadTextAndFind(folder, name, tag, buffer);
   }
 

@@ -25,7 +25,7 @@ TEST(ConfigText, FindAgreesWithAPlainSearchEverywhere) {
       size_t plain = from <= text.size() ? text.find(needle, from) : std::string::npos;
       std::ptrdiff_t expected =
           plain == std::string::npos ? -1 : static_cast<std::ptrdiff_t>(plain);
-      ASSERT_EQ(expected, config_text::Find(text, needle, from))
+      ASSERT_EQ(expected, config::Find(text, needle, from))
           << "text \"" << text << "\" needle \"" << needle << "\" from " << from;
     }
   }
@@ -54,7 +54,7 @@ TEST(ConfigText, FindAgreesWithAPlainSearchForLongNeedlesInRepetitiveTexts) {
     size_t from = text.empty() ? 0 : random() % text.size();
     size_t plain = text.find(needle, from);
     ASSERT_EQ(plain == std::string::npos ? -1 : static_cast<std::ptrdiff_t>(plain),
-              config_text::Find(text, needle, from))
+              config::Find(text, needle, from))
         << "needle of " << needle.size() << " in text of " << text.size() << " from " << from;
   }
 }
@@ -67,37 +67,37 @@ TEST(ConfigText, FindAndReplaceAllStayLinearOnSelfSimilarTexts) {
   for (int i = 0; i < 400000; ++i) text += "<contextFacturation>";
   for (int i = 0; i < 4000000; ++i) pairs += "ab";
   std::string value = text.substr(20, 2000000);
-  EXPECT_EQ(-1, config_text::Find(text, "<contextFacturation>" + value + ">"));
-  EXPECT_EQ(-1, config_text::Find(pairs, pairs.substr(0, 2000000) + "b"));
+  EXPECT_EQ(-1, config::Find(text, "<contextFacturation>" + value + ">"));
+  EXPECT_EQ(-1, config::Find(pairs, pairs.substr(0, 2000000) + "b"));
   std::string as(4000000, 'a');
-  EXPECT_EQ(-1, config_text::Find(as, std::string(100000, 'a') + "b"));
-  EXPECT_EQ(-1, config_text::Find(as, "b" + std::string(100000, 'a')));
+  EXPECT_EQ(-1, config::Find(as, std::string(100000, 'a') + "b"));
+  EXPECT_EQ(-1, config::Find(as, "b" + std::string(100000, 'a')));
   // Every window ends like these needles, whose first byte alone is missing from the text.
-  EXPECT_EQ(-1, config_text::Find(as, "b" + std::string(200, 'a')));
+  EXPECT_EQ(-1, config::Find(as, "b" + std::string(200, 'a')));
   std::string found = as + "b" + std::string(200, 'a');
-  EXPECT_EQ(4000000, config_text::Find(found, "b" + std::string(200, 'a')));
-  EXPECT_EQ(4000000u, config_text::ReplaceAll(&as, "a", "bc"));
+  EXPECT_EQ(4000000, config::Find(found, "b" + std::string(200, 'a')));
+  EXPECT_EQ(4000000u, config::ReplaceAll(&as, "a", "bc"));
 }
 
 TEST(ConfigText, ReplaceAllIsLeftToRightNonOverlappingAndNeverRescans) {
   std::string text = "aaaaa";
-  EXPECT_EQ(2u, config_text::ReplaceAll(&text, "aa", "b"));
+  EXPECT_EQ(2u, config::ReplaceAll(&text, "aa", "b"));
   EXPECT_EQ("bba", text);
   text = "aXa";
-  EXPECT_EQ(2u, config_text::ReplaceAll(&text, "a", "aa"));  // the inserted "a" is not rescanned
+  EXPECT_EQ(2u, config::ReplaceAll(&text, "a", "aa"));  // the inserted "a" is not rescanned
   EXPECT_EQ("aaXaa", text);
   text = "<active>0</active>0</active>";
-  EXPECT_EQ(1u, config_text::ReplaceAll(&text, "<active>0</active>", "<active>1</active>"));
+  EXPECT_EQ(1u, config::ReplaceAll(&text, "<active>0</active>", "<active>1</active>"));
   EXPECT_EQ("<active>1</active>0</active>", text);
   text = "abab";
-  EXPECT_EQ(2u, config_text::ReplaceAll(&text, "ab", ""));
+  EXPECT_EQ(2u, config::ReplaceAll(&text, "ab", ""));
   EXPECT_EQ("", text);
   text = "abc";
-  EXPECT_EQ(0u, config_text::ReplaceAll(&text, "", "x"));  // an empty search changes nothing
+  EXPECT_EQ(0u, config::ReplaceAll(&text, "", "x"));  // an empty search changes nothing
   EXPECT_EQ("abc", text);
-  EXPECT_EQ(0u, config_text::ReplaceAll(&text, "abcd", "x"));
+  EXPECT_EQ(0u, config::ReplaceAll(&text, "abcd", "x"));
   EXPECT_EQ("abc", text);
   text = "xababx";  // same length, in place: "aba" found once, the second one overlaps it
-  EXPECT_EQ(1u, config_text::ReplaceAll(&text, "aba", "ABA"));
+  EXPECT_EQ(1u, config::ReplaceAll(&text, "aba", "ABA"));
   EXPECT_EQ("xABAbx", text);
 }

@@ -22,7 +22,7 @@
 #endif
 
 using namespace configtest;
-using platform::fault::Op;
+using testing::Op;
 
 // ---------------------------------------------------------------------------------------------
 // What a write would have refused.
@@ -47,12 +47,12 @@ TEST_F(ConfigTest, AConfigurationOpenedByAnotherProgramAtTheReplaceKeepsItsBytes
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
   std::vector<std::string> before = Listing();
-  platform::File holder;
-  platform::fault::RunBefore(Op::kRename, 1, [&] {
-    ASSERT_TRUE(platform::File::OpenForTesting(Xml(), platform::FileMode::kRead, false, &holder));
+  os::File holder;
+  testing::RunBefore(Op::kRename, 1, [&] {
+    ASSERT_TRUE(os::File::OpenForTesting(Xml(), os::FileMode::kRead, false, &holder));
   });
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
-  platform::fault::Disarm();
+  testing::Disarm();
   ASSERT_TRUE(holder.IsOpen());  // the action ran
   holder.Close();
   EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
@@ -79,8 +79,8 @@ TEST_F(ConfigTest, ATemporaryFileAnotherRunHoldsOpenIsLeftToIt) {
   const std::string held = Xml() + ".orvapatch-new1";
   WriteBytes(held, "another run's text");
   const std::vector<std::string> before = Listing();
-  platform::File holder;
-  ASSERT_TRUE(platform::File::OpenForTesting(held, platform::FileMode::kAppend, false, &holder));
+  os::File holder;
+  ASSERT_TRUE(os::File::OpenForTesting(held, os::FileMode::kAppend, false, &holder));
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   holder.Close();
   EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
@@ -95,17 +95,17 @@ TEST_F(ConfigTest, OurTemporaryFileIsHeldUntilItHasReplacedTheConfiguration) {
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
   bool held = false;
-  platform::fault::RunBefore(Op::kRename, 1, [&] {
+  testing::RunBefore(Op::kRename, 1, [&] {
     for (const std::string& name : Listing()) {
-      platform::File other;
+      os::File other;
       if (name.find(".orvapatch-new") != std::string::npos) {
-        held = !platform::File::OpenForTesting(dir_ + name, platform::FileMode::kRead, false,
+        held = !os::File::OpenForTesting(dir_ + name, os::FileMode::kRead, false,
                                                &other);
       }
     }
   });
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
-  platform::fault::Disarm();
+  testing::Disarm();
   EXPECT_TRUE(held);
   EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
 }
@@ -134,14 +134,14 @@ TEST_F(ConfigTest, EverySpellingOfTheProductFolderTakesItsFileOneUpdateLock) {
   testutil::MakeDirectories(product);
   const std::string spelled = testutil::AnotherSpelling(product);
   ASSERT_NE(product, spelled);
-  platform::Folder held, other;
-  ASSERT_EQ(platform::OpenStatus::kDone, platform::Folder::Open(product, &held));
-  ASSERT_EQ(platform::OpenStatus::kDone, platform::Folder::Open(spelled, &other));
-  platform::UpdateLock lock;
+  os::Folder held, other;
+  ASSERT_EQ(os::OpenStatus::kDone, os::Folder::Open(product, &held));
+  ASSERT_EQ(os::OpenStatus::kDone, os::Folder::Open(spelled, &other));
+  os::UpdateLock lock;
   ASSERT_TRUE(lock.Acquire(held, "Configuration.xml", 0));
   // From another thread: on Windows the thread that holds a mutex may take it again.
   EXPECT_FALSE(std::async(std::launch::async, [&] {
-                 platform::UpdateLock second;
+                 os::UpdateLock second;
                  return second.Acquire(other, "CONFIGURATION.XML", 0);
                }).get())
       << spelled;
@@ -162,11 +162,11 @@ TEST_F(ConfigTest, AFailureAtEveryStepOfASmallUpdate) {
   std::set<Op> struckKinds;
   for (int nth = 1;; ++nth) {
     WriteBytes(Xml(), config);
-    platform::fault::FailNth(nth, false);
+    testing::FailNth(nth, false);
     const int result = UpdateConfigurationFile(Tpl(), Xml());
-    platform::fault::Place struck;
-    const bool reached = platform::fault::Reached(&struck);
-    platform::fault::Disarm();
+    testing::Place struck;
+    const bool reached = testing::Reached(&struck);
+    testing::Disarm();
     const std::string bytes = ReadBytes(Xml());
     const std::vector<std::string> listing = Listing();
     EXPECT_EQ(before, listing) << "operation " << nth;
@@ -230,7 +230,7 @@ class PlantTest : public ConfigTest {
  protected:
   // When a plant was made: how many counted operations of each kind the run had made before it.
   struct Moment {
-    int done[platform::fault::kOpKinds] = {};
+    int done[testing::kOpKinds] = {};
     // Made before the |nth| operation of |kind|.
     bool Before(Op kind, int nth) const { return done[static_cast<int>(kind)] < nth; }
   };
@@ -262,17 +262,17 @@ class PlantTest : public ConfigTest {
     WriteBytes(Xml(), Crlf(kConfig));
     WriteBytes(Copy(), Crlf(kConfig));
     *when = Moment();
-    platform::fault::Disarm();
+    testing::Disarm();
     if (nth == 0) plant();
-    platform::fault::RunBeforeNth(nth, [&] {
-      for (int kind = 0; kind < platform::fault::kOpKinds; ++kind) {
-        when->done[kind] = platform::fault::Count(static_cast<Op>(kind));
+    testing::RunBeforeNth(nth, [&] {
+      for (int kind = 0; kind < testing::kOpKinds; ++kind) {
+        when->done[kind] = testing::Count(static_cast<Op>(kind));
       }
       plant();
     });
     UpdateConfiguration(dir_);
-    operations_ = platform::fault::Count();
-    platform::fault::Disarm();
+    operations_ = testing::Count();
+    testing::Disarm();
     EXPECT_EQ(kSecret, ReadBytes(outside_ + "Configuration.xml")) << nth;
     EXPECT_EQ(kSecret, ReadBytes(outside_ + "ssvConfig\\Configuration.xml")) << nth;
     EXPECT_EQ((std::vector<std::string>{"Configuration.xml", "ssvConfig"}), Listing(outside_)) << nth;

@@ -31,25 +31,25 @@ TEST_F(ConfigTest, ReadTextAndFindLeavesTheBufferWhenTheFileCannotBeRead) {
   EXPECT_EQ("before", buffer);
   WriteBytes(Xml(), "abc");
   {
-    platform::File holder;
-    ASSERT_TRUE(platform::File::OpenForTesting(Xml(), platform::FileMode::kRead, false, &holder));
+    os::File holder;
+    ASSERT_TRUE(os::File::OpenForTesting(Xml(), os::FileMode::kRead, false, &holder));
     EXPECT_EQ(-1, ReadIn("Configuration.xml", "b", &buffer));  // held open by another opener
   }
   EXPECT_EQ("before", buffer);
   // A read that fails in the middle of a file leaves nothing of it behind.
   WriteBytes(Xml(), std::string(3 << 20, 'x'));
   for (int nth = 1;; ++nth) {
-    platform::fault::FailNth(nth, false);
+    testing::FailNth(nth, false);
     int found = ReadIn("Configuration.xml", "x", &buffer);
-    platform::fault::Place struck;
-    const bool reached = platform::fault::Reached(&struck);
-    platform::fault::Disarm();
+    testing::Place struck;
+    const bool reached = testing::Reached(&struck);
+    testing::Disarm();
     if (!reached) break;
     if (found == -1) {
       EXPECT_EQ("before", buffer) << "operation " << nth;
     } else {
       // Only the close comes after everything was read.
-      EXPECT_EQ(platform::fault::Op::kClose, struck.kind) << nth;
+      EXPECT_EQ(testing::Op::kClose, struck.kind) << nth;
       EXPECT_TRUE(SameBytes("before" + std::string(3 << 20, 'x') + "\n", buffer)) << nth;
       buffer = "before";
     }
@@ -252,8 +252,8 @@ TEST_F(ConfigTest, AMissingOrUnfitTemplateVersionLeavesTheModuleVersion) {
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
   {
-    platform::File holder;
-    ASSERT_TRUE(platform::File::OpenForTesting(Tpl(), platform::FileMode::kRead, false, &holder));
+    os::File holder;
+    ASSERT_TRUE(os::File::OpenForTesting(Tpl(), os::FileMode::kRead, false, &holder));
     EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   }
   EXPECT_TRUE(SameBytes(old, ReadBytes(Xml()))) << "held template";
@@ -321,9 +321,9 @@ TEST_F(ConfigTest, AFileHeldOpenByAnotherProgramKeepsItsBytes) {
     WriteBytes(Copy(), Crlf(kConfig));
     ConfigReport report;
     {
-      platform::File holder;
-      ASSERT_TRUE(platform::File::OpenForTesting(c.mainHeld ? Xml() : Copy(),
-                                                 platform::FileMode::kRead, false, &holder));
+      os::File holder;
+      ASSERT_TRUE(os::File::OpenForTesting(c.mainHeld ? Xml() : Copy(),
+                                                 os::FileMode::kRead, false, &holder));
       EXPECT_EQ(c.result, UpdateConfiguration(dir_, &report));
     }
     EXPECT_TRUE(SameBytes(Crlf(c.mainHeld ? kConfig : kUpdated), ReadBytes(Xml())));

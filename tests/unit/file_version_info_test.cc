@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "os/locale.h"
-#include "os/version.h"
+#include "verinfo/version_library.h"
 #include "test_util.h"
 #include "version_test_util.h"
 
@@ -217,11 +217,11 @@ TEST(FileVersionInfo, LoadChoosesTheStringTableByTheSevenRules) {
     // The user's language is Wine's (0x0409): expect what the rules give for it.
     auto table = Table(c.table);
     char name[16];
-    uint32_t entry = Choose(platform::UserDefaultLangId(), table);
+    uint32_t entry = Choose(os::UserDefaultLangId(), table);
     std::snprintf(name, sizeof(name), "%04X%04X", entry & 0xFFFF, entry >> 16);
     expected = name;
 #else
-    ASSERT_EQ(c.langId, platform::UserDefaultLangId());
+    ASSERT_EQ(c.langId, os::UserDefaultLangId());
 #endif
     CFileVersionInfo info;
     ASSERT_EQ(1, info.Load(path));
@@ -335,7 +335,7 @@ TEST(FileVersionInfo, FilesWithoutVersionDataLoadNothing) {
     SCOPED_TRACE(name);
     std::string path = Install(machine, name);
     uint32_t handle = 7;
-    EXPECT_EQ(0u, platform::VersionInfoSize(path, &handle));
+    EXPECT_EQ(0u, verinfo::VersionInfoSize(path, &handle));
     EXPECT_EQ(7u, handle);  // untouched
     EXPECT_EQ(0, info.Load(path));
     ExpectEmpty(info);  // also after a successful load
@@ -361,7 +361,7 @@ TEST(FileVersionInfo, CorruptedImagesGiveSizeZeroOrLoadZero) {
     CFileVersionInfo info;
     EXPECT_EQ(e.second == 2 ? 1 : 0, info.Load(path));
     uint32_t handle = 0;
-    EXPECT_EQ(e.second == 0, platform::VersionInfoSize(path, &handle) == 0);
+    EXPECT_EQ(e.second == 0, verinfo::VersionInfoSize(path, &handle) == 0);
   }
 }
 
@@ -379,7 +379,7 @@ TEST(FileVersionInfo, VersionDataMustLieInsideTheFileItsSectionNeedNot) {
     SCOPED_TRACE(name);
     std::string path = Install(machine, std::string("oversized/") + name, name);
     uint32_t handle = 7;
-    EXPECT_EQ(0u, platform::VersionInfoSize(path, &handle));
+    EXPECT_EQ(0u, verinfo::VersionInfoSize(path, &handle));
     EXPECT_EQ(0, info.Load(path));
     ExpectEmpty(info);
   }
@@ -392,53 +392,53 @@ TEST(VersionSeam, SizeReadAndQueriesAsTheVersionLibraryGivesThem) {
   testutil::ScratchMachine machine;
   std::string path = Install(machine, "tariflib.dll");
   uint32_t handle = 7;
-  uint32_t size = platform::VersionInfoSize(path, &handle);
+  uint32_t size = verinfo::VersionInfoSize(path, &handle);
   EXPECT_EQ(0u, handle);
   ASSERT_GT(size, 100u);
   EXPECT_EQ(0u, size % 2);  // twice the resource plus 4
   std::vector<unsigned char> buffer(size);
-  ASSERT_TRUE(platform::ReadVersionInfo(path, handle, size, buffer.data()));
+  ASSERT_TRUE(verinfo::ReadVersionInfo(path, handle, size, buffer.data()));
   const uint16_t rootLength = static_cast<uint16_t>(buffer[0] | (buffer[1] << 8));
   EXPECT_LE(2u * rootLength + 4, size);
   EXPECT_EQ(0, std::memcmp(buffer.data() + rootLength, "FE2X", 4));
 
   const void* value = nullptr;
   uint32_t length = 0;
-  ASSERT_TRUE(platform::QueryVersionValue(buffer.data(), "\\", &value, &length));
+  ASSERT_TRUE(verinfo::QueryVersionValue(buffer.data(), "\\", &value, &length));
   EXPECT_EQ(52u, length);
   uint32_t signature = 0;
   std::memcpy(&signature, value, 4);
   EXPECT_EQ(0xFEEF04BDu, signature);
-  ASSERT_TRUE(platform::QueryVersionValue(buffer.data(), "", &value, &length));  // the root too
+  ASSERT_TRUE(verinfo::QueryVersionValue(buffer.data(), "", &value, &length));  // the root too
   EXPECT_EQ(52u, length);
 
   ASSERT_TRUE(
-      platform::QueryVersionValue(buffer.data(), "\\VarFileInfo\\Translation", &value, &length));
+      verinfo::QueryVersionValue(buffer.data(), "\\VarFileInfo\\Translation", &value, &length));
   ASSERT_EQ(4u, length);
   uint32_t entry = 0;
   std::memcpy(&entry, value, 4);
   EXPECT_EQ(Entry(0x040C, 1252), entry);
 
   // A string: cp1252, its length counting the zero that the resource holds.
-  ASSERT_TRUE(platform::QueryVersionValue(
+  ASSERT_TRUE(verinfo::QueryVersionValue(
       buffer.data(), "\\StringFileInfo\\040C04E4\\FileDescription", &value, &length));
   EXPECT_EQ(std::string("Biblioth\xE8que de tarification", 29),
             std::string(static_cast<const char*>(value), length));
-  ASSERT_TRUE(platform::QueryVersionValue(
+  ASSERT_TRUE(verinfo::QueryVersionValue(
       buffer.data(), "\\stringfileinfo\\040c04e4\\ORIGINALFILENAME", &value, &length));
   EXPECT_EQ(std::string("TarifLib.dll", 13), std::string(static_cast<const char*>(value), length));
-  ASSERT_TRUE(platform::QueryVersionValue(buffer.data(),
+  ASSERT_TRUE(verinfo::QueryVersionValue(buffer.data(),
                                           "\\\\StringFileInfo\\\\040C04E4\\Comments\\", &value,
                                           &length));  // empty components are skipped
   EXPECT_EQ(0, std::memcmp(value, "", 1));
 
-  EXPECT_FALSE(platform::QueryVersionValue(buffer.data(), "\\StringFileInfo\\040904E4\\CompanyName",
+  EXPECT_FALSE(verinfo::QueryVersionValue(buffer.data(), "\\StringFileInfo\\040904E4\\CompanyName",
                                            &value, &length));
-  EXPECT_FALSE(platform::QueryVersionValue(buffer.data(), "\\StringFileInfo\\040C04E4\\Company",
+  EXPECT_FALSE(verinfo::QueryVersionValue(buffer.data(), "\\StringFileInfo\\040C04E4\\Company",
                                            &value, &length));
-  EXPECT_FALSE(platform::QueryVersionValue(
+  EXPECT_FALSE(verinfo::QueryVersionValue(
       buffer.data(), "\\StringFileInfo\\040C04E4\\CompanyNameX", &value, &length));
-  EXPECT_FALSE(platform::QueryVersionValue(buffer.data(), "\\Nothing", &value, &length));
+  EXPECT_FALSE(verinfo::QueryVersionValue(buffer.data(), "\\Nothing", &value, &length));
 }
 
 TEST(VersionSeam, ABareNameIsLookedUpBesideTheProgramNotInTheCurrentDirectory) {

@@ -3,9 +3,10 @@
 
 #include "machine/paths.h"
 #include "test_util.h"
+#include "os/posix/host.h"
 
-using platform::posix::HostPath;
-using platform::posix::SplitCommandLine;
+using os::posix::HostPath;
+using os::posix::SplitCommandLine;
 
 TEST(MachineRootPaths, DrivesAndRootedPathsStayInsideTheRoot) {
   testutil::SetEnv("ORVAPATCH_ROOT", "/m");

@@ -2,7 +2,6 @@
 // hostile images (truncated, corrupted: no crash, size 0 or load 0), failing file operations,
 // shared opens, and reading only what is needed.
 #include "pe/pe_version.h"
-#include "pe/version_query.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +11,7 @@
 #include <vector>
 
 #include "os/file.h"
-#include "os/version.h"
+#include "verinfo/version_library.h"
 #include "test_util.h"
 #include "testing/fault.h"
 #include "version/file_version_info.h"
@@ -26,7 +25,7 @@ using versiontest::UserLanguage;
 namespace {
 
 // A memory source that counts what is read, and marks which bytes.
-class CountingSource : public platform::pe::MemorySource {
+class CountingSource : public pe::MemorySource {
  public:
   explicit CountingSource(const std::string& bytes)
       : MemorySource(bytes.data(), bytes.size()), read(bytes.size()) {}
@@ -44,17 +43,17 @@ class CountingSource : public platform::pe::MemorySource {
 // Everything Load does over |source|, directly and through the version library's calls: the
 // reader must survive any of them. Returns how far it got (0: no resource found, 1: no whole
 // block, 2: the block read into |*block|).
-int ReadAll(platform::pe::ByteSource& source, std::vector<unsigned char>* block) {
-  platform::pe::VersionResource resource;
+int ReadAll(pe::ByteSource& source, std::vector<unsigned char>* block) {
+  pe::VersionResource resource;
   block->clear();
-  if (!platform::pe::FindVersionResource(source, platform::pe::LanguagePreference(), &resource))
+  if (!pe::FindVersionResource(source, pe::LanguagePreference(), &resource))
     return 0;
   CFileVersionInfo direct;
   const int result = direct.LoadForTesting(source, resource);
-  uint32_t size = platform::pe::VersionBufferSize(resource);
-  EXPECT_LE(size, 2 * platform::pe::kMaxVersionData + 4);
+  uint32_t size = verinfo::VersionBufferSize(resource);
+  EXPECT_LE(size, 2 * pe::kMaxVersionData + 4);
   block->assign(size, 0xCC);
-  if (!platform::pe::ReadVersionBlock(source, resource, size, block->data())) {
+  if (!verinfo::ReadVersionBlock(source, resource, size, block->data())) {
     // Nothing of a block read in part is left for the caller to take.
     EXPECT_EQ(std::vector<unsigned char>(size, 0), *block);
     EXPECT_EQ(0, result);
@@ -66,7 +65,7 @@ int ReadAll(platform::pe::ByteSource& source, std::vector<unsigned char>* block)
   for (const char* sub :
        {"\\", "\\VarFileInfo\\Translation", "\\StringFileInfo",
         "\\StringFileInfo\\040904B0\\CompanyName", "\\StringFileInfo\\040904B0\\SpecialBuild"}) {
-    if (platform::pe::QueryVersionBlock(block->data(), sub, &value, &length)) {
+    if (verinfo::QueryVersionBlock(block->data(), sub, &value, &length)) {
       const unsigned char* p = static_cast<const unsigned char*>(value);
       EXPECT_GE(p, block->data());
       EXPECT_LE(p + length, block->data() + block->size());
@@ -76,7 +75,7 @@ int ReadAll(platform::pe::ByteSource& source, std::vector<unsigned char>* block)
 }
 
 int ReadAll(const std::string& bytes) {
-  platform::pe::MemorySource source(bytes.data(), bytes.size());
+  pe::MemorySource source(bytes.data(), bytes.size());
   std::vector<unsigned char> block;
   return ReadAll(source, &block);
 }
@@ -113,19 +112,19 @@ TEST(PeVersion, TheResourceIsChosenByTheThreadsTheUsersAndTheSystemsLanguages) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << std::hex << c.thread << " " << c.user << " " << c.system);
-    platform::pe::MemorySource source(bytes.data(), bytes.size());
-    platform::pe::LanguagePreference languages;
+    pe::MemorySource source(bytes.data(), bytes.size());
+    pe::LanguagePreference languages;
     languages.thread = c.thread;
     languages.user = c.user;
     languages.system = c.system;
-    platform::pe::VersionResource resource;
-    ASSERT_TRUE(platform::pe::FindVersionResource(source, languages, &resource));
-    std::vector<unsigned char> block(platform::pe::VersionBufferSize(resource));
-    ASSERT_TRUE(platform::pe::ReadVersionBlock(source, resource,
+    pe::VersionResource resource;
+    ASSERT_TRUE(pe::FindVersionResource(source, languages, &resource));
+    std::vector<unsigned char> block(verinfo::VersionBufferSize(resource));
+    ASSERT_TRUE(verinfo::ReadVersionBlock(source, resource,
                                                static_cast<uint32_t>(block.size()), block.data()));
     const void* fixed = nullptr;
     uint32_t length = 0;
-    ASSERT_TRUE(platform::pe::QueryVersionBlock(block.data(), "\\", &fixed, &length));
+    ASSERT_TRUE(verinfo::QueryVersionBlock(block.data(), "\\", &fixed, &length));
     ASSERT_EQ(52u, length);
     EXPECT_EQ(c.fileVersionLS, Rd(std::string(static_cast<const char*>(fixed), 52), 12, 4));
   }
@@ -190,9 +189,9 @@ TEST(PeVersion, EveryTruncationOfAnImageIsHarmless) {
       SCOPED_TRACE(std::string(name) + " of " + std::to_string(bytes.size()) + " bytes");
       ASSERT_EQ(2, ReadAll(bytes));
       ASSERT_EQ(0u, bytes.size() % 512);
-      platform::pe::MemorySource whole(bytes.data(), bytes.size());
-      platform::pe::VersionResource resource;
-      ASSERT_TRUE(platform::pe::FindVersionResource(whole, platform::pe::LanguagePreference(),
+      pe::MemorySource whole(bytes.data(), bytes.size());
+      pe::VersionResource resource;
+      ASSERT_TRUE(pe::FindVersionResource(whole, pe::LanguagePreference(),
                                                     &resource));
       const uint64_t dataEnd = resource.offset + resource.length;
       for (size_t cut = 0; cut < bytes.size(); ++cut) {
@@ -217,7 +216,7 @@ TEST(PeVersion, EveryCorruptedByteIsHarmless) {
       for (unsigned char change : {0x00, 0xFF, 0x80, 0x01}) {
         std::string bytes = good;
         bytes[at] = static_cast<char>(change == 0x01 ? bytes[at] + 1 : change);
-        platform::pe::MemorySource source(bytes.data(), bytes.size());
+        pe::MemorySource source(bytes.data(), bytes.size());
         // Every value found lies in its block (ReadAll checks), with no crash and no access
         // outside the image (the sanitize preset checks); a byte the reader never takes changes
         // nothing.
@@ -237,16 +236,16 @@ TEST(PeVersion, EveryCorruptedByteIsHarmless) {
 TEST(PeVersion, OnlyTheHeadersTheDirectoryAndTheDataAreRead) {
   std::string bytes = ReadHostFile(FixtureHostPath("synth_pe32.dll"));
   CountingSource source(bytes);
-  platform::pe::VersionResource resource;
+  pe::VersionResource resource;
   ASSERT_TRUE(
-      platform::pe::FindVersionResource(source, platform::pe::LanguagePreference(), &resource));
+      pe::FindVersionResource(source, pe::LanguagePreference(), &resource));
   // DOS header, signature, file header, optional header to the directory, section table, and
   // 3 directory headers with one entry each and the data entry: a few hundred bytes.
   EXPECT_LT(source.bytesRead, 400u);
   EXPECT_LT(source.reads, 16);
-  std::vector<unsigned char> block(platform::pe::VersionBufferSize(resource));
+  std::vector<unsigned char> block(verinfo::VersionBufferSize(resource));
   size_t before = source.bytesRead;
-  ASSERT_TRUE(platform::pe::ReadVersionBlock(source, resource, static_cast<uint32_t>(block.size()),
+  ASSERT_TRUE(verinfo::ReadVersionBlock(source, resource, static_cast<uint32_t>(block.size()),
                                              block.data()));
   EXPECT_EQ(resource.length, source.bytesRead - before);
 }
@@ -255,18 +254,18 @@ TEST(PeVersion, AFailedFileOperationFailsTheLoad) {
   testutil::ScratchMachine machine;
   std::string path = Install(machine, "tariflib.dll");
   CFileVersionInfo info;
-  platform::fault::Disarm();
+  testing::Disarm();
   ASSERT_EQ(1, info.Load(path));
-  const int operations = platform::fault::Count();
+  const int operations = testing::Count();
   ASSERT_GT(operations, 4);
   for (int nth = 1; nth <= operations; ++nth) {
     SCOPED_TRACE(nth);
     ASSERT_EQ(1, info.Load(path));
-    platform::fault::FailNth(nth, false);
+    testing::FailNth(nth, false);
     int result = info.Load(path);
-    platform::fault::Place struck{};
-    const bool reached = platform::fault::Reached(&struck);
-    platform::fault::Disarm();
+    testing::Place struck{};
+    const bool reached = testing::Reached(&struck);
+    testing::Disarm();
     if (result == 0) {
       FixedFileInfo zero;
       std::memset(&zero, 0, sizeof(zero));
@@ -274,7 +273,7 @@ TEST(PeVersion, AFailedFileOperationFailsTheLoad) {
       EXPECT_EQ("", info.m_strCompanyName);
     } else {
       // Only a failed close may pass unseen: a failed read never lets another language stand in.
-      EXPECT_TRUE(!reached || struck.kind == platform::fault::Op::kClose);
+      EXPECT_TRUE(!reached || struck.kind == testing::Op::kClose);
       EXPECT_EQ("ORVANE S.A.", info.m_strCompanyName);
     }
   }
@@ -285,14 +284,14 @@ TEST(PeVersion, TheFileIsOpenedSharedButNotAgainstANoSharingOpen) {
   std::string path = Install(machine, "tariflib.dll");
   CFileVersionInfo info;
   {
-    platform::File reader;
+    os::File reader;
     ASSERT_TRUE(
-        platform::File::OpenForTesting(path, platform::FileMode::kReadShared, false, &reader));
+        os::File::OpenForTesting(path, os::FileMode::kReadShared, false, &reader));
     EXPECT_EQ(1, info.Load(path));  // another shared reader is fine
   }
   {
-    platform::File holder;
-    ASSERT_TRUE(platform::File::OpenForTesting(path, platform::FileMode::kRead, false, &holder));
+    os::File holder;
+    ASSERT_TRUE(os::File::OpenForTesting(path, os::FileMode::kRead, false, &holder));
     EXPECT_EQ(0, info.Load(path));  // held with no sharing
   }
   EXPECT_EQ(1, info.Load(path));

@@ -12,8 +12,8 @@
 #include "os/registry.h"
 #include "test_util.h"
 
-using platform::Hive;
-using platform::RegKey;
+using os::Hive;
+using os::RegKey;
 
 namespace {
 
@@ -24,15 +24,15 @@ class ProductFamilyTest : public ::testing::Test {
   // Writes |text| (with its zero) as a REG_SZ value, creating the key.
   static void SetText(Hive hive, const char* key, const char* name, const std::string& text) {
     RegKey k;
-    ASSERT_EQ(platform::kErrorSuccess, k.Create(hive, key, nullptr, platform::kKeyAllAccess));
-    ASSERT_EQ(platform::kErrorSuccess, k.WriteText(name, text));
+    ASSERT_EQ(os::kErrorSuccess, k.Create(hive, key, nullptr, os::kKeyAllAccess));
+    ASSERT_EQ(os::kErrorSuccess, k.WriteText(name, text));
   }
   static void SetSoftName(Hive hive, const std::string& text) {
     SetText(hive, "Software\\ORVANE S.A.", "Soft name", text);
   }
   static bool KeyExists(const char* key) {
     RegKey k;
-    return k.Open(Hive::kCurrentUser, key, platform::kKeyRead) == platform::kErrorSuccess;
+    return k.Open(Hive::kCurrentUser, key, os::kKeyRead) == os::kErrorSuccess;
   }
 
   testutil::ScratchMachine machine_;
@@ -91,7 +91,7 @@ TEST_F(ProductFamilyTest, TheUserHiveDecidesWhenItHasTheKey) {
 }
 
 TEST_F(ProductFamilyTest, ThreadLocalOverridesTheThreadsLocale) {
-  const uint32_t thread = platform::ThreadLocale();
+  const uint32_t thread = os::ThreadLocale();
   EXPECT_EQ(thread, GetProductLcid());  // no value at all
   // The family root is created by the lookup, empty.
   EXPECT_TRUE(KeyExists("Software\\ORVANE XP"));
@@ -128,13 +128,13 @@ TEST_F(ProductFamilyTest, SettingsKeyIsUpperCaseHexOfTheLocale) {
   testutil::RemoveProductKeys();
   EXPECT_FALSE(KeyExists("Software\\ORVANE XP"));
   InitProductFamily(app);
-  EXPECT_EQ("ORVANE-" + Hex(platform::ThreadLocale()), app.m_strSettingsKey);
+  EXPECT_EQ("ORVANE-" + Hex(os::ThreadLocale()), app.m_strSettingsKey);
   EXPECT_EQ("Orvane XP", app.m_strAppName);
   EXPECT_TRUE(KeyExists("Software\\ORVANE XP"));
   RegKey root;
-  ASSERT_EQ(platform::kErrorSuccess, root.Open(Hive::kCurrentUser, "Software\\ORVANE XP", platform::kKeyRead));
+  ASSERT_EQ(os::kErrorSuccess, root.Open(Hive::kCurrentUser, "Software\\ORVANE XP", os::kKeyRead));
   uint32_t size = 0;
-  EXPECT_EQ(platform::kErrorFileNotFound, root.QueryValue("ThreadLocal", nullptr, &size));
+  EXPECT_EQ(os::kErrorFileNotFound, root.QueryValue("ThreadLocal", nullptr, &size));
 }
 
 TEST_F(ProductFamilyTest, ProfileIntegersLandUnderTheSettingsKey) {
@@ -146,16 +146,16 @@ TEST_F(ProductFamilyTest, ProfileIntegersLandUnderTheSettingsKey) {
   ASSERT_TRUE(app.WriteProfileInt("SSV140", "Version140", 1));
   ASSERT_TRUE(app.WriteProfileInt("SSV140", "Other", -2));
   RegKey key;
-  ASSERT_EQ(platform::kErrorSuccess,
-            key.Open(Hive::kCurrentUser, "Software\\ORVANE-40C\\ORVANE\\SSV140", platform::kKeyRead));
+  ASSERT_EQ(os::kErrorSuccess,
+            key.Open(Hive::kCurrentUser, "Software\\ORVANE-40C\\ORVANE\\SSV140", os::kKeyRead));
   unsigned char data[8] = {};
   uint32_t size = sizeof data, type = 0;
-  ASSERT_EQ(platform::kErrorSuccess, key.QueryValue("Version140", data, &size, &type));
-  EXPECT_EQ(platform::kRegDword, type);
+  ASSERT_EQ(os::kErrorSuccess, key.QueryValue("Version140", data, &size, &type));
+  EXPECT_EQ(os::kRegDword, type);
   EXPECT_EQ(4u, size);
   EXPECT_EQ(0, std::memcmp(data, "\1\0\0\0", 4));
   size = sizeof data;
-  ASSERT_EQ(platform::kErrorSuccess, key.QueryValue("Other", data, &size));
+  ASSERT_EQ(os::kErrorSuccess, key.QueryValue("Other", data, &size));
   EXPECT_EQ(0, std::memcmp(data, "\xFE\xFF\xFF\xFF", 4));
 }
 
@@ -185,16 +185,16 @@ TEST(LocaleTest, TheEnvironmentNamesTheUsersLanguage) {
   testutil::SetEnv("LC_ALL", nullptr);
   testutil::SetEnv("LC_MESSAGES", nullptr);
   testutil::SetEnv("LANG", "fr_BE.UTF-8");
-  EXPECT_EQ(0x080C, platform::UserDefaultLangId());
+  EXPECT_EQ(0x080C, os::UserDefaultLangId());
   testutil::SetEnv("LC_MESSAGES", "en_GB");
-  EXPECT_EQ(0x0809u, platform::ThreadLocale());
+  EXPECT_EQ(0x0809u, os::ThreadLocale());
   testutil::SetEnv("LC_ALL", "C");
-  EXPECT_EQ(0x0409, platform::UserDefaultLangId());
+  EXPECT_EQ(0x0409, os::UserDefaultLangId());
   testutil::SetEnv("LC_ALL", "de_DE@euro");
-  EXPECT_EQ(0x0407u, platform::ThreadLocale());
+  EXPECT_EQ(0x0407u, os::ThreadLocale());
   testutil::SetEnv("LC_ALL", nullptr);
   testutil::SetEnv("LC_MESSAGES", nullptr);
   testutil::SetEnv("LANG", nullptr);
-  EXPECT_EQ(0x0409, platform::UserDefaultLangId());
+  EXPECT_EQ(0x0409, os::UserDefaultLangId());
 }
 #endif

@@ -14,17 +14,17 @@
 #include "os/registry.h"
 #include "test_util.h"
 
-using platform::Hive;
-using platform::RegKey;
-using platform::posix::ParseRegedit4;
-using platform::posix::RegDocument;
-using platform::posix::SerializeRegedit4;
+using os::Hive;
+using os::RegKey;
+using machine::ParseRegedit4;
+using machine::RegDocument;
+using machine::SerializeRegedit4;
 
 namespace {
 
 class RegistryFileTest : public ::testing::Test {
  protected:
-  std::string Store() const { return platform::posix::MachineRoot() + "/registry.reg"; }
+  std::string Store() const { return machine::MachineRoot() + "/registry.reg"; }
   std::string ReadStore() const {
     std::ifstream in(Store(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -63,11 +63,11 @@ TEST(Regedit4Test, EveryValueFormSurvivesARoundTrip) {
   RegDocument document;
   ASSERT_TRUE(ParseRegedit4(kEveryForm, &document));
   EXPECT_EQ(kEveryForm, SerializeRegedit4(document));
-  const platform::posix::RegValueEntry* value =
-      platform::posix::FindValue(document, "HKEY_CURRENT_USER\\Software\\ORVANE S.A.", "");
+  const machine::RegValueEntry* value =
+      machine::FindValue(document, "HKEY_CURRENT_USER\\Software\\ORVANE S.A.", "");
   ASSERT_NE(nullptr, value);
   EXPECT_EQ(std::string("d\xE9" "faut \"cit\xE9\" C:\\x", 19), value->data);
-  value = platform::posix::FindValue(document, "hkey_current_user\\software\\orvane s.a.", "CAF\xE9\\\"");
+  value = machine::FindValue(document, "hkey_current_user\\software\\orvane s.a.", "CAF\xE9\\\"");
   ASSERT_NE(nullptr, value);
   EXPECT_EQ(std::string("\x0C\x04\0\0", 4), value->data);
 }
@@ -105,7 +105,7 @@ TEST(Regedit4Test, ALineBreakInAValueNameStaysInItsLine) {
       "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"two\\nlines\"=\"x\"\r\n\r\n";
   RegDocument document;
   ASSERT_TRUE(ParseRegedit4(text, &document));
-  ASSERT_NE(nullptr, platform::posix::FindValue(document, "HKEY_CURRENT_USER\\Software\\A",
+  ASSERT_NE(nullptr, machine::FindValue(document, "HKEY_CURRENT_USER\\Software\\A",
                                                 "two\nlines"));
   EXPECT_EQ(text, SerializeRegedit4(document));
 }
@@ -113,10 +113,10 @@ TEST(Regedit4Test, ALineBreakInAValueNameStaysInItsLine) {
 TEST_F(RegistryFileTest, AValueNameWithALineBreakFromAnotherWriterStaysReadable) {
   WriteStore("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"a\\nb\"=\"x\"\r\n\r\n");
   RegKey key;
-  ASSERT_EQ(platform::kErrorSuccess,
-            key.Open(Hive::kCurrentUser, "Software\\A", platform::kKeyAllAccess));
-  ASSERT_EQ(platform::kErrorSuccess, key.SetValue("c", platform::kRegSz, "y", 2));
-  EXPECT_EQ(platform::kErrorSuccess, key.SetValue("d", platform::kRegSz, "z", 2));  // reads it back
+  ASSERT_EQ(os::kErrorSuccess,
+            key.Open(Hive::kCurrentUser, "Software\\A", os::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess, key.SetValue("c", os::kRegSz, "y", 2));
+  EXPECT_EQ(os::kErrorSuccess, key.SetValue("d", os::kRegSz, "z", 2));  // reads it back
   EXPECT_EQ("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"a\\nb\"=\"x\"\r\n"
             "\"c\"=\"y\"\r\n\"d\"=\"z\"\r\n\r\n",
             ReadStore());
@@ -126,16 +126,16 @@ TEST_F(RegistryFileTest, ChangesKeepOrderOtherKeysAndStoredCase) {
   WriteStore(kEveryForm);
   RegKey key;
   // The key exists only through a key below it; its levels keep their stored spelling.
-  ASSERT_EQ(platform::kErrorSuccess,
-            key.Create(Hive::kCurrentUser, "SOFTWARE\\orvane s.a.\\New", nullptr, platform::kKeyAllAccess));
-  ASSERT_EQ(platform::kErrorSuccess, key.Open(Hive::kCurrentUser, "software\\ORVANE S.A.", platform::kKeyAllAccess));
-  ASSERT_EQ(platform::kErrorSuccess, key.SetValue("SOFT NAME", platform::kRegSz, "ZERLIN", 7));
+  ASSERT_EQ(os::kErrorSuccess,
+            key.Create(Hive::kCurrentUser, "SOFTWARE\\orvane s.a.\\New", nullptr, os::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess, key.Open(Hive::kCurrentUser, "software\\ORVANE S.A.", os::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess, key.SetValue("SOFT NAME", os::kRegSz, "ZERLIN", 7));
   std::string expected = kEveryForm;
   expected.replace(expected.find("BELNOR 2000"), 11, "ZERLIN");
   expected.insert(expected.find("\r\n[HKEY_USERS"),
                   "\r\n[HKEY_CURRENT_USER\\Software\\ORVANE S.A.\\New]\r\n");
   EXPECT_EQ(expected, ReadStore());
-  ASSERT_EQ(platform::kErrorSuccess, key.DeleteValue("bin"));
+  ASSERT_EQ(os::kErrorSuccess, key.DeleteValue("bin"));
   expected.erase(expected.find("\"Bin\""), 20);
   EXPECT_EQ(expected, ReadStore());
 }
@@ -143,9 +143,9 @@ TEST_F(RegistryFileTest, ChangesKeepOrderOtherKeysAndStoredCase) {
 TEST_F(RegistryFileTest, KeysBelowListedOnesExist) {
   WriteStore("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\A\\B\\C]\r\n");
   RegKey key;
-  EXPECT_EQ(platform::kErrorSuccess, key.Open(Hive::kLocalMachine, "SOFTWARE\\a\\b", platform::kKeyRead));
+  EXPECT_EQ(os::kErrorSuccess, key.Open(Hive::kLocalMachine, "SOFTWARE\\a\\b", os::kKeyRead));
   // A value on such a key lists it beside the key below it.
-  ASSERT_EQ(platform::kErrorSuccess, key.SetValue("v", platform::kRegDword, "\1\0\0\0", 4));
+  ASSERT_EQ(os::kErrorSuccess, key.SetValue("v", os::kRegDword, "\1\0\0\0", 4));
   EXPECT_EQ("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\A\\B\\C]\r\n"
             "\r\n[HKEY_LOCAL_MACHINE\\Software\\A\\B]\r\n\"v\"=dword:00000001\r\n\r\n",
             ReadStore());
@@ -155,17 +155,17 @@ TEST_F(RegistryFileTest, ADamagedFileIsNeverOverwritten) {
   const std::string damaged = "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"v\"=oops\r\n";
   WriteStore(damaged);
   RegKey key;
-  EXPECT_NE(platform::kErrorSuccess, key.Open(Hive::kCurrentUser, "Software", platform::kKeyRead));
-  EXPECT_NE(platform::kErrorSuccess, key.Create(Hive::kCurrentUser, "Software\\B", nullptr, platform::kKeyAllAccess));
+  EXPECT_NE(os::kErrorSuccess, key.Open(Hive::kCurrentUser, "Software", os::kKeyRead));
+  EXPECT_NE(os::kErrorSuccess, key.Create(Hive::kCurrentUser, "Software\\B", nullptr, os::kKeyAllAccess));
   EXPECT_FALSE(key.IsOpen());
   EXPECT_EQ(damaged, ReadStore());
 }
 
 TEST_F(RegistryFileTest, AnEmptyRegistryGainsOnlyWhatIsWritten) {
   RegKey key;
-  ASSERT_EQ(platform::kErrorSuccess, key.Open(Hive::kCurrentUser, "Software", platform::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess, key.Open(Hive::kCurrentUser, "Software", os::kKeyAllAccess));
   EXPECT_NE(0, access(Store().c_str(), F_OK));  // opening writes nothing
-  ASSERT_EQ(platform::kErrorSuccess, key.Create(key, "X", "String", platform::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess, key.Create(key, "X", "String", os::kKeyAllAccess));
   EXPECT_EQ("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\X]\r\n\r\n", ReadStore());
 }
 
@@ -178,11 +178,11 @@ TEST_F(RegistryFileTest, WritersInSeveralProcessesLoseNothing) {
     if (pid == 0) {
       RegKey key;
       bool ok = key.Create(Hive::kCurrentUser, ("Software\\P" + std::to_string(p)).c_str(), nullptr,
-                           platform::kKeyAllAccess) == platform::kErrorSuccess;
+                           os::kKeyAllAccess) == os::kErrorSuccess;
       for (int v = 0; ok && v < kValues; ++v) {
         uint32_t number = static_cast<uint32_t>(v);
-        ok = key.SetValue(("v" + std::to_string(v)).c_str(), platform::kRegDword, &number, 4) ==
-             platform::kErrorSuccess;
+        ok = key.SetValue(("v" + std::to_string(v)).c_str(), os::kRegDword, &number, 4) ==
+             os::kErrorSuccess;
       }
       _exit(ok ? 0 : 1);
     }

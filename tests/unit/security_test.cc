@@ -32,7 +32,7 @@ std::string Replacement(const wchar_t* source, bool withOwner, std::string* pars
                                                                    nullptr));
   if (parsed) *parsed = Sddl(from);
   std::vector<unsigned char> made;
-  bool ok = platform::win32::ReplacementSecurity(from, withOwner, &made);
+  bool ok = os::win32::ReplacementSecurity(from, withOwner, &made);
   LocalFree(from);
   return ok ? Sddl(made.data()) : "(failed)";
 }
@@ -72,7 +72,7 @@ TEST(CleanRoomSecurity, OnlyAFolderNoStandardUserMayChangeIsPrivate) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(folder.sddl, SDDL_REVISION_1,
                                                                      &descriptor, nullptr));
-    EXPECT_EQ(folder.isPrivate, platform::win32::IsPrivateDescriptor(descriptor))
+    EXPECT_EQ(folder.isPrivate, os::win32::IsPrivateDescriptor(descriptor))
         << Sddl(descriptor);
     LocalFree(descriptor);
   }
@@ -110,7 +110,7 @@ TEST(RestorePrivilege, EnabledOnlyWhileTheOwnerIsSet) {
   const bool before = RestoreEnabled(&held);
   if (!held) GTEST_SKIP() << "the token does not hold the restore privilege";
   {
-    platform::win32::RestorePrivilege privilege;
+    os::win32::RestorePrivilege privilege;
     EXPECT_TRUE(RestoreEnabled(&held));
   }
   EXPECT_EQ(before, RestoreEnabled(&held));  // as it was, disabled in an elevated token
@@ -120,9 +120,9 @@ TEST(CleanRoomSecurity, GrantsAdministratorsAndTheSystemOnlyInheritingNothing) {
   // Protected: none of C:\Windows\Temp's entries, which let users create there, reach the room;
   // object and container inherit: the copy made inside gets the same two entries.
   std::vector<unsigned char> made;
-  ASSERT_TRUE(platform::win32::CleanRoomSecurity(false, &made));
+  ASSERT_TRUE(os::win32::CleanRoomSecurity(false, &made));
   EXPECT_EQ("D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", Sddl(made.data()));
   // Owned by the Administrators, where the token lets it: every administrator's run finds it its own.
-  ASSERT_TRUE(platform::win32::CleanRoomSecurity(true, &made));
+  ASSERT_TRUE(os::win32::CleanRoomSecurity(true, &made));
   EXPECT_EQ("O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", Sddl(made.data()));
 }

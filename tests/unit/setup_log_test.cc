@@ -111,8 +111,8 @@ TEST(SetupLog, LengthLimitCutsToTheLastBytesExactly) {
 
 TEST(SetupLog, FallsBackToDocumentsWhileAnotherRunHoldsTheFile) {
   testutil::ScratchMachine machine;
-  platform::File holder;
-  ASSERT_TRUE(platform::File::OpenForTesting(machine.WindowsLog(), platform::FileMode::kAppend,
+  os::File holder;
+  ASSERT_TRUE(os::File::OpenForTesting(machine.WindowsLog(), os::FileMode::kAppend,
                                              false, &holder));
   {
     CSetupLog log;
@@ -129,9 +129,9 @@ TEST(SetupLog, FailedWriteClosesTheLogForTheRestOfTheRun) {
   {
     CSetupLog log;
     EXPECT_EQ(1, log.Log("before"));
-    platform::fault::FailAt(platform::fault::Op::kWrite, 1);
+    testing::FailAt(testing::Op::kWrite, 1);
     EXPECT_EQ(0, log.Log("lost"));
-    platform::fault::Disarm();
+    testing::Disarm();
     EXPECT_EQ(0, log.Log("after"));
     EXPECT_EQ(0, log.LogError("after"));
   }
@@ -147,16 +147,16 @@ TEST(SetupLog, EveryFailureWhileShorteningClosesTheLogAndKeepsTheData) {
   const std::string kept = old.substr(old.size() - 524288);
   // Operations of one shortening write, all through the log's one handle: seek end, seek, read,
   // cut, write kept, write text. Each one failing in turn, and every one after it:
-  using platform::fault::Op;
+  using testing::Op;
   int writes = 0;
   for (int nth = 1;; ++nth) {
     WriteBytes(path, old);
     ASSERT_EQ(1, log.OpenFile(path.c_str(), 0));
-    platform::fault::FailNth(nth, true);
+    testing::FailNth(nth, true);
     int result = log.WriteText("x\n");
-    platform::fault::Place struck;
-    const bool reached = platform::fault::Reached(&struck);
-    platform::fault::Disarm();
+    testing::Place struck;
+    const bool reached = testing::Reached(&struck);
+    testing::Disarm();
     if (reached) {
       EXPECT_EQ(0, result) << nth;
       EXPECT_EQ(0, log.WriteText("y\n")) << nth;  // closed for good
@@ -180,9 +180,9 @@ TEST(SetupLog, EveryFailureWhileShorteningClosesTheLogAndKeepsTheData) {
 
 TEST(SetupLog, NoLocationMeansSilence) {
   testutil::ScratchMachine machine;
-  platform::fault::FailNth(1, true);  // neither folder's file can be opened
+  testing::FailNth(1, true);  // neither folder's file can be opened
   CSetupLog log;
-  platform::fault::Disarm();
+  testing::Disarm();
   EXPECT_EQ(0, log.Log("nobody hears this"));
   EXPECT_EQ(0, log.WriteText("nor this\n"));
 }

@@ -14,6 +14,7 @@
 #include <windows.h>
 #else
 #include "machine/paths.h"
+#include "os/posix/host.h"
 #endif
 
 namespace fs = std::filesystem;
@@ -28,7 +29,7 @@ std::string Host(const std::string& windowsPath) {
   return windowsPath;
 #else
   std::string host;
-  platform::posix::HostPath(windowsPath, &host);
+  os::posix::HostPath(windowsPath, &host);
   return host;
 #endif
 }
@@ -113,12 +114,12 @@ void RemoveProductKeys() {
   }
 #else
   std::error_code ignored;
-  fs::remove(platform::posix::MachineRoot() + "/registry.reg", ignored);
+  fs::remove(machine::MachineRoot() + "/registry.reg", ignored);
 #endif
 }
 
 ScratchMachine::ScratchMachine() {
-  platform::fault::Disarm();
+  testing::Disarm();
 #ifdef _WIN32
   RemoveProductKeys();
   base_ = "C:\\orvatest\\" + std::to_string(++g_counter) + "\\";
@@ -130,7 +131,7 @@ ScratchMachine::ScratchMachine() {
   SetEnv("ORVAPATCH_ROOT", root.c_str());
   base_ = "C:\\scratch" + std::to_string(++g_counter) + "\\";
   std::string documents;
-  platform::DocumentsFolder(&documents);
+  os::DocumentsFolder(&documents);
   MakeDirectories("C:\\windows\\Temp");
   MakeDirectories(documents);
 #endif
@@ -139,14 +140,14 @@ ScratchMachine::ScratchMachine() {
 }
 
 ScratchMachine::~ScratchMachine() {
-  platform::fault::Disarm();
+  testing::Disarm();
 #ifdef _WIN32
   RemoveProductKeys();
   RemoveTree(base_);
   RemoveTree(WindowsLog());
   RemoveTree(DocumentsLog());
 #else
-  RemoveTree(platform::posix::MachineRoot());
+  RemoveTree(machine::MachineRoot());
 #endif
 }
 
@@ -154,13 +155,13 @@ std::string ScratchMachine::Path(const std::string& relative) const { return bas
 
 std::string ScratchMachine::WindowsLog() const {
   std::string directory;
-  platform::WindowsDirectory(&directory);
+  os::WindowsDirectory(&directory);
   return directory + "\\orvapatch.log";
 }
 
 std::string ScratchMachine::DocumentsLog() const {
   std::string directory;
-  platform::DocumentsFolder(&directory);
+  os::DocumentsFolder(&directory);
   return directory + "\\orvapatch.log";
 }
 

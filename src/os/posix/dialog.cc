@@ -6,7 +6,7 @@
 #include "machine/paths.h"
 #include "os/dialog.h"
 
-namespace platform {
+namespace os {
 
 namespace {
 
@@ -21,10 +21,10 @@ bool StationVisible() {
 
 int ShowMessageBox(const char* caption, const char* text, unsigned /*style*/) {
   if (!StationVisible()) return 0;
-  std::string line = posix::Cp1252ToUtf8(caption) + ": " + posix::Cp1252ToUtf8(text) + "\n";
+  std::string line = machine::Cp1252ToUtf8(caption) + ": " + machine::Cp1252ToUtf8(text) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
   return kIdOk;
 }
 
-}  // namespace platform
+}  // namespace os

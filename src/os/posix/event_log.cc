@@ -7,7 +7,7 @@
 #include "os/event_log.h"
 #include "testing/fault.h"
 
-namespace platform {
+namespace os {
 
 namespace {
 
@@ -23,7 +23,7 @@ const char* TypeName(EventType type) {
 // |text| in UTF-8, with the characters that would break the line's fields escaped.
 std::string Field(const std::string& text) {
   std::string field;
-  for (char c : posix::Cp1252ToUtf8(text)) {
+  for (char c : machine::Cp1252ToUtf8(text)) {
     switch (c) {
       case '\t': field += "\\t"; break;
       case '\r': field += "\\r"; break;
@@ -39,16 +39,16 @@ std::string Field(const std::string& text) {
 
 bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
                             const std::vector<std::string>& strings) {
-  if (fault::Strike(fault::Op::kEvent)) return false;
+  if (testing::Strike(testing::Op::kEvent)) return false;
   std::string line = Field(source) + '\t' + TypeName(type) + '\t' + std::to_string(id);
   for (const std::string& text : strings) line += '\t' + Field(text);
   line += '\n';
-  const std::string path = posix::MachineRoot() + "/eventlog.txt";
+  const std::string path = machine::MachineRoot() + "/eventlog.txt";
   int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   // One write of the whole line: runs appending at once never interleave their events.
-  bool written = posix::WriteAll(fd, line.data(), line.size());
+  bool written = machine::WriteAll(fd, line.data(), line.size());
   return close(fd) == 0 && written;
 }
 
-}  // namespace platform
+}  // namespace os

@@ -11,23 +11,24 @@
 #include "machine/paths.h"
 #include "os/file.h"
 #include "testing/fault.h"
+#include "os/posix/host.h"
 
-namespace platform {
+namespace os {
 
 OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) {
   std::string host;
-  if (posix::Struck(fault::Op::kOpen)) return (*why = posix::FailureOf(errno)).status;
+  if (posix::Struck(testing::Op::kOpen)) return (*why = posix::FailureOf(errno)).status;
   if (!posix::HostPath(path, &host)) return (*why = posix::FailureOf(ENOENT)).status;
   // Non-blocking: a FIFO in its place must not stall the open; it is refused as no regular file.
   const int fd = posix::OpenLocked(AT_FDCWD, host, O_RDONLY | O_NONBLOCK | O_CLOEXEC, LOCK_SH);
   if (fd < 0) return (*why = posix::FailureOf(errno)).status;
-  out->handle_ = ScopedHandle<FilePolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
 bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inheritable,
                           File* out) {
-  if (fault::Strike(fault::Op::kOpen)) return false;
+  if (testing::Strike(testing::Op::kOpen)) return false;
   std::string host;
   if (!posix::HostPath(path, &host)) return false;
   const bool read = mode == FileMode::kRead || mode == FileMode::kReadShared;
@@ -41,7 +42,7 @@ bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inherita
   }
   if (fd < 0) return false;
   File file;
-  file.handle_ = ScopedHandle<FilePolicy>(fd);
+  file.handle_ = base::ScopedHandle<FilePolicy>(fd);
   *out = std::move(file);
   return true;
 }
@@ -52,7 +53,7 @@ bool File::Fail() {
 }
 
 bool File::Read(void* buffer, size_t size, size_t* got) {
-  if (posix::Struck(fault::Op::kRead)) return Fail();
+  if (posix::Struck(testing::Op::kRead)) return Fail();
   ssize_t n;
   do {
     n = ::read(static_cast<int>(handle_.Get()), buffer, size);
@@ -63,15 +64,15 @@ bool File::Read(void* buffer, size_t size, size_t* got) {
 }
 
 bool File::Write(const void* data, size_t size) {
-  if (posix::Struck(fault::Op::kWrite) ||
-      !posix::WriteAll(static_cast<int>(handle_.Get()), data, size)) {
+  if (posix::Struck(testing::Op::kWrite) ||
+      !machine::WriteAll(static_cast<int>(handle_.Get()), data, size)) {
     return Fail();
   }
   return true;
 }
 
 bool File::Seek(int64_t offset) {
-  if (posix::Struck(fault::Op::kSeek) ||
+  if (posix::Struck(testing::Op::kSeek) ||
       ::lseek(static_cast<int>(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) < 0) {
     return Fail();
   }
@@ -79,7 +80,7 @@ bool File::Seek(int64_t offset) {
 }
 
 bool File::SeekEnd(int64_t* length) {
-  if (posix::Struck(fault::Op::kSeek)) return Fail();
+  if (posix::Struck(testing::Op::kSeek)) return Fail();
   off_t end = ::lseek(static_cast<int>(handle_.Get()), 0, SEEK_END);
   if (end < 0) return Fail();
   *length = end;
@@ -87,25 +88,25 @@ bool File::SeekEnd(int64_t* length) {
 }
 
 bool File::Truncate() {
-  if (fault::Strike(fault::Op::kWrite)) return false;
+  if (testing::Strike(testing::Op::kWrite)) return false;
   const int fd = static_cast<int>(handle_.Get());
   return ::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(fd, 0) == 0;
 }
 
 bool File::Sync() {
-  if (posix::Struck(fault::Op::kFlush) || ::fsync(static_cast<int>(handle_.Get())) != 0) {
+  if (posix::Struck(testing::Op::kFlush) || ::fsync(static_cast<int>(handle_.Get())) != 0) {
     return Fail();
   }
   return true;
 }
 
 bool FilePolicy::Close(Handle handle) {
-  const bool struck = fault::Strike(fault::Op::kClose);
+  const bool struck = testing::Strike(testing::Op::kClose);
   return ::close(static_cast<int>(handle)) == 0 && !struck;
 }
 
 bool File::AcceptsWriting() const {
-  if (fault::Strike(fault::Op::kQuery)) return false;
+  if (testing::Strike(testing::Op::kQuery)) return false;
   const int fd = static_cast<int>(handle_.Get());
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -117,4 +118,4 @@ bool File::AcceptsWriting() const {
   return ::faccessat(AT_FDCWD, self.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
-}  // namespace platform
+}  // namespace os

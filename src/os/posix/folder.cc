@@ -18,8 +18,9 @@
 #include "os/folder.h"
 #include "os/random.h"
 #include "testing/fault.h"
+#include "os/posix/host.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 const int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
@@ -114,7 +115,7 @@ OpenStatus Empty(int dir, int depth) {
 }  // namespace
 
 OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (posix::Struck(fault::Op::kCreate)) return Fail(errno, why);
+  if (posix::Struck(testing::Op::kCreate)) return Fail(errno, why);
   if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   if (::mkdirat(dir, name.c_str(), 0700) != 0 && errno != EEXIST) return Fail(errno, why);
@@ -125,12 +126,12 @@ OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failu
     ::close(fd);
     return Fail(0, why, OpenStatus::kRefused);
   }
-  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
   return OpenStatus::kDone;
 }
 
 OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (posix::Struck(fault::Op::kCreate)) return Fail(errno, why);
+  if (posix::Struck(testing::Op::kCreate)) return Fail(errno, why);
   if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   // Only this program's user may enter; an existing folder of that name is never taken over.
@@ -145,12 +146,12 @@ OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failu
     ::unlinkat(dir, name.c_str(), AT_REMOVEDIR);  // just made, empty, and only this user's
     return failed;
   }
-  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
   return OpenStatus::kDone;
 }
 
 OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
-  if (posix::Struck(fault::Op::kRemove)) return OpenStatus::kFailed;
+  if (posix::Struck(testing::Op::kRemove)) return OpenStatus::kFailed;
   if (!IsBare(name)) return OpenStatus::kRefused;
   const int dir = static_cast<int>(handle_.Get());
   const Descriptor held(::openat(dir, name.c_str(), kFolderFlags));
@@ -170,17 +171,17 @@ OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolde
 }
 
 bool FolderPolicy::Close(Handle handle) {
-  const bool struck = fault::Strike(fault::Op::kClose);
+  const bool struck = testing::Strike(testing::Op::kClose);
   return ::close(static_cast<int>(handle)) == 0 && !struck;
 }
 
 OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
   // The launcher's folder as the system resolves it, every link followed: the system's answer.
   if (path.besideLauncher()) return OpenSystemFolder(path, out, why);
-  if (posix::Struck(fault::Op::kOpen)) return Fail(errno, why);
+  if (posix::Struck(testing::Op::kOpen)) return Fail(errno, why);
   std::string base;
   std::vector<std::string> names;
-  if (!posix::SplitPath(path.text(), &base, &names)) return Fail(0, why);
+  if (!machine::SplitPath(path.text(), &base, &names)) return Fail(0, why);
   // The drive's root and the folders down to the parent are the administrator's: their links are
   // followed. The folder itself is opened in its parent without following a link.
   int fd = ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -193,32 +194,32 @@ OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
     if (next < 0) return Fail(error, why);
     fd = next;
   }
-  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
   return OpenStatus::kDone;
 }
 
 OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
-  if (posix::Struck(fault::Op::kOpen)) return Fail(errno, why);
+  if (posix::Struck(testing::Op::kOpen)) return Fail(errno, why);
   std::string host;
   if (!posix::HostPath(path, &host)) return Fail(0, why);
   const int fd = ::open(host.empty() ? "." : host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return Fail(errno, why);
-  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
   return OpenStatus::kDone;
 }
 
 OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (posix::Struck(fault::Op::kOpen)) return Fail(errno, why);
+  if (posix::Struck(testing::Op::kOpen)) return Fail(errno, why);
   if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   const int fd = ::openat(static_cast<int>(handle_.Get()), name.c_str(), kFolderFlags);
   if (fd < 0) return Fail(errno, why);
-  out->handle_ = ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
   return OpenStatus::kDone;
 }
 
 OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
                             File* out, Failure* why) const {
-  if (posix::Struck(fault::Op::kOpen)) return Fail(errno, why);
+  if (posix::Struck(testing::Op::kOpen)) return Fail(errno, why);
   if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
   // Non-blocking: a FIFO planted there must not stall the open. Written files keep out each other
@@ -247,13 +248,13 @@ OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inherit
     ::close(fd);
     return Fail(error, why);
   }
-  out->handle_ = ScopedHandle<FilePolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
                                File* out, Failure* why) const {
-  if (posix::Struck(fault::Op::kCreate)) return CreateFailed(errno, why);
+  if (posix::Struck(testing::Op::kCreate)) return CreateFailed(errno, why);
   struct stat old;
   std::string digits;
   if (::fstat(static_cast<int>(original.NativeHandle()), &old) != 0 || !RandomDigits(&digits)) {
@@ -265,7 +266,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
                                    LOCK_EX);
   if (fd < 0) return CreateFailed(errno, why);
   File file;
-  file.handle_ = ScopedHandle<FilePolicy>(fd);
+  file.handle_ = base::ScopedHandle<FilePolicy>(fd);
   struct stat now;
   bool ok = ::fstat(fd, &now) == 0;
   if (ok && (now.st_uid != old.st_uid || now.st_gid != old.st_gid)) {
@@ -285,7 +286,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
 
 OpenStatus Folder::Replace(File* written, const std::string& temporary,
                            const std::string& name, Failure* why) const {
-  if (posix::Struck(fault::Op::kRename)) return Fail(errno, why);
+  if (posix::Struck(testing::Op::kRename)) return Fail(errno, why);
   const int dir = static_cast<int>(handle_.Get());
   // The file now under |name| must be a plain file that nobody holds, as on Windows, where a
   // file held open cannot be replaced; it stays locked by this program through the rename.
@@ -306,7 +307,7 @@ OpenStatus Folder::Replace(File* written, const std::string& temporary,
 
 bool Folder::Discard(File* written, const std::string& temporary) const {
   const int dir = static_cast<int>(handle_.Get());
-  const bool ours = !fault::Strike(fault::Op::kRemove) && StillNamed(dir, temporary,
+  const bool ours = !testing::Strike(testing::Op::kRemove) && StillNamed(dir, temporary,
                                                    static_cast<int>(written->NativeHandle()));
   written->Close();
   return ours && ::unlinkat(dir, temporary.c_str(), 0) == 0;
@@ -314,7 +315,7 @@ bool Folder::Discard(File* written, const std::string& temporary) const {
 
 std::vector<std::string> Folder::Names(const std::string& prefix) const {
   std::vector<std::string> names;
-  if (fault::Strike(fault::Op::kList)) return names;
+  if (testing::Strike(testing::Op::kList)) return names;
   ListNames(static_cast<int>(handle_.Get()), prefix, &names);
   return names;
 }
@@ -340,7 +341,7 @@ bool UpdateLockPolicy::Close(Handle handle) {
 
 bool UpdateLock::Acquire(const Folder& folder, const std::string& /*name: the folder is enough*/,
                          unsigned milliseconds) {
-  if (handle_.IsValid() || fault::Strike(fault::Op::kLock)) return false;
+  if (handle_.IsValid() || testing::Strike(testing::Op::kLock)) return false;
   // A descriptor of its own: a flock belongs to the open folder, not to the folder's handle here.
   const int fd = ::openat(static_cast<int>(folder.NativeHandle()), ".",
                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -354,7 +355,7 @@ bool UpdateLock::Acquire(const Folder& folder, const std::string& /*name: the fo
     }
     Pause(kPoll);
   }
-  handle_ = ScopedHandle<UpdateLockPolicy>(fd);
+  handle_ = base::ScopedHandle<UpdateLockPolicy>(fd);
   return true;
 }
 
@@ -365,4 +366,4 @@ void Pause(unsigned milliseconds) {
   }
 }
 
-}  // namespace platform
+}  // namespace os

@@ -7,8 +7,9 @@
 
 #include "machine/paths.h"
 #include "os/known_folders.h"
+#include "os/posix/host.h"
 
-namespace platform {
+namespace os {
 
 bool WindowsDirectory(std::string* out) {
   *out = "C:\\windows";
@@ -25,7 +26,7 @@ bool DocumentsFolder(std::string* out) {
   } else {
     return false;
   }
-  *out = "C:\\users\\" + posix::Utf8ToCp1252(login) + "\\Documents";
+  *out = "C:\\users\\" + machine::Utf8ToCp1252(login) + "\\Documents";
   return true;
 }
 
@@ -37,4 +38,4 @@ bool FileExists(const FileLocation& file) {
   return posix::HostPath(file, &host) && ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-}  // namespace platform
+}  // namespace os

@@ -1,11 +1,14 @@
-// Locale identifiers on POSIX, taken from the environment as a Windows user's would be.
+// Locale identifiers on POSIX, taken from the environment as a Windows user's would be, and
+// cp1252, the ANSI code page, for texts.
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
+#include "machine/cp1252.h"
 #include "os/locale.h"
+#include "os/version_file.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 struct LocaleName {
@@ -49,4 +52,28 @@ uint32_t ThreadLocale() { return LangIdFromEnvironment(); }
 
 uint16_t UserDefaultLangId() { return LangIdFromEnvironment(); }
 
-}  // namespace platform
+pe::LanguagePreference ResourceLanguages() {
+  // One locale stands for the thread's, the user's and the system's languages alike.
+  pe::LanguagePreference languages;
+  languages.thread = static_cast<uint16_t>(ThreadLocale() & 0xFFFF);
+  languages.user = UserDefaultLangId();
+  languages.system = languages.user;
+  return languages;
+}
+
+std::string AnsiFromUtf16(const std::u16string& text) {
+  // Code unit by code unit: a surrogate pair becomes two default characters, as Windows gives it.
+  std::string ansi(text.size(), '\0');
+  for (size_t i = 0; i < text.size(); ++i)
+    ansi[i] = static_cast<char>(machine::UnicodeToCp1252(text[i], true));
+  return ansi;
+}
+
+std::u16string Utf16FromAnsi(const std::string& text) {
+  std::u16string wide(text.size(), u'\0');
+  for (size_t i = 0; i < text.size(); ++i)
+    wide[i] = machine::Cp1252ToUnicode(static_cast<uint8_t>(text[i]));
+  return wide;
+}
+
+}  // namespace os

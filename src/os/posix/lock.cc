@@ -3,7 +3,7 @@
 
 #include "os/lock.h"
 
-namespace platform {
+namespace os {
 
 namespace {
 pthread_mutex_t* Mutex(unsigned char* impl) { return reinterpret_cast<pthread_mutex_t*>(impl); }
@@ -26,4 +26,4 @@ void CriticalSection::Enter() { pthread_mutex_lock(Mutex(impl_)); }
 
 void CriticalSection::Leave() { pthread_mutex_unlock(Mutex(impl_)); }
 
-}  // namespace platform
+}  // namespace os

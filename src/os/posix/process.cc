@@ -14,10 +14,11 @@
 #include "machine/paths.h"
 #include "os/process.h"
 #include "testing/fault.h"
+#include "os/posix/host.h"
 
 extern char** environ;
 
-namespace platform {
+namespace os {
 namespace {
 
 // Spawn file actions that leave the child only the descriptors in |kept| (ascending) and the
@@ -55,7 +56,7 @@ class ChildFiles {
 StartResult Process::Start(CleanRoom* room, const std::string& commandLine,
                            uint16_t /*show: no windows here*/, const File* shared, Process* out) {
   if (!room->copy_.IsOpen()) return StartResult{StartFailure::kFailed, 0};
-  if (fault::Strike(fault::Op::kStart)) return StartResult{StartFailure::kRefused, EACCES};
+  if (testing::Strike(testing::Op::kStart)) return StartResult{StartFailure::kRefused, EACCES};
   // The copy is run by its name in the held room, the program's current directory: nobody else
   // can write there, and an interpreter that reads a script after the start finds it there too.
   // The room's descriptor is close-on-exec, so it stays open through the file actions and
@@ -65,7 +66,7 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine,
   const int folder = static_cast<int>(room->room_.NativeHandle());
   const std::string program = "./" + room->copyName_;
   std::vector<std::string> args = posix::SplitCommandLine(commandLine);
-  for (std::string& arg : args) arg = posix::Cp1252ToUtf8(arg);
+  for (std::string& arg : args) arg = machine::Cp1252ToUtf8(arg);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
@@ -96,9 +97,9 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine,
                        static_cast<uint32_t>(error)};
   }
   Process process;
-  process.process_ = ScopedHandle<ProcessPolicy>(pid);
+  process.process_ = base::ScopedHandle<ProcessPolicy>(pid);
   *out = std::move(process);
-  room->programs_ = ScopedHandle<ProcessPolicy>(pid);  // the mark that something was started
+  room->programs_ = base::ScopedHandle<ProcessPolicy>(pid);  // the mark that something was started
   return StartResult{};
 }
 
@@ -108,7 +109,7 @@ bool Process::Wait() {
     pid = ::waitpid(static_cast<pid_t>(process_.Get()), &status_, 0);
   } while (pid < 0 && errno == EINTR);
   if (pid < 0) return false;
-  thread_ = ScopedHandle<ProcessPolicy>(1);  // reaped: the exit status is known
+  thread_ = base::ScopedHandle<ProcessPolicy>(1);  // reaped: the exit status is known
   return true;
 }
 
@@ -124,7 +125,7 @@ bool Process::ExitCode(uint32_t* code) {
   return true;
 }
 
-bool ProgramsRun(const ScopedHandle<ProcessPolicy>& programs) {
+bool ProgramsRun(const base::ScopedHandle<ProcessPolicy>& programs) {
   if (!programs.IsValid()) return false;  // nothing was started from the room
   // This program's children: those that have ended are reaped on the way; one that still runs
   // answers 0.
@@ -140,4 +141,4 @@ bool ProcessPolicy::Close(Handle /*handle*/) {
   return true;
 }
 
-}  // namespace platform
+}  // namespace os

@@ -4,13 +4,13 @@
 #include "base/ascii.h"
 #include "os/random.h"
 
-namespace platform {
+namespace os {
 
 bool RandomDigits(std::string* out) {
   unsigned char bytes[8];
   if (::getrandom(bytes, sizeof(bytes), 0) != static_cast<ssize_t>(sizeof(bytes))) return false;
-  *out = HexDigits(bytes, sizeof(bytes));
+  *out = base::HexDigits(bytes, sizeof(bytes));
   return true;
 }
 
-}  // namespace platform
+}  // namespace os

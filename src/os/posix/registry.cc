@@ -16,14 +16,14 @@
 #include "os/registry.h"
 #include "testing/fault.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 const char* HiveName(Hive hive) {
   return hive == Hive::kLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
 }
 
-std::string StorePath() { return posix::MachineRoot() + "/registry.reg"; }
+std::string StorePath() { return machine::MachineRoot() + "/registry.reg"; }
 
 std::string Text(const char* text) { return text ? text : ""; }
 
@@ -35,34 +35,34 @@ bool ReadStore(std::string* bytes) {
     return errno == ENOENT;
   }
   std::string text;
-  const bool read = posix::ReadAll(fd, &text);
+  const bool read = machine::ReadAll(fd, &text);
   ::close(fd);
   if (!read) return false;
   *bytes = std::move(text);
   return true;
 }
 
-long Load(posix::RegDocument* document) {
+long Load(machine::RegDocument* document) {
   std::string text;
   if (!ReadStore(&text)) return kErrorRegistryIo;
-  return posix::ParseRegedit4(text, document) ? kErrorSuccess : kErrorRegistryCorrupt;
+  return machine::ParseRegedit4(text, document) ? kErrorSuccess : kErrorRegistryCorrupt;
 }
 
 // Replaces the file by a temporary one renamed over it, so readers see the old or the new whole.
 // Everything that needs memory is made before the temporary file exists, so that running out of
 // memory never leaves it behind.
-bool Save(const posix::RegDocument& document) {
-  const std::string text = posix::SerializeRegedit4(document);
+bool Save(const machine::RegDocument& document) {
+  const std::string text = machine::SerializeRegedit4(document);
   const std::string path = StorePath();
   const std::string temporary = path + ".tmp";
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   struct stat old;
   bool ok = ::stat(path.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
-  ok = ok && posix::WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+  ok = ok && machine::WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   // A flushed key stays written through a power cut.
-  if (ok && posix::RenameDurably(temporary, path)) return true;
+  if (ok && machine::RenameDurably(temporary, path)) return true;
   ::unlink(temporary.c_str());
   return false;
 }
@@ -72,7 +72,7 @@ class StoreLock {
  public:
   StoreLock() {
     std::error_code ignored;
-    std::filesystem::create_directories(posix::MachineRoot(), ignored);
+    std::filesystem::create_directories(machine::MachineRoot(), ignored);
     fd_ = ::open((StorePath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd_ < 0) return;
     int rc;
@@ -100,7 +100,7 @@ template <typename Edit>
 long Change(Edit edit) {
   StoreLock lock;
   if (!lock.Held()) return kErrorRegistryIo;
-  posix::RegDocument document;
+  machine::RegDocument document;
   long rc = Load(&document);
   if (rc != kErrorSuccess) return rc;
   bool changed = false;
@@ -112,20 +112,20 @@ long Change(Edit edit) {
 // Opens |subKey| below the key |base| (a hive's name or an open key's full name), which must
 // still exist; |*path| is the key's name.
 long OpenBelow(const std::string& base, const char* subKey, std::string* path) {
-  posix::RegDocument document;
+  machine::RegDocument document;
   long rc = Load(&document);
   if (rc != kErrorSuccess) return rc;
-  if (!posix::FindKey(document, base, "", path)) return kErrorKeyDeleted;
-  return posix::FindKey(document, base, Text(subKey), path) ? kErrorSuccess : kErrorFileNotFound;
+  if (!machine::FindKey(document, base, "", path)) return kErrorKeyDeleted;
+  return machine::FindKey(document, base, Text(subKey), path) ? kErrorSuccess : kErrorFileNotFound;
 }
 
 // Like OpenBelow, creating the key when it is missing, the change written at once.
 long CreateBelow(const std::string& base, const char* subKey, std::string* path,
                  uint32_t* disposition) {
   bool created = false;
-  long rc = Change([&](posix::RegDocument* document, bool* changed) {
-    if (!posix::FindKey(*document, base, "", path)) return kErrorKeyDeleted;
-    if (!posix::CreateKey(document, base, Text(subKey), path, &created))
+  long rc = Change([&](machine::RegDocument* document, bool* changed) {
+    if (!machine::FindKey(*document, base, "", path)) return kErrorKeyDeleted;
+    if (!machine::CreateKey(document, base, Text(subKey), path, &created))
       return kErrorInvalidParameter;
     *changed = created;
     return kErrorSuccess;
@@ -139,34 +139,34 @@ long CreateBelow(const std::string& base, const char* subKey, std::string* path,
 
 bool RegKeyPolicy::Close(Handle /*handle: a mark, nothing to give back*/) {
   // Counted like every registry call; a close has no failure to report.
-  fault::Strike(fault::Op::kRegistry);
+  testing::Strike(testing::Op::kRegistry);
   return true;
 }
 
 long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey,
                    uint32_t /*access: not enforced*/, bool create,
                    const char* /*keyClass: not stored*/, uint32_t* disposition) {
-  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
   std::string base = parent ? parent->path_ : HiveName(hive);
   std::string path;
   long rc = create ? CreateBelow(base, subKey, &path, disposition) : OpenBelow(base, subKey, &path);
   if (rc != kErrorSuccess) return rc;
-  handle_ = ScopedHandle<RegKeyPolicy>(1);  // the key held before is closed
+  handle_ = base::ScopedHandle<RegKeyPolicy>(1);  // the key held before is closed
   path_ = path;
   return kErrorSuccess;
 }
 
 long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
-  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
-  posix::RegDocument document;
+  machine::RegDocument document;
   long rc = Load(&document);
   if (rc != kErrorSuccess) return rc;
   std::string path;
-  if (!posix::FindKey(document, path_, "", &path)) return kErrorKeyDeleted;
-  const posix::RegValueEntry* value = posix::FindValue(document, path, Text(name));
+  if (!machine::FindKey(document, path_, "", &path)) return kErrorKeyDeleted;
+  const machine::RegValueEntry* value = machine::FindValue(document, path, Text(name));
   if (value == nullptr) return kErrorFileNotFound;
   uint32_t needed = static_cast<uint32_t>(value->data.size());
   if (data != nullptr && *size < needed) {
@@ -180,34 +180,34 @@ long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* 
 }
 
 long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
-  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  if (posix::HasLineBreak(Text(name)) || (data == nullptr && size != 0))
+  if (machine::HasLineBreak(Text(name)) || (data == nullptr && size != 0))
     return kErrorInvalidParameter;
   std::string bytes(static_cast<const char*>(data), data ? size : 0);
-  return Change([&](posix::RegDocument* document, bool* changed) {
+  return Change([&](machine::RegDocument* document, bool* changed) {
     std::string path;
-    if (!posix::FindKey(*document, path_, "", &path)) return kErrorKeyDeleted;
-    posix::SetValue(document, path, Text(name), type, bytes);
+    if (!machine::FindKey(*document, path_, "", &path)) return kErrorKeyDeleted;
+    machine::SetValue(document, path, Text(name), type, bytes);
     *changed = true;
     return kErrorSuccess;
   });
 }
 
 long RegKey::DeleteValue(const char* name) {
-  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  return Change([&](posix::RegDocument* document, bool* changed) {
+  return Change([&](machine::RegDocument* document, bool* changed) {
     std::string path;
-    if (!posix::FindKey(*document, path_, "", &path)) return kErrorKeyDeleted;
-    if (!posix::DeleteValue(document, path, Text(name))) return kErrorFileNotFound;
+    if (!machine::FindKey(*document, path_, "", &path)) return kErrorKeyDeleted;
+    if (!machine::DeleteValue(document, path, Text(name))) return kErrorFileNotFound;
     *changed = true;
     return kErrorSuccess;
   });
 }
 
 long RegKey::Flush() {
-  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
   // Every change is already on the disk (written and synced before the rename).
   return IsOpen() ? kErrorSuccess : kErrorInvalidHandle;
 }
@@ -217,4 +217,4 @@ void RegKey::Close() {
   path_.clear();
 }
 
-}  // namespace platform
+}  // namespace os

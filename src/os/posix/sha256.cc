@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-namespace platform {
+namespace os {
 namespace {
 
 // The library's functions that a digest needs.
@@ -72,4 +72,4 @@ bool Sha256::Matches(const uint8_t* expected) {
          size == 32 && std::memcmp(digest, expected, size) == 0;
 }
 
-}  // namespace platform
+}  // namespace os

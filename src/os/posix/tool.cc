@@ -7,14 +7,14 @@
 #include "machine/paths.h"
 #include "os/tool.h"
 
-namespace platform {
+namespace os {
 
 void SetBinaryOutput() {}
 
-std::string ArgumentText(const char* argument) { return posix::Utf8ToCp1252(argument); }
+std::string ArgumentText(const char* argument) { return machine::Utf8ToCp1252(argument); }
 
 std::string NamedFile(const char* argument) {
-  std::string text = posix::Utf8ToCp1252(argument);
+  std::string text = machine::Utf8ToCp1252(argument);
   if (text.size() >= 2 && text[1] == ':' &&
       ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z'))) {
     return text;
@@ -35,4 +35,4 @@ std::string NamedFile(const char* argument) {
 
 const VersionLibrary* SystemVersionLibrary() { return nullptr; }
 
-}  // namespace platform
+}  // namespace os

@@ -4,7 +4,7 @@
 #include "os/dialog.h"
 #include "os/win32/system_library.h"
 
-namespace platform {
+namespace os {
 
 namespace {
 
@@ -36,4 +36,4 @@ int ShowMessageBox(const char* caption, const char* text, unsigned style) {
   return show(nullptr, text, caption, style);
 }
 
-}  // namespace platform
+}  // namespace os

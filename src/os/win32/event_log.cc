@@ -5,7 +5,7 @@
 #include "os/win32/wide_path.h"
 #include "testing/fault.h"
 
-namespace platform {
+namespace os {
 
 namespace {
 
@@ -22,7 +22,7 @@ WORD EventLogType(EventType type) {
 
 bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
                             const std::vector<std::string>& strings) {
-  if (fault::Strike(fault::Op::kEvent)) return false;
+  if (testing::Strike(testing::Op::kEvent)) return false;
   std::vector<win32::WideText> wide;
   std::vector<LPCWSTR> pointers;
   for (const std::string& text : strings) wide.push_back(win32::Widen(text));
@@ -36,4 +36,4 @@ bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
   return written != FALSE;
 }
 
-}  // namespace platform
+}  // namespace os

@@ -6,7 +6,7 @@
 #include "os/file.h"
 #include "testing/fault.h"
 
-namespace platform {
+namespace os {
 namespace win32 {
 
 // What the Win32 error |error| of a failed call means, with the number itself.
@@ -15,11 +15,11 @@ Failure FailureOf(DWORD error);
 // Counts a call of |kind| on a file at the fault seam: true when it must fail, GetLastError then
 // telling an input/output error, as a failing disk would. Inline, so that in the shipped program
 // it is gone with the seam.
-inline bool Struck(fault::Op kind) {
-  if (!fault::Strike(kind)) return false;
+inline bool Struck(testing::Op kind) {
+  if (!testing::Strike(kind)) return false;
   SetLastError(ERROR_IO_DEVICE);
   return true;
 }
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace os

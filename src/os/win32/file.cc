@@ -10,7 +10,7 @@
 #include "os/win32/wide_path.h"
 #include "testing/fault.h"
 
-namespace platform {
+namespace os {
 using win32::H;
 
 namespace win32 {
@@ -33,7 +33,7 @@ bool File::Fail() {
 
 bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inheritable,
                           File* out) {
-  if (fault::Strike(fault::Op::kOpen)) return false;
+  if (testing::Strike(testing::Op::kOpen)) return false;
   DWORD access = GENERIC_WRITE;
   DWORD disposition = OPEN_ALWAYS;
   DWORD share = 0;
@@ -68,13 +68,13 @@ bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inherita
     return false;
   }
   File file;
-  file.handle_ = ScopedHandle<FilePolicy>(win32::N(h));
+  file.handle_ = base::ScopedHandle<FilePolicy>(win32::N(h));
   *out = std::move(file);
   return true;
 }
 
 bool File::Read(void* buffer, size_t size, size_t* got) {
-  if (win32::Struck(fault::Op::kRead)) return Fail();
+  if (win32::Struck(testing::Op::kRead)) return Fail();
   DWORD n = 0;
   if (!ReadFile(H(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr)) return Fail();
   *got = n;
@@ -82,7 +82,7 @@ bool File::Read(void* buffer, size_t size, size_t* got) {
 }
 
 bool File::Write(const void* data, size_t size) {
-  if (win32::Struck(fault::Op::kWrite)) return Fail();
+  if (win32::Struck(testing::Op::kWrite)) return Fail();
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     DWORD n = 0;
@@ -94,14 +94,14 @@ bool File::Write(const void* data, size_t size) {
 }
 
 bool File::Seek(int64_t offset) {
-  if (win32::Struck(fault::Op::kSeek)) return Fail();
+  if (win32::Struck(testing::Op::kSeek)) return Fail();
   LARGE_INTEGER to;
   to.QuadPart = offset;
   return SetFilePointerEx(H(handle_.Get()), to, nullptr, FILE_BEGIN) != 0 || Fail();
 }
 
 bool File::SeekEnd(int64_t* length) {
-  if (win32::Struck(fault::Op::kSeek)) return Fail();
+  if (win32::Struck(testing::Op::kSeek)) return Fail();
   LARGE_INTEGER zero, end;
   zero.QuadPart = 0;
   if (!SetFilePointerEx(H(handle_.Get()), zero, &end, FILE_END)) return Fail();
@@ -110,7 +110,7 @@ bool File::SeekEnd(int64_t* length) {
 }
 
 bool File::Truncate() {
-  if (fault::Strike(fault::Op::kWrite)) return false;
+  if (testing::Strike(testing::Op::kWrite)) return false;
   LARGE_INTEGER start;
   start.QuadPart = 0;
   return SetFilePointerEx(H(handle_.Get()), start, nullptr, FILE_BEGIN) &&
@@ -118,17 +118,17 @@ bool File::Truncate() {
 }
 
 bool File::Sync() {
-  if (win32::Struck(fault::Op::kFlush)) return Fail();
+  if (win32::Struck(testing::Op::kFlush)) return Fail();
   return FlushFileBuffers(H(handle_.Get())) != 0 || Fail();
 }
 
 bool FilePolicy::Close(Handle handle) {
-  const bool struck = fault::Strike(fault::Op::kClose);
+  const bool struck = testing::Strike(testing::Op::kClose);
   return CloseHandle(H(handle)) != 0 && !struck;
 }
 
 bool File::AcceptsWriting() const {
-  if (fault::Strike(fault::Op::kQuery)) return false;
+  if (testing::Strike(testing::Op::kQuery)) return false;
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(H(handle_.Get()), &info)) return false;
   // A create-or-truncate open refuses a hidden or system file as it refuses a read-only one.
@@ -137,4 +137,4 @@ bool File::AcceptsWriting() const {
   return (info.dwFileAttributes & kRefused) == 0;
 }
 
-}  // namespace platform
+}  // namespace os

@@ -17,7 +17,7 @@
 #include "os/win32/wide_path.h"
 #include "testing/fault.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 using namespace nt;  // the ntdll declarations are this file's vocabulary
@@ -286,13 +286,13 @@ OpenStatus OpenByPath(Text path, HANDLE* out, Failure* why, bool file = false) {
 }  // namespace
 
 OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) {
-  if (win32::Struck(fault::Op::kOpen)) return Tell(LastFailure(), why);
+  if (win32::Struck(testing::Op::kOpen)) return Tell(LastFailure(), why);
   Text full;
   HANDLE h = nullptr;
   OpenStatus status = FullPath(win32::WidePath(path), &full);
   if (status != OpenStatus::kDone) *why = LastFailure();
   if (status == OpenStatus::kDone) status = OpenByPath(full, &h, why, true);
-  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FilePolicy>(N(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FilePolicy>(N(h));
   return status;
 }
 
@@ -340,7 +340,7 @@ std::vector<Text> NamesStartingWith(HANDLE folder, const Text& prefix) {
       const Text name(entry->fileName, entry->fileName + entry->fileNameLength / sizeof(wchar_t));
       bool match = name.size() >= prefix.size();
       for (size_t i = 0; match && i < prefix.size(); ++i) {
-        match = AsciiLower(name[i]) == AsciiLower(prefix[i]);
+        match = base::AsciiLower(name[i]) == base::AsciiLower(prefix[i]);
       }
       if (match) names.push_back(name);
       if (entry->nextEntryOffset == 0) break;
@@ -380,7 +380,7 @@ OpenStatus RemoveEntry(HANDLE folder, const Text& name, int depth, bool withFold
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        kFileOpen, 0, nullptr, &h);
   if (status != kSuccess) return StatusOf(status);
-  ScopedHandle<FolderPolicy> held(N(h));
+  base::ScopedHandle<FolderPolicy> held(N(h));
   BY_HANDLE_FILE_INFORMATION info;
   const bool isFolder = GetFileInformationByHandle(h, &info) &&
                         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -430,11 +430,11 @@ OpenStatus OpenPrivate(intptr_t folder, const std::string& name, ULONG dispositi
 }  // namespace
 
 OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (win32::Struck(fault::Op::kCreate)) return Tell(LastFailure(), why);
+  if (win32::Struck(testing::Op::kCreate)) return Tell(LastFailure(), why);
   HANDLE h = nullptr;
   const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileOpenIf, &h, why);
   if (status != OpenStatus::kDone) return status;
-  ScopedHandle<FolderPolicy> held(N(h));
+  base::ScopedHandle<FolderPolicy> held(N(h));
   // Whoever made it: a folder that a standard user made, or may write in, is not ours.
   if (!win32::IsPrivate(h)) return Tell(Refusal(OpenStatus::kRefused), why);
   out->handle_ = std::move(held);
@@ -442,22 +442,22 @@ OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failu
 }
 
 OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (win32::Struck(fault::Op::kCreate)) return Tell(LastFailure(), why);
+  if (win32::Struck(testing::Op::kCreate)) return Tell(LastFailure(), why);
   HANDLE h = nullptr;
   const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileCreate, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(N(h));
   return status;
 }
 
 OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
-  if (win32::Struck(fault::Op::kRemove)) return OpenStatus::kFailed;
+  if (win32::Struck(testing::Op::kRemove)) return OpenStatus::kFailed;
   if (!IsBare(name)) return OpenStatus::kRefused;
   return RemoveEntry(H(handle_.Get()), Wide(name), depth, withFolder, true);
 }
 
 std::vector<std::string> Folder::Names(const std::string& prefix) const {
   std::vector<std::string> names;
-  if (fault::Strike(fault::Op::kList)) return names;
+  if (testing::Strike(testing::Op::kList)) return names;
   for (const Text& name : NamesStartingWith(H(handle_.Get()), Wide(prefix))) {
     // A name outside the ANSI code page is none of the program's.
     BOOL lossy = FALSE;
@@ -471,12 +471,12 @@ std::vector<std::string> Folder::Names(const std::string& prefix) const {
 }
 
 bool FolderPolicy::Close(Handle handle) {
-  const bool struck = fault::Strike(fault::Op::kClose);
+  const bool struck = testing::Strike(testing::Op::kClose);
   return CloseHandle(H(handle)) != 0 && !struck;
 }
 
 OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
-  if (win32::Struck(fault::Op::kOpen)) return Tell(LastFailure(), why);
+  if (win32::Struck(testing::Op::kOpen)) return Tell(LastFailure(), why);
   // The folders above the product folder are the administrator's: their links are followed, and
   // the path may name them in any way the system resolves. The folder itself is opened in its
   // parent without following a reparse point, and its final path must be the parent's and its name.
@@ -498,31 +498,31 @@ OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
                          kFolderOpening, &h, why);
     CloseHandle(parent);
   }
-  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(N(h));
   return status;
 }
 
 OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
-  if (win32::Struck(fault::Op::kOpen)) return Tell(LastFailure(), why);
+  if (win32::Struck(testing::Op::kOpen)) return Tell(LastFailure(), why);
   Text full;
   HANDLE h = nullptr;
   if (FullPath(win32::WidePath(path), &full) != OpenStatus::kDone) return Tell(LastFailure(), why);
   const OpenStatus status = OpenByPath(full, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(N(h));
   return status;
 }
 
 OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (win32::Struck(fault::Op::kOpen)) return Tell(LastFailure(), why);
+  if (win32::Struck(testing::Op::kOpen)) return Tell(LastFailure(), why);
   HANDLE h = nullptr;
   const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderOpening, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = ScopedHandle<FolderPolicy>(N(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(N(h));
   return status;
 }
 
 OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
                             File* out, Failure* why) const {
-  if (win32::Struck(fault::Op::kOpen)) return Tell(LastFailure(), why);
+  if (win32::Struck(testing::Op::kOpen)) return Tell(LastFailure(), why);
   // READ_CONTROL: a replacement takes the file's security from this handle. A file written is
   // shared with readers, so that a viewer of the log does not keep it from being written.
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
@@ -544,13 +544,13 @@ OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inherit
     CloseHandle(h);
     return Tell(failure, why);
   }
-  out->handle_ = ScopedHandle<FilePolicy>(N(h));
+  out->handle_ = base::ScopedHandle<FilePolicy>(N(h));
   return OpenStatus::kDone;
 }
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
                                File* out, Failure* why) const {
-  if (win32::Struck(fault::Op::kCreate)) return CreateFailed(LastFailure(), why);
+  if (win32::Struck(testing::Op::kCreate)) return CreateFailed(LastFailure(), why);
   std::vector<unsigned char> current, wanted;
   std::string digits;
   if (!win32::ReadFileSecurity(H(original.NativeHandle()), &current) || !RandomDigits(&digits)) {
@@ -576,7 +576,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
     }
   }
   File file;
-  file.handle_ = ScopedHandle<FilePolicy>(N(h));
+  file.handle_ = base::ScopedHandle<FilePolicy>(N(h));
   if (!TakeOverTimesAndAttributes(h, H(original.NativeHandle()))) {
     const Failure failure = LastFailure();
     Discard(&file, created);
@@ -590,7 +590,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
 OpenStatus Folder::Replace(File* written, const std::string& /*temporary: the handle*/,
                            const std::string& name, Failure* why) const {
   if (!written->IsOpen()) return Tell(Refusal(OpenStatus::kFailed), why);
-  if (win32::Struck(fault::Op::kRename)) return Tell(LastFailure(), why);
+  if (win32::Struck(testing::Op::kRename)) return Tell(LastFailure(), why);
   if (!IsBare(name)) return Tell(Refusal(OpenStatus::kRefused), why);
   static const SetInformationFn set = Ntdll<SetInformationFn>("NtSetInformationFile");
   if (set == nullptr) return Tell(Refusal(OpenStatus::kFailed), why);
@@ -615,12 +615,12 @@ OpenStatus Folder::Replace(File* written, const std::string& /*temporary: the ha
 bool Folder::Discard(File* written, const std::string& /*temporary: the handle*/) const {
   if (!written->IsOpen()) return false;
   const bool removed =
-      !fault::Strike(fault::Op::kRemove) && DeleteThrough(H(written->NativeHandle()));
+      !testing::Strike(testing::Op::kRemove) && DeleteThrough(H(written->NativeHandle()));
   return written->Close() && removed;
 }
 
 void Folder::RemoveLeftovers(const std::string& prefix) const {
-  if (fault::Strike(fault::Op::kList)) return;
+  if (testing::Strike(testing::Op::kList)) return;
   for (const Text& name : NamesStartingWith(H(handle_.Get()), Wide(prefix))) {
     Text folderPath;
     HANDLE h = nullptr;
@@ -659,7 +659,7 @@ bool UpdateMutexName(HANDLE folder, const std::string& name, std::string* out) {
     }
   }
   std::string made = "OrvaPatch.Update.";
-  AppendHex(&made, hash, 16, true);
+  base::AppendHex(&made, hash, 16, true);
   *out = made;
   return true;
 }
@@ -672,7 +672,7 @@ bool UpdateLockPolicy::Close(Handle handle) {
 }
 
 bool UpdateLock::Acquire(const Folder& folder, const std::string& name, unsigned milliseconds) {
-  if (handle_.IsValid() || fault::Strike(fault::Op::kLock)) return false;
+  if (handle_.IsValid() || testing::Strike(testing::Op::kLock)) return false;
   std::string mutexName;
   if (!UpdateMutexName(H(folder.NativeHandle()), name, &mutexName)) return false;
   // Global: one lock for every session of the workstation. Any account may create a global
@@ -689,10 +689,10 @@ bool UpdateLock::Acquire(const Folder& folder, const std::string& name, unsigned
     CloseHandle(mutex);
     return false;
   }
-  handle_ = ScopedHandle<UpdateLockPolicy>(N(mutex));
+  handle_ = base::ScopedHandle<UpdateLockPolicy>(N(mutex));
   return true;
 }
 
 void Pause(unsigned milliseconds) { Sleep(milliseconds); }
 
-}  // namespace platform
+}  // namespace os

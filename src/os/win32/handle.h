@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace os {
 namespace win32 {
 
 template <typename Native = HANDLE>
@@ -19,4 +19,4 @@ intptr_t N(Native handle) {
 }
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace os

@@ -7,7 +7,7 @@
 #include "os/win32/system_library.h"
 #include "os/win32/wide_path.h"
 
-namespace platform {
+namespace os {
 
 bool WindowsDirectory(std::string* out) {
   char buffer[260] = {};
@@ -41,4 +41,4 @@ bool FileExists(const FileLocation& file) {
 }
 
 
-}  // namespace platform
+}  // namespace os

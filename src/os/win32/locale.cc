@@ -1,12 +1,43 @@
-// Locale identifiers on Windows.
+// Locale identifiers on Windows, the languages its resource lookup prefers, and the ANSI code
+// page's conversions.
 #include <windows.h>
 
 #include "os/locale.h"
+#include "os/version_file.h"
 
-namespace platform {
+namespace os {
 
 uint32_t ThreadLocale() { return GetThreadLocale(); }
 
 uint16_t UserDefaultLangId() { return GetUserDefaultLangID(); }
 
-}  // namespace platform
+pe::LanguagePreference ResourceLanguages() {
+  pe::LanguagePreference languages;
+  languages.thread = LANGIDFROMLCID(GetThreadLocale());
+  languages.user = GetUserDefaultUILanguage();
+  languages.system = GetSystemDefaultUILanguage();
+  return languages;
+}
+
+std::string AnsiFromUtf16(const std::u16string& text) {
+  if (text.empty()) return std::string();
+  const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const int size = static_cast<int>(text.size());
+  const int count = WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
+  if (count <= 0) return std::string();
+  std::string ansi(static_cast<size_t>(count), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, size, &ansi[0], count, nullptr, nullptr);
+  return ansi;
+}
+
+std::u16string Utf16FromAnsi(const std::string& text) {
+  if (text.empty()) return std::u16string();
+  const int size = static_cast<int>(text.size());
+  const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  if (count <= 0) return std::u16string();
+  std::u16string wide(static_cast<size_t>(count), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), size, reinterpret_cast<wchar_t*>(&wide[0]), count);
+  return wide;
+}
+
+}  // namespace os

@@ -3,7 +3,7 @@
 
 #include "os/lock.h"
 
-namespace platform {
+namespace os {
 
 namespace {
 CRITICAL_SECTION* Section(unsigned char* impl) { return reinterpret_cast<CRITICAL_SECTION*>(impl); }
@@ -19,4 +19,4 @@ void CriticalSection::Enter() { EnterCriticalSection(Section(impl_)); }
 
 void CriticalSection::Leave() { LeaveCriticalSection(Section(impl_)); }
 
-}  // namespace platform
+}  // namespace os

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace platform {
+namespace os {
 namespace nt {
 
 typedef LONG NtStatus;
@@ -82,4 +82,4 @@ typedef NtStatus(NTAPI* QueryDirectoryFn)(HANDLE, HANDLE, void*, void*, IoStatus
                                           ULONG, BOOLEAN, CountedText*, BOOLEAN);
 
 }  // namespace nt
-}  // namespace platform
+}  // namespace os

@@ -9,7 +9,7 @@
 #include "os/win32/wide_path.h"
 #include "testing/fault.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 using win32::H;
@@ -51,7 +51,7 @@ HANDLE MakeJob() {
 
 }  // namespace
 
-bool ProgramsRun(const ScopedHandle<ProcessPolicy>& programs) {
+bool ProgramsRun(const base::ScopedHandle<ProcessPolicy>& programs) {
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
   return programs.IsValid() &&
          QueryInformationJobObject(H(programs.Get()), JobObjectBasicAccountingInformation,
@@ -113,7 +113,7 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
   if (!room->copy_.IsOpen() || !RoomPath(room->room_, &folder)) {
     return StartResult{StartFailure::kFailed, 0};
   }
-  if (fault::Strike(fault::Op::kStart)) return StartFailed(ERROR_ACCESS_DISABLED_BY_POLICY);
+  if (testing::Strike(testing::Op::kStart)) return StartFailed(ERROR_ACCESS_DISABLED_BY_POLICY);
   Text program = folder;
   program.push_back(L'\\');
   const Text name = win32::Wide(room->copyName_);
@@ -154,11 +154,11 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
   }
   if (error != ERROR_SUCCESS) return StartFailed(error);
   Process process;
-  process.thread_ = ScopedHandle<ProcessPolicy>(N(info.hThread));
-  process.process_ = ScopedHandle<ProcessPolicy>(N(info.hProcess));
+  process.thread_ = base::ScopedHandle<ProcessPolicy>(N(info.hThread));
+  process.process_ = base::ScopedHandle<ProcessPolicy>(N(info.hProcess));
   // Without a job (a system that does not nest jobs, for a launcher started in one), the room
   // is removed once the program ends, as far as the system lets what still runs be removed.
-  ScopedHandle<ProcessPolicy> job(N(MakeJob()));
+  base::ScopedHandle<ProcessPolicy> job(N(MakeJob()));
   if (job.IsValid() && !AssignProcessToJobObject(H(job.Get()), info.hProcess)) job.Close();
   if (ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
     error = GetLastError();
@@ -183,4 +183,4 @@ bool Process::ExitCode(uint32_t* code) {
 
 bool ProcessPolicy::Close(Handle handle) { return CloseHandle(H(handle)) != 0; }
 
-}  // namespace platform
+}  // namespace os

@@ -7,7 +7,7 @@
 #include "os/random.h"
 #include "os/win32/system_library.h"
 
-namespace platform {
+namespace os {
 
 bool RandomDigits(std::string* out) {
   typedef LONG(WINAPI * RandomFn)(void*, unsigned char*, ULONG, ULONG);
@@ -18,8 +18,8 @@ bool RandomDigits(std::string* out) {
   if (random == nullptr || random(nullptr, bytes, sizeof(bytes), kSystemPreferred) != 0) {
     return false;
   }
-  *out = HexDigits(bytes, sizeof(bytes));
+  *out = base::HexDigits(bytes, sizeof(bytes));
   return true;
 }
 
-}  // namespace platform
+}  // namespace os

@@ -6,7 +6,7 @@
 #include "os/win32/handle.h"
 #include "testing/fault.h"
 
-namespace platform {
+namespace os {
 using win32::H;
 
 namespace {
@@ -17,13 +17,13 @@ HKEY Root(Hive hive) { return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE :
 
 bool RegKeyPolicy::Close(Handle handle) {
   // Counted like every registry call; a close has no failure to report.
-  fault::Strike(fault::Op::kRegistry);
+  testing::Strike(testing::Op::kRegistry);
   return RegCloseKey(H<HKEY>(handle)) == ERROR_SUCCESS;
 }
 
 long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
                    bool create, const char* keyClass, uint32_t* disposition) {
-  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
   HKEY base = parent ? H<HKEY>(parent->handle_.Get()) : Root(hive);
   HKEY key = nullptr;
@@ -33,12 +33,12 @@ long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t
                    : RegOpenKeyExA(base, subKey, 0, access, &key);
   if (rc != ERROR_SUCCESS) return rc;
   if (disposition) *disposition = how;
-  handle_ = ScopedHandle<RegKeyPolicy>(win32::N(key));
+  handle_ = base::ScopedHandle<RegKeyPolicy>(win32::N(key));
   return kErrorSuccess;
 }
 
 long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
-  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   DWORD got = size ? *size : 0;
   DWORD kind = 0;
@@ -52,24 +52,24 @@ long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* 
 }
 
 long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
-  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return RegSetValueExA(H<HKEY>(handle_.Get()), name, 0, type, static_cast<const BYTE*>(data),
                         size);
 }
 
 long RegKey::DeleteValue(const char* name) {
-  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return RegDeleteValueA(H<HKEY>(handle_.Get()), name);
 }
 
 long RegKey::Flush() {
-  if (fault::Strike(fault::Op::kRegistry)) return kErrorRegistryIo;
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return RegFlushKey(H<HKEY>(handle_.Get()));
 }
 
 void RegKey::Close() { handle_.Close(); }
 
-}  // namespace platform
+}  // namespace os

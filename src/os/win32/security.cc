@@ -5,7 +5,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-namespace platform {
+namespace os {
 namespace win32 {
 
 bool ReadFileSecurity(void* handle, std::vector<unsigned char>* out) {
@@ -185,4 +185,4 @@ RestorePrivilege::~RestorePrivilege() {
 }
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace os

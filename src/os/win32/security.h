@@ -3,7 +3,7 @@
 
 #include <vector>
 
-namespace platform {
+namespace os {
 namespace win32 {
 
 // The owner and DACL of the open file |handle| (a HANDLE), as a self-relative descriptor; false
@@ -50,4 +50,4 @@ class RestorePrivilege {
 };
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace os

@@ -8,7 +8,7 @@
 
 #include "os/win32/system_library.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 typedef LONG(WINAPI* OpenAlgorithmFn)(void**, const wchar_t*, const wchar_t*, ULONG);
@@ -78,4 +78,4 @@ bool Sha256::Matches(const uint8_t* expected) {
          std::memcmp(digest, expected, sizeof(digest)) == 0;
 }
 
-}  // namespace platform
+}  // namespace os

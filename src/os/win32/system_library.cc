@@ -8,7 +8,7 @@
 #include "os/known_folders.h"
 #include "os/win32/system_library.h"
 
-namespace platform {
+namespace os {
 namespace win32 {
 
 void* SystemFunction(const char* library, const char* name) {
@@ -23,4 +23,4 @@ void* SystemFunction(const char* library, const char* name) {
 }
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace os

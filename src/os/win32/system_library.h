@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace platform {
+namespace os {
 namespace win32 {
 
 // The function |name| of the system library |library| (a bare name such as "user32.dll"),
@@ -12,4 +12,4 @@ namespace win32 {
 void* SystemFunction(const char* library, const char* name);
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace os

@@ -8,7 +8,7 @@
 #include "os/tool.h"
 #include "os/win32/system_library.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 typedef DWORD(WINAPI* SizeFn)(LPCSTR, LPDWORD);
@@ -79,4 +79,4 @@ const VersionLibrary* SystemVersionLibrary() {
   return Functions().size ? &library : nullptr;
 }
 
-}  // namespace platform
+}  // namespace os

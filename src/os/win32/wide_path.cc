@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-namespace platform {
+namespace os {
 namespace win32 {
 namespace {
 
@@ -65,4 +65,4 @@ WideText WidePath(const FileLocation& file) {
 
 }  // namespace win32
 
-}  // namespace platform
+}  // namespace os

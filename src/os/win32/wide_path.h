@@ -6,7 +6,7 @@
 
 #include "os/file_location.h"
 
-namespace platform {
+namespace os {
 namespace win32 {
 
 // A UTF-16 text ending in its zero, for the system's wide calls. Not std::wstring: the library's
@@ -35,4 +35,4 @@ WideText WidePath(const FileLocation& file);
 bool FinalPath(void* handle, std::vector<wchar_t>* out);
 
 }  // namespace win32
-}  // namespace platform
+}  // namespace os

@@ -1,7 +1,6 @@
-// The Windows entry point and the start-up hardening that must precede every other static object.
+// The start-up hardening that must precede every other static object of the Windows launcher.
 #include <windows.h>
 
-#include "framework/framework.h"
 
 namespace {
 
@@ -24,5 +23,3 @@ struct DllSearchHardening {
 __attribute__((init_priority(101))) DllSearchHardening g_dllSearchHardening;
 
 }  // namespace
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return AfxWinMain(); }

@@ -1,13 +1,13 @@
 // Text mode over the file layer, the same on both builds: a piece at a time, so that neither a
 // second copy of the text nor a pass over it apart from the copy is needed.
-#include "os/text_mode.h"
+#include "config/text_mode.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
 
-namespace platform {
+namespace config {
 namespace {
 
 // A piece read stays in the processor's cache while its line ends are converted; pieces written
@@ -33,7 +33,7 @@ size_t DropCrBeforeLf(char* bytes, size_t size) {
 
 }  // namespace
 
-bool ReadText(File* file, int64_t limit, std::string* text) {
+bool ReadText(os::File* file, int64_t limit, std::string* text) {
   int64_t length = 0;
   if (!file->SeekEnd(&length) || length > limit || !file->Seek(0)) return false;
   std::string read;
@@ -54,7 +54,7 @@ bool ReadText(File* file, int64_t limit, std::string* text) {
   return true;
 }
 
-bool WriteText(File* file, const std::string& text) {
+bool WriteText(os::File* file, const std::string& text) {
   // Left uninitialized: a short text touches only the start of it.
   const std::unique_ptr<char[]> piece(new char[kWritePiece]);
   size_t used = 0;
@@ -80,4 +80,4 @@ bool WriteText(File* file, const std::string& text) {
   return true;
 }
 
-}  // namespace platform
+}  // namespace config

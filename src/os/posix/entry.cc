@@ -1,4 +1,0 @@
-// The POSIX entry point.
-#include "framework/framework.h"
-
-int main() { return AfxWinMain(); }

@@ -1,0 +1,39 @@
+// What the POSIX seam's files share: errno's meanings, the fault seam's hook, locked opens,
+// host paths and command lines.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "os/file.h"
+#include "os/file_location.h"
+#include "testing/fault.h"
+
+namespace os {
+namespace posix {
+
+// What the errno |error| of a failed call means, with the number itself.
+Failure FailureOf(int error);
+
+// Counts a call of |kind| on a file at the fault seam: true when it must fail, errno then
+// telling an input/output error, as a failing disk would.
+bool Struck(testing::Op kind);
+
+// Opens the regular file |name| relative to the folder descriptor |dir| (or AT_FDCWD) with |flags|
+// (a file made by it gets |mode|) and takes the flock |lock| (LOCK_EX or LOCK_SH) on it, before
+// anything is cut; -1 on failure, with errno EWOULDBLOCK when another opener holds the file.
+int OpenLocked(int dir, const std::string& name, int flags, int lock, mode_t mode = 0666);
+
+// The host path of |file|: its Windows path over the machine root (machine::HostPath). A file
+// beside the launcher lies in the folder of the running executable, whose bytes are kept as the
+// host gives them (they need not be UTF-8 of anything cp1252 can hold); false when that folder
+// cannot be known.
+bool HostPath(const FileLocation& file, std::string* out);
+
+// Splits a command line into arguments by the rules of CommandLineToArgvW.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+}  // namespace posix
+}  // namespace os
