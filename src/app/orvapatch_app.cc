@@ -16,7 +16,8 @@ namespace {
 
 const char kDefaultInstallPath[] = "C:\\WORVA32\\";
 const char kInstallerName[] = "K220_V2014_V2014.4.2.exe";
-const int kShowNormal = 1;
+const int kShowNormal = 1;  // SW_SHOWNORMAL
+const int kWaitForExit = 1;  // RunProgram blocks until the installer ends
 const char kRefusal[] =
     "Vous devez avoir pr\xE9" "alablement install\xE9 K220 V2014, V2014.1, V2014.2, V2014.3 et "
     "V2014.4 pour installer ce patch!\n\nVeuillez v\xE9rifier votre installation ORVANE!";
@@ -53,6 +54,6 @@ void COrvaPatchApp::RunSequence(RunReport* run) {
   }
   // Neither result changes the road; both go into the run's event.
   UpdateConfiguration(m_strInstallPath, &run->config);
-  run->installerExitCode = RunProgram(kInstallerName, "", kShowNormal, 1, &run->installerStart,
+  run->installerExitCode = RunProgram(kInstallerName, "", kShowNormal, kWaitForExit, &run->installerStart,
                                       &theLog.SharedFile(), ReleasedInstallerSha256());
 }

@@ -49,7 +49,7 @@ std::string Decimal(uint32_t number) {
 }
 
 // The outcome's words for fleet tools, the same in every language: a left file's say why.
-std::string OutcomeWord(const ConfigResult& result) {
+std::string OutcomeForTools(const ConfigResult& result) {
   switch (result.outcome) {
     case ConfigOutcome::kUpdated: return "updated";
     case ConfigOutcome::kMissing: return "missing";
@@ -69,7 +69,7 @@ std::string OutcomeWord(const ConfigResult& result) {
 }
 
 // The outcome told to the administrator, after the file's feminine noun.
-std::string OutcomeWords(const ConfigResult& result) {
+std::string OutcomeForAdministrator(const ConfigResult& result) {
   const std::string left = "laiss\xE9" "e telle quelle (";
   switch (result.outcome) {
     case ConfigOutcome::kUpdated: return "mise \xE0 jour";
@@ -134,8 +134,8 @@ std::string Sentence(uint32_t id, const RunReport& run) {
           ? "programme d'installation termin\xE9 avec le code " + ExitCodeText(run.installerExitCode)
           : StartFailureWords(run);
   return base::Format("Correctif Orvane 2014.4.2 %s : configuration %s, copie %s, %s.", lead,
-                          OutcomeWords(run.config.main).c_str(),
-                          OutcomeWords(run.config.copy).c_str(), installer.c_str());
+                          OutcomeForAdministrator(run.config.main).c_str(),
+                          OutcomeForAdministrator(run.config.copy).c_str(), installer.c_str());
 }
 
 // Composes and writes the event.
@@ -145,8 +145,8 @@ void Report(const std::string& appName, const RunReport& run) {
       Sentence(id, run),
       appName,
       run.versionBasis,
-      OutcomeWord(run.config.main),
-      OutcomeWord(run.config.copy),
+      OutcomeForTools(run.config.main),
+      OutcomeForTools(run.config.copy),
       Started(run) ? ExitCodeText(run.installerExitCode) : std::string(),
   };
   // Fleet tools learn of a lost event by its absence; the run itself goes on unchanged.

@@ -44,61 +44,62 @@ size_t RarestByte(const unsigned char* needle, size_t m, const unsigned char* te
 class TwoWay {
  public:
   TwoWay(const std::string& needle, const std::string& text)
-      : x_(reinterpret_cast<const unsigned char*>(needle.data())), m_(needle.size()) {
-    if (m_ == 0) return;
+      : needle_(reinterpret_cast<const unsigned char*>(needle.data())),
+        needleLength_(needle.size()) {
+    if (needleLength_ == 0) return;
     size_t period1, period2;
     const size_t suffix1 = MaximalSuffix(false, &period1);
     const size_t suffix2 = MaximalSuffix(true, &period2);
     // The critical factorization: the later of the two maximal suffixes.
     suffix_ = std::max(suffix1, suffix2);
     period_ = suffix1 > suffix2 ? period1 : period2;
-    periodic_ = std::memcmp(x_, x_ + period_, suffix_) == 0;
-    if (!periodic_) period_ = std::max(suffix_, m_ - suffix_) + 1;
-    for (size_t& shift : shift_) shift = m_;
-    for (size_t i = 0; i < m_; ++i) shift_[x_[i]] = m_ - 1 - i;
-    rare_ = RarestByte(x_, m_, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    periodic_ = std::memcmp(needle_, needle_ + period_, suffix_) == 0;
+    if (!periodic_) period_ = std::max(suffix_, needleLength_ - suffix_) + 1;
+    for (size_t& shift : shift_) shift = needleLength_;
+    for (size_t i = 0; i < needleLength_; ++i) shift_[needle_[i]] = needleLength_ - 1 - i;
+    rare_ = RarestByte(needle_, needleLength_, reinterpret_cast<const unsigned char*>(text.data()), text.size());
   }
 
   // The first occurrence in |h| (|size| bytes) at or after |from|, or kNpos.
   size_t Search(const unsigned char* h, size_t size, size_t from) {
-    if (m_ == 0) return from <= size ? from : kNpos;
-    if (from > size || size - from < m_) return kNpos;
-    if (m_ == 1) {  // a line end: the C library's search is the fastest there is
-      const void* at = std::memchr(h + from, x_[0], size - from);
+    if (needleLength_ == 0) return from <= size ? from : kNpos;
+    if (from > size || size - from < needleLength_) return kNpos;
+    if (needleLength_ == 1) {  // a line end: the C library's search is the fastest there is
+      const void* at = std::memchr(h + from, needle_[0], size - from);
       return at ? static_cast<size_t>(static_cast<const unsigned char*>(at) - h) : kNpos;
     }
     size_t memory = 0;  // needle bytes known to match at the start of this alignment
-    for (size_t j = from; j <= size - m_;) {
+    for (size_t j = from; j <= size - needleLength_;) {
       if (memory == 0 && skipping_) {
         j = Skip(h, size, j);
         if (j == kNpos) return kNpos;
-      } else if (size_t shift = shift_[h[j + m_ - 1]]) {
+      } else if (size_t shift = shift_[h[j + needleLength_ - 1]]) {
         // After a periodic partial match, a short shift cannot reach a match.
-        if (memory != 0 && shift < period_) shift = m_ - period_;
+        if (memory != 0 && shift < period_) shift = needleLength_ - period_;
         memory = 0;
         j += shift;
         continue;
       }
       size_t i = std::max(suffix_, memory);
-      while (i < m_ - 1 && x_[i] == h[i + j]) ++i;
-      if (i < m_ - 1 || x_[i] != h[i + j]) {
+      while (i < needleLength_ - 1 && needle_[i] == h[i + j]) ++i;
+      if (i < needleLength_ - 1 || needle_[i] != h[i + j]) {
         j += i - suffix_ + 1;
         memory = 0;
         continue;
       }
       i = suffix_;
-      while (i > memory && x_[i - 1] == h[i - 1 + j]) --i;
+      while (i > memory && needle_[i - 1] == h[i - 1 + j]) --i;
       if (i <= memory) return j;
       j += period_;
-      memory = periodic_ ? m_ - period_ : 0;
+      memory = periodic_ ? needleLength_ - period_ : 0;
     }
     return kNpos;
   }
 
  private:
-  // The first alignment at or after |j| (at most |size| - m_) whose rarest byte matches, or kNpos.
+  // The first alignment at or after |j| (at most |size| - needleLength_) whose rarest byte matches, or kNpos.
   size_t Skip(const unsigned char* h, size_t size, size_t j) {
-    const void* at = std::memchr(h + j + rare_, x_[rare_], size - m_ + 1 - j);
+    const void* at = std::memchr(h + j + rare_, needle_[rare_], size - needleLength_ + 1 - j);
     if (at == nullptr) return kNpos;
     const size_t next = static_cast<size_t>(static_cast<const unsigned char*>(at) - h) - rare_;
     skipped_ += next - j;
@@ -111,9 +112,9 @@ class TwoWay {
   size_t MaximalSuffix(bool reversed, size_t* period) const {
     size_t ms = kNpos;  // one before the start; kNpos + k wraps to k - 1
     size_t j = 0, k = 1, p = 1;
-    while (j + k < m_) {
-      unsigned char a = x_[j + k];
-      unsigned char b = x_[ms + k];
+    while (j + k < needleLength_) {
+      unsigned char a = needle_[j + k];
+      unsigned char b = needle_[ms + k];
       if (reversed ? a > b : a < b) {
         j += k;
         k = 1;
@@ -132,8 +133,8 @@ class TwoWay {
     return ms + 1;
   }
 
-  const unsigned char* x_;
-  size_t m_;
+  const unsigned char* needle_;
+  size_t needleLength_;
   size_t suffix_ = 0;  // the needle is split before this position
   size_t period_ = 1;
   bool periodic_ = false;

@@ -56,7 +56,7 @@ const int64_t kMaxText = INT_MAX;      // positions are ints: a longer text is u
 const unsigned kLockWait = 60 * 1000;  // for another run of the program to finish the file
 
 // A configuration that came to |outcome|.
-ConfigResult Result(ConfigOutcome outcome) {
+ConfigResult ResultOf(ConfigOutcome outcome) {
   ConfigResult result;
   result.outcome = outcome;
   return result;
@@ -64,7 +64,7 @@ ConfigResult Result(ConfigOutcome outcome) {
 
 // A configuration left as it was at |step|, for the reason |failure| gives; |name| is the name
 // that was being opened, refused when it is a link.
-ConfigResult Left(ConfigStep step, const os::Failure& failure, const std::string& name) {
+ConfigResult LeftAt(ConfigStep step, const os::Failure& failure, const std::string& name) {
   ConfigResult result;
   result.step = step;
   result.error = failure.error;
@@ -98,7 +98,8 @@ std::string Substring(const std::string& text, int64_t first, int64_t count) {
   return text.substr(static_cast<size_t>(first), static_cast<size_t>(count));
 }
 
-// What stands in |text| from the end of the first |open| to the first |close|, searched from the
+// The value between |open| and |close| in |text|, found as earlier releases found it.
+// It is what stands from the end of the first |open| to the first |close|, searched from the
 // text's start (empty when it stands before); |*found| tells whether |open| is there. Legacy, kept
 // as is: the value's end is the first |close| of the whole text, not the one after |open|, and a
 // position not found (-1) enters the arithmetic as earlier releases let it; both decide which
@@ -165,13 +166,13 @@ struct Replacement {
 // the template taken from |installation|.
 ConfigResult ReplaceOpened(const Installation& installation, const os::Folder& folder,
                            const std::string& name, os::File* original) {
-  if (!original->AcceptsWriting()) return Result(ConfigOutcome::kReadOnly);
+  if (!original->AcceptsWriting()) return ResultOf(ConfigOutcome::kReadOnly);
   // Read whole through the one handle; an empty text leaves the file as it was.
   std::string text;
   if (!config::ReadText(original, kMaxText, &text)) {
-    return Left(ConfigStep::kRead, original->WhyFailed(), name);
+    return LeftAt(ConfigStep::kRead, original->WhyFailed(), name);
   }
-  if (text.empty()) return Result(ConfigOutcome::kEmpty);
+  if (text.empty()) return ResultOf(ConfigOutcome::kEmpty);
   std::string newVersion;
   const bool haveNewVersion =
       TemplateVersion(installation.folder, installation.templateName, &newVersion);
@@ -180,20 +181,20 @@ ConfigResult ReplaceOpened(const Installation& installation, const os::Folder& f
   os::Failure why;
   if (!folder.CreateReplacement(*original, name + kReplacementInfix, &made.name, &made.file,
                                 &why)) {
-    return Left(ConfigStep::kCreate, why, name);
+    return LeftAt(ConfigStep::kCreate, why, name);
   }
   if (!config::WriteText(&made.file, text)) {
-    return Left(ConfigStep::kWrite, made.file.WhyFailed(), name);
+    return LeftAt(ConfigStep::kWrite, made.file.WhyFailed(), name);
   }
-  if (!made.file.Sync()) return Left(ConfigStep::kFlush, made.file.WhyFailed(), name);
+  if (!made.file.Sync()) return LeftAt(ConfigStep::kFlush, made.file.WhyFailed(), name);
   // Windows replaces no file that is open, not even one open by this program.
   original->Close();
   if (Patiently([&] { return folder.Replace(&made.file, made.name, name, &why); }) !=
       OpenStatus::kDone) {
-    return Left(ConfigStep::kRename, why, name);
+    return LeftAt(ConfigStep::kRename, why, name);
   }
   made.file.Close();
-  return Result(ConfigOutcome::kUpdated);
+  return ResultOf(ConfigOutcome::kUpdated);
 }
 
 // Opens the configuration |name| in the held |folder| under its update lock and replaces it.
@@ -202,14 +203,14 @@ ConfigResult Rewrite(const Installation& installation, const os::Folder& folder,
   // One update of one file is one unit: a second run reads the file only once the first has
   // replaced it, and never writes back a text it read before.
   os::UpdateLock lock;
-  if (!lock.Acquire(folder, name, kLockWait)) return Result(ConfigOutcome::kInUse);
+  if (!lock.Acquire(folder, name, kLockWait)) return ResultOf(ConfigOutcome::kInUse);
   folder.RemoveLeftovers(name + kReplacementInfix);
   os::File original;
   os::Failure why;
   if (Patiently([&] { return folder.OpenFile(name, &original, &why); }) != OpenStatus::kDone) {
-    return Left(ConfigStep::kOpen, why, name);
+    return LeftAt(ConfigStep::kOpen, why, name);
   }
-  ConfigResult result = Result(ConfigOutcome::kNoMemory);
+  ConfigResult result = ResultOf(ConfigOutcome::kNoMemory);
   try {
     result = ReplaceOpened(installation, folder, name, &original);
   } catch (const std::bad_alloc&) {  // a text too large too: the file keeps its bytes
@@ -231,13 +232,13 @@ bool OpenInstallation(const std::string& path, const std::string& templateName,
   // A folder named by separators alone names no folder: an empty installation path, whose files
   // would be read as a network path.
   if (path.find_first_not_of('/') == std::string::npos && !path.empty()) {
-    *left = Result(ConfigOutcome::kMissing);
+    *left = ResultOf(ConfigOutcome::kMissing);
     return false;
   }
   os::Failure why;
   if (os::Folder::Open(path.empty() ? "." : path, &installation->folder, &why) !=
       OpenStatus::kDone) {
-    *left = Left(ConfigStep::kOpen, why, name);
+    *left = LeftAt(ConfigStep::kOpen, why, name);
     return false;
   }
   return true;
@@ -265,19 +266,19 @@ std::string WithSlashes(std::string path) {
 // as UpdateConfigurationFile of two paths does, and tells what became of it.
 ConfigResult UpdateConfigurationFile(const Installation& installation, const PathBelow& below) {
   try {
-    if (below.empty()) return Result(ConfigOutcome::kMissing);
+    if (below.empty()) return ResultOf(ConfigOutcome::kMissing);
     std::vector<os::Folder> held(below.size() - 1);
     const os::Folder* folder = &installation.folder;
     for (size_t i = 0; i + 1 < below.size(); ++i) {
       os::Failure why;
       if (folder->OpenFolder(below[i], &held[i], &why) != OpenStatus::kDone) {
-        return Left(ConfigStep::kOpen, why, below[i]);
+        return LeftAt(ConfigStep::kOpen, why, below[i]);
       }
       folder = &held[i];
     }
     return Rewrite(installation, *folder, below.back());
   } catch (const std::bad_alloc&) {  // before the file opened: it is not touched
-    return Result(ConfigOutcome::kNoMemory);
+    return ResultOf(ConfigOutcome::kNoMemory);
   }
 }
 

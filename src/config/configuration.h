@@ -52,13 +52,14 @@ struct ConfigReport {
 // when given, receives what became of each file.
 int UpdateConfiguration(std::string installPath, ConfigReport* report = nullptr);
 
-// Updates the configuration |configPath| from the template |templatePath|, whose folder is the
-// product folder; the configuration lies below it. The module version is taken from the template,
-// the versionCOD and contextFacturation elements removed, the global STS setting added when
-// missing, every "<active>0</active>" switched on. The configuration is reached one held folder at
-// a time from the product folder and refused when it is a link or has another name too. It is
-// replaced in one step by its new text, with CR LF line ends, or left byte for byte as it was.
-// Returns 1 when the configuration opened for reading, whatever happened afterwards.
+// Updates a configuration from its template, wholly or not at all.
+// |templatePath|'s folder is the product folder, and the configuration |configPath|
+// lies below it. The module version is taken from the template, the versionCOD and
+// contextFacturation elements removed, the global STS setting added when missing, every
+// "<active>0</active>" switched on. The configuration is reached one held folder at a time from the
+// product folder and refused when it is a link or has another name too. It is replaced in one step
+// by its new text, with CR LF line ends, or left byte for byte as it was. Returns 1 when the
+// configuration opened for reading, whatever happened afterwards.
 int UpdateConfigurationFile(std::string templatePath, std::string configPath);
 
 // Appends the text of the file |name| in the held |folder| to |*buffer| (CR LF read as LF, a last

@@ -56,7 +56,7 @@ void ArmAction(int nth, std::function<void()> action) {
 }
 
 // Keeps the operation that the arming reached, for Reached().
-void Reach(Op kind, int nth) {
+void RecordReached(Op kind, int nth) {
   State& s = Seam();
   s.reached = true;
   s.place = Place{kind, nth};
@@ -96,7 +96,7 @@ bool Strike(Op kind) {
   // This operation's place among those the seam was armed to count; 0 for another kind.
   const int at = s.anyKind ? s.count + 1 : kind == s.kind ? ofKind : 0;
   if (s.actionAt != 0 && at == s.actionAt) {
-    Reach(kind, ofKind);
+    RecordReached(kind, ofKind);
     std::function<void()> action = std::move(s.action);
     s.action = nullptr;
     s.actionAt = 0;
@@ -108,7 +108,7 @@ bool Strike(Op kind) {
   ++s.count;
   s.counts[static_cast<int>(kind)] = ofKind;
   if (s.nth == 0 || at == 0) return false;
-  if (at == s.nth) Reach(kind, ofKind);
+  if (at == s.nth) RecordReached(kind, ofKind);
   return s.persistent ? at >= s.nth : at == s.nth;
 }
 

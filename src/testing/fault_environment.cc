@@ -21,6 +21,7 @@ bool ParseSetting(const char* text, int* nth, bool* persistent) {
   return true;
 }
 
+// Arms the fault seam of the test launcher from the environment, for one run.
 // ORVAPATCH_FAULT="N" makes the Nth counted operation of the run fail, "N+" that one and every
 // later one, "0" only counts; ORVAPATCH_FAULT_ALLOC="N" makes the Nth allocation fail. Anything
 // else is ignored. When armed, the run ends by reporting its numbers of operations and

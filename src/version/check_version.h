@@ -6,8 +6,8 @@
 
 class COrvaPatchApp;
 
-// 1 when the installation may be patched, 0 when it must be refused. Takes the product's
-// directory from the registry into |app|.m_strInstallPath and logs what it found. |basis|, when
+// Decides whether the installation may be patched: 1 when it may, 0 when it must be refused.
+// Takes the product's directory from the registry into |app|.m_strInstallPath and logs what it found. |basis|, when
 // given, receives the version the answer rests on, for the run's report: the library's version
 // when the library was read ("2014.2 (TarifLib.dll, stamped)" when it was recorded), else the
 // registry's text; empty when neither could be read.

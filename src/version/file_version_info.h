@@ -41,9 +41,9 @@ class CFileVersionInfo {
   // Back to the empty state.
   virtual void Clear();
 
-  // Reads the version resource of |fileName| (a full path, or a bare name looked up in the
-  // launcher's directory, then the system directory): 1 when it was read, else 0 and the object
-  // is empty. The fixed block is filled only when the root block has exactly 52 bytes; the
+  // Reads the version resource of |fileName|: 1 when it was read, else 0 and the object is empty.
+  // |fileName| is a full path, or a bare name looked up in the launcher's directory, then the
+  // system directory. The fixed block is filled only when the root block has exactly 52 bytes; the
   // strings are those of the translation entry chosen for the user's default language (see
   // ChooseLanguageEntry). A resource without a translation table, or with one of fewer than 4
   // bytes, leaves every string empty; the fixed block and the result 1 stand. Running out of
