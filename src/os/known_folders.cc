@@ -3,12 +3,16 @@
 
 namespace os {
 
+std::string SystemFile(const std::string& name) {
+  const std::string system = SystemDirectory();
+  return system.empty() ? std::string() : system + "\\" + name;
+}
+
 FileLocation LibraryLocation(const std::string& path) {
   if (!FileLocation::IsBareName(path)) return path;
   FileLocation own = FileLocation::BesideLauncher(path);
   if (FileExists(own)) return own;
-  std::string system = SystemDirectory();
-  return system.empty() ? std::string() : system + "\\" + path;
+  return SystemFile(path);
 }
 
 }  // namespace os

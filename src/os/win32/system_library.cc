@@ -12,9 +12,8 @@ namespace os {
 namespace win32 {
 
 void* SystemFunction(const char* library, const char* name) {
-  std::string directory = SystemDirectory();
-  if (directory.empty()) return nullptr;
-  std::string path = directory + "\\" + library;
+  const std::string path = SystemFile(library);
+  if (path.empty()) return nullptr;
   HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   // Systems without the flag search the directory of a library named by full path first.
   if (module == nullptr) module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
