@@ -15,4 +15,9 @@ enum class EventType { kInformation, kWarning, kError };
 [[nodiscard]] bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
                                           const std::vector<std::string>& strings);
 
+// ReportApplicationEvent's step once counted at the fault seam, which each platform defines: the
+// program reports through ReportApplicationEvent.
+[[nodiscard]] bool WriteApplicationEvent(const char* source, EventType type, uint32_t id,
+                                         const std::vector<std::string>& strings);
+
 }  // namespace os

@@ -1,7 +1,28 @@
-// What files do alike on every platform, over each platform's own calls.
+// What files do alike on every platform: each call counted at the fault seam, then the platform's.
 #include "os/file.h"
 
+#include "testing/fault.h"
+
 namespace os {
+
+bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inheritable,
+                          File* out) {
+  if (testing::Strike(testing::Op::kOpen)) return false;
+  return OpenPath(path, mode, inheritable, out);
+}
+
+OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) {
+  if (testing::Strike(testing::Op::kOpen)) {
+    *why = StruckFailure();
+    return why->status;
+  }
+  return OpenFollowingLinks(path, out, why);
+}
+
+bool File::Read(void* buffer, size_t size, size_t* got) {
+  if (testing::Strike(testing::Op::kRead)) return FailStruck();
+  return ReadSome(buffer, size, got);
+}
 
 bool File::ReadExactly(void* buffer, size_t size) {
   char* p = static_cast<char*>(buffer);
@@ -12,6 +33,48 @@ bool File::ReadExactly(void* buffer, size_t size) {
     size -= got;
   }
   return true;
+}
+
+bool File::Write(const void* data, size_t size) {
+  if (testing::Strike(testing::Op::kWrite)) return FailStruck();
+  return WriteAll(data, size);
+}
+
+bool File::Seek(int64_t offset) {
+  if (testing::Strike(testing::Op::kSeek)) return FailStruck();
+  return MoveTo(offset);
+}
+
+bool File::SeekEnd(int64_t* length) {
+  if (testing::Strike(testing::Op::kSeek)) return FailStruck();
+  return MoveToEnd(length);
+}
+
+bool File::Truncate() {
+  // As a failed cut does, a struck one records no failure.
+  if (testing::Strike(testing::Op::kWrite)) return false;
+  return CutToZero();
+}
+
+bool File::Sync() {
+  if (testing::Strike(testing::Op::kFlush)) return FailStruck();
+  return FlushToDisk();
+}
+
+bool File::AcceptsWriting() const {
+  if (testing::Strike(testing::Op::kQuery)) return false;
+  return SettingsAllowWriting();
+}
+
+bool File::FailStruck() {
+  failure_ = StruckFailure();
+  return false;
+}
+
+bool FilePolicy::Close(Handle handle) {
+  // A struck close still gives the file back: only its answer fails.
+  const bool struck = testing::Strike(testing::Op::kClose);
+  return Release(handle) && !struck;
 }
 
 }  // namespace os

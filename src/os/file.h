@@ -59,11 +59,14 @@ enum class FileMode {
 };
 
 // How an open file is given back (CloseHandle, close), counted by the fault seam; each platform
-// defines Close.
+// defines Release.
 struct FilePolicy {
   using Handle = intptr_t;  // a HANDLE on Windows, a descriptor on POSIX
   static constexpr Handle kInvalid = -1;
   static bool Close(Handle handle);
+
+ private:
+  static bool Release(Handle handle);
 };
 
 // A move-only owner of one open file. No other opener may share the file while it is open
@@ -115,8 +118,28 @@ class File {
  private:
   friend class Folder;  // which opens files relative to itself
 
-  // Records why a call on this file failed; returns false, the call's answer.
+  // The public calls count themselves at the fault seam, then take one of these steps, which
+  // each platform defines.
+  [[nodiscard]] static bool OpenPath(const FileLocation& path, FileMode mode, bool inheritable,
+                                     File* out);
+  [[nodiscard]] static OpenStatus OpenFollowingLinks(const FileLocation& path, File* out,
+                                                     Failure* why);
+  bool ReadSome(void* buffer, size_t size, size_t* got);
+  bool WriteAll(const void* data, size_t size);
+  bool MoveTo(int64_t offset);
+  bool MoveToEnd(int64_t* length);
+  bool CutToZero();
+  bool FlushToDisk();
+  bool SettingsAllowWriting() const;
+
+  // The failure that a call struck at the fault seam reports, as a failing disk would: the
+  // system's input/output error. Each platform defines it.
+  static Failure StruckFailure();
+
+  // Records why a call on this file failed; returns false, the call's answer. FailStruck records
+  // the failure of a struck call.
   bool Fail();
+  bool FailStruck();
 
   base::ScopedHandle<FilePolicy> handle_;
   Failure failure_;

@@ -11,11 +11,14 @@
 
 namespace os {
 
-// How a held folder is given back; each platform defines Close.
+// How a held folder is given back, counted by the fault seam; each platform defines Release.
 struct FolderPolicy {
   using Handle = intptr_t;  // a directory HANDLE on Windows, a directory descriptor on POSIX
   static constexpr Handle kInvalid = -1;
   static bool Close(Handle handle);
+
+ private:
+  static bool Release(Handle handle);
 };
 
 // A move-only owner of one open folder. On Windows it is held without delete sharing, so that
@@ -108,6 +111,28 @@ class Folder {
   intptr_t NativeHandle() const { return handle_.Get(); }
 
  private:
+  // The public calls count themselves at the fault seam, then take one of these steps, which
+  // each platform defines.
+  [[nodiscard]] static OpenStatus OpenAtPath(const FileLocation& path, Folder* out, Failure* why);
+  [[nodiscard]] static OpenStatus OpenFollowingLinks(const FileLocation& path, Folder* out,
+                                                     Failure* why);
+  [[nodiscard]] OpenStatus OpenSubfolder(const std::string& name, Folder* out,
+                                         Failure* why) const;
+  [[nodiscard]] OpenStatus OpenOrMakePrivate(const std::string& name, Folder* out,
+                                             Failure* why) const;
+  [[nodiscard]] OpenStatus MakePrivate(const std::string& name, Folder* out, Failure* why) const;
+  [[nodiscard]] OpenStatus ClearTree(const std::string& name, int depth, bool withFolder) const;
+  std::vector<std::string> ReadNames(const std::string& prefix) const;
+  [[nodiscard]] OpenStatus OpenPlainFile(const std::string& name, FileMode mode, bool inheritable,
+                                         File* out, Failure* why) const;
+  [[nodiscard]] bool MakeReplacement(const File& original, const std::string& prefix,
+                                     std::string* name, File* out, Failure* why) const;
+  [[nodiscard]] OpenStatus RenameOver(File* written, const std::string& temporary,
+                                      const std::string& name, Failure* why) const;
+  // Closes |written| and, with |remove|, removes it.
+  bool CloseAndRemove(File* written, const std::string& temporary, bool remove) const;
+  void RemoveEachLeftover(const std::string& prefix) const;
+
   base::ScopedHandle<FolderPolicy> handle_;
 };
 
@@ -129,6 +154,9 @@ class UpdateLock {
   [[nodiscard]] bool Acquire(const Folder& folder, const std::string& name, unsigned milliseconds);
 
  private:
+  // Acquire's step once counted at the fault seam; each platform defines it.
+  [[nodiscard]] bool Take(const Folder& folder, const std::string& name, unsigned milliseconds);
+
   base::ScopedHandle<UpdateLockPolicy> handle_;
 };
 

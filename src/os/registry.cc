@@ -1,10 +1,26 @@
-// The registry's calls that both platforms share: the ways to reach a key, and the typed values.
+// The registry's calls that both platforms share: each counted at the fault seam, the ways to
+// reach a key, and the typed values.
 #include "os/registry.h"
 
 #include <cstring>
 #include <utility>
 
+#include "testing/fault.h"
+
 namespace os {
+
+bool RegKeyPolicy::Close(Handle handle) {
+  // Counted like every registry call; a close has no failure to report.
+  testing::Strike(testing::Op::kRegistry);
+  return Release(handle);
+}
+
+long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
+                   bool create, const char* keyClass, uint32_t* disposition) {
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
+  return OpenOrCreate(hive, parent, subKey, access, create, keyClass, disposition);
+}
 
 long RegKey::Open(Hive hive, const char* subKey, uint32_t access) {
   return Reach(hive, nullptr, subKey, access, false, nullptr, nullptr);
@@ -24,6 +40,12 @@ long RegKey::Create(const RegKey& parent, const char* subKey, const char* keyCla
   return Reach(Hive::kCurrentUser, &parent, subKey, access, true, keyClass, disposition);
 }
 
+long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  return FetchValue(name, data, size, type);
+}
+
 long RegKey::ReadText(const char* name, uint32_t capacity, std::string* text) {
   std::string buffer(capacity, '\0');
   uint32_t size = capacity;
@@ -35,6 +57,12 @@ long RegKey::ReadText(const char* name, uint32_t capacity, std::string* text) {
   return kErrorSuccess;
 }
 
+long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  return StoreValue(name, type, data, size);
+}
+
 long RegKey::WriteText(const char* name, const std::string& text) {
   return SetValue(name, kRegSz, text.c_str(), static_cast<uint32_t>(text.size() + 1));
 }
@@ -43,6 +71,18 @@ long RegKey::WriteDword(const char* name, uint32_t value) {
   unsigned char bytes[4];
   for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
   return SetValue(name, kRegDword, bytes, sizeof bytes);
+}
+
+long RegKey::DeleteValue(const char* name) {
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  return RemoveValue(name);
+}
+
+long RegKey::Flush() {
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  return FlushKey();
 }
 
 }  // namespace os

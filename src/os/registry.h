@@ -36,11 +36,15 @@ constexpr long kErrorRegistryCorrupt = 1015;
 constexpr long kErrorRegistryIo = 1016;
 constexpr long kErrorKeyDeleted = 1018;
 
-// How an open key is given back: RegCloseKey on Windows (each platform defines Close).
+// How an open key is given back, counted by the fault seam: RegCloseKey on Windows (each
+// platform defines Release).
 struct RegKeyPolicy {
   using Handle = intptr_t;  // an HKEY on Windows; nonzero while open on POSIX
   static constexpr Handle kInvalid = 0;
   static bool Close(Handle handle);
+
+ private:
+  static bool Release(Handle handle);
 };
 
 // A move-only owner of one open registry key, closed by its destructor. A failed Open or Create
@@ -98,6 +102,15 @@ class RegKey {
   // is reached.
   long Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access, bool create,
              const char* keyClass, uint32_t* disposition);
+
+  // The calls' steps, taken once the call is counted at the fault seam and |parent| or this key
+  // is found open; each platform defines them.
+  long OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
+                    bool create, const char* keyClass, uint32_t* disposition);
+  long FetchValue(const char* name, void* data, uint32_t* size, uint32_t* type);
+  long StoreValue(const char* name, uint32_t type, const void* data, uint32_t size);
+  long RemoveValue(const char* name);
+  long FlushKey();
 
   base::ScopedHandle<RegKeyPolicy> handle_;
   std::string path_;  // POSIX: the key's full name, hive first, as stored

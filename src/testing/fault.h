@@ -13,6 +13,9 @@ namespace testing {
 // that kind's operations, which stays put when operations of other kinds come or go.
 enum class Op {
   kOpen,      // opens a file, a folder or the program to start, by name
+  // Opens a folder by its path, itself not through a link (Folder::Open), as an update of the
+  // product's files starts: counted apart from the opens of the files in it.
+  kOpenFolder,
   kCreate,    // makes a new file or folder
   kRead,
   kSeek,      // moves in a held file or finds its length

@@ -24,6 +24,11 @@
 using namespace configtest;
 using testing::Op;
 
+// The configuration's own places among an update's operations of their kinds, its folder's open
+// being of a kind of its own: it is the first file opened, the template the second; its
+// temporary file is the first made and the first renamed.
+constexpr int kConfigOpen = 1, kTemplateOpen = 2, kMainCreate = 1, kMainRename = 1;
+
 // ---------------------------------------------------------------------------------------------
 // What a write would have refused.
 
@@ -183,10 +188,10 @@ TEST_F(ConfigTest, AFailureAtEveryStepOfASmallUpdate) {
     if (keeping.count(struck.kind) != 0) {
       EXPECT_EQ(config, bytes);
     }
-    // 0: the configuration was never opened, its folder's open (the first), the update lock or
-    // its own open (the second) having failed.
-    const bool unopened =
-        struck.kind == Op::kLock || (struck.kind == Op::kOpen && struck.nth <= 2);
+    // 0: the configuration was never opened, its folder's open, the update lock or its own open
+    // having failed.
+    const bool unopened = struck.kind == Op::kOpenFolder || struck.kind == Op::kLock ||
+                          (struck.kind == Op::kOpen && struck.nth == kConfigOpen);
     EXPECT_EQ(unopened ? 0 : 1, result);
     for (const std::string& name : listing) {  // anything left goes before the next run
       if (std::find(before.begin(), before.end(), name) == before.end()) {
@@ -234,11 +239,6 @@ class PlantTest : public ConfigTest {
     // Made before the |nth| operation of |kind|.
     bool Before(Op kind, int nth) const { return done[static_cast<int>(kind)] < nth; }
   };
-
-  // The main file's own steps among the run's operations: its folder is the first open, the
-  // configuration the second and the template the third; its temporary file is the first made
-  // and the first renamed.
-  static constexpr int kConfigOpen = 2, kTemplateOpen = 3, kMainCreate = 1, kMainRename = 1;
 
   struct Plant {
     const char* what;

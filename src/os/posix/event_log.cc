@@ -5,7 +5,6 @@
 #include "machine/host_io.h"
 #include "machine/paths.h"
 #include "os/event_log.h"
-#include "testing/fault.h"
 
 namespace os {
 
@@ -37,9 +36,8 @@ std::string Field(const std::string& text) {
 
 }  // namespace
 
-bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
-                            const std::vector<std::string>& strings) {
-  if (testing::Strike(testing::Op::kEvent)) return false;
+bool WriteApplicationEvent(const char* source, EventType type, uint32_t id,
+                           const std::vector<std::string>& strings) {
   std::string line = Field(source) + '\t' + TypeName(type) + '\t' + std::to_string(id);
   for (const std::string& text : strings) line += '\t' + Field(text);
   line += '\n';

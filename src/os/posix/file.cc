@@ -10,14 +10,14 @@
 #include "machine/host_io.h"
 #include "machine/paths.h"
 #include "os/file.h"
-#include "testing/fault.h"
 #include "os/posix/host.h"
 
 namespace os {
 
-OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) {
+Failure File::StruckFailure() { return posix::FailureOf(EIO); }
+
+OpenStatus File::OpenFollowingLinks(const FileLocation& path, File* out, Failure* why) {
   std::string host;
-  if (posix::Struck(testing::Op::kOpen)) return (*why = posix::FailureOf(errno)).status;
   if (!posix::HostPath(path, &host)) return (*why = posix::FailureOf(ENOENT)).status;
   // Non-blocking: a FIFO in its place must not stall the open; it is refused as no regular file.
   const int fd = posix::OpenLocked(AT_FDCWD, host, O_RDONLY | O_NONBLOCK | O_CLOEXEC, LOCK_SH);
@@ -26,9 +26,7 @@ OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) 
   return OpenStatus::kDone;
 }
 
-bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inheritable,
-                          File* out) {
-  if (testing::Strike(testing::Op::kOpen)) return false;
+bool File::OpenPath(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
   std::string host;
   if (!posix::HostPath(path, &host)) return false;
   const bool read = mode == FileMode::kRead || mode == FileMode::kReadShared;
@@ -52,8 +50,7 @@ bool File::Fail() {
   return false;
 }
 
-bool File::Read(void* buffer, size_t size, size_t* got) {
-  if (posix::Struck(testing::Op::kRead)) return Fail();
+bool File::ReadSome(void* buffer, size_t size, size_t* got) {
   ssize_t n;
   do {
     n = ::read(static_cast<int>(handle_.Get()), buffer, size);
@@ -63,50 +60,34 @@ bool File::Read(void* buffer, size_t size, size_t* got) {
   return true;
 }
 
-bool File::Write(const void* data, size_t size) {
-  if (posix::Struck(testing::Op::kWrite) ||
-      !machine::WriteAll(static_cast<int>(handle_.Get()), data, size)) {
-    return Fail();
-  }
-  return true;
+bool File::WriteAll(const void* data, size_t size) {
+  return machine::WriteAll(static_cast<int>(handle_.Get()), data, size) || Fail();
 }
 
-bool File::Seek(int64_t offset) {
-  if (posix::Struck(testing::Op::kSeek) ||
-      ::lseek(static_cast<int>(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) < 0) {
-    return Fail();
-  }
-  return true;
+bool File::MoveTo(int64_t offset) {
+  return ::lseek(static_cast<int>(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) >= 0 ||
+         Fail();
 }
 
-bool File::SeekEnd(int64_t* length) {
-  if (posix::Struck(testing::Op::kSeek)) return Fail();
+bool File::MoveToEnd(int64_t* length) {
   off_t end = ::lseek(static_cast<int>(handle_.Get()), 0, SEEK_END);
   if (end < 0) return Fail();
   *length = end;
   return true;
 }
 
-bool File::Truncate() {
-  if (testing::Strike(testing::Op::kWrite)) return false;
+bool File::CutToZero() {
   const int fd = static_cast<int>(handle_.Get());
   return ::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(fd, 0) == 0;
 }
 
-bool File::Sync() {
-  if (posix::Struck(testing::Op::kFlush) || ::fsync(static_cast<int>(handle_.Get())) != 0) {
-    return Fail();
-  }
-  return true;
+bool File::FlushToDisk() {
+  return ::fsync(static_cast<int>(handle_.Get())) == 0 || Fail();
 }
 
-bool FilePolicy::Close(Handle handle) {
-  const bool struck = testing::Strike(testing::Op::kClose);
-  return ::close(static_cast<int>(handle)) == 0 && !struck;
-}
+bool FilePolicy::Release(Handle handle) { return ::close(static_cast<int>(handle)) == 0; }
 
-bool File::AcceptsWriting() const {
-  if (testing::Strike(testing::Op::kQuery)) return false;
+bool File::SettingsAllowWriting() const {
   const int fd = static_cast<int>(handle_.Get());
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;

@@ -17,7 +17,6 @@
 #include "machine/paths.h"
 #include "os/folder.h"
 #include "os/random.h"
-#include "testing/fault.h"
 #include "os/posix/host.h"
 
 namespace os {
@@ -114,8 +113,7 @@ OpenStatus Empty(int dir, int depth) {
 
 }  // namespace
 
-OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (posix::Struck(testing::Op::kCreate)) return Fail(errno, why);
+OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failure* why) const {
   if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   if (::mkdirat(dir, name.c_str(), 0700) != 0 && errno != EEXIST) return Fail(errno, why);
@@ -130,8 +128,7 @@ OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failu
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (posix::Struck(testing::Op::kCreate)) return Fail(errno, why);
+OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* why) const {
   if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   // Only this program's user may enter; an existing folder of that name is never taken over.
@@ -150,8 +147,7 @@ OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failu
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
-  if (posix::Struck(testing::Op::kRemove)) return OpenStatus::kFailed;
+OpenStatus Folder::ClearTree(const std::string& name, int depth, bool withFolder) const {
   if (!IsBare(name)) return OpenStatus::kRefused;
   const int dir = static_cast<int>(handle_.Get());
   const Descriptor held(::openat(dir, name.c_str(), kFolderFlags));
@@ -170,15 +166,11 @@ OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolde
   return status;
 }
 
-bool FolderPolicy::Close(Handle handle) {
-  const bool struck = testing::Strike(testing::Op::kClose);
-  return ::close(static_cast<int>(handle)) == 0 && !struck;
-}
+bool FolderPolicy::Release(Handle handle) { return ::close(static_cast<int>(handle)) == 0; }
 
-OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
+OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* why) {
   // The launcher's folder as the system resolves it, every link followed: the system's answer.
-  if (path.besideLauncher()) return OpenSystemFolder(path, out, why);
-  if (posix::Struck(testing::Op::kOpen)) return Fail(errno, why);
+  if (path.besideLauncher()) return OpenFollowingLinks(path, out, why);
   std::string base;
   std::vector<std::string> names;
   if (!machine::SplitPath(path.text(), &base, &names)) return Fail(0, why);
@@ -198,8 +190,7 @@ OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
-  if (posix::Struck(testing::Op::kOpen)) return Fail(errno, why);
+OpenStatus Folder::OpenFollowingLinks(const FileLocation& path, Folder* out, Failure* why) {
   std::string host;
   if (!posix::HostPath(path, &host)) return Fail(0, why);
   const int fd = ::open(host.empty() ? "." : host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -208,8 +199,7 @@ OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failu
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (posix::Struck(testing::Op::kOpen)) return Fail(errno, why);
+OpenStatus Folder::OpenSubfolder(const std::string& name, Folder* out, Failure* why) const {
   if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   const int fd = ::openat(static_cast<int>(handle_.Get()), name.c_str(), kFolderFlags);
   if (fd < 0) return Fail(errno, why);
@@ -217,9 +207,8 @@ OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
-                            File* out, Failure* why) const {
-  if (posix::Struck(testing::Op::kOpen)) return Fail(errno, why);
+OpenStatus Folder::OpenPlainFile(const std::string& name, FileMode mode, bool inheritable,
+                                 File* out, Failure* why) const {
   if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
   // Non-blocking: a FIFO planted there must not stall the open. Written files keep out each other
@@ -252,9 +241,8 @@ OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inherit
   return OpenStatus::kDone;
 }
 
-bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
-                               File* out, Failure* why) const {
-  if (posix::Struck(testing::Op::kCreate)) return CreateFailed(errno, why);
+bool Folder::MakeReplacement(const File& original, const std::string& prefix, std::string* name,
+                             File* out, Failure* why) const {
   struct stat old;
   std::string digits;
   if (::fstat(static_cast<int>(original.NativeHandle()), &old) != 0 || !RandomDigits(&digits)) {
@@ -284,9 +272,8 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
   return true;
 }
 
-OpenStatus Folder::Replace(File* written, const std::string& temporary,
-                           const std::string& name, Failure* why) const {
-  if (posix::Struck(testing::Op::kRename)) return Fail(errno, why);
+OpenStatus Folder::RenameOver(File* written, const std::string& temporary,
+                              const std::string& name, Failure* why) const {
   const int dir = static_cast<int>(handle_.Get());
   // The file now under |name| must be a plain file that nobody holds, as on Windows, where a
   // file held open cannot be replaced; it stays locked by this program through the rename.
@@ -305,24 +292,23 @@ OpenStatus Folder::Replace(File* written, const std::string& temporary,
   return status;
 }
 
-bool Folder::Discard(File* written, const std::string& temporary) const {
+bool Folder::CloseAndRemove(File* written, const std::string& temporary, bool remove) const {
   const int dir = static_cast<int>(handle_.Get());
-  const bool ours = !testing::Strike(testing::Op::kRemove) && StillNamed(dir, temporary,
-                                                   static_cast<int>(written->NativeHandle()));
+  const bool ours =
+      remove && StillNamed(dir, temporary, static_cast<int>(written->NativeHandle()));
   written->Close();
   return ours && ::unlinkat(dir, temporary.c_str(), 0) == 0;
 }
 
-std::vector<std::string> Folder::Names(const std::string& prefix) const {
+std::vector<std::string> Folder::ReadNames(const std::string& prefix) const {
   std::vector<std::string> names;
-  if (testing::Strike(testing::Op::kList)) return names;
   ListNames(static_cast<int>(handle_.Get()), prefix, &names);
   return names;
 }
 
-void Folder::RemoveLeftovers(const std::string& prefix) const {
+void Folder::RemoveEachLeftover(const std::string& prefix) const {
   const int dir = static_cast<int>(handle_.Get());
-  for (const std::string& name : Names(prefix)) {
+  for (const std::string& name : ReadNames(prefix)) {
     const int fd = posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                                      LOCK_EX);
     if (fd < 0) continue;  // a link, a folder, or held by a run that is still going
@@ -339,9 +325,8 @@ bool UpdateLockPolicy::Close(Handle handle) {
   return ::close(static_cast<int>(handle)) == 0;  // releases the lock
 }
 
-bool UpdateLock::Acquire(const Folder& folder, const std::string& /*name: the folder is enough*/,
-                         unsigned milliseconds) {
-  if (handle_.IsValid() || testing::Strike(testing::Op::kLock)) return false;
+bool UpdateLock::Take(const Folder& folder, const std::string& /*name: the folder is enough*/,
+                      unsigned milliseconds) {
   // A descriptor of its own: a flock belongs to the open folder, not to the folder's handle here.
   const int fd = ::openat(static_cast<int>(folder.NativeHandle()), ".",
                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);

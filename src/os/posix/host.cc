@@ -1,5 +1,4 @@
-// errno's meanings, the fault seam's hook, locked opens, host paths and command lines on the
-// emulated machine.
+// errno's meanings, locked opens, host paths and command lines on the emulated machine.
 #include "os/posix/host.h"
 
 #include <fcntl.h>
@@ -26,12 +25,6 @@ const ErrorMeaning kMeanings[] = {
 };
 
 Failure FailureOf(int error) { return Meaning(static_cast<uint32_t>(error), kMeanings); }
-
-bool Struck(testing::Op kind) {
-  if (!testing::Strike(kind)) return false;
-  errno = EIO;
-  return true;
-}
 
 int OpenLocked(int dir, const std::string& name, int flags, int lock, mode_t mode) {
   int fd = ::openat(dir, name.c_str(), flags, mode);

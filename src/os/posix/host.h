@@ -1,5 +1,4 @@
-// What the POSIX seam's files share: errno's meanings, the fault seam's hook, locked opens,
-// host paths and command lines.
+// What the POSIX seam's files share: errno's meanings, locked opens, host paths and command lines.
 #pragma once
 
 #include <sys/types.h>
@@ -9,17 +8,12 @@
 
 #include "os/file.h"
 #include "os/file_location.h"
-#include "testing/fault.h"
 
 namespace os {
 namespace posix {
 
 // What the errno |error| of a failed call means, with the number itself.
 Failure FailureOf(int error);
-
-// Counts a call of |kind| on a file at the fault seam: true when it must fail, errno then
-// telling an input/output error, as a failing disk would.
-bool Struck(testing::Op kind);
 
 // Opens the regular file |name| relative to the folder descriptor |dir| (or AT_FDCWD) with |flags|
 // (a file made by it gets |mode|) and takes the flock |lock| (LOCK_EX or LOCK_SH) on it, before

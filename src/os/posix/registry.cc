@@ -14,7 +14,6 @@
 #include "machine/paths.h"
 #include "machine/regedit4.h"
 #include "os/registry.h"
-#include "testing/fault.h"
 
 namespace os {
 namespace {
@@ -137,17 +136,11 @@ long CreateBelow(const std::string& base, const char* subKey, std::string* path,
 
 }  // namespace
 
-bool RegKeyPolicy::Close(Handle /*handle: a mark, nothing to give back*/) {
-  // Counted like every registry call; a close has no failure to report.
-  testing::Strike(testing::Op::kRegistry);
-  return true;
-}
+bool RegKeyPolicy::Release(Handle /*handle: a mark, nothing to give back*/) { return true; }
 
-long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey,
-                   uint32_t /*access: not enforced*/, bool create,
-                   const char* /*keyClass: not stored*/, uint32_t* disposition) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
-  if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
+long RegKey::OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey,
+                          uint32_t /*access: not enforced*/, bool create,
+                          const char* /*keyClass: not stored*/, uint32_t* disposition) {
   std::string base = parent ? parent->path_ : HiveName(hive);
   std::string path;
   long rc = create ? CreateBelow(base, subKey, &path, disposition) : OpenBelow(base, subKey, &path);
@@ -157,9 +150,7 @@ long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey,
   return kErrorSuccess;
 }
 
-long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
-  if (!IsOpen()) return kErrorInvalidHandle;
+long RegKey::FetchValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
   if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
   machine::RegDocument document;
   long rc = Load(&document);
@@ -179,9 +170,7 @@ long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* 
   return kErrorSuccess;
 }
 
-long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
-  if (!IsOpen()) return kErrorInvalidHandle;
+long RegKey::StoreValue(const char* name, uint32_t type, const void* data, uint32_t size) {
   if (machine::HasLineBreak(Text(name)) || (data == nullptr && size != 0))
     return kErrorInvalidParameter;
   std::string bytes(static_cast<const char*>(data), data ? size : 0);
@@ -194,9 +183,7 @@ long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_
   });
 }
 
-long RegKey::DeleteValue(const char* name) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
-  if (!IsOpen()) return kErrorInvalidHandle;
+long RegKey::RemoveValue(const char* name) {
   return Change([&](machine::RegDocument* document, bool* changed) {
     std::string path;
     if (!machine::FindKey(*document, path_, "", &path)) return kErrorKeyDeleted;
@@ -206,10 +193,9 @@ long RegKey::DeleteValue(const char* name) {
   });
 }
 
-long RegKey::Flush() {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+long RegKey::FlushKey() {
   // Every change is already on the disk (written and synced before the rename).
-  return IsOpen() ? kErrorSuccess : kErrorInvalidHandle;
+  return kErrorSuccess;
 }
 
 void RegKey::Close() {

@@ -3,7 +3,6 @@
 
 #include "os/event_log.h"
 #include "os/win32/wide_path.h"
-#include "testing/fault.h"
 
 namespace os {
 
@@ -20,9 +19,8 @@ WORD EventLogType(EventType type) {
 
 }  // namespace
 
-bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
-                            const std::vector<std::string>& strings) {
-  if (testing::Strike(testing::Op::kEvent)) return false;
+bool WriteApplicationEvent(const char* source, EventType type, uint32_t id,
+                           const std::vector<std::string>& strings) {
   std::vector<win32::WideText> wide;
   std::vector<LPCWSTR> pointers;
   for (const std::string& text : strings) wide.push_back(win32::Widen(text));

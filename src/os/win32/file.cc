@@ -8,7 +8,6 @@
 #include "os/win32/failure.h"
 #include "os/win32/handle.h"
 #include "os/win32/wide_path.h"
-#include "testing/fault.h"
 
 namespace os {
 using win32::H;
@@ -26,14 +25,14 @@ Failure FailureOf(DWORD error) { return Meaning(error, kMeanings); }
 
 }  // namespace win32
 
+Failure File::StruckFailure() { return win32::FailureOf(ERROR_IO_DEVICE); }
+
 bool File::Fail() {
   failure_ = win32::FailureOf(GetLastError());
   return false;
 }
 
-bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inheritable,
-                          File* out) {
-  if (testing::Strike(testing::Op::kOpen)) return false;
+bool File::OpenPath(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
   DWORD access = GENERIC_WRITE;
   DWORD disposition = OPEN_ALWAYS;
   DWORD share = 0;
@@ -73,16 +72,14 @@ bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inherita
   return true;
 }
 
-bool File::Read(void* buffer, size_t size, size_t* got) {
-  if (win32::Struck(testing::Op::kRead)) return Fail();
+bool File::ReadSome(void* buffer, size_t size, size_t* got) {
   DWORD n = 0;
   if (!ReadFile(H(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr)) return Fail();
   *got = n;
   return true;
 }
 
-bool File::Write(const void* data, size_t size) {
-  if (win32::Struck(testing::Op::kWrite)) return Fail();
+bool File::WriteAll(const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     DWORD n = 0;
@@ -93,15 +90,13 @@ bool File::Write(const void* data, size_t size) {
   return true;
 }
 
-bool File::Seek(int64_t offset) {
-  if (win32::Struck(testing::Op::kSeek)) return Fail();
+bool File::MoveTo(int64_t offset) {
   LARGE_INTEGER to;
   to.QuadPart = offset;
   return SetFilePointerEx(H(handle_.Get()), to, nullptr, FILE_BEGIN) != 0 || Fail();
 }
 
-bool File::SeekEnd(int64_t* length) {
-  if (win32::Struck(testing::Op::kSeek)) return Fail();
+bool File::MoveToEnd(int64_t* length) {
   LARGE_INTEGER zero, end;
   zero.QuadPart = 0;
   if (!SetFilePointerEx(H(handle_.Get()), zero, &end, FILE_END)) return Fail();
@@ -109,26 +104,20 @@ bool File::SeekEnd(int64_t* length) {
   return true;
 }
 
-bool File::Truncate() {
-  if (testing::Strike(testing::Op::kWrite)) return false;
+bool File::CutToZero() {
   LARGE_INTEGER start;
   start.QuadPart = 0;
   return SetFilePointerEx(H(handle_.Get()), start, nullptr, FILE_BEGIN) &&
          SetEndOfFile(H(handle_.Get())) != 0;
 }
 
-bool File::Sync() {
-  if (win32::Struck(testing::Op::kFlush)) return Fail();
+bool File::FlushToDisk() {
   return FlushFileBuffers(H(handle_.Get())) != 0 || Fail();
 }
 
-bool FilePolicy::Close(Handle handle) {
-  const bool struck = testing::Strike(testing::Op::kClose);
-  return CloseHandle(H(handle)) != 0 && !struck;
-}
+bool FilePolicy::Release(Handle handle) { return CloseHandle(H(handle)) != 0; }
 
-bool File::AcceptsWriting() const {
-  if (testing::Strike(testing::Op::kQuery)) return false;
+bool File::SettingsAllowWriting() const {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(H(handle_.Get()), &info)) return false;
   // A create-or-truncate open refuses a hidden or system file as it refuses a read-only one.

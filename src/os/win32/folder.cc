@@ -15,7 +15,6 @@
 #include "os/win32/nt.h"
 #include "os/win32/security.h"
 #include "os/win32/wide_path.h"
-#include "testing/fault.h"
 
 namespace os {
 namespace {
@@ -285,8 +284,7 @@ OpenStatus OpenByPath(Text path, HANDLE* out, Failure* why, bool file = false) {
 
 }  // namespace
 
-OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) {
-  if (win32::Struck(testing::Op::kOpen)) return Tell(LastFailure(), why);
+OpenStatus File::OpenFollowingLinks(const FileLocation& path, File* out, Failure* why) {
   Text full;
   HANDLE h = nullptr;
   OpenStatus status = FullPath(win32::WidePath(path), &full);
@@ -429,8 +427,7 @@ OpenStatus OpenPrivate(intptr_t folder, const std::string& name, ULONG dispositi
 
 }  // namespace
 
-OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (win32::Struck(testing::Op::kCreate)) return Tell(LastFailure(), why);
+OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failure* why) const {
   HANDLE h = nullptr;
   const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileOpenIf, &h, why);
   if (status != OpenStatus::kDone) return status;
@@ -441,23 +438,20 @@ OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failu
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (win32::Struck(testing::Op::kCreate)) return Tell(LastFailure(), why);
+OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* why) const {
   HANDLE h = nullptr;
   const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileCreate, &h, why);
   if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(N(h));
   return status;
 }
 
-OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
-  if (win32::Struck(testing::Op::kRemove)) return OpenStatus::kFailed;
+OpenStatus Folder::ClearTree(const std::string& name, int depth, bool withFolder) const {
   if (!IsBare(name)) return OpenStatus::kRefused;
   return RemoveEntry(H(handle_.Get()), Wide(name), depth, withFolder, true);
 }
 
-std::vector<std::string> Folder::Names(const std::string& prefix) const {
+std::vector<std::string> Folder::ReadNames(const std::string& prefix) const {
   std::vector<std::string> names;
-  if (testing::Strike(testing::Op::kList)) return names;
   for (const Text& name : NamesStartingWith(H(handle_.Get()), Wide(prefix))) {
     // A name outside the ANSI code page is none of the program's.
     BOOL lossy = FALSE;
@@ -470,13 +464,9 @@ std::vector<std::string> Folder::Names(const std::string& prefix) const {
   return names;
 }
 
-bool FolderPolicy::Close(Handle handle) {
-  const bool struck = testing::Strike(testing::Op::kClose);
-  return CloseHandle(H(handle)) != 0 && !struck;
-}
+bool FolderPolicy::Release(Handle handle) { return CloseHandle(H(handle)) != 0; }
 
-OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
-  if (win32::Struck(testing::Op::kOpen)) return Tell(LastFailure(), why);
+OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* why) {
   // The folders above the product folder are the administrator's: their links are followed, and
   // the path may name them in any way the system resolves. The folder itself is opened in its
   // parent without following a reparse point, and its final path must be the parent's and its name.
@@ -502,8 +492,7 @@ OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
   return status;
 }
 
-OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
-  if (win32::Struck(testing::Op::kOpen)) return Tell(LastFailure(), why);
+OpenStatus Folder::OpenFollowingLinks(const FileLocation& path, Folder* out, Failure* why) {
   Text full;
   HANDLE h = nullptr;
   if (FullPath(win32::WidePath(path), &full) != OpenStatus::kDone) return Tell(LastFailure(), why);
@@ -512,17 +501,15 @@ OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failu
   return status;
 }
 
-OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (win32::Struck(testing::Op::kOpen)) return Tell(LastFailure(), why);
+OpenStatus Folder::OpenSubfolder(const std::string& name, Folder* out, Failure* why) const {
   HANDLE h = nullptr;
   const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderOpening, &h, why);
   if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(N(h));
   return status;
 }
 
-OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable,
-                            File* out, Failure* why) const {
-  if (win32::Struck(testing::Op::kOpen)) return Tell(LastFailure(), why);
+OpenStatus Folder::OpenPlainFile(const std::string& name, FileMode mode, bool inheritable,
+                                 File* out, Failure* why) const {
   // READ_CONTROL: a replacement takes the file's security from this handle. A file written is
   // shared with readers, so that a viewer of the log does not keep it from being written.
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
@@ -548,9 +535,8 @@ OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inherit
   return OpenStatus::kDone;
 }
 
-bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
-                               File* out, Failure* why) const {
-  if (win32::Struck(testing::Op::kCreate)) return CreateFailed(LastFailure(), why);
+bool Folder::MakeReplacement(const File& original, const std::string& prefix, std::string* name,
+                             File* out, Failure* why) const {
   std::vector<unsigned char> current, wanted;
   std::string digits;
   if (!win32::ReadFileSecurity(H(original.NativeHandle()), &current) || !RandomDigits(&digits)) {
@@ -587,10 +573,8 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
   return true;
 }
 
-OpenStatus Folder::Replace(File* written, const std::string& /*temporary: the handle*/,
-                           const std::string& name, Failure* why) const {
-  if (!written->IsOpen()) return Tell(Refusal(OpenStatus::kFailed), why);
-  if (win32::Struck(testing::Op::kRename)) return Tell(LastFailure(), why);
+OpenStatus Folder::RenameOver(File* written, const std::string& /*temporary: the handle*/,
+                              const std::string& name, Failure* why) const {
   if (!IsBare(name)) return Tell(Refusal(OpenStatus::kRefused), why);
   static const SetInformationFn set = Ntdll<SetInformationFn>("NtSetInformationFile");
   if (set == nullptr) return Tell(Refusal(OpenStatus::kFailed), why);
@@ -612,15 +596,13 @@ OpenStatus Folder::Replace(File* written, const std::string& /*temporary: the ha
   return Tell(failure, why);
 }
 
-bool Folder::Discard(File* written, const std::string& /*temporary: the handle*/) const {
-  if (!written->IsOpen()) return false;
-  const bool removed =
-      !testing::Strike(testing::Op::kRemove) && DeleteThrough(H(written->NativeHandle()));
+bool Folder::CloseAndRemove(File* written, const std::string& /*temporary: the handle*/,
+                            bool remove) const {
+  const bool removed = remove && DeleteThrough(H(written->NativeHandle()));
   return written->Close() && removed;
 }
 
-void Folder::RemoveLeftovers(const std::string& prefix) const {
-  if (testing::Strike(testing::Op::kList)) return;
+void Folder::RemoveEachLeftover(const std::string& prefix) const {
   for (const Text& name : NamesStartingWith(H(handle_.Get()), Wide(prefix))) {
     Text folderPath;
     HANDLE h = nullptr;
@@ -671,8 +653,7 @@ bool UpdateLockPolicy::Close(Handle handle) {
   return CloseHandle(H(handle)) != 0;
 }
 
-bool UpdateLock::Acquire(const Folder& folder, const std::string& name, unsigned milliseconds) {
-  if (handle_.IsValid() || testing::Strike(testing::Op::kLock)) return false;
+bool UpdateLock::Take(const Folder& folder, const std::string& name, unsigned milliseconds) {
   std::string mutexName;
   if (!UpdateMutexName(H(folder.NativeHandle()), name, &mutexName)) return false;
   // Global: one lock for every session of the workstation. Any account may create a global

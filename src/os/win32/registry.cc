@@ -4,7 +4,6 @@
 
 #include "os/registry.h"
 #include "os/win32/handle.h"
-#include "testing/fault.h"
 
 namespace os {
 using win32::H;
@@ -15,16 +14,10 @@ HKEY Root(Hive hive) { return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE :
 
 }  // namespace
 
-bool RegKeyPolicy::Close(Handle handle) {
-  // Counted like every registry call; a close has no failure to report.
-  testing::Strike(testing::Op::kRegistry);
-  return RegCloseKey(H<HKEY>(handle)) == ERROR_SUCCESS;
-}
+bool RegKeyPolicy::Release(Handle handle) { return RegCloseKey(H<HKEY>(handle)) == ERROR_SUCCESS; }
 
-long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
-                   bool create, const char* keyClass, uint32_t* disposition) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
-  if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
+long RegKey::OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
+                          bool create, const char* keyClass, uint32_t* disposition) {
   HKEY base = parent ? H<HKEY>(parent->handle_.Get()) : Root(hive);
   HKEY key = nullptr;
   DWORD how = 0;
@@ -37,9 +30,7 @@ long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t
   return kErrorSuccess;
 }
 
-long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
-  if (!IsOpen()) return kErrorInvalidHandle;
+long RegKey::FetchValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
   DWORD got = size ? *size : 0;
   DWORD kind = 0;
   long rc = RegQueryValueExA(H<HKEY>(handle_.Get()), name, nullptr, &kind, static_cast<BYTE*>(data),
@@ -51,24 +42,14 @@ long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* 
   return rc;
 }
 
-long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
-  if (!IsOpen()) return kErrorInvalidHandle;
+long RegKey::StoreValue(const char* name, uint32_t type, const void* data, uint32_t size) {
   return RegSetValueExA(H<HKEY>(handle_.Get()), name, 0, type, static_cast<const BYTE*>(data),
                         size);
 }
 
-long RegKey::DeleteValue(const char* name) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
-  if (!IsOpen()) return kErrorInvalidHandle;
-  return RegDeleteValueA(H<HKEY>(handle_.Get()), name);
-}
+long RegKey::RemoveValue(const char* name) { return RegDeleteValueA(H<HKEY>(handle_.Get()), name); }
 
-long RegKey::Flush() {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
-  if (!IsOpen()) return kErrorInvalidHandle;
-  return RegFlushKey(H<HKEY>(handle_.Get()));
-}
+long RegKey::FlushKey() { return RegFlushKey(H<HKEY>(handle_.Get())); }
 
 void RegKey::Close() { handle_.Close(); }
 
