@@ -1,5 +1,5 @@
-// The registry: the Win32 registry calls on HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE, with typed
-// reads and writes over them. Names and texts are cp1252 bytes; results are Win32 error codes.
+// The registry: the Win32 registry calls on HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and the users'
+// hives, with typed reads and writes over them. Names and texts are cp1252 bytes; results are Win32 error codes.
 // Every call is counted by the fault-injection seam; a struck call fails with kErrorRegistryIo.
 #pragma once
 
@@ -10,7 +10,13 @@
 
 namespace os {
 
-enum class Hive { kCurrentUser, kLocalMachine };
+enum class Hive { kCurrentUser, kLocalMachine, kUsers };
+
+// Makes HKEY_CURRENT_USER, for every key reached from now on, the hive of the user |sid|
+// (HKEY_USERS\<sid>, there while that user is logged on), so that a run of the system account
+// reads and writes the console user's settings; an empty |sid| gives the run its own hive back.
+// Nothing changes when the hive cannot be opened.
+[[nodiscard]] long UseUserHive(const std::string& sid);
 
 // Access masks.
 constexpr uint32_t kKeyRead = 0x20019;

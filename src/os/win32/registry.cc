@@ -11,9 +11,28 @@ using win32::H;
 
 namespace {
 
-HKEY Root(Hive hive) { return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+// The hive that HKEY_CURRENT_USER stands for: the run's own, or a user's that UseUserHive opened,
+// held for the rest of the run.
+HKEY g_currentUser = HKEY_CURRENT_USER;
+
+HKEY Root(Hive hive) {
+  if (hive == Hive::kUsers) return HKEY_USERS;
+  return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE : g_currentUser;
+}
 
 }  // namespace
+
+long UseUserHive(const std::string& sid) {
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  HKEY hive = HKEY_CURRENT_USER;
+  if (!sid.empty()) {
+    long rc = RegOpenKeyExA(HKEY_USERS, sid.c_str(), 0, KEY_READ, &hive);
+    if (rc != ERROR_SUCCESS) return rc;
+  }
+  if (g_currentUser != HKEY_CURRENT_USER) RegCloseKey(g_currentUser);
+  g_currentUser = hive;
+  return kErrorSuccess;
+}
 
 bool RegKeyPolicy::Close(Handle handle) {
   // Counted like every registry call; a close has no failure to report.
