@@ -214,6 +214,9 @@ TEST_F(ProductFamilyTest, OnlyARunOfTheSystemAccountReadsTheConsoleUsersEdition)
   EXPECT_EQ(ConsoleUserFound::kNotAsked, own.console);
   EXPECT_EQ(2, GetProductEdition());
 #ifdef _WIN32
+  // The SID's text names the run's own hive among the users' hives.
+  RegKey hive;
+  EXPECT_EQ(os::kErrorSuccess, hive.Open(Hive::kUsers, own.sid.c_str(), os::kKeyRead));
   // The one user is the console's, and their rights can be taken.
   os::ConsoleUser user;
   if (user.Find()) {
