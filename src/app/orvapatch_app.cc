@@ -5,10 +5,12 @@
 
 #include "app/product_family.h"
 #include "app/released_installer.h"
+#include "app/run_account.h"
 #include "app/run_event.h"
 #include "app/run_program.h"
 #include "config/configuration.h"
 #include "log/setup_log.h"
+#include "os/account.h"
 #include "os/dialog.h"
 #include "version/check_version.h"
 
@@ -43,8 +45,10 @@ int COrvaPatchApp::InitInstance() {
 
 void COrvaPatchApp::RunSequence(RunReport* run) {
   m_strInstallPath = kDefaultInstallPath;
+  // First: family detection reads HKEY_CURRENT_USER already.
+  ChooseAccount(&run->account);
   InitProductFamily(*this);
-  run->accepted = CheckVersion(*this, &run->versionBasis) != 0;
+  run->accepted = CheckVersion(*this, &run->check) != 0;
   run->checked = true;
   if (!run->accepted) {
     // Refused: nothing of the product is touched; the log holds the reasons. Where nobody can
@@ -52,8 +56,12 @@ void COrvaPatchApp::RunSequence(RunReport* run) {
     AfxMessageBox(kRefusal, os::kMbOk | os::kMbIconHand, 0);
     return;
   }
-  // Neither result changes the road; both go into the run's event.
-  UpdateConfiguration(m_strInstallPath, &run->config);
+  // Neither result changes the road; both go into the run's event. The product's files are
+  // the user's: updated with their rights, or not at all.
+  {
+    os::UserRights rights;
+    if (rights.Held()) UpdateConfiguration(m_strInstallPath, &run->config);
+  }
   run->installerExitCode = RunProgram(kInstallerName, "", kShowNormal, kWaitForExit, &run->installerStart,
                                       &theLog.SharedFile(), ReleasedInstallerSha256());
 }

@@ -115,16 +115,49 @@ std::string StartFailureWords(const RunReport& run) {
 // The exit code as the system gives it, a 32-bit unsigned number.
 std::string ExitCodeText(int code) { return Decimal(static_cast<uint32_t>(code)); }
 
+// The refusal rests on no installation: the registry records none, and no library was read.
+bool NothingRecorded(const RunReport& run) {
+  return !run.check.recorded && !run.check.libraryRead;
+}
+
+// Whose registry records no installation, for the administrator of a run of the system account:
+// its own, and the console user's too when one was logged on.
+std::string UnrecordedWords(const RunAccount& account) {
+  std::string words = "aucune installation enregistr\xE9" "e dans le registre du compte "
+                      "syst\xE8me (" + account.sid + ")";
+  if (account.console == ConsoleUserFound::kNobody)
+    return words + ", et aucun utilisateur n'est connect\xE9 \xE0 la console";
+  return words + ", ni dans celui de l'utilisateur connect\xE9 \xE0 la console (" +
+         account.consoleSid + ")";
+}
+
+// Why a run was refused, for fleet tools, the same in every language: no installation recorded
+// in the registry of the account read (and of the console's user, when it is another), or the
+// version text or library version that is not 2014.
+std::string RefusalCause(const RunReport& run) {
+  if (run.check.libraryRead) return "library: " + run.check.basis;
+  if (!NothingRecorded(run)) return "version: " + run.check.basis;
+  std::string cause = "no installation recorded for " + run.account.sid;
+  if (run.account.console == ConsoleUserFound::kNobody) return cause + "; nobody at the console";
+  if (run.account.console == ConsoleUserFound::kNoInstallation)
+    return cause + " nor for the console user " + run.account.consoleSid;
+  return cause;
+}
+
 // The whole sentence, so that the event reads well where no message file is registered.
 std::string Sentence(uint32_t id, const RunReport& run) {
   if (id == kRefused) {
-    if (run.versionBasis.empty()) {
+    if (NothingRecorded(run) && run.account.console != ConsoleUserFound::kNotAsked) {
+      return "Correctif Orvane 2014.4.2 refus\xE9 : " + UnrecordedWords(run.account) +
+             " ; aucun fichier n'a \xE9t\xE9 modifi\xE9.";
+    }
+    if (run.check.basis.empty()) {
       return "Correctif Orvane 2014.4.2 refus\xE9 : aucune version install\xE9" "e n'a pu \xEA"
              "tre lue ; aucun fichier n'a \xE9t\xE9 modifi\xE9.";
     }
     return base::Format("Correctif Orvane 2014.4.2 refus\xE9 : la version install\xE9" "e, "
                             "%s, n'est pas une version 2014 ; aucun fichier n'a \xE9t\xE9 "
-                            "modifi\xE9.", run.versionBasis.c_str());
+                            "modifi\xE9.", run.check.basis.c_str());
   }
   const char* lead = id == kInstalled ? "install\xE9"
                      : id == kInstalledWithWarning ? "\xE0 v\xE9rifier"
@@ -141,14 +174,15 @@ std::string Sentence(uint32_t id, const RunReport& run) {
 // Composes and writes the event.
 void Report(const std::string& appName, const RunReport& run) {
   const uint32_t id = EventId(run);
-  const std::vector<std::string> strings = {
+  std::vector<std::string> strings = {
       Sentence(id, run),
       appName,
-      run.versionBasis,
+      run.check.basis,
       OutcomeForTools(run.config.main),
       OutcomeForTools(run.config.copy),
       Started(run) ? ExitCodeText(run.installerExitCode) : std::string(),
   };
+  if (id == kRefused) strings.push_back(RefusalCause(run));
   // Fleet tools learn of a lost event by its absence; the run itself goes on unchanged.
   (void)os::ReportApplicationEvent(kSource, TypeOf(id), id, strings);
 }

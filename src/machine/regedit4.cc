@@ -13,11 +13,14 @@ namespace {
 
 const char kCurrentUser[] = "HKEY_CURRENT_USER";
 const char kLocalMachine[] = "HKEY_LOCAL_MACHINE";
+const char kUsers[] = "HKEY_USERS";
 
-// Keys that exist in every registry, with their usual spelling.
-const char* const kBuiltIn[][2] = {
-    {kCurrentUser, "Software"},
-    {kLocalMachine, "SOFTWARE"},
+// Keys that exist in every registry, with their usual spelling: the software branches of both
+// hives, and of the system account's own hive among the users' hives.
+const char* const kBuiltIn[] = {
+    "HKEY_CURRENT_USER\\Software",
+    "HKEY_LOCAL_MACHINE\\SOFTWARE",
+    "HKEY_USERS\\S-1-5-18\\Software",
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -46,6 +49,8 @@ const char* HiveName(const std::string& first) {
     return kCurrentUser;
   if (base::EqualsIgnoreAsciiCase(first, kLocalMachine) || base::EqualsIgnoreAsciiCase(first, "HKLM"))
     return kLocalMachine;
+  if (base::EqualsIgnoreAsciiCase(first, kUsers) || base::EqualsIgnoreAsciiCase(first, "HKU"))
+    return kUsers;
   return nullptr;
 }
 
@@ -75,10 +80,10 @@ size_t Resolve(const RegDocument& document, std::vector<std::string>* wanted) {
         break;
       }
     }
-    for (const auto& builtIn : kBuiltIn) {
-      if (!found && known == 1 && parts[0] == builtIn[0] &&
-          base::EqualsIgnoreAsciiCase(parts[1], builtIn[1])) {
-        parts[1] = builtIn[1];
+    for (const char* builtIn : kBuiltIn) {
+      std::vector<std::string> stored = Split(builtIn);
+      if (!found && StartsWith(stored, prefix)) {
+        parts[known] = stored[known];
         found = true;
       }
     }

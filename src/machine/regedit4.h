@@ -26,7 +26,9 @@ struct RegKeyEntry {
 };
 
 // The keys in file order. A key also exists when only keys below it are listed, and the hive
-// roots with HKEY_CURRENT_USER\Software and HKEY_LOCAL_MACHINE\SOFTWARE always exist.
+// roots with HKEY_CURRENT_USER\Software, HKEY_LOCAL_MACHINE\SOFTWARE and the system account's
+// HKEY_USERS\S-1-5-18\Software always exist. Other users' hives (HKEY_USERS\<SID>) exist when
+// listed: as on Windows, while their user is logged on.
 struct RegDocument {
   std::vector<RegKeyEntry> keys;
 };
@@ -48,7 +50,7 @@ bool FindKey(const RegDocument& document, const std::string& base, const std::st
 
 // Like FindKey, creating the key when it is missing: the levels that exist keep their stored
 // spelling, the new ones take the spelling given. False for a name that cannot be a key (outside
-// the two hives, or with a line break).
+// the three hives, or with a line break).
 bool CreateKey(RegDocument* document, const std::string& base, const std::string& subKey,
                std::string* canonical, bool* created);
 

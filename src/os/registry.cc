@@ -9,6 +9,11 @@
 
 namespace os {
 
+long RegKey::UseUserHive(const std::string& sid) {
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  return SelectUserHive(sid);
+}
+
 bool RegKeyPolicy::Close(Handle handle) {
   // Counted like every registry call; a close has no failure to report.
   testing::Strike(testing::Op::kRegistry);

@@ -1,5 +1,5 @@
-// The registry: the Win32 registry calls on HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE, with typed
-// reads and writes over them. Names and texts are cp1252 bytes; results are Win32 error codes.
+// The registry: the Win32 registry calls on HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and the users'
+// hives, with typed reads and writes over them. Names and texts are cp1252 bytes; results are Win32 error codes.
 // Every call is counted by the fault-injection seam; a struck call fails with kErrorRegistryIo.
 #pragma once
 
@@ -10,7 +10,7 @@
 
 namespace os {
 
-enum class Hive { kCurrentUser, kLocalMachine };
+enum class Hive { kCurrentUser, kLocalMachine, kUsers };
 
 // Access masks.
 constexpr uint32_t kKeyRead = 0x20019;
@@ -51,6 +51,11 @@ struct RegKeyPolicy {
 // leaves the object as it was; a successful one closes the key held before.
 class RegKey {
  public:
+  // Makes HKEY_CURRENT_USER, for every key reached from now on, the hive of the user |sid|
+  // (HKEY_USERS\<sid>, there while that user is logged on), so that a run of the system account
+  // reads and writes the console user's settings; an empty |sid| gives the run its own hive back.
+  // Nothing changes when the hive cannot be opened.
+  [[nodiscard]] static long UseUserHive(const std::string& sid);
 
   // RegOpenKeyExA: opens the existing key |subKey| below a hive or, for tests, below an open key.
   [[nodiscard]] long Open(Hive hive, const char* subKey, uint32_t access);
@@ -111,6 +116,7 @@ class RegKey {
   long StoreValue(const char* name, uint32_t type, const void* data, uint32_t size);
   long RemoveValue(const char* name);
   long FlushKey();
+  static long SelectUserHive(const std::string& sid);
 
   base::ScopedHandle<RegKeyPolicy> handle_;
   std::string path_;  // POSIX: the key's full name, hive first, as stored

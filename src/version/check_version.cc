@@ -7,6 +7,7 @@
 #include "app/product_family.h"
 #include "base/format.h"
 #include "log/setup_log.h"
+#include "os/account.h"
 #include "os/registry.h"
 #include "version/file_version_info.h"
 
@@ -27,15 +28,17 @@ const uint32_t kProbeBuffer = 256;
 
 }  // namespace
 
-int CheckVersion(COrvaPatchApp& app, std::string* basis) {
-  std::string unusedBasis;
-  if (basis == nullptr) basis = &unusedBasis;
+int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
+  CheckFindings unused;
+  if (findings == nullptr) findings = &unused;
+  std::string* basis = &findings->basis;
   std::string version;
   std::string directory;
   bool directoryRead = false;
   os::RegKey key;
   if (key.Open(os::Hive::kCurrentUser, kProductKey, os::kKeyAllAccess) ==
       os::kErrorSuccess) {
+    findings->recorded = true;
     // Legacy, kept as is: "regsitre" and "CheckVerion" below are spelled as every earlier
     // release wrote them, and administrators' scripts search the log for these exact words.
     if (key.ReadText("SoftVersion", kCheckBuffer, &version) != os::kErrorSuccess)
@@ -64,7 +67,13 @@ int CheckVersion(COrvaPatchApp& app, std::string* basis) {
   std::string libraryPath = directory;
   JoinPath(kLibraryName, libraryPath);
   CFileVersionInfo library;
-  bool loaded = library.Load(libraryPath) == 1;
+  bool loaded;
+  {
+    // The library is the user's file: read with their rights, or not at all.
+    os::UserRights rights;
+    loaded = rights.Held() && library.Load(libraryPath) == 1;
+  }
+  findings->libraryRead = loaded;
   unsigned major = loaded ? library.m_FileInfo.dwFileVersionMS >> 16 : 0;
   unsigned minor = loaded ? library.m_FileInfo.dwFileVersionMS & 0xFFFF : 0;
   const bool accepted = loaded && major == kAcceptedMajor;

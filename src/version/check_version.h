@@ -6,12 +6,20 @@
 
 class COrvaPatchApp;
 
+// What the check found, for the run's report.
+struct CheckFindings {
+  // The version the answer rests on: the library's when the library was read ("2014.2
+  // (TarifLib.dll, stamped)" when it was recorded), else the registry's text; empty when neither
+  // could be read.
+  std::string basis;
+  bool recorded = false;     // the registry records an installation: the product's key opened
+  bool libraryRead = false;  // the library's version was read
+};
+
 // Decides whether the installation may be patched: 1 when it may, 0 when it must be refused.
-// Takes the product's directory from the registry into |app|.m_strInstallPath and logs what it found. |basis|, when
-// given, receives the version the answer rests on, for the run's report: the library's version
-// when the library was read ("2014.2 (TarifLib.dll, stamped)" when it was recorded), else the
-// registry's text; empty when neither could be read.
-int CheckVersion(COrvaPatchApp& app, std::string* basis = nullptr);
+// Takes the product's directory from the registry into |app|.m_strInstallPath and logs what it found, in |findings|
+// too when given. The library is read with the rights of the user the run acts for.
+int CheckVersion(COrvaPatchApp& app, CheckFindings* findings = nullptr);
 
 // Records in the registry the library version |major|.|minor| found on an accepted
 // installation; always 1.

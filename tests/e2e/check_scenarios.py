@@ -4,10 +4,13 @@ import os
 import shutil
 
 import config_scenarios
-from harness import (APP_PATH, DEFAULT_ROOT, END, INSTALLER, LIBRARY_ACCEPTED, LIBRARY_STAMPED,
-                     PRODUCT, SETTINGS, START, family_keys, parse_reg, registry_fixture)
+from harness import (ACCEPTED, APP_PATH, DEFAULT_ROOT, END, INSTALLED, INSTALLER,
+                     LIBRARY_ACCEPTED, LIBRARY_STAMPED, OWN_ACCOUNT, PRODUCT, SETTINGS, START,
+                     TO_CHECK, family_keys, parse_reg, registry_fixture)
 
 FAMILY_NAME = "HKEY_CURRENT_USER\\Software\\ORVANE S.A."
+# The refusal's cause where the run's own registry records no installation.
+UNRECORDED = "no installation recorded for " + OWN_ACCOUNT
 
 
 def line(text, error=False):
@@ -33,9 +36,10 @@ def run_accepted(m, fixture, lines):
     assert m.log() == START + lines + END, m.log()
 
 
-def run_refused(m, fixture, lines, caption="Orvane XP", basis="", service=False):
+def run_refused(m, fixture, lines, caption="Orvane XP", basis="", service=False, cause=None):
     """A refused run: one box, or none where nobody sees it (|service|); |basis|: the version
-    the event names."""
+    the event names; |cause|: its seventh string, by default the version text or the library's
+    version that |basis| gives."""
     m.set_registry(fixture)
     m.install_stub()
     config_scenarios.install(m)
@@ -48,9 +52,11 @@ def run_refused(m, fixture, lines, caption="Orvane XP", basis="", service=False)
     assert m.read(m.config_path(copy=True)) == config_scenarios.COPY, "copy touched"
     found = ("la version install\u00e9e, %s, n'est pas une version 2014" % basis if basis else
              "aucune version install\u00e9e n'a pu \u00eatre lue")
+    if cause is None:
+        cause = ("library: " if "TarifLib.dll" in basis else "version: ") + basis
     assert m.event() == ("error", 1003, [
         "Correctif Orvane 2014.4.2 refus\u00e9 : %s ; aucun fichier n'a \u00e9t\u00e9 modifi\u00e9." % found,
-        caption, basis, "not reached", "not reached", ""]), m.event()
+        caption, basis, "not reached", "not reached", "", cause]), m.event()
 
 
 def expect_registry(m, fixture, *created):
@@ -151,7 +157,7 @@ def scenario_check_without_product_key_names_the_edition(m):
     # Belnor's family root is not Software\ORVANE, so the product key stays missing.
     fixture = registry_fixture((FAMILY_NAME, ['"Soft name"="BELNOR 2000"']))
     run_refused(m, fixture, soft_version("", True) + line("CheckVerion - TarifLib Version = 0.0"),
-                caption="BELNOR 2000")
+                caption="BELNOR 2000", cause=UNRECORDED)
     expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\Belnor")
 
 
@@ -223,7 +229,8 @@ def scenario_check_refusal_caption_of_every_edition(m):
             lines = CANT_READ_VERSION + CANT_READ_PATH + lines
         m.clean()
         m.reset()
-        run_refused(m, fixture, lines, caption=caption)
+        run_refused(m, fixture, lines, caption=caption,
+                    cause="version: " if root == "ORVANE" else UNRECORDED)
 
 
 def scenario_check_directory_forms_on_another_drive(m):
@@ -288,3 +295,131 @@ def scenario_registry_edition_and_family_root(m):
         assert result.returncode == 0 and m.boxes == 1, (caption, result)
         expect_registry(m, fixture, *[key for key in (created,) if key])
         assert log is None or m.log() == log, (caption, m.log())
+
+
+# Runs that a fleet tool starts as the system account (POSIX: ORVAPATCH_ACCOUNT=system), where
+# nobody sees a box. Its own hive is HKEY_USERS\S-1-5-18; console-user.txt names the user at the
+# console, whose files the run may change only as that user could. Taking their uid takes root.
+CONSOLE_SID = "S-1-5-21-1-2-3-1001"
+CONSOLE_UID = 1001
+SYSTEM_BRANCH = "HKEY_USERS\\S-1-5-18\\Software"
+USER_BRANCH = "HKEY_USERS\\%s\\Software" % CONSOLE_SID
+SYSTEM_REFUSED = ("Correctif Orvane 2014.4.2 refus\u00e9 : aucune installation enregistr\u00e9e dans "
+                  "le registre du compte syst\u00e8me (S-1-5-18), %s ; aucun fichier n'a \u00e9t\u00e9 "
+                  "modifi\u00e9.")
+
+
+def in_branch(fixture, branch):
+    """|fixture| with its current user's keys moved to the software branch |branch|."""
+    return fixture.replace("[HKEY_CURRENT_USER\\Software", "[" + branch)
+
+
+def run_as_system(m, fixture, console=True):
+    """A run of the system account on |fixture|, with the console user logged on when |console|;
+    False, and no run, where the system account cannot be modelled (Wine, or not root)."""
+    if m.windows or os.geteuid() != 0:
+        print("      (POSIX as root only: Wine runs every program as one user)")
+        return False
+    m.set_registry(fixture)
+    m.install_stub()
+    os.chmod(m.root, 0o755)  # made private to root: the user may reach drive C:
+    console_file = os.path.join(m.root, "console-user.txt")
+    if console:
+        with open(console_file, "w") as f:
+            f.write("%s %d\n" % (CONSOLE_SID, CONSOLE_UID))
+    elif os.path.exists(console_file):
+        os.remove(console_file)
+    result, _ = m.run(service=True, extra_env={"ORVAPATCH_ACCOUNT": "system"})
+    assert result.returncode == 0 and m.boxes == 0, result
+    return True
+
+
+def owners(m):
+    """The owner of each file of the product folder."""
+    return {name: os.stat(os.path.join(m.install_dir, name)).st_uid for name in m.listing()}
+
+
+def scenario_system_account_patches_the_console_users_installation(m):
+    # The system account's own hive records nothing; the console user's records a 2013.9 with a
+    # 2014.2 library: the user's hive is read and stamped, their files updated as theirs, and
+    # neither the system account's hive nor the (unrelated) HKEY_CURRENT_USER keys change.
+    decoy = registry_fixture((PRODUCT, ['"SoftVersion"="1999"', APP_PATH]))
+    fixture = in_branch(LIBRARY_ACCEPTED, USER_BRANCH) + decoy[len("REGEDIT4\r\n"):]
+    m.install_library("tariflib.dll")
+    config_scenarios.install(m)
+    for top, dirs, files in os.walk(m.install_dir):
+        for name in [top] + [os.path.join(top, f) for f in files]:
+            os.chown(name, CONSOLE_UID, CONSOLE_UID)
+    if not run_as_system(m, fixture):
+        return
+    assert m.log() == START + LIBRARY_LINES + END, m.log()
+    assert m.read(m.config_path()) == config_scenarios.UPDATED
+    assert m.read(m.config_path(copy=True)) == config_scenarios.COPY_UPDATED
+    assert set(owners(m).values()) == {CONSOLE_UID}, owners(m)
+    expected = family_keys(parse_reg(in_branch(LIBRARY_STAMPED, USER_BRANCH) +
+                                     decoy[len("REGEDIT4\r\n"):]))
+    assert m.registry() == expected, "registry:\n%r\nexpected:\n%r" % (m.registry(), expected)
+    assert m.event() == ("information", 1000, [
+        INSTALLED + "configuration mise \u00e0 jour, copie mise \u00e0 jour, programme "
+        "d'installation termin\u00e9 avec le code 0.",
+        "Orvane XP", "2014.2 (TarifLib.dll, stamped)", "updated", "updated", "0"]), m.event()
+
+
+def scenario_system_account_with_the_product_in_its_own_hive(m):
+    # A product deployed for the system account itself: its own hive is read, as any run's, and
+    # the console user's installation is left alone.
+    user = registry_fixture((USER_BRANCH + "\\ORVANE", ['"SoftVersion"="2013.9"', APP_PATH]))
+    fixture = in_branch(ACCEPTED, SYSTEM_BRANCH) + user[len("REGEDIT4\r\n"):]
+    config_scenarios.install(m)
+    if not run_as_system(m, fixture):
+        return
+    assert m.log() == START + soft_version("2014.4") + END, m.log()
+    assert m.read(m.config_path()) == config_scenarios.UPDATED
+    expected = family_keys(parse_reg(fixture))
+    expected[SYSTEM_BRANCH + "\\ORVANE XP"] = {}
+    assert m.registry() == expected, "registry:\n%r\nexpected:\n%r" % (m.registry(), expected)
+    assert m.event()[:2] == ("information", 1000) and m.event()[2][2] == "2014.4", m.event()
+
+
+def scenario_system_account_refuses_without_a_console_users_installation(m):
+    # Nobody at the console, or a console user whose hive records no installation either: the
+    # run refuses as any run, in the system account's own hive, and its event says whose
+    # registry it read.
+    recorded = registry_fixture((USER_BRANCH + "\\ORVANE", ['"SoftVersion"="2014.4"', APP_PATH]))
+    elsewhere = registry_fixture(
+        ("HKEY_USERS\\S-1-5-21-9-9-9-1002\\Software\\ORVANE", ['"SoftVersion"="2014.4"']))
+    for fixture, console, words, cause in (
+            (recorded, False, "et aucun utilisateur n'est connect\u00e9 \u00e0 la console",
+             "; nobody at the console"),
+            (elsewhere, True, "ni dans celui de l'utilisateur connect\u00e9 \u00e0 la console "
+             "(%s)" % CONSOLE_SID, " nor for the console user " + CONSOLE_SID)):
+        m.clean()
+        m.reset()
+        config_scenarios.install(m)
+        if not run_as_system(m, fixture, console):
+            return
+        assert m.log() == START + NOTHING_FOUND + END, m.log()
+        assert m.read(m.config_path()) == config_scenarios.CONFIG, "configuration touched"
+        expected = family_keys(parse_reg(fixture))
+        expected[SYSTEM_BRANCH + "\\ORVANE XP"] = {}
+        assert m.registry() == expected, "registry:\n%r\nexpected:\n%r" % (m.registry(), expected)
+        assert m.event() == ("error", 1003, [
+            SYSTEM_REFUSED % words, "Orvane XP", "", "not reached", "not reached", "",
+            "no installation recorded for S-1-5-18" + cause]), m.event()
+
+
+def scenario_system_account_leaves_what_the_console_user_cannot_write(m):
+    # The user's registry leads to a product folder of root's that they may read but not write:
+    # nothing there is written with the system account's rights, and the event says why.
+    config_scenarios.install(m)
+    before = m.listing()
+    if not run_as_system(m, in_branch(ACCEPTED, USER_BRANCH)):
+        return
+    assert m.read(m.config_path()) == config_scenarios.CONFIG, "configuration written"
+    assert m.read(m.config_path(copy=True)) == config_scenarios.COPY, "copy written"
+    assert m.listing() == before, m.listing()
+    left = "laiss\u00e9e telle quelle (acc\u00e8s refus\u00e9)"
+    assert m.event() == ("warning", 1001, [
+        TO_CHECK + "configuration %s, copie %s, programme d'installation termin\u00e9 avec le "
+        "code 0." % (left, left),
+        "Orvane XP", "2014.4", "left: access denied", "left: access denied", "0"]), m.event()

@@ -18,6 +18,10 @@ START = SEP + "Démarrage de l'installation de Orvane 2014.4.2 le : DATE\r\n".en
 ACCEPTED_LINE = b"TIME - SoftVersion dans la base de regsitre - 2014.4\r\n"
 END = b"TIME - Fermeture du programme d'installation de Orvane.\r\n" + SEP + b"\r\n\r\n"
 
+# The account of a run that no fleet tool started: under Wine its one user, and the POSIX
+# machine's, which takes that user's SID.
+OWN_ACCOUNT = "S-1-5-21-0-0-0-1000"
+
 # The opening of each event's sentence, by the run's road.
 INSTALLED = "Correctif Orvane 2014.4.2 install\u00e9 : "
 TO_CHECK = "Correctif Orvane 2014.4.2 \u00e0 v\u00e9rifier : "
@@ -27,7 +31,9 @@ NO_CONFIGURATION = "configuration absente, copie non trait\u00e9e, "
 # Top-level keys of either hive's software branch that the product family and the launcher use;
 # everything else in the registry is left out of a machine's registry read back.
 FAMILY_KEY = re.compile(r"(?i)^(ORVANE|KELMARIS|BELNOR|ZERLIN)")
-HIVES = ("HKEY_CURRENT_USER\\Software", "HKEY_LOCAL_MACHINE\\SOFTWARE")
+# The software branches: of either hive, and of each user's hive among the users' hives.
+SOFTWARE_BRANCH = re.compile(
+    r"(?i)^(HKEY_CURRENT_USER\\Software|HKEY_LOCAL_MACHINE\\SOFTWARE|HKEY_USERS\\[^\\]+\\Software)\\")
 
 
 def parse_reg(text):
@@ -49,10 +55,10 @@ def parse_reg(text):
             path = line.strip()[1:-1]
             current = keys.setdefault(path, {})
             parts = path.split("\\")
-            for hive in HIVES:
-                if path.lower().startswith(hive.lower() + "\\"):
-                    for n in range(len(hive.split("\\")) + 1, len(parts)):
-                        keys.setdefault("\\".join(parts[:n]), {})
+            branch = SOFTWARE_BRANCH.match(path)
+            if branch:
+                for n in range(len(branch.group(1).split("\\")) + 1, len(parts)):
+                    keys.setdefault("\\".join(parts[:n]), {})
             continue
         match = re.match(r'^(@|"((?:[^"\\]|\\.)*)")=(.*)$', line)
         assert match, "registry line not understood: %r" % line
@@ -82,9 +88,9 @@ def family_keys(keys):
     """The keys below the software branches whose top-level name belongs to the family."""
     result = {}
     for path, values in keys.items():
-        for hive in HIVES:
-            if path.lower().startswith(hive.lower() + "\\") and FAMILY_KEY.match(path[len(hive) + 1:]):
-                result[path] = values
+        branch = SOFTWARE_BRANCH.match(path)
+        if branch and FAMILY_KEY.match(path[branch.end():]):
+            result[path] = values
     return result
 
 
@@ -395,9 +401,9 @@ class Machine:
         return self.read(path).splitlines() if os.path.exists(path) else []
 
     def event(self):
-        """The one event of the last run, as (type, id, [six strings])."""
+        """The one event of the last run, as (type, id, [six strings, a refusal's seven])."""
         assert len(self.events) == 1, "events: %r" % self.events
-        assert len(self.events[0][2]) == 6, self.events[0]
+        assert len(self.events[0][2]) == (7 if self.events[0][1] == 1003 else 6), self.events[0]
         return self.events[0]
 
     def command(self, *, stub_exit=0, sleep_ms=0, extra_path=None, extra_env=None):

@@ -5,9 +5,12 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "app/orvapatch_app.h"
 #include "app/product_family.h"
+#include "app/run_account.h"
+#include "os/account.h"
 #include "os/locale.h"
 #include "os/registry.h"
 #include "test_util.h"
@@ -198,3 +201,45 @@ TEST(LocaleTest, TheEnvironmentNamesTheUsersLanguage) {
   EXPECT_EQ(0x0409, os::UserDefaultLangId());
 }
 #endif
+
+// Fleet tools start the launcher as the system account, for which the console user's hive then
+// stands for HKEY_CURRENT_USER. Wine runs every program as its one user: there the decision is
+// taken on the real token, and keeps the run's own account; the POSIX machine models the rest.
+TEST_F(ProductFamilyTest, OnlyARunOfTheSystemAccountReadsTheConsoleUsersEdition) {
+  SetSoftName(Hive::kCurrentUser, "KELMARIS XP");
+  RunAccount own;
+  ChooseAccount(&own);
+  EXPECT_EQ(os::RunAccountSid(), own.sid);
+  EXPECT_NE(os::kSystemSid, own.sid);
+  EXPECT_EQ(ConsoleUserFound::kNotAsked, own.console);
+  EXPECT_EQ(2, GetProductEdition());
+#ifdef _WIN32
+  // The SID's text names the run's own hive among the users' hives.
+  RegKey hive;
+  EXPECT_EQ(os::kErrorSuccess, hive.Open(Hive::kUsers, own.sid.c_str(), os::kKeyRead));
+  // The one user is the console's, and their rights can be taken.
+  os::ConsoleUser user;
+  if (user.Find()) {
+    EXPECT_EQ(own.sid, user.Sid());
+    os::ActFor(std::move(user));
+    EXPECT_TRUE(os::UserRights().Held());
+    os::ActFor(os::ConsoleUser());
+  }
+#else
+  const char kUser[] = "S-1-5-21-1-2-3-1001";
+  SetText(Hive::kUsers, "S-1-5-21-1-2-3-1001\\Software\\ORVANE", "SoftVersion", "2014.4");
+  SetText(Hive::kUsers, "S-1-5-21-1-2-3-1001\\Software\\ORVANE S.A.", "Soft name", "BELNOR 2000");
+  testutil::SetEnv("ORVAPATCH_ACCOUNT", "system");
+  // At the machine root, above drive C:.
+  std::ofstream(testutil::Host("C:\\") + "/../console-user.txt") << kUser << " 1001\n";
+  RunAccount system;
+  ChooseAccount(&system);
+  const int edition = GetProductEdition();
+  EXPECT_EQ(os::kErrorSuccess, os::RegKey::UseUserHive(""));
+  os::ActFor(os::ConsoleUser());
+  testutil::SetEnv("ORVAPATCH_ACCOUNT", nullptr);
+  EXPECT_EQ(kUser, system.sid);
+  EXPECT_EQ(ConsoleUserFound::kActedFor, system.console);
+  EXPECT_EQ(3, edition);
+#endif
+}

@@ -159,3 +159,20 @@ TEST_F(RegistryTest, MovedKeysStayOpenOnce) {
   EXPECT_EQ(os::kErrorSuccess, moved.SetValue("v", os::kRegSz, "x", 2));
   EXPECT_EQ(os::kErrorInvalidHandle, key.SetValue("v", os::kRegSz, "x", 2));
 }
+
+TEST_F(RegistryTest, AUsersHiveStandsForTheCurrentUserOnceChosen) {
+  // The default user's hive is there on every system, as a logged-on user's is.
+  RegKey key;
+  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kUsers, ".DEFAULT\\Software\\OrvaTest", nullptr,
+                                          os::kKeyAllAccess));
+  EXPECT_EQ(os::kErrorFileNotFound, os::RegKey::UseUserHive("S-1-5-21-9-9-9-9"));  // nobody's hive
+  ASSERT_EQ(os::kErrorSuccess, os::RegKey::UseUserHive(".DEFAULT"));
+  RegKey chosen;
+  const long created =
+      chosen.Create(Hive::kCurrentUser, "Software\\OrvaTest\\Fleet", nullptr, os::kKeyAllAccess);
+  ASSERT_EQ(os::kErrorSuccess, os::RegKey::UseUserHive(""));
+  EXPECT_EQ(os::kErrorSuccess, created);
+  EXPECT_EQ(os::kErrorSuccess,
+            key.Open(Hive::kUsers, ".DEFAULT\\Software\\OrvaTest\\Fleet", os::kKeyRead));
+  EXPECT_EQ(os::kErrorFileNotFound, key.Open(Hive::kCurrentUser, "Software\\OrvaTest", os::kKeyRead));
+}

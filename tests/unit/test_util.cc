@@ -96,9 +96,14 @@ void RemoveProductKeys() {
 #ifdef _WIN32
   // Every key below Software whose name starts with one of the family's words or the tests'.
   static const char* const kPrefixes[] = {"ORVANE", "KELMARIS", "BELNOR", "ZERLIN", "ORVATEST"};
-  for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+  // The default user's hive stands for a console user's in the tests.
+  const std::pair<HKEY, const char*> kBranches[] = {{HKEY_CURRENT_USER, "Software"},
+                                                    {HKEY_LOCAL_MACHINE, "Software"},
+                                                    {HKEY_USERS, ".DEFAULT\\Software"}};
+  for (const auto& branch : kBranches) {
     HKEY software;
-    if (RegOpenKeyExA(hive, "Software", 0, KEY_ALL_ACCESS, &software) != ERROR_SUCCESS) continue;
+    if (RegOpenKeyExA(branch.first, branch.second, 0, KEY_ALL_ACCESS, &software) != ERROR_SUCCESS)
+      continue;
     std::vector<std::string> doomed;
     char name[256];
     for (DWORD i = 0;; ++i) {

@@ -94,9 +94,11 @@ bool File::SettingsAllowWriting() const {
   // Windows refuses to write a read-only file even to an administrator: no write bit is the
   // read-only attribute here, whoever runs the program.
   if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
-  // The descriptor's own file, whatever name it has now.
+  // The descriptor's own file, whatever name it has now. An immutable file refuses everyone; one
+  // that only the user the run acts for may not write is for the writing steps to refuse, as
+  // access denied, as on Windows, where only the attributes make a file read-only.
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return ::faccessat(AT_FDCWD, self.c_str(), W_OK, AT_EACCESS) == 0;
+  return ::faccessat(AT_FDCWD, self.c_str(), W_OK, AT_EACCESS) == 0 || errno == EACCES;
 }
 
 }  // namespace os

@@ -13,13 +13,23 @@
 #include "machine/host_io.h"
 #include "machine/paths.h"
 #include "machine/regedit4.h"
+#include "os/account.h"
 #include "os/registry.h"
 
 namespace os {
 namespace {
 
-const char* HiveName(Hive hive) {
-  return hive == Hive::kLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+// The user whose hive HKEY_CURRENT_USER stands for, as UseUserHive chose it; empty for the run's
+// own.
+std::string g_userHive;
+
+// The system account's own hive is one of the users' hives, as on Windows.
+std::string HiveName(Hive hive) {
+  if (hive == Hive::kLocalMachine) return "HKEY_LOCAL_MACHINE";
+  if (hive == Hive::kUsers) return "HKEY_USERS";
+  if (!g_userHive.empty()) return "HKEY_USERS\\" + g_userHive;
+  return RunAccountSid() == kSystemSid ? std::string("HKEY_USERS\\") + kSystemSid
+                                       : "HKEY_CURRENT_USER";
 }
 
 std::string StorePath() { return machine::MachineRoot() + "/registry.reg"; }
@@ -135,6 +145,16 @@ long CreateBelow(const std::string& base, const char* subKey, std::string* path,
 }
 
 }  // namespace
+
+long RegKey::SelectUserHive(const std::string& sid) {
+  if (!sid.empty()) {
+    std::string path;
+    long rc = OpenBelow("HKEY_USERS", sid.c_str(), &path);
+    if (rc != kErrorSuccess) return rc;
+  }
+  g_userHive = sid;
+  return kErrorSuccess;
+}
 
 bool RegKeyPolicy::Release(Handle /*handle: a mark, nothing to give back*/) { return true; }
 

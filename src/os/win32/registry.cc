@@ -10,9 +10,27 @@ using win32::H;
 
 namespace {
 
-HKEY Root(Hive hive) { return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+// The hive that HKEY_CURRENT_USER stands for: the run's own, or a user's that UseUserHive opened,
+// held for the rest of the run.
+HKEY g_currentUser = HKEY_CURRENT_USER;
+
+HKEY Root(Hive hive) {
+  if (hive == Hive::kUsers) return HKEY_USERS;
+  return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE : g_currentUser;
+}
 
 }  // namespace
+
+long RegKey::SelectUserHive(const std::string& sid) {
+  HKEY hive = HKEY_CURRENT_USER;
+  if (!sid.empty()) {
+    long rc = RegOpenKeyExA(HKEY_USERS, sid.c_str(), 0, KEY_READ, &hive);
+    if (rc != ERROR_SUCCESS) return rc;
+  }
+  if (g_currentUser != HKEY_CURRENT_USER) RegCloseKey(g_currentUser);
+  g_currentUser = hive;
+  return kErrorSuccess;
+}
 
 bool RegKeyPolicy::Release(Handle handle) { return RegCloseKey(H<HKEY>(handle)) == ERROR_SUCCESS; }
 
