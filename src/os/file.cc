@@ -5,12 +5,6 @@
 
 namespace os {
 
-bool File::OpenForTesting(const FileLocation& path, FileMode mode, bool inheritable,
-                          File* out) {
-  if (testing::Strike(testing::Op::kOpen)) return false;
-  return OpenPath(path, mode, inheritable, out);
-}
-
 OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) {
   if (testing::Strike(testing::Op::kOpen)) {
     *why = StruckFailure();

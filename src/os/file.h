@@ -74,12 +74,6 @@ struct FilePolicy {
 // (on POSIX: a shared flock).
 class File {
  public:
-  // Opens |path|; |out| is left untouched on failure. An |inheritable| file stays open in
-  // programs started while it is open. The program itself opens files only in a folder it
-  // holds (Folder::OpenFile); tests open by path, as another program would.
-  [[nodiscard]] static bool OpenForTesting(const FileLocation& path, FileMode mode,
-                                           bool inheritable, File* out);
-
   // Opens the program file |path| (a full path, or a file beside the launcher) to read and copy
   // it, shared with readers only, every link on its way followed: the launcher's folder and the
   // paths it is given are the administrator's. |out| is left untouched on failure.
@@ -120,8 +114,6 @@ class File {
 
   // The public calls count themselves at the fault seam, then take one of these steps, which
   // each platform defines.
-  [[nodiscard]] static bool OpenPath(const FileLocation& path, FileMode mode, bool inheritable,
-                                     File* out);
   [[nodiscard]] static OpenStatus OpenFollowingLinks(const FileLocation& path, File* out,
                                                      Failure* why);
   bool ReadSome(void* buffer, size_t size, size_t* got);

@@ -16,7 +16,4 @@ uint16_t UserDefaultLangId();
 // best fit and default character): cp1252 on the emulated machine.
 std::string AnsiFromUtf16(const std::u16string& text);
 
-// A text of the ANSI code page in UTF-16, as MultiByteToWideChar reads it.
-std::u16string Utf16FromAnsi(const std::string& text);
-
 }  // namespace os

@@ -16,6 +16,10 @@ struct VersionLibrary {
                 uint32_t* length);
 };
 
+// A query's path in UTF-16, as the version library reads it from the ANSI code page
+// (MultiByteToWideChar; cp1252 on the emulated machine).
+std::u16string Utf16FromAnsi(const std::string& text);
+
 // Standard output writes its bytes as they are: LF stays LF on every platform.
 void SetBinaryOutput();
 

@@ -155,16 +155,6 @@ bool FindLanguage(ResourceArea& area, uint32_t directory, const LanguagePreferen
   return FirstEntry(area, directory, target);
 }
 
-}  // namespace
-
-bool MemorySource::ReadAt(uint64_t offset, void* out, size_t size) {
-  if (offset > size_ || size > size_ - offset) return false;
-  if (size) std::memcpy(out, data_ + offset, size);
-  return true;
-}
-
-namespace {
-
 // What the headers tell of an image: where its resources start, and its section table.
 struct ImageHeaders {
   uint32_t resourceRva = 0;

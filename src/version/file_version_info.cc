@@ -90,11 +90,6 @@ int CFileVersionInfo::Load(const std::string& fileName) {
   });
 }
 
-int CFileVersionInfo::LoadForTesting(pe::ByteSource& source,
-                                     const pe::VersionResource& resource) {
-  return Guarded([&] { return Read(source, resource); });
-}
-
 int CFileVersionInfo::Read(pe::ByteSource& source,
                            const pe::VersionResource& resource) {
   pe::VersionBlock block;

@@ -54,7 +54,7 @@ TEST_F(ConfigTest, AConfigurationOpenedByAnotherProgramAtTheReplaceKeepsItsBytes
   std::vector<std::string> before = Listing();
   os::File holder;
   testing::RunBefore(Op::kRename, 1, [&] {
-    ASSERT_TRUE(os::File::OpenForTesting(Xml(), os::FileMode::kRead, false, &holder));
+    ASSERT_TRUE(testutil::Hold(Xml(), os::FileMode::kRead, &holder));
   });
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   testing::Disarm();
@@ -85,7 +85,7 @@ TEST_F(ConfigTest, ATemporaryFileAnotherRunHoldsOpenIsLeftToIt) {
   WriteBytes(held, "another run's text");
   const std::vector<std::string> before = Listing();
   os::File holder;
-  ASSERT_TRUE(os::File::OpenForTesting(held, os::FileMode::kAppend, false, &holder));
+  ASSERT_TRUE(testutil::Hold(held, os::FileMode::kAppend, &holder));
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   holder.Close();
   EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
@@ -104,8 +104,7 @@ TEST_F(ConfigTest, OurTemporaryFileIsHeldUntilItHasReplacedTheConfiguration) {
     for (const std::string& name : Listing()) {
       os::File other;
       if (name.find(".orvapatch-new") != std::string::npos) {
-        held = !os::File::OpenForTesting(dir_ + name, os::FileMode::kRead, false,
-                                               &other);
+        held = !testutil::Hold(dir_ + name, os::FileMode::kRead, &other);
       }
     }
   });

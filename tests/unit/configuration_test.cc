@@ -32,7 +32,7 @@ TEST_F(ConfigTest, ReadTextAndFindLeavesTheBufferWhenTheFileCannotBeRead) {
   WriteBytes(Xml(), "abc");
   {
     os::File holder;
-    ASSERT_TRUE(os::File::OpenForTesting(Xml(), os::FileMode::kRead, false, &holder));
+    ASSERT_TRUE(testutil::Hold(Xml(), os::FileMode::kRead, &holder));
     EXPECT_EQ(-1, ReadIn("Configuration.xml", "b", &buffer));  // held open by another opener
   }
   EXPECT_EQ("before", buffer);
@@ -253,7 +253,7 @@ TEST_F(ConfigTest, AMissingOrUnfitTemplateVersionLeavesTheModuleVersion) {
   WriteBytes(Xml(), Crlf(kConfig));
   {
     os::File holder;
-    ASSERT_TRUE(os::File::OpenForTesting(Tpl(), os::FileMode::kRead, false, &holder));
+    ASSERT_TRUE(testutil::Hold(Tpl(), os::FileMode::kRead, &holder));
     EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   }
   EXPECT_TRUE(SameBytes(old, ReadBytes(Xml()))) << "held template";
@@ -322,8 +322,7 @@ TEST_F(ConfigTest, AFileHeldOpenByAnotherProgramKeepsItsBytes) {
     ConfigReport report;
     {
       os::File holder;
-      ASSERT_TRUE(os::File::OpenForTesting(c.mainHeld ? Xml() : Copy(),
-                                                 os::FileMode::kRead, false, &holder));
+      ASSERT_TRUE(testutil::Hold(c.mainHeld ? Xml() : Copy(), os::FileMode::kRead, &holder));
       EXPECT_EQ(c.result, UpdateConfiguration(dir_, &report));
     }
     EXPECT_TRUE(SameBytes(Crlf(c.mainHeld ? kConfig : kUpdated), ReadBytes(Xml())));

@@ -286,12 +286,12 @@ TEST(PeVersion, TheFileIsOpenedSharedButNotAgainstANoSharingOpen) {
   {
     os::File reader;
     ASSERT_TRUE(
-        os::File::OpenForTesting(path, os::FileMode::kReadShared, false, &reader));
+        testutil::Hold(path, os::FileMode::kReadShared, &reader));
     EXPECT_EQ(1, info.Load(path));  // another shared reader is fine
   }
   {
     os::File holder;
-    ASSERT_TRUE(os::File::OpenForTesting(path, os::FileMode::kRead, false, &holder));
+    ASSERT_TRUE(testutil::Hold(path, os::FileMode::kRead, &holder));
     EXPECT_EQ(0, info.Load(path));  // held with no sharing
   }
   EXPECT_EQ(1, info.Load(path));

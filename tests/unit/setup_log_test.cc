@@ -112,8 +112,7 @@ TEST(SetupLog, LengthLimitCutsToTheLastBytesExactly) {
 TEST(SetupLog, FallsBackToDocumentsWhileAnotherRunHoldsTheFile) {
   testutil::ScratchMachine machine;
   os::File holder;
-  ASSERT_TRUE(os::File::OpenForTesting(machine.WindowsLog(), os::FileMode::kAppend,
-                                             false, &holder));
+  ASSERT_TRUE(testutil::Hold(machine.WindowsLog(), os::FileMode::kAppend, &holder));
   {
     CSetupLog log;
     EXPECT_EQ(1, log.Log("second run"));

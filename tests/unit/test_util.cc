@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "os/folder.h"
 #include "os/known_folders.h"
 #include "testing/fault.h"
 #ifdef _WIN32
@@ -73,6 +74,14 @@ std::string ReadBytes(const std::string& windowsPath) {
   std::stringstream buffer;
   buffer << in.rdbuf();
   return buffer.str();
+}
+
+bool Hold(const std::string& windowsPath, os::FileMode mode, os::File* out) {
+  const size_t slash = windowsPath.find_last_of("\\/");
+  os::Folder folder;
+  return slash != std::string::npos &&
+         os::Folder::Open(windowsPath.substr(0, slash + 1), &folder) == os::OpenStatus::kDone &&
+         folder.OpenFile(windowsPath.substr(slash + 1), mode, false, out) == os::OpenStatus::kDone;
 }
 
 void WriteBytes(const std::string& windowsPath, const std::string& bytes) {

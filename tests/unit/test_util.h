@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "os/file.h"
+
 namespace testutil {
 
 // A fresh, empty scratch folder for one test, removed at the end. On POSIX the process's machine
@@ -38,6 +40,9 @@ bool Exists(const std::string& windowsPath);
 std::string ReadBytes(const std::string& windowsPath);
 void WriteBytes(const std::string& windowsPath, const std::string& bytes);
 void SetEnv(const char* name, const char* value);
+// Opens the file |windowsPath| in |mode|, as another program holding it would; false when it
+// cannot be opened.
+bool Hold(const std::string& windowsPath, os::FileMode mode, os::File* out);
 
 // The registry keys that the product family and the tests use, removed from both hives (their
 // settings keys included); on POSIX the scratch machine's whole registry.

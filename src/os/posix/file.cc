@@ -26,25 +26,6 @@ OpenStatus File::OpenFollowingLinks(const FileLocation& path, File* out, Failure
   return OpenStatus::kDone;
 }
 
-bool File::OpenPath(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
-  std::string host;
-  if (!posix::HostPath(path, &host)) return false;
-  const bool read = mode == FileMode::kRead || mode == FileMode::kReadShared;
-  // kTruncate is cut only once the lock is held.
-  int flags = (read ? O_RDONLY : O_WRONLY | O_CREAT) | (inheritable ? 0 : O_CLOEXEC);
-  int fd = posix::OpenLocked(AT_FDCWD, host, flags, mode == FileMode::kReadShared ? LOCK_SH : LOCK_EX);
-  if (fd >= 0 && ((mode == FileMode::kTruncate && ::ftruncate(fd, 0) != 0) ||
-                  (mode == FileMode::kAppend && ::lseek(fd, 0, SEEK_END) < 0))) {
-    ::close(fd);
-    fd = -1;
-  }
-  if (fd < 0) return false;
-  File file;
-  file.handle_ = base::ScopedHandle<FilePolicy>(fd);
-  *out = std::move(file);
-  return true;
-}
-
 bool File::Fail() {
   failure_ = posix::FailureOf(errno);
   return false;

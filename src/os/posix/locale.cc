@@ -69,11 +69,4 @@ std::string AnsiFromUtf16(const std::u16string& text) {
   return ansi;
 }
 
-std::u16string Utf16FromAnsi(const std::string& text) {
-  std::u16string wide(text.size(), u'\0');
-  for (size_t i = 0; i < text.size(); ++i)
-    wide[i] = machine::Cp1252ToUnicode(static_cast<uint8_t>(text[i]));
-  return wide;
-}
-
 }  // namespace os

@@ -1,5 +1,5 @@
-// A support tool's output and named files on POSIX: host paths as any Linux tool takes them,
-// drive paths over the machine root.
+// A support tool's output, named files and query paths on POSIX: host paths as any Linux tool
+// takes them, drive paths over the machine root, cp1252 texts.
 #include <unistd.h>
 
 #include <climits>
@@ -8,6 +8,13 @@
 #include "os/tool.h"
 
 namespace os {
+
+std::u16string Utf16FromAnsi(const std::string& text) {
+  std::u16string wide(text.size(), u'\0');
+  for (size_t i = 0; i < text.size(); ++i)
+    wide[i] = machine::Cp1252ToUnicode(static_cast<uint8_t>(text[i]));
+  return wide;
+}
 
 void SetBinaryOutput() {}
 

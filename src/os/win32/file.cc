@@ -32,46 +32,6 @@ bool File::Fail() {
   return false;
 }
 
-bool File::OpenPath(const FileLocation& path, FileMode mode, bool inheritable, File* out) {
-  DWORD access = GENERIC_WRITE;
-  DWORD disposition = OPEN_ALWAYS;
-  DWORD share = 0;
-  switch (mode) {
-    case FileMode::kRead:
-      access = GENERIC_READ;
-      disposition = OPEN_EXISTING;
-      break;
-    case FileMode::kReadShared:
-      access = GENERIC_READ;
-      disposition = OPEN_EXISTING;
-      share = FILE_SHARE_READ;
-      break;
-    case FileMode::kAppend:
-      break;
-    case FileMode::kTruncate:
-      disposition = CREATE_ALWAYS;
-      break;
-    case FileMode::kCreateNew:
-      disposition = CREATE_NEW;
-      break;
-  }
-  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, inheritable ? TRUE : FALSE};
-  HANDLE h = path.besideLauncher() ? CreateFileW(win32::WidePath(path).data(), access, share, &sa,
-                                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                   : CreateFileA(path.text().c_str(), access, share, &sa,
-                                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  if (mode == FileMode::kAppend && SetFilePointer(h, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
-      GetLastError() != NO_ERROR) {
-    CloseHandle(h);
-    return false;
-  }
-  File file;
-  file.handle_ = base::ScopedHandle<FilePolicy>(win32::N(h));
-  *out = std::move(file);
-  return true;
-}
-
 bool File::ReadSome(void* buffer, size_t size, size_t* got) {
   DWORD n = 0;
   if (!ReadFile(H(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr)) return Fail();

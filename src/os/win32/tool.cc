@@ -1,5 +1,5 @@
-// A support tool's output, named files and the system's version library on Windows: the C
-// runtime's binary mode, full paths, System32's version.dll.
+// A support tool's output, named files, query paths and the system's version library on Windows:
+// the C runtime's binary mode, full paths, the ANSI code page, System32's version.dll.
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -61,6 +61,16 @@ bool SystemQuery(const void* block, const std::string& subBlock, const void** va
 }
 
 }  // namespace
+
+std::u16string Utf16FromAnsi(const std::string& text) {
+  if (text.empty()) return std::u16string();
+  const int size = static_cast<int>(text.size());
+  const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  if (count <= 0) return std::u16string();
+  std::u16string wide(static_cast<size_t>(count), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), size, reinterpret_cast<wchar_t*>(&wide[0]), count);
+  return wide;
+}
 
 void SetBinaryOutput() { _setmode(_fileno(stdout), _O_BINARY); }
 
