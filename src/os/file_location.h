@@ -29,6 +29,11 @@ class FileLocation {
   static bool IsBareName(const std::string& path) {
     return !path.empty() && path.find_first_of("\\/:") == std::string::npos;
   }
+  // A name of an entry in a held folder: bare, and naming neither the folder itself nor its
+  // parent.
+  static bool IsEntryName(const std::string& name) {
+    return IsBareName(name) && name != "." && name != "..";
+  }
 
   bool besideLauncher() const { return besideLauncher_; }
   // The path, or the bare name of a file beside the launcher.

@@ -39,11 +39,6 @@ bool CreateFailed(int error, Failure* why) {
   return false;
 }
 
-// A bare name: no separator, and not a name of the folder itself or of its parent.
-bool IsBare(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
 // True when the descriptor |fd| is still what |name| in |dir| names.
 bool StillNamed(int dir, const std::string& name, int fd) {
   struct stat named, held;
@@ -114,7 +109,7 @@ OpenStatus Empty(int dir, int depth) {
 }  // namespace
 
 OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failure* why) const {
-  if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
+  if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   if (::mkdirat(dir, name.c_str(), 0700) != 0 && errno != EEXIST) return Fail(errno, why);
   const int fd = ::openat(dir, name.c_str(), kFolderFlags);
@@ -129,7 +124,7 @@ OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failu
 }
 
 OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* why) const {
-  if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
+  if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   // Only this program's user may enter; an existing folder of that name is never taken over.
   if (::mkdirat(dir, name.c_str(), 0700) != 0) return Fail(errno, why);
@@ -148,7 +143,7 @@ OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* wh
 }
 
 OpenStatus Folder::ClearTree(const std::string& name, int depth, bool withFolder) const {
-  if (!IsBare(name)) return OpenStatus::kRefused;
+  if (!FileLocation::IsEntryName(name)) return OpenStatus::kRefused;
   const int dir = static_cast<int>(handle_.Get());
   const Descriptor held(::openat(dir, name.c_str(), kFolderFlags));
   if (held.fd < 0) return posix::FailureOf(errno).status;
@@ -200,7 +195,7 @@ OpenStatus Folder::OpenFollowingLinks(const FileLocation& path, Folder* out, Fai
 }
 
 OpenStatus Folder::OpenSubfolder(const std::string& name, Folder* out, Failure* why) const {
-  if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
+  if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int fd = ::openat(static_cast<int>(handle_.Get()), name.c_str(), kFolderFlags);
   if (fd < 0) return Fail(errno, why);
   out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
@@ -209,7 +204,7 @@ OpenStatus Folder::OpenSubfolder(const std::string& name, Folder* out, Failure* 
 
 OpenStatus Folder::OpenPlainFile(const std::string& name, FileMode mode, bool inheritable,
                                  File* out, Failure* why) const {
-  if (!IsBare(name)) return Fail(0, why, OpenStatus::kRefused);
+  if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
   // Non-blocking: a FIFO planted there must not stall the open. Written files keep out each other
   // opener that locks them, as readers that lock them; readers that do not lock go on reading.

@@ -51,7 +51,7 @@ std::string RunAccountSid() {
   return sid;
 }
 
-bool UserRightsPolicy::Close(Handle handle) { return CloseHandle(win32::H(handle)) != 0; }
+bool UserRightsPolicy::Close(Handle handle) { return CloseHandle(win32::AsHandle(handle)) != 0; }
 
 bool ConsoleUser::Find() {
   // Loaded at run time: the first is kernel32's, the second the terminal services' library,
@@ -67,7 +67,7 @@ bool ConsoleUser::Find() {
   HANDLE token = nullptr;
   // No session attached to the console, or nobody logged on in it.
   if (id == 0xFFFFFFFF || !query(id, &token)) return false;
-  base::ScopedHandle<UserRightsPolicy> held(win32::N(token));
+  base::ScopedHandle<UserRightsPolicy> held(win32::AsNumber(token));
   std::string sid = TokenUserSid(token);
   if (sid.empty()) return false;
   sid_ = std::move(sid);
@@ -83,7 +83,7 @@ UserRights::UserRights() {
   static const ImpersonateFn impersonate = reinterpret_cast<ImpersonateFn>(
       win32::SystemFunction("advapi32.dll", "ImpersonateLoggedOnUser"));
   // The thread opens files with the user's token; handles held from before keep their access.
-  held_ = impersonate != nullptr && impersonate(win32::H(g_actingFor.rights_.Get()));
+  held_ = impersonate != nullptr && impersonate(win32::AsHandle(g_actingFor.rights_.Get()));
   taken_ = held_;
 }
 

@@ -10,7 +10,7 @@
 #include "os/win32/wide_path.h"
 
 namespace os {
-using win32::H;
+using win32::AsHandle;
 
 namespace win32 {
 
@@ -34,7 +34,7 @@ bool File::Fail() {
 
 bool File::ReadSome(void* buffer, size_t size, size_t* got) {
   DWORD n = 0;
-  if (!ReadFile(H(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr)) return Fail();
+  if (!ReadFile(AsHandle(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr)) return Fail();
   *got = n;
   return true;
 }
@@ -43,7 +43,7 @@ bool File::WriteAll(const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     DWORD n = 0;
-    if (!WriteFile(H(handle_.Get()), p, static_cast<DWORD>(size), &n, nullptr) || n == 0) return Fail();
+    if (!WriteFile(AsHandle(handle_.Get()), p, static_cast<DWORD>(size), &n, nullptr) || n == 0) return Fail();
     p += n;
     size -= n;
   }
@@ -53,13 +53,13 @@ bool File::WriteAll(const void* data, size_t size) {
 bool File::MoveTo(int64_t offset) {
   LARGE_INTEGER to;
   to.QuadPart = offset;
-  return SetFilePointerEx(H(handle_.Get()), to, nullptr, FILE_BEGIN) != 0 || Fail();
+  return SetFilePointerEx(AsHandle(handle_.Get()), to, nullptr, FILE_BEGIN) != 0 || Fail();
 }
 
 bool File::MoveToEnd(int64_t* length) {
   LARGE_INTEGER zero, end;
   zero.QuadPart = 0;
-  if (!SetFilePointerEx(H(handle_.Get()), zero, &end, FILE_END)) return Fail();
+  if (!SetFilePointerEx(AsHandle(handle_.Get()), zero, &end, FILE_END)) return Fail();
   *length = end.QuadPart;
   return true;
 }
@@ -67,19 +67,19 @@ bool File::MoveToEnd(int64_t* length) {
 bool File::CutToZero() {
   LARGE_INTEGER start;
   start.QuadPart = 0;
-  return SetFilePointerEx(H(handle_.Get()), start, nullptr, FILE_BEGIN) &&
-         SetEndOfFile(H(handle_.Get())) != 0;
+  return SetFilePointerEx(AsHandle(handle_.Get()), start, nullptr, FILE_BEGIN) &&
+         SetEndOfFile(AsHandle(handle_.Get())) != 0;
 }
 
 bool File::FlushToDisk() {
-  return FlushFileBuffers(H(handle_.Get())) != 0 || Fail();
+  return FlushFileBuffers(AsHandle(handle_.Get())) != 0 || Fail();
 }
 
-bool FilePolicy::Release(Handle handle) { return CloseHandle(H(handle)) != 0; }
+bool FilePolicy::Release(Handle handle) { return CloseHandle(AsHandle(handle)) != 0; }
 
 bool File::SettingsAllowWriting() const {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(H(handle_.Get()), &info)) return false;
+  if (!GetFileInformationByHandle(AsHandle(handle_.Get()), &info)) return false;
   // A create-or-truncate open refuses a hidden or system file as it refuses a read-only one.
   const DWORD kRefused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY |
                          FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;

@@ -28,8 +28,8 @@ Fn Ntdll(const char* name) {
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
 }
 
-using win32::H;
-using win32::N;
+using win32::AsHandle;
+using win32::AsNumber;
 
 OpenStatus StatusOf(NtStatus status) {
   switch (status) {
@@ -74,21 +74,15 @@ Failure Refusal(OpenStatus status) {
 }
 
 // Gives |failure| to |*why| when asked, and returns what it means.
-OpenStatus Tell(const Failure& failure, Failure* why) {
+OpenStatus Reported(const Failure& failure, Failure* why) {
   if (why != nullptr) *why = failure;
   return failure.status;
 }
 
-// Tell, for the creation of a replacement, which answers false.
+// Reported, for the creation of a replacement, which answers false.
 bool CreateFailed(const Failure& failure, Failure* why) {
-  Tell(failure, why);
+  Reported(failure, why);
   return false;
-}
-
-// A bare name: no separator or drive, and not a name of the folder itself or of its parent.
-bool IsBare(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of("\\/:") == std::string::npos;
 }
 
 using win32::Text;
@@ -190,7 +184,7 @@ struct Opening {
 OpenStatus OpenChecked(HANDLE folder, const Text& wide, const Opening& how, HANDLE* out,
                        Failure* why) {
   Text folderPath;
-  if (!FinalPath(folder, &folderPath)) return Tell(LastFailure(), why);
+  if (!FinalPath(folder, &folderPath)) return Reported(LastFailure(), why);
   const Text expected = Child(folderPath, wide);
   Text room(expected.size() + 1);
   HANDLE h = nullptr;
@@ -198,10 +192,10 @@ OpenStatus OpenChecked(HANDLE folder, const Text& wide, const Opening& how, HAND
       OpenRelative(folder, wide, how.access, how.share, how.disposition,
                    how.isFolder ? kDirectoryFile : kNonDirectoryFile, how.security, &h,
                    how.inheritable);
-  if (status != kSuccess) return Tell(NtFailure(status), why);
+  if (status != kSuccess) return Reported(NtFailure(status), why);
   if (!IsWhatWasAskedFor(h, how.isFolder, expected, &room)) {
     CloseHandle(h);
-    return Tell(Refusal(OpenStatus::kRefused), why);
+    return Reported(Refusal(OpenStatus::kRefused), why);
   }
   *out = h;
   return OpenStatus::kDone;
@@ -210,8 +204,8 @@ OpenStatus OpenChecked(HANDLE folder, const Text& wide, const Opening& how, HAND
 // Opens and checks |name| in the held |folder|; a name that is not bare is refused.
 OpenStatus OpenChecked(intptr_t folder, const std::string& name, const Opening& how, HANDLE* out,
                        Failure* why) {
-  if (!IsBare(name)) return Tell(Refusal(OpenStatus::kRefused), why);
-  return OpenChecked(H(folder), Wide(name), how, out, why);
+  if (!FileLocation::IsEntryName(name)) return Reported(Refusal(OpenStatus::kRefused), why);
+  return OpenChecked(AsHandle(folder), Wide(name), how, out, why);
 }
 
 // A held folder is listed and traversed, never deleted or renamed while it is held.
@@ -279,7 +273,7 @@ OpenStatus OpenByPath(Text path, HANDLE* out, Failure* why, bool file = false) {
                           kNonDirectoryFile, nullptr, out)
            : OpenRelative(nullptr, path, kFolderAccess, kFolderShare, kFileOpen, kDirectoryFile,
                           nullptr, out);
-  return status == kSuccess ? OpenStatus::kDone : Tell(NtFailure(status), why);
+  return status == kSuccess ? OpenStatus::kDone : Reported(NtFailure(status), why);
 }
 
 }  // namespace
@@ -290,7 +284,7 @@ OpenStatus File::OpenFollowingLinks(const FileLocation& path, File* out, Failure
   OpenStatus status = FullPath(win32::WidePath(path), &full);
   if (status != OpenStatus::kDone) *why = LastFailure();
   if (status == OpenStatus::kDone) status = OpenByPath(full, &h, why, true);
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FilePolicy>(N(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FilePolicy>(AsNumber(h));
   return status;
 }
 
@@ -378,7 +372,7 @@ OpenStatus RemoveEntry(HANDLE folder, const Text& name, int depth, bool withFold
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        kFileOpen, 0, nullptr, &h);
   if (status != kSuccess) return StatusOf(status);
-  base::ScopedHandle<FolderPolicy> held(N(h));
+  base::ScopedHandle<FolderPolicy> held(AsNumber(h));
   BY_HANDLE_FILE_INFORMATION info;
   const bool isFolder = GetFileInformationByHandle(h, &info) &&
                         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -414,13 +408,13 @@ OpenStatus OpenPrivate(intptr_t folder, const std::string& name, ULONG dispositi
   OpenStatus status = OpenStatus::kFailed;
   for (bool administratorsOwn : {true, false}) {
     std::vector<unsigned char> descriptor;
-    if (!win32::CleanRoomSecurity(administratorsOwn, &descriptor)) return Tell(LastFailure(), why);
+    if (!win32::CleanRoomSecurity(administratorsOwn, &descriptor)) return Reported(LastFailure(), why);
     Opening how = {kFolderAccess | READ_CONTROL, kFolderShare, disposition, true, false};
     how.security = descriptor.data();
     Failure failure;
     status = OpenChecked(folder, name, how, out, &failure);
     if (status == OpenStatus::kDone) return status;
-    if (failure.error != ERROR_INVALID_OWNER) return Tell(failure, why);
+    if (failure.error != ERROR_INVALID_OWNER) return Reported(failure, why);
   }
   return status;
 }
@@ -431,9 +425,9 @@ OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failu
   HANDLE h = nullptr;
   const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileOpenIf, &h, why);
   if (status != OpenStatus::kDone) return status;
-  base::ScopedHandle<FolderPolicy> held(N(h));
+  base::ScopedHandle<FolderPolicy> held(AsNumber(h));
   // Whoever made it: a folder that a standard user made, or may write in, is not ours.
-  if (!win32::IsPrivate(h)) return Tell(Refusal(OpenStatus::kRefused), why);
+  if (!win32::IsPrivate(h)) return Reported(Refusal(OpenStatus::kRefused), why);
   out->handle_ = std::move(held);
   return OpenStatus::kDone;
 }
@@ -441,18 +435,18 @@ OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failu
 OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* why) const {
   HANDLE h = nullptr;
   const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileCreate, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(N(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
   return status;
 }
 
 OpenStatus Folder::ClearTree(const std::string& name, int depth, bool withFolder) const {
-  if (!IsBare(name)) return OpenStatus::kRefused;
-  return RemoveEntry(H(handle_.Get()), Wide(name), depth, withFolder, true);
+  if (!FileLocation::IsEntryName(name)) return OpenStatus::kRefused;
+  return RemoveEntry(AsHandle(handle_.Get()), Wide(name), depth, withFolder, true);
 }
 
 std::vector<std::string> Folder::ReadNames(const std::string& prefix) const {
   std::vector<std::string> names;
-  for (const Text& name : NamesStartingWith(H(handle_.Get()), Wide(prefix))) {
+  for (const Text& name : NamesStartingWith(AsHandle(handle_.Get()), Wide(prefix))) {
     // A name outside the ANSI code page is none of the program's.
     BOOL lossy = FALSE;
     char narrow[MAX_PATH];
@@ -464,7 +458,7 @@ std::vector<std::string> Folder::ReadNames(const std::string& prefix) const {
   return names;
 }
 
-bool FolderPolicy::Release(Handle handle) { return CloseHandle(H(handle)) != 0; }
+bool FolderPolicy::Release(Handle handle) { return CloseHandle(AsHandle(handle)) != 0; }
 
 OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* why) {
   // The folders above the product folder are the administrator's: their links are followed, and
@@ -472,7 +466,7 @@ OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* wh
   // parent without following a reparse point, and its final path must be the parent's and its name.
   Text full;
   OpenStatus status = FullPath(win32::WidePath(path), &full);
-  if (status != OpenStatus::kDone) return Tell(LastFailure(), why);
+  if (status != OpenStatus::kDone) return Reported(LastFailure(), why);
   const size_t root = RootLength(full);
   HANDLE h = nullptr;
   if (full.size() <= root) {
@@ -488,23 +482,23 @@ OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* wh
                          kFolderOpening, &h, why);
     CloseHandle(parent);
   }
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(N(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
   return status;
 }
 
 OpenStatus Folder::OpenFollowingLinks(const FileLocation& path, Folder* out, Failure* why) {
   Text full;
   HANDLE h = nullptr;
-  if (FullPath(win32::WidePath(path), &full) != OpenStatus::kDone) return Tell(LastFailure(), why);
+  if (FullPath(win32::WidePath(path), &full) != OpenStatus::kDone) return Reported(LastFailure(), why);
   const OpenStatus status = OpenByPath(full, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(N(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
   return status;
 }
 
 OpenStatus Folder::OpenSubfolder(const std::string& name, Folder* out, Failure* why) const {
   HANDLE h = nullptr;
   const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderOpening, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(N(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
   return status;
 }
 
@@ -529,9 +523,9 @@ OpenStatus Folder::OpenPlainFile(const std::string& name, FileMode mode, bool in
       (mode == FileMode::kTruncate && !SetEndOfFile(h))) {
     const Failure failure = LastFailure();
     CloseHandle(h);
-    return Tell(failure, why);
+    return Reported(failure, why);
   }
-  out->handle_ = base::ScopedHandle<FilePolicy>(N(h));
+  out->handle_ = base::ScopedHandle<FilePolicy>(AsNumber(h));
   return OpenStatus::kDone;
 }
 
@@ -539,7 +533,7 @@ bool Folder::MakeReplacement(const File& original, const std::string& prefix, st
                              File* out, Failure* why) const {
   std::vector<unsigned char> current, wanted;
   std::string digits;
-  if (!win32::ReadFileSecurity(H(original.NativeHandle()), &current) || !RandomDigits(&digits)) {
+  if (!win32::ReadFileSecurity(AsHandle(original.NativeHandle()), &current) || !RandomDigits(&digits)) {
     return CreateFailed(LastFailure(), why);
   }
   std::string created = prefix + digits;
@@ -553,7 +547,7 @@ bool Folder::MakeReplacement(const File& original, const std::string& prefix, st
     {
       win32::RestorePrivilege privilege;
       // DELETE: the replace renames the file through this handle.
-      status = OpenRelative(H(handle_.Get()), Wide(created), GENERIC_WRITE | DELETE, 0,
+      status = OpenRelative(AsHandle(handle_.Get()), Wide(created), GENERIC_WRITE | DELETE, 0,
                             kFileCreate, kNonDirectoryFile, wanted.data(), &h);
     }
     if (status == kSuccess) break;
@@ -562,8 +556,8 @@ bool Folder::MakeReplacement(const File& original, const std::string& prefix, st
     }
   }
   File file;
-  file.handle_ = base::ScopedHandle<FilePolicy>(N(h));
-  if (!TakeOverTimesAndAttributes(h, H(original.NativeHandle()))) {
+  file.handle_ = base::ScopedHandle<FilePolicy>(AsNumber(h));
+  if (!TakeOverTimesAndAttributes(h, AsHandle(original.NativeHandle()))) {
     const Failure failure = LastFailure();
     Discard(&file, created);
     return CreateFailed(failure, why);
@@ -575,41 +569,41 @@ bool Folder::MakeReplacement(const File& original, const std::string& prefix, st
 
 OpenStatus Folder::RenameOver(File* written, const std::string& /*temporary: the handle*/,
                               const std::string& name, Failure* why) const {
-  if (!IsBare(name)) return Tell(Refusal(OpenStatus::kRefused), why);
+  if (!FileLocation::IsEntryName(name)) return Reported(Refusal(OpenStatus::kRefused), why);
   static const SetInformationFn set = Ntdll<SetInformationFn>("NtSetInformationFile");
-  if (set == nullptr) return Tell(Refusal(OpenStatus::kFailed), why);
+  if (set == nullptr) return Reported(Refusal(OpenStatus::kFailed), why);
   const Text wide = Wide(name);
   const size_t bytes = wide.size() * sizeof(wchar_t);
   std::vector<unsigned char> buffer(sizeof(RenameInformation) + bytes);
   RenameInformation* info = reinterpret_cast<RenameInformation*>(buffer.data());
   info->replaceIfExists = TRUE;
-  info->rootDirectory = H(handle_.Get());
+  info->rootDirectory = AsHandle(handle_.Get());
   info->fileNameLength = static_cast<ULONG>(bytes);
   std::memcpy(info->fileName, wide.data(), bytes);
   IoStatus io = {};
-  const NtStatus status = set(H(written->NativeHandle()), &io, info,
+  const NtStatus status = set(AsHandle(written->NativeHandle()), &io, info,
                               static_cast<ULONG>(buffer.size()), kFileRenameInformation);
   if (status == kSuccess) return OpenStatus::kDone;
   Failure failure = NtFailure(status);
   // A target that another program holds open refuses to be replaced.
   if (status == kAccessDenied) failure.status = OpenStatus::kInUse;
-  return Tell(failure, why);
+  return Reported(failure, why);
 }
 
 bool Folder::CloseAndRemove(File* written, const std::string& /*temporary: the handle*/,
                             bool remove) const {
-  const bool removed = remove && DeleteThrough(H(written->NativeHandle()));
+  const bool removed = remove && DeleteThrough(AsHandle(written->NativeHandle()));
   return written->Close() && removed;
 }
 
 void Folder::RemoveEachLeftover(const std::string& prefix) const {
-  for (const Text& name : NamesStartingWith(H(handle_.Get()), Wide(prefix))) {
+  for (const Text& name : NamesStartingWith(AsHandle(handle_.Get()), Wide(prefix))) {
     Text folderPath;
     HANDLE h = nullptr;
-    if (!FinalPath(H(handle_.Get()), &folderPath)) continue;
+    if (!FinalPath(AsHandle(handle_.Get()), &folderPath)) continue;
     const Text expected = Child(folderPath, name);
     Text room(expected.size() + 1);
-    if (OpenRelative(H(handle_.Get()), name, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES |
+    if (OpenRelative(AsHandle(handle_.Get()), name, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES |
                                                  FILE_WRITE_ATTRIBUTES,
                      0, kFileOpen, kNonDirectoryFile, nullptr, &h) != kSuccess) {
       continue;  // held by a run that is still going, a folder, or gone
@@ -649,13 +643,13 @@ bool UpdateMutexName(HANDLE folder, const std::string& name, std::string* out) {
 }  // namespace
 
 bool UpdateLockPolicy::Close(Handle handle) {
-  ReleaseMutex(H(handle));
-  return CloseHandle(H(handle)) != 0;
+  ReleaseMutex(AsHandle(handle));
+  return CloseHandle(AsHandle(handle)) != 0;
 }
 
 bool UpdateLock::Take(const Folder& folder, const std::string& name, unsigned milliseconds) {
   std::string mutexName;
-  if (!UpdateMutexName(H(folder.NativeHandle()), name, &mutexName)) return false;
+  if (!UpdateMutexName(AsHandle(folder.NativeHandle()), name, &mutexName)) return false;
   // Global: one lock for every session of the workstation. Any account may create a global
   // mutex, so a standard user can take this one first, or make one that administrators may not
   // open: then the update waits, and at worst leaves the file as it was. It cannot be turned
@@ -670,7 +664,7 @@ bool UpdateLock::Take(const Folder& folder, const std::string& name, unsigned mi
     CloseHandle(mutex);
     return false;
   }
-  handle_ = base::ScopedHandle<UpdateLockPolicy>(N(mutex));
+  handle_ = base::ScopedHandle<UpdateLockPolicy>(AsNumber(mutex));
   return true;
 }
 

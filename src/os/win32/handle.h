@@ -9,12 +9,12 @@ namespace os {
 namespace win32 {
 
 template <typename Native = HANDLE>
-Native H(intptr_t handle) {
+Native AsHandle(intptr_t handle) {
   return reinterpret_cast<Native>(handle);
 }
 
 template <typename Native>
-intptr_t N(Native handle) {
+intptr_t AsNumber(Native handle) {
   return reinterpret_cast<intptr_t>(handle);
 }
 

@@ -12,8 +12,8 @@
 namespace os {
 namespace {
 
-using win32::H;
-using win32::N;
+using win32::AsHandle;
+using win32::AsNumber;
 
 // Windows 10's process creation policy that loads libraries from System32 before the program's
 // folder, and the error of a start that a software restriction rule refuses without telling the
@@ -28,7 +28,7 @@ using win32::Text;
 // a drive path, which a program's current directory does not take.
 bool RoomPath(const Folder& room, Text* out) {
   Text path;
-  if (!win32::FinalPath(H(room.NativeHandle()), &path)) return false;
+  if (!win32::FinalPath(AsHandle(room.NativeHandle()), &path)) return false;
   const bool drive = path.size() > 6 && path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' &&
                      path[3] == L'\\' && path[5] == L':';
   out->assign(path.begin() + (drive ? 4 : 0), path.end());
@@ -54,7 +54,7 @@ HANDLE MakeJob() {
 bool ProgramsRun(const base::ScopedHandle<ProcessPolicy>& programs) {
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
   return programs.IsValid() &&
-         QueryInformationJobObject(H(programs.Get()), JobObjectBasicAccountingInformation,
+         QueryInformationJobObject(AsHandle(programs.Get()), JobObjectBasicAccountingInformation,
                                    &accounting, sizeof(accounting), nullptr) &&
          accounting.ActiveProcesses > 0;
 }
@@ -125,7 +125,7 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
   startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
   startup.StartupInfo.wShowWindow = show;
   // Only the listed handle is inherited, whatever else of the launcher's is inheritable.
-  HANDLE inherited = shared && shared->IsOpen() ? H(shared->NativeHandle()) : nullptr;
+  HANDLE inherited = shared && shared->IsOpen() ? AsHandle(shared->NativeHandle()) : nullptr;
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof(info));
   DWORD error = ERROR_SUCCESS;
@@ -154,12 +154,12 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
   }
   if (error != ERROR_SUCCESS) return StartFailed(error);
   Process process;
-  process.thread_ = base::ScopedHandle<ProcessPolicy>(N(info.hThread));
-  process.process_ = base::ScopedHandle<ProcessPolicy>(N(info.hProcess));
+  process.thread_ = base::ScopedHandle<ProcessPolicy>(AsNumber(info.hThread));
+  process.process_ = base::ScopedHandle<ProcessPolicy>(AsNumber(info.hProcess));
   // Without a job (a system that does not nest jobs, for a launcher started in one), the room
   // is removed once the program ends, as far as the system lets what still runs be removed.
-  base::ScopedHandle<ProcessPolicy> job(N(MakeJob()));
-  if (job.IsValid() && !AssignProcessToJobObject(H(job.Get()), info.hProcess)) job.Close();
+  base::ScopedHandle<ProcessPolicy> job(AsNumber(MakeJob()));
+  if (job.IsValid() && !AssignProcessToJobObject(AsHandle(job.Get()), info.hProcess)) job.Close();
   if (ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
     error = GetLastError();
     TerminateProcess(info.hProcess, error);
@@ -171,16 +171,16 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
 }
 
 bool Process::Wait() {
-  return WaitForSingleObject(H(process_.Get()), INFINITE) == WAIT_OBJECT_0;
+  return WaitForSingleObject(AsHandle(process_.Get()), INFINITE) == WAIT_OBJECT_0;
 }
 
 bool Process::ExitCode(uint32_t* code) {
   DWORD value = 0;
-  if (!GetExitCodeProcess(H(process_.Get()), &value)) return false;
+  if (!GetExitCodeProcess(AsHandle(process_.Get()), &value)) return false;
   *code = value;
   return true;
 }
 
-bool ProcessPolicy::Close(Handle handle) { return CloseHandle(H(handle)) != 0; }
+bool ProcessPolicy::Close(Handle handle) { return CloseHandle(AsHandle(handle)) != 0; }
 
 }  // namespace os

@@ -6,7 +6,7 @@
 #include "os/win32/handle.h"
 
 namespace os {
-using win32::H;
+using win32::AsHandle;
 
 namespace {
 
@@ -32,11 +32,11 @@ long RegKey::SelectUserHive(const std::string& sid) {
   return kErrorSuccess;
 }
 
-bool RegKeyPolicy::Release(Handle handle) { return RegCloseKey(H<HKEY>(handle)) == ERROR_SUCCESS; }
+bool RegKeyPolicy::Release(Handle handle) { return RegCloseKey(AsHandle<HKEY>(handle)) == ERROR_SUCCESS; }
 
 long RegKey::OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
                           bool create, const char* keyClass, uint32_t* disposition) {
-  HKEY base = parent ? H<HKEY>(parent->handle_.Get()) : Root(hive);
+  HKEY base = parent ? AsHandle<HKEY>(parent->handle_.Get()) : Root(hive);
   HKEY key = nullptr;
   DWORD how = 0;
   long rc = create ? RegCreateKeyExA(base, subKey, 0, const_cast<char*>(keyClass),
@@ -44,14 +44,14 @@ long RegKey::OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey, u
                    : RegOpenKeyExA(base, subKey, 0, access, &key);
   if (rc != ERROR_SUCCESS) return rc;
   if (disposition) *disposition = how;
-  handle_ = base::ScopedHandle<RegKeyPolicy>(win32::N(key));
+  handle_ = base::ScopedHandle<RegKeyPolicy>(win32::AsNumber(key));
   return kErrorSuccess;
 }
 
 long RegKey::FetchValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
   DWORD got = size ? *size : 0;
   DWORD kind = 0;
-  long rc = RegQueryValueExA(H<HKEY>(handle_.Get()), name, nullptr, &kind, static_cast<BYTE*>(data),
+  long rc = RegQueryValueExA(AsHandle<HKEY>(handle_.Get()), name, nullptr, &kind, static_cast<BYTE*>(data),
                              size ? &got : nullptr);
   if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
     if (size) *size = got;
@@ -61,13 +61,13 @@ long RegKey::FetchValue(const char* name, void* data, uint32_t* size, uint32_t* 
 }
 
 long RegKey::StoreValue(const char* name, uint32_t type, const void* data, uint32_t size) {
-  return RegSetValueExA(H<HKEY>(handle_.Get()), name, 0, type, static_cast<const BYTE*>(data),
+  return RegSetValueExA(AsHandle<HKEY>(handle_.Get()), name, 0, type, static_cast<const BYTE*>(data),
                         size);
 }
 
-long RegKey::RemoveValue(const char* name) { return RegDeleteValueA(H<HKEY>(handle_.Get()), name); }
+long RegKey::RemoveValue(const char* name) { return RegDeleteValueA(AsHandle<HKEY>(handle_.Get()), name); }
 
-long RegKey::FlushKey() { return RegFlushKey(H<HKEY>(handle_.Get())); }
+long RegKey::FlushKey() { return RegFlushKey(AsHandle<HKEY>(handle_.Get())); }
 
 void RegKey::Close() { handle_.Close(); }
 
