@@ -30,23 +30,6 @@ struct Failure {
   uint32_t error = 0;
 };
 
-// A system error number that has a meaning of its own to the program.
-struct ErrorMeaning {
-  uint32_t error;
-  OpenStatus status;
-};
-
-// The failure the system's |error| tells, its status taken from |meanings| (kFailed when none).
-template <size_t N>
-Failure Meaning(uint32_t error, const ErrorMeaning (&meanings)[N]) {
-  Failure failure;
-  failure.error = error;
-  for (const ErrorMeaning& meaning : meanings) {
-    if (meaning.error == error) failure.status = meaning.status;
-  }
-  return failure;
-}
-
 enum class FileMode {
   kRead,       // an existing file, for reading
   kAppend,     // for writing, created when missing, content kept, position at the end

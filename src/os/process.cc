@@ -6,8 +6,8 @@
 
 #include "os/folder.h"
 #include "os/known_folders.h"
-#include "os/random.h"
-#include "os/sha256.h"
+#include "os/internal/random.h"
+#include "os/internal/sha256.h"
 #include "testing/fault.h"
 
 namespace os {

@@ -16,7 +16,7 @@
 #include "machine/host_io.h"
 #include "machine/paths.h"
 #include "os/folder.h"
-#include "os/random.h"
+#include "os/internal/random.h"
 #include "os/posix/host.h"
 
 namespace os {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "machine/paths.h"
+#include "os/internal/error_meaning.h"
 
 namespace os {
 namespace posix {

@@ -2,7 +2,7 @@
 #include <sys/random.h>
 
 #include "base/ascii.h"
-#include "os/random.h"
+#include "os/internal/random.h"
 
 namespace os {
 

@@ -1,5 +1,5 @@
 // The SHA-256 on POSIX: OpenSSL's libcrypto, loaded on first use.
-#include "os/sha256.h"
+#include "os/internal/sha256.h"
 
 #include <dlfcn.h>
 #include <openssl/evp.h>

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "os/file.h"
+#include "os/internal/error_meaning.h"
 #include "os/win32/failure.h"
 #include "os/win32/handle.h"
 #include "os/win32/wide_path.h"

@@ -9,7 +9,7 @@
 
 #include "base/ascii.h"
 #include "os/folder.h"
-#include "os/random.h"
+#include "os/internal/random.h"
 #include "os/win32/failure.h"
 #include "os/win32/handle.h"
 #include "os/win32/nt.h"

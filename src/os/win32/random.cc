@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "base/ascii.h"
-#include "os/random.h"
+#include "os/internal/random.h"
 #include "os/win32/system_library.h"
 
 namespace os {

@@ -1,6 +1,6 @@
 // The SHA-256 on Windows: the system's BCrypt, loaded from System32 when a digest is wanted, so
 // that no library of it is bound before the program's first line.
-#include "os/sha256.h"
+#include "os/internal/sha256.h"
 
 #include <windows.h>
 
