@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     log.Log("SoftVersion dans la base de regsitre - %s", "2014.4");
     shortening += std::chrono::steady_clock::now() - start;
   }
-  std::printf("log_append_ms %.4f\nlog_shorten_ms %.4f\n", append, Millis(shortening) / (rounds / 10));
+  std::printf("log_append_ms %.4f\nlog_shorten_ms %.4f\n", append,
+              Millis(shortening) / (rounds / 10));
   return 0;
 }

@@ -92,7 +92,7 @@ std::string Expected(const std::string& templateBytes, const std::string& config
   if (haveContext) text = plain::Replaced(text, kContextOpen + context + kContextClose, "");
   if (!newVersion.empty()) {
     text = plain::Replaced(text, kVersionOpen + oldVersion + kVersionClose,
-                    kVersionOpen + newVersion + kVersionClose);
+                           kVersionOpen + newVersion + kVersionClose);
   }
   if (Find(text, kStsTag) < 0) {
     text = plain::Replaced(text, kStsAnchor, kStsAnchor + std::string(kStsBlock));

@@ -1,6 +1,7 @@
-// libFuzzer target for the text operations under the configuration update, in memory: search
-// and replace-all, held to std::string's own search for any needle, replacement and text. Input: the needle's length (two bytes, little-endian), the
-// replacement's length (one byte), then the needle, the replacement and the text.
+// libFuzzer target for the text operations under the configuration update, in memory: search and
+// replace-all, held to std::string's own search for any needle, replacement and text. Input: the
+// needle's length (two bytes, little-endian), the replacement's length (one byte), then the needle,
+// the replacement and the text.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

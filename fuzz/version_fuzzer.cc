@@ -83,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // As the version data itself.
   pe::VersionResource whole;
   whole.offset = 0;
-  whole.length = static_cast<uint32_t>(
-      size < pe::kMaxVersionData ? size : pe::kMaxVersionData);
+  whole.length = static_cast<uint32_t>(size < pe::kMaxVersionData ? size : pe::kMaxVersionData);
   ReadBothWays(source, whole);
   return 0;
 }

@@ -18,11 +18,15 @@ namespace {
 
 const char kDefaultInstallPath[] = "C:\\WORVA32\\";
 const char kInstallerName[] = "K220_V2014_V2014.4.2.exe";
-const int kShowNormal = 1;  // SW_SHOWNORMAL
+const int kShowNormal = 1;   // SW_SHOWNORMAL
 const int kWaitForExit = 1;  // RunProgram blocks until the installer ends
+// The administrator's texts are written in cp1252 with \x escapes, split where a hex digit
+// follows one; the formatter would put each piece on a line of its own.
+// clang-format off
 const char kRefusal[] =
     "Vous devez avoir pr\xE9" "alablement install\xE9 K220 V2014, V2014.1, V2014.2, V2014.3 et "
     "V2014.4 pour installer ce patch!\n\nVeuillez v\xE9rifier votre installation ORVANE!";
+// clang-format on
 
 }  // namespace
 
@@ -62,6 +66,7 @@ void COrvaPatchApp::RunSequence(RunReport* run) {
     os::UserRights rights;
     if (rights.Held()) UpdateConfiguration(m_strInstallPath, &run->config);
   }
-  run->installerExitCode = RunProgram(kInstallerName, "", kShowNormal, kWaitForExit, &run->installerStart,
-                                      &theLog.SharedFile(), ReleasedInstallerSha256());
+  run->installerExitCode =
+      RunProgram(kInstallerName, "", kShowNormal, kWaitForExit, &run->installerStart,
+                 &theLog.SharedFile(), ReleasedInstallerSha256());
 }

@@ -19,9 +19,7 @@ const uint32_t kInstalledWithWarning = 1001;
 const uint32_t kInstallerNotStarted = 1002;
 const uint32_t kRefused = 1003;
 
-bool Started(const RunReport& run) {
-  return run.installerStart.failure == os::StartFailure::kNone;
-}
+bool Started(const RunReport& run) { return run.installerStart.failure == os::StartFailure::kNone; }
 
 uint32_t EventId(const RunReport& run) {
   if (run.checked && !run.accepted) return kRefused;
@@ -36,6 +34,9 @@ os::EventType TypeOf(uint32_t id) {
   return os::EventType::kError;
 }
 
+// The administrator's texts are written in cp1252 with \x escapes, split where a hex digit
+// follows one; the formatter would put each piece on a line of its own.
+// clang-format off
 // The steps' words for fleet tools, and after "erreur N" for the administrator, in ConfigStep's
 // order.
 const char* const kStepWords[] = {"open", "read", "create", "write", "flush", "rename"};
@@ -162,14 +163,14 @@ std::string Sentence(uint32_t id, const RunReport& run) {
   const char* lead = id == kInstalled ? "install\xE9"
                      : id == kInstalledWithWarning ? "\xE0 v\xE9rifier"
                                                    : "non install\xE9";
-  std::string installer =
-      Started(run)
-          ? "programme d'installation termin\xE9 avec le code " + ExitCodeText(run.installerExitCode)
-          : StartFailureWords(run);
+  std::string installer = Started(run) ? "programme d'installation termin\xE9 avec le code " +
+                                             ExitCodeText(run.installerExitCode)
+                                       : StartFailureWords(run);
   return base::Format("Correctif Orvane 2014.4.2 %s : configuration %s, copie %s, %s.", lead,
                           OutcomeForAdministrator(run.config.main).c_str(),
                           OutcomeForAdministrator(run.config.copy).c_str(), installer.c_str());
 }
+// clang-format on
 
 // Composes and writes the event.
 void Report(const std::string& appName, const RunReport& run) {

@@ -10,10 +10,10 @@
 
 // What a run found and did, as far as the main sequence got.
 struct RunReport {
-  RunAccount account;     // whose registry and files the run worked on
+  RunAccount account;    // whose registry and files the run worked on
   bool checked = false;  // the check answered
   bool accepted = false;
-  CheckFindings check;   // what the check's answer rests on
+  CheckFindings check;  // what the check's answer rests on
   ConfigReport config;
   // Whether the installer started, and if not, why: not tried is a failure too.
   os::StartResult installerStart{os::StartFailure::kFailed, 0};

@@ -23,8 +23,7 @@ std::string FileName(const std::string& program) {
 }  // namespace
 
 int RunProgram(const char* program, const char* arguments, int showMode, int wait,
-               os::StartResult* start, const os::File* shared,
-               const uint8_t* sha256) {
+               os::StartResult* start, const os::File* shared, const uint8_t* sha256) {
   os::StartResult result;
   if (start == nullptr) start = &result;
   *start = os::StartResult{os::StartFailure::kFailed, 0};
@@ -34,8 +33,8 @@ int RunProgram(const char* program, const char* arguments, int showMode, int wai
   *start = room.Fill(ApplicationPath(program), FileName(program), sha256);
   if (start->failure != os::StartFailure::kNone) return -1;
   os::Process process;
-  *start = os::Process::Start(&room, commandLine, static_cast<uint16_t>(showMode & 0xFFFF),
-                                    shared, &process);
+  *start = os::Process::Start(&room, commandLine, static_cast<uint16_t>(showMode & 0xFFFF), shared,
+                              &process);
   if (start->failure != os::StartFailure::kNone) return -1;
   if (!wait) return 0;  // the handles close at once; the program runs on
   uint32_t code = 0;

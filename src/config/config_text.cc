@@ -57,7 +57,8 @@ class TwoWay {
     if (!periodic_) period_ = std::max(suffix_, needleLength_ - suffix_) + 1;
     for (size_t& shift : shift_) shift = needleLength_;
     for (size_t i = 0; i < needleLength_; ++i) shift_[needle_[i]] = needleLength_ - 1 - i;
-    rare_ = RarestByte(needle_, needleLength_, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    rare_ = RarestByte(needle_, needleLength_, reinterpret_cast<const unsigned char*>(text.data()),
+                       text.size());
   }
 
   // The first occurrence in |h| (|size| bytes) at or after |from|, or kNpos.
@@ -97,7 +98,8 @@ class TwoWay {
   }
 
  private:
-  // The first alignment at or after |j| (at most |size| - needleLength_) whose rarest byte matches, or kNpos.
+  // The first alignment at or after |j| (at most |size| - needleLength_) whose rarest byte matches,
+  // or kNpos.
   size_t Skip(const unsigned char* h, size_t size, size_t j) {
     const void* at = std::memchr(h + j + rare_, needle_[rare_], size - needleLength_ + 1 - j);
     if (at == nullptr) return kNpos;
@@ -230,7 +232,8 @@ size_t ReplaceGrowing(std::string* text, TwoWay* searcher, const std::string& fr
 
 std::ptrdiff_t Find(const std::string& text, const std::string& needle, size_t from) {
   TwoWay searcher(needle, text);
-  size_t at = searcher.Search(reinterpret_cast<const unsigned char*>(text.data()), text.size(), from);
+  size_t at =
+      searcher.Search(reinterpret_cast<const unsigned char*>(text.data()), text.size(), from);
   return at == kNpos ? -1 : static_cast<std::ptrdiff_t>(at);
 }
 

@@ -69,25 +69,16 @@ ConfigResult LeftAt(ConfigStep step, const os::Failure& failure, const std::stri
   result.step = step;
   result.error = failure.error;
   switch (failure.status) {
-    case OpenStatus::kMissing:
-      result.outcome = ConfigOutcome::kMissing;
-      break;
-    case OpenStatus::kInUse:
-      result.outcome = ConfigOutcome::kInUse;
-      break;
+    case OpenStatus::kMissing: result.outcome = ConfigOutcome::kMissing; break;
+    case OpenStatus::kInUse: result.outcome = ConfigOutcome::kInUse; break;
     case OpenStatus::kRefused:
       result.outcome = ConfigOutcome::kLink;
       result.name = name;
       break;
-    case OpenStatus::kNoSpace:
-      result.outcome = ConfigOutcome::kNoSpace;
-      break;
-    case OpenStatus::kDenied:
-      result.outcome = ConfigOutcome::kDenied;
-      break;
+    case OpenStatus::kNoSpace: result.outcome = ConfigOutcome::kNoSpace; break;
+    case OpenStatus::kDenied: result.outcome = ConfigOutcome::kDenied; break;
     case OpenStatus::kDone:
-    case OpenStatus::kFailed:
-      result.outcome = ConfigOutcome::kFailed;
+    case OpenStatus::kFailed: result.outcome = ConfigOutcome::kFailed;
   }
   return result;
 }
@@ -114,8 +105,7 @@ std::string Value(const std::string& text, const std::string& open, const char* 
 
 // The module version that the template |name| in |folder| gives: only a whole one, exactly 21
 // characters closed at once by its tag; anything else would damage the configuration's version.
-bool TemplateVersion(const os::Folder& folder, const std::string& name,
-                     std::string* version) {
+bool TemplateVersion(const os::Folder& folder, const std::string& name, std::string* version) {
   std::string text;
   const int p = ReadTextAndFind(folder, name, kVersionOpen, &text);
   if (p < 0) return false;
@@ -156,7 +146,9 @@ void Edit(std::string* text, const std::string* newVersion) {
 // A configuration's replacement in its held folder, removed unless it became the configuration.
 struct Replacement {
   explicit Replacement(const os::Folder& in) : folder(in) {}
-  ~Replacement() { if (file.IsOpen()) folder.Discard(&file, name); }
+  ~Replacement() {
+    if (file.IsOpen()) folder.Discard(&file, name);
+  }
   const os::Folder& folder;
   os::File file;
   std::string name;
@@ -293,8 +285,8 @@ bool IsDone(const ConfigResult& result) {
 
 }  // namespace
 
-int ReadTextAndFind(const os::Folder& folder, const std::string& name,
-                    const std::string& tag, std::string* buffer) {
+int ReadTextAndFind(const os::Folder& folder, const std::string& name, const std::string& tag,
+                    std::string* buffer) {
   os::File file;
   std::string text;
   if (Patiently([&] { return folder.OpenFile(name, &file); }) != OpenStatus::kDone ||
@@ -305,7 +297,6 @@ int ReadTextAndFind(const os::Folder& folder, const std::string& name,
   buffer->append(text);
   return static_cast<int>(config::Find(*buffer, tag));
 }
-
 
 int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
   try {

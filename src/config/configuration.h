@@ -30,9 +30,9 @@ enum class ConfigStep { kOpen, kRead, kCreate, kWrite, kFlush, kRename };
 struct ConfigResult {
   ConfigOutcome outcome = ConfigOutcome::kNotReached;
   ConfigStep step = ConfigStep::kOpen;  // where it was left
-  uint32_t error = 0;  // the system's error number there (errno on POSIX, a Win32 error on
-                       // Windows); 0 when the program itself refused
-  std::string name;    // kLink: the name refused
+  uint32_t error = 0;   // the system's error number there (errno on POSIX, a Win32 error on
+                        // Windows); 0 when the program itself refused
+  std::string name;     // kLink: the name refused
   bool opened = false;  // it opened for reading, whatever happened afterwards
 };
 
@@ -65,5 +65,5 @@ int UpdateConfigurationFile(std::string templatePath, std::string configPath);
 // Appends the text of the file |name| in the held |folder| to |*buffer| (CR LF read as LF, a last
 // line without line end given one) and returns the position of the first |tag| in the whole
 // buffer; -1, |*buffer| as it was, when the file cannot be opened or read whole.
-int ReadTextAndFind(const os::Folder& folder, const std::string& name,
-                    const std::string& tag, std::string* buffer);
+int ReadTextAndFind(const os::Folder& folder, const std::string& name, const std::string& tag,
+                    std::string* buffer);

@@ -62,8 +62,8 @@ bool WriteText(os::File* file, const std::string& text) {
     // Room is kept for the CR LF of a line end found in what is taken.
     const size_t take = std::min(text.size() - at, kWritePiece - 1 - used);
     const void* lf = std::memchr(text.data() + at, '\n', take);
-    const size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - text.data())
-                          : at + take;
+    const size_t end =
+        lf ? static_cast<size_t>(static_cast<const char*>(lf) - text.data()) : at + take;
     std::memcpy(piece.get() + used, text.data() + at, end - at);
     used += end - at;
     at = end;

@@ -41,8 +41,7 @@ std::string LogPath(const std::string& directory) {
 CSetupLog::CSetupLog() {
   try {
     std::string directory;
-    bool opened =
-        os::WindowsDirectory(&directory) && OpenFile(LogPath(directory).c_str(), 0);
+    bool opened = os::WindowsDirectory(&directory) && OpenFile(LogPath(directory).c_str(), 0);
     if (!opened && os::DocumentsFolder(&directory)) OpenFile(LogPath(directory).c_str(), 0);
   } catch (const std::bad_alloc&) {
     m_bOpen = 0;  // out of memory before the log could open: the run has no log
@@ -62,11 +61,9 @@ int CSetupLog::OpenFile(const char* path, int truncate) {
   // Its folder is the system's (the Windows directory or the elevated user's Documents); the file
   // is opened in it held, so that a link or a second name planted as the log is never written
   // through. Held by another program, it is waited for as a configuration is.
-  const os::FileMode mode =
-      truncate ? os::FileMode::kTruncate : os::FileMode::kAppend;
-  bool ok = os::Patiently([&] {
-              return os::OpenInSystemFolder(path, mode, true, &file);
-            }) == os::OpenStatus::kDone;
+  const os::FileMode mode = truncate ? os::FileMode::kTruncate : os::FileMode::kAppend;
+  bool ok = os::Patiently([&] { return os::OpenInSystemFolder(path, mode, true, &file); }) ==
+            os::OpenStatus::kDone;
   if (ok) m_file = std::move(file);
   m_bOpen = ok ? 1 : 0;
   return m_bOpen;

@@ -77,7 +77,8 @@ std::string Utf8ToCp1252(const std::string& text) {
       i += length == 4 ? 4 : 1;
       continue;
     }
-    for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    for (size_t k = 1; k < length; ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     i += length;
     out.push_back(static_cast<char>(UnicodeToCp1252(cp, false)));
   }

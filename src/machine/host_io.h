@@ -1,11 +1,11 @@
-// Whole reads, whole writes, durable renames and what failures mean on host files, shared by the files and the registry store.
+// Whole reads, whole writes and durable renames of host files, for the files and the registry
+// store.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 #include <sys/types.h>
-
 
 namespace machine {
 

@@ -22,8 +22,7 @@ std::string MachineRoot() {
   return std::string(home ? home : "") + "/.local/share/orvapatch/machine";
 }
 
-bool SplitPath(const std::string& windowsPath, std::string* base,
-               std::vector<std::string>* names) {
+bool SplitPath(const std::string& windowsPath, std::string* base, std::vector<std::string>* names) {
   const std::string& p = windowsPath;
   std::string rest;
   if (p.size() >= 2 && p[1] == ':' &&
@@ -84,6 +83,5 @@ void SyncDirectory(const std::string& directory) {
   ::fsync(fd);
   ::close(fd);
 }
-
 
 }  // namespace machine

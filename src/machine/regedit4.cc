@@ -45,9 +45,11 @@ std::string Join(const std::vector<std::string>& parts, size_t count) {
 
 // The hive's full name for a first component ("HKCU" and any case accepted), or null.
 const char* HiveName(const std::string& first) {
-  if (base::EqualsIgnoreAsciiCase(first, kCurrentUser) || base::EqualsIgnoreAsciiCase(first, "HKCU"))
+  if (base::EqualsIgnoreAsciiCase(first, kCurrentUser) ||
+      base::EqualsIgnoreAsciiCase(first, "HKCU"))
     return kCurrentUser;
-  if (base::EqualsIgnoreAsciiCase(first, kLocalMachine) || base::EqualsIgnoreAsciiCase(first, "HKLM"))
+  if (base::EqualsIgnoreAsciiCase(first, kLocalMachine) ||
+      base::EqualsIgnoreAsciiCase(first, "HKLM"))
     return kLocalMachine;
   if (base::EqualsIgnoreAsciiCase(first, kUsers) || base::EqualsIgnoreAsciiCase(first, "HKU"))
     return kUsers;

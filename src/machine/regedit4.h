@@ -15,9 +15,9 @@ constexpr uint32_t kRegBinary = 3;
 constexpr uint32_t kRegDword = 4;
 
 struct RegValueEntry {
-  std::string name;  // empty: the key's default value ("@")
+  std::string name;   // empty: the key's default value ("@")
   uint32_t type = 0;  // the registry's number of the value's type
-  std::string data;  // the value's bytes, exactly
+  std::string data;   // the value's bytes, exactly
 };
 
 struct RegKeyEntry {

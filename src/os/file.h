@@ -31,9 +31,9 @@ struct Failure {
 };
 
 enum class FileMode {
-  kRead,       // an existing file, for reading
-  kAppend,     // for writing, created when missing, content kept, position at the end
-  kTruncate,   // for writing, created when missing, cut to length 0
+  kRead,        // an existing file, for reading
+  kAppend,      // for writing, created when missing, content kept, position at the end
+  kTruncate,    // for writing, created when missing, cut to length 0
   kReadShared,  // an existing file, for reading, shared with other readers only (the version
                 // reader, which keeps it from changing while the system's library reads it);
                 // fails while another opener holds it with no sharing or for writing
@@ -60,8 +60,7 @@ class File {
   // Opens the program file |path| (a full path, or a file beside the launcher) to read and copy
   // it, shared with readers only, every link on its way followed: the launcher's folder and the
   // paths it is given are the administrator's. |out| is left untouched on failure.
-  [[nodiscard]] static OpenStatus OpenProgram(const FileLocation& path, File* out,
-                                              Failure* why);
+  [[nodiscard]] static OpenStatus OpenProgram(const FileLocation& path, File* out, Failure* why);
 
   bool IsOpen() const { return handle_.IsValid(); }
   // The platform's handle (a HANDLE on Windows, a descriptor on POSIX), for the platform's own use.

@@ -19,8 +19,9 @@ OpenStatus OpenInFolder(OpenStatus (*openFolder)(const FileLocation&, Folder*, F
   const size_t slash = file.besideLauncher() ? std::string::npos : text.find_last_of("\\/");
   // A bare name not beside the launcher lies in the current folder.
   const FileLocation folder = file.besideLauncher() ? FileLocation::BesideLauncher(std::string())
-                              : slash == std::string::npos ? FileLocation(".")
-                                                           : FileLocation(text.substr(0, slash + 1));
+                              : slash == std::string::npos
+                                  ? FileLocation(".")
+                                  : FileLocation(text.substr(0, slash + 1));
   Folder held;
   File opened;
   OpenStatus status = openFolder(folder, &held, nullptr);

@@ -59,9 +59,10 @@ class Folder {
                                              Failure* why = nullptr) const;
 
   // Removes what the folder |name| holds, and with |withFolder| the folder itself: files of one
-  // name, and folders emptied first, at most |depth| levels down; a link, which is never
-  // followed, stays, and with it the folders above it. A folder that a run still holds (see MakePrivateFolder) is left whole: kInUse,
-  // as for an entry that a program still uses. kRefused when something else stays.
+  // name, and folders emptied first, at most |depth| levels down; a link, which is never followed,
+  // stays, and with it the folders above it. A folder that a run still holds (see
+  // MakePrivateFolder) is left whole: kInUse, as for an entry that a program still uses. kRefused
+  // when something else stays.
   [[nodiscard]] OpenStatus RemoveTree(const std::string& name, int depth, bool withFolder) const;
 
   // The names in this folder that start with |prefix| (on Windows whatever their ASCII case);
@@ -88,8 +89,7 @@ class Folder {
   // |*name|. It takes over |original|'s owner where the system lets this program set it, its
   // DACL, creation time and kept attributes on Windows, its mode, owner and group on POSIX.
   [[nodiscard]] bool CreateReplacement(const File& original, const std::string& prefix,
-                                       std::string* name, File* out,
-                                       Failure* why = nullptr) const;
+                                       std::string* name, File* out, Failure* why = nullptr) const;
 
   // Puts the file |written| (from CreateReplacement, named |temporary|) in place of the file
   // |name| in one step: the folder then names either its old file or the whole new one. On
@@ -116,8 +116,7 @@ class Folder {
   [[nodiscard]] static OpenStatus OpenAtPath(const FileLocation& path, Folder* out, Failure* why);
   [[nodiscard]] static OpenStatus OpenFollowingLinks(const FileLocation& path, Folder* out,
                                                      Failure* why);
-  [[nodiscard]] OpenStatus OpenSubfolder(const std::string& name, Folder* out,
-                                         Failure* why) const;
+  [[nodiscard]] OpenStatus OpenSubfolder(const std::string& name, Folder* out, Failure* why) const;
   [[nodiscard]] OpenStatus OpenOrMakePrivate(const std::string& name, Folder* out,
                                              Failure* why) const;
   [[nodiscard]] OpenStatus MakePrivate(const std::string& name, Folder* out, Failure* why) const;

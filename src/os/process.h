@@ -73,13 +73,13 @@ class CleanRoom {
   // itself is emptied and kept.
   void Remove();
 
-  Folder rooms_;                          // the rooms' folder, or the Temp folder itself
-  Folder room_;                           // the room, held
-  File copy_;                             // the copy, shared with readers only
+  Folder rooms_;                                // the rooms' folder, or the Temp folder itself
+  Folder room_;                                 // the room, held
+  File copy_;                                   // the copy, shared with readers only
   base::ScopedHandle<ProcessPolicy> programs_;  // Windows: the job of the programs started from it
-  std::string roomName_;                  // the room's name in the rooms' folder
-  std::string copyName_;                  // the copy's name in the room
-  bool keep_ = false;                     // the room stays once emptied
+  std::string roomName_;                        // the room's name in the rooms' folder
+  std::string copyName_;                        // the copy's name in the room
+  bool keep_ = false;                           // the room stays once emptied
 };
 
 // A move-only owner of a started program's handles (thread and process, closed in that order).
@@ -115,7 +115,7 @@ class Process {
   // In this order, so that a move closes the thread handle first too.
   base::ScopedHandle<ProcessPolicy> thread_;   // Windows: the first thread; POSIX: set once reaped
   base::ScopedHandle<ProcessPolicy> process_;  // a HANDLE on Windows, a pid on POSIX
-  int status_ = 0;                       // POSIX: the wait status once waited for
+  int status_ = 0;                             // POSIX: the wait status once waited for
 };
 
 }  // namespace os

@@ -40,8 +40,8 @@ long RegKey::Create(Hive hive, const char* subKey, const char* keyClass, uint32_
   return Reach(hive, nullptr, subKey, access, true, keyClass, disposition);
 }
 
-long RegKey::Create(const RegKey& parent, const char* subKey, const char* keyClass,
-                    uint32_t access, uint32_t* disposition) {
+long RegKey::Create(const RegKey& parent, const char* subKey, const char* keyClass, uint32_t access,
+                    uint32_t* disposition) {
   return Reach(Hive::kCurrentUser, &parent, subKey, access, true, keyClass, disposition);
 }
 

@@ -1,6 +1,7 @@
 // The registry: the Win32 registry calls on HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and the users'
-// hives, with typed reads and writes over them. Names and texts are cp1252 bytes; results are Win32 error codes.
-// Every call is counted by the fault-injection seam; a struck call fails with kErrorRegistryIo.
+// hives, with typed reads and writes over them. Names and texts are cp1252 bytes; results are Win32
+// error codes. Every call is counted by the fault-injection seam; a struck call fails with
+// kErrorRegistryIo.
 #pragma once
 
 #include <cstdint>

@@ -29,7 +29,8 @@ struct Section {
 
 Section SectionAt(const std::vector<uint8_t>& table, size_t i) {
   const uint8_t* s = table.data() + i * kSectionHeader;
-  return Section{base::ReadLe32(s + 8), base::ReadLe32(s + 12), base::ReadLe32(s + 16), base::ReadLe32(s + 20)};
+  return Section{base::ReadLe32(s + 8), base::ReadLe32(s + 12), base::ReadLe32(s + 16),
+                 base::ReadLe32(s + 20)};
 }
 
 // The section whose raw data holds |rva| (the rule of Windows' version library), or -1.
@@ -191,11 +192,10 @@ bool ReadHeaders(ByteSource& source, ImageHeaders* out) {
       countAt = 108;
       directoryAt = 112 + 2 * 8;
       break;
-    default:
-      return false;
+    default: return false;
   }
   if (!source.ReadAt(nt + 24, optional, directoryAt + 8)) return false;
-  if (base::ReadLe32(optional + countAt) <= 2) return false;  // no resource directory entry
+  if (base::ReadLe32(optional + countAt) <= 2) return false;          // no resource directory entry
   if (base::ReadLe32(optional + directoryAt + 4) == 0) return false;  // no resources
   out->resourceRva = base::ReadLe32(optional + directoryAt);
 
@@ -223,8 +223,8 @@ bool PlaceResources(const ImageHeaders& headers, uint64_t fileSize, ResourcePlac
   const uint64_t rootInSection = headers.resourceRva - home.virtualAddress;  // < rawSize
   // Raw data cut off by the end of the file reads as zeros, as in the mapping.
   out->root = static_cast<uint64_t>(home.rawPointer) + rootInSection;
-  const uint64_t rawEnd = std::min<uint64_t>(static_cast<uint64_t>(home.rawPointer) + home.rawSize,
-                                             fileSize);
+  const uint64_t rawEnd =
+      std::min<uint64_t>(static_cast<uint64_t>(home.rawPointer) + home.rawSize, fileSize);
   out->rawAvailable = rawEnd > out->root ? rawEnd - out->root : 0;
   out->size = sectionSize - rootInSection;
   return true;

@@ -1,4 +1,5 @@
-// Fault injection: makes the Nth counted operating-system call or allocation fail, so tests can prove every error path.
+// Fault injection: makes the Nth counted operating-system call or allocation fail, so tests can
+// prove every error path.
 #pragma once
 
 // Only test builds define ORVA_FAULT_SEAM and link fault.cc; in the shipped program every counted
@@ -12,24 +13,24 @@ namespace testing {
 // What a counted operation does, so that a test can pick one by its kind and its place among
 // that kind's operations, which stays put when operations of other kinds come or go.
 enum class Op {
-  kOpen,      // opens a file, a folder or the program to start, by name
+  kOpen,  // opens a file, a folder or the program to start, by name
   // Opens a folder by its path, itself not through a link (Folder::Open), as an update of the
   // product's files starts: counted apart from the opens of the files in it.
   kOpenFolder,
-  kCreate,    // makes a new file or folder
+  kCreate,  // makes a new file or folder
   kRead,
-  kSeek,      // moves in a held file or finds its length
-  kWrite,     // writes a held file's bytes or cuts them
+  kSeek,   // moves in a held file or finds its length
+  kWrite,  // writes a held file's bytes or cuts them
   kFlush,
-  kQuery,     // asks whether a held file may be written
+  kQuery,  // asks whether a held file may be written
   kClose,
-  kRename,    // puts a written file in place of another
+  kRename,  // puts a written file in place of another
   kRemove,
   kList,      // lists a folder to remove what killed runs left in it
   kLock,      // takes the lock of a file's updates
   kRegistry,  // any call on a registry key, its close included
   kEvent,
-  kStart,     // starts a program
+  kStart,  // starts a program
 };
 
 #ifdef ORVA_FAULT_SEAM

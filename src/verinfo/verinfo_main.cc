@@ -123,7 +123,9 @@ int main(int argc, char** argv) {
   for (int i = first; i < argc; ++i) {
     CFileVersionInfo info;
     const std::string path = os::NamedFile(argv[i]);
-    int result = path.empty() ? 0 : library ? verinfo::LoadThrough(*library, path, &info) : info.Load(path);
+    int result = path.empty() ? 0
+                 : library    ? verinfo::LoadThrough(*library, path, &info)
+                              : info.Load(path);
     if (result != 1) status = 1;
     Print(os::ArgumentText(argv[i]), info, result);
   }

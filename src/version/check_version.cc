@@ -36,15 +36,13 @@ int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
   std::string directory;
   bool directoryRead = false;
   os::RegKey key;
-  if (key.Open(os::Hive::kCurrentUser, kProductKey, os::kKeyAllAccess) ==
-      os::kErrorSuccess) {
+  if (key.Open(os::Hive::kCurrentUser, kProductKey, os::kKeyAllAccess) == os::kErrorSuccess) {
     findings->recorded = true;
     // Legacy, kept as is: "regsitre" and "CheckVerion" below are spelled as every earlier
     // release wrote them, and administrators' scripts search the log for these exact words.
     if (key.ReadText("SoftVersion", kCheckBuffer, &version) != os::kErrorSuccess)
       theLog.LogError("Impossible de lire SoftVersion dans la base de regsitre ");
-    directoryRead =
-        key.ReadText("OrvaAppPath", kCheckBuffer, &directory) == os::kErrorSuccess;
+    directoryRead = key.ReadText("OrvaAppPath", kCheckBuffer, &directory) == os::kErrorSuccess;
     if (!directoryRead) theLog.LogError("Impossible de lire AppPath dans la base de regsitre ");
     key.Close();
   }
@@ -78,8 +76,7 @@ int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
   unsigned minor = loaded ? library.m_FileInfo.dwFileVersionMS & 0xFFFF : 0;
   const bool accepted = loaded && major == kAcceptedMajor;
   if (loaded) {
-    *basis = base::Format("%u.%u (%s%s)", major, minor, kLibraryName,
-                              accepted ? ", stamped" : "");
+    *basis = base::Format("%u.%u (%s%s)", major, minor, kLibraryName, accepted ? ", stamped" : "");
   }
   if (accepted) {
     UpdateSoftVersion(static_cast<uint16_t>(major), static_cast<uint16_t>(minor), app);
@@ -91,8 +88,8 @@ int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
 
 int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
   theLog.Log("CheckVerion - MAJ SoftVersion=%u.%u avant installation", major, minor);
-  std::string version = base::Format("%u.%u", static_cast<unsigned>(major),
-                                         static_cast<unsigned>(minor));
+  std::string version =
+      base::Format("%u.%u", static_cast<unsigned>(major), static_cast<unsigned>(minor));
 
   os::RegKey key;
   if (key.Create(os::Hive::kCurrentUser, kProductKey, nullptr, os::kKeyAllAccess) ==
@@ -107,8 +104,7 @@ int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
 
   for (os::Hive hive : {os::Hive::kCurrentUser, os::Hive::kLocalMachine}) {
     os::RegKey probe;
-    if (probe.Open(hive, kProductKeyForProbe, os::kKeyAllAccess) != os::kErrorSuccess)
-      continue;
+    if (probe.Open(hive, kProductKeyForProbe, os::kKeyAllAccess) != os::kErrorSuccess) continue;
     // A value too long for the probe stays.
     std::string unused;
     if (probe.ReadText("KivAppPath", kProbeBuffer, &unused) == os::kErrorSuccess)

@@ -16,9 +16,9 @@ struct CheckFindings {
   bool libraryRead = false;  // the library's version was read
 };
 
-// Decides whether the installation may be patched: 1 when it may, 0 when it must be refused.
-// Takes the product's directory from the registry into |app|.m_strInstallPath and logs what it found, in |findings|
-// too when given. The library is read with the rights of the user the run acts for.
+// Decides whether the installation may be patched: 1 when it may, 0 when it must be refused. Takes
+// the product's directory from the registry into |app|.m_strInstallPath and logs what it found, in
+// |findings| too when given. The library is read with the rights of the user the run acts for.
 int CheckVersion(COrvaPatchApp& app, CheckFindings* findings = nullptr);
 
 // Records in the registry the library version |major|.|minor| found on an accepted

@@ -82,16 +82,15 @@ int CFileVersionInfo::Load(const std::string& fileName) {
   return Guarded([&] {
     os::FileSource source;
     pe::VersionResource resource;
-    if (fileName.empty() || !os::LocateVersionResource(
-                                os::LibraryLocation(fileName), &source, &resource)) {
+    if (fileName.empty() ||
+        !os::LocateVersionResource(os::LibraryLocation(fileName), &source, &resource)) {
       return 0;
     }
     return Read(source, resource);
   });
 }
 
-int CFileVersionInfo::Read(pe::ByteSource& source,
-                           const pe::VersionResource& resource) {
+int CFileVersionInfo::Read(pe::ByteSource& source, const pe::VersionResource& resource) {
   pe::VersionBlock block;
   if (!block.Read(source, resource)) return 0;
   const pe::VersionTree tree = block.Tree();

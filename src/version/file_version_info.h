@@ -52,9 +52,7 @@ class CFileVersionInfo {
 
   // Load's reading of the version resource |resource| that our reader found in |source|: the
   // same result and fields, from bytes that a fuzzer or a test gives.
-  int LoadForTesting(pe::ByteSource& source,
-                     const pe::VersionResource& resource);
-
+  int LoadForTesting(pe::ByteSource& source, const pe::VersionResource& resource);
 
   // Looks in |table| (|tableLength| bytes of 32-bit entries: language in the low 16 bits, code
   // page in the high 16 bits; only whole entries count) for an entry whose language is |langId|,

@@ -2,7 +2,6 @@
 // launcher, which reads only files, never links it.
 #include "version/file_version_info.h"
 
-int CFileVersionInfo::LoadForTesting(pe::ByteSource& source,
-                                     const pe::VersionResource& resource) {
+int CFileVersionInfo::LoadForTesting(pe::ByteSource& source, const pe::VersionResource& resource) {
   return Guarded([&] { return Read(source, resource); });
 }

@@ -90,9 +90,11 @@ TEST_F(CheckVersionTest, Library2014IsAcceptedAndStamped) {
             Lines());
   EXPECT_EQ(directory + "\\", app_.m_strInstallPath);
   uint32_t type = 0;
-  EXPECT_EQ(std::string("2014.2", 7), Value(Hive::kCurrentUser, "Software\\ORVANE", "SoftVersion", &type));
+  EXPECT_EQ(std::string("2014.2", 7),
+            Value(Hive::kCurrentUser, "Software\\ORVANE", "SoftVersion", &type));
   EXPECT_EQ(os::kRegSz, type);
-  EXPECT_EQ(std::string("1", 2), Value(Hive::kCurrentUser, "Software\\ORVANE", "Version140", &type));
+  EXPECT_EQ(std::string("1", 2),
+            Value(Hive::kCurrentUser, "Software\\ORVANE", "Version140", &type));
   EXPECT_EQ(os::kRegSz, type);
   EXPECT_EQ("<missing>", Value(Hive::kCurrentUser, "Software\\ORVANE", "KivAppPath"));
   EXPECT_EQ("<missing>", Value(Hive::kLocalMachine, "SOFTWARE\\ORVANE", "KivAppPath"));
@@ -149,14 +151,16 @@ TEST_F(CheckVersionTest, ValuesMustFitTheirBuffers) {
   SetText(Hive::kCurrentUser, "Software\\ORVANE", "OrvaAppPath", std::string(100, 'd'));
   EXPECT_EQ(1, CheckVersion(app_));
   EXPECT_EQ("TIME - ***Impossible de lire AppPath dans la base de regsitre \r\n"
-            "TIME - SoftVersion dans la base de regsitre - " + std::string(95, 'x') + "2014\r\n",
+            "TIME - SoftVersion dans la base de regsitre - " +
+                std::string(95, 'x') + "2014\r\n",
             Lines());
   EXPECT_EQ("C:\\WORVA32\\", app_.m_strInstallPath);
 
   SetText(Hive::kCurrentUser, "Software\\ORVANE", "SoftVersion", std::string(96, 'x') + "2014");
   theLog.OpenFile(log_.c_str(), 1);
   EXPECT_EQ(0, CheckVersion(app_));
-  EXPECT_EQ(0u, Lines().find("TIME - ***Impossible de lire SoftVersion dans la base de regsitre \r\n"));
+  EXPECT_EQ(0u,
+            Lines().find("TIME - ***Impossible de lire SoftVersion dans la base de regsitre \r\n"));
 }
 
 TEST_F(CheckVersionTest, OnlyABackslashEndsTheInstallationPath) {

@@ -46,7 +46,8 @@ inline const std::vector<std::string> kConfig = {
     "  <ssvModuleVersion>K220.2014.3.1.0007-02</ssvModuleVersion>",
     "  <versionCOD>0302</versionCOD>",
     "  <contextFacturation>CABINET</contextFacturation>",
-    "  <nom>Cabinet m\xE9" "dical \x80</nom>",
+    "  <nom>Cabinet m\xE9"
+    "dical \x80</nom>",
     "  <ssvDesactivationControleSpecialitePS>Non</ssvDesactivationControleSpecialitePS>",
     "  <teletransmission>",
     "    <active>0</active>",
@@ -61,7 +62,8 @@ inline const std::vector<std::string> kUpdated = {
     "  <ssvModuleVersion>K220.2014.4.2.0001-01</ssvModuleVersion>",
     "  ",
     "  ",
-    "  <nom>Cabinet m\xE9" "dical \x80</nom>",
+    "  <nom>Cabinet m\xE9"
+    "dical \x80</nom>",
     "  <ssvDesactivationControleSpecialitePS>Non</ssvDesactivationControleSpecialitePS>",
     "<!-- Deactivation STS global -->",
     "<ssvDesactivationSTS>Non</ssvDesactivationSTS>",

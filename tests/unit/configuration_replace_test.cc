@@ -53,9 +53,8 @@ TEST_F(ConfigTest, AConfigurationOpenedByAnotherProgramAtTheReplaceKeepsItsBytes
   WriteBytes(Xml(), Crlf(kConfig));
   std::vector<std::string> before = Listing();
   os::File holder;
-  testing::RunBefore(Op::kRename, 1, [&] {
-    ASSERT_TRUE(testutil::Hold(Xml(), os::FileMode::kRead, &holder));
-  });
+  testing::RunBefore(Op::kRename, 1,
+                     [&] { ASSERT_TRUE(testutil::Hold(Xml(), os::FileMode::kRead, &holder)); });
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
   testing::Disarm();
   ASSERT_TRUE(holder.IsOpen());  // the action ran
@@ -144,10 +143,12 @@ TEST_F(ConfigTest, EverySpellingOfTheProductFolderTakesItsFileOneUpdateLock) {
   os::UpdateLock lock;
   ASSERT_TRUE(lock.Acquire(held, "Configuration.xml", 0));
   // From another thread: on Windows the thread that holds a mutex may take it again.
-  EXPECT_FALSE(std::async(std::launch::async, [&] {
-                 os::UpdateLock second;
-                 return second.Acquire(other, "CONFIGURATION.XML", 0);
-               }).get())
+  EXPECT_FALSE(std::async(std::launch::async,
+                          [&] {
+                            os::UpdateLock second;
+                            return second.Acquire(other, "CONFIGURATION.XML", 0);
+                          })
+                   .get())
       << spelled;
 }
 
@@ -274,8 +275,10 @@ class PlantTest : public ConfigTest {
     testing::Disarm();
     EXPECT_EQ(kSecret, ReadBytes(outside_ + "Configuration.xml")) << nth;
     EXPECT_EQ(kSecret, ReadBytes(outside_ + "ssvConfig\\Configuration.xml")) << nth;
-    EXPECT_EQ((std::vector<std::string>{"Configuration.xml", "ssvConfig"}), Listing(outside_)) << nth;
-    EXPECT_EQ((std::vector<std::string>{"Configuration.xml"}), Listing(outside_ + "ssvConfig")) << nth;
+    EXPECT_EQ((std::vector<std::string>{"Configuration.xml", "ssvConfig"}), Listing(outside_))
+        << nth;
+    EXPECT_EQ((std::vector<std::string>{"Configuration.xml"}), Listing(outside_ + "ssvConfig"))
+        << nth;
     // The planted name itself aside, no text of the outside is in the folder.
     const std::string host = testutil::Host(Xml());
     const bool planted = fs::is_symlink(host) || fs::hard_link_count(host) > 1;
@@ -349,7 +352,8 @@ TEST_F(PlantTest, LinksAndSecondNamesAreNeverFollowed) {
        }},
   };
   Moment when;
-  RunWithPlant(0, [] {}, &when);
+  RunWithPlant(
+      0, [] {}, &when);
   const int total = operations_;
   ASSERT_GT(total, 40);  // both files updated
   for (const Plant& plant : plants) {

@@ -15,10 +15,14 @@ using namespace configtest;
 // Reading.
 
 TEST_F(ConfigTest, ReadTextAndFindAppendsLinesAndFindsInTheWholeBuffer) {
-  WriteBytes(Xml(), Bytes("<b>x\r\ny\rz\x1A" "after\0nul\r\n\nlast"));
+  WriteBytes(Xml(), Bytes("<b>x\r\ny\rz\x1A"
+                          "after\0nul\r\n\nlast"));
   std::string buffer = "kept\n";
-  EXPECT_EQ(5, ReadIn("Configuration.xml", "<b>", &buffer));  // not emptied first: position in the whole
-  EXPECT_EQ(Bytes("kept\n<b>x\ny\rz\x1A" "after\0nul\n\nlast\n"), buffer);
+  EXPECT_EQ(
+      5, ReadIn("Configuration.xml", "<b>", &buffer));  // not emptied first: position in the whole
+  EXPECT_EQ(Bytes("kept\n<b>x\ny\rz\x1A"
+                  "after\0nul\n\nlast\n"),
+            buffer);
   EXPECT_EQ(0, ReadIn("Configuration.xml", "kept", &buffer));
   buffer.clear();
   EXPECT_EQ(0, ReadIn("Configuration.xml", "<b>", &buffer));  // at the very first character
@@ -110,8 +114,10 @@ TEST_F(ConfigTest, LfOnlyLinesAndALastLineWithoutLineEndComeOutCrLf) {
 }
 
 TEST_F(ConfigTest, CtrlZNulAndLoneCrBytesAreKeptAndTextAfterThemEdited) {
-  EXPECT_EQ(Bytes("a\x1A" "b\rc\0d\r\n<active>1</active>\r\r\n"),
-            Updated(Bytes("a\x1A" "b\rc\0d\r\n<active>0</active>\r\r\n")));
+  EXPECT_EQ(Bytes("a\x1A"
+                  "b\rc\0d\r\n<active>1</active>\r\r\n"),
+            Updated(Bytes("a\x1A"
+                          "b\rc\0d\r\n<active>0</active>\r\r\n")));
 }
 
 TEST_F(ConfigTest, VersionCodOfAnotherLengthStays) {
@@ -121,8 +127,8 @@ TEST_F(ConfigTest, VersionCodOfAnotherLengthStays) {
 }
 
 TEST_F(ConfigTest, OnlyElementsWithTheFirstValueAreRemoved) {
-  EXPECT_EQ(Crlf({"<x/>", "  ", "  <versionCOD>9999</versionCOD>", " ",
-                  "  ", "  <contextFacturation>B</contextFacturation>", "  "}),
+  EXPECT_EQ(Crlf({"<x/>", "  ", "  <versionCOD>9999</versionCOD>", " ", "  ",
+                  "  <contextFacturation>B</contextFacturation>", "  "}),
             Updated(Crlf({"<x/>", "  <versionCOD>0302</versionCOD>",
                           "  <versionCOD>9999</versionCOD>", " <versionCOD>0302</versionCOD>",
                           "  <contextFacturation>A</contextFacturation>",
@@ -136,8 +142,7 @@ TEST_F(ConfigTest, ContextValueRunsToTheFirstClosingTagAcrossLines) {
                           "  <contextFacturation>B</contextFacturation>"})));
   // A closing tag before the opening one gives an empty value: only an empty element goes.
   EXPECT_EQ(Crlf({"<x/></contextFacturation>", "<contextFacturation>A</contextFacturation>", ""}),
-            Updated(Crlf({"<x/></contextFacturation>",
-                          "<contextFacturation>A</contextFacturation>",
+            Updated(Crlf({"<x/></contextFacturation>", "<contextFacturation>A</contextFacturation>",
                           "<contextFacturation></contextFacturation>"})));
 }
 
@@ -162,8 +167,8 @@ TEST_F(ConfigTest, StsBlockFollowsEachAnchorUnlessTheSettingExistsAnywhere) {
                 " tail\r\n",
             Updated("<x/>\r\n  <a>Non" + anchor + "\r\n<b>" + anchor + " tail\r\n"));
   // Present inside a comment: nothing inserted.
-  std::string commented = "<x/>\r\n<!-- <ssvDesactivationSTS>Oui</ssvDesactivationSTS> -->\r\n<a>" +
-                          anchor + "\r\n";
+  std::string commented =
+      "<x/>\r\n<!-- <ssvDesactivationSTS>Oui</ssvDesactivationSTS> -->\r\n<a>" + anchor + "\r\n";
   EXPECT_EQ(commented, Updated(commented));
   // No anchor: nothing inserted.
   EXPECT_EQ("<x/>\r\n<a>Non</a>\r\n", Updated("<x/>\n<a>Non</a>\n"));
@@ -331,4 +336,3 @@ TEST_F(ConfigTest, AFileHeldOpenByAnotherProgramKeepsItsBytes) {
     EXPECT_EQ(c.copy, report.copy.outcome);
   }
 }
-

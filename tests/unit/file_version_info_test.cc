@@ -160,10 +160,9 @@ TEST(FileVersionInfo, LoadReadsTheFixedBlockAndTheTwelveStrings) {
   EXPECT_EQ("", info.m_strComments);
   EXPECT_EQ("ORVANE\x99", info.m_strLegalTrademarks);
   EXPECT_EQ("build \"priv\xE9\" \\ 7", info.m_strPrivateBuild);
-  EXPECT_EQ(
-      "sp\xE9"
-      "cial",
-      info.m_strSpecialBuild);
+  EXPECT_EQ("sp\xE9"
+            "cial",
+            info.m_strSpecialBuild);
 }
 
 struct LanguageCase {
@@ -296,7 +295,10 @@ TEST(FileVersionInfo, EachStringIsReadAsItsResourceHoldsIt) {
       // one '?' per unit.
       {"synth_text.dll",
        0,
-       {{"CompanyName", "AAB?C\x81" "D?E\xFF"}, {"FileDescription", "x\x99y\x8Cz??" "!"}}},
+       {{"CompanyName", "AAB?C\x81"
+                        "D?E\xFF"},
+        {"FileDescription", "x\x99y\x8Cz??"
+                            "!"}}},
       // A string ends within the length the query reports: no terminating zero in the resource,
       // a length that counts bytes, a length of 0.
       {"synth_text_lengths.dll",
@@ -428,16 +430,16 @@ TEST(VersionSeam, SizeReadAndQueriesAsTheVersionLibraryGivesThem) {
       buffer.data(), "\\stringfileinfo\\040c04e4\\ORIGINALFILENAME", &value, &length));
   EXPECT_EQ(std::string("TarifLib.dll", 13), std::string(static_cast<const char*>(value), length));
   ASSERT_TRUE(verinfo::QueryVersionValue(buffer.data(),
-                                          "\\\\StringFileInfo\\\\040C04E4\\Comments\\", &value,
-                                          &length));  // empty components are skipped
+                                         "\\\\StringFileInfo\\\\040C04E4\\Comments\\", &value,
+                                         &length));  // empty components are skipped
   EXPECT_EQ(0, std::memcmp(value, "", 1));
 
   EXPECT_FALSE(verinfo::QueryVersionValue(buffer.data(), "\\StringFileInfo\\040904E4\\CompanyName",
-                                           &value, &length));
+                                          &value, &length));
   EXPECT_FALSE(verinfo::QueryVersionValue(buffer.data(), "\\StringFileInfo\\040C04E4\\Company",
-                                           &value, &length));
-  EXPECT_FALSE(verinfo::QueryVersionValue(
-      buffer.data(), "\\StringFileInfo\\040C04E4\\CompanyNameX", &value, &length));
+                                          &value, &length));
+  EXPECT_FALSE(verinfo::QueryVersionValue(buffer.data(), "\\StringFileInfo\\040C04E4\\CompanyNameX",
+                                          &value, &length));
   EXPECT_FALSE(verinfo::QueryVersionValue(buffer.data(), "\\Nothing", &value, &length));
 }
 

@@ -46,8 +46,7 @@ class CountingSource : public pe::MemorySource {
 int ReadAll(pe::ByteSource& source, std::vector<unsigned char>* block) {
   pe::VersionResource resource;
   block->clear();
-  if (!pe::FindVersionResource(source, pe::LanguagePreference(), &resource))
-    return 0;
+  if (!pe::FindVersionResource(source, pe::LanguagePreference(), &resource)) return 0;
   CFileVersionInfo direct;
   const int result = direct.LoadForTesting(source, resource);
   uint32_t size = verinfo::VersionBufferSize(resource);
@@ -120,8 +119,8 @@ TEST(PeVersion, TheResourceIsChosenByTheThreadsTheUsersAndTheSystemsLanguages) {
     pe::VersionResource resource;
     ASSERT_TRUE(pe::FindVersionResource(source, languages, &resource));
     std::vector<unsigned char> block(verinfo::VersionBufferSize(resource));
-    ASSERT_TRUE(verinfo::ReadVersionBlock(source, resource,
-                                               static_cast<uint32_t>(block.size()), block.data()));
+    ASSERT_TRUE(verinfo::ReadVersionBlock(source, resource, static_cast<uint32_t>(block.size()),
+                                          block.data()));
     const void* fixed = nullptr;
     uint32_t length = 0;
     ASSERT_TRUE(verinfo::QueryVersionBlock(block.data(), "\\", &fixed, &length));
@@ -191,8 +190,7 @@ TEST(PeVersion, EveryTruncationOfAnImageIsHarmless) {
       ASSERT_EQ(0u, bytes.size() % 512);
       pe::MemorySource whole(bytes.data(), bytes.size());
       pe::VersionResource resource;
-      ASSERT_TRUE(pe::FindVersionResource(whole, pe::LanguagePreference(),
-                                                    &resource));
+      ASSERT_TRUE(pe::FindVersionResource(whole, pe::LanguagePreference(), &resource));
       const uint64_t dataEnd = resource.offset + resource.length;
       for (size_t cut = 0; cut < bytes.size(); ++cut) {
         // The version data must lie in the file, and the file may end before its section does
@@ -237,8 +235,7 @@ TEST(PeVersion, OnlyTheHeadersTheDirectoryAndTheDataAreRead) {
   std::string bytes = ReadHostFile(FixtureHostPath("synth_pe32.dll"));
   CountingSource source(bytes);
   pe::VersionResource resource;
-  ASSERT_TRUE(
-      pe::FindVersionResource(source, pe::LanguagePreference(), &resource));
+  ASSERT_TRUE(pe::FindVersionResource(source, pe::LanguagePreference(), &resource));
   // DOS header, signature, file header, optional header to the directory, section table, and
   // 3 directory headers with one entry each and the data entry: a few hundred bytes.
   EXPECT_LT(source.bytesRead, 400u);
@@ -246,7 +243,7 @@ TEST(PeVersion, OnlyTheHeadersTheDirectoryAndTheDataAreRead) {
   std::vector<unsigned char> block(verinfo::VersionBufferSize(resource));
   size_t before = source.bytesRead;
   ASSERT_TRUE(verinfo::ReadVersionBlock(source, resource, static_cast<uint32_t>(block.size()),
-                                             block.data()));
+                                        block.data()));
   EXPECT_EQ(resource.length, source.bytesRead - before);
 }
 
@@ -285,8 +282,7 @@ TEST(PeVersion, TheFileIsOpenedSharedButNotAgainstANoSharingOpen) {
   CFileVersionInfo info;
   {
     os::File reader;
-    ASSERT_TRUE(
-        testutil::Hold(path, os::FileMode::kReadShared, &reader));
+    ASSERT_TRUE(testutil::Hold(path, os::FileMode::kReadShared, &reader));
     EXPECT_EQ(1, info.Load(path));  // another shared reader is fine
   }
   {

@@ -56,10 +56,14 @@ TEST_F(ProductFamilyTest, EditionTableIgnoresCaseButNotBlanks) {
     const char* appName;
     const char* settingsKey;
   } cases[] = {
-      {"ORVANE II", 0, "ORVANE", "ORVANE-40C"},      {"orvane xp", 1, "Orvane XP", "ORVANE-40C"},
-      {"Kelmaris Xp", 2, "Kelmaris XP", "ORVANE-40C"}, {"BELNOR 2000", 3, "BELNOR 2000", "BELNOR-40C"},
-      {"morvik 2000", 4, "ZERLIN", "ZERLIN-40C"},     {"ORVANE II ", 1, "Orvane XP", "ORVANE-40C"},
-      {"", 1, "Orvane XP", "ORVANE-40C"},             {"MORVIK", 1, "Orvane XP", "ORVANE-40C"},
+      {"ORVANE II", 0, "ORVANE", "ORVANE-40C"},
+      {"orvane xp", 1, "Orvane XP", "ORVANE-40C"},
+      {"Kelmaris Xp", 2, "Kelmaris XP", "ORVANE-40C"},
+      {"BELNOR 2000", 3, "BELNOR 2000", "BELNOR-40C"},
+      {"morvik 2000", 4, "ZERLIN", "ZERLIN-40C"},
+      {"ORVANE II ", 1, "Orvane XP", "ORVANE-40C"},
+      {"", 1, "Orvane XP", "ORVANE-40C"},
+      {"MORVIK", 1, "Orvane XP", "ORVANE-40C"},
   };
   const char* roots[] = {"Software\\ORVANE", "Software\\ORVANE XP", "Software\\KELMARIS XP",
                          "Software\\Belnor", "Software\\ZERLIN"};
@@ -110,7 +114,7 @@ TEST_F(ProductFamilyTest, ThreadLocalOverridesTheThreadsLocale) {
       {"0", thread},
       {"junk", thread},
       {"0x", thread},
-      {"100000000", thread},  // more than 32 bits: no override
+      {"100000000", thread},                  // more than 32 bits: no override
       {std::string(46, '0') + "40c", 0x40C},  // 49 characters and the zero fit the buffer
       {std::string(47, '0') + "40c", thread},
   };

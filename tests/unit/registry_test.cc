@@ -40,11 +40,11 @@ TEST_F(RegistryTest, SoftwareKeysExistInAnEmptyRegistry) {
 TEST_F(RegistryTest, CreateMakesEveryLevelAndNamesIgnoreCase) {
   RegKey key;
   uint32_t disposition = 0;
-  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kCurrentUser, "Software\\OrvaTest\\A\\B",
-                                                "String", os::kKeyAllAccess, &disposition));
+  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kCurrentUser, "Software\\OrvaTest\\A\\B", "String",
+                                          os::kKeyAllAccess, &disposition));
   EXPECT_EQ(os::kRegCreatedNewKey, disposition);
-  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kCurrentUser, "SOFTWARE\\orvatest\\a\\b",
-                                                nullptr, os::kKeyAllAccess, &disposition));
+  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kCurrentUser, "SOFTWARE\\orvatest\\a\\b", nullptr,
+                                          os::kKeyAllAccess, &disposition));
   EXPECT_EQ(os::kRegOpenedExistingKey, disposition);
   RegKey parent;
   ASSERT_EQ(os::kErrorSuccess, parent.Open(Hive::kCurrentUser, "software\\ORVATEST", os::kKeyRead));
@@ -52,12 +52,14 @@ TEST_F(RegistryTest, CreateMakesEveryLevelAndNamesIgnoreCase) {
   EXPECT_EQ(os::kErrorSuccess, child.OpenForTesting(parent, "a", os::kKeyRead));
   EXPECT_EQ(os::kErrorSuccess, child.Create(parent, "C", nullptr, os::kKeyAllAccess, &disposition));
   EXPECT_EQ(os::kRegCreatedNewKey, disposition);
-  EXPECT_EQ(os::kErrorSuccess, child.Open(Hive::kCurrentUser, "Software\\OrvaTest\\c", os::kKeyRead));
+  EXPECT_EQ(os::kErrorSuccess,
+            child.Open(Hive::kCurrentUser, "Software\\OrvaTest\\c", os::kKeyRead));
 }
 
 TEST_F(RegistryTest, ValuesOfEveryTypeComeBackAsStored) {
   RegKey key;
-  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess,
+            key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
   const char text[] = "caf\xE9 \x80 \"q\" \\x";
   const uint32_t number = 0x0000040C;
   const char binary[] = {0, 1, '\xFF', 0};
@@ -82,7 +84,8 @@ TEST_F(RegistryTest, ValuesOfEveryTypeComeBackAsStored) {
 
 TEST_F(RegistryTest, DataThatDoesNotFitIsMoreData) {
   RegKey key;
-  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess,
+            key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
   std::string fits(49, 'a'), tooLong(50, 'a');
   ASSERT_EQ(os::kErrorSuccess, key.SetValue("fits", os::kRegSz, fits.c_str(), 50));
   ASSERT_EQ(os::kErrorSuccess, key.SetValue("long", os::kRegSz, tooLong.c_str(), 51));
@@ -100,7 +103,8 @@ TEST_F(RegistryTest, DataThatDoesNotFitIsMoreData) {
 
 TEST_F(RegistryTest, TextsAreReadUpToTheirFirstZeroWhateverTheirTypeAndMustFit) {
   RegKey key;
-  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess,
+            key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
   const std::string brim(50, 'b');
   ASSERT_EQ(os::kErrorSuccess, key.WriteText("fits", std::string(49, 'a')));
   ASSERT_EQ(os::kErrorSuccess, key.WriteText("long", std::string(50, 'a')));
@@ -123,7 +127,8 @@ TEST_F(RegistryTest, TextsAreReadUpToTheirFirstZeroWhateverTheirTypeAndMustFit) 
 
 TEST_F(RegistryTest, DeletedValuesAreGone) {
   RegKey key;
-  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kLocalMachine, "SOFTWARE\\OrvaTest", nullptr, os::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess,
+            key.Create(Hive::kLocalMachine, "SOFTWARE\\OrvaTest", nullptr, os::kKeyAllAccess));
   ASSERT_EQ(os::kErrorSuccess, key.SetValue("KivAppPath", os::kRegSz, "C:\\", 4));
   EXPECT_EQ(os::kErrorSuccess, key.DeleteValue("kivapppath"));
   long rc = 0;
@@ -135,10 +140,12 @@ TEST_F(RegistryTest, DeletedValuesAreGone) {
 TEST_F(RegistryTest, StruckCallsFailAndChangeNothing) {
   RegKey key;
   testing::FailNth(1, false);
-  EXPECT_NE(os::kErrorSuccess, key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
+  EXPECT_NE(os::kErrorSuccess,
+            key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
   EXPECT_FALSE(key.IsOpen());
   EXPECT_EQ(os::kErrorFileNotFound, key.Open(Hive::kCurrentUser, kTestKey, os::kKeyRead));
-  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess,
+            key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
   testing::FailNth(1, false);
   EXPECT_NE(os::kErrorSuccess, key.SetValue("v", os::kRegSz, "x", 2));
   long rc = 0;
@@ -152,7 +159,8 @@ TEST_F(RegistryTest, StruckCallsFailAndChangeNothing) {
 
 TEST_F(RegistryTest, MovedKeysStayOpenOnce) {
   RegKey key;
-  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess,
+            key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
   RegKey moved(std::move(key));
   EXPECT_FALSE(key.IsOpen());
   ASSERT_TRUE(moved.IsOpen());
@@ -163,8 +171,8 @@ TEST_F(RegistryTest, MovedKeysStayOpenOnce) {
 TEST_F(RegistryTest, AUsersHiveStandsForTheCurrentUserOnceChosen) {
   // The default user's hive is there on every system, as a logged-on user's is.
   RegKey key;
-  ASSERT_EQ(os::kErrorSuccess, key.Create(Hive::kUsers, ".DEFAULT\\Software\\OrvaTest", nullptr,
-                                          os::kKeyAllAccess));
+  ASSERT_EQ(os::kErrorSuccess,
+            key.Create(Hive::kUsers, ".DEFAULT\\Software\\OrvaTest", nullptr, os::kKeyAllAccess));
   EXPECT_EQ(os::kErrorFileNotFound, os::RegKey::UseUserHive("S-1-5-21-9-9-9-9"));  // nobody's hive
   ASSERT_EQ(os::kErrorSuccess, os::RegKey::UseUserHive(".DEFAULT"));
   RegKey chosen;
@@ -174,5 +182,6 @@ TEST_F(RegistryTest, AUsersHiveStandsForTheCurrentUserOnceChosen) {
   EXPECT_EQ(os::kErrorSuccess, created);
   EXPECT_EQ(os::kErrorSuccess,
             key.Open(Hive::kUsers, ".DEFAULT\\Software\\OrvaTest\\Fleet", os::kKeyRead));
-  EXPECT_EQ(os::kErrorFileNotFound, key.Open(Hive::kCurrentUser, "Software\\OrvaTest", os::kKeyRead));
+  EXPECT_EQ(os::kErrorFileNotFound,
+            key.Open(Hive::kCurrentUser, "Software\\OrvaTest", os::kKeyRead));
 }

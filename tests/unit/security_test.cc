@@ -63,17 +63,16 @@ TEST(CleanRoomSecurity, OnlyAFolderNoStandardUserMayChangeIsPrivate) {
       {L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", true},
       {L"O:SYD:P(A;;FA;;;SY)(A;;FR;;;BU)(D;;FA;;;WD)", true},  // users may read; a denial
       {L"O:BAD:P(A;OICIIO;FA;;;CO)(A;;FA;;;BA)", true},        // inherited by what is made only
-      {L"O:BUD:P(A;;FA;;;BA)", false},                          // a user's folder
-      {L"O:BAD:P(A;;FA;;;BA)(A;;0x6;;;BU)", false},             // users may add files, folders
-      {L"O:BAD:P(A;;FA;;;BA)(A;;DT;;;AU)", false},              // users may delete it
-      {L"O:BAD:P(A;;FA;;;BA)(A;;WD;;;WD)", false},              // anyone may change its access
+      {L"O:BUD:P(A;;FA;;;BA)", false},                         // a user's folder
+      {L"O:BAD:P(A;;FA;;;BA)(A;;0x6;;;BU)", false},            // users may add files, folders
+      {L"O:BAD:P(A;;FA;;;BA)(A;;DT;;;AU)", false},             // users may delete it
+      {L"O:BAD:P(A;;FA;;;BA)(A;;WD;;;WD)", false},             // anyone may change its access
   };
   for (const auto& folder : kFolders) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(folder.sddl, SDDL_REVISION_1,
                                                                      &descriptor, nullptr));
-    EXPECT_EQ(folder.isPrivate, os::win32::IsPrivateDescriptor(descriptor))
-        << Sddl(descriptor);
+    EXPECT_EQ(folder.isPrivate, os::win32::IsPrivateDescriptor(descriptor)) << Sddl(descriptor);
     LocalFree(descriptor);
   }
 }
@@ -122,7 +121,8 @@ TEST(CleanRoomSecurity, GrantsAdministratorsAndTheSystemOnlyInheritingNothing) {
   std::vector<unsigned char> made;
   ASSERT_TRUE(os::win32::CleanRoomSecurity(false, &made));
   EXPECT_EQ("D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", Sddl(made.data()));
-  // Owned by the Administrators, where the token lets it: every administrator's run finds it its own.
+  // Owned by the Administrators, where the token lets it: every administrator's run finds it
+  // its own.
   ASSERT_TRUE(os::win32::CleanRoomSecurity(true, &made));
   EXPECT_EQ("O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", Sddl(made.data()));
 }

@@ -16,7 +16,8 @@ namespace {
 const std::string kSep(86, '-');
 
 std::string StartBanner() {
-  return kSep + "\r\nD\xE9marrage de l'installation de Orvane 2014.4.2 le : DATE\r\n" + kSep + "\r\n";
+  return kSep + "\r\nD\xE9marrage de l'installation de Orvane 2014.4.2 le : DATE\r\n" + kSep +
+         "\r\n";
 }
 
 std::string EndBanner() {
@@ -63,7 +64,7 @@ TEST(SetupLog, StartBannerUsesTheInitialLocaleAndTwoDigitFields) {
   size_t at = text.find(" le : ");
   ASSERT_NE(std::string::npos, at);
   std::string date = text.substr(at + 6, text.find('\r', at) - at - 6);
-  static const char* kDays[] = {"Sunday ", "Monday ", "Tuesday ", "Wednesday ",
+  static const char* kDays[] = {"Sunday ",   "Monday ", "Tuesday ", "Wednesday ",
                                 "Thursday ", "Friday ", "Saturday "};
   bool english = false;
   for (const char* day : kDays) english |= date.rfind(day, 0) == 0;

@@ -117,7 +117,8 @@ void RemoveProductKeys() {
     char name[256];
     for (DWORD i = 0;; ++i) {
       DWORD size = sizeof name;
-      if (RegEnumKeyExA(software, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      if (RegEnumKeyExA(software, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
         break;
       for (const char* prefix : kPrefixes) {
         if (_strnicmp(name, prefix, strlen(prefix)) == 0) doomed.push_back(name);
@@ -191,7 +192,8 @@ std::string ScratchMachine::DocumentsLog() const {
 }
 
 std::string MaskTimes(const std::string& text) {
-  static const std::regex date("[A-Z][a-z]+day [0-9]{2} [0-9]{2} [0-9]{4} - [0-9]{2}:[0-9]{2}:[0-9]{2}");
+  static const std::regex date(
+      "[A-Z][a-z]+day [0-9]{2} [0-9]{2} [0-9]{4} - [0-9]{2}:[0-9]{2}:[0-9]{2}");
   static const std::regex time("[0-9]{2}:[0-9]{2}:[0-9]{2}");
   return std::regex_replace(std::regex_replace(text, date, "DATE"), time, "TIME");
 }

@@ -1,4 +1,5 @@
-// The Application event log on POSIX: one line per event appended to eventlog.txt at the machine root.
+// The Application event log on POSIX: one line per event appended to eventlog.txt at the machine
+// root.
 #include <fcntl.h>
 #include <unistd.h>
 

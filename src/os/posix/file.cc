@@ -62,9 +62,7 @@ bool File::CutToZero() {
   return ::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(fd, 0) == 0;
 }
 
-bool File::FlushToDisk() {
-  return ::fsync(static_cast<int>(handle_.Get())) == 0 || Fail();
-}
+bool File::FlushToDisk() { return ::fsync(static_cast<int>(handle_.Get())) == 0 || Fail(); }
 
 bool FilePolicy::Release(Handle handle) { return ::close(static_cast<int>(handle)) == 0; }
 

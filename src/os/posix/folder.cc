@@ -42,8 +42,8 @@ bool CreateFailed(int error, Failure* why) {
 // True when the descriptor |fd| is still what |name| in |dir| names.
 bool StillNamed(int dir, const std::string& name, int fd) {
   struct stat named, held;
-  return ::fstatat(dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &held) == 0 &&
-         named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+  return ::fstatat(dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         ::fstat(fd, &held) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
 // Adds the names in the folder |dir| that start with |prefix| (all of them for "") to |*names|;
@@ -51,7 +51,8 @@ bool StillNamed(int dir, const std::string& name, int fd) {
 bool ListNames(int dir, const std::string& prefix, std::vector<std::string>* names) {
   const int listed = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   // Closed however the listing ends, running out of memory included.
-  std::unique_ptr<DIR, int (*)(DIR*)> listing(listed < 0 ? nullptr : ::fdopendir(listed), ::closedir);
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(listed < 0 ? nullptr : ::fdopendir(listed),
+                                              ::closedir);
   if (listing == nullptr) {
     if (listed >= 0) ::close(listed);
     return false;
@@ -148,8 +149,8 @@ OpenStatus Folder::ClearTree(const std::string& name, int depth, bool withFolder
   const Descriptor held(::openat(dir, name.c_str(), kFolderFlags));
   if (held.fd < 0) return posix::FailureOf(errno).status;
   struct stat st;
-  OpenStatus status = ::fstat(held.fd, &st) == 0 && IsPrivate(st) ? OpenStatus::kDone
-                                                                    : OpenStatus::kRefused;
+  OpenStatus status =
+      ::fstat(held.fd, &st) == 0 && IsPrivate(st) ? OpenStatus::kDone : OpenStatus::kRefused;
   if (status == OpenStatus::kDone && ::flock(held.fd, LOCK_EX | LOCK_NB) != 0) {
     status = OpenStatus::kInUse;  // its run still goes
   }
@@ -175,7 +176,8 @@ OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* wh
   if (fd < 0) return Fail(errno, why);
   for (size_t i = 0; i < names.size(); ++i) {
     const bool last = i + 1 == names.size();
-    const int next = ::openat(fd, names[i].c_str(), last ? kFolderFlags : kFolderFlags & ~O_NOFOLLOW);
+    const int next =
+        ::openat(fd, names[i].c_str(), last ? kFolderFlags : kFolderFlags & ~O_NOFOLLOW);
     const int error = errno;
     ::close(fd);
     if (next < 0) return Fail(error, why);
@@ -245,8 +247,8 @@ bool Folder::MakeReplacement(const File& original, const std::string& prefix, st
   }
   std::string created = prefix + digits;
   const int dir = static_cast<int>(handle_.Get());
-  const int fd = posix::OpenLocked(dir, created, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                   LOCK_EX);
+  const int fd = posix::OpenLocked(dir, created,
+                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, LOCK_EX);
   if (fd < 0) return CreateFailed(errno, why);
   File file;
   file.handle_ = base::ScopedHandle<FilePolicy>(fd);
@@ -267,13 +269,13 @@ bool Folder::MakeReplacement(const File& original, const std::string& prefix, st
   return true;
 }
 
-OpenStatus Folder::RenameOver(File* written, const std::string& temporary,
-                              const std::string& name, Failure* why) const {
+OpenStatus Folder::RenameOver(File* written, const std::string& temporary, const std::string& name,
+                              Failure* why) const {
   const int dir = static_cast<int>(handle_.Get());
   // The file now under |name| must be a plain file that nobody holds, as on Windows, where a
   // file held open cannot be replaced; it stays locked by this program through the rename.
-  const int target = posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                                       LOCK_EX);
+  const int target =
+      posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, LOCK_EX);
   if (target < 0) return Fail(errno, why);
   OpenStatus status = OpenStatus::kDone;
   if (!StillNamed(dir, temporary, static_cast<int>(written->NativeHandle()))) {
@@ -289,8 +291,7 @@ OpenStatus Folder::RenameOver(File* written, const std::string& temporary,
 
 bool Folder::CloseAndRemove(File* written, const std::string& temporary, bool remove) const {
   const int dir = static_cast<int>(handle_.Get());
-  const bool ours =
-      remove && StillNamed(dir, temporary, static_cast<int>(written->NativeHandle()));
+  const bool ours = remove && StillNamed(dir, temporary, static_cast<int>(written->NativeHandle()));
   written->Close();
   return ours && ::unlinkat(dir, temporary.c_str(), 0) == 0;
 }
@@ -304,8 +305,8 @@ std::vector<std::string> Folder::ReadNames(const std::string& prefix) const {
 void Folder::RemoveEachLeftover(const std::string& prefix) const {
   const int dir = static_cast<int>(handle_.Get());
   for (const std::string& name : ReadNames(prefix)) {
-    const int fd = posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                                     LOCK_EX);
+    const int fd =
+        posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, LOCK_EX);
     if (fd < 0) continue;  // a link, a folder, or held by a run that is still going
     struct stat st;
     if (::fstat(fd, &st) == 0 && st.st_nlink == 1 && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
@@ -323,8 +324,8 @@ bool UpdateLockPolicy::Close(Handle handle) {
 bool UpdateLock::Take(const Folder& folder, const std::string& /*name: the folder is enough*/,
                       unsigned milliseconds) {
   // A descriptor of its own: a flock belongs to the open folder, not to the folder's handle here.
-  const int fd = ::openat(static_cast<int>(folder.NativeHandle()), ".",
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd =
+      ::openat(static_cast<int>(folder.NativeHandle()), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   // Polled, not blocking: the wait has a limit, and no signal is needed to end it.
   const unsigned kPoll = 20;

@@ -50,7 +50,8 @@ int OpenLocked(int dir, const std::string& name, int flags, int lock, mode_t mod
 bool HostPath(const FileLocation& file, std::string* out) {
   if (!file.besideLauncher()) return machine::HostPath(file.text(), out);
   // Freed however the copy ends, running out of memory included.
-  std::unique_ptr<char, void (*)(void*)> executable(::realpath("/proc/self/exe", nullptr), std::free);
+  std::unique_ptr<char, void (*)(void*)> executable(::realpath("/proc/self/exe", nullptr),
+                                                    std::free);
   if (executable == nullptr) return false;
   std::string path(executable.get());
   *out = path.substr(0, path.rfind('/') + 1) + machine::Cp1252ToUtf8(file.text());

@@ -38,7 +38,8 @@ uint16_t LangIdFromEnvironment() {
     if (std::strlen(locale.name) == length && std::strncmp(locale.name, value, length) == 0)
       return locale.langId;
   }
-  for (const LocaleName& locale : kLocales) {  // an unknown territory: the language's primary locale
+  for (const LocaleName& locale :
+       kLocales) {  // an unknown territory: the language's primary locale
     if (std::strlen(locale.name) == 2 && std::strncmp(locale.name, value, 2) == 0 &&
         (length == 2 || value[2] == '_'))
       return locale.langId;

@@ -37,7 +37,8 @@ class ChildFiles {
   bool Arrange(const std::vector<int>& kept, int folder) {
     int next = 3;
     for (int fd : kept) {
-      for (; ok_ && next < fd; ++next) ok_ = ::posix_spawn_file_actions_addclose(&actions_, next) == 0;
+      for (; ok_ && next < fd; ++next)
+        ok_ = ::posix_spawn_file_actions_addclose(&actions_, next) == 0;
       next = fd + 1;
     }
     ok_ = ok_ && ::posix_spawn_file_actions_addclosefrom_np(&actions_, next) == 0 &&

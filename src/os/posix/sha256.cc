@@ -67,8 +67,7 @@ bool Sha256::Add(const void* data, size_t size) {
 bool Sha256::Matches(const uint8_t* expected) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
-  return ok_ &&
-         Functions(provider_)->finish(static_cast<EVP_MD_CTX*>(hash_), digest, &size) == 1 &&
+  return ok_ && Functions(provider_)->finish(static_cast<EVP_MD_CTX*>(hash_), digest, &size) == 1 &&
          size == 32 && std::memcmp(digest, expected, size) == 0;
 }
 

@@ -60,8 +60,8 @@ bool ConsoleUser::Find() {
   typedef BOOL(WINAPI * QueryTokenFn)(ULONG, PHANDLE);
   const SessionFn session = reinterpret_cast<SessionFn>(
       win32::SystemFunction("kernel32.dll", "WTSGetActiveConsoleSessionId"));
-  const QueryTokenFn query = reinterpret_cast<QueryTokenFn>(
-      win32::SystemFunction("wtsapi32.dll", "WTSQueryUserToken"));
+  const QueryTokenFn query =
+      reinterpret_cast<QueryTokenFn>(win32::SystemFunction("wtsapi32.dll", "WTSQueryUserToken"));
   if (session == nullptr || query == nullptr) return false;
   const DWORD id = session();
   HANDLE token = nullptr;

@@ -1,4 +1,5 @@
-// What the system's answers to failed calls on files mean, shared by the Windows file and folder layers.
+// What the system's answers to failed calls on files mean, shared by the Windows file and folder
+// layers.
 #pragma once
 
 #include <windows.h>

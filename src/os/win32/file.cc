@@ -16,9 +16,9 @@ using win32::AsHandle;
 namespace win32 {
 
 const ErrorMeaning kMeanings[] = {
-    {ERROR_FILE_NOT_FOUND, OpenStatus::kMissing},    {ERROR_PATH_NOT_FOUND, OpenStatus::kMissing},
-    {ERROR_SHARING_VIOLATION, OpenStatus::kInUse},   {ERROR_LOCK_VIOLATION, OpenStatus::kInUse},
-    {ERROR_DISK_FULL, OpenStatus::kNoSpace},         {ERROR_HANDLE_DISK_FULL, OpenStatus::kNoSpace},
+    {ERROR_FILE_NOT_FOUND, OpenStatus::kMissing},  {ERROR_PATH_NOT_FOUND, OpenStatus::kMissing},
+    {ERROR_SHARING_VIOLATION, OpenStatus::kInUse}, {ERROR_LOCK_VIOLATION, OpenStatus::kInUse},
+    {ERROR_DISK_FULL, OpenStatus::kNoSpace},       {ERROR_HANDLE_DISK_FULL, OpenStatus::kNoSpace},
     {ERROR_ACCESS_DENIED, OpenStatus::kDenied},
 };
 
@@ -35,7 +35,8 @@ bool File::Fail() {
 
 bool File::ReadSome(void* buffer, size_t size, size_t* got) {
   DWORD n = 0;
-  if (!ReadFile(AsHandle(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr)) return Fail();
+  if (!ReadFile(AsHandle(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr))
+    return Fail();
   *got = n;
   return true;
 }
@@ -44,7 +45,8 @@ bool File::WriteAll(const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     DWORD n = 0;
-    if (!WriteFile(AsHandle(handle_.Get()), p, static_cast<DWORD>(size), &n, nullptr) || n == 0) return Fail();
+    if (!WriteFile(AsHandle(handle_.Get()), p, static_cast<DWORD>(size), &n, nullptr) || n == 0)
+      return Fail();
     p += n;
     size -= n;
   }
@@ -72,9 +74,7 @@ bool File::CutToZero() {
          SetEndOfFile(AsHandle(handle_.Get())) != 0;
 }
 
-bool File::FlushToDisk() {
-  return FlushFileBuffers(AsHandle(handle_.Get())) != 0 || Fail();
-}
+bool File::FlushToDisk() { return FlushFileBuffers(AsHandle(handle_.Get())) != 0 || Fail(); }
 
 bool FilePolicy::Release(Handle handle) { return CloseHandle(AsHandle(handle)) != 0; }
 

@@ -33,24 +33,18 @@ using win32::AsNumber;
 
 OpenStatus StatusOf(NtStatus status) {
   switch (status) {
-    case kSuccess:
-      return OpenStatus::kDone;
+    case kSuccess: return OpenStatus::kDone;
     case kObjectNameNotFound:
-    case kObjectPathNotFound:
-      return OpenStatus::kMissing;
+    case kObjectPathNotFound: return OpenStatus::kMissing;
     case kSharingViolation:
     case kDeletePending:
     case kOplockBreakInProgress:  // its handle closed: see OpenRelative
       return OpenStatus::kInUse;
     case kNotADirectory:
-    case kFileIsADirectory:
-      return OpenStatus::kRefused;
-    case kDiskFull:
-      return OpenStatus::kNoSpace;
-    case kAccessDenied:
-      return OpenStatus::kDenied;
-    default:
-      return OpenStatus::kFailed;
+    case kFileIsADirectory: return OpenStatus::kRefused;
+    case kDiskFull: return OpenStatus::kNoSpace;
+    case kAccessDenied: return OpenStatus::kDenied;
+    default: return OpenStatus::kFailed;
   }
 }
 
@@ -126,9 +120,9 @@ bool IsWhatWasAskedFor(HANDLE handle, bool folder, const Text& expected, Text* r
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) return false;
   // A final path longer than |expected| does not fit in |room|, and is another path.
-  const DWORD length = GetFinalPathNameByHandleW(handle, room->data(),
-                                                 static_cast<DWORD>(room->size()),
-                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  const DWORD length =
+      GetFinalPathNameByHandleW(handle, room->data(), static_cast<DWORD>(room->size()),
+                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   const bool isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && isFolder == folder &&
          (folder || info.nNumberOfLinks == 1) && length == expected.size() &&
@@ -148,8 +142,9 @@ NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG
   CountedText text = {static_cast<USHORT>(name.size() * sizeof(wchar_t)),
                       static_cast<USHORT>(name.size() * sizeof(wchar_t)),
                       const_cast<wchar_t*>(name.data())};
-  ObjectAttributes attributes = {sizeof(attributes), folder, &text,
-                                 kCaseInsensitive | (inheritable ? kInherit : 0), security, nullptr};
+  ObjectAttributes attributes = {
+      sizeof(attributes), folder, &text, kCaseInsensitive | (inheritable ? kInherit : 0),
+      security,           nullptr};
   IoStatus io = {};
   // No open waits for another program. Whoever can open a file can hold an opportunistic lock on
   // it and never acknowledge its break, and an open that breaks such a lock waits for that. With
@@ -160,12 +155,11 @@ NtStatus OpenRelative(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG
   // of length are not waited for. Wine has no such locks: this holds by the system's rules.
   // Every handle is checked for what it is (IsWhatWasAskedFor), which reads its attributes:
   // CreateFileW asks that right on its own, NtCreateFile does not.
-  const NtStatus status =
-      create(out, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
-             FILE_ATTRIBUTE_NORMAL, share, disposition,
-             options | kSynchronousIo | kCompleteIfOplocked |
-                 (folder != nullptr ? kOpenReparsePoint : 0),
-             nullptr, 0);
+  const NtStatus status = create(
+      out, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
+      FILE_ATTRIBUTE_NORMAL, share, disposition,
+      options | kSynchronousIo | kCompleteIfOplocked | (folder != nullptr ? kOpenReparsePoint : 0),
+      nullptr, 0);
   if (status == kOplockBreakInProgress) CloseHandle(*out);
   return status;
 }
@@ -188,10 +182,9 @@ OpenStatus OpenChecked(HANDLE folder, const Text& wide, const Opening& how, HAND
   const Text expected = Child(folderPath, wide);
   Text room(expected.size() + 1);
   HANDLE h = nullptr;
-  const NtStatus status =
-      OpenRelative(folder, wide, how.access, how.share, how.disposition,
-                   how.isFolder ? kDirectoryFile : kNonDirectoryFile, how.security, &h,
-                   how.inheritable);
+  const NtStatus status = OpenRelative(folder, wide, how.access, how.share, how.disposition,
+                                       how.isFolder ? kDirectoryFile : kNonDirectoryFile,
+                                       how.security, &h, how.inheritable);
   if (status != kSuccess) return Reported(NtFailure(status), why);
   if (!IsWhatWasAskedFor(h, how.isFolder, expected, &room)) {
     CloseHandle(h);
@@ -217,7 +210,7 @@ const Opening kFolderOpening = {kFolderAccess, kFolderShare, kFileOpen, true, fa
 OpenStatus StatusOfLastError() {
   const DWORD error = GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OpenStatus::kMissing
-                                                                         : OpenStatus::kFailed;
+                                                                        : OpenStatus::kFailed;
 }
 
 // The full path that |path| (with its zero) names, as a final path reads it: "\\?\C:\..." or
@@ -268,11 +261,10 @@ size_t RootLength(const Text& path) {
 // |file| a file to read, shared with readers only.
 OpenStatus OpenByPath(Text path, HANDLE* out, Failure* why, bool file = false) {
   path[1] = L'?';  // "\\?\" is the Win32 spelling of the object manager's "\??\"
-  const NtStatus status =
-      file ? OpenRelative(nullptr, path, GENERIC_READ, FILE_SHARE_READ, kFileOpen,
-                          kNonDirectoryFile, nullptr, out)
-           : OpenRelative(nullptr, path, kFolderAccess, kFolderShare, kFileOpen, kDirectoryFile,
-                          nullptr, out);
+  const NtStatus status = file ? OpenRelative(nullptr, path, GENERIC_READ, FILE_SHARE_READ,
+                                              kFileOpen, kNonDirectoryFile, nullptr, out)
+                               : OpenRelative(nullptr, path, kFolderAccess, kFolderShare, kFileOpen,
+                                              kDirectoryFile, nullptr, out);
   return status == kSuccess ? OpenStatus::kDone : Reported(NtFailure(status), why);
 }
 
@@ -323,8 +315,8 @@ std::vector<Text> NamesStartingWith(HANDLE folder, const Text& prefix) {
   alignas(8) unsigned char buffer[4096];
   for (BOOLEAN restart = TRUE;; restart = FALSE) {
     IoStatus io = {};
-    if (query(folder, nullptr, nullptr, nullptr, &io, buffer, sizeof(buffer),
-              kFileNamesInformation, FALSE, nullptr, restart) != kSuccess) {
+    if (query(folder, nullptr, nullptr, nullptr, &io, buffer, sizeof(buffer), kFileNamesInformation,
+              FALSE, nullptr, restart) != kSuccess) {
       return names;  // the end of the listing, or a failure: what was found is enough
     }
     for (size_t at = 0;;) {
@@ -408,7 +400,8 @@ OpenStatus OpenPrivate(intptr_t folder, const std::string& name, ULONG dispositi
   OpenStatus status = OpenStatus::kFailed;
   for (bool administratorsOwn : {true, false}) {
     std::vector<unsigned char> descriptor;
-    if (!win32::CleanRoomSecurity(administratorsOwn, &descriptor)) return Reported(LastFailure(), why);
+    if (!win32::CleanRoomSecurity(administratorsOwn, &descriptor))
+      return Reported(LastFailure(), why);
     Opening how = {kFolderAccess | READ_CONTROL, kFolderShare, disposition, true, false};
     how.security = descriptor.data();
     Failure failure;
@@ -450,9 +443,9 @@ std::vector<std::string> Folder::ReadNames(const std::string& prefix) const {
     // A name outside the ANSI code page is none of the program's.
     BOOL lossy = FALSE;
     char narrow[MAX_PATH];
-    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(),
-                                      static_cast<int>(name.size()), narrow, sizeof(narrow),
-                                      nullptr, &lossy);
+    const int n =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(),
+                            static_cast<int>(name.size()), narrow, sizeof(narrow), nullptr, &lossy);
     if (n > 0 && !lossy) names.emplace_back(narrow, n);
   }
   return names;
@@ -475,8 +468,8 @@ OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* wh
     size_t last = full.size();
     while (last > root && full[last - 1] != L'\\') --last;
     HANDLE parent = nullptr;
-    status = OpenByPath(Text(full.begin(), full.begin() + static_cast<ptrdiff_t>(last)), &parent,
-                        why);
+    status =
+        OpenByPath(Text(full.begin(), full.begin() + static_cast<ptrdiff_t>(last)), &parent, why);
     if (status != OpenStatus::kDone) return status;
     status = OpenChecked(parent, Text(full.begin() + static_cast<ptrdiff_t>(last), full.end()),
                          kFolderOpening, &h, why);
@@ -489,7 +482,8 @@ OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* wh
 OpenStatus Folder::OpenFollowingLinks(const FileLocation& path, Folder* out, Failure* why) {
   Text full;
   HANDLE h = nullptr;
-  if (FullPath(win32::WidePath(path), &full) != OpenStatus::kDone) return Reported(LastFailure(), why);
+  if (FullPath(win32::WidePath(path), &full) != OpenStatus::kDone)
+    return Reported(LastFailure(), why);
   const OpenStatus status = OpenByPath(full, &h, why);
   if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
   return status;
@@ -508,12 +502,14 @@ OpenStatus Folder::OpenPlainFile(const std::string& name, FileMode mode, bool in
   // shared with readers, so that a viewer of the log does not keep it from being written.
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
   const bool create = mode == FileMode::kCreateNew;
-  const Opening how = {
-      create  ? GENERIC_WRITE
-      : write ? GENERIC_READ | GENERIC_WRITE
-              : GENERIC_READ | READ_CONTROL,
-      mode == FileMode::kRead || create ? 0u : static_cast<ULONG>(FILE_SHARE_READ),
-      create ? kFileCreate : write ? kFileOpenIf : kFileOpen, false, inheritable};
+  const Opening how = {create  ? GENERIC_WRITE
+                       : write ? GENERIC_READ | GENERIC_WRITE
+                               : GENERIC_READ | READ_CONTROL,
+                       mode == FileMode::kRead || create ? 0u : static_cast<ULONG>(FILE_SHARE_READ),
+                       create  ? kFileCreate
+                       : write ? kFileOpenIf
+                               : kFileOpen,
+                       false, inheritable};
   HANDLE h = nullptr;
   const OpenStatus status = OpenChecked(handle_.Get(), name, how, &h, why);
   if (status != OpenStatus::kDone) return status;
@@ -533,7 +529,8 @@ bool Folder::MakeReplacement(const File& original, const std::string& prefix, st
                              File* out, Failure* why) const {
   std::vector<unsigned char> current, wanted;
   std::string digits;
-  if (!win32::ReadFileSecurity(AsHandle(original.NativeHandle()), &current) || !RandomDigits(&digits)) {
+  if (!win32::ReadFileSecurity(AsHandle(original.NativeHandle()), &current) ||
+      !RandomDigits(&digits)) {
     return CreateFailed(LastFailure(), why);
   }
   std::string created = prefix + digits;
@@ -603,9 +600,9 @@ void Folder::RemoveEachLeftover(const std::string& prefix) const {
     if (!FinalPath(AsHandle(handle_.Get()), &folderPath)) continue;
     const Text expected = Child(folderPath, name);
     Text room(expected.size() + 1);
-    if (OpenRelative(AsHandle(handle_.Get()), name, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES |
-                                                 FILE_WRITE_ATTRIBUTES,
-                     0, kFileOpen, kNonDirectoryFile, nullptr, &h) != kSuccess) {
+    if (OpenRelative(AsHandle(handle_.Get()), name,
+                     DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
+                     kFileOpen, kNonDirectoryFile, nullptr, &h) != kSuccess) {
       continue;  // held by a run that is still going, a folder, or gone
     }
     if (IsWhatWasAskedFor(h, false, expected, &room) && win32::OwnedByThisProgramsKind(h)) {

@@ -40,5 +40,4 @@ bool FileExists(const FileLocation& file) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-
 }  // namespace os

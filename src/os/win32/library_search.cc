@@ -1,7 +1,6 @@
 // The start-up hardening that must precede every other static object of the Windows launcher.
 #include <windows.h>
 
-
 namespace {
 
 // An elevated program must never load a library planted beside it: from here on, libraries
@@ -11,8 +10,10 @@ struct DllSearchHardening {
   DllSearchHardening() {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    SetDefaultDllDirectoriesFn setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories"))) : nullptr;
+    SetDefaultDllDirectoriesFn setDefault =
+        kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
+                     reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
+               : nullptr;
     if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
       // Systems without the call still drop the current directory from the search.
       SetDllDirectoryA("");

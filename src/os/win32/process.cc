@@ -41,8 +41,8 @@ HANDLE MakeJob() {
   HANDLE job = CreateJobObjectW(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-  if (job != nullptr && !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
-                                                 sizeof(limits))) {
+  if (job != nullptr &&
+      !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
     CloseHandle(job);
     job = nullptr;
   }
@@ -74,8 +74,9 @@ class Attributes {
     auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
     if (size == 0 || !InitializeProcThreadAttributeList(list, count, 0, &size)) return;
     list_ = list;
-    if ((inherited && !UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                                 inherited, sizeof(*inherited), nullptr, nullptr)) ||
+    if ((inherited &&
+         !UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                    sizeof(*inherited), nullptr, nullptr)) ||
         (policy && !UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_MITIGATION_POLICY,
                                               const_cast<DWORD64*>(policy), sizeof(*policy),
                                               nullptr, nullptr))) {
@@ -100,8 +101,8 @@ class Attributes {
 // What the system's refusal to start a program says.
 StartResult StartFailed(DWORD error) {
   // A software restriction policy or an AppLocker rule forbids programs in that folder.
-  const bool byPolicy = error == ERROR_ACCESS_DISABLED_BY_POLICY ||
-                        error == kRefusedByPolicyQuietly;
+  const bool byPolicy =
+      error == ERROR_ACCESS_DISABLED_BY_POLICY || error == kRefusedByPolicyQuietly;
   return StartResult{byPolicy ? StartFailure::kRefused : StartFailure::kFailed, error};
 }
 

@@ -32,7 +32,9 @@ long RegKey::SelectUserHive(const std::string& sid) {
   return kErrorSuccess;
 }
 
-bool RegKeyPolicy::Release(Handle handle) { return RegCloseKey(AsHandle<HKEY>(handle)) == ERROR_SUCCESS; }
+bool RegKeyPolicy::Release(Handle handle) {
+  return RegCloseKey(AsHandle<HKEY>(handle)) == ERROR_SUCCESS;
+}
 
 long RegKey::OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
                           bool create, const char* keyClass, uint32_t* disposition) {
@@ -51,8 +53,8 @@ long RegKey::OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey, u
 long RegKey::FetchValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
   DWORD got = size ? *size : 0;
   DWORD kind = 0;
-  long rc = RegQueryValueExA(AsHandle<HKEY>(handle_.Get()), name, nullptr, &kind, static_cast<BYTE*>(data),
-                             size ? &got : nullptr);
+  long rc = RegQueryValueExA(AsHandle<HKEY>(handle_.Get()), name, nullptr, &kind,
+                             static_cast<BYTE*>(data), size ? &got : nullptr);
   if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
     if (size) *size = got;
     if (rc == ERROR_SUCCESS && type) *type = kind;
@@ -61,11 +63,13 @@ long RegKey::FetchValue(const char* name, void* data, uint32_t* size, uint32_t* 
 }
 
 long RegKey::StoreValue(const char* name, uint32_t type, const void* data, uint32_t size) {
-  return RegSetValueExA(AsHandle<HKEY>(handle_.Get()), name, 0, type, static_cast<const BYTE*>(data),
-                        size);
+  return RegSetValueExA(AsHandle<HKEY>(handle_.Get()), name, 0, type,
+                        static_cast<const BYTE*>(data), size);
 }
 
-long RegKey::RemoveValue(const char* name) { return RegDeleteValueA(AsHandle<HKEY>(handle_.Get()), name); }
+long RegKey::RemoveValue(const char* name) {
+  return RegDeleteValueA(AsHandle<HKEY>(handle_.Get()), name);
+}
 
 long RegKey::FlushKey() { return RegFlushKey(AsHandle<HKEY>(handle_.Get())); }
 

@@ -1,4 +1,5 @@
-// Security descriptors on Windows: a configuration's DACL and owner carried over to its replacement.
+// Security descriptors on Windows: a configuration's DACL and owner carried over to its
+// replacement.
 #include "os/win32/security.h"
 
 #include <windows.h>
@@ -58,9 +59,8 @@ bool CleanRoomSecurity(bool administratorsOwn, std::vector<unsigned char>* out) 
   const wchar_t* kRoom = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
   const wchar_t* kOwnedRoom = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(administratorsOwn ? kOwnedRoom : kRoom,
-                                                            SDDL_REVISION_1, &descriptor,
-                                                            nullptr)) {
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          administratorsOwn ? kOwnedRoom : kRoom, SDDL_REVISION_1, &descriptor, nullptr)) {
     return false;
   }
   const unsigned char* bytes = static_cast<const unsigned char*>(descriptor);
@@ -113,7 +113,8 @@ bool GrantsChangesToOursOnly(PACL dacl) {
     void* entry = nullptr;
     if (!GetAce(dacl, i, &entry)) return false;
     const ACE_HEADER* header = static_cast<const ACE_HEADER*>(entry);
-    if (header->AceType == ACCESS_DENIED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) continue;
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
+      continue;
     // Any other kind of entry that may grant is not one this program makes: not ours.
     if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
     const ACCESS_ALLOWED_ACE* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
@@ -130,8 +131,8 @@ bool GrantsChangesToOursOnly(PACL dacl) {
 bool OwnedByThisProgramsKind(void* handle) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
   const bool ours = owner != nullptr && IsThisProgramsKind(owner);
@@ -150,8 +151,9 @@ bool IsPrivateDescriptor(const void* descriptor) {
   PACL dacl = nullptr;
   BOOL present = FALSE, defaulted = FALSE;
   return GetSecurityDescriptorOwner(read, &owner, &defaulted) && owner != nullptr &&
-         IsThisProgramsKind(owner) && GetSecurityDescriptorDacl(read, &present, &dacl, &defaulted) &&
-         present && GrantsChangesToOursOnly(dacl);
+         IsThisProgramsKind(owner) &&
+         GetSecurityDescriptorDacl(read, &present, &dacl, &defaulted) && present &&
+         GrantsChangesToOursOnly(dacl);
 }
 
 RestorePrivilege::RestorePrivilege() {

@@ -16,7 +16,8 @@ void* SystemFunction(const char* library, const char* name) {
   if (path.empty()) return nullptr;
   HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   // Systems without the flag search the directory of a library named by full path first.
-  if (module == nullptr) module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (module == nullptr)
+    module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (module == nullptr) return nullptr;
   return reinterpret_cast<void*>(GetProcAddress(module, name));
 }
