@@ -148,7 +148,8 @@ std::string RefusalCause(const RunReport& run) {
 // The whole sentence, so that the event reads well where no message file is registered.
 std::string Sentence(uint32_t id, const RunReport& run) {
   if (id == kRefused) {
-    if (NothingRecorded(run) && run.account.console != ConsoleUserFound::kNotAsked) {
+    if (NothingRecorded(run) && (run.account.console == ConsoleUserFound::kNobody ||
+                                 run.account.console == ConsoleUserFound::kNoInstallation)) {
       return "Correctif Orvane 2014.4.2 refus\xE9 : " + UnrecordedWords(run.account) +
              " ; aucun fichier n'a \xE9t\xE9 modifi\xE9.";
     }

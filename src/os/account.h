@@ -40,6 +40,9 @@ class ConsoleUser {
 // Lends |user|'s rights to every UserRights scope from now on, for the rest of the run.
 void ActFor(ConsoleUser user);
 
+// Whether ActFor named a user: from then on the run's file work is that user's, or not done.
+bool ActingForUser();
+
 // The rights of the user that ActFor named, taken for the file work done during this object's
 // life and given back at its end. Nothing changes while the run acts for its own account.
 class UserRights {

@@ -245,5 +245,10 @@ TEST_F(ProductFamilyTest, OnlyARunOfTheSystemAccountReadsTheConsoleUsersEdition)
   EXPECT_EQ(kUser, system.sid);
   EXPECT_EQ(ConsoleUserFound::kActedFor, system.console);
   EXPECT_EQ(3, edition);
+  // A uid that is no number the host can have names nobody, never one that wraps to root.
+  for (const char* uid : {"-1", "4294967296", "1001x", "+1001", "x"}) {
+    std::ofstream(testutil::Host("C:\\") + "/../console-user.txt") << kUser << " " << uid << "\n";
+    EXPECT_FALSE(os::ConsoleUser().Find()) << uid;
+  }
 #endif
 }

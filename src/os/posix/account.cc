@@ -1,12 +1,17 @@
 // The account on POSIX: ORVAPATCH_ACCOUNT=system makes the run the system account, the machine
 // root's console-user.txt names the console's user, and that user's rights are their uid's.
+#include <grp.h>
 #include <pwd.h>
 #include <sys/fsuid.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "machine/paths.h"
 #include "os/account.h"
@@ -19,6 +24,9 @@ namespace {
 const char kMachineUserSid[] = "S-1-5-21-0-0-0-1000";
 
 ConsoleUser g_actingFor;
+bool g_acting = false;
+// The supplementary groups of the run, given back when the user's rights end.
+std::vector<gid_t> g_savedGroups;
 
 // The group of |uid|, for the files it makes; its own number when the host does not know it.
 gid_t GroupOf(uid_t uid) {
@@ -40,21 +48,43 @@ bool ConsoleUser::Find() {
   FILE* file = std::fopen((machine::MachineRoot() + "/console-user.txt").c_str(), "re");
   if (file == nullptr) return false;
   char sid[200];
-  unsigned long uid = 0;
-  const bool read = std::fscanf(file, "%199s %lu", sid, &uid) == 2;
+  char number[16];
+  const bool read = std::fscanf(file, "%199s %15s", sid, number) == 2;
   std::fclose(file);
-  if (!read) return false;
+  // Digits only, and a uid the host can have: anything else names nobody, rather than a number
+  // that wraps to root or to no user at all.
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long uid = read ? std::strtoul(number, &end, 10) : 0;
+  if (!read || !std::isdigit(static_cast<unsigned char>(number[0])) || *end != '\0' ||
+      errno == ERANGE || uid > 0xFFFFFFFEul) {
+    return false;
+  }
   sid_ = sid;
   rights_ = base::ScopedHandle<UserRightsPolicy>(static_cast<intptr_t>(uid));
   return true;
 }
 
-void ActFor(ConsoleUser user) { g_actingFor = std::move(user); }
+void ActFor(ConsoleUser user) {
+  g_actingFor = std::move(user);
+  // A user without a SID is nobody: the run is its own account's again.
+  g_acting = !g_actingFor.Sid().empty();
+}
+
+bool ActingForUser() { return g_acting; }
 
 UserRights::UserRights() {
+  if (!g_acting) return;
+  held_ = false;
   if (!g_actingFor.rights_.IsValid()) return;
   const uid_t uid = static_cast<uid_t>(g_actingFor.rights_.Get());
   const gid_t gid = GroupOf(uid);
+  // The run's supplementary groups (root's own, under sudo) would grant what the user may not:
+  // the user's rights are their group alone.
+  const int count = ::getgroups(0, nullptr);
+  if (count < 0) return;
+  g_savedGroups.resize(static_cast<size_t>(count));
+  if (::getgroups(count, g_savedGroups.data()) != count || ::setgroups(1, &gid) != 0) return;
   // Only the file-system identity changes: the log, the registry store and the clean room are
   // opened before or after, and what is held stays held. Each call answers the identity before
   // it, so a second call tells whether the first took.
@@ -68,6 +98,7 @@ UserRights::~UserRights() {
   if (!taken_) return;
   ::setfsuid(static_cast<uid_t>(saved_[0]));
   ::setfsgid(static_cast<gid_t>(saved_[1]));
+  ::setgroups(g_savedGroups.size(), g_savedGroups.data());
 }
 
 }  // namespace os

@@ -9,6 +9,7 @@
 
 #include "machine/host_io.h"
 #include "machine/paths.h"
+#include "os/account.h"
 #include "os/file.h"
 #include "os/posix/host.h"
 
@@ -77,7 +78,8 @@ bool File::SettingsAllowWriting() const {
   // that only the user the run acts for may not write is for the writing steps to refuse, as
   // access denied, as on Windows, where only the attributes make a file read-only.
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return ::faccessat(AT_FDCWD, self.c_str(), W_OK, AT_EACCESS) == 0 || errno == EACCES;
+  return ::faccessat(AT_FDCWD, self.c_str(), W_OK, AT_EACCESS) == 0 ||
+         (errno == EACCES && ActingForUser());
 }
 
 }  // namespace os

@@ -2,10 +2,12 @@
 // terminal services, and impersonation of that user for file work.
 #include <windows.h>
 
+#include <string>
 #include <utility>
 
 #include "base/format.h"
 #include "os/account.h"
+#include "os/internal/random.h"
 #include "os/win32/handle.h"
 #include "os/win32/system_library.h"
 
@@ -13,6 +15,7 @@ namespace os {
 namespace {
 
 ConsoleUser g_actingFor;
+bool g_acting = false;
 
 // The text form of |sid|, as ConvertSidToStringSid writes it: S-revision-authority-each
 // subauthority, the authority in hexadecimal when it does not fit 32 bits.
@@ -75,24 +78,53 @@ bool ConsoleUser::Find() {
   return true;
 }
 
-void ActFor(ConsoleUser user) { g_actingFor = std::move(user); }
+void ActFor(ConsoleUser user) {
+  g_actingFor = std::move(user);
+  // A user without a SID is nobody: the run is its own account's again.
+  g_acting = !g_actingFor.Sid().empty();
+}
 
-UserRights::UserRights() {
-  if (!g_actingFor.rights_.IsValid()) return;
-  typedef BOOL(WINAPI * ImpersonateFn)(HANDLE);
+bool ActingForUser() { return g_acting; }
+
+namespace {
+
+typedef BOOL(WINAPI* ImpersonateFn)(HANDLE);
+typedef BOOL(WINAPI* RevertFn)();
+
+// advapi32's two calls, looked up while the thread is still the system's: a lookup while acting
+// for the user could fail, or find a library through the user's own drive mappings.
+ImpersonateFn Impersonate() {
   static const ImpersonateFn impersonate = reinterpret_cast<ImpersonateFn>(
       win32::SystemFunction("advapi32.dll", "ImpersonateLoggedOnUser"));
+  return impersonate;
+}
+
+RevertFn Revert() {
+  static const RevertFn revert =
+      reinterpret_cast<RevertFn>(win32::SystemFunction("advapi32.dll", "RevertToSelf"));
+  return revert;
+}
+
+}  // namespace
+
+UserRights::UserRights() {
+  if (!g_acting) return;
+  held_ = false;
+  // Every library the file work loads is loaded now, as the system: random names need bcrypt.
+  std::string digits;
+  if (!g_actingFor.rights_.IsValid() || Impersonate() == nullptr || Revert() == nullptr ||
+      !RandomDigits(&digits)) {
+    return;
+  }
   // The thread opens files with the user's token; handles held from before keep their access.
-  held_ = impersonate != nullptr && impersonate(win32::AsHandle(g_actingFor.rights_.Get()));
+  held_ = Impersonate()(win32::AsHandle(g_actingFor.rights_.Get())) != FALSE;
   taken_ = held_;
 }
 
 UserRights::~UserRights() {
-  if (!taken_) return;
-  typedef BOOL(WINAPI * RevertFn)();
-  static const RevertFn revert =
-      reinterpret_cast<RevertFn>(win32::SystemFunction("advapi32.dll", "RevertToSelf"));
-  if (revert != nullptr) revert();
+  // A thread that cannot stop acting for the user must not go on: the log, the clean room and the
+  // installer are the system's. The run ends here, as a killed one would.
+  if (taken_ && !Revert()()) TerminateProcess(GetCurrentProcess(), 1);
 }
 
 }  // namespace os
