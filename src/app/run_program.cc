@@ -30,8 +30,13 @@ int RunProgram(const char* program, const char* arguments, int showMode, int wai
   const std::string commandLine = std::string("\"") + program + "\" " + arguments;
   // Declared first, so that the copy stays held until the program's handles are closed.
   os::CleanRoom room;
-  *start = room.Fill(ApplicationPath(program), FileName(program), sha256);
-  if (start->failure != os::StartFailure::kNone) return -1;
+  // Only the system's start of the program counts as started: until then, whatever ends the
+  // launch early, an allocation that fails included, leaves |*start| a failure.
+  const os::StartResult filled = room.Fill(ApplicationPath(program), FileName(program), sha256);
+  if (filled.failure != os::StartFailure::kNone) {
+    *start = filled;
+    return -1;
+  }
   os::Process process;
   *start = os::Process::Start(&room, commandLine, static_cast<uint16_t>(showMode & 0xFFFF), shared,
                               &process);

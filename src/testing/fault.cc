@@ -1,6 +1,9 @@
 // Fault injection state, shared by both platform implementations, and the allocation hook.
 #include "testing/fault.h"
 
+#include <unwind.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <utility>
@@ -33,6 +36,55 @@ State& Seam() {
 // Plain integers, not a State member: operator new must not allocate to find them.
 int g_allocations = 0;
 int g_failingAllocation = 0;
+
+// The places of allocations seen, in fixed tables that operator new fills without allocating:
+// each place's fingerprint in an open-addressed set, and the number of its first allocation.
+constexpr int kPlaceSlots = 4 * kMaxAllocationPlaces;  // a power of two, kept at most 1/4 full
+int g_placeFrames = 0;                                 // 0: not recording
+uint64_t g_placeSlots[kPlaceSlots];
+int g_firstAllocations[kMaxAllocationPlaces];
+int g_places = 0;
+bool g_placesComplete = true;
+
+// The return addresses of the calls that led to an allocation, folded into one fingerprint.
+struct Fingerprint {
+  uint64_t hash = 1469598103934665603u;  // FNV-1a's offset basis
+  int frames = 0;
+  int maxFrames = 0;
+};
+
+// The frames of RecordPlace and operator new, which every allocation shares.
+constexpr int kOwnFrames = 2;
+
+_Unwind_Reason_Code AddFrame(struct _Unwind_Context* context, void* argument) {
+  Fingerprint* print = static_cast<Fingerprint*>(argument);
+  const uint64_t address = static_cast<uint64_t>(_Unwind_GetIP(context));
+  if (print->frames++ < kOwnFrames) return _URC_NO_REASON;
+  for (int shift = 0; shift < 64; shift += 8) {
+    print->hash = (print->hash ^ ((address >> shift) & 0xFF)) * 1099511628211u;
+  }
+  return print->frames < print->maxFrames ? _URC_NO_REASON : _URC_END_OF_STACK;
+}
+
+// Keeps allocation |nth| when it is the first from its place. Never inlined, so that the frames
+// to leave out are always two.
+__attribute__((noinline)) void RecordPlace(int nth) {
+  Fingerprint print;
+  print.maxFrames = kOwnFrames + g_placeFrames;
+  _Unwind_Backtrace(AddFrame, &print);
+  const uint64_t key = print.hash | 1;  // 0 marks a free slot
+  for (uint64_t slot = key & (kPlaceSlots - 1);; slot = (slot + 1) & (kPlaceSlots - 1)) {
+    if (g_placeSlots[slot] == key) return;
+    if (g_placeSlots[slot] != 0) continue;
+    if (g_places == kMaxAllocationPlaces) {
+      g_placesComplete = false;
+      return;
+    }
+    g_placeSlots[slot] = key;
+    g_firstAllocations[g_places++] = nth;
+    return;
+  }
+}
 
 // Resets the counts and arms |nth| among all operations or among those of |kind|.
 void Arm(bool anyKind, Op kind, int nth, bool persistent) {
@@ -119,6 +171,26 @@ void FailAllocation(int nth) {
 
 int AllocationCount() { return g_allocations; }
 
+void RecordAllocationPlaces(int frames) {
+  for (uint64_t& slot : g_placeSlots) slot = 0;
+  g_places = 0;
+  g_placesComplete = true;
+  g_placeFrames = frames;
+}
+
+const int* AllocationPlaces(int* count, bool* complete) {
+  *count = g_places;
+  *complete = g_placesComplete;
+  return g_firstAllocations;
+}
+
+const char* OpName(Op kind) {
+  static const char* const kNames[kOpKinds] = {
+      "open",  "openfolder", "create", "read", "seek", "write",    "flush", "query",
+      "close", "rename",     "remove", "list", "lock", "registry", "event", "start"};
+  return kNames[static_cast<int>(kind)];
+}
+
 }  // namespace testing
 
 // Every allocation of the test programs passes here: the array and nothrow forms come through the
@@ -126,6 +198,7 @@ int AllocationCount() { return g_allocations; }
 void* operator new(std::size_t size) {
   using namespace testing;
   if (++g_allocations == g_failingAllocation) throw std::bad_alloc();
+  if (g_placeFrames > 0) RecordPlace(g_allocations);
   if (void* p = std::malloc(size != 0 ? size : 1)) return p;
   throw std::bad_alloc();
 }

@@ -79,6 +79,19 @@ void FailAllocation(int nth);
 // Allocations seen since FailAllocation was last called.
 int AllocationCount();
 
+// From now on, keeps the number of the first allocation made from each place, a place being the
+// chain of the last |frames| calls that led to it (1: where operator new is called), so that a
+// sweep can fail each place once instead of every allocation. Resets what was kept.
+void RecordAllocationPlaces(int frames);
+
+// The kept numbers, in order, |*count| of them; at most kMaxAllocationPlaces, with |*complete|
+// false when more places were seen.
+constexpr int kMaxAllocationPlaces = 4096;
+const int* AllocationPlaces(int* count, bool* complete);
+
+// The name of |kind| as tests read it ("open", "openfolder", ...).
+const char* OpName(Op kind);
+
 #else
 
 constexpr bool Strike(Op) { return false; }

@@ -25,9 +25,11 @@ bool ParseSetting(const char* text, int* nth, bool* persistent) {
 // ORVAPATCH_FAULT="N" makes the Nth counted operation of the run fail, "N+" that one and every
 // later one, "0" only counts; ORVAPATCH_FAULT_ALLOC="N" makes the Nth allocation fail. Anything
 // else is ignored. When armed, the run ends by reporting its numbers of operations and
-// allocations on standard error, so a test knows when a fault was never reached. Constructed
-// before every static object of default priority, so the log's opening counts, and destroyed
-// after them, so its closing banner counts too.
+// allocations on standard error, so a test knows when a fault was never reached, and the
+// operation that was made to fail; with ORVAPATCH_FAULT_PLACES="F" too, the number of the first
+// allocation from each place, told by its last F calls, for a sweep that fails each place once.
+// Constructed before every static object of default priority, so the log's opening counts, and
+// destroyed after them, so its closing banner counts too.
 struct FaultFromEnvironment {
   bool armed = false;
 
@@ -44,12 +46,28 @@ struct FaultFromEnvironment {
       testing::FailAllocation(nth);
       armed = true;
     }
+    text = std::getenv("ORVAPATCH_FAULT_PLACES");
+    if (armed && text != nullptr && ParseSetting(text, &nth, &persistent) && !persistent) {
+      testing::RecordAllocationPlaces(nth);
+    }
   }
 
   ~FaultFromEnvironment() {
     if (!armed) return;
     std::fprintf(stderr, "fault seam: %d operations, %d allocations\n", testing::Count(),
                  testing::AllocationCount());
+    testing::Place failed;
+    if (testing::Reached(&failed)) {
+      std::fprintf(stderr, "fault seam: failed %s %d\n", testing::OpName(failed.kind), failed.nth);
+    }
+    int places = 0;
+    bool complete = true;
+    const int* first = testing::AllocationPlaces(&places, &complete);
+    if (places > 0) {
+      std::fprintf(stderr, "fault seam: %s allocation places, first at", complete ? "all" : "some");
+      for (int i = 0; i < places; ++i) std::fprintf(stderr, " %d", first[i]);
+      std::fprintf(stderr, "\n");
+    }
     std::fflush(stderr);
   }
 };

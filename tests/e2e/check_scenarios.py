@@ -329,7 +329,10 @@ def run_as_system(m, fixture, console=True):
             f.write("%s %d\n" % (CONSOLE_SID, CONSOLE_UID))
     elif os.path.exists(console_file):
         os.remove(console_file)
-    result, _ = m.run(service=True, extra_env={"ORVAPATCH_ACCOUNT": "system"})
+    # Started with root's supplementary groups, as under sudo: none of them may go with the
+    # user's rights.
+    result, _ = m.run(service=True, extra_env={"ORVAPATCH_ACCOUNT": "system"},
+                      prefix=["setpriv", "--groups", "0", "--"])
     assert result.returncode == 0 and m.boxes == 0, result
     return True
 
@@ -410,8 +413,14 @@ def scenario_system_account_refuses_without_a_console_users_installation(m):
 
 def scenario_system_account_leaves_what_the_console_user_cannot_write(m):
     # The user's registry leads to a product folder of root's that they may read but not write:
-    # nothing there is written with the system account's rights, and the event says why.
+    # nothing there is written with the system account's rights, and the event says why. The
+    # files are the user's own, and root's group may write the folders: the run's supplementary
+    # group would let the files be replaced, and the user's rights leave it out.
     config_scenarios.install(m)
+    for folder, _, names in os.walk(m.install_dir):
+        os.chmod(folder, 0o775)
+        for name in names:
+            os.chown(os.path.join(folder, name), CONSOLE_UID, CONSOLE_UID)
     before = m.listing()
     if not run_as_system(m, in_branch(ACCEPTED, USER_BRANCH)):
         return

@@ -427,7 +427,7 @@ class Machine:
         return [os.path.join(self.launcher_dir, self.launcher)], env
 
     def run(self, *, stub_exit=0, sleep_ms=0, cwd=None, extra_path=None, extra_env=None,
-            caller_file=None, service=False, box=None, during=None):
+            caller_file=None, service=False, box=None, during=None, prefix=()):
         """Runs the launcher; returns its result and how long it took. self.events: the run's
         events; self.boxes: how many message boxes it showed.
 
@@ -442,9 +442,11 @@ class Machine:
         would wait for ever).
 
         While it runs: |box|, the caption of the message box the run must show, answered with
-        OK; |during|, called once the installer has recorded its start, while it runs."""
+        OK; |during|, called once the installer has recorded its start, while it runs. |prefix|:
+        a command that starts the launcher (POSIX)."""
         command, env = self.command(stub_exit=stub_exit, sleep_ms=sleep_ms,
                                     extra_path=extra_path, extra_env=extra_env)
+        command = list(prefix) + command
         passed = ()
         if caller_file and self.windows:
             command = command[:1] + ["cmd", "/c", "%s > %s" % (command[1], self.windows_path(caller_file))]

@@ -21,6 +21,8 @@ from harness import (END, LIBRARY_ACCEPTED, LIBRARY_STAMPED, SEP, Machine, famil
                      parse_reg, wine_events)
 
 REPORT = re.compile(rb"fault seam: (\d+) operations, (\d+) allocations\r?\n")
+FAILED = re.compile(rb"fault seam: failed (\w+) \d+\r?\n")
+PLACES = re.compile(rb"fault seam: (all|some) allocation places, first at([ \d]*)\r?\n")
 TEMPORARY = re.compile(r"^(Temp/ssvConfig/)?Configuration\.xml\.orvapatch-new[0-9a-f]+$")
 NEW_VERSION, OLD_VERSION = b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02"
 ROOT_FILES = {"drive_c", "eventlog.txt", "registry.reg", "registry.reg.lock"}
@@ -44,18 +46,43 @@ def fresh(m):
     prepare(m)
 
 
-def run(m, setting, variable="ORVAPATCH_FAULT"):
+def run(m, setting, variable="ORVAPATCH_FAULT", places=0):
     """One run with |variable|=|setting|: its log and its numbers of counted operations and
-    allocations."""
-    result = launch(m, {variable: setting})
+    allocations. m.failed: the kind of the operation that was made to fail, if any; m.places: the
+    first allocation of each place, a place told by its last |places| calls, when nonzero."""
+    result = launch(m, {variable: setting, "ORVAPATCH_FAULT_PLACES": str(places)})
     assert result.returncode == 0, "%s: exit status %d" % (setting, result.returncode)
     assert len(m.events) <= 1, "%s: events %r" % (setting, m.events)  # none when it failed
+    check_installer(m, setting)
     report = REPORT.search(result.stderr)
     assert report, "%s: no count on standard error: %r" % (setting, result.stderr)
+    failed = FAILED.search(result.stderr)
+    m.failed = failed.group(1).decode() if failed else None
+    places = PLACES.search(result.stderr)
+    assert not places or places.group(1) == b"all", "%s: too many allocation places" % setting
+    m.places = [int(n) for n in places.group(2).split()] if places else []
     logs = [path for path in (m.log_path(), m.documents_log) if os.path.exists(path)]
     assert len(logs) <= 1, "%s: two logs" % setting
     log = mask(m.read(logs[0])) if logs else b""
     return log, int(report.group(1)), int(report.group(2))
+
+
+def check_installer(m, setting):
+    """The event tells the installer's run as the installer itself recorded it: an installer that
+    ran (and exited 0, as the stub does here) is told with its exit code, one that never started
+    with none."""
+    if not m.events:
+        return  # its writing failed
+    _, event_id, strings = m.events[0]
+    ran = (m.record() or "").endswith("done\n")
+    assert m.record() is None or ran, "%s: installer record %r" % (setting, m.record())
+    if ran:
+        assert event_id in (1000, 1001) and strings[5] == "0", (
+            "%s: the installer ran and exited 0, the event says %d %r" % (
+                setting, event_id, strings))
+    else:
+        assert event_id in (1002, 1003) and strings[5] == "", (
+            "%s: the installer never started, the event says %d %r" % (setting, event_id, strings))
 
 
 def launch(m, extra_env):
@@ -63,6 +90,8 @@ def launch(m, extra_env):
     server started for each run boots the prefix's services anew, seconds a run. A program
     started after the run reaches that server only once it has dealt with the run's end, its
     handles closed and its files deleted on close."""
+    if os.path.exists(m.record_path()):
+        os.remove(m.record_path())  # what the installer records is this run's alone
     if not m.windows:
         return m.run(extra_env=extra_env)[0]
     command, env = m.command(extra_env=extra_env)
@@ -105,10 +134,14 @@ def check_files(m, setting, leftover_allowed=False, room_allowed=False):
 LEFT = re.compile(r"left: (read-only|in use|no memory|error (5|1117) at "
                   r"(open|read|create|write|flush|rename))$")
 UNOPENED = re.compile(r"left: (in use|no memory|error \d+ at open)$")
+# The step that a configuration's event names for each kind of operation that can fail in it.
+STEP_OF = {"open": "open", "openfolder": "open", "read": "read", "seek": "read",
+           "create": "create", "write": "write", "flush": "flush", "rename": "rename"}
 
 
-def check_event(m, setting):
-    """The run's event, when it was written, tells what became of each configuration file."""
+def check_event(m, setting, single=False):
+    """The run's event, when it was written, tells what became of each configuration file; with
+    |single| (one operation failed, once), a file left at a step was left at that operation's."""
     if not m.events:
         return  # its writing failed
     # A version that could not be read, or memory that ran out before the update: nothing is
@@ -124,7 +157,10 @@ def check_event(m, setting):
             assert refused or path != m.config_path() and UNOPENED.match(words[0]), (
                 "%s: %s not reached, the configuration %r" % (setting, path, words[0]))
         else:
-            assert LEFT.match(word), "%s: %s left, the event says %r" % (setting, path, word)
+            left = LEFT.match(word)
+            assert left, "%s: %s left, the event says %r" % (setting, path, word)
+            assert not single or not left.group(3) or left.group(3) == STEP_OF.get(m.failed), (
+                "%s: %s failed at %s, the event says %r" % (setting, path, m.failed, word))
 
 
 def check_registry(m, setting):
@@ -150,7 +186,7 @@ def sweep(m, persistent, reference, total, written, sample):
         log, count, _ = run(m, setting)
         left = check_files(m, setting, leftover_allowed=persistent, room_allowed=True)
         check_registry(m, setting)
-        check_event(m, setting)
+        check_event(m, setting, single=not persistent)
         if left:
             # The next run takes the leftover over, and leaves nothing behind.
             run(m, "0")
@@ -174,14 +210,14 @@ def sweep(m, persistent, reference, total, written, sample):
     raise AssertionError("the last run reached a fault")
 
 
-def sweep_allocations(m, reference, allocations, sample):
-    """Runs N = 1, 2, ... with the Nth allocation failing. The run never aborts; the files and
-    the registry hold the old or the new state; the log, unless it closed itself, ends with its
-    closing banner. Returns how many runs failed inside the configuration update and went on to
-    start the installer."""
+def sweep_allocations(m, reference, allocations, chosen):
+    """Runs each N of |chosen| with the Nth allocation failing. The run never aborts; the files
+    and the registry hold the old or the new state; the log, unless it closed itself, ends with
+    its closing banner. Returns how many runs failed inside the configuration update and went on
+    to start the installer."""
     closing = SEP + b"\r\n\r\n"
     handled = 0
-    for nth in range(1, allocations + 1, sample):
+    for nth in chosen:
         setting = "%d" % nth
         fresh(m)
         log, _, count = run(m, setting, "ORVAPATCH_FAULT_ALLOC")
@@ -207,6 +243,9 @@ def main():
     parser.add_argument("--sample", type=int, default=1, help="run every Kth N only")
     parser.add_argument("--alloc-sample", type=int, default=1,
                         help="run every Kth N only of the allocations")
+    parser.add_argument("--alloc-places", type=int, default=0, metavar="FRAMES",
+                        help="fail the first allocation of each place only, a place told by "
+                             "its last FRAMES calls")
     args = parser.parse_args()
     args.display, args.screenshot = None, None
     m = Machine(args)
@@ -225,13 +264,21 @@ def main():
                   "next run)" % ("lasting" if persistent else "single", total,
                                  ", every %dth" % args.sample if args.sample > 1 else "",
                                  leftovers), flush=True)
-        handled = sweep_allocations(m, reference, allocations, args.alloc_sample)
+        chosen = range(1, allocations + 1, args.alloc_sample)
+        if args.alloc_places:
+            # Every place that allocates, however short the stretch of code around it.
+            fresh(m)
+            run(m, "0", "ORVAPATCH_FAULT_ALLOC", args.alloc_places)
+            chosen = m.places
+        handled = sweep_allocations(m, reference, allocations, chosen)
         # Some allocations are the update's own: the file is left, the run goes on. (A sparse
         # sample may miss them all.)
         assert handled > 0 or args.alloc_sample > 1, "no allocation failed inside the update"
-        print("ok    allocation failing at each of %d allocations%s (%d inside the configuration "
+        print("ok    allocation failing at %d of %d allocations (%s; %d inside the configuration "
               "update, the installer started after them)" % (
-                  allocations, ", every %dth" % args.alloc_sample if args.alloc_sample > 1 else "",
+                  len(chosen), allocations,
+                  "the first of each place" if args.alloc_places else
+                  "every %dth" % args.alloc_sample if args.alloc_sample > 1 else "every one",
                   handled),
               flush=True)
     except AssertionError as error:

@@ -24,6 +24,7 @@ inline const std::pair<const char*, int> kCorruptedImages[] = {
     {"root_length_4.dll", 1},    {"block_16bit.dll", 1},      {"child_too_long.dll", 2},
     {"child_length_0.dll", 2},   {"key_unterminated.dll", 2}, {"text_past_block.dll", 2},
     {"table_past_block.dll", 2}, {"fixed_past_block.dll", 2},
+    {"data_past_raw_end.dll", 0}, {"data_at_raw_end.dll", 2},
 };
 
 // The host path of a fixture made at build time (tests/version/version.cmake).

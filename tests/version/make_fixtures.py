@@ -16,8 +16,8 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from pe_writer import (RT_RCDATA, RT_VERSION, Node, fixed_info, image_bytes, pe_image,  # noqa
-                       resource_section, version_image, version_info, write_image)
+from pe_writer import (RT_RCDATA, RT_VERSION, Node, align, fixed_info, image_bytes,  # noqa
+                       pe_image, resource_section, version_image, version_info, write_image)
 
 FULL_STRINGS = [
     ("CompanyName", "ORVANE S.A."),
@@ -170,6 +170,22 @@ def main():
     rsrc_patched("synth_data_past_file_end.dll",
                  lambda d, e, rva: struct.pack_into("<I", d, e[0] + 4, 0x1000),
                  where=os.path.join(out, "oversized"))
+
+    # Version data just past the resource section's raw data, where the file goes on with the
+    # same bytes, and ending just at its last byte: no section holds the first, the section holds
+    # all of the second.
+    def data_at_raw_end(past):
+        def section(rva):
+            data, entries = resource_section([(RT_VERSION, 1, 0x0409, version)], rva)
+            data = bytearray(data)
+            at = align(len(data) + (0 if past else len(version)), 0x200) - (0 if past else
+                                                                             len(version))
+            data += bytes(at - len(data)) + (b"" if past else version)
+            struct.pack_into("<I", data, entries[0], rva + at)
+            return bytes(data)
+        return pe_image(section, overlay=version if past else b"")
+    put("data_past_raw_end.dll", data_at_raw_end(True), hostile)
+    put("data_at_raw_end.dll", data_at_raw_end(False), hostile)
 
     rsrc_patched("dir_offset_out.dll",
                  lambda d, e, rva: struct.pack_into("<I", d, 16 + 4, 0x8000FFF0))
