@@ -12,6 +12,7 @@
 #include "log/setup_log.h"
 #include "os/account.h"
 #include "os/dialog.h"
+#include "os/watchdog.h"
 #include "version/check_version.h"
 
 namespace {
@@ -37,6 +38,7 @@ COrvaPatchApp::~COrvaPatchApp() = default;
 int COrvaPatchApp::InitInstance() {
   CWinApp::InitInstance();
   RunReport run;
+  TrackRun(&m_strAppName, &run);
   try {
     RunSequence(&run);
   } catch (const std::bad_alloc&) {
@@ -44,6 +46,7 @@ int COrvaPatchApp::InitInstance() {
     run.outOfMemory = true;
   }
   ReportRun(m_strAppName, run);
+  TrackRun(nullptr, nullptr);
   return 0;
 }
 
@@ -56,7 +59,8 @@ void COrvaPatchApp::RunSequence(RunReport* run) {
   run->checked = true;
   if (!run->accepted) {
     // Refused: nothing of the product is touched; the log holds the reasons. Where nobody can
-    // see a box, none is shown and the run ends at once.
+    // see a box, none is shown and the run ends at once. The administrator takes their time.
+    os::UnboundedWait reading;
     AfxMessageBox(kRefusal, os::kMbOk | os::kMbIconHand, 0);
     return;
   }

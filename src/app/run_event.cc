@@ -1,6 +1,7 @@
 // The run's Application event, composed from what the main sequence found and did.
 #include "app/run_event.h"
 
+#include <atomic>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "base/format.h"
 #include "os/event_log.h"
+#include "os/watchdog.h"
 
 namespace {
 
@@ -24,7 +26,9 @@ bool Started(const RunReport& run) { return run.installerStart.failure == os::St
 uint32_t EventId(const RunReport& run) {
   if (run.checked && !run.accepted) return kRefused;
   if (!Started(run)) return kInstallerNotStarted;
-  if (run.installerExitCode != 0 || !run.config.Done()) return kInstalledWithWarning;
+  if (run.installerExitCode != 0 || !run.config.Done() || run.stalledStep) {
+    return kInstalledWithWarning;
+  }
   return kInstalled;
 }
 
@@ -64,6 +68,7 @@ std::string OutcomeForTools(const ConfigResult& result) {
     case ConfigOutcome::kFailed:
       return "left: error " + Decimal(result.error) + " at " +
              kStepWords[static_cast<int>(result.step)];
+    case ConfigOutcome::kUnderWay: return "interrupted";
     case ConfigOutcome::kNotReached: break;
   }
   return "not reached";
@@ -85,14 +90,22 @@ std::string OutcomeForAdministrator(const ConfigResult& result) {
     case ConfigOutcome::kFailed:
       return left + "erreur " + Decimal(result.error) + " " +
              kStepPhrases[static_cast<int>(result.step)] + ")";
+    case ConfigOutcome::kUnderWay: return "interrompue en cours de mise \xE0 jour";
     case ConfigOutcome::kNotReached: break;
   }
   return "non trait\xE9" "e";
 }
 
+// Why the run was ended before its end, for the administrator.
+std::string StalledWords(const RunReport& run) {
+  return base::Format("aucune op\xE9ration n'a abouti en %u s apr\xE8s \xAB %s \xBB, "
+                          "ex\xE9" "cution arr\xEAt\xE9" "e", run.stalledSeconds, run.stalledStep);
+}
+
 // Why the installer did not start, for the administrator, with the system's error number.
 std::string StartFailureWords(const RunReport& run) {
   const unsigned long error = run.installerStart.error;
+  if (run.stalledStep) return StalledWords(run);
   if (run.outOfMemory) return "m\xE9moire insuffisante";
   switch (run.installerStart.failure) {
     case os::StartFailure::kMissing:
@@ -167,17 +180,26 @@ std::string Sentence(uint32_t id, const RunReport& run) {
   std::string installer = Started(run) ? "programme d'installation termin\xE9 avec le code " +
                                              ExitCodeText(run.installerExitCode)
                                        : StartFailureWords(run);
+  if (Started(run) && run.stalledStep) installer += ", puis " + StalledWords(run);
   return base::Format("Correctif Orvane 2014.4.2 %s : configuration %s, copie %s, %s.", lead,
                           OutcomeForAdministrator(run.config.main).c_str(),
                           OutcomeForAdministrator(run.config.copy).c_str(), installer.c_str());
 }
+
+// A step that the watchdog cancelled, the run going on, for the administrator; empty for none.
+std::string CancelledWords(const RunReport& run) {
+  const char* step = os::CancelledStep();
+  if (step == nullptr || run.stalledStep) return std::string();
+  return base::Format(" Op\xE9ration \xAB %s \xBB sans r\xE9ponse au bout de %u s, "
+                          "annul\xE9" "e.", step, os::PatienceSeconds());
+}
 // clang-format on
 
-// Composes and writes the event.
-void Report(const std::string& appName, const RunReport& run) {
+// Composes and writes the event; false when it could not be written.
+bool Report(const std::string& appName, const RunReport& run) {
   const uint32_t id = EventId(run);
   std::vector<std::string> strings = {
-      Sentence(id, run),
+      Sentence(id, run) + CancelledWords(run),
       appName,
       run.check.basis,
       OutcomeForTools(run.config.main),
@@ -185,19 +207,50 @@ void Report(const std::string& appName, const RunReport& run) {
       Started(run) ? ExitCodeText(run.installerExitCode) : std::string(),
   };
   if (id == kRefused) strings.push_back(RefusalCause(run));
-  // Fleet tools learn of a lost event by its absence; the run itself goes on unchanged.
-  (void)os::ReportApplicationEvent(kSource, TypeOf(id), id, strings);
+  return os::ReportApplicationEvent(kSource, TypeOf(id), id, strings);
+}
+
+// The run's event once written: the watchdog then writes none.
+std::atomic<bool> g_reported{false};
+// What the main sequence has found so far, for the watchdog's event.
+std::atomic<const std::string*> g_appName{nullptr};
+std::atomic<const RunReport*> g_run{nullptr};
+
+// Writes the event of a run that the watchdog ends, from what the run had found when it stopped
+// moving: its own thread is held in a step since, and writes nothing more.
+void ReportStalledRun(const char* lastStep, unsigned seconds) {
+  if (g_reported.load()) return;
+  try {
+    const RunReport* tracked = g_run.load();
+    RunReport run = tracked ? *tracked : RunReport();
+    run.stalledStep = lastStep;
+    run.stalledSeconds = seconds;
+    const std::string* appName = g_appName.load();
+    (void)Report(appName ? *appName : std::string(), run);
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 }  // namespace
 
+void WatchRun() { os::WatchSteps(&ReportStalledRun); }
+
+void TrackRun(const std::string* appName, const RunReport* run) {
+  g_appName.store(appName);
+  g_run.store(run);
+}
+
 void ReportRun(const std::string& appName, const RunReport& run) {
-  // Out of memory while the event is composed: once more, as memory is often back by then;
-  // the event is written by the system's one call, after every allocation.
+  // Out of memory while the event is composed, or the event not written: once more, as memory
+  // is often back by then, and a call that the watchdog cancelled may go through; the event is
+  // written by the system's one call, after every allocation. Fleet tools learn of an event
+  // lost even so by its absence; the run itself goes on unchanged.
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
-      Report(appName, run);
-      return;
+      if (Report(appName, run)) {
+        g_reported.store(true);
+        return;
+      }
     } catch (const std::bad_alloc&) {
     }
   }

@@ -19,11 +19,22 @@ struct RunReport {
   os::StartResult installerStart{os::StartFailure::kFailed, 0};
   int installerExitCode = 0;  // read only when the installer started
   bool outOfMemory = false;   // the run ended early, out of memory
+  // The run is ended by the watchdog: no step began for |stalledSeconds| after |stalledStep|.
+  const char* stalledStep = nullptr;
+  unsigned stalledSeconds = 0;
 };
+
+// Watches the run from now on (before the log opens), so that a step that another program holds
+// up ends the run with its event.
+void WatchRun();
+
+// The run that the main sequence fills from now on, for the watchdog's event; |appName| is the
+// application name it is reported under.
+void TrackRun(const std::string* appName, const RunReport* run);
 
 // Writes the run's event from source "OrvaPatch": 1000 information, 1001 warning, 1002 and
 // 1003 error, with six strings: a sentence for the administrator, |appName|, the version basis,
 // the outcomes of the configuration and of its copy, and the installer's exit code; a refusal's
 // has a seventh, its cause. A failure to write it changes nothing of the run. Written once,
-// running out of memory included.
+// running out of memory included, and never twice, the watchdog's included.
 void ReportRun(const std::string& appName, const RunReport& run);

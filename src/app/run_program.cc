@@ -5,6 +5,7 @@
 #include <string>
 
 #include "os/file_location.h"
+#include "os/watchdog.h"
 
 namespace {
 
@@ -43,6 +44,11 @@ int RunProgram(const char* program, const char* arguments, int showMode, int wai
   if (start->failure != os::StartFailure::kNone) return -1;
   if (!wait) return 0;  // the handles close at once; the program runs on
   uint32_t code = 0;
-  if (!process.Wait() || !process.ExitCode(&code)) return -1;
+  bool ended = false;
+  {
+    os::UnboundedWait installing;  // the installer takes the time it needs
+    ended = process.Wait();
+  }
+  if (!ended || !process.ExitCode(&code)) return -1;
   return static_cast<int32_t>(code);
 }

@@ -319,12 +319,18 @@ int UpdateConfigurationFile(std::string templatePath, std::string configPath) {
 
 int UpdateConfiguration(std::string installPath, ConfigReport* report) {
   ConfigReport made;
+  // What a run that is stopped on the way tells of the file under way.
+  ConfigReport underWay;
+  if (report == nullptr) report = &underWay;
+  report->main.outcome = ConfigOutcome::kUnderWay;
   try {
     Installation installation;
     if (OpenInstallation(WithSlashes(std::move(installPath)) + "/", kTemplateName, &installation,
                          &made.main)) {
       made.main = UpdateConfigurationFile(installation, {kConfigName});
       if (CopyFollows(made.main)) {
+        report->main = made.main;
+        report->copy.outcome = ConfigOutcome::kUnderWay;
         made.copy =
             UpdateConfigurationFile(installation, {kCopyFolder, kCopySubfolder, kConfigName});
       }
@@ -333,8 +339,9 @@ int UpdateConfiguration(std::string installPath, ConfigReport* report) {
     // On the way to a file: it is not touched, and the report says why.
     (CopyFollows(made.main) ? made.copy : made.main).outcome = ConfigOutcome::kNoMemory;
   }
-  if (report != nullptr) *report = std::move(made);
-  return made.main.opened ? 1 : 0;
+  const int opened = made.main.opened ? 1 : 0;
+  *report = std::move(made);
+  return opened;
 }
 
 bool ConfigReport::Done() const { return IsDone(main) && (!CopyFollows(main) || IsDone(copy)); }

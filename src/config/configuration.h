@@ -10,6 +10,7 @@
 // What became of one configuration file, for the run's report to fleet tools.
 enum class ConfigOutcome {
   kNotReached,  // the update never came to it
+  kUnderWay,    // its update began and had not ended when the run was stopped: old or new bytes
   kUpdated,     // replaced by its new text
   kMissing,     // no such file
   // Left as it was, because:

@@ -1,12 +1,12 @@
 // What files do alike on every platform: each call counted at the fault seam, then the platform's.
 #include "os/file.h"
 
-#include "testing/fault.h"
+#include "os/internal/step.h"
 
 namespace os {
 
 OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) {
-  if (testing::Strike(testing::Op::kOpen)) {
+  if (BeginStep(testing::Op::kOpen)) {
     *why = StruckFailure();
     return why->status;
   }
@@ -14,7 +14,7 @@ OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) 
 }
 
 bool File::Read(void* buffer, size_t size, size_t* got) {
-  if (testing::Strike(testing::Op::kRead)) return FailStruck();
+  if (BeginStep(testing::Op::kRead)) return FailStruck();
   return ReadSome(buffer, size, got);
 }
 
@@ -30,33 +30,33 @@ bool File::ReadExactly(void* buffer, size_t size) {
 }
 
 bool File::Write(const void* data, size_t size) {
-  if (testing::Strike(testing::Op::kWrite)) return FailStruck();
+  if (BeginStep(testing::Op::kWrite)) return FailStruck();
   return WriteAll(data, size);
 }
 
 bool File::Seek(int64_t offset) {
-  if (testing::Strike(testing::Op::kSeek)) return FailStruck();
+  if (BeginStep(testing::Op::kSeek)) return FailStruck();
   return MoveTo(offset);
 }
 
 bool File::SeekEnd(int64_t* length) {
-  if (testing::Strike(testing::Op::kSeek)) return FailStruck();
+  if (BeginStep(testing::Op::kSeek)) return FailStruck();
   return MoveToEnd(length);
 }
 
 bool File::Truncate() {
   // As a failed cut does, a struck one records no failure.
-  if (testing::Strike(testing::Op::kWrite)) return false;
+  if (BeginStep(testing::Op::kWrite)) return false;
   return CutToZero();
 }
 
 bool File::Sync() {
-  if (testing::Strike(testing::Op::kFlush)) return FailStruck();
+  if (BeginStep(testing::Op::kFlush)) return FailStruck();
   return FlushToDisk();
 }
 
 bool File::AcceptsWriting() const {
-  if (testing::Strike(testing::Op::kQuery)) return false;
+  if (BeginStep(testing::Op::kQuery)) return false;
   return SettingsAllowWriting();
 }
 
@@ -67,7 +67,7 @@ bool File::FailStruck() {
 
 bool FilePolicy::Close(Handle handle) {
   // A struck close still gives the file back: only its answer fails.
-  const bool struck = testing::Strike(testing::Op::kClose);
+  const bool struck = BeginStep(testing::Op::kClose);
   return Release(handle) && !struck;
 }
 

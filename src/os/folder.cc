@@ -1,7 +1,7 @@
 // The held folders' rules that both platforms share, each call counted at the fault seam.
 #include "os/folder.h"
 
-#include "testing/fault.h"
+#include "os/internal/step.h"
 
 namespace os {
 namespace {
@@ -37,54 +37,54 @@ OpenStatus OpenInFolder(OpenStatus (*openFolder)(const FileLocation&, Folder*, F
 
 bool FolderPolicy::Close(Handle handle) {
   // A struck close still gives the folder back: only its answer fails.
-  const bool struck = testing::Strike(testing::Op::kClose);
+  const bool struck = BeginStep(testing::Op::kClose);
   return Release(handle) && !struck;
 }
 
 OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
-  if (testing::Strike(testing::Op::kOpenFolder)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(testing::Op::kOpenFolder)) return Tell(File::StruckFailure(), why);
   return OpenAtPath(path, out, why);
 }
 
 OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
-  if (testing::Strike(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
   return OpenFollowingLinks(path, out, why);
 }
 
 OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (testing::Strike(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
   return OpenSubfolder(name, out, why);
 }
 
 OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (testing::Strike(testing::Op::kCreate)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(testing::Op::kCreate)) return Tell(File::StruckFailure(), why);
   return OpenOrMakePrivate(name, out, why);
 }
 
 OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (testing::Strike(testing::Op::kCreate)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(testing::Op::kCreate)) return Tell(File::StruckFailure(), why);
   return MakePrivate(name, out, why);
 }
 
 OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
-  if (testing::Strike(testing::Op::kRemove)) return OpenStatus::kFailed;
+  if (BeginStep(testing::Op::kRemove)) return OpenStatus::kFailed;
   return ClearTree(name, depth, withFolder);
 }
 
 std::vector<std::string> Folder::Names(const std::string& prefix) const {
-  if (testing::Strike(testing::Op::kList)) return std::vector<std::string>();
+  if (BeginStep(testing::Op::kList)) return std::vector<std::string>();
   return ReadNames(prefix);
 }
 
 OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable, File* out,
                             Failure* why) const {
-  if (testing::Strike(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
   return OpenPlainFile(name, mode, inheritable, out, why);
 }
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
                                File* out, Failure* why) const {
-  if (testing::Strike(testing::Op::kCreate)) {
+  if (BeginStep(testing::Op::kCreate)) {
     Tell(File::StruckFailure(), why);
     return false;
   }
@@ -95,24 +95,24 @@ OpenStatus Folder::Replace(File* written, const std::string& temporary, const st
                            Failure* why) const {
   // A file not open is refused before anything is counted: nothing of it reaches the system.
   if (!written->IsOpen()) return Tell(Failure(), why);
-  if (testing::Strike(testing::Op::kRename)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(testing::Op::kRename)) return Tell(File::StruckFailure(), why);
   return RenameOver(written, temporary, name, why);
 }
 
 bool Folder::Discard(File* written, const std::string& temporary) const {
   if (!written->IsOpen()) return false;
   // Struck, the file is closed all the same, and left for a later run to take over.
-  const bool struck = testing::Strike(testing::Op::kRemove);
+  const bool struck = BeginStep(testing::Op::kRemove);
   return CloseAndRemove(written, temporary, !struck);
 }
 
 void Folder::RemoveLeftovers(const std::string& prefix) const {
-  if (testing::Strike(testing::Op::kList)) return;
+  if (BeginStep(testing::Op::kList)) return;
   RemoveEachLeftover(prefix);
 }
 
 bool UpdateLock::Acquire(const Folder& folder, const std::string& name, unsigned milliseconds) {
-  if (handle_.IsValid() || testing::Strike(testing::Op::kLock)) return false;
+  if (handle_.IsValid() || BeginStep(testing::Op::kLock)) return false;
   return Take(folder, name, milliseconds);
 }
 

@@ -5,24 +5,24 @@
 #include <cstring>
 #include <utility>
 
-#include "testing/fault.h"
+#include "os/internal/step.h"
 
 namespace os {
 
 long RegKey::UseUserHive(const std::string& sid) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
   return SelectUserHive(sid);
 }
 
 bool RegKeyPolicy::Close(Handle handle) {
   // Counted like every registry call; a close has no failure to report.
-  testing::Strike(testing::Op::kRegistry);
+  BeginStep(testing::Op::kRegistry);
   return Release(handle);
 }
 
 long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
                    bool create, const char* keyClass, uint32_t* disposition) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
   return OpenOrCreate(hive, parent, subKey, access, create, keyClass, disposition);
 }
@@ -46,7 +46,7 @@ long RegKey::Create(const RegKey& parent, const char* subKey, const char* keyCla
 }
 
 long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return FetchValue(name, data, size, type);
 }
@@ -63,7 +63,7 @@ long RegKey::ReadText(const char* name, uint32_t capacity, std::string* text) {
 }
 
 long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return StoreValue(name, type, data, size);
 }
@@ -79,13 +79,13 @@ long RegKey::WriteDword(const char* name, uint32_t value) {
 }
 
 long RegKey::DeleteValue(const char* name) {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return RemoveValue(name);
 }
 
 long RegKey::Flush() {
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return FlushKey();
 }

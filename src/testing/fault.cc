@@ -3,9 +3,12 @@
 
 #include <unwind.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <thread>
 #include <utility>
 
 namespace testing {
@@ -14,6 +17,7 @@ namespace {
 struct State {
   int count = 0;
   int counts[kOpKinds] = {};
+  int firsts[kOpKinds] = {};
   // The armed place is among all operations, or among those of |kind| alone.
   bool anyKind = true;
   Op kind = Op::kOpen;
@@ -24,7 +28,21 @@ struct State {
   bool inAction = false;
   bool reached = false;
   Place place = {Op::kOpen, 0};
+  int stallAt = 0;
+  bool stallCancellable = true;
 };
+
+// Set from the watchdog's thread while the run's own thread waits in a stalled operation.
+std::atomic<bool> g_stallReleased{false};
+// The watchdog's patience that a test set, in milliseconds; 0 for the shipped one.
+unsigned g_patience = 0;
+
+// Holds the calling thread as a call that never returns would, until released when |cancellable|.
+void Stall(bool cancellable) {
+  while (!(cancellable && g_stallReleased.load())) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
 
 // Made on first use: the test launcher arms the seam from a static object constructed before
 // the static objects of default priority, this file's included.
@@ -91,6 +109,7 @@ void Arm(bool anyKind, Op kind, int nth, bool persistent) {
   State& s = Seam();
   s.count = 0;
   for (int& count : s.counts) count = 0;
+  for (int& first : s.firsts) first = 0;
   s.anyKind = anyKind;
   s.kind = kind;
   s.nth = nth > 0 ? nth : 0;
@@ -98,6 +117,7 @@ void Arm(bool anyKind, Op kind, int nth, bool persistent) {
   s.actionAt = 0;
   s.action = nullptr;
   s.reached = false;
+  s.stallAt = 0;
 }
 
 // Arms |action| at the |nth| place that Arm() chose.
@@ -136,6 +156,8 @@ int Count() { return Seam().count; }
 
 int Count(Op kind) { return Seam().counts[static_cast<int>(kind)]; }
 
+int FirstOf(Op kind) { return Seam().firsts[static_cast<int>(kind)]; }
+
 bool Reached(Place* place) {
   if (Seam().reached) *place = Seam().place;
   return Seam().reached;
@@ -159,6 +181,12 @@ bool Strike(Op kind) {
   // Counted once the action has run, which sees the operations before this one.
   ++s.count;
   s.counts[static_cast<int>(kind)] = ofKind;
+  if (ofKind == 1) s.firsts[static_cast<int>(kind)] = s.count;
+  if (s.stallAt != 0 && at == s.stallAt) {
+    RecordReached(kind, ofKind);
+    Stall(s.stallCancellable);
+    return true;
+  }
   if (s.nth == 0 || at == 0) return false;
   if (at == s.nth) RecordReached(kind, ofKind);
   return s.persistent ? at >= s.nth : at == s.nth;
@@ -184,12 +212,18 @@ const int* AllocationPlaces(int* count, bool* complete) {
   return g_firstAllocations;
 }
 
-const char* OpName(Op kind) {
-  static const char* const kNames[kOpKinds] = {
-      "open",  "openfolder", "create", "read", "seek", "write",    "flush", "query",
-      "close", "rename",     "remove", "list", "lock", "registry", "event", "start"};
-  return kNames[static_cast<int>(kind)];
+void StallNth(int nth, bool cancellable) {
+  Arm(true, Op::kOpen, 0, false);
+  State& s = Seam();
+  s.stallAt = nth > 0 ? nth : 0;
+  s.stallCancellable = cancellable;
 }
+
+void ReleaseStall() { g_stallReleased.store(true); }
+
+void SetPatience(unsigned milliseconds) { g_patience = milliseconds; }
+
+unsigned Patience(unsigned shipped) { return g_patience != 0 ? g_patience : shipped; }
 
 }  // namespace testing
 

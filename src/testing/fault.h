@@ -33,9 +33,14 @@ enum class Op {
   kStart,  // starts a program
 };
 
-#ifdef ORVA_FAULT_SEAM
-
 constexpr int kOpKinds = static_cast<int>(Op::kStart) + 1;
+
+// Each kind's name, as the run's event and the tests name it.
+inline constexpr const char* kOpNames[kOpKinds] = {
+    "open",  "openfolder", "create", "read", "seek", "write",    "flush", "query",
+    "close", "rename",     "remove", "list", "lock", "registry", "event", "start"};
+
+#ifdef ORVA_FAULT_SEAM
 
 // A counted operation: its kind and its place among the operations of that kind (1 = the first).
 struct Place {
@@ -69,6 +74,9 @@ int Count(Op kind);
 // The operation that the last arming failed or ran its action before; false while none was.
 bool Reached(Place* place);
 
+// The place among all operations of the first of |kind| since the seam was last armed; 0 for none.
+int FirstOf(Op kind);
+
 // Called by every counted operation before it does its work: true means "fail now".
 bool Strike(Op kind);
 
@@ -89,12 +97,26 @@ void RecordAllocationPlaces(int frames);
 constexpr int kMaxAllocationPlaces = 4096;
 const int* AllocationPlaces(int* count, bool* complete);
 
-// The name of |kind| as tests read it ("open", "openfolder", ...).
-const char* OpName(Op kind);
+// Arms the seam: the |nth| counted operation from now on never returns, as a call that another
+// program holds up for ever, until ReleaseStall is called, which makes it fail; with
+// |cancellable| false, not even then. Disarms any failure and resets the count.
+void StallNth(int nth, bool cancellable);
+
+// Lets a stalled operation go on and fail, as a cancelled call does; what the watchdog calls
+// after its patience. Harmless when none stalls.
+void ReleaseStall();
+
+// Makes the watchdog's patience |milliseconds| from now on, so that a sweep of stalls ends soon.
+void SetPatience(unsigned milliseconds);
+
+// The watchdog's patience: |shipped|, unless a test set another.
+unsigned Patience(unsigned shipped);
 
 #else
 
 constexpr bool Strike(Op) { return false; }
+inline void ReleaseStall() {}
+constexpr unsigned Patience(unsigned shipped) { return shipped; }
 
 #endif
 

@@ -23,13 +23,15 @@ bool ParseSetting(const char* text, int* nth, bool* persistent) {
 
 // Arms the fault seam of the test launcher from the environment, for one run.
 // ORVAPATCH_FAULT="N" makes the Nth counted operation of the run fail, "N+" that one and every
-// later one, "0" only counts; ORVAPATCH_FAULT_ALLOC="N" makes the Nth allocation fail. Anything
-// else is ignored. When armed, the run ends by reporting its numbers of operations and
-// allocations on standard error, so a test knows when a fault was never reached, and the
-// operation that was made to fail; with ORVAPATCH_FAULT_PLACES="F" too, the number of the first
-// allocation from each place, told by its last F calls, for a sweep that fails each place once.
-// Constructed before every static object of default priority, so the log's opening counts, and
-// destroyed after them, so its closing banner counts too.
+// later one, "0" only counts; ORVAPATCH_STALL="N" makes the Nth never return until the watchdog
+// cancels it, "N+" not even then; ORVAPATCH_PATIENCE_MS="M" makes the watchdog's patience M ms;
+// ORVAPATCH_FAULT_ALLOC="N" makes the Nth allocation fail. Anything else is ignored. When armed,
+// the run ends by reporting its numbers of operations and allocations on standard error, so a
+// test knows when a fault was never reached, and the operation that was made to fail; with
+// ORVAPATCH_FAULT_PLACES="F" too, the number of the first allocation from each place, told by its
+// last F calls, for a sweep that fails each place once. Constructed before every static object of
+// default priority, so the log's opening counts, and destroyed after them, so its closing banner
+// counts too.
 struct FaultFromEnvironment {
   bool armed = false;
 
@@ -40,6 +42,15 @@ struct FaultFromEnvironment {
     if (text != nullptr && ParseSetting(text, &nth, &persistent)) {
       testing::FailNth(nth, persistent);
       armed = true;
+    }
+    text = std::getenv("ORVAPATCH_STALL");
+    if (text != nullptr && ParseSetting(text, &nth, &persistent)) {
+      testing::StallNth(nth, !persistent);
+      armed = true;
+    }
+    text = std::getenv("ORVAPATCH_PATIENCE_MS");
+    if (text != nullptr && ParseSetting(text, &nth, &persistent) && !persistent) {
+      testing::SetPatience(static_cast<unsigned>(nth));
     }
     text = std::getenv("ORVAPATCH_FAULT_ALLOC");
     if (text != nullptr && ParseSetting(text, &nth, &persistent) && !persistent) {
@@ -56,9 +67,11 @@ struct FaultFromEnvironment {
     if (!armed) return;
     std::fprintf(stderr, "fault seam: %d operations, %d allocations\n", testing::Count(),
                  testing::AllocationCount());
+    std::fprintf(stderr, "fault seam: first event at %d\n", testing::FirstOf(testing::Op::kEvent));
     testing::Place failed;
     if (testing::Reached(&failed)) {
-      std::fprintf(stderr, "fault seam: failed %s %d\n", testing::OpName(failed.kind), failed.nth);
+      std::fprintf(stderr, "fault seam: failed %s %d\n",
+                   testing::kOpNames[static_cast<int>(failed.kind)], failed.nth);
     }
     int places = 0;
     bool complete = true;

@@ -8,7 +8,9 @@ backup anywhere (but for a temporary file whose removal failed too, which the ne
 over); the registry parses and each value is the old one or the new one; the log holds every
 line written before the fault; no clean room left in the system's Temp folder (but for one
 whose removal failed too, which the next run removes); every run that runs out of memory still
-writes its one event. --sample K runs every Kth N only, spread over the whole run."""
+writes its one event. --sample K runs every Kth N only, spread over the whole run. Then the
+stall sweep: the Nth operation never returns, and the watchdog must cancel it or end the run, with
+its one event naming the step."""
 import argparse
 import os
 import re
@@ -22,6 +24,7 @@ from harness import (END, LIBRARY_ACCEPTED, LIBRARY_STAMPED, SEP, Machine, famil
 
 REPORT = re.compile(rb"fault seam: (\d+) operations, (\d+) allocations\r?\n")
 FAILED = re.compile(rb"fault seam: failed (\w+) \d+\r?\n")
+EVENT_AT = re.compile(rb"fault seam: first event at (\d+)\r?\n")
 PLACES = re.compile(rb"fault seam: (all|some) allocation places, first at([ \d]*)\r?\n")
 TEMPORARY = re.compile(r"^(Temp/ssvConfig/)?Configuration\.xml\.orvapatch-new[0-9a-f]+$")
 NEW_VERSION, OLD_VERSION = b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02"
@@ -56,6 +59,7 @@ def run(m, setting, variable="ORVAPATCH_FAULT", places=0):
     check_installer(m, setting)
     report = REPORT.search(result.stderr)
     assert report, "%s: no count on standard error: %r" % (setting, result.stderr)
+    m.event_at = int(EVENT_AT.search(result.stderr).group(1))
     failed = FAILED.search(result.stderr)
     m.failed = failed.group(1).decode() if failed else None
     places = PLACES.search(result.stderr)
@@ -144,13 +148,17 @@ def check_event(m, setting, single=False):
     |single| (one operation failed, once), a file left at a step was left at that operation's."""
     if not m.events:
         return  # its writing failed
-    # A version that could not be read, or memory that ran out before the update: nothing is
-    # reached.
-    refused = m.events[0][1] == 1003 or "m\u00e9moire insuffisante" in m.events[0][2][0]
+    # A version that could not be read, memory that ran out before the update, or a run that the
+    # watchdog ended: nothing is reached.
+    refused = m.events[0][1] == 1003 or re.search(
+        "m\u00e9moire insuffisante|ex\u00e9cution arr\u00eat\u00e9e", m.events[0][2][0])
     words = m.events[0][2][3:5]
     for path, old, word in zip((m.config_path(), m.config_path(copy=True)),
                                (config_scenarios.CONFIG, config_scenarios.COPY), words):
-        if m.read(path) != old:
+        if word == "interrupted":
+            # Stopped on the way: either bytes may stand, as check_files has seen.
+            assert "ex\u00e9cution arr\u00eat\u00e9e" in m.events[0][2][0], setting
+        elif m.read(path) != old:
             assert word == "updated", "%s: %s updated, the event says %r" % (setting, path, word)
         elif word == "not reached":
             # The copy is reached once the configuration has opened.
@@ -233,6 +241,42 @@ def sweep_allocations(m, reference, allocations, chosen):
     return handled
 
 
+def sweep_stalls(m, total, event_at, sample, patience):
+    """Runs N = 1, 2, ... with the Nth operation never returning until the watchdog, after
+    |patience| ms, cancels it (then it fails), and every 8th such N again with a call that not
+    even the cancel ends, where the watchdog ends the run. Every run ends, with its one event,
+    which names the step; the files and the registry hold the old or the new state; what an
+    ended run leaves, the next run takes over."""
+    for nth in range(1, total + 1, sample):
+        for cancellable in (True, False) if nth % (8 * sample) == 1 else (True,):
+            setting = "%d%s" % (nth, "" if cancellable else "+")
+            fresh(m)
+            result = launch(m, {"ORVAPATCH_STALL": setting, "ORVAPATCH_PATIENCE_MS": str(patience)})
+            assert result.returncode == 0, "%s: exit status %d" % (setting, result.returncode)
+            assert len(m.events) == 1, "%s: events %r" % (setting, m.events)
+            check_installer(m, setting)
+            failed = FAILED.search(result.stderr)
+            m.failed = failed.group(1).decode() if failed else None
+            assert cancellable == bool(failed), "%s: %r" % (setting, result.stderr)
+            sentence = m.events[0][2][0]
+            stalled = re.search("apr\u00e8s \u00ab (\\w+) \u00bb, ex\u00e9cution arr\u00eat\u00e9e|"
+                                "Op\u00e9ration \u00ab (\\w+) \u00bb sans r\u00e9ponse", sentence)
+            # A step after the event leaves the event as it was written.
+            assert stalled and (not cancellable or stalled.group(2) == m.failed) or (
+                nth > event_at and not stalled), (
+                "%s: the event does not name the step that stalled (%s): %r" % (
+                    setting, m.failed, sentence))
+            left = check_files(m, setting, leftover_allowed=not cancellable, room_allowed=True)
+            check_registry(m, setting)
+            check_event(m, setting, single=cancellable)
+            if left or not cancellable:
+                # The next run takes over what this one left, and leaves nothing behind.
+                run(m, "0")
+                assert m.listing() == INSTALLED, "%s: next run left %r" % (setting, m.listing())
+                assert m.clean_rooms() == [], "%s: next run left %r" % (setting, m.clean_rooms())
+                assert m.read(m.config_path()) == config_scenarios.UPDATED, "%s: next run" % setting
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--launcher", required=True)
@@ -243,6 +287,10 @@ def main():
     parser.add_argument("--sample", type=int, default=1, help="run every Kth N only")
     parser.add_argument("--alloc-sample", type=int, default=1,
                         help="run every Kth N only of the allocations")
+    parser.add_argument("--stall-sample", type=int, default=1,
+                        help="stall every Kth operation only")
+    parser.add_argument("--patience", type=int, default=150,
+                        help="the watchdog's patience in the stall sweep, in milliseconds")
     parser.add_argument("--alloc-places", type=int, default=0, metavar="FRAMES",
                         help="fail the first allocation of each place only, a place told by "
                              "its last FRAMES calls")
@@ -254,6 +302,7 @@ def main():
     try:
         prepare(m)
         reference, total, allocations = run(m, "0")
+        event_at = m.event_at
         assert reference.endswith(check_scenarios.LIBRARY_LINES + END), reference
         assert m.read(m.config_path()) == config_scenarios.UPDATED
         assert m.record() is not None, "installer not started"
@@ -281,6 +330,10 @@ def main():
                   "every %dth" % args.alloc_sample if args.alloc_sample > 1 else "every one",
                   handled),
               flush=True)
+        sweep_stalls(m, total, event_at, args.stall_sample, args.patience)
+        print("ok    stall at each of %d operations%s, cancelled, and ended where not even that "
+              "returns" % (total, ", every %dth" % args.stall_sample if args.stall_sample > 1
+                           else ""), flush=True)
     except AssertionError as error:
         print("FAIL  %s" % str(error)[:3000])
         return 1

@@ -13,7 +13,7 @@
 #include "machine/host_io.h"
 #include "machine/paths.h"
 #include "os/process.h"
-#include "testing/fault.h"
+#include "os/internal/step.h"
 #include "os/posix/host.h"
 
 extern char** environ;
@@ -57,7 +57,7 @@ class ChildFiles {
 StartResult Process::Start(CleanRoom* room, const std::string& commandLine,
                            uint16_t /*show: no windows here*/, const File* shared, Process* out) {
   if (!room->copy_.IsOpen()) return StartResult{StartFailure::kFailed, 0};
-  if (testing::Strike(testing::Op::kStart)) return StartResult{StartFailure::kRefused, EACCES};
+  if (BeginStep(testing::Op::kStart)) return StartResult{StartFailure::kRefused, EACCES};
   // The copy is run by its name in the held room, the program's current directory: nobody else
   // can write there, and an interpreter that reads a script after the start finds it there too.
   // The room's descriptor is close-on-exec, so it stays open through the file actions and

@@ -7,7 +7,7 @@
 #include "os/process.h"
 #include "os/win32/handle.h"
 #include "os/win32/wide_path.h"
-#include "testing/fault.h"
+#include "os/internal/step.h"
 
 namespace os {
 namespace {
@@ -114,7 +114,7 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
   if (!room->copy_.IsOpen() || !RoomPath(room->room_, &folder)) {
     return StartResult{StartFailure::kFailed, 0};
   }
-  if (testing::Strike(testing::Op::kStart)) return StartFailed(ERROR_ACCESS_DISABLED_BY_POLICY);
+  if (BeginStep(testing::Op::kStart)) return StartFailed(ERROR_ACCESS_DISABLED_BY_POLICY);
   Text program = folder;
   program.push_back(L'\\');
   const Text name = win32::Wide(room->copyName_);
