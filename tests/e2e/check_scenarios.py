@@ -250,11 +250,30 @@ def scenario_check_directory_forms_on_another_drive(m):
         assert m.read(m.config_path(copy=True)) == config_scenarios.COPY_UPDATED, directory
 
 
-def scenario_check_registry_text_with_percent_signs_is_logged_verbatim(m):
-    # A registry text is never taken as a format: "%n" would make a formatter write to memory.
-    text = "2014 %s%n%d %x%%"
-    fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % text, APP_PATH]))
-    run_accepted(m, fixture, soft_version(text))
+# SoftVersion texts and the log's line of them, for a run of the administrator's own or of the
+# system account acting for the console user (True). A text is never taken as a format: "%n"
+# would make a formatter write to memory. The console user's hive is theirs to write: a control
+# character but a tab is logged as "?" then, so that they forge no line of the administrator's
+# log; an administrator's own text is logged as it is.
+LOGGED_TEXTS = [
+    (False, "2014 %s%n%d %x%%", "2014 %s%n%d %x%%"),
+    (False, "2014\r\tforged\x1b", "2014\r\tforged\x1b"),
+    (True, "2014\r\tforged\n\x7f", "2014?\tforged??"),
+]
+
+
+def scenario_check_registry_texts_in_the_log(m):
+    for for_user, text, logged in LOGGED_TEXTS:
+        m.clean()
+        m.reset()
+        # The hex form of a REG_SZ carries any byte, a line end's included.
+        value = '"SoftVersion"=hex(1):' + ",".join(
+            "%02x" % byte for byte in text.encode("cp1252") + b"\0")
+        fixture = registry_fixture((PRODUCT, [value, APP_PATH]))
+        if not for_user:
+            run_accepted(m, fixture, soft_version(logged))
+        elif run_as_system(m, in_branch(fixture, USER_BRANCH)):
+            assert m.log() == START + soft_version(logged) + END, m.log()
 
 
 # Which edition a run finds, and the family root it leaves. Each run is refused, its box bearing
