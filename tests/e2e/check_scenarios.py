@@ -1,6 +1,7 @@
 """Scenarios of the prerequisite check: every road of a run, the log lines it leaves, the registry
 values it writes, and the refusal box with the edition's caption."""
 import os
+import re
 import shutil
 
 import config_scenarios
@@ -371,6 +372,11 @@ def scenario_system_account_patches_the_console_users_installation(m):
             os.chown(name, CONSOLE_UID, CONSOLE_UID)
     if not run_as_system(m, fixture):
         return
+    # Its installer's Temp is a folder of its clean room, gone with it: not the machine's
+    # C:\Windows\Temp, the system account's own, where every user may add files.
+    room = re.search(r"cwd=\[(.*)\]", m.record()).group(1)
+    assert "temp=[%s/Temp]\ntmp=[%s/Temp]\n" % (room, room) in m.record(), m.record()
+    assert m.clean_rooms() == [], m.clean_rooms()
     assert m.log() == START + LIBRARY_LINES + END, m.log()
     assert m.read(m.config_path()) == config_scenarios.UPDATED
     assert m.read(m.config_path(copy=True)) == config_scenarios.COPY_UPDATED
