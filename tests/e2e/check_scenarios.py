@@ -367,11 +367,22 @@ def scenario_system_account_patches_the_console_users_installation(m):
     fixture = in_branch(LIBRARY_ACCEPTED, USER_BRANCH) + decoy[len("REGEDIT4\r\n"):]
     m.install_library("tariflib.dll")
     config_scenarios.install(m)
+    # A killed run that acted for them left its replacement, theirs, which the run removes; one
+    # of another user's is no leftover of the program's, and stays.
+    leftovers = {"Configuration.xml.orvapatch-new0123456789abcdef": CONSOLE_UID,
+                 "Configuration.xml.orvapatch-newfedcba9876543210": CONSOLE_UID + 1}
+    for name in leftovers:
+        with open(os.path.join(m.install_dir, name), "wb") as f:
+            f.write(config_scenarios.CONFIG)
     for top, dirs, files in os.walk(m.install_dir):
         for name in [top] + [os.path.join(top, f) for f in files]:
-            os.chown(name, CONSOLE_UID, CONSOLE_UID)
+            os.chown(name, leftovers.get(os.path.basename(name), CONSOLE_UID), CONSOLE_UID)
     if not run_as_system(m, fixture):
         return
+    kept = [name for name, uid in leftovers.items() if uid != CONSOLE_UID]
+    assert [name for name in leftovers if name in m.listing()] == kept, m.listing()
+    for name in kept:
+        os.remove(os.path.join(m.install_dir, name))
     # Its installer's Temp is a folder of its clean room, gone with it: not the machine's
     # C:\Windows\Temp, the system account's own, where every user may add files.
     room = re.search(r"cwd=\[(.*)\]", m.record()).group(1)

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -304,7 +305,11 @@ void Folder::RemoveEachLeftover(const std::string& prefix) const {
         posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, LOCK_EX);
     if (fd < 0) continue;  // a link, a folder, or held by a run that is still going
     struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_nlink == 1 && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
+    // Made by this program: as root, as its own user, or as the user it acts for, whose file work
+    // runs under their uid (an invalid uid changes nothing and answers the one in force).
+    const uid_t fileUser = static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
+    if (::fstat(fd, &st) == 0 && st.st_nlink == 1 &&
+        (st.st_uid == 0 || st.st_uid == ::geteuid() || st.st_uid == fileUser) &&
         StillNamed(dir, name, fd)) {
       ::unlinkat(dir, name.c_str(), 0);
     }
