@@ -44,6 +44,11 @@ int COrvaPatchApp::InitInstance() {
   } catch (const std::bad_alloc&) {
     // Out of memory where no step handles it: the run ends here, and its event says so.
     run.outOfMemory = true;
+  } catch (...) {
+    // Whatever else is thrown ends the run here too, never the process without its event. The
+    // library throws for memory alone in this code: a string asked to hold more than it can
+    // (std::length_error) is memory that runs short, and the event says so.
+    run.outOfMemory = true;
   }
   ReportRun(m_strAppName, run);
   TrackRun(nullptr, nullptr);

@@ -64,6 +64,7 @@ std::string OutcomeForTools(const ConfigResult& result) {
     case ConfigOutcome::kNoSpace: return "left: no space";
     case ConfigOutcome::kDenied: return "left: access denied";
     case ConfigOutcome::kEmpty: return "left: empty";
+    case ConfigOutcome::kTooBig: return "left: too big";
     case ConfigOutcome::kNoMemory: return "left: no memory";
     case ConfigOutcome::kFailed:
       return "left: error " + Decimal(result.error) + " at " +
@@ -86,6 +87,7 @@ std::string OutcomeForAdministrator(const ConfigResult& result) {
     case ConfigOutcome::kNoSpace: return left + "disque plein)";
     case ConfigOutcome::kDenied: return left + "acc\xE8s refus\xE9)";
     case ConfigOutcome::kEmpty: return left + "fichier vide)";
+    case ConfigOutcome::kTooBig: return left + "fichier trop grand)";
     case ConfigOutcome::kNoMemory: return left + "m\xE9moire insuffisante)";
     case ConfigOutcome::kFailed:
       return left + "erreur " + Decimal(result.error) + " " +

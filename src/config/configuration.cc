@@ -4,7 +4,6 @@
 #include "config/configuration.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -52,7 +51,10 @@ struct Installation {
 // A file below the product folder: the names that lead to it, one per folder, the file's last.
 using PathBelow = std::vector<std::string>;
 
-const int64_t kMaxText = INT_MAX;      // positions are ints: a longer text is unreadable
+// The longest file the update reads whole, the template included, on both builds alike. The
+// edits may grow a text about threefold (the STS block after each anchor), and a 32-bit string
+// holds about 1 GiB: a longer file is left as it was, not read. Positions are ints too.
+const int64_t kMaxText = 256 * 1024 * 1024;
 const unsigned kLockWait = 60 * 1000;  // for another run of the program to finish the file
 
 // A configuration that came to |outcome|.
@@ -161,8 +163,10 @@ ConfigResult ReplaceOpened(const Installation& installation, const os::Folder& f
   if (!original->AcceptsWriting()) return ResultOf(ConfigOutcome::kReadOnly);
   // Read whole through the one handle; an empty text leaves the file as it was.
   std::string text;
-  if (!config::ReadText(original, kMaxText, &text)) {
-    return LeftAt(ConfigStep::kRead, original->WhyFailed(), name);
+  switch (config::ReadText(original, kMaxText, &text)) {
+    case config::TextRead::kDone: break;
+    case config::TextRead::kTooLong: return ResultOf(ConfigOutcome::kTooBig);
+    case config::TextRead::kFailed: return LeftAt(ConfigStep::kRead, original->WhyFailed(), name);
   }
   if (text.empty()) return ResultOf(ConfigOutcome::kEmpty);
   std::string newVersion;
@@ -205,7 +209,8 @@ ConfigResult Rewrite(const Installation& installation, const os::Folder& folder,
   ConfigResult result = ResultOf(ConfigOutcome::kNoMemory);
   try {
     result = ReplaceOpened(installation, folder, name, &original);
-  } catch (const std::bad_alloc&) {  // a text too large too: the file keeps its bytes
+  } catch (const std::bad_alloc&) {
+    // Out of memory, or an edited text longer than a string holds: the file keeps its bytes.
   }
   result.opened = true;
   return result;
@@ -290,7 +295,7 @@ int ReadTextAndFind(const os::Folder& folder, const std::string& name, const std
   os::File file;
   std::string text;
   if (Patiently([&] { return folder.OpenFile(name, &file); }) != OpenStatus::kDone ||
-      !config::ReadText(&file, kMaxText, &text) ||
+      config::ReadText(&file, kMaxText, &text) != config::TextRead::kDone ||
       static_cast<int64_t>(buffer->size() + text.size()) > kMaxText) {
     return -1;
   }

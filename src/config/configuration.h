@@ -20,6 +20,7 @@ enum class ConfigOutcome {
   kNoSpace,   // the disk is full
   kDenied,    // the system denied access
   kEmpty,     // it holds no text
+  kTooBig,    // it is longer than the update reads
   kNoMemory,  // the program ran out of memory
   kFailed,    // any other failure, told by its step and the system's error number
 };

@@ -33,16 +33,18 @@ size_t DropCrBeforeLf(char* bytes, size_t size) {
 
 }  // namespace
 
-bool ReadText(os::File* file, int64_t limit, std::string* text) {
+TextRead ReadText(os::File* file, int64_t limit, std::string* text) {
   int64_t length = 0;
-  if (!file->SeekEnd(&length) || length > limit || !file->Seek(0)) return false;
+  if (!file->SeekEnd(&length)) return TextRead::kFailed;
+  if (length > limit) return TextRead::kTooLong;
+  if (!file->Seek(0)) return TextRead::kFailed;
   std::string read;
   read.reserve(static_cast<size_t>(length) + 1);
   std::vector<char> piece(kReadPiece);
   bool cr = false;  // the last piece ended with a CR, whose LF may begin the next
   for (int64_t done = 0; done < length;) {
     const size_t got = static_cast<size_t>(std::min<int64_t>(kReadPiece, length - done));
-    if (!file->ReadExactly(piece.data(), got)) return false;
+    if (!file->ReadExactly(piece.data(), got)) return TextRead::kFailed;
     done += static_cast<int64_t>(got);
     if (cr && piece[0] != '\n') read += '\r';
     cr = piece[got - 1] == '\r';  // decided by the next piece, or kept at the end
@@ -51,7 +53,7 @@ bool ReadText(os::File* file, int64_t limit, std::string* text) {
   if (cr) read += '\r';
   if (!read.empty() && read.back() != '\n') read += '\n';
   text->swap(read);
-  return true;
+  return TextRead::kDone;
 }
 
 bool WriteText(os::File* file, const std::string& text) {

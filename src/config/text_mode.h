@@ -9,10 +9,16 @@
 
 namespace config {
 
+// How a whole text was read.
+enum class TextRead {
+  kDone,
+  kTooLong,  // the file is longer than the limit: nothing of it was read
+  kFailed,   // the file could not be read whole: the file's WhyFailed says why
+};
+
 // Reads the whole of |file| from its start as text: each CR LF as LF, every other CR kept, and a
-// last line without line end given one. False, |*text| as it was, when the file cannot be read
-// whole or is longer than |limit| bytes.
-[[nodiscard]] bool ReadText(os::File* file, int64_t limit, std::string* text);
+// last line without line end given one. |*text| is left as it was unless it is read whole.
+[[nodiscard]] TextRead ReadText(os::File* file, int64_t limit, std::string* text);
 
 // Writes |text| to |file| with each LF as CR LF.
 [[nodiscard]] bool WriteText(os::File* file, const std::string& text);

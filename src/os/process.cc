@@ -17,6 +17,8 @@ namespace {
 const char kRoomsFolder[] = "OrvaPatch";
 // Every clean room's name starts so; the rest is random.
 const char kRoomPrefix[] = "OrvaPatch-";
+// The program's own Temp folder in its room.
+const char kProgramTemp[] = "Temp";
 // Copied a piece at a time, so that memory stays small whatever the program's size.
 const size_t kPiece = 1 << 20;
 // Deeper than any installer's own files go; a deeper tree is left to the administrator.
@@ -120,12 +122,22 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
     Remove();
     return NotStarted(StartFailure::kCleanRoom, why);
   }
+  // An installer unpacks its helpers into its Temp folder and runs them from there. Where the
+  // run's own lets standard users add to it, as the system account's C:\Windows\Temp does, a
+  // file they planted or swapped there would run with the installer's rights: the installer gets
+  // a Temp folder in its room instead, which it inherits, and which goes with the room.
+  if (!OwnTempIsPrivate() &&
+      room_.MakePrivateFolder(kProgramTemp, &temp_, &why) != OpenStatus::kDone) {
+    Remove();
+    return NotStarted(StartFailure::kCleanRoom, why);
+  }
   return StartResult{};
 }
 
 void CleanRoom::Remove() {
   copy_.Close();
   if (!room_.IsOpen()) return;
+  temp_ = Folder();
   room_ = Folder();
   // A room whose program, or a program it started, still runs stays for a later run to remove.
   if (ProgramsRun(programs_)) return;

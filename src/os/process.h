@@ -41,6 +41,12 @@ struct ProcessPolicy {
 // come back to it, as to a subreaper). Each platform defines it.
 bool ProgramsRun(const base::ScopedHandle<ProcessPolicy>& programs);
 
+// Whether the run's own Temp folders, those its TEMP and TMP name, let no standard user add
+// anything to them, as an administrator's own Temp does; false for the system account's
+// C:\Windows\Temp, where every user may make files and folders, and when either cannot be
+// checked. Each platform defines it.
+bool OwnTempIsPrivate();
+
 // A folder of the launcher's own, with a new random name, that only the administrators and the
 // system can write, holding one copy of the program to start. It is made in the rooms' folder of
 // the system's Temp folder (C:\Windows\Temp\OrvaPatch; <root>/drive_c/windows/Temp/OrvaPatch on
@@ -49,7 +55,8 @@ bool ProgramsRun(const base::ScopedHandle<ProcessPolicy>& programs);
 // hashed, so the program started is exactly the bytes that were checked, and no library or file
 // that a standard user planted beside the launcher is in its folder. The copy is held against
 // writers, renames and removal until this object goes, which then removes it and the room
-// through their handles, unless a program started from it still runs.
+// through their handles, unless a program started from it still runs. Where the run's own Temp
+// lets standard users add to it, the room also holds the program's Temp folder.
 class CleanRoom {
  public:
   static constexpr size_t kSha256Size = 32;
@@ -73,9 +80,10 @@ class CleanRoom {
   // itself is emptied and kept.
   void Remove();
 
-  Folder rooms_;                                // the rooms' folder, or the Temp folder itself
-  Folder room_;                                 // the room, held
-  File copy_;                                   // the copy, shared with readers only
+  Folder rooms_;  // the rooms' folder, or the Temp folder itself
+  Folder room_;   // the room, held
+  Folder temp_;   // the program's Temp folder in the room, when the run's own is not private
+  File copy_;     // the copy, shared with readers only
   base::ScopedHandle<ProcessPolicy> programs_;  // Windows: the job of the programs started from it
   std::string roomName_;                        // the room's name in the rooms' folder
   std::string copyName_;                        // the copy's name in the room
@@ -92,7 +100,8 @@ class Process {
 
   // Starts the copy in the filled |room| (on Windows by its full path, on POSIX by its name in
   // the room, so that a script's interpreter reads it from there too), with |commandLine| as its
-  // command line, the launcher's environment, the room as its current directory, and |show| as the
+  // command line, the launcher's environment (TEMP and TMP naming the room's Temp folder, when it
+  // has one: on POSIX by its host path), the room as its current directory, and |show| as the
   // show hint of its first window; on Windows, where the system offers it, libraries load from
   // System32 first, and the program and those it starts are kept in a job that the room asks
   // before it is removed. Of the launcher's handles it inherits |shared| alone, when given and

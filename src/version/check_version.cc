@@ -26,6 +26,18 @@ const char kLibraryName[] = "TarifLib.dll";
 const uint32_t kCheckBuffer = 100;
 const uint32_t kProbeBuffer = 256;
 
+// The registry text |text| as the log is given it. While the run acts for a user, their hive
+// is theirs to write: a line end or another control character would let them forge lines of the
+// administrator's log, so each but a tab is written '?'. An administrator's own text goes as is.
+std::string ForTheLog(std::string text) {
+  if (!os::ActingForUser()) return text;
+  for (char& c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) c = '?';
+  }
+  return text;
+}
+
 }  // namespace
 
 int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
@@ -54,11 +66,12 @@ int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
   }
 
   *basis = version;  // unread, it is empty
+  const std::string logged = ForTheLog(version);
   if (version.find(kAcceptedVersion) != std::string::npos) {
-    theLog.Log("SoftVersion dans la base de regsitre - %s", version.c_str());
+    theLog.Log("SoftVersion dans la base de regsitre - %s", logged.c_str());
     return 1;
   }
-  theLog.LogError("SoftVersion dans la base de regsitre - %s", version.c_str());
+  theLog.LogError("SoftVersion dans la base de regsitre - %s", logged.c_str());
 
   // The directory as read, not the installation path: empty, it leaves the bare file name, which
   // the version reader looks for beside the launcher and in the system directory only.

@@ -1,6 +1,7 @@
 """Scenarios of the prerequisite check: every road of a run, the log lines it leaves, the registry
 values it writes, and the refusal box with the edition's caption."""
 import os
+import re
 import shutil
 
 import config_scenarios
@@ -250,11 +251,30 @@ def scenario_check_directory_forms_on_another_drive(m):
         assert m.read(m.config_path(copy=True)) == config_scenarios.COPY_UPDATED, directory
 
 
-def scenario_check_registry_text_with_percent_signs_is_logged_verbatim(m):
-    # A registry text is never taken as a format: "%n" would make a formatter write to memory.
-    text = "2014 %s%n%d %x%%"
-    fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % text, APP_PATH]))
-    run_accepted(m, fixture, soft_version(text))
+# SoftVersion texts and the log's line of them, for a run of the administrator's own or of the
+# system account acting for the console user (True). A text is never taken as a format: "%n"
+# would make a formatter write to memory. The console user's hive is theirs to write: a control
+# character but a tab is logged as "?" then, so that they forge no line of the administrator's
+# log; an administrator's own text is logged as it is.
+LOGGED_TEXTS = [
+    (False, "2014 %s%n%d %x%%", "2014 %s%n%d %x%%"),
+    (False, "2014\r\tforged\x1b", "2014\r\tforged\x1b"),
+    (True, "2014\r\tforged\n\x7f", "2014?\tforged??"),
+]
+
+
+def scenario_check_registry_texts_in_the_log(m):
+    for for_user, text, logged in LOGGED_TEXTS:
+        m.clean()
+        m.reset()
+        # The hex form of a REG_SZ carries any byte, a line end's included.
+        value = '"SoftVersion"=hex(1):' + ",".join(
+            "%02x" % byte for byte in text.encode("cp1252") + b"\0")
+        fixture = registry_fixture((PRODUCT, [value, APP_PATH]))
+        if not for_user:
+            run_accepted(m, fixture, soft_version(logged))
+        elif run_as_system(m, in_branch(fixture, USER_BRANCH)):
+            assert m.log() == START + soft_version(logged) + END, m.log()
 
 
 # Which edition a run finds, and the family root it leaves. Each run is refused, its box bearing
@@ -350,11 +370,27 @@ def scenario_system_account_patches_the_console_users_installation(m):
     fixture = in_branch(LIBRARY_ACCEPTED, USER_BRANCH) + decoy[len("REGEDIT4\r\n"):]
     m.install_library("tariflib.dll")
     config_scenarios.install(m)
+    # A killed run that acted for them left its replacement, theirs, which the run removes; one
+    # of another user's is no leftover of the program's, and stays.
+    leftovers = {"Configuration.xml.orvapatch-new0123456789abcdef": CONSOLE_UID,
+                 "Configuration.xml.orvapatch-newfedcba9876543210": CONSOLE_UID + 1}
+    for name in leftovers:
+        with open(os.path.join(m.install_dir, name), "wb") as f:
+            f.write(config_scenarios.CONFIG)
     for top, dirs, files in os.walk(m.install_dir):
         for name in [top] + [os.path.join(top, f) for f in files]:
-            os.chown(name, CONSOLE_UID, CONSOLE_UID)
+            os.chown(name, leftovers.get(os.path.basename(name), CONSOLE_UID), CONSOLE_UID)
     if not run_as_system(m, fixture):
         return
+    kept = [name for name, uid in leftovers.items() if uid != CONSOLE_UID]
+    assert [name for name in leftovers if name in m.listing()] == kept, m.listing()
+    for name in kept:
+        os.remove(os.path.join(m.install_dir, name))
+    # Its installer's Temp is a folder of its clean room, gone with it: not the machine's
+    # C:\Windows\Temp, the system account's own, where every user may add files.
+    room = re.search(r"cwd=\[(.*)\]", m.record()).group(1)
+    assert "temp=[%s/Temp]\ntmp=[%s/Temp]\n" % (room, room) in m.record(), m.record()
+    assert m.clean_rooms() == [], m.clean_rooms()
     assert m.log() == START + LIBRARY_LINES + END, m.log()
     assert m.read(m.config_path()) == config_scenarios.UPDATED
     assert m.read(m.config_path(copy=True)) == config_scenarios.COPY_UPDATED

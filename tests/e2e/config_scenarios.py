@@ -260,8 +260,10 @@ def scenario_configuration_held_by_another_program(m):
 
 def fill_disk(m):
     """Installs the product on drive D:, a file system of 64 KiB, and fills the rest; returns the
-    command that undoes it. (A file system mounted on a folder of drive C: is a mount point, which
-    the update refuses as it refuses a link.)"""
+    command that undoes it, or None when it cannot be done. (A file system mounted on a folder of
+    drive C: is a mount point, which the update refuses as it refuses a link.)"""
+    if os.geteuid() != 0:
+        return None
     m.install_on_drive_d()
     drive = os.path.dirname(m.install_dir)
     os.makedirs(drive, exist_ok=True)
@@ -281,7 +283,9 @@ def fill_disk(m):
 
 def make_immutable(m):
     """Makes the copy's folder immutable: nothing can be created in it, by root either; returns
-    the command that undoes it."""
+    the command that undoes it, or None when it cannot be done."""
+    if os.geteuid() != 0:
+        return None
     m.set_registry(ACCEPTED)
     install(m)
     folder = os.path.dirname(m.config_path(copy=True))
@@ -289,37 +293,60 @@ def make_immutable(m):
     return ["chattr", "-i", folder]
 
 
+# A sparse file of 1.5 GiB: more than the 32-bit build's strings hold, at no cost on disk.
+TOO_BIG = 3 << 29
+
+
+def make_too_big(m):
+    """Makes the configuration and the template sparse files of TOO_BIG bytes; nothing to undo."""
+    m.set_registry(ACCEPTED)
+    install(m)
+    for name in ("Configuration.tpl", "Configuration.xml"):
+        with open(os.path.join(m.install_dir, name), "r+b") as f:
+            f.truncate(TOO_BIG)
+    return ["true"]
+
+
+def held(m, path):
+    """The bytes of the file |path|, or the length alone of one too big to read."""
+    return TOO_BIG if os.path.getsize(path) == TOO_BIG else m.read(path)
+
+
 LEFT = "laiss\u00e9e telle quelle (%s)"
-# How a machine leaves a file as it was, and what the event says then of the configuration and
-# its copy: the words for fleet tools and the sentence's. Making them takes root.
+# How a machine leaves a file as it was, what the configuration and its copy hold then, and what
+# the event says of them: the words for fleet tools and the sentence's. A full disk and an
+# immutable folder take root. A template too big to read gives no module version.
 CAUSES = [
-    (fill_disk, "left: no space", LEFT % "disque plein", "left: no space", LEFT % "disque plein"),
-    (make_immutable, "updated", "mise \u00e0 jour", "left: access denied",
+    (fill_disk, [CONFIG, COPY], "left: no space", LEFT % "disque plein", "left: no space",
+     LEFT % "disque plein"),
+    (make_immutable, [UPDATED, COPY], "updated", "mise \u00e0 jour", "left: access denied",
      LEFT % "acc\u00e8s refus\u00e9"),
+    (make_too_big, [TOO_BIG, COPY_UPDATED.replace(b"K220.2014.4.2.0001-01", b"")],
+     "left: too big", LEFT % "fichier trop grand", "updated", "mise \u00e0 jour"),
 ]
 
 
 def scenario_configuration_left_says_why(m):
-    # The disk is full, or the copy's folder refuses every new file: the files that could not be
-    # replaced keep their bytes and no temporary file is left, and the event says why, the same
-    # on both builds.
-    if os.geteuid() != 0:
-        print("      (not root: no file system to fill or folder to make immutable)")
-        return
-    for make, main, main_phrase, copy, copy_phrase in CAUSES:
+    # The disk is full, the copy's folder refuses every new file, or the files are larger than
+    # the update reads: the files that could not be replaced keep their bytes and no temporary
+    # file is left, the installer starts, and the event says why, the same on both builds.
+    for make, expected, main, main_phrase, copy, copy_phrase in CAUSES:
         m.clean()
         m.reset()
         m.install_stub()
         undo = make(m)
+        if undo is None:
+            print("      (not root: no file system to fill or folder to make immutable)")
+            continue
         try:
             before = m.listing()
             result, _ = m.run()
             after = m.listing()
-            kept = [m.read(m.config_path()), m.read(m.config_path(copy=True))]
+            kept = [held(m, m.config_path()), held(m, m.config_path(copy=True))]
         finally:
             subprocess.run(undo, check=True)
         assert_installer_ran(m, result)
-        assert kept == [UPDATED if main == "updated" else CONFIG, COPY], (copy, kept)
+        assert kept == expected, (copy, kept)
         assert after == before, (copy, after)
         assert m.event() == ("warning", 1001, [
             TO_CHECK + "configuration %s, copie %s, programme d'installation termin\u00e9 avec le "

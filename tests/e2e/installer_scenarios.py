@@ -72,12 +72,17 @@ def scenario_installer_runs_from_a_clean_room_and_inherits_only_the_log(m):
     m.set_registry(ACCEPTED)
     m.install_stub()
     caller = os.path.join(m.drive_c, "caller.txt")
+    # The administrator's own Temp folder, which only they may write (Wine's is the prefix's).
+    own = os.path.join(m.drive_c, "own-temp")
+    os.makedirs(own, mode=0o700, exist_ok=True)
     if not m.windows:
         os.chmod(m.temp_dir(), 0o1777)  # every user may make folders there, as in /tmp
     try:
-        result, _ = m.run(caller_file=caller)
+        result, _ = m.run(caller_file=caller,
+                          extra_env=None if m.windows else {"TEMP": own, "TMP": own})
     finally:
         os.remove(caller)
+        os.rmdir(own)
     assert result.returncode == 0, result
     record = m.record()
     # Started from C:\ (the launcher's caller's folder), the installer runs from its copy in a
@@ -92,6 +97,10 @@ def scenario_installer_runs_from_a_clean_room_and_inherits_only_the_log(m):
     sep = "\\" if m.windows else "/"
     assert match.group(1).lower() == (room + sep + INSTALLER).lower(), record
     assert match.group(3) == log, record
+    # The installer's Temp is the administrator's own, passed on as it is.
+    temps = re.search(r"temp=\[(.*)\]\ntmp=\[(.*)\]\n", record).groups()
+    assert not any(temp.lower().startswith(room.lower()) for temp in temps), record
+    assert m.windows or temps == (own, own), record
     assert m.clean_rooms() == [], m.clean_rooms()
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
     # The room's path, which an installer may record, can never be made again by another user.

@@ -3,8 +3,8 @@
    STUB_SLEEP_MS: time to wait before writing the last line "done"; STUB_WAIT_FOR: a file whose
    existence the stub then waits for too (up to two minutes); STUB_CHILD_MS: a program of its own
    to leave running that long after it ends (itself again, without a record). The record names
-   the stub's own file, the current directory and every regular file the stub holds open from its
-   start, which it can only have inherited. */
+   its Temp folders (TEMP's and TMP's), the stub's own file, the current directory and every
+   regular file the stub holds open from its start, which it can only have inherited. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -108,6 +108,8 @@ int main(int argc, char** argv) {
     if (!getcwd(cwd, sizeof(cwd))) cwd[0] = '\0';
     if (readlink("/proc/self/exe", self, sizeof(self) - 1) < 0) self[0] = '\0';
 #endif
+    fprintf(out, "temp=[%s]\ntmp=[%s]\n", getenv("TEMP") ? getenv("TEMP") : "",
+            getenv("TMP") ? getenv("TMP") : "");
     fprintf(out, "exe=[%s]\n", self);
     fprintf(out, "cwd=[%s]\n", cwd);
     for (i = 0; i < inheritedCount; ++i) fprintf(out, "inherited=[%s]\n", inherited[i]);

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,12 +80,6 @@ struct Descriptor {
   const int fd;
 };
 
-// Only root and this program's user may write in the folder |st|.
-bool IsPrivate(const struct stat& st) {
-  return S_ISDIR(st.st_mode) && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
-         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
 // Removes what the held folder |dir| holds, folders depth first, never through a link: a link, a
 // file of several names or anything but files and folders is left, and with it the folder.
 OpenStatus Empty(int dir, int depth) {
@@ -116,7 +111,7 @@ OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failu
   const int fd = ::openat(dir, name.c_str(), kFolderFlags);
   if (fd < 0) return Fail(errno, why);
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !IsPrivate(st)) {
+  if (::fstat(fd, &st) != 0 || !posix::IsPrivateFolder(st)) {
     ::close(fd);
     return Fail(0, why, OpenStatus::kRefused);
   }
@@ -149,8 +144,9 @@ OpenStatus Folder::ClearTree(const std::string& name, int depth, bool withFolder
   const Descriptor held(::openat(dir, name.c_str(), kFolderFlags));
   if (held.fd < 0) return posix::FailureOf(errno).status;
   struct stat st;
-  OpenStatus status =
-      ::fstat(held.fd, &st) == 0 && IsPrivate(st) ? OpenStatus::kDone : OpenStatus::kRefused;
+  OpenStatus status = ::fstat(held.fd, &st) == 0 && posix::IsPrivateFolder(st)
+                          ? OpenStatus::kDone
+                          : OpenStatus::kRefused;
   if (status == OpenStatus::kDone && ::flock(held.fd, LOCK_EX | LOCK_NB) != 0) {
     status = OpenStatus::kInUse;  // its run still goes
   }
@@ -309,7 +305,11 @@ void Folder::RemoveEachLeftover(const std::string& prefix) const {
         posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, LOCK_EX);
     if (fd < 0) continue;  // a link, a folder, or held by a run that is still going
     struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_nlink == 1 && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
+    // Made by this program: as root, as its own user, or as the user it acts for, whose file work
+    // runs under their uid (an invalid uid changes nothing and answers the one in force).
+    const uid_t fileUser = static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
+    if (::fstat(fd, &st) == 0 && st.st_nlink == 1 &&
+        (st.st_uid == 0 || st.st_uid == ::geteuid() || st.st_uid == fileUser) &&
         StillNamed(dir, name, fd)) {
       ::unlinkat(dir, name.c_str(), 0);
     }

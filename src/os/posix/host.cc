@@ -47,6 +47,11 @@ int OpenLocked(int dir, const std::string& name, int flags, int lock, mode_t mod
   return fd;
 }
 
+bool IsPrivateFolder(const struct stat& st) {
+  return S_ISDIR(st.st_mode) && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
+         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool HostPath(const FileLocation& file, std::string* out) {
   if (!file.besideLauncher()) return machine::HostPath(file.text(), out);
   // Freed however the copy ends, running out of memory included.

@@ -1,6 +1,7 @@
 // What the POSIX seam's files share: errno's meanings, locked opens, host paths and command lines.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -25,6 +26,9 @@ int OpenLocked(int dir, const std::string& name, int flags, int lock, mode_t mod
 // host gives them (they need not be UTF-8 of anything cp1252 can hold); false when that folder
 // cannot be known.
 bool HostPath(const FileLocation& file, std::string* out);
+
+// True when |st| is a folder that only root and this program's user may write in.
+bool IsPrivateFolder(const struct stat& st);
 
 // Splits a command line into arguments by the rules of CommandLineToArgvW.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);

@@ -2,16 +2,20 @@
 // the launcher made the subreaper of what its programs start.
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "machine/host_io.h"
 #include "machine/paths.h"
+#include "os/account.h"
 #include "os/process.h"
 #include "os/internal/step.h"
 #include "os/posix/host.h"
@@ -52,7 +56,54 @@ class ChildFiles {
   bool ok_ = false;
 };
 
+// The names of the environment's Temp folders.
+const char* const kTempNames[] = {"TEMP", "TMP"};
+
+// The launcher's environment, with TEMP and TMP naming the host folder |temp| when it is not
+// empty, in |*texts| and, pointing into them, |*entries| as posix_spawn takes it.
+void ProgramEnvironment(const std::string& temp, std::vector<std::string>* texts,
+                        std::vector<char*>* entries) {
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const bool replaced =
+        !temp.empty() &&
+        std::any_of(std::begin(kTempNames), std::end(kTempNames), [&](const char* name) {
+          const size_t n = std::strlen(name);
+          return std::strncmp(*entry, name, n) == 0 && (*entry)[n] == '=';
+        });
+    if (!replaced) texts->push_back(*entry);
+  }
+  if (!temp.empty()) {
+    for (const char* name : kTempNames) texts->push_back(std::string(name) + "=" + temp);
+  }
+  for (std::string& text : *texts) entries->push_back(&text[0]);
+  entries->push_back(nullptr);
+}
+
+// The host path of the held folder |folder|, as the system names its descriptor; empty when it
+// cannot be read.
+std::string HeldFolderPath(const Folder& folder) {
+  const std::string link = "/proc/self/fd/" + std::to_string(folder.NativeHandle());
+  std::vector<char> path(4096);
+  const ssize_t n = ::readlink(link.c_str(), path.data(), path.size());
+  return n > 0 && static_cast<size_t>(n) < path.size() ? std::string(path.data(), n)
+                                                       : std::string();
+}
+
 }  // namespace
+
+bool OwnTempIsPrivate() {
+  // The system account's Temp is the machine's C:\Windows\Temp, where every user may add files
+  // and folders, as Windows lets them.
+  if (RunAccountSid() == kSystemSid) return false;
+  for (const char* name : kTempNames) {
+    const char* path = std::getenv(name);
+    if (path == nullptr) continue;
+    // Links followed: the folder is the run's own.
+    struct stat st;
+    if (::stat(path, &st) != 0 || !posix::IsPrivateFolder(st)) return false;
+  }
+  return true;
+}
 
 StartResult Process::Start(CleanRoom* room, const std::string& commandLine,
                            uint16_t /*show: no windows here*/, const File* shared, Process* out) {
@@ -71,6 +122,14 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine,
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
+  std::string temp;
+  if (room->temp_.IsOpen()) {
+    temp = HeldFolderPath(room->temp_);
+    if (temp.empty()) return StartResult{StartFailure::kFailed, static_cast<uint32_t>(errno)};
+  }
+  std::vector<std::string> environment;
+  std::vector<char*> entries;
+  ProgramEnvironment(temp, &environment, &entries);
   std::vector<int> kept;
   kept.reserve(3);  // nothing allocates from the duplicate's making to its closing
   const int held = ::dup(folder);
@@ -89,7 +148,7 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine,
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   pid_t pid = 0;
   const int error =
-      ::posix_spawn(&pid, program.c_str(), files.get(), nullptr, argv.data(), environ);
+      ::posix_spawn(&pid, program.c_str(), files.get(), nullptr, argv.data(), entries.data());
   ::close(held);
   // A room mounted without the right to run programs stands for a rule that forbids them there.
   if (error != 0) {

@@ -9,6 +9,7 @@
 #include "os/account.h"
 #include "os/internal/random.h"
 #include "os/win32/handle.h"
+#include "os/win32/security.h"
 #include "os/win32/system_library.h"
 
 namespace os {
@@ -111,6 +112,9 @@ UserRights::UserRights() {
   if (!g_acting) return;
   held_ = false;
   // Every library the file work loads is loaded now, as the system: random names need bcrypt.
+  // The accounts whose leftovers the work may remove are read now too.
+  win32::RememberOwnAccounts(
+      g_actingFor.rights_.IsValid() ? win32::AsHandle(g_actingFor.rights_.Get()) : nullptr);
   std::string digits;
   if (!g_actingFor.rights_.IsValid() || Impersonate() == nullptr || Revert() == nullptr ||
       !RandomDigits(&digits)) {

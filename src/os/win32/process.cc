@@ -6,6 +6,8 @@
 
 #include "os/process.h"
 #include "os/win32/handle.h"
+#include "os/win32/security.h"
+#include "os/win32/system_library.h"
 #include "os/win32/wide_path.h"
 #include "os/internal/step.h"
 
@@ -24,11 +26,12 @@ const DWORD kRefusedByPolicyQuietly = 786;
 using win32::Terminated;
 using win32::Text;
 
-// The path of the held |room| as CreateProcessW takes it: its final path, without the "\\?\" of
-// a drive path, which a program's current directory does not take.
-bool RoomPath(const Folder& room, Text* out) {
+// The path of the held |folder| as CreateProcessW and a program's environment take it: its
+// final path, without the "\\?\" of a drive path, which a program's current directory does not
+// take.
+bool FolderPath(const Folder& folder, Text* out) {
   Text path;
-  if (!win32::FinalPath(AsHandle(room.NativeHandle()), &path)) return false;
+  if (!win32::FinalPath(AsHandle(folder.NativeHandle()), &path)) return false;
   const bool drive = path.size() > 6 && path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' &&
                      path[3] == L'\\' && path[5] == L':';
   out->assign(path.begin() + (drive ? 4 : 0), path.end());
@@ -49,7 +52,83 @@ HANDLE MakeJob() {
   return job;
 }
 
+// The launcher's environment block, "NAME=value" entries each ending in its zero and the block
+// in one more, copied into |*out|; false when it cannot be read. Loaded at run time: the
+// executable imports neither call by name.
+bool ReadEnvironment(Text* out) {
+  typedef wchar_t*(WINAPI * GetFn)();
+  typedef BOOL(WINAPI * FreeFn)(wchar_t*);
+  const GetFn get =
+      reinterpret_cast<GetFn>(win32::SystemFunction("kernel32.dll", "GetEnvironmentStringsW"));
+  const FreeFn release =
+      reinterpret_cast<FreeFn>(win32::SystemFunction("kernel32.dll", "FreeEnvironmentStringsW"));
+  wchar_t* block = get != nullptr && release != nullptr ? get() : nullptr;
+  if (block == nullptr) return false;
+  const wchar_t* end = block;
+  while (*end != L'\0') end += wcslen(end) + 1;
+  // Given back however the copy ends, running out of memory included.
+  struct Held {
+    ~Held() { release(block); }
+    FreeFn release;
+    wchar_t* block;
+  } held = {release, block};
+  out->assign(static_cast<const wchar_t*>(block), end + 1);
+  return true;
+}
+
+// The value that the environment entry |entry| gives TEMP or TMP, whose case does not matter;
+// null when it sets another variable.
+const wchar_t* TempValue(const wchar_t* entry) {
+  for (const wchar_t* name : {L"TEMP", L"TMP"}) {
+    const int n = static_cast<int>(wcslen(name));
+    if (wcslen(entry) > static_cast<size_t>(n) && entry[n] == L'=' &&
+        CompareStringOrdinal(entry, n, name, n, TRUE) == CSTR_EQUAL) {
+      return entry + n + 1;
+    }
+  }
+  return nullptr;
+}
+
+// The launcher's environment with TEMP and TMP naming the folder |temp| and set nowhere else, as
+// one block that CreateProcessW takes with CREATE_UNICODE_ENVIRONMENT; false when the
+// launcher's own cannot be read.
+bool EnvironmentWithTemp(const Text& temp, Text* out) {
+  Text environment;
+  if (!ReadEnvironment(&environment)) return false;
+  Text block;
+  for (const wchar_t* entry = environment.data(); *entry != L'\0'; entry += wcslen(entry) + 1) {
+    if (TempValue(entry) == nullptr) block.insert(block.end(), entry, entry + wcslen(entry) + 1);
+  }
+  for (const wchar_t* name : {L"TEMP=", L"TMP="}) {
+    block.insert(block.end(), name, name + wcslen(name));
+    block.insert(block.end(), temp.begin(), temp.end());
+    block.push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  out->swap(block);
+  return true;
+}
+
 }  // namespace
+
+bool OwnTempIsPrivate() {
+  Text environment;
+  if (!ReadEnvironment(&environment)) return false;
+  for (const wchar_t* entry = environment.data(); *entry != L'\0'; entry += wcslen(entry) + 1) {
+    const wchar_t* path = TempValue(entry);
+    if (path == nullptr) continue;
+    // The run's own folder, its links followed. Opened for its descriptor alone and shared with
+    // every other opener, the open breaks no lock that another program holds on it.
+    const HANDLE h = CreateFileW(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool isPrivate = win32::IsPrivate(h);
+    CloseHandle(h);
+    if (!isPrivate) return false;
+  }
+  return true;
+}
 
 bool ProgramsRun(const base::ScopedHandle<ProcessPolicy>& programs) {
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
@@ -110,8 +189,10 @@ StartResult StartFailed(DWORD error) {
 
 StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint16_t show,
                            const File* shared, Process* out) {
-  Text folder;
-  if (!room->copy_.IsOpen() || !RoomPath(room->room_, &folder)) {
+  Text folder, temp, environment;
+  if (!room->copy_.IsOpen() || !FolderPath(room->room_, &folder) ||
+      (room->temp_.IsOpen() &&
+       (!FolderPath(room->temp_, &temp) || !EnvironmentWithTemp(temp, &environment)))) {
     return StartResult{StartFailure::kFailed, 0};
   }
   if (BeginStep(testing::Op::kStart)) return StartFailed(ERROR_ACCESS_DISABLED_BY_POLICY);
@@ -145,8 +226,10 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
     // Suspended until it is in its job, so that nothing it starts can escape the job unasked.
     if (CreateProcessW(Terminated(program).data(), buffer.data(), nullptr, nullptr,
                        inherited ? TRUE : FALSE,
-                       CREATE_SUSPENDED | (attributes.list() ? EXTENDED_STARTUPINFO_PRESENT : 0),
-                       nullptr, Terminated(folder).data(), &startup.StartupInfo, &info)) {
+                       CREATE_SUSPENDED | (attributes.list() ? EXTENDED_STARTUPINFO_PRESENT : 0) |
+                           (environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT),
+                       environment.empty() ? nullptr : environment.data(),
+                       Terminated(folder).data(), &startup.StartupInfo, &info)) {
       error = ERROR_SUCCESS;
       break;
     }

@@ -72,18 +72,6 @@ bool CleanRoomSecurity(bool administratorsOwn, std::vector<unsigned char>* out) 
 
 namespace {
 
-// The SID of the token's |kind| (TokenUser or TokenOwner) equals |sid|.
-bool TokenSidIs(HANDLE token, TOKEN_INFORMATION_CLASS kind, PSID sid) {
-  union {
-    TOKEN_USER user;
-    TOKEN_OWNER owner;
-    unsigned char bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } info;
-  DWORD size = 0;
-  if (!GetTokenInformation(token, kind, &info, sizeof(info), &size)) return false;
-  return EqualSid(kind == TokenUser ? info.user.User.Sid : info.owner.Owner, sid) != FALSE;
-}
-
 // |sid| is the well-known SID |type|.
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
   unsigned char known[SECURITY_MAX_SID_SIZE];
@@ -91,17 +79,53 @@ bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
   return CreateWellKnownSid(type, nullptr, known, &size) && EqualSid(sid, known);
 }
 
+// A SID kept by value.
+struct KeptSid {
+  bool known = false;
+  unsigned char bytes[SECURITY_MAX_SID_SIZE];
+};
+
+// Keeps the SID of |token|'s |kind| (TokenUser or TokenOwner) in |*out|.
+void KeepTokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind, KeptSid* out) {
+  union {
+    TOKEN_USER user;
+    TOKEN_OWNER owner;
+    unsigned char bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } info;
+  DWORD size = 0;
+  if (!GetTokenInformation(token, kind, &info, sizeof(info), &size)) return;
+  const SID* sid =
+      static_cast<const SID*>(kind == TokenUser ? info.user.User.Sid : info.owner.Owner);
+  const size_t length = 8 + 4 * static_cast<size_t>(sid->SubAuthorityCount);
+  if (length > sizeof(out->bytes)) return;
+  memcpy(out->bytes, sid, length);
+  out->known = true;
+}
+
+// The accounts of this program's token, its user and default owner, and of the user the run
+// acts for, read once as the process: while a thread acts for a user, OpenProcessToken is
+// checked against that user's rights, and denied.
+struct OwnAccounts {
+  bool read = false;
+  KeptSid user, owner, actedFor;
+};
+OwnAccounts g_own;
+
+// Reads this program's token's accounts once, when RememberOwnAccounts did not.
+const OwnAccounts& Own() {
+  if (!g_own.read) RememberOwnAccounts(nullptr);
+  return g_own;
+}
+
+bool IsKept(const KeptSid& kept, PSID sid) {
+  return kept.known && EqualSid(const_cast<unsigned char*>(kept.bytes), sid);
+}
+
 // |sid| is the Administrators group, the system, or this program's token's user or default owner:
 // no standard user can act as any of them.
 bool IsThisProgramsKind(PSID sid) {
-  if (IsWellKnown(sid, WinBuiltinAdministratorsSid) || IsWellKnown(sid, WinLocalSystemSid)) {
-    return true;
-  }
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  const bool ours = TokenSidIs(token, TokenUser, sid) || TokenSidIs(token, TokenOwner, sid);
-  CloseHandle(token);
-  return ours;
+  return IsWellKnown(sid, WinBuiltinAdministratorsSid) || IsWellKnown(sid, WinLocalSystemSid) ||
+         IsKept(Own().user, sid) || IsKept(Own().owner, sid);
 }
 
 // The DACL |dacl| lets nobody but this program's kind change what it guards: an entry that grants
@@ -128,6 +152,19 @@ bool GrantsChangesToOursOnly(PACL dacl) {
 
 }  // namespace
 
+void RememberOwnAccounts(void* actedFor) {
+  HANDLE token = nullptr;
+  if (!g_own.read && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    KeepTokenSid(token, TokenUser, &g_own.user);
+    KeepTokenSid(token, TokenOwner, &g_own.owner);
+    CloseHandle(token);
+  }
+  g_own.read = true;
+  if (actedFor != nullptr && !g_own.actedFor.known) {
+    KeepTokenSid(actedFor, TokenUser, &g_own.actedFor);
+  }
+}
+
 bool OwnedByThisProgramsKind(void* handle) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -135,7 +172,8 @@ bool OwnedByThisProgramsKind(void* handle) {
                       nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  const bool ours = owner != nullptr && IsThisProgramsKind(owner);
+  const bool ours =
+      owner != nullptr && (IsThisProgramsKind(owner) || IsKept(Own().actedFor, owner));
   LocalFree(descriptor);
   return ours;
 }

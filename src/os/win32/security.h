@@ -22,8 +22,16 @@ namespace win32 {
 // owner. |out| is left untouched on failure.
 [[nodiscard]] bool CleanRoomSecurity(bool administratorsOwn, std::vector<unsigned char>* out);
 
+// Reads, as the process, the accounts whose files count as this program's: its token's user and
+// default owner, and the user of |actedFor| (a token, or null), the user the run acts for. Called
+// before any thread acts for that user, whose rights are denied the process's token; later checks
+// make no token call.
+void RememberOwnAccounts(void* actedFor);
+
 // True when the open file |handle| is owned by the Administrators group, the system, or the user
-// or default owner of this program's token: no standard user can give a file any of these owners.
+// or default owner of this program's token: no standard user can give a file any of these owners;
+// or by the user the run acts for (RememberOwnAccounts), whose rights then remove what it made
+// for them.
 bool OwnedByThisProgramsKind(void* handle);
 
 // True when only the Administrators group, the system, or the user or default owner of this
