@@ -162,7 +162,9 @@ ScratchMachine::~ScratchMachine() {
   RemoveTree(WindowsLog());
   RemoveTree(DocumentsLog());
 #else
-  RemoveTree(machine::MachineRoot());
+  // The machine root is a host folder, not a path inside the machine.
+  std::error_code ignored;
+  fs::remove_all(machine::MachineRoot(), ignored);
 #endif
 }
 
