@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "app/run_record.h"
 #include "base/format.h"
 #include "os/event_log.h"
 
 namespace {
 
 const char kSource[] = "OrvaPatch";
+const char kPatch[] = "2014.4.2";
 
 // Event ids, one per road; the type goes with the id.
 const uint32_t kInstalled = 1000;
@@ -21,10 +23,14 @@ const uint32_t kRefused = 1003;
 
 bool Started(const RunReport& run) { return run.installerStart.failure == os::StartFailure::kNone; }
 
+// The installer's codes of success, as Windows Installer and the fleet tools read them: done, a
+// restart needed (3010), a restart started (1641).
+bool Succeeded(int exitCode) { return exitCode == 0 || exitCode == 3010 || exitCode == 1641; }
+
 uint32_t EventId(const RunReport& run) {
   if (run.checked && !run.accepted) return kRefused;
   if (!Started(run)) return kInstallerNotStarted;
-  if (run.installerExitCode != 0 || !run.config.Done()) return kInstalledWithWarning;
+  if (!Succeeded(run.installerExitCode) || !run.config.Done()) return kInstalledWithWarning;
   return kInstalled;
 }
 
@@ -173,30 +179,54 @@ std::string Sentence(uint32_t id, const RunReport& run) {
 }
 // clang-format on
 
-// Composes and writes the event.
-void Report(const std::string& appName, const RunReport& run) {
+// clang-format off
+// What the sentence adds when the machine record was not written.
+std::string RecordWords(const RecordResult& record) {
+  const char* key = " Enregistrement HKLM\\SOFTWARE\\OrvaPatch\\2014.4.2 non \xE9" "crit";
+  if (record.state == RecordState::kUntrusted) {
+    return std::string(key) + " : d'autres comptes que les administrateurs et le syst\xE8me "
+                              "peuvent modifier cette cl\xE9.";
+  }
+  if (record.state == RecordState::kFailed)
+    return base::Format("%s (erreur %ld).", key, record.error);
+  return std::string();
+}
+// clang-format on
+
+// Composes and writes the event: its nine strings, and the account whose installation the run
+// read as its user.
+void Report(const std::string& appName, const RunReport& run, const RecordResult& record) {
   const uint32_t id = EventId(run);
   std::vector<std::string> strings = {
-      Sentence(id, run),
+      Sentence(id, run) + RecordWords(record),
       appName,
       run.check.basis,
       OutcomeForTools(run.config.main),
       OutcomeForTools(run.config.copy),
       Started(run) ? ExitCodeText(run.installerExitCode) : std::string(),
+      id == kRefused ? RefusalCause(run) : std::string(),
+      run.account.sid,
+      kPatch,
   };
-  if (id == kRefused) strings.push_back(RefusalCause(run));
   // Fleet tools learn of a lost event by its absence; the run itself goes on unchanged.
-  (void)os::ReportApplicationEvent(kSource, TypeOf(id), id, strings);
+  (void)os::ReportApplicationEvent(kSource, TypeOf(id), id, strings, run.account.sid);
 }
 
 }  // namespace
 
 void ReportRun(const std::string& appName, const RunReport& run) {
-  // Out of memory while the event is composed: once more, as memory is often back by then;
-  // the event is written by the system's one call, after every allocation.
+  RecordResult record;
+  // Out of memory while the record or the event is composed: once more, as memory is often back
+  // by then; the event is written by the system's one call, after every allocation. A record
+  // written stays written.
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
-      Report(appName, run);
+      if (run.checked && record.state == RecordState::kNotTried) {
+        const uint32_t id = EventId(run);
+        record = WriteMachineRecord(run, id, id == kInstalled);
+      }
+      RegisterRunEventSource();
+      Report(appName, run, record);
       return;
     } catch (const std::bad_alloc&) {
     }

@@ -302,6 +302,7 @@ def scenario_registry_edition_and_family_root(m):
 # console, whose files the run may change only as that user could. Taking their uid takes root.
 CONSOLE_SID = "S-1-5-21-1-2-3-1001"
 CONSOLE_UID = 1001
+SYSTEM_SID = "S-1-5-18"
 SYSTEM_BRANCH = "HKEY_USERS\\S-1-5-18\\Software"
 USER_BRANCH = "HKEY_USERS\\%s\\Software" % CONSOLE_SID
 SYSTEM_REFUSED = ("Correctif Orvane 2014.4.2 refus\u00e9 : aucune installation enregistr\u00e9e dans "
@@ -314,12 +315,14 @@ def in_branch(fixture, branch):
     return fixture.replace("[HKEY_CURRENT_USER\\Software", "[" + branch)
 
 
-def run_as_system(m, fixture, console=True):
-    """A run of the system account on |fixture|, with the console user logged on when |console|;
-    False, and no run, where the system account cannot be modelled (Wine, or not root)."""
+def run_as_system(m, fixture, console=True, reads=CONSOLE_SID):
+    """A run of the system account on |fixture|, with the console user logged on when |console|,
+    that reads the installation of |reads|; False, and no run, where the system account cannot be
+    modelled (Wine, or not root)."""
     if m.windows or os.geteuid() != 0:
         print("      (POSIX as root only: Wine runs every program as one user)")
         return False
+    m.account = reads
     m.set_registry(fixture)
     m.install_stub()
     os.chmod(m.root, 0o755)  # made private to root: the user may reach drive C:
@@ -371,7 +374,7 @@ def scenario_system_account_with_the_product_in_its_own_hive(m):
     user = registry_fixture((USER_BRANCH + "\\ORVANE", ['"SoftVersion"="2013.9"', APP_PATH]))
     fixture = in_branch(ACCEPTED, SYSTEM_BRANCH) + user[len("REGEDIT4\r\n"):]
     config_scenarios.install(m)
-    if not run_as_system(m, fixture):
+    if not run_as_system(m, fixture, reads=SYSTEM_SID):
         return
     assert m.log() == START + soft_version("2014.4") + END, m.log()
     assert m.read(m.config_path()) == config_scenarios.UPDATED
@@ -396,7 +399,7 @@ def scenario_system_account_refuses_without_a_console_users_installation(m):
         m.clean()
         m.reset()
         config_scenarios.install(m)
-        if not run_as_system(m, fixture, console):
+        if not run_as_system(m, fixture, console, reads=SYSTEM_SID):
             return
         assert m.log() == START + NOTHING_FOUND + END, m.log()
         assert m.read(m.config_path()) == config_scenarios.CONFIG, "configuration touched"
