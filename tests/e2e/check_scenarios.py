@@ -2,11 +2,13 @@
 values it writes, and the refusal box with the edition's caption."""
 import os
 import shutil
+import time
 
 import config_scenarios
 from harness import (ACCEPTED, APP_PATH, DEFAULT_ROOT, END, INSTALLED, INSTALLER,
-                     LIBRARY_ACCEPTED, LIBRARY_STAMPED, OWN_ACCOUNT, PRODUCT, SETTINGS, START,
-                     TO_CHECK, family_keys, parse_reg, registry_fixture)
+                     LIBRARY_ACCEPTED, LIBRARY_STAMPED, MESSAGE_FILE, OWN_ACCOUNT, PRODUCT,
+                     RECORD_TIME, SETTINGS, SOURCE_KEY, START, TO_CHECK, family_keys, parse_reg,
+                     registry_fixture)
 
 FAMILY_NAME = "HKEY_CURRENT_USER\\Software\\ORVANE S.A."
 # The refusal's cause where the run's own registry records no installation.
@@ -366,6 +368,8 @@ def scenario_system_account_patches_the_console_users_installation(m):
         INSTALLED + "configuration mise \u00e0 jour, copie mise \u00e0 jour, programme "
         "d'installation termin\u00e9 avec le code 0.",
         "Orvane XP", "2014.2 (TarifLib.dll, stamped)", "updated", "updated", "0"]), m.event()
+    # The machine's record names the user whose installation was patched.
+    expect_record(m, 1000, 0, "now")
 
 
 def scenario_system_account_with_the_product_in_its_own_hive(m):
@@ -426,3 +430,118 @@ def scenario_system_account_leaves_what_the_console_user_cannot_write(m):
         TO_CHECK + "configuration %s, copie %s, programme d'installation termin\u00e9 avec le "
         "code 0." % (left, left),
         "Orvane XP", "2014.4", "left: access denied", "left: access denied", "0"]), m.event()
+
+
+# The machine record of the patch, which fleet tools' detection rules read: after each road, it
+# tells the outcome that the run's event tells (event() checks LastOutcome on POSIX too).
+def utc_now():
+    return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime())
+
+
+def expect_record(m, outcome, exit_code, installed_at, since="0"):
+    """The record holds event |outcome|, the installer's |exit_code| (None: no value), a LastRun
+    from |since| on and the account the run read; Installed with its InstalledFor and its
+    InstalledAt (|installed_at|: "now" for this run's LastRun, None for none). Returns it."""
+    record = m.patch_record()
+    assert record is not None, "no record"
+    last_run = record.get("LastRun", ("", ""))[1]
+    assert RECORD_TIME.fullmatch(last_run) and since <= last_run <= utc_now(), record
+    expected = {"LastOutcome": ("REG_DWORD", outcome), "LastRun": ("REG_SZ", last_run),
+                "LastAccount": ("REG_SZ", m.account)}
+    if exit_code is not None:
+        expected["LastInstallerExitCode"] = ("REG_DWORD", exit_code)
+    if installed_at:
+        expected.update(Installed=("REG_DWORD", 1), InstalledFor=("REG_SZ", m.account),
+                        InstalledAt=("REG_SZ", last_run if installed_at == "now" else installed_at))
+    assert record == expected, "record:\n%r\nexpected:\n%r" % (record, expected)
+    return record
+
+
+REFUSED_2013 = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH]))
+REFUSED_LINES = soft_version("2013.9", True) + line("CheckVerion - TarifLib Version = 0.0")
+
+
+def record_run(m, road, exit_code=0):
+    """One run of |road|: "accepted" (the installer returns |exit_code|), "not started" (no
+    installer beside the launcher), or "refused" (where nobody sees a box). Returns the event's
+    id and exit code string."""
+    for path in (m.record_path(), m.log_path()):  # the installer's record, the log: earlier runs'
+        if os.path.exists(path):
+            os.remove(path)
+    if road == "refused":
+        run_refused(m, REFUSED_2013, REFUSED_LINES, basis="2013.9", service=True)
+    else:
+        m.set_registry(ACCEPTED)
+        if road == "accepted":
+            m.install_stub()
+        elif os.path.exists(os.path.join(m.launcher_dir, INSTALLER)):
+            os.remove(os.path.join(m.launcher_dir, INSTALLER))
+        result, _ = m.run(stub_exit=exit_code)
+        assert result.returncode == 0, result
+    return m.event()
+
+
+# (the road, the installer's exit code, the event, the exit code recorded, Installed written)
+RECORD_ROADS = [
+    ("accepted", 0, 1000, 0, True),
+    ("accepted", 3010, 1000, 3010, True),  # success, a restart needed
+    ("accepted", 1641, 1000, 1641, True),  # success, a restart started
+    ("accepted", 7, 1001, 7, False),
+    ("not started", None, 1002, None, False),
+    ("refused", None, 1003, None, False),
+]
+
+
+def scenario_record_after_each_road(m):
+    for road, exit_code, outcome, recorded, installed in RECORD_ROADS:
+        if exit_code and exit_code > 255 and not m.windows:
+            print("      (exit code %d: Windows only, a POSIX one has 8 bits)" % exit_code)
+            continue
+        m.clean()
+        m.reset()
+        since = utc_now()
+        kind, number, strings = record_run(m, road, exit_code or 0)
+        assert number == outcome, (road, exit_code, m.event())
+        assert strings[5] == ("" if recorded is None else str(recorded)), (road, strings)
+        expect_record(m, outcome, recorded, "now" if installed else None, since)
+
+
+def scenario_record_installed_stays_after_later_runs(m):
+    # Once written, Installed stays: a later failure or refusal changes the Last values only,
+    # and a run where the installer did not run removes the last exit code.
+    since = utc_now()
+    record_run(m, "accepted")
+    installed_at = expect_record(m, 1000, 0, "now", since)["InstalledAt"][1]
+    time.sleep(1)  # a later LastRun
+    record_run(m, "accepted", 7)
+    assert expect_record(m, 1001, 7, installed_at)["LastRun"][1] > installed_at
+    record_run(m, "refused")
+    expect_record(m, 1003, None, installed_at)
+
+
+# The event source: registered with the message file where it exists and no registration does;
+# an administrator's own registration left as it is.
+OTHER_REGISTRATION = registry_fixture(
+    (SOURCE_KEY, ['"EventMessageFile"="C:\\\\Admin\\\\Messages.dll"']))
+SOURCE_CASES = [
+    # (the message file there, the registry's source key before, the key after)
+    (True, None, {"EventMessageFile": ("REG_EXPAND_SZ", MESSAGE_FILE),
+                  "TypesSupported": ("REG_DWORD", 7)}),
+    (True, OTHER_REGISTRATION, {"EventMessageFile": ("REG_SZ", "C:\\Admin\\Messages.dll")}),
+    (False, None, None),
+]
+
+
+def scenario_event_source_registered_where_the_message_file_is(m):
+    for message_file, before, after in SOURCE_CASES:
+        m.clean()
+        m.reset()
+        if message_file:
+            m.put_message_file()
+        assert os.path.exists(m.message_file_path()) == message_file, m.message_file_path()
+        if before:
+            m.set_registry(before)
+        record_run(m, "accepted")
+        record, source = m.launcher_keys()
+        assert source == after, (message_file, before, source)
+        assert record["Installed"] == ("REG_DWORD", 1), record

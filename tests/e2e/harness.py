@@ -323,9 +323,10 @@ class Machine:
             return tuple(found)
         # The 64-bit reg.exe, as an administrator's prompt starts it on 64-bit Windows.
         reg = "C:\\windows\\system32\\reg.exe query "
+        # (No key name here holds a blank; quoted, Wine's cmd would pass the quotes on to reg.)
         output = self.wine("cmd", "/c", " & echo ;; & ".join((
-            reg + '"%s" /reg:32' % RECORD_KEY, reg + '"%s"' % RECORD_KEY_64,
-            reg + '"%s"' % SOURCE_KEY))).decode("cp1252")
+            reg + RECORD_KEY + " /reg:32", reg + RECORD_KEY_64, reg + SOURCE_KEY,
+            "exit 0"))).decode("cp1252")
         found = [reg_query_values(part) for part in output.split(";;")]
         assert found[0] == found[1], "the record's two paths differ: %r" % found[:2]
         return found[0], found[2]
@@ -345,12 +346,20 @@ class Machine:
             os.remove(path)
 
     def set_registry(self, text):
-        """Gives the machine a registry fixture: REGEDIT4 text, lines ending in CR LF."""
+        """Gives the machine a registry fixture: REGEDIT4 text, lines ending in CR LF. The
+        launcher's own keys (its record, its event source) stay, as Wine's import leaves them."""
         if self.windows:
             self.import_registry(text)
-        else:
-            with open(os.path.join(self.root, "registry.reg"), "wb") as f:
-                f.write(text.encode("cp1252"))
+            return
+        path = os.path.join(self.root, "registry.reg")
+        kept = ""
+        if os.path.exists(path):
+            sections = re.split(r"\r\n(?=\[)", self.read(path).decode("cp1252"))
+            kept = "".join("\r\n" + section.rstrip("\r\n") + "\r\n" for section in sections
+                           if section.split("\r\n", 1)[0].lower() in (
+                               "[%s]" % RECORD_KEY.lower(), "[%s]" % SOURCE_KEY.lower()))
+        with open(path, "wb") as f:
+            f.write((text + kept).encode("cp1252"))
 
     def registry(self):
         """The family's keys of the machine's registry, as parse_reg gives them."""
