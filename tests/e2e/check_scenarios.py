@@ -1,6 +1,7 @@
 """Scenarios of the prerequisite check: every road of a run, the log lines it leaves, the registry
 values it writes, and the refusal box with the edition's caption."""
 import os
+import re
 import shutil
 import time
 
@@ -545,3 +546,51 @@ def scenario_event_source_registered_where_the_message_file_is(m):
         record, source = m.launcher_keys()
         assert source == after, (message_file, before, source)
         assert record["Installed"] == ("REG_DWORD", 1), record
+
+
+# The fleet guide's lines that read the record or the events, in docs/administrators.md and
+# release/LISEZMOI-ADMIN.txt alike, each with the data it reads. A line of either guide that reads
+# them is one of these, so that the scenario below checks what it reads.
+GUIDE_LINES = {
+    # The record in the 32-bit view, by the value names, and Installed as a REG_DWORD.
+    "reg query HKLM\\SOFTWARE\\OrvaPatch\\2014.4.2 /reg:32": "record",
+    "$k = [Microsoft.Win32.RegistryKey]::OpenBaseKey('LocalMachine', 'Registry32')"
+    ".OpenSubKey('SOFTWARE\\OrvaPatch\\2014.4.2')": "record",
+    "if ($k -eq $null) { 'no record'; exit 1 }": "record",
+    "$k.GetValueNames() | ForEach-Object { '{0}={1}' -f $_, $k.GetValue($_) }": "record",
+    "if ($k.GetValue('Installed') -eq 1) { exit 0 } else { exit 1 }": "Installed",
+    # The record under WOW6432Node, as a 64-bit program reads it.
+    "Registry('HKLM:\\SOFTWARE\\WOW6432Node\\OrvaPatch\\2014.4.2')": "record",
+    # The last event of the provider OrvaPatch, its id and its strings 6, 8 and 9.
+    "$e = Get-WinEvent -LogName Application -MaxEvents 1 -FilterXPath "
+    "\"*[System[Provider[@Name='OrvaPatch']]]\"": "event",
+    "$e.Id, $e.Properties[5].Value, $e.Properties[7].Value, $e.Properties[8].Value": "event",
+}
+GUIDES = [os.path.join(os.path.dirname(__file__), "..", "..", *path.split("/"))
+          for path in ("docs/administrators.md", "release/LISEZMOI-ADMIN.txt")]
+# A line of a guide that reads the record or the events: code, not prose.
+GUIDE_CODE = re.compile(r"^\s*(\$[ek]\b|if \(\$k|reg query |Registry\(|Get-WinEvent )")
+
+
+def scenario_fleet_guide_reads_the_record_as_runs_write_it(m):
+    for guide in GUIDES:
+        with open(guide, encoding="utf-8-sig") as f:
+            lines = {line.strip() for line in f if GUIDE_CODE.match(line)}
+        assert lines == set(GUIDE_LINES), "%s: %r" % (guide, lines ^ set(GUIDE_LINES))
+    for road, exit_code in (("accepted", 0), ("accepted", 7), ("refused", None)):
+        m.clean()
+        m.reset()
+        record_run(m, road, exit_code or 0)
+        number, strings = m.events[0][1], m.events[0][2]
+        # Read in the 32-bit view, and under WOW6432Node (the same, under Wine).
+        record = m.patch_record()
+        # Properties[0] is the first string: $e.Id, Properties[5], [7] and [8] are the record's
+        # outcome, exit code (none, where no installer ran) and account, and the patch.
+        assert record["LastOutcome"] == ("REG_DWORD", number), (record, number)
+        code = record.get("LastInstallerExitCode")
+        assert strings[5] == ("" if code is None else str(code[1])), (record, strings)
+        assert code is None or code[0] == "REG_DWORD", record
+        assert record["LastAccount"] == ("REG_SZ", strings[7]) and strings[8] == "2014.4.2", (
+            record, strings)
+        # The detection rule: Installed, an integer, equals 1 after event 1000 only.
+        assert record.get("Installed") == (("REG_DWORD", 1) if number == 1000 else None), record
