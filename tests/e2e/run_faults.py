@@ -154,7 +154,7 @@ def check_launcher_keys(m, setting):
     the event saying so when the record is not whole; and no event source's key or the first of
     its new values (TypesSupported first)."""
     record, source = m.launcher_keys()
-    assert source is None or list(source) == list(SOURCE_NEW)[:len(source)] and all(
+    assert source is None or set(source) == set(list(SOURCE_NEW)[:len(source)]) and all(
         source[name] == SOURCE_NEW[name] for name in source), "%s: source %r" % (setting, source)
     event = m.events[0] if m.events else None
     unwritten = event is not None and "OrvaPatch\\2014.4.2 non \u00e9crit" in event[2][0]
