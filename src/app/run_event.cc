@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run_record.h"
 #include "base/format.h"
 #include "os/event_log.h"
 #include "os/watchdog.h"
@@ -14,6 +15,7 @@
 namespace {
 
 const char kSource[] = "OrvaPatch";
+const char kPatch[] = "2014.4.2";
 
 // Event ids, one per road; the type goes with the id.
 const uint32_t kInstalled = 1000;
@@ -23,10 +25,14 @@ const uint32_t kRefused = 1003;
 
 bool Started(const RunReport& run) { return run.installerStart.failure == os::StartFailure::kNone; }
 
+// The installer's codes of success, as Windows Installer and the fleet tools read them: done, a
+// restart needed (3010), a restart started (1641).
+bool Succeeded(int exitCode) { return exitCode == 0 || exitCode == 3010 || exitCode == 1641; }
+
 uint32_t EventId(const RunReport& run) {
   if (run.checked && !run.accepted) return kRefused;
   if (!Started(run)) return kInstallerNotStarted;
-  if (run.installerExitCode != 0 || !run.config.Done() || run.stalledStep) {
+  if (!Succeeded(run.installerExitCode) || !run.config.Done() || run.stalledStep) {
     return kInstalledWithWarning;
   }
   return kInstalled;
@@ -195,21 +201,47 @@ std::string CancelledWords(const RunReport& run) {
   return base::Format(" Op\xE9ration \xAB %s \xBB sans r\xE9ponse au bout de %u s, "
                           "annul\xE9" "e.", step, os::PatienceSeconds());
 }
+
+// What the sentence adds when the machine record was not written.
+std::string RecordWords(const RecordResult& record) {
+  const char* key = " Enregistrement HKLM\\SOFTWARE\\OrvaPatch\\2014.4.2 non \xE9" "crit";
+  if (record.state == RecordState::kUntrusted) {
+    return std::string(key) + " : d'autres comptes que les administrateurs et le syst\xE8me "
+                              "peuvent modifier cette cl\xE9.";
+  }
+  if (record.state == RecordState::kFailed)
+    return base::Format("%s (erreur %ld).", key, record.error);
+  return std::string();
+}
 // clang-format on
 
-// Composes and writes the event; false when it could not be written.
-bool Report(const std::string& appName, const RunReport& run) {
+// Composes and writes the event: its nine strings, and the account whose installation the run
+// read as its user. False when it could not be written.
+bool Report(const std::string& appName, const RunReport& run, const RecordResult& record) {
   const uint32_t id = EventId(run);
   std::vector<std::string> strings = {
-      Sentence(id, run) + CancelledWords(run),
+      Sentence(id, run) + RecordWords(record) + CancelledWords(run),
       appName,
       run.check.basis,
       OutcomeForTools(run.config.main),
       OutcomeForTools(run.config.copy),
       Started(run) ? ExitCodeText(run.installerExitCode) : std::string(),
+      id == kRefused ? RefusalCause(run) : std::string(),
+      run.account.sid,
+      kPatch,
   };
-  if (id == kRefused) strings.push_back(RefusalCause(run));
-  return os::ReportApplicationEvent(kSource, TypeOf(id), id, strings);
+  return os::ReportApplicationEvent(kSource, TypeOf(id), id, strings, run.account.sid);
+}
+
+// Writes the machine record of a run that checked the installation, once, registers the event
+// source, and writes the event; false when the event could not be written.
+bool RecordAndReport(const std::string& appName, const RunReport& run, RecordResult* record) {
+  if (run.checked && record->state == RecordState::kNotTried) {
+    const uint32_t id = EventId(run);
+    *record = WriteMachineRecord(run, id, id == kInstalled);
+  }
+  RegisterRunEventSource();
+  return Report(appName, run, *record);
 }
 
 // The run's event once written: the watchdog then writes none.
@@ -218,8 +250,8 @@ std::atomic<bool> g_reported{false};
 std::atomic<const std::string*> g_appName{nullptr};
 std::atomic<const RunReport*> g_run{nullptr};
 
-// Writes the event of a run that the watchdog ends, from what the run had found when it stopped
-// moving: its own thread is held in a step since, and writes nothing more.
+// Writes the record and the event of a run that the watchdog ends, from what the run had found
+// when it stopped moving: its own thread is held in a step since, and writes nothing more.
 void ReportStalledRun(const char* lastStep, unsigned seconds) {
   if (g_reported.load()) return;
   try {
@@ -228,7 +260,8 @@ void ReportStalledRun(const char* lastStep, unsigned seconds) {
     run.stalledStep = lastStep;
     run.stalledSeconds = seconds;
     const std::string* appName = g_appName.load();
-    (void)Report(appName ? *appName : std::string(), run);
+    RecordResult record;
+    (void)RecordAndReport(appName ? *appName : std::string(), run, &record);
   } catch (const std::bad_alloc&) {
   }
 }
@@ -243,13 +276,15 @@ void TrackRun(const std::string* appName, const RunReport* run) {
 }
 
 void ReportRun(const std::string& appName, const RunReport& run) {
-  // Out of memory while the event is composed, or the event not written: once more, as memory
-  // is often back by then, and a call that the watchdog cancelled may go through; the event is
-  // written by the system's one call, after every allocation. Fleet tools learn of an event
-  // lost even so by its absence; the run itself goes on unchanged.
+  RecordResult record;
+  // Out of memory while the record or the event is composed, or the event not written: once
+  // more, as memory is often back by then, and a call that the watchdog cancelled may go
+  // through; the event is written by the system's one call, after every allocation. A record
+  // written stays written. Fleet tools learn of an event lost even so by its absence; the run
+  // itself goes on unchanged.
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
-      if (Report(appName, run)) {
+      if (RecordAndReport(appName, run, &record)) {
         g_reported.store(true);
         return;
       }

@@ -32,9 +32,13 @@ void WatchRun();
 // application name it is reported under.
 void TrackRun(const std::string* appName, const RunReport* run);
 
-// Writes the run's event from source "OrvaPatch": 1000 information, 1001 warning, 1002 and
-// 1003 error, with six strings: a sentence for the administrator, |appName|, the version basis,
-// the outcomes of the configuration and of its copy, and the installer's exit code; a refusal's
-// has a seventh, its cause. A failure to write it changes nothing of the run. Written once,
-// running out of memory included, and never twice, the watchdog's included.
+// Ends the run's report: writes the machine record of a run that checked the installation
+// (app/run_record.h), registers the event source where it can, then writes the run's event from
+// source "OrvaPatch": 1000 information, 1001 warning, 1002 and 1003 error, with nine strings: a
+// sentence for the administrator (which says so when the record was not written), |appName|, the
+// version basis, the outcomes of the configuration and of its copy, the installer's exit code, a
+// refusal's cause (empty on the other roads), the SID whose installation the run read, and the
+// patch, "2014.4.2"; its user is that SID. A failure to write either changes nothing of the run.
+// The event is written once, running out of memory included, and never twice, the watchdog's
+// included.
 void ReportRun(const std::string& appName, const RunReport& run);

@@ -6,9 +6,9 @@
 namespace os {
 
 bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
-                            const std::vector<std::string>& strings) {
+                            const std::vector<std::string>& strings, const std::string& userSid) {
   if (BeginStep(testing::Op::kEvent)) return false;
-  return WriteApplicationEvent(source, type, id, strings);
+  return WriteApplicationEvent(source, type, id, strings, userSid);
 }
 
 }  // namespace os

@@ -90,4 +90,11 @@ long RegKey::Flush() {
   return FlushKey();
 }
 
+long RegKey::CheckTrusted(bool* trusted) {
+  *trusted = false;
+  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  return JudgeSecurity(trusted);
+}
+
 }  // namespace os

@@ -20,6 +20,7 @@ constexpr uint32_t kKeyAllAccess = 0xF003F;
 
 // Value types.
 constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegExpandSz = 2;
 constexpr uint32_t kRegBinary = 3;
 constexpr uint32_t kRegDword = 4;
 
@@ -97,6 +98,14 @@ class RegKey {
   // RegFlushKey.
   [[nodiscard]] long Flush();
 
+  // Whether only the Administrators group, the system, or the user or default owner of this
+  // program's token may change the key: |*trusted| is false when its owner is another account, or
+  // its DACL grants another the right to set a value, make a subkey or a link, delete it, or change
+  // its access or owner (the rule of os/win32/security.h, that the rooms' folder is held to). On
+  // Windows the key must be open with READ_CONTROL (kKeyRead holds it); the POSIX machine root
+  // keeps no key security, and every key there is trusted.
+  [[nodiscard]] long CheckTrusted(bool* trusted);
+
   // RegCloseKey; nothing happens when no key is open.
   void Close();
 
@@ -117,6 +126,7 @@ class RegKey {
   long StoreValue(const char* name, uint32_t type, const void* data, uint32_t size);
   long RemoveValue(const char* name);
   long FlushKey();
+  long JudgeSecurity(bool* trusted);
   static long SelectUserHive(const std::string& sid);
 
   base::ScopedHandle<RegKeyPolicy> handle_;

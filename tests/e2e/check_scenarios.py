@@ -3,11 +3,13 @@ values it writes, and the refusal box with the edition's caption."""
 import os
 import re
 import shutil
+import time
 
 import config_scenarios
 from harness import (ACCEPTED, APP_PATH, DEFAULT_ROOT, END, INSTALLED, INSTALLER,
-                     LIBRARY_ACCEPTED, LIBRARY_STAMPED, OWN_ACCOUNT, PRODUCT, SETTINGS, START,
-                     TO_CHECK, family_keys, parse_reg, registry_fixture)
+                     LIBRARY_ACCEPTED, LIBRARY_STAMPED, MESSAGE_FILE, OWN_ACCOUNT, PRODUCT,
+                     RECORD_TIME, SETTINGS, SOURCE_KEY, START, TO_CHECK, family_keys, parse_reg,
+                     registry_fixture)
 
 FAMILY_NAME = "HKEY_CURRENT_USER\\Software\\ORVANE S.A."
 # The refusal's cause where the run's own registry records no installation.
@@ -322,6 +324,7 @@ def scenario_registry_edition_and_family_root(m):
 # console, whose files the run may change only as that user could. Taking their uid takes root.
 CONSOLE_SID = "S-1-5-21-1-2-3-1001"
 CONSOLE_UID = 1001
+SYSTEM_SID = "S-1-5-18"
 SYSTEM_BRANCH = "HKEY_USERS\\S-1-5-18\\Software"
 USER_BRANCH = "HKEY_USERS\\%s\\Software" % CONSOLE_SID
 SYSTEM_REFUSED = ("Correctif Orvane 2014.4.2 refus\u00e9 : aucune installation enregistr\u00e9e dans "
@@ -334,12 +337,14 @@ def in_branch(fixture, branch):
     return fixture.replace("[HKEY_CURRENT_USER\\Software", "[" + branch)
 
 
-def run_as_system(m, fixture, console=True):
-    """A run of the system account on |fixture|, with the console user logged on when |console|;
-    False, and no run, where the system account cannot be modelled (Wine, or not root)."""
+def run_as_system(m, fixture, console=True, reads=CONSOLE_SID):
+    """A run of the system account on |fixture|, with the console user logged on when |console|,
+    that reads the installation of |reads|; False, and no run, where the system account cannot be
+    modelled (Wine, or not root)."""
     if m.windows or os.geteuid() != 0:
         print("      (POSIX as root only: Wine runs every program as one user)")
         return False
+    m.account = reads
     m.set_registry(fixture)
     m.install_stub()
     os.chmod(m.root, 0o755)  # made private to root: the user may reach drive C:
@@ -402,6 +407,8 @@ def scenario_system_account_patches_the_console_users_installation(m):
         INSTALLED + "configuration mise \u00e0 jour, copie mise \u00e0 jour, programme "
         "d'installation termin\u00e9 avec le code 0.",
         "Orvane XP", "2014.2 (TarifLib.dll, stamped)", "updated", "updated", "0"]), m.event()
+    # The machine's record names the user whose installation was patched.
+    expect_record(m, 1000, 0, "now")
 
 
 def scenario_system_account_with_the_product_in_its_own_hive(m):
@@ -410,7 +417,7 @@ def scenario_system_account_with_the_product_in_its_own_hive(m):
     user = registry_fixture((USER_BRANCH + "\\ORVANE", ['"SoftVersion"="2013.9"', APP_PATH]))
     fixture = in_branch(ACCEPTED, SYSTEM_BRANCH) + user[len("REGEDIT4\r\n"):]
     config_scenarios.install(m)
-    if not run_as_system(m, fixture):
+    if not run_as_system(m, fixture, reads=SYSTEM_SID):
         return
     assert m.log() == START + soft_version("2014.4") + END, m.log()
     assert m.read(m.config_path()) == config_scenarios.UPDATED
@@ -435,7 +442,7 @@ def scenario_system_account_refuses_without_a_console_users_installation(m):
         m.clean()
         m.reset()
         config_scenarios.install(m)
-        if not run_as_system(m, fixture, console):
+        if not run_as_system(m, fixture, console, reads=SYSTEM_SID):
             return
         assert m.log() == START + NOTHING_FOUND + END, m.log()
         assert m.read(m.config_path()) == config_scenarios.CONFIG, "configuration touched"
@@ -468,3 +475,166 @@ def scenario_system_account_leaves_what_the_console_user_cannot_write(m):
         TO_CHECK + "configuration %s, copie %s, programme d'installation termin\u00e9 avec le "
         "code 0." % (left, left),
         "Orvane XP", "2014.4", "left: access denied", "left: access denied", "0"]), m.event()
+
+
+# The machine record of the patch, which fleet tools' detection rules read: after each road, it
+# tells the outcome that the run's event tells (event() checks LastOutcome on POSIX too).
+def utc_now():
+    return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime())
+
+
+def expect_record(m, outcome, exit_code, installed_at, since="0"):
+    """The record holds event |outcome|, the installer's |exit_code| (None: no value), a LastRun
+    from |since| on and the account the run read; Installed with its InstalledFor and its
+    InstalledAt (|installed_at|: "now" for this run's LastRun, None for none). Returns it."""
+    record = m.patch_record()
+    assert record is not None, "no record"
+    last_run = record.get("LastRun", ("", ""))[1]
+    assert RECORD_TIME.fullmatch(last_run) and since <= last_run <= utc_now(), record
+    expected = {"LastOutcome": ("REG_DWORD", outcome), "LastRun": ("REG_SZ", last_run),
+                "LastAccount": ("REG_SZ", m.account)}
+    if exit_code is not None:
+        expected["LastInstallerExitCode"] = ("REG_DWORD", exit_code)
+    if installed_at:
+        expected.update(Installed=("REG_DWORD", 1), InstalledFor=("REG_SZ", m.account),
+                        InstalledAt=("REG_SZ", last_run if installed_at == "now" else installed_at))
+    assert record == expected, "record:\n%r\nexpected:\n%r" % (record, expected)
+    return record
+
+
+REFUSED_2013 = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH]))
+REFUSED_LINES = soft_version("2013.9", True) + line("CheckVerion - TarifLib Version = 0.0")
+
+
+def record_run(m, road, exit_code=0):
+    """One run of |road|: "accepted" (the installer returns |exit_code|), "not started" (no
+    installer beside the launcher), or "refused" (where nobody sees a box). Returns the event's
+    id and exit code string."""
+    for path in (m.record_path(), m.log_path()):  # the installer's record, the log: earlier runs'
+        if os.path.exists(path):
+            os.remove(path)
+    if road == "refused":
+        run_refused(m, REFUSED_2013, REFUSED_LINES, basis="2013.9", service=True)
+    else:
+        m.set_registry(ACCEPTED)
+        if road == "accepted":
+            m.install_stub()
+        elif os.path.exists(os.path.join(m.launcher_dir, INSTALLER)):
+            os.remove(os.path.join(m.launcher_dir, INSTALLER))
+        result, _ = m.run(stub_exit=exit_code)
+        assert result.returncode == 0, result
+    return m.event()
+
+
+# (the road, the installer's exit code, the event, the exit code recorded, Installed written)
+RECORD_ROADS = [
+    ("accepted", 0, 1000, 0, True),
+    ("accepted", 3010, 1000, 3010, True),  # success, a restart needed
+    ("accepted", 1641, 1000, 1641, True),  # success, a restart started
+    ("accepted", 7, 1001, 7, False),
+    ("not started", None, 1002, None, False),
+    ("refused", None, 1003, None, False),
+]
+
+
+def scenario_record_after_each_road(m):
+    for road, exit_code, outcome, recorded, installed in RECORD_ROADS:
+        if exit_code and exit_code > 255 and not m.windows:
+            print("      (exit code %d: Windows only, a POSIX one has 8 bits)" % exit_code)
+            continue
+        m.clean()
+        m.reset()
+        since = utc_now()
+        kind, number, strings = record_run(m, road, exit_code or 0)
+        assert number == outcome, (road, exit_code, m.event())
+        assert strings[5] == ("" if recorded is None else str(recorded)), (road, strings)
+        expect_record(m, outcome, recorded, "now" if installed else None, since)
+
+
+def scenario_record_installed_stays_after_later_runs(m):
+    # Once written, Installed stays: a later failure or refusal changes the Last values only,
+    # and a run where the installer did not run removes the last exit code.
+    since = utc_now()
+    record_run(m, "accepted")
+    installed_at = expect_record(m, 1000, 0, "now", since)["InstalledAt"][1]
+    time.sleep(1)  # a later LastRun
+    record_run(m, "accepted", 7)
+    assert expect_record(m, 1001, 7, installed_at)["LastRun"][1] > installed_at
+    record_run(m, "refused")
+    expect_record(m, 1003, None, installed_at)
+
+
+# The event source: registered with the message file where it exists and no registration does;
+# an administrator's own registration left as it is.
+OTHER_REGISTRATION = registry_fixture(
+    (SOURCE_KEY, ['"EventMessageFile"="C:\\\\Admin\\\\Messages.dll"']))
+SOURCE_CASES = [
+    # (the message file there, the registry's source key before, the key after)
+    (True, None, {"EventMessageFile": ("REG_EXPAND_SZ", MESSAGE_FILE),
+                  "TypesSupported": ("REG_DWORD", 7)}),
+    (True, OTHER_REGISTRATION, {"EventMessageFile": ("REG_SZ", "C:\\Admin\\Messages.dll")}),
+    (False, None, None),
+]
+
+
+def scenario_event_source_registered_where_the_message_file_is(m):
+    for message_file, before, after in SOURCE_CASES:
+        m.clean()
+        m.reset()
+        if message_file:
+            m.put_message_file()
+        assert os.path.exists(m.message_file_path()) == message_file, m.message_file_path()
+        if before:
+            m.set_registry(before)
+        record_run(m, "accepted")
+        record, source = m.launcher_keys()
+        assert source == after, (message_file, before, source)
+        assert record["Installed"] == ("REG_DWORD", 1), record
+
+
+# The fleet guide's lines that read the record or the events, in docs/administrators.md and
+# release/LISEZMOI-ADMIN.txt alike, each with the data it reads. A line of either guide that reads
+# them is one of these, so that the scenario below checks what it reads.
+GUIDE_LINES = {
+    # The record in the 32-bit view, by the value names, and Installed as a REG_DWORD.
+    "reg query HKLM\\SOFTWARE\\OrvaPatch\\2014.4.2 /reg:32": "record",
+    "$k = [Microsoft.Win32.RegistryKey]::OpenBaseKey('LocalMachine', 'Registry32')"
+    ".OpenSubKey('SOFTWARE\\OrvaPatch\\2014.4.2')": "record",
+    "if ($k -eq $null) { 'no record'; exit 1 }": "record",
+    "$k.GetValueNames() | ForEach-Object { '{0}={1}' -f $_, $k.GetValue($_) }": "record",
+    "if ($k.GetValue('Installed') -eq 1) { exit 0 } else { exit 1 }": "Installed",
+    # The record under WOW6432Node, as a 64-bit program reads it.
+    "Registry('HKLM:\\SOFTWARE\\WOW6432Node\\OrvaPatch\\2014.4.2')": "record",
+    # The last event of the provider OrvaPatch, its id and its strings 6, 8 and 9.
+    "$e = Get-WinEvent -LogName Application -MaxEvents 1 -FilterXPath "
+    "\"*[System[Provider[@Name='OrvaPatch']]]\"": "event",
+    "$e.Id, $e.Properties[5].Value, $e.Properties[7].Value, $e.Properties[8].Value": "event",
+}
+GUIDES = [os.path.join(os.path.dirname(__file__), "..", "..", *path.split("/"))
+          for path in ("docs/administrators.md", "release/LISEZMOI-ADMIN.txt")]
+# A line of a guide that reads the record or the events: code, not prose.
+GUIDE_CODE = re.compile(r"^\s*(\$[ek]\b|if \(\$k|reg query |Registry\(|Get-WinEvent )")
+
+
+def scenario_fleet_guide_reads_the_record_as_runs_write_it(m):
+    for guide in GUIDES:
+        with open(guide, encoding="utf-8-sig") as f:
+            lines = {line.strip() for line in f if GUIDE_CODE.match(line)}
+        assert lines == set(GUIDE_LINES), "%s: %r" % (guide, lines ^ set(GUIDE_LINES))
+    for road, exit_code in (("accepted", 0), ("accepted", 7), ("refused", None)):
+        m.clean()
+        m.reset()
+        record_run(m, road, exit_code or 0)
+        number, strings = m.events[0][1], m.events[0][2]
+        # Read in the 32-bit view, and under WOW6432Node (the same, under Wine).
+        record = m.patch_record()
+        # Properties[0] is the first string: $e.Id, Properties[5], [7] and [8] are the record's
+        # outcome, exit code (none, where no installer ran) and account, and the patch.
+        assert record["LastOutcome"] == ("REG_DWORD", number), (record, number)
+        code = record.get("LastInstallerExitCode")
+        assert strings[5] == ("" if code is None else str(code[1])), (record, strings)
+        assert code is None or code[0] == "REG_DWORD", record
+        assert record["LastAccount"] == ("REG_SZ", strings[7]) and strings[8] == "2014.4.2", (
+            record, strings)
+        # The detection rule: Installed, an integer, equals 1 after event 1000 only.
+        assert record.get("Installed") == (("REG_DWORD", 1) if number == 1000 else None), record

@@ -21,6 +21,20 @@ END = b"TIME - Fermeture du programme d'installation de Orvane.\r\n" + SEP + b"\
 # The account of a run that no fleet tool started: under Wine its one user, and the POSIX
 # machine's, which takes that user's SID.
 OWN_ACCOUNT = "S-1-5-21-0-0-0-1000"
+# Every event's ninth string.
+PATCH = "2014.4.2"
+
+# The machine record of the patch (the 32-bit view: under Wow6432Node on 64-bit Windows), the
+# event source's registration, and the message file that the launcher registers where it exists.
+RECORD_KEY = "HKEY_LOCAL_MACHINE\\SOFTWARE\\OrvaPatch\\2014.4.2"
+RECORD_KEY_64 = "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\OrvaPatch\\2014.4.2"
+SOURCE_KEY = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\OrvaPatch"
+MESSAGE_FILE = "%SystemRoot%\\Microsoft.NET\\Framework\\v4.0.30319\\EventLogMessages.dll"
+# The message file's bytes as the scenarios put it there, so that they remove only their own.
+MESSAGE_FILE_BYTES = b"MZ stand-in for EventLogMessages.dll"
+# The record's times: when the run ended, in UTC.
+RECORD_TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")
+REG_TYPES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 4: "REG_DWORD"}
 
 # The opening of each event's sentence, by the run's road.
 INSTALLED = "Correctif Orvane 2014.4.2 install\u00e9 : "
@@ -84,6 +98,21 @@ def reg_data(data, unicode):
     return kind, raw
 
 
+def reg_query_values(output):
+    """The values that reg query printed for one key, as {name: (type name, value)}; None when it
+    printed no key."""
+    if "HKEY_" not in output:
+        return None
+    values = {}
+    for line in output.splitlines():
+        match = re.match(r"^    (.*?)    (REG_[A-Z_]+)    ?(.*)$", line)
+        if match:
+            name, kind, data = match.groups()
+            values["" if name == "(Default)" else name] = (
+                kind, int(data, 16) if kind == "REG_DWORD" else data)
+    return values
+
+
 def family_keys(keys):
     """The keys below the software branches whose top-level name belongs to the family."""
     result = {}
@@ -125,14 +154,15 @@ LIBRARY_STAMPED = registry_fixture(
 # the type. On POSIX they are the lines the run adds to eventlog.txt at the machine root.
 WINE_EVENT_DEBUG = "-all,fixme+advapi,+eventlog"
 WINE_EVENT = re.compile(r"^[0-9a-f]+:fixme:advapi:ReportEventW \(\w+,0x([0-9a-f]{4}),0x[0-9a-f]{4},"
-                        r"0x([0-9a-f]{8}),")
+                        r"0x([0-9a-f]{8}),(\w+),")
 WINE_EVENT_STRING = re.compile(r"^[0-9a-f]+:(trace|warn|err):eventlog:ReportEventW (.*)$")
 EVENT_TYPES = {4: ("information", "trace"), 2: ("warning", "warn"), 1: ("error", "err")}
 ESCAPES = {"n": "\n", "r": "\r", "t": "\t"}
 
 
-def wine_events(stderr):
-    """The events of a run under Wine, as (type, id, [strings])."""
+def wine_events(stderr, users=None):
+    """The events of a run under Wine, as (type, id, [strings]); |users|, when given, receives
+    whether each was given a user SID (Wine prints only where the SID lies)."""
     events, channel = [], None
     for line in stderr.decode("utf-8", "replace").splitlines():
         call = WINE_EVENT.match(line)
@@ -140,6 +170,8 @@ def wine_events(stderr):
         if call:
             kind, channel = EVENT_TYPES[int(call.group(1), 16)]
             events.append((kind, int(call.group(2), 16), []))
+            if users is not None:
+                users.append(int(call.group(3), 16) != 0)
         elif string:
             assert events and string.group(1) == channel, line
             quoted = string.group(2)  # L"...", with \\, \", \n, \r, \t and \XXXX escapes
@@ -190,6 +222,9 @@ class Machine:
         else:
             self.drive_c = os.path.join(self.root, "drive_c")
             os.makedirs(os.path.join(self.drive_c, "windows", "Temp"), exist_ok=True)
+        # The SID whose installation the runs read, which each event names (a scenario whose run
+        # acts for another account says so).
+        self.account = OWN_ACCOUNT
         self.launcher_folder = "launcher"  # on drive C:
         self.launcher_dir = os.path.join(self.drive_c, "launcher")
         self.install_dir = os.path.join(self.drive_c, "WORVA32")  # the default installation path
@@ -220,6 +255,9 @@ class Machine:
                 os.rmdir(log)
             elif os.path.lexists(log):
                 os.remove(log)
+        message_file = self.message_file_path()
+        if os.path.isfile(message_file) and self.read(message_file) == MESSAGE_FILE_BYTES:
+            os.remove(message_file)
         self.clean_registry()
 
     def wine(self, *command):
@@ -231,11 +269,18 @@ class Machine:
         # HKLM\SOFTWARE\Wow6432Node\X for both.
         self.wine("C:\\windows\\syswow64\\regedit.exe", *arguments)
 
-    def family_key_names(self):
-        """Windows: the family's top-level keys in both hives, as full key names."""
+    def family_key_names(self, launchers=None):
+        """Windows: the family's top-level keys in both hives, as full key names; |launchers|, when
+        given, receives the launcher's own keys that exist: its record's top key and its event
+        source's."""
         listing = self.wine("cmd", "/c", "C:\\windows\\syswow64\\reg.exe query HKCU\\Software & "
-                            "C:\\windows\\syswow64\\reg.exe query HKLM\\SOFTWARE")
-        return sorted(family_keys({line.strip(): None for line in listing.decode("cp1252").splitlines()}))
+                            "C:\\windows\\syswow64\\reg.exe query HKLM\\SOFTWARE & "
+                            "C:\\windows\\syswow64\\reg.exe query " + SOURCE_KEY.rsplit("\\", 1)[0])
+        lines = {line.strip() for line in listing.decode("cp1252").splitlines()}
+        if launchers is not None:
+            launchers += sorted(key for key in (RECORD_KEY.rsplit("\\", 1)[0], SOURCE_KEY)
+                                if key.lower() in {line.lower() for line in lines})
+        return sorted(family_keys({line: None for line in lines}))
 
     def clean_registry(self):
         """Removes what the launcher and the fixtures put in the registry."""
@@ -244,9 +289,51 @@ class Machine:
             if os.path.exists(path):
                 os.remove(path)
             return
-        names = self.family_key_names()
+        launchers = []
+        names = self.family_key_names(launchers) + launchers
         if names:
             self.import_registry("REGEDIT4\r\n" + "".join("\r\n[-%s]\r\n" % n for n in names))
+
+    def message_file_path(self):
+        """Where the launcher looks for the message file it registers the event source with."""
+        return os.path.join(self.drive_c, "windows", "Microsoft.NET", "Framework", "v4.0.30319",
+                            "EventLogMessages.dll")
+
+    def put_message_file(self):
+        os.makedirs(os.path.dirname(self.message_file_path()), exist_ok=True)
+        with open(self.message_file_path(), "wb") as f:
+            f.write(MESSAGE_FILE_BYTES)
+
+    def launcher_keys(self):
+        """The machine record and the event source's key, each as {value name: (type name,
+        value)} (a REG_DWORD's a number, a text's a str), or None where the key does not exist.
+        Under Wine they are read as an administrator reads them on 64-bit Windows: the record
+        with reg query in the 32-bit view (/reg:32), and by its path under WOW6432Node, which
+        must agree."""
+        if not self.windows:
+            path = os.path.join(self.root, "registry.reg")
+            keys = parse_reg(self.read(path).decode("cp1252")) if os.path.exists(path) else {}
+            found = []
+            for name in (RECORD_KEY, SOURCE_KEY):
+                values = keys.get(name)
+                found.append(None if values is None else {
+                    value: (REG_TYPES[kind], int.from_bytes(data, "little") if kind == 4 else
+                            data.rstrip(b"\0").decode("cp1252"))
+                    for value, (kind, data) in values.items()})
+            return tuple(found)
+        # The 64-bit reg.exe, as an administrator's prompt starts it on 64-bit Windows.
+        reg = "C:\\windows\\system32\\reg.exe query "
+        # (No key name here holds a blank; quoted, Wine's cmd would pass the quotes on to reg.)
+        output = self.wine("cmd", "/c", " & echo ;; & ".join((
+            reg + RECORD_KEY + " /reg:32", reg + RECORD_KEY_64, reg + SOURCE_KEY,
+            "exit 0"))).decode("cp1252")
+        found = [reg_query_values(part) for part in output.split(";;")]
+        assert found[0] == found[1], "the record's two paths differ: %r" % found[:2]
+        return found[0], found[2]
+
+    def patch_record(self):
+        """The machine record, as launcher_keys gives it."""
+        return self.launcher_keys()[0]
 
     def import_registry(self, text):
         """Windows: imports REGEDIT4 text (cp1252) with the 32-bit regedit."""
@@ -259,12 +346,20 @@ class Machine:
             os.remove(path)
 
     def set_registry(self, text):
-        """Gives the machine a registry fixture: REGEDIT4 text, lines ending in CR LF."""
+        """Gives the machine a registry fixture: REGEDIT4 text, lines ending in CR LF. The
+        launcher's own keys (its record, its event source) stay, as Wine's import leaves them."""
         if self.windows:
             self.import_registry(text)
-        else:
-            with open(os.path.join(self.root, "registry.reg"), "wb") as f:
-                f.write(text.encode("cp1252"))
+            return
+        path = os.path.join(self.root, "registry.reg")
+        kept = ""
+        if os.path.exists(path):
+            sections = re.split(r"\r\n(?=\[)", self.read(path).decode("cp1252"))
+            kept = "".join("\r\n" + section.rstrip("\r\n") + "\r\n" for section in sections
+                           if section.split("\r\n", 1)[0].lower() in (
+                               "[%s]" % RECORD_KEY.lower(), "[%s]" % SOURCE_KEY.lower()))
+        with open(path, "wb") as f:
+            f.write((text + kept).encode("cp1252"))
 
     def registry(self):
         """The family's keys of the machine's registry, as parse_reg gives them."""
@@ -401,10 +496,24 @@ class Machine:
         return self.read(path).splitlines() if os.path.exists(path) else []
 
     def event(self):
-        """The one event of the last run, as (type, id, [six strings, a refusal's seven])."""
+        """The one event of the last run, as (type, id, [its first six strings, a refusal's
+        seven]), once its last strings are checked: the seventh empty but for a refusal, the
+        eighth the account whose installation the run read (self.account), the ninth the patch.
+        Under Wine, the event has a user; on POSIX, the machine record tells the same outcome."""
         assert len(self.events) == 1, "events: %r" % self.events
-        assert len(self.events[0][2]) == (7 if self.events[0][1] == 1003 else 6), self.events[0]
-        return self.events[0]
+        kind, number, strings = self.events[0]
+        assert len(strings) == 9, self.events[0]
+        assert (strings[6] != "") == (number == 1003), self.events[0]
+        assert strings[7:] == [self.account, PATCH], self.events[0]
+        if self.windows:
+            assert self.event_users == [True], "the event names no user"
+        else:
+            record = self.patch_record()
+            assert record is not None and record["LastOutcome"] == ("REG_DWORD", number) and \
+                record["LastAccount"] == ("REG_SZ", self.account), record
+            code = record.get("LastInstallerExitCode")
+            assert (code and str(code[1])) == (strings[5] or None), (record, strings)
+        return kind, number, strings[:7 if number == 1003 else 6]
 
     def command(self, *, stub_exit=0, sleep_ms=0, extra_path=None, extra_env=None):
         """The launcher's command line and environment: the stub's settings, and |extra_env|."""
@@ -499,7 +608,8 @@ class Machine:
                 subprocess.run(["wineserver", "-w"], env=env)
         if self.windows:
             self.boxes = watcher.boxes if watcher else 0
-            self.events = wine_events(result.stderr)
+            self.event_users = []
+            self.events = wine_events(result.stderr, self.event_users)
         else:
             self.events = posix_events(self.event_lines()[len(events_before):])
             # The POSIX message box: "caption: text" on standard error, answered at once.

@@ -19,8 +19,8 @@ import sys
 
 import check_scenarios
 import config_scenarios
-from harness import (END, LIBRARY_ACCEPTED, LIBRARY_STAMPED, SEP, Machine, family_keys, mask,
-                     parse_reg, wine_events)
+from harness import (END, LIBRARY_ACCEPTED, LIBRARY_STAMPED, MESSAGE_FILE, OWN_ACCOUNT,
+                     RECORD_TIME, SEP, Machine, family_keys, mask, parse_reg, wine_events)
 
 REPORT = re.compile(rb"fault seam: (\d+) operations, (\d+) allocations\r?\n")
 FAILED = re.compile(rb"fault seam: failed (\w+) \d+\r?\n")
@@ -35,6 +35,7 @@ NEW_KEYS = family_keys(parse_reg(LIBRARY_STAMPED))
 
 
 def prepare(m):
+    m.put_message_file()  # so that the run registers its event source too
     m.set_registry(LIBRARY_ACCEPTED)
     m.install_library("tariflib.dll")
     m.install_stub()
@@ -180,6 +181,48 @@ def check_registry(m, setting):
         for name in set(values) | set(old) | set(new):
             assert values.get(name) in (old.get(name), new.get(name)), "%s: %s\\%s = %r" % (
                 setting, key, name, values.get(name))
+    check_launcher_keys(m, setting)
+
+
+# The machine record's values in the order a run writes them, each only once the one before it
+# was, and each one's new value (the installer, the stub, returns 0); its times are the run's.
+RECORD_ORDER = ["LastRun", "LastAccount", "LastInstallerExitCode", "LastOutcome", "InstalledAt",
+                "InstalledFor", "Installed"]
+RECORD_NEW = {"LastAccount": ("REG_SZ", OWN_ACCOUNT), "LastInstallerExitCode": ("REG_DWORD", 0),
+              "InstalledFor": ("REG_SZ", OWN_ACCOUNT), "Installed": ("REG_DWORD", 1)}
+SOURCE_NEW = {"TypesSupported": ("REG_DWORD", 7), "EventMessageFile": ("REG_EXPAND_SZ", MESSAGE_FILE)}
+
+
+def check_launcher_keys(m, setting):
+    """The machine, which had neither, holds no record or the first of the record's new values,
+    the event saying so when the record is not whole; and no event source's key or the first of
+    its new values (TypesSupported first)."""
+    record, source = m.launcher_keys()
+    assert source is None or set(source) == set(list(SOURCE_NEW)[:len(source)]) and all(
+        source[name] == SOURCE_NEW[name] for name in source), "%s: source %r" % (setting, source)
+    event = m.events[0] if m.events else None
+    unwritten = event is not None and "OrvaPatch\\2014.4.2 non \u00e9crit" in event[2][0]
+    if record is None:
+        # Only a run that never checked the installation (out of memory) writes none.
+        assert event is None or unwritten or "m\u00e9moire insuffisante" in event[2][0], (
+            "%s: no record, event %r" % (setting, event))
+        return
+    for name, value in record.items():
+        if name in ("LastRun", "InstalledAt"):
+            assert value[0] == "REG_SZ" and RECORD_TIME.fullmatch(value[1]), (setting, record)
+        elif name == "LastOutcome":
+            assert value[0] == "REG_DWORD" and value[1] in (1000, 1001, 1002, 1003), (setting, record)
+        else:
+            assert value == RECORD_NEW.get(name), "%s: record %r" % (setting, record)
+    # A prefix of the order, LastInstallerExitCode only where the installer ran; Installed only
+    # after an event 1000.
+    order = [name for name in RECORD_ORDER if name != "LastInstallerExitCode" or name in record]
+    assert set(record) == set(order[:len(record)]), "%s: record %r" % (setting, record)
+    outcome = record.get("LastOutcome", (None, None))[1]
+    assert "InstalledAt" not in record or outcome == 1000, "%s: record %r" % (setting, record)
+    if event is not None and not unwritten:
+        assert "Installed" in record or outcome != 1000, "%s: record %r" % (setting, record)
+        assert outcome == event[1], "%s: record %r, event %d" % (setting, record, event[1])
 
 
 def sweep(m, persistent, reference, total, written, sample):

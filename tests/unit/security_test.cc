@@ -1,5 +1,5 @@
 // The security descriptor a configuration's replacement is made with (Wine keeps no DACL on files,
-// so this is where the copy is proved).
+// so this is where the copy is proved), and the rule that trusts a registry key.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/run_event.h"
+#include "app/run_record.h"
+#include "os/registry.h"
 #include "os/win32/security.h"
 
 namespace {
@@ -125,4 +128,107 @@ TEST(CleanRoomSecurity, GrantsAdministratorsAndTheSystemOnlyInheritingNothing) {
   // its own.
   ASSERT_TRUE(os::win32::CleanRoomSecurity(true, &made));
   EXPECT_EQ("O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", Sddl(made.data()));
+}
+
+// The machine record's key: trusted only while no one but the Administrators, the system or this
+// program's token may change it. Wine keeps a key's security only in memory, for the life of its
+// server, and gives every key it makes or loads one default descriptor; so the rule is proved
+// here, on descriptors and on keys whose DACL this test sets, not by the scenarios.
+TEST(KeySecurity, OnlyAKeyNoStandardUserMayChangeIsTrusted) {
+  const struct {
+    const wchar_t* sddl;
+    bool trusted;
+  } kKeys[] = {
+      // As HKEY_LOCAL_MACHINE\SOFTWARE passes its entries on: users and packages read.
+      {L"O:BAD:AI(A;CIID;KA;;;SY)(A;CIID;KA;;;BA)(A;CIIOID;GA;;;CO)(A;CIID;KR;;;BU)"
+       L"(A;CIID;KR;;;AC)",
+       true},
+      {L"O:BAD:(A;CIIO;GR;;;BU)(A;;KA;;;BA)", true},           // Wine's one descriptor
+      {L"O:SYD:P(A;;KA;;;SY)(A;;KR;;;WD)(D;;KA;;;AN)", true},  // anyone reads; a denial
+      {L"O:BUD:(A;;KA;;;BA)", false},                          // a user's key
+      {L"O:BAD:(A;;KA;;;BA)(A;;0x2;;;BU)", false},             // users may set values
+      {L"O:BAD:(A;;KA;;;BA)(A;;0x4;;;AU)", false},             // or make subkeys
+      {L"O:BAD:(A;;KA;;;BA)(A;;0x20;;;BU)", false},            // or links
+      {L"O:BAD:(A;;KA;;;BA)(A;;SD;;;WD)", false},              // anyone may delete it
+      {L"O:BAD:(A;;KA;;;BA)(A;;WD;;;BU)", false},              // or change its access
+      {L"O:BAD:(A;;KA;;;BA)(A;;WO;;;BU)", false},              // or its owner
+      {L"O:BAD:(A;;KA;;;BA)(A;;KW;;;BU)", false},              // KEY_WRITE
+      {L"O:BAD:(A;;KA;;;BA)(A;;GW;;;BU)", false},              // GENERIC_WRITE
+  };
+  for (const auto& key : kKeys) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(key.sddl, SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    EXPECT_EQ(key.trusted, os::win32::IsPrivateKeyDescriptor(descriptor)) << Sddl(descriptor);
+    LocalFree(descriptor);
+  }
+  // No DACL at all grants everyone everything (made by hand: Wine reads NO_ACCESS_CONTROL as an
+  // empty DACL, which grants nothing).
+  SECURITY_DESCRIPTOR open;
+  unsigned char administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof administrators;
+  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+  ASSERT_TRUE(InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION) &&
+              SetSecurityDescriptorOwner(&open, administrators, FALSE) &&
+              SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE));
+  EXPECT_FALSE(os::win32::IsPrivateKeyDescriptor(&open));
+}
+
+namespace {
+
+const char kRecordKey[] = "SOFTWARE\\OrvaPatch\\2014.4.2";
+
+// Gives the key |path| of HKEY_LOCAL_MACHINE, made when missing, the owner and DACL of |sddl|.
+void SetKeySecurity(const char* path, const wchar_t* sddl) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr));
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                   &descriptor, nullptr));
+  EXPECT_EQ(
+      ERROR_SUCCESS,
+      RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor));
+  LocalFree(descriptor);
+  RegCloseKey(key);
+}
+
+// The number of values of the key |path| of HKEY_LOCAL_MACHINE.
+DWORD ValueCount(const char* path) {
+  HKEY key = nullptr;
+  DWORD values = 0;
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key));
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, &values, nullptr, nullptr, nullptr, nullptr));
+  RegCloseKey(key);
+  return values;
+}
+
+}  // namespace
+
+TEST(KeySecurity, TheRecordIsWrittenOnlyInAKeyNoStandardUserMayChange) {
+  // The run's report of an accepted run whose installer returned 0.
+  RunReport run;
+  run.account.sid = "S-1-5-21-0-0-0-1000";
+  run.checked = run.accepted = true;
+  run.installerStart = os::StartResult{os::StartFailure::kNone, 0};
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRecordKey);
+  // A key that users may set values in: its security is read from the key itself, and nothing
+  // is written.
+  SetKeySecurity(kRecordKey, L"O:BAD:(A;;KA;;;BA)(A;;KA;;;SY)(A;;0x2001f;;;BU)");
+  os::RegKey key;
+  ASSERT_EQ(os::kErrorSuccess,
+            key.Open(os::Hive::kLocalMachine, kRecordKey, os::kKeyRead | os::kKeyWrite));
+  bool trusted = true;
+  EXPECT_EQ(os::kErrorSuccess, key.CheckTrusted(&trusted));
+  EXPECT_FALSE(trusted);
+  key.Close();
+  EXPECT_EQ(RecordState::kUntrusted, WriteMachineRecord(run, 1000, true).state);
+  EXPECT_EQ(0u, ValueCount(kRecordKey));
+  // Users may read it only: the record is written whole.
+  SetKeySecurity(kRecordKey, L"O:BAD:(A;;KA;;;BA)(A;;KA;;;SY)(A;;KR;;;BU)");
+  EXPECT_EQ(RecordState::kWritten, WriteMachineRecord(run, 1000, true).state);
+  EXPECT_EQ(7u, ValueCount(kRecordKey));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRecordKey));
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OrvaPatch");
 }

@@ -38,7 +38,8 @@ std::string Field(const std::string& text) {
 }  // namespace
 
 bool WriteApplicationEvent(const char* source, EventType type, uint32_t id,
-                           const std::vector<std::string>& strings) {
+                           const std::vector<std::string>& strings,
+                           const std::string& /*userSid: the line has no user field*/) {
   std::string line = Field(source) + '\t' + TypeName(type) + '\t' + std::to_string(id);
   for (const std::string& text : strings) line += '\t' + Field(text);
   line += '\n';

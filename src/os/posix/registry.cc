@@ -218,6 +218,12 @@ long RegKey::FlushKey() {
   return kErrorSuccess;
 }
 
+long RegKey::JudgeSecurity(bool* trusted) {
+  // The machine root models no key security: only who may write registry.reg, the host's rule.
+  *trusted = true;
+  return kErrorSuccess;
+}
+
 void RegKey::Close() {
   handle_.Close();
   path_.clear();

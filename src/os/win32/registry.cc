@@ -1,9 +1,11 @@
 // The registry on Windows: the Win32 calls themselves. The executable is 32-bit, so it sees the
 // same registry view as the product it patches.
 #include <windows.h>
+#include <aclapi.h>
 
 #include "os/registry.h"
 #include "os/win32/handle.h"
+#include "os/win32/security.h"
 
 namespace os {
 using win32::AsHandle;
@@ -72,6 +74,17 @@ long RegKey::RemoveValue(const char* name) {
 }
 
 long RegKey::FlushKey() { return RegFlushKey(AsHandle<HKEY>(handle_.Get())); }
+
+long RegKey::JudgeSecurity(bool* trusted) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD rc = GetSecurityInfo(AsHandle<HKEY>(handle_.Get()), SE_REGISTRY_KEY,
+                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                                   nullptr, nullptr, nullptr, &descriptor);
+  if (rc != ERROR_SUCCESS) return static_cast<long>(rc);
+  *trusted = win32::IsPrivateKeyDescriptor(descriptor);
+  LocalFree(descriptor);
+  return kErrorSuccess;
+}
 
 void RegKey::Close() { handle_.Close(); }
 

@@ -128,11 +128,15 @@ bool IsThisProgramsKind(PSID sid) {
          IsKept(Own().user, sid) || IsKept(Own().owner, sid);
 }
 
+// The rights that change a folder, and those that change a registry key.
+const ACCESS_MASK kFolderChanges = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD |
+                                   DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+const ACCESS_MASK kKeyChanges = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE |
+                                WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
 // The DACL |dacl| lets nobody but this program's kind change what it guards: an entry that grants
-// any right to write, delete, or change access or owner names one of them, or is inherited only.
-bool GrantsChangesToOursOnly(PACL dacl) {
-  const ACCESS_MASK kChanges = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
-                               WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+// any of the rights |changes| names one of them, or is inherited only.
+bool GrantsChangesToOursOnly(PACL dacl, ACCESS_MASK changes) {
   for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
     void* entry = nullptr;
     if (!GetAce(dacl, i, &entry)) return false;
@@ -142,12 +146,25 @@ bool GrantsChangesToOursOnly(PACL dacl) {
     // Any other kind of entry that may grant is not one this program makes: not ours.
     if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
     const ACCESS_ALLOWED_ACE* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
-    if ((allowed->Mask & kChanges) != 0 &&
+    if ((allowed->Mask & changes) != 0 &&
         !IsThisProgramsKind(const_cast<DWORD*>(&allowed->SidStart))) {
       return false;
     }
   }
   return dacl != nullptr;  // a null DACL grants everyone everything
+}
+
+// |descriptor| has one of this program's kind as its owner, and a DACL that grants the rights
+// |changes| to them only.
+bool OursAlone(const void* descriptor, ACCESS_MASK changes) {
+  PSECURITY_DESCRIPTOR read = const_cast<void*>(descriptor);
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  return GetSecurityDescriptorOwner(read, &owner, &defaulted) && owner != nullptr &&
+         IsThisProgramsKind(owner) &&
+         GetSecurityDescriptorDacl(read, &present, &dacl, &defaulted) && present &&
+         GrantsChangesToOursOnly(dacl, changes);
 }
 
 }  // namespace
@@ -183,16 +200,9 @@ bool IsPrivate(void* handle) {
   return ReadFileSecurity(handle, &descriptor) && IsPrivateDescriptor(descriptor.data());
 }
 
-bool IsPrivateDescriptor(const void* descriptor) {
-  PSECURITY_DESCRIPTOR read = const_cast<void*>(descriptor);
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  BOOL present = FALSE, defaulted = FALSE;
-  return GetSecurityDescriptorOwner(read, &owner, &defaulted) && owner != nullptr &&
-         IsThisProgramsKind(owner) &&
-         GetSecurityDescriptorDacl(read, &present, &dacl, &defaulted) && present &&
-         GrantsChangesToOursOnly(dacl);
-}
+bool IsPrivateDescriptor(const void* descriptor) { return OursAlone(descriptor, kFolderChanges); }
+
+bool IsPrivateKeyDescriptor(const void* descriptor) { return OursAlone(descriptor, kKeyChanges); }
 
 RestorePrivilege::RestorePrivilege() {
   HANDLE token = nullptr;

@@ -41,6 +41,10 @@ bool OwnedByThisProgramsKind(void* handle);
 bool IsPrivate(void* handle);
 // The same for the self-relative descriptor |descriptor| of a folder, with its owner and DACL.
 bool IsPrivateDescriptor(const void* descriptor);
+// The same rule for the descriptor of a registry key: one of them owns it, and its DACL grants no
+// other account the right to set a value, make a subkey or a link, delete the key, or change its
+// access or its owner.
+bool IsPrivateKeyDescriptor(const void* descriptor);
 
 // The restore privilege, which lets an administrator give a file another account as its owner,
 // enabled for the life of this object only, then put back as it was. Harmless where the token
