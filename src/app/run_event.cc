@@ -32,9 +32,8 @@ bool Succeeded(int exitCode) { return exitCode == 0 || exitCode == 3010 || exitC
 uint32_t EventId(const RunReport& run) {
   if (run.checked && !run.accepted) return kRefused;
   if (!Started(run)) return kInstallerNotStarted;
-  if (!Succeeded(run.installerExitCode) || !run.config.Done() || run.stalledStep) {
-    return kInstalledWithWarning;
-  }
+  // A run ended after its installer has ended is told by what it did: the end came after.
+  if (!Succeeded(run.installerExitCode) || !run.config.Done()) return kInstalledWithWarning;
   return kInstalled;
 }
 
