@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <exception>
 #include <new>
 #include <string>
 #include <vector>
@@ -58,26 +60,30 @@ std::string Decimal(uint32_t number) {
   return base::Format("%lu", static_cast<unsigned long>(number));
 }
 
-// The outcome's words for fleet tools, the same in every language: a left file's say why.
-std::string OutcomeForTools(const ConfigResult& result) {
+// The outcome's words for fleet tools, the same in every language, in |out| of |size| bytes: a
+// left file's say why.
+void OutcomeForTools(const ConfigResult& result, char* out, size_t size) {
+  const char* words = "not reached";
   switch (result.outcome) {
-    case ConfigOutcome::kUpdated: return "updated";
-    case ConfigOutcome::kMissing: return "missing";
-    case ConfigOutcome::kReadOnly: return "left: read-only";
-    case ConfigOutcome::kInUse: return "left: in use";
-    case ConfigOutcome::kLink: return "left: link (" + result.name + ")";
-    case ConfigOutcome::kNoSpace: return "left: no space";
-    case ConfigOutcome::kDenied: return "left: access denied";
-    case ConfigOutcome::kEmpty: return "left: empty";
-    case ConfigOutcome::kTooBig: return "left: too big";
-    case ConfigOutcome::kNoMemory: return "left: no memory";
+    case ConfigOutcome::kUpdated: words = "updated"; break;
+    case ConfigOutcome::kMissing: words = "missing"; break;
+    case ConfigOutcome::kReadOnly: words = "left: read-only"; break;
+    case ConfigOutcome::kInUse: words = "left: in use"; break;
+    case ConfigOutcome::kLink:
+      return base::FormatInto(out, size, "left: link (%s)", result.name.c_str());
+    case ConfigOutcome::kNoSpace: words = "left: no space"; break;
+    case ConfigOutcome::kDenied: words = "left: access denied"; break;
+    case ConfigOutcome::kEmpty: words = "left: empty"; break;
+    case ConfigOutcome::kTooBig: words = "left: too big"; break;
+    case ConfigOutcome::kNoMemory: words = "left: no memory"; break;
     case ConfigOutcome::kFailed:
-      return "left: error " + Decimal(result.error) + " at " +
-             kStepWords[static_cast<int>(result.step)];
-    case ConfigOutcome::kUnderWay: return "interrupted";
+      return base::FormatInto(out, size, "left: error %lu at %s",
+                              static_cast<unsigned long>(result.error),
+                              kStepWords[static_cast<int>(result.step)]);
+    case ConfigOutcome::kUnderWay: words = "interrupted"; break;
     case ConfigOutcome::kNotReached: break;
   }
-  return "not reached";
+  base::FormatInto(out, size, "%s", words);
 }
 
 // The outcome told to the administrator, after the file's feminine noun.
@@ -152,17 +158,18 @@ std::string UnrecordedWords(const RunAccount& account) {
          account.consoleSid + ")";
 }
 
-// Why a run was refused, for fleet tools, the same in every language: no installation recorded
-// in the registry of the account read (and of the console's user, when it is another), or the
-// version text or library version that is not 2014.
-std::string RefusalCause(const RunReport& run) {
-  if (run.check.libraryRead) return "library: " + run.check.basis;
-  if (!NothingRecorded(run)) return "version: " + run.check.basis;
-  std::string cause = "no installation recorded for " + run.account.sid;
-  if (run.account.console == ConsoleUserFound::kNobody) return cause + "; nobody at the console";
-  if (run.account.console == ConsoleUserFound::kNoInstallation)
-    return cause + " nor for the console user " + run.account.consoleSid;
-  return cause;
+// Why a run was refused, for fleet tools, the same in every language, in |out| of |size| bytes:
+// no installation recorded in the registry of the account read (and of the console's user, when
+// it is another), or the version text or library version that is not 2014.
+void RefusalCause(const RunReport& run, char* out, size_t size) {
+  const char* basis = run.check.basis.c_str();
+  if (run.check.libraryRead) return base::FormatInto(out, size, "library: %s", basis);
+  if (!NothingRecorded(run)) return base::FormatInto(out, size, "version: %s", basis);
+  const bool nobody = run.account.console == ConsoleUserFound::kNobody;
+  const bool neither = run.account.console == ConsoleUserFound::kNoInstallation;
+  base::FormatInto(out, size, "no installation recorded for %s%s%s", run.account.sid.c_str(),
+                   nobody ? "; nobody at the console" : neither ? " nor for the console user " : "",
+                   neither ? run.account.consoleSid.c_str() : "");
 }
 
 // The whole sentence, so that the event reads well where no message file is registered.
@@ -202,8 +209,11 @@ std::string CancelledWords(const RunReport& run) {
 }
 
 // What the sentence adds when the machine record was not written.
+const char kRecordUnwritten[] =
+    " Enregistrement HKLM\\SOFTWARE\\OrvaPatch\\2014.4.2 non \xE9" "crit";
+
 std::string RecordWords(const RecordResult& record) {
-  const char* key = " Enregistrement HKLM\\SOFTWARE\\OrvaPatch\\2014.4.2 non \xE9" "crit";
+  const char* key = kRecordUnwritten;
   if (record.state == RecordState::kUntrusted) {
     return std::string(key) + " : d'autres comptes que les administrateurs et le syst\xE8me "
                               "peuvent modifier cette cl\xE9.";
@@ -214,23 +224,77 @@ std::string RecordWords(const RecordResult& record) {
 }
 // clang-format on
 
-// Composes and writes the event: its nine strings, and the account whose installation the run
-// read as its user. False when it could not be written.
-bool Report(const std::string& appName, const RunReport& run, const RecordResult& record) {
-  const uint32_t id = EventId(run);
-  std::vector<std::string> strings = {
-      Sentence(id, run) + RecordWords(record) + CancelledWords(run),
+// The event's texts that are composed without allocating, in storage kept from the start, so
+// that a run out of memory still tells what it did.
+struct FixedTexts {
+  char mainOutcome[512];
+  char copyOutcome[512];
+  char exitCode[16];
+  char cause[512];
+  char sentence[512];  // the short sentence of a run out of memory
+};
+FixedTexts g_fixed;
+
+// Composes the fixed texts of the event |id| of |run|.
+void ComposeFixedTexts(uint32_t id, const RunReport& run) {
+  OutcomeForTools(run.config.main, g_fixed.mainOutcome, sizeof(g_fixed.mainOutcome));
+  OutcomeForTools(run.config.copy, g_fixed.copyOutcome, sizeof(g_fixed.copyOutcome));
+  g_fixed.exitCode[0] = '\0';
+  if (Started(run)) {
+    base::FormatInto(g_fixed.exitCode, sizeof(g_fixed.exitCode), "%lu",
+                     static_cast<unsigned long>(static_cast<uint32_t>(run.installerExitCode)));
+  }
+  g_fixed.cause[0] = '\0';
+  if (id == kRefused) RefusalCause(run, g_fixed.cause, sizeof(g_fixed.cause));
+}
+
+// Writes the event |id| of |run|, its fixed texts composed, with |sentence|: its nine strings,
+// and the account whose installation the run read as its user. False when it was not written.
+bool WriteEvent(uint32_t id, const RunReport& run, const char* appName, const char* sentence) {
+  const char* const strings[] = {
+      sentence,
       appName,
-      run.check.basis,
-      OutcomeForTools(run.config.main),
-      OutcomeForTools(run.config.copy),
-      Started(run) ? ExitCodeText(run.installerExitCode) : std::string(),
-      id == kRefused ? RefusalCause(run) : std::string(),
-      run.account.sid,
+      run.check.basis.c_str(),
+      g_fixed.mainOutcome,
+      g_fixed.copyOutcome,
+      g_fixed.exitCode,
+      g_fixed.cause,
+      run.account.sid.c_str(),
       kPatch,
   };
-  return os::ReportApplicationEvent(kSource, TypeOf(id), id, strings, run.account.sid);
+  return os::ReportApplicationEvent(kSource, TypeOf(id), id, strings,
+                                    static_cast<int>(sizeof(strings) / sizeof(strings[0])),
+                                    run.account.sid.c_str());
 }
+
+// Composes and writes the event; false when it could not be written.
+bool Report(const std::string& appName, const RunReport& run, const RecordResult& record) {
+  const uint32_t id = EventId(run);
+  ComposeFixedTexts(id, run);
+  const std::string sentence = Sentence(id, run) + RecordWords(record) + CancelledWords(run);
+  return WriteEvent(id, run, appName.c_str(), sentence.c_str());
+}
+
+// clang-format off
+// Composes and writes the event of a run whose memory stays short, allocating nothing: the
+// strings for tools are whole, the sentence says what it can.
+bool ReportWithoutMemory(const std::string& appName, const RunReport& run,
+                         const RecordResult& record) {
+  const uint32_t id = EventId(run);
+  ComposeFixedTexts(id, run);
+  const bool unwritten = run.checked && record.state != RecordState::kWritten;
+  const char* lead = id == kRefused ? "refus\xE9"
+                     : id == kInstalled ? "install\xE9"
+                     : id == kInstalledWithWarning ? "\xE0 v\xE9rifier"
+                                                   : "non install\xE9";
+  base::FormatInto(g_fixed.sentence, sizeof(g_fixed.sentence),
+                   "Correctif Orvane 2014.4.2 %s : m\xE9moire insuffisante pour le compte rendu "
+                   "d\xE9taill\xE9 ; programme d'installation %s%s.%s%s", lead,
+                   Started(run) ? "termin\xE9 avec le code " : "non d\xE9marr\xE9",
+                   g_fixed.exitCode, unwritten ? kRecordUnwritten : "", unwritten ? "." : "");
+  return WriteEvent(id, run, appName.c_str(), g_fixed.sentence);
+}
+// clang-format on
 
 // Writes the machine record of a run that checked the installation, once, registers the event
 // source, and writes the event; false when the event could not be written.
@@ -242,6 +306,10 @@ bool RecordAndReport(const std::string& appName, const RunReport& run, RecordRes
   RegisterRunEventSource();
   return Report(appName, run, *record);
 }
+
+// What a run that has not begun its main sequence has found, and its application name.
+const RunReport kNothingFound;
+const std::string kNoName;
 
 // The run's event once written: the watchdog then writes none.
 std::atomic<bool> g_reported{false};
@@ -265,9 +333,24 @@ void ReportStalledRun(const char* lastStep, unsigned seconds) {
   }
 }
 
+// What still escapes the main sequence, thrown where nothing catches it: the run's event, from
+// what the run had found, allocating nothing, then the end with exit status 0.
+[[noreturn]] void ReportEscaped() {
+  if (!g_reported.exchange(true)) {
+    const RunReport* tracked = g_run.load();
+    const std::string* appName = g_appName.load();
+    (void)ReportWithoutMemory(appName ? *appName : kNoName, tracked ? *tracked : kNothingFound,
+                              RecordResult());
+  }
+  std::_Exit(0);
+}
+
 }  // namespace
 
-void WatchRun() { os::WatchSteps(&ReportStalledRun); }
+void WatchRun() {
+  std::set_terminate(&ReportEscaped);
+  os::WatchSteps(&ReportStalledRun);
+}
 
 void TrackRun(const std::string* appName, const RunReport* run) {
   g_appName.store(appName);
@@ -280,14 +363,19 @@ void ReportRun(const std::string& appName, const RunReport& run) {
   // more, as memory is often back by then, and a call that the watchdog cancelled may go
   // through; the event is written by the system's one call, after every allocation. A record
   // written stays written. Fleet tools learn of an event lost even so by its absence; the run
-  // itself goes on unchanged.
+  // itself goes on unchanged. Memory short both times: the short event, allocating nothing.
+  bool outOfMemory = false;
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
+      outOfMemory = false;
       if (RecordAndReport(appName, run, &record)) {
         g_reported.store(true);
         return;
       }
     } catch (const std::bad_alloc&) {
+      outOfMemory = true;
     }
   }
+  // Memory stays short: the event is written from what is kept for it.
+  if (outOfMemory && ReportWithoutMemory(appName, run, record)) g_reported.store(true);
 }

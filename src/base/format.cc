@@ -41,6 +41,15 @@ std::string FormatV(const char* format, va_list args) {
   return std::string(buffer.data(), static_cast<size_t>(n));
 }
 
+void FormatInto(char* out, size_t size, const char* format, ...) {
+  if (size == 0) return;
+  va_list args;
+  va_start(args, format);
+  Print(out, size, format, args);
+  va_end(args);
+  out[size - 1] = '\0';  // msvcrt ends no text that it cuts
+}
+
 std::string Format(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -1,7 +1,9 @@
-// printf-style formatting by the C runtime of the system, into a text of whatever length it needs.
+// printf-style formatting by the C runtime of the system, into a text of whatever length it needs,
+// or into storage of the caller's.
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <string>
 
 #if defined(__MINGW32__)
@@ -14,5 +16,8 @@ namespace base {
 
 std::string FormatV(const char* format, va_list args);
 std::string Format(const char* format, ...) ORVA_PRINTF(1, 2);
+
+// The same into |out| of |size| bytes, cut to fit and always ended by a zero, without allocating.
+void FormatInto(char* out, size_t size, const char* format, ...) ORVA_PRINTF(3, 4);
 
 }  // namespace base

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -14,12 +16,25 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 }  // namespace
 
-std::string MachineRoot() {
-  if (const char* root = std::getenv("ORVAPATCH_ROOT"); root && *root) return root;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
-    return std::string(data) + "/orvapatch/machine";
+bool MachineRootFile(const char* name, char* out, size_t size) {
+  const char* root = std::getenv("ORVAPATCH_ROOT");
+  const char* data = std::getenv("XDG_DATA_HOME");
   const char* home = std::getenv("HOME");
-  return std::string(home ? home : "") + "/.local/share/orvapatch/machine";
+  int length = 0;
+  if (root && *root) {
+    length = std::snprintf(out, size, "%s%s", root, name);
+  } else if (data && *data) {
+    length = std::snprintf(out, size, "%s/orvapatch/machine%s", data, name);
+  } else {
+    length =
+        std::snprintf(out, size, "%s/.local/share/orvapatch/machine%s", home ? home : "", name);
+  }
+  return length >= 0 && static_cast<size_t>(length) < size;
+}
+
+std::string MachineRoot() {
+  char root[PATH_MAX];
+  return MachineRootFile("", root, sizeof(root)) ? root : std::string();
 }
 
 bool SplitPath(const std::string& windowsPath, std::string* base, std::vector<std::string>* names) {

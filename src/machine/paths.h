@@ -11,6 +11,10 @@ namespace machine {
 // $ORVAPATCH_ROOT, else $XDG_DATA_HOME/orvapatch/machine, else ~/.local/share/orvapatch/machine.
 std::string MachineRoot();
 
+// The machine root's path followed by |name|, in |out| of |size| bytes, without allocating; false
+// when it does not fit.
+bool MachineRootFile(const char* name, char* out, size_t size);
+
 // Maps a Windows path (cp1252) to a host path (UTF-8): "X:\rest" to <root>/drive_x/rest, a path
 // starting with one separator to drive C:, a relative path left relative; false for a UNC path.
 bool HostPath(const std::string& windowsPath, std::string* out);

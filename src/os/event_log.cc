@@ -6,9 +6,10 @@
 namespace os {
 
 bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
-                            const std::vector<std::string>& strings, const std::string& userSid) {
+                            const char* const* strings, int count, const char* userSid) {
   if (BeginStep(testing::Op::kEvent)) return false;
-  return WriteApplicationEvent(source, type, id, strings, userSid);
+  if (count > kMaxEventStrings) count = kMaxEventStrings;
+  return WriteApplicationEvent(source, type, id, strings, count, userSid);
 }
 
 }  // namespace os

@@ -54,6 +54,7 @@ State& Seam() {
 // Plain integers, not a State member: operator new must not allocate to find them.
 int g_allocations = 0;
 int g_failingAllocation = 0;
+bool g_failingFromThenOn = false;
 
 // The places of allocations seen, in fixed tables that operator new fills without allocating:
 // each place's fingerprint in an open-addressed set, and the number of its first allocation.
@@ -192,7 +193,8 @@ bool Strike(Op kind) {
   return s.persistent ? at >= s.nth : at == s.nth;
 }
 
-void FailAllocation(int nth) {
+void FailAllocation(int nth, bool persistent) {
+  g_failingFromThenOn = persistent;
   g_allocations = 0;
   g_failingAllocation = nth > 0 ? nth : 0;
 }
@@ -231,7 +233,11 @@ unsigned Patience(unsigned shipped) { return g_patience != 0 ? g_patience : ship
 // plain one, so that every form is counted and all of them pair with the same release.
 void* operator new(std::size_t size) {
   using namespace testing;
-  if (++g_allocations == g_failingAllocation) throw std::bad_alloc();
+  ++g_allocations;
+  if (g_failingAllocation != 0 && (g_failingFromThenOn ? g_allocations >= g_failingAllocation
+                                                       : g_allocations == g_failingAllocation)) {
+    throw std::bad_alloc();
+  }
   if (g_placeFrames > 0) RecordPlace(g_allocations);
   if (void* p = std::malloc(size != 0 ? size : 1)) return p;
   throw std::bad_alloc();

@@ -80,9 +80,9 @@ int FirstOf(Op kind);
 // Called by every counted operation before it does its work: true means "fail now".
 bool Strike(Op kind);
 
-// Makes the |nth| allocation through operator new from now on throw std::bad_alloc, once;
-// |nth| <= 0 disarms. Resets the allocation count.
-void FailAllocation(int nth);
+// Makes the |nth| allocation through operator new from now on throw std::bad_alloc, once, or with
+// |persistent| every one from then on; |nth| <= 0 disarms. Resets the allocation count.
+void FailAllocation(int nth, bool persistent = false);
 
 // Allocations seen since FailAllocation was last called.
 int AllocationCount();

@@ -25,13 +25,13 @@ bool ParseSetting(const char* text, int* nth, bool* persistent) {
 // ORVAPATCH_FAULT="N" makes the Nth counted operation of the run fail, "N+" that one and every
 // later one, "0" only counts; ORVAPATCH_STALL="N" makes the Nth never return until the watchdog
 // cancels it, "N+" not even then; ORVAPATCH_PATIENCE_MS="M" makes the watchdog's patience M ms;
-// ORVAPATCH_FAULT_ALLOC="N" makes the Nth allocation fail. Anything else is ignored. When armed,
-// the run ends by reporting its numbers of operations and allocations on standard error, so a
-// test knows when a fault was never reached, and the operation that was made to fail; with
-// ORVAPATCH_FAULT_PLACES="F" too, the number of the first allocation from each place, told by its
-// last F calls, for a sweep that fails each place once. Constructed before every static object of
-// default priority, so the log's opening counts, and destroyed after them, so its closing banner
-// counts too.
+// ORVAPATCH_FAULT_ALLOC="N" makes the Nth allocation fail, "N+" every one from then on. Anything
+// else is ignored. When armed, the run ends by reporting its numbers of operations and
+// allocations on standard error, so a test knows when a fault was never reached, and the
+// operation that was made to fail; with ORVAPATCH_FAULT_PLACES="F" too, the number of the first
+// allocation from each place, told by its last F calls, for a sweep that fails each place once.
+// Constructed before every static object of default priority, so the log's opening counts, and
+// destroyed after them, so its closing banner counts too.
 struct FaultFromEnvironment {
   bool armed = false;
 
@@ -53,8 +53,8 @@ struct FaultFromEnvironment {
       testing::SetPatience(static_cast<unsigned>(nth));
     }
     text = std::getenv("ORVAPATCH_FAULT_ALLOC");
-    if (text != nullptr && ParseSetting(text, &nth, &persistent) && !persistent) {
-      testing::FailAllocation(nth);
+    if (text != nullptr && ParseSetting(text, &nth, &persistent)) {
+      testing::FailAllocation(nth, persistent);
       armed = true;
     }
     text = std::getenv("ORVAPATCH_FAULT_PLACES");

@@ -3,7 +3,6 @@
 #include <sddl.h>
 
 #include "os/event_log.h"
-#include "os/win32/wide_path.h"
 
 namespace os {
 
@@ -18,23 +17,35 @@ WORD EventLogType(EventType type) {
   return EVENTLOG_ERROR_TYPE;
 }
 
+// The wide strings of the one event being written, kept from the start.
+wchar_t g_wide[kMaxEventStrings + 1][kMaxEventString + 1];
+
+// |text| as UTF-16 in |wide|, cut to kMaxEventString characters: cp1252 has one per byte.
+const wchar_t* Widened(const char* text, wchar_t* wide) {
+  size_t length = 0;
+  while (length < kMaxEventString && text[length] != '\0') ++length;
+  const int made = length == 0 ? 0
+                               : MultiByteToWideChar(1252, 0, text, static_cast<int>(length), wide,
+                                                     static_cast<int>(kMaxEventString));
+  wide[made > 0 ? made : 0] = L'\0';
+  return wide;
+}
+
 }  // namespace
 
 bool WriteApplicationEvent(const char* source, EventType type, uint32_t id,
-                           const std::vector<std::string>& strings, const std::string& userSid) {
-  std::vector<win32::WideText> wide;
-  std::vector<LPCWSTR> pointers;
-  for (const std::string& text : strings) wide.push_back(win32::Widen(text));
-  for (const win32::WideText& text : wide) pointers.push_back(text.data());
+                           const char* const* strings, int count, const char* userSid) {
+  LPCWSTR pointers[kMaxEventStrings];
+  for (int i = 0; i < count; ++i) pointers[i] = Widened(strings[i], g_wide[i]);
   // The event is written all the same when the SID cannot be converted, without its user.
   PSID user = nullptr;
-  if (!userSid.empty() && !ConvertStringSidToSidA(userSid.c_str(), &user)) user = nullptr;
+  if (userSid[0] != '\0' && !ConvertStringSidToSidA(userSid, &user)) user = nullptr;
   // An unregistered source is accepted: the event then reads by its strings alone.
-  HANDLE log = RegisterEventSourceW(nullptr, win32::Widen(source).data());
+  HANDLE log = RegisterEventSourceW(nullptr, Widened(source, g_wide[kMaxEventStrings]));
   BOOL written = FALSE;
   if (log != nullptr) {
-    written = ReportEventW(log, EventLogType(type), 0, id, user, static_cast<WORD>(pointers.size()),
-                           0, pointers.data(), nullptr);
+    written = ReportEventW(log, EventLogType(type), 0, id, user, static_cast<WORD>(count), 0,
+                           pointers, nullptr);
     DeregisterEventSource(log);
   }
   LocalFree(user);
