@@ -17,9 +17,6 @@ WORD EventLogType(EventType type) {
   return EVENTLOG_ERROR_TYPE;
 }
 
-// The wide strings of the one event being written, kept from the start.
-wchar_t g_wide[kMaxEventStrings + 1][kMaxEventString + 1];
-
 // |text| as UTF-16 in |wide|, cut to kMaxEventString characters: cp1252 has one per byte.
 const wchar_t* Widened(const char* text, wchar_t* wide) {
   size_t length = 0;
@@ -35,13 +32,15 @@ const wchar_t* Widened(const char* text, wchar_t* wide) {
 
 bool WriteApplicationEvent(const char* source, EventType type, uint32_t id,
                            const char* const* strings, int count, const char* userSid) {
+  // On the stack, which needs no allocation (the file would hold the zeros of a global).
+  wchar_t wide[kMaxEventStrings + 1][kMaxEventString + 1];
   LPCWSTR pointers[kMaxEventStrings];
-  for (int i = 0; i < count; ++i) pointers[i] = Widened(strings[i], g_wide[i]);
+  for (int i = 0; i < count; ++i) pointers[i] = Widened(strings[i], wide[i]);
   // The event is written all the same when the SID cannot be converted, without its user.
   PSID user = nullptr;
   if (userSid[0] != '\0' && !ConvertStringSidToSidA(userSid, &user)) user = nullptr;
   // An unregistered source is accepted: the event then reads by its strings alone.
-  HANDLE log = RegisterEventSourceW(nullptr, Widened(source, g_wide[kMaxEventStrings]));
+  HANDLE log = RegisterEventSourceW(nullptr, Widened(source, wide[kMaxEventStrings]));
   BOOL written = FALSE;
   if (log != nullptr) {
     written = ReportEventW(log, EventLogType(type), 0, id, user, static_cast<WORD>(count), 0,

@@ -34,7 +34,8 @@ bool StartThread(void (*body)()) {
                        THREAD_TERMINATE, FALSE, 0)) {
     g_runThread = nullptr;
   }
-  HANDLE thread = CreateThread(nullptr, 64 * 1024, &ThreadMain, nullptr, 0, nullptr);
+  // Room for the run's event, composed and written on this thread when the run is ended.
+  HANDLE thread = CreateThread(nullptr, 256 * 1024, &ThreadMain, nullptr, 0, nullptr);
   if (thread == nullptr) return false;
   CloseHandle(thread);
   return true;
