@@ -338,13 +338,16 @@ def main():
                         help="run every Kth N only of the allocations")
     parser.add_argument("--stall-sample", type=int, default=1,
                         help="stall every Kth operation only")
-    parser.add_argument("--patience", type=int, default=150,
-                        help="the watchdog's patience in the stall sweep, in milliseconds")
+    parser.add_argument("--patience", type=int,
+                        help="the watchdog's patience in the stall sweep, in milliseconds: by "
+                             "default longer than any ordinary step on a loaded machine")
     parser.add_argument("--alloc-places", type=int, default=0, metavar="FRAMES",
                         help="fail the first allocation of each place only, a place told by "
                              "its last FRAMES calls")
     args = parser.parse_args()
     args.display, args.screenshot = None, None
+    if args.patience is None:
+        args.patience = 2500 if args.build == "windows" else 400
     m = Machine(args)
     if m.windows:
         subprocess.run(["wineserver", "-p"], env=dict(os.environ, WINEPREFIX=m.prefix))
