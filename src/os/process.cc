@@ -8,7 +8,6 @@
 #include "os/known_folders.h"
 #include "os/internal/random.h"
 #include "os/internal/sha256.h"
-#include "testing/fault.h"
 
 namespace os {
 namespace {

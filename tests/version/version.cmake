@@ -35,9 +35,6 @@ add_custom_command(OUTPUT ${version_synthetic_stamp}
   VERBATIM)
 add_custom_target(version_fixtures ALL DEPENDS ${version_fixture_files} ${version_synthetic_stamp})
 
-target_sources(unit_tests PRIVATE
-  ${CMAKE_CURRENT_SOURCE_DIR}/unit/file_version_info_test.cc
-  ${CMAKE_CURRENT_SOURCE_DIR}/unit/pe_version_test.cc)
 target_compile_definitions(unit_tests PRIVATE VERSION_FIXTURES="${VERSION_FIXTURES}")
 add_dependencies(unit_tests version_fixtures)
 
