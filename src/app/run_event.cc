@@ -204,8 +204,8 @@ std::string Sentence(uint32_t id, const RunReport& run) {
 std::string CancelledWords(const RunReport& run) {
   const char* step = os::CancelledStep();
   if (step == nullptr || run.stalledStep) return std::string();
-  return base::Format(" Op\xE9ration \xAB %s \xBB sans r\xE9ponse au bout de %u s, "
-                          "annul\xE9" "e.", step, os::PatienceSeconds());
+  return base::Format(" Op\xE9ration \xAB %s \xBB annul\xE9" "e au bout de %u s.", step,
+                      os::PatienceSeconds());
 }
 
 // What the sentence adds when the machine record was not written.

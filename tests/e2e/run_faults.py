@@ -309,7 +309,7 @@ def sweep_stalls(m, total, event_at, sample, patience):
             assert cancellable == bool(failed), "%s: %r" % (setting, result.stderr)
             sentence = m.events[0][2][0]
             stalled = re.search("apr\u00e8s \u00ab (\\w+) \u00bb, ex\u00e9cution arr\u00eat\u00e9e|"
-                                "Op\u00e9ration \u00ab (\\w+) \u00bb sans r\u00e9ponse", sentence)
+                                "Op\u00e9ration \u00ab (\\w+) \u00bb annul\u00e9e", sentence)
             # A step after the event leaves the event as it was written.
             assert stalled and (not cancellable or stalled.group(2) == m.failed) or (
                 nth > event_at and not stalled), (
