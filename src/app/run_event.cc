@@ -60,6 +60,7 @@ std::string OutcomeForTools(const ConfigResult& result) {
     case ConfigOutcome::kMissing: return "missing";
     case ConfigOutcome::kReadOnly: return "left: read-only";
     case ConfigOutcome::kInUse: return "left: in use";
+    case ConfigOutcome::kLockFolder: return "left: lock folder not private";
     case ConfigOutcome::kLink: return "left: link (" + result.name + ")";
     case ConfigOutcome::kNoSpace: return "left: no space";
     case ConfigOutcome::kDenied: return "left: access denied";
@@ -83,6 +84,9 @@ std::string OutcomeForAdministrator(const ConfigResult& result) {
     case ConfigOutcome::kMissing: return "absente";
     case ConfigOutcome::kReadOnly: return left + "lecture seule)";
     case ConfigOutcome::kInUse: return left + "ouverte par un autre programme)";
+    case ConfigOutcome::kLockFolder:
+      return left + "dossier des verrous C:\\Windows\\Temp\\OrvaPatch non r\xE9serv\xE9 aux "
+                    "administrateurs)";
     case ConfigOutcome::kLink: return left + "lien ou second nom : " + result.name + ")";
     case ConfigOutcome::kNoSpace: return left + "disque plein)";
     case ConfigOutcome::kDenied: return left + "acc\xE8s refus\xE9)";
