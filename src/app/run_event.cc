@@ -140,6 +140,17 @@ bool NothingRecorded(const RunReport& run) {
   return !run.check.recorded && !run.check.libraryRead;
 }
 
+// Why the console user's rights could not be taken, for the administrator with |french|, else
+// for fleet tools: the impersonation level that the system gave instead, else its error.
+std::string RightsWords(const RunAccount& account, bool french) {
+  const bool level = account.rightsLevel >= 0;
+  const char* words = level ? (french ? "niveau d'emprunt d'identit\xE9 " : "impersonation level ")
+                            : (french ? "erreur " : "error ");
+  const unsigned long number = level ? static_cast<unsigned long>(account.rightsLevel)
+                                     : static_cast<unsigned long>(account.rightsError);
+  return base::Format("%s%lu", words, number);
+}
+
 // Whose registry records no installation, for the administrator of a run of the system account:
 // its own, and the console user's too when one was logged on.
 std::string UnrecordedWords(const RunAccount& account) {
@@ -147,6 +158,11 @@ std::string UnrecordedWords(const RunAccount& account) {
                       "syst\xE8me (" + account.sid + ")";
   if (account.console == ConsoleUserFound::kNobody)
     return words + ", et aucun utilisateur n'est connect\xE9 \xE0 la console";
+  if (account.console == ConsoleUserFound::kNoRights) {
+    return words + base::Format(", et les droits de l'utilisateur connect\xE9 \xE0 la console (%s) "
+                                    "n'ont pu \xEA" "tre pris (%s)", account.consoleSid.c_str(),
+                                RightsWords(account, true).c_str());
+  }
   return words + ", ni dans celui de l'utilisateur connect\xE9 \xE0 la console (" +
          account.consoleSid + ")";
 }
@@ -161,6 +177,11 @@ std::string RefusalCause(const RunReport& run) {
   if (run.account.console == ConsoleUserFound::kNobody) return cause + "; nobody at the console";
   if (run.account.console == ConsoleUserFound::kNoInstallation)
     return cause + " nor for the console user " + run.account.consoleSid;
+  if (run.account.console == ConsoleUserFound::kNoRights) {
+    const std::string why = RightsWords(run.account, false);
+    return cause + base::Format("; rights of the console user %s not taken (%s)",
+                                run.account.consoleSid.c_str(), why.c_str());
+  }
   return cause;
 }
 
@@ -168,7 +189,8 @@ std::string RefusalCause(const RunReport& run) {
 std::string Sentence(uint32_t id, const RunReport& run) {
   if (id == kRefused) {
     if (NothingRecorded(run) && (run.account.console == ConsoleUserFound::kNobody ||
-                                 run.account.console == ConsoleUserFound::kNoInstallation)) {
+                                 run.account.console == ConsoleUserFound::kNoInstallation ||
+                                 run.account.console == ConsoleUserFound::kNoRights)) {
       return "Correctif Orvane 2014.4.2 refus\xE9 : " + UnrecordedWords(run.account) +
              " ; aucun fichier n'a \xE9t\xE9 modifi\xE9.";
     }
