@@ -16,6 +16,17 @@ bool RecordsProduct(os::Hive hive, const std::string& subKeyPrefix) {
   return key.Open(hive, (subKeyPrefix + kProductKey).c_str(), os::kKeyRead) == os::kErrorSuccess;
 }
 
+// Takes the rights of the user the run now acts for once, before anything is read for them,
+// rather than find them wanting at the first open of their files, where the system would only
+// say that the impersonation level is too low; false, with why in |*account|, when they cannot
+// be taken.
+bool RightsTaken(RunAccount* account) {
+  os::UserRights rights;
+  account->rightsError = rights.Refusal().error;
+  account->rightsLevel = rights.Refusal().level;
+  return rights.Held();
+}
+
 }  // namespace
 
 void ChooseAccount(RunAccount* account) {
@@ -28,12 +39,19 @@ void ChooseAccount(RunAccount* account) {
     return;
   }
   account->consoleSid = user.Sid();
-  if (!RecordsProduct(os::Hive::kUsers, user.Sid() + "\\") ||
-      os::RegKey::UseUserHive(user.Sid()) != os::kErrorSuccess) {
+  if (!RecordsProduct(os::Hive::kUsers, user.Sid() + "\\")) {
     account->console = ConsoleUserFound::kNoInstallation;
     return;
   }
-  account->console = ConsoleUserFound::kActedFor;
-  account->sid = user.Sid();
   os::ActFor(std::move(user));
+  if (!RightsTaken(account)) {
+    account->console = ConsoleUserFound::kNoRights;
+  } else if (os::RegKey::UseUserHive(account->consoleSid) != os::kErrorSuccess) {
+    account->console = ConsoleUserFound::kNoInstallation;
+  } else {
+    account->console = ConsoleUserFound::kActedFor;
+    account->sid = account->consoleSid;
+    return;
+  }
+  os::ActFor(os::ConsoleUser());  // the run stays the system account's own
 }

@@ -69,6 +69,7 @@ void OutcomeForTools(const ConfigResult& result, char* out, size_t size) {
     case ConfigOutcome::kMissing: words = "missing"; break;
     case ConfigOutcome::kReadOnly: words = "left: read-only"; break;
     case ConfigOutcome::kInUse: words = "left: in use"; break;
+    case ConfigOutcome::kLockFolder: words = "left: lock folder not private"; break;
     case ConfigOutcome::kLink:
       return base::FormatInto(out, size, "left: link (%s)", result.name.c_str());
     case ConfigOutcome::kNoSpace: words = "left: no space"; break;
@@ -94,6 +95,9 @@ std::string OutcomeForAdministrator(const ConfigResult& result) {
     case ConfigOutcome::kMissing: return "absente";
     case ConfigOutcome::kReadOnly: return left + "lecture seule)";
     case ConfigOutcome::kInUse: return left + "ouverte par un autre programme)";
+    case ConfigOutcome::kLockFolder:
+      return left + "dossier des verrous C:\\Windows\\Temp\\OrvaPatch non r\xE9serv\xE9 aux "
+                    "administrateurs)";
     case ConfigOutcome::kLink: return left + "lien ou second nom : " + result.name + ")";
     case ConfigOutcome::kNoSpace: return left + "disque plein)";
     case ConfigOutcome::kDenied: return left + "acc\xE8s refus\xE9)";
@@ -147,6 +151,18 @@ bool NothingRecorded(const RunReport& run) {
   return !run.check.recorded && !run.check.libraryRead;
 }
 
+// Why the console user's rights could not be taken, in |out| of |size| bytes, for the
+// administrator with |french|, else for fleet tools: the impersonation level that the system gave
+// instead, else its error.
+void RightsWords(const RunAccount& account, bool french, char* out, size_t size) {
+  const bool level = account.rightsLevel >= 0;
+  const char* words = level ? (french ? "niveau d'emprunt d'identit\xE9 " : "impersonation level ")
+                            : (french ? "erreur " : "error ");
+  const unsigned long number = level ? static_cast<unsigned long>(account.rightsLevel)
+                                     : static_cast<unsigned long>(account.rightsError);
+  base::FormatInto(out, size, "%s%lu", words, number);
+}
+
 // Whose registry records no installation, for the administrator of a run of the system account:
 // its own, and the console user's too when one was logged on.
 std::string UnrecordedWords(const RunAccount& account) {
@@ -154,29 +170,51 @@ std::string UnrecordedWords(const RunAccount& account) {
                       "syst\xE8me (" + account.sid + ")";
   if (account.console == ConsoleUserFound::kNobody)
     return words + ", et aucun utilisateur n'est connect\xE9 \xE0 la console";
+  if (account.console == ConsoleUserFound::kNoRights) {
+    char why[64];
+    RightsWords(account, true, why, sizeof(why));
+    return words + base::Format(", et les droits de l'utilisateur connect\xE9 \xE0 la console (%s) "
+                                    "n'ont pu \xEA" "tre pris (%s)",
+                                account.consoleSid.c_str(), why);
+  }
   return words + ", ni dans celui de l'utilisateur connect\xE9 \xE0 la console (" +
          account.consoleSid + ")";
 }
 
 // Why a run was refused, for fleet tools, the same in every language, in |out| of |size| bytes:
 // no installation recorded in the registry of the account read (and of the console's user, when
-// it is another), or the version text or library version that is not 2014.
+// it is another, or why their rights were not taken), or the version text or library version
+// that is not 2014.
 void RefusalCause(const RunReport& run, char* out, size_t size) {
   const char* basis = run.check.basis.c_str();
   if (run.check.libraryRead) return base::FormatInto(out, size, "library: %s", basis);
   if (!NothingRecorded(run)) return base::FormatInto(out, size, "version: %s", basis);
-  const bool nobody = run.account.console == ConsoleUserFound::kNobody;
-  const bool neither = run.account.console == ConsoleUserFound::kNoInstallation;
-  base::FormatInto(out, size, "no installation recorded for %s%s%s", run.account.sid.c_str(),
-                   nobody ? "; nobody at the console" : neither ? " nor for the console user " : "",
-                   neither ? run.account.consoleSid.c_str() : "");
+  const RunAccount& account = run.account;
+  const char* cause = "no installation recorded for";
+  switch (account.console) {
+    case ConsoleUserFound::kNobody:
+      return base::FormatInto(out, size, "%s %s; nobody at the console", cause,
+                              account.sid.c_str());
+    case ConsoleUserFound::kNoInstallation:
+      return base::FormatInto(out, size, "%s %s nor for the console user %s", cause,
+                              account.sid.c_str(), account.consoleSid.c_str());
+    case ConsoleUserFound::kNoRights: {
+      char why[64];
+      RightsWords(account, false, why, sizeof(why));
+      return base::FormatInto(out, size, "%s %s; rights of the console user %s not taken (%s)",
+                              cause, account.sid.c_str(), account.consoleSid.c_str(), why);
+    }
+    default: break;
+  }
+  base::FormatInto(out, size, "%s %s", cause, account.sid.c_str());
 }
 
 // The whole sentence, so that the event reads well where no message file is registered.
 std::string Sentence(uint32_t id, const RunReport& run) {
   if (id == kRefused) {
     if (NothingRecorded(run) && (run.account.console == ConsoleUserFound::kNobody ||
-                                 run.account.console == ConsoleUserFound::kNoInstallation)) {
+                                 run.account.console == ConsoleUserFound::kNoInstallation ||
+                                 run.account.console == ConsoleUserFound::kNoRights)) {
       return "Correctif Orvane 2014.4.2 refus\xE9 : " + UnrecordedWords(run.account) +
              " ; aucun fichier n'a \xE9t\xE9 modifi\xE9.";
     }

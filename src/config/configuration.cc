@@ -199,7 +199,16 @@ ConfigResult Rewrite(const Installation& installation, const os::Folder& folder,
   // One update of one file is one unit: a second run reads the file only once the first has
   // replaced it, and never writes back a text it read before.
   os::UpdateLock lock;
-  if (!lock.Acquire(folder, name, kLockWait)) return ResultOf(ConfigOutcome::kInUse);
+  const OpenStatus locked = lock.Acquire(folder, name, kLockWait);
+  if (locked != OpenStatus::kDone) {
+    // A file that is not there needs no lock: it is missing, whatever became of the lock.
+    os::File absent;
+    if (folder.OpenFile(name, &absent) == OpenStatus::kMissing) {
+      return ResultOf(ConfigOutcome::kMissing);
+    }
+    return ResultOf(locked == OpenStatus::kRefused ? ConfigOutcome::kLockFolder
+                                                   : ConfigOutcome::kInUse);
+  }
   folder.RemoveLeftovers(name + kReplacementInfix);
   os::File original;
   os::Failure why;

@@ -14,15 +14,16 @@ enum class ConfigOutcome {
   kUpdated,     // replaced by its new text
   kMissing,     // no such file
   // Left as it was, because:
-  kReadOnly,  // the file refuses writing
-  kInUse,     // another program kept it open
-  kLink,      // a name on the way to it, or its own, is a link, or the file has a second name
-  kNoSpace,   // the disk is full
-  kDenied,    // the system denied access
-  kEmpty,     // it holds no text
-  kTooBig,    // it is longer than the update reads
-  kNoMemory,  // the program ran out of memory
-  kFailed,    // any other failure, told by its step and the system's error number
+  kReadOnly,    // the file refuses writing
+  kInUse,       // another program kept it open, or another run of this one updated it too long
+  kLockFolder,  // the folder of the update locks is not certainly the administrators'
+  kLink,        // a name on the way to it, or its own, is a link, or the file has a second name
+  kNoSpace,     // the disk is full
+  kDenied,      // the system denied access
+  kEmpty,       // it holds no text
+  kTooBig,      // it is longer than the update reads
+  kNoMemory,    // the program ran out of memory
+  kFailed,      // any other failure, told by its step and the system's error number
 };
 
 // The steps of a configuration's update, where a failure leaves it.

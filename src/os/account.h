@@ -22,6 +22,14 @@ struct UserRightsPolicy {
   static bool Close(Handle handle);
 };
 
+// Why a user's rights could not be taken: the system's error number, and on Windows the
+// impersonation level that the system gave instead of impersonation (-1 for none), with which
+// no file of theirs can be opened.
+struct RightsRefusal {
+  uint32_t error = 0;
+  int level = -1;
+};
+
 // The user logged on at the console, whose installation a run of the system account patches.
 class ConsoleUser {
  public:
@@ -44,7 +52,11 @@ void ActFor(ConsoleUser user);
 bool ActingForUser();
 
 // The rights of the user that ActFor named, taken for the file work done during this object's
-// life and given back at its end. Nothing changes while the run acts for its own account.
+// life and given back at its end: only the opens, reads, writes, renames and deletes of the
+// product's files are theirs; the update lock, the reading of security and every library load
+// stay the system's, and every library the work needs is loaded before the rights are taken. On
+// Windows they must come at impersonation level, which the system gives only to a process that
+// may impersonate. Nothing changes while the run acts for its own account.
 class UserRights {
  public:
   UserRights();
@@ -55,11 +67,16 @@ class UserRights {
   // False when the user's rights were wanted and could not be taken: the work must then not be
   // done at all, since this account's rights are not the user's.
   bool Held() const { return held_; }
+  // Why they could not be taken, when Held is false.
+  const RightsRefusal& Refusal() const { return refusal_; }
 
  private:
   bool held_ = true;
-  bool taken_ = false;          // by this object, and so to be given back
-  uint32_t saved_[2] = {0, 0};  // POSIX: the file-system uid and gid before
+  bool taken_ = false;  // by this object, and so to be given back
+  RightsRefusal refusal_;
 };
+
+// Test builds on Windows: how many UserRights scopes saw a library loaded while they lasted.
+int LibrariesLoadedActingForUserForTesting();
 
 }  // namespace os

@@ -1,6 +1,9 @@
 // The held folders' rules that both platforms share, each call counted at the fault seam.
 #include "os/folder.h"
 
+#include "base/ascii.h"
+#include "os/internal/acting.h"
+#include "os/internal/rooms.h"
 #include "os/internal/step.h"
 
 namespace os {
@@ -31,6 +34,22 @@ OpenStatus OpenInFolder(OpenStatus (*openFolder)(const FileLocation&, Folder*, F
   }
   if (status == OpenStatus::kDone) *out = std::move(opened);
   return status;
+}
+
+// Every lock file's name starts so, unlike the rooms' (OrvaPatch-...), which are removed.
+const char kLockPrefix[] = "Update-";
+// How often a lock that another run holds is tried again.
+const unsigned kLockPoll = 50;
+
+// The lock file's name for the file of identity |identity|: a digest of it, FNV-1a over its
+// bytes. Two files whose digests meet share one lock, which only makes their updates wait for
+// each other.
+std::string LockName(const std::string& identity) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : identity) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  std::string name = kLockPrefix;
+  base::AppendHex(&name, hash, 16, true);
+  return name;
 }
 
 }  // namespace
@@ -111,9 +130,28 @@ void Folder::RemoveLeftovers(const std::string& prefix) const {
   RemoveEachLeftover(prefix);
 }
 
-bool UpdateLock::Acquire(const Folder& folder, const std::string& name, unsigned milliseconds) {
-  if (handle_.IsValid() || BeginStep(testing::Op::kLock)) return false;
-  return Take(folder, name, milliseconds);
+OpenStatus UpdateLock::Acquire(const Folder& folder, const std::string& name,
+                               unsigned milliseconds) {
+  if (file_.IsOpen() || BeginStep(testing::Op::kLock)) return OpenStatus::kFailed;
+  // The system's: a user the run acts for can neither reach the rooms' folder nor name the lock.
+  SystemRights system;
+  std::string identity;
+  if (!Identity(folder, name, &identity)) return OpenStatus::kFailed;
+  Folder temp, rooms;
+  OpenStatus status = OpenTempFolder(&temp, nullptr);
+  // A rooms' folder that is not certainly the administrators' is refused, and so is the lock:
+  // one that a standard user could make first or hold would let them keep every run from
+  // updating the file, as a lock any account may create would.
+  if (status == OpenStatus::kDone) status = temp.OpenPrivateFolder(kRoomsFolder, &rooms);
+  if (status != OpenStatus::kDone) return status;
+  const std::string lockName = LockName(identity);
+  // Open for writing, shared with readers only: a second run's open is refused until this one
+  // closes it, which the system does when the run ends, however it ends.
+  for (unsigned waited = 0;; waited += kLockPoll) {
+    status = rooms.OpenFile(lockName, FileMode::kAppend, false, &file_);
+    if (status != OpenStatus::kInUse || waited >= milliseconds) return status;
+    Pause(kLockPoll);
+  }
 }
 
 OpenStatus OpenInHeldFolder(const FileLocation& file, FileMode mode, bool inheritable, File* out) {

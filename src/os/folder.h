@@ -135,28 +135,30 @@ class Folder {
   base::ScopedHandle<FolderPolicy> handle_;
 };
 
-// How an update lock is given up; each platform defines Close.
-struct UpdateLockPolicy {
-  using Handle = intptr_t;  // a mutex HANDLE on Windows, a folder descriptor on POSIX
-  static constexpr Handle kInvalid = -1;
-  static bool Close(Handle handle);
-};
-
 // Keeps other runs of the program from updating the file |name| of |folder| while it is held: one
-// run at a time holds it, and it is released when the run ends, however it ends. Nothing is left
-// on disk. Windows: a named mutex, named after the held folder's final path, so that every
-// spelling of the folder takes the same lock; POSIX: a lock on the held folder.
+// run at a time holds it, and it is released when the run ends, however it ends. It is a file of
+// the rooms' folder (C:\Windows\Temp\OrvaPatch), which only the administrators and the system
+// can write, held open for writing, which no second writer can: no standard user can make it
+// first or hold it. It is taken as the system even while the run acts for a user, and named
+// after the file's identity (on Windows the held folder's final path and the file's name, their
+// case folded; on POSIX the folder's device and inode and the name, its ASCII case folded), so
+// that every spelling of the folder takes the same lock. The file stays, empty, for later runs.
 class UpdateLock {
  public:
   // Takes the lock of the file |name| (a bare name) in the held |folder|, waiting up to
-  // |milliseconds| for the run that holds it; false when it could not be taken.
-  [[nodiscard]] bool Acquire(const Folder& folder, const std::string& name, unsigned milliseconds);
+  // |milliseconds| for the run that holds it: kDone, kInUse when another run still holds it,
+  // kRefused when the rooms' folder is not certainly the administrators' (a standard user made
+  // it, or it is a link), another status when it could not be reached.
+  [[nodiscard]] OpenStatus Acquire(const Folder& folder, const std::string& name,
+                                   unsigned milliseconds);
 
  private:
-  // Acquire's step once counted at the fault seam; each platform defines it.
-  [[nodiscard]] bool Take(const Folder& folder, const std::string& name, unsigned milliseconds);
+  // The identity of the file |name| in |folder| that the lock is named after, the same for every
+  // spelling of the folder; each platform defines it.
+  [[nodiscard]] static bool Identity(const Folder& folder, const std::string& name,
+                                     std::string* out);
 
-  base::ScopedHandle<UpdateLockPolicy> handle_;
+  File file_;
 };
 
 // Opens |file| in the folder that holds it, the folder opened as Folder::Open opens it and the

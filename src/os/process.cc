@@ -7,13 +7,21 @@
 #include "os/folder.h"
 #include "os/known_folders.h"
 #include "os/internal/random.h"
+#include "os/internal/rooms.h"
 #include "os/internal/sha256.h"
 
 namespace os {
+
+const char kRoomsFolder[] = "OrvaPatch";
+
+OpenStatus OpenTempFolder(Folder* out, Failure* why) {
+  std::string windows;
+  if (!WindowsDirectory(&windows)) return OpenStatus::kMissing;
+  return Folder::OpenSystemFolder(FileLocation(windows + "\\Temp"), out, why);
+}
+
 namespace {
 
-// The folder of the clean rooms, in the system's Temp folder.
-const char kRoomsFolder[] = "OrvaPatch";
 // Every clean room's name starts so; the rest is random.
 const char kRoomPrefix[] = "OrvaPatch-";
 // The program's own Temp folder in its room.
@@ -25,14 +33,6 @@ const int kMaxDepth = 8;
 
 StartResult NotStarted(StartFailure failure, const Failure& why) {
   return StartResult{failure, why.error};
-}
-
-// Opens the system's Temp folder, the Windows directory's own: never the user's %TEMP%, which the
-// user may write.
-OpenStatus OpenTempFolder(Folder* out, Failure* why) {
-  std::string windows;
-  if (!WindowsDirectory(&windows)) return OpenStatus::kMissing;
-  return Folder::OpenSystemFolder(FileLocation(windows + "\\Temp"), out, why);
 }
 
 // Removes the rooms that killed runs left in |rooms|, or with |keep| empties them: a room that a

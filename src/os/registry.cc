@@ -92,7 +92,7 @@ long RegKey::Flush() {
 
 long RegKey::CheckTrusted(bool* trusted) {
   *trusted = false;
-  if (testing::Strike(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return JudgeSecurity(trusted);
 }

@@ -1,5 +1,6 @@
 """Scenarios of the prerequisite check: every road of a run, the log lines it leaves, the registry
 values it writes, and the refusal box with the edition's caption."""
+import fcntl
 import os
 import re
 import shutil
@@ -385,8 +386,15 @@ def scenario_system_account_patches_the_console_users_installation(m):
     for top, dirs, files in os.walk(m.install_dir):
         for name in [top] + [os.path.join(top, f) for f in files]:
             os.chown(name, leftovers.get(os.path.basename(name), CONSOLE_UID), CONSOLE_UID)
-    if not run_as_system(m, fixture):
-        return
+    # The user locks their product folder as earlier releases took their update lock: the run's
+    # lock is another, in the rooms' folder, which they cannot reach.
+    held = os.open(m.install_dir, os.O_RDONLY)
+    try:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        if not run_as_system(m, fixture):
+            return
+    finally:
+        os.close(held)
     kept = [name for name, uid in leftovers.items() if uid != CONSOLE_UID]
     assert [name for name in leftovers if name in m.listing()] == kept, m.listing()
     for name in kept:

@@ -312,10 +312,24 @@ def held(m, path):
     return TOO_BIG if os.path.getsize(path) == TOO_BIG else m.read(path)
 
 
+def take_rooms_folder(m):
+    """Makes the rooms' folder, where the update locks are kept, as a standard user would before
+    any run: open to every user (under Wine a DACL made from that mode), on POSIX theirs as root
+    can make it; nothing to undo."""
+    m.set_registry(ACCEPTED)
+    install(m)
+    os.makedirs(m.rooms_dir())
+    os.chmod(m.rooms_dir(), 0o777)
+    if not m.windows and os.geteuid() == 0:
+        os.chown(m.rooms_dir(), 65534, 65534)
+    return ["true"]
+
+
 LEFT = "laiss\u00e9e telle quelle (%s)"
 # How a machine leaves a file as it was, what the configuration and its copy hold then, and what
 # the event says of them: the words for fleet tools and the sentence's. A full disk and an
-# immutable folder take root. A template too big to read gives no module version.
+# immutable folder take root. A template too big to read gives no module version. A rooms'
+# folder that a user made holds no lock: the update is left at once, never held by them.
 CAUSES = [
     (fill_disk, [CONFIG, COPY], "left: no space", LEFT % "disque plein", "left: no space",
      LEFT % "disque plein"),
@@ -323,6 +337,9 @@ CAUSES = [
      LEFT % "acc\u00e8s refus\u00e9"),
     (make_too_big, [TOO_BIG, COPY_UPDATED.replace(b"K220.2014.4.2.0001-01", b"")],
      "left: too big", LEFT % "fichier trop grand", "updated", "mise \u00e0 jour"),
+    (take_rooms_folder, [CONFIG, COPY], "left: lock folder not private",
+     LEFT % "dossier des verrous C:\\Windows\\Temp\\OrvaPatch non r\u00e9serv\u00e9 aux "
+     "administrateurs", "not reached", "non trait\u00e9e"),
 ]
 
 

@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <set>
 
 #include "config/configuration.h"
 #include "config_test_util.h"
+#include "os/account.h"
 #include "os/file.h"
 #include "os/folder.h"
 #include "test_util.h"
@@ -25,9 +25,10 @@ using namespace configtest;
 using testing::Op;
 
 // The configuration's own places among an update's operations of their kinds, its folder's open
-// being of a kind of its own: it is the first file opened, the template the second; its
-// temporary file is the first made and the first renamed.
-constexpr int kConfigOpen = 1, kTemplateOpen = 2, kMainCreate = 1, kMainRename = 1;
+// being of a kind of its own. Its update lock comes first: the system's Temp folder opened, the
+// rooms' folder made or opened, the lock's file opened. Then the configuration is the third file
+// opened, the template the fourth; its temporary file is the second made and the first renamed.
+constexpr int kConfigOpen = 3, kTemplateOpen = 4, kMainCreate = 2, kMainRename = 1;
 
 // ---------------------------------------------------------------------------------------------
 // What a write would have refused.
@@ -128,6 +129,30 @@ TEST_F(ConfigTest, NamesTheProgramDidNotJustMakeAreNeverRemovedOrRenamed) {
   EXPECT_EQ("an older configuration", ReadBytes(Xml() + ".orvapatch-backup"));
 }
 
+#ifdef _WIN32
+TEST_F(ConfigTest, ActingForTheConsoleUserLoadsNoLibrary) {
+  // Wine's one user is the console's. While the update acts for them, with a killed run's
+  // leftover of theirs to remove, no library is loaded: a test build lists the process's modules
+  // at the start and at the end of each scope of their rights.
+  os::ConsoleUser user;
+  if (!user.Find()) GTEST_SKIP() << "nobody at the console";
+  WriteBytes(Tpl(), Template());
+  WriteBytes(Xml(), Crlf(kConfig));
+  const std::string leftover = Xml() + ".orvapatch-new0123456789abcdef";
+  WriteBytes(leftover, "a killed run's");
+  os::ActFor(std::move(user));
+  {
+    os::UserRights rights;
+    EXPECT_TRUE(rights.Held());
+    EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
+  }
+  os::ActFor(os::ConsoleUser());
+  EXPECT_EQ(0, os::LibrariesLoadedActingForUserForTesting());
+  EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
+  EXPECT_FALSE(testutil::Exists(leftover));
+}
+#endif
+
 // ---------------------------------------------------------------------------------------------
 // Two runs at once.
 
@@ -141,15 +166,9 @@ TEST_F(ConfigTest, EverySpellingOfTheProductFolderTakesItsFileOneUpdateLock) {
   ASSERT_EQ(os::OpenStatus::kDone, os::Folder::Open(product, &held));
   ASSERT_EQ(os::OpenStatus::kDone, os::Folder::Open(spelled, &other));
   os::UpdateLock lock;
-  ASSERT_TRUE(lock.Acquire(held, "Configuration.xml", 0));
-  // From another thread: on Windows the thread that holds a mutex may take it again.
-  EXPECT_FALSE(std::async(std::launch::async,
-                          [&] {
-                            os::UpdateLock second;
-                            return second.Acquire(other, "CONFIGURATION.XML", 0);
-                          })
-                   .get())
-      << spelled;
+  ASSERT_EQ(os::OpenStatus::kDone, lock.Acquire(held, "Configuration.xml", 0));
+  os::UpdateLock second;
+  EXPECT_EQ(os::OpenStatus::kInUse, second.Acquire(other, "CONFIGURATION.XML", 0)) << spelled;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -188,10 +207,11 @@ TEST_F(ConfigTest, AFailureAtEveryStepOfASmallUpdate) {
     if (keeping.count(struck.kind) != 0) {
       EXPECT_EQ(config, bytes);
     }
-    // 0: the configuration was never opened, its folder's open, the update lock or its own open
-    // having failed.
+    // 0: the configuration was never opened, its folder's open, a step of the update lock or its
+    // own open having failed.
     const bool unopened = struck.kind == Op::kOpenFolder || struck.kind == Op::kLock ||
-                          (struck.kind == Op::kOpen && struck.nth == kConfigOpen);
+                          (struck.kind == Op::kOpen && struck.nth <= kConfigOpen) ||
+                          (struck.kind == Op::kCreate && struck.nth < kMainCreate);
     EXPECT_EQ(unopened ? 0 : 1, result);
     for (const std::string& name : listing) {  // anything left goes before the next run
       if (std::find(before.begin(), before.end(), name) == before.end()) {

@@ -15,6 +15,7 @@
 
 #include "machine/paths.h"
 #include "os/account.h"
+#include "os/internal/acting.h"
 
 namespace os {
 namespace {
@@ -27,6 +28,11 @@ ConsoleUser g_actingFor;
 bool g_acting = false;
 // The supplementary groups of the run, given back when the user's rights end.
 std::vector<gid_t> g_savedGroups;
+// The run's own file-system uid and gid, and the user's, while the user's are taken.
+uid_t g_ownUid = 0, g_userUid = 0;
+gid_t g_ownGid = 0, g_userGid = 0;
+// Whether the file-system identity is the user's at this moment.
+bool g_userRightsNow = false;
 
 // The group of |uid|, for the files it makes; its own number when the host does not know it.
 gid_t GroupOf(uid_t uid) {
@@ -73,32 +79,75 @@ void ActFor(ConsoleUser user) {
 
 bool ActingForUser() { return g_acting; }
 
-UserRights::UserRights() {
-  if (!g_acting) return;
-  held_ = false;
-  if (!g_actingFor.rights_.IsValid()) return;
-  const uid_t uid = static_cast<uid_t>(g_actingFor.rights_.Get());
+namespace {
+
+// Makes the file-system identity |uid| and |gid|; false when it is not that afterwards. Each
+// call answers the identity before it, so a second call tells whether the first took.
+bool SetFileIdentity(uid_t uid, gid_t gid) {
+  ::setfsgid(gid);
+  ::setfsuid(uid);
+  return static_cast<uid_t>(::setfsuid(uid)) == uid && static_cast<gid_t>(::setfsgid(gid)) == gid;
+}
+
+// Takes the rights of |uid| for the run's file work: their group alone, and their uid and gid
+// as the file-system identity; false, with errno, when they are not the identity afterwards,
+// part of them perhaps taken.
+bool TakeRights(uid_t uid) {
   const gid_t gid = GroupOf(uid);
   // The run's supplementary groups (root's own, under sudo) would grant what the user may not:
   // the user's rights are their group alone.
   const int count = ::getgroups(0, nullptr);
-  if (count < 0) return;
+  if (count < 0) return false;
   g_savedGroups.resize(static_cast<size_t>(count));
-  if (::getgroups(count, g_savedGroups.data()) != count || ::setgroups(1, &gid) != 0) return;
+  if (::getgroups(count, g_savedGroups.data()) != count || ::setgroups(1, &gid) != 0) return false;
   // Only the file-system identity changes: the log, the registry store and the clean room are
-  // opened before or after, and what is held stays held. Each call answers the identity before
-  // it, so a second call tells whether the first took.
+  // opened before or after, and what is held stays held.
+  // An invalid id changes nothing and answers the one in force.
+  g_ownUid = static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
+  g_ownGid = static_cast<gid_t>(::setfsgid(static_cast<gid_t>(-1)));
+  g_userUid = uid;
+  g_userGid = gid;
+  if (SetFileIdentity(uid, gid)) return true;
+  errno = EPERM;  // setfsuid tells no error of its own
+  return false;
+}
+
+// Gives back the run's own rights after TakeRights, whatever part of the user's it took.
+void GiveBackRights() {
+  SetFileIdentity(g_ownUid, g_ownGid);
+  ::setgroups(g_savedGroups.size(), g_savedGroups.data());
+}
+
+}  // namespace
+
+UserRights::UserRights() {
+  if (!g_acting) return;
+  held_ = false;
+  if (!g_actingFor.rights_.IsValid()) return;
   taken_ = true;
-  saved_[1] = static_cast<uint32_t>(::setfsgid(gid));
-  saved_[0] = static_cast<uint32_t>(::setfsuid(uid));
-  held_ = static_cast<uid_t>(::setfsuid(uid)) == uid && static_cast<gid_t>(::setfsgid(gid)) == gid;
+  held_ = TakeRights(static_cast<uid_t>(g_actingFor.rights_.Get()));
+  if (!held_) refusal_.error = static_cast<uint32_t>(errno);
+  g_userRightsNow = held_;
 }
 
 UserRights::~UserRights() {
   if (!taken_) return;
-  ::setfsuid(static_cast<uid_t>(saved_[0]));
-  ::setfsgid(static_cast<gid_t>(saved_[1]));
-  ::setgroups(g_savedGroups.size(), g_savedGroups.data());
+  g_userRightsNow = false;
+  GiveBackRights();
 }
+
+SystemRights::SystemRights() {
+  if (!g_userRightsNow) return;
+  given_ = SetFileIdentity(g_ownUid, g_ownGid);
+  g_userRightsNow = !given_;
+}
+
+SystemRights::~SystemRights() {
+  if (!given_) return;
+  if (!SetFileIdentity(g_userUid, g_userGid)) ::_exit(1);
+  g_userRightsNow = true;
+}
+
+bool UserRightsNow() { return g_userRightsNow; }
 
 }  // namespace os

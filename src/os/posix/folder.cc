@@ -317,26 +317,15 @@ void Folder::RemoveEachLeftover(const std::string& prefix) const {
   }
 }
 
-bool UpdateLockPolicy::Close(Handle handle) {
-  return ::close(static_cast<int>(handle)) == 0;  // releases the lock
-}
-
-bool UpdateLock::Take(const Folder& folder, const std::string& /*name: the folder is enough*/,
-                      unsigned milliseconds) {
-  // A descriptor of its own: a flock belongs to the open folder, not to the folder's handle here.
-  const int fd =
-      ::openat(static_cast<int>(folder.NativeHandle()), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  // Polled, not blocking: the wait has a limit, and no signal is needed to end it.
-  const unsigned kPoll = 20;
-  for (unsigned waited = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; waited += kPoll) {
-    if (errno != EWOULDBLOCK || waited >= milliseconds) {
-      ::close(fd);
-      return false;
-    }
-    Pause(kPoll);
-  }
-  handle_ = base::ScopedHandle<UpdateLockPolicy>(fd);
+bool UpdateLock::Identity(const Folder& folder, const std::string& name, std::string* out) {
+  // The folder's device and inode, which every spelling of the folder leads to, and the file's
+  // name, its ASCII case folded as the Windows build folds it: two files of one name in two
+  // cases then share one lock, which only makes their updates wait for each other.
+  struct stat st;
+  if (::fstat(static_cast<int>(folder.NativeHandle()), &st) != 0) return false;
+  std::string identity = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":";
+  for (char c : name) identity += base::AsciiLower(c);
+  out->swap(identity);
   return true;
 }
 

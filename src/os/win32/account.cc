@@ -7,6 +7,7 @@
 
 #include "base/format.h"
 #include "os/account.h"
+#include "os/internal/acting.h"
 #include "os/internal/random.h"
 #include "os/win32/handle.h"
 #include "os/win32/security.h"
@@ -91,44 +92,152 @@ namespace {
 
 typedef BOOL(WINAPI* ImpersonateFn)(HANDLE);
 typedef BOOL(WINAPI* RevertFn)();
+typedef BOOL(WINAPI* OpenThreadTokenFn)(HANDLE, DWORD, BOOL, PHANDLE);
 
-// advapi32's two calls, looked up while the thread is still the system's: a lookup while acting
-// for the user could fail, or find a library through the user's own drive mappings.
-ImpersonateFn Impersonate() {
-  static const ImpersonateFn impersonate = reinterpret_cast<ImpersonateFn>(
-      win32::SystemFunction("advapi32.dll", "ImpersonateLoggedOnUser"));
-  return impersonate;
+// advapi32's calls that give and check a user's rights.
+struct RightsCalls {
+  ImpersonateFn impersonate;
+  RevertFn revert;
+  OpenThreadTokenFn openThreadToken;
+};
+
+// RightsCalls, looked up while the thread is still the system's: a lookup while acting for the
+// user could fail, or find a library through the user's own drive mappings.
+const RightsCalls& Calls() {
+  static const RightsCalls calls = {
+      reinterpret_cast<ImpersonateFn>(
+          win32::SystemFunction("advapi32.dll", "ImpersonateLoggedOnUser")),
+      reinterpret_cast<RevertFn>(win32::SystemFunction("advapi32.dll", "RevertToSelf")),
+      reinterpret_cast<OpenThreadTokenFn>(
+          win32::SystemFunction("advapi32.dll", "OpenThreadToken"))};
+  return calls;
 }
 
-RevertFn Revert() {
-  static const RevertFn revert =
-      reinterpret_cast<RevertFn>(win32::SystemFunction("advapi32.dll", "RevertToSelf"));
-  return revert;
+// Whether the thread has the user's rights at this moment, and their token while a scope lasts.
+bool g_userRightsNow = false;
+HANDLE g_userToken = nullptr;
+
+// Loads, as the system, every library that the work done with a user's rights calls into, and
+// reads the accounts whose leftovers it may remove; false when a call it needs is missing.
+bool Prepare(HANDLE token) {
+  win32::RememberOwnAccounts(token);
+  std::string digits;  // random names need bcrypt
+  return Calls().impersonate != nullptr && Calls().revert != nullptr &&
+         Calls().openThreadToken != nullptr && RandomDigits(&digits);
 }
+
+// The impersonation level of the thread's token, read with the process's rights; -1 when it
+// cannot be read.
+int ThreadImpersonationLevel() {
+  HANDLE token = nullptr;
+  if (!Calls().openThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) return -1;
+  SECURITY_IMPERSONATION_LEVEL level = SecurityAnonymous;
+  DWORD size = 0;
+  const bool read =
+      GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof(level), &size) != FALSE;
+  CloseHandle(token);
+  return read ? static_cast<int>(level) : -1;
+}
+
+// Gives the thread back its own rights, the system's; a thread that cannot stop acting for the
+// user must not go on: the log, the clean room and the installer are the system's. The run ends
+// here, as a killed one would.
+void GiveBackRights() {
+  if (!Calls().revert()) TerminateProcess(GetCurrentProcess(), 1);
+}
+
+// Gives the thread the rights of |token|, at impersonation level: with a lower one, which the
+// system gives a process without the privilege to impersonate, the thread may query the user's
+// token but open none of their files. False, with why in |*why|, the thread still the system's.
+bool TakeRights(HANDLE token, RightsRefusal* why) {
+  if (!Calls().impersonate(token)) {
+    why->error = GetLastError();
+    return false;
+  }
+  const int level = ThreadImpersonationLevel();
+  if (level == SecurityImpersonation) return true;
+  why->error = level < 0 ? GetLastError() : ERROR_BAD_IMPERSONATION_LEVEL;
+  why->level = level;
+  GiveBackRights();
+  return false;
+}
+
+#ifdef ORVA_FAULT_SEAM
+// Test builds: the process's modules when the scope of a user's rights began, to find any loaded
+// while it lasted; listed by kernel32's own call, found in it at run time, which loads nothing.
+typedef BOOL(WINAPI* EnumModulesFn)(HANDLE, HMODULE*, DWORD, DWORD*);
+HMODULE g_modulesAtStart[512];
+DWORD g_modulesSize = 0;
+int g_loadedActingForUser = 0;
+
+EnumModulesFn EnumModules() {
+  static const EnumModulesFn enumModules = reinterpret_cast<EnumModulesFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32EnumProcessModules")));
+  return enumModules;
+}
+
+void ListModulesAtStart() {
+  if (EnumModules() == nullptr || !EnumModules()(GetCurrentProcess(), g_modulesAtStart,
+                                                 sizeof(g_modulesAtStart), &g_modulesSize)) {
+    g_modulesSize = 0;
+  }
+}
+
+void CompareModulesAtEnd() {
+  HMODULE now[512];
+  DWORD size = 0;
+  if (g_modulesSize == 0 || !EnumModules()(GetCurrentProcess(), now, sizeof(now), &size) ||
+      size != g_modulesSize || memcmp(now, g_modulesAtStart, size) != 0) {
+    ++g_loadedActingForUser;
+  }
+}
+#else
+void ListModulesAtStart() {}
+void CompareModulesAtEnd() {}
+#endif
 
 }  // namespace
 
 UserRights::UserRights() {
   if (!g_acting) return;
   held_ = false;
-  // Every library the file work loads is loaded now, as the system: random names need bcrypt.
-  // The accounts whose leftovers the work may remove are read now too.
-  win32::RememberOwnAccounts(
-      g_actingFor.rights_.IsValid() ? win32::AsHandle(g_actingFor.rights_.Get()) : nullptr);
-  std::string digits;
-  if (!g_actingFor.rights_.IsValid() || Impersonate() == nullptr || Revert() == nullptr ||
-      !RandomDigits(&digits)) {
-    return;
-  }
+  const HANDLE token =
+      g_actingFor.rights_.IsValid() ? win32::AsHandle(g_actingFor.rights_.Get()) : nullptr;
+  if (token == nullptr || !Prepare(token) || !TakeRights(token, &refusal_)) return;
   // The thread opens files with the user's token; handles held from before keep their access.
-  held_ = Impersonate()(win32::AsHandle(g_actingFor.rights_.Get())) != FALSE;
-  taken_ = held_;
+  held_ = taken_ = g_userRightsNow = true;
+  g_userToken = token;
+  ListModulesAtStart();
 }
 
 UserRights::~UserRights() {
-  // A thread that cannot stop acting for the user must not go on: the log, the clean room and the
-  // installer are the system's. The run ends here, as a killed one would.
-  if (taken_ && !Revert()()) TerminateProcess(GetCurrentProcess(), 1);
+  if (!taken_) return;
+  CompareModulesAtEnd();
+  g_userRightsNow = false;
+  GiveBackRights();
 }
 
+SystemRights::SystemRights() {
+  // A thread that cannot stop acting for the user goes on as the user: what it then does is
+  // refused by the user's rights.
+  if (!g_userRightsNow || !Calls().revert()) return;
+  given_ = true;
+  g_userRightsNow = false;
+}
+
+SystemRights::~SystemRights() {
+  if (!given_) return;
+  RightsRefusal unused;
+  if (!TakeRights(g_userToken, &unused)) {
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+  g_userRightsNow = true;
+}
+
+bool UserRightsNow() { return g_userRightsNow; }
+
 }  // namespace os
+
+#ifdef ORVA_FAULT_SEAM
+int os::LibrariesLoadedActingForUserForTesting() { return os::g_loadedActingForUser; }
+#endif

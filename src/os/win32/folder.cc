@@ -21,13 +21,6 @@ namespace {
 
 using namespace nt;  // the ntdll declarations are this file's vocabulary
 
-// ntdll is in every process from its start, always the system's own.
-template <typename Fn>
-Fn Ntdll(const char* name) {
-  return reinterpret_cast<Fn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
-}
-
 using win32::AsHandle;
 using win32::AsNumber;
 
@@ -612,56 +605,17 @@ void Folder::RemoveEachLeftover(const std::string& prefix) const {
   }
 }
 
-namespace {
-
-// The name of the mutex that guards the update of the file |name| in the held |folder|: made from
-// the folder's final path, which every spelling of the folder leads to, and the file's name, their
-// case folded: the file system matches names without regard to case.
-bool UpdateMutexName(HANDLE folder, const std::string& name, std::string* out) {
+bool UpdateLock::Identity(const Folder& folder, const std::string& name, std::string* out) {
+  // The folder's final path, which every spelling of the folder leads to, and the file's name,
+  // their case folded: the file system matches names without regard to case.
   Text path;
-  if (!FinalPath(folder, &path)) return false;
+  if (!FinalPath(AsHandle(folder.NativeHandle()), &path)) return false;
   path = Child(path, Wide(name));
   if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()),
                    path.data(), static_cast<int>(path.size())) != static_cast<int>(path.size())) {
     return false;
   }
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the UTF-16 text's bytes
-  for (wchar_t c : path) {
-    for (int shift = 0; shift < 16; shift += 8) {
-      hash = (hash ^ ((static_cast<unsigned>(c) >> shift) & 0xFF)) * 1099511628211ull;
-    }
-  }
-  std::string made = "OrvaPatch.Update.";
-  base::AppendHex(&made, hash, 16, true);
-  *out = made;
-  return true;
-}
-
-}  // namespace
-
-bool UpdateLockPolicy::Close(Handle handle) {
-  ReleaseMutex(AsHandle(handle));
-  return CloseHandle(AsHandle(handle)) != 0;
-}
-
-bool UpdateLock::Take(const Folder& folder, const std::string& name, unsigned milliseconds) {
-  std::string mutexName;
-  if (!UpdateMutexName(AsHandle(folder.NativeHandle()), name, &mutexName)) return false;
-  // Global: one lock for every session of the workstation. Any account may create a global
-  // mutex, so a standard user can take this one first, or make one that administrators may not
-  // open: then the update waits, and at worst leaves the file as it was. It cannot be turned
-  // into more, since the lock guards nothing that the held folders and handles do not: it only
-  // keeps two runs of the program from updating one file at once. There is no fallback to a
-  // session's own name, which would not keep out runs in other sessions.
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, ("Global\\" + mutexName).c_str());
-  if (mutex == nullptr) return false;
-  // Abandoned: the run that held it died; what it left is cleaned up under the lock.
-  DWORD waited = WaitForSingleObject(mutex, milliseconds);
-  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-    CloseHandle(mutex);
-    return false;
-  }
-  handle_ = base::ScopedHandle<UpdateLockPolicy>(AsNumber(mutex));
+  out->assign(reinterpret_cast<const char*>(path.data()), path.size() * sizeof(wchar_t));
   return true;
 }
 

@@ -1,5 +1,6 @@
-// The ntdll calls that open, rename and list files and folders: their status codes, flags,
-// structures and function types, declared here rather than taken from the driver kit.
+// The ntdll calls that open, rename and list files and folders and read their security: their
+// status codes, flags, structures and function types, declared here rather than taken from the
+// driver kit.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +22,7 @@ const NtStatus kNotADirectory = static_cast<NtStatus>(0xC0000103);
 const NtStatus kFileIsADirectory = static_cast<NtStatus>(0xC00000BA);
 const NtStatus kDiskFull = static_cast<NtStatus>(0xC000007F);
 const NtStatus kInvalidOwner = static_cast<NtStatus>(0xC000005A);
+const NtStatus kBufferTooSmall = static_cast<NtStatus>(0xC0000023);
 
 // NtCreateFile's dispositions and options.
 const ULONG kFileOpen = 1;
@@ -80,6 +82,16 @@ typedef NtStatus(NTAPI* SetInformationFn)(HANDLE, IoStatus*, void*, ULONG, ULONG
 typedef ULONG(NTAPI* ToDosErrorFn)(NtStatus);
 typedef NtStatus(NTAPI* QueryDirectoryFn)(HANDLE, HANDLE, void*, void*, IoStatus*, void*, ULONG,
                                           ULONG, BOOLEAN, CountedText*, BOOLEAN);
+typedef NtStatus(NTAPI* QuerySecurityFn)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, ULONG,
+                                         ULONG*);
+
+// The ntdll function |name|: ntdll is in every process from its start, always the system's own,
+// so that the lookup loads nothing.
+template <typename Fn>
+Fn Ntdll(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
 
 }  // namespace nt
 }  // namespace os

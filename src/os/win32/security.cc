@@ -3,25 +3,35 @@
 #include "os/win32/security.h"
 
 #include <windows.h>
-#include <aclapi.h>
 #include <sddl.h>
+
+#include "os/internal/acting.h"
+#include "os/win32/nt.h"
 
 namespace os {
 namespace win32 {
+namespace {
+
+// The parts |wanted| of the security descriptor of the open |handle|, self-relative, read as the
+// system through ntdll, which loads nothing: GetSecurityInfo loads its provider (ntmarta.dll) on
+// first use, which while the run acts for a user could be found through their drive mappings.
+bool ReadSecurity(void* handle, SECURITY_INFORMATION wanted, std::vector<unsigned char>* out) {
+  static const nt::QuerySecurityFn query = nt::Ntdll<nt::QuerySecurityFn>("NtQuerySecurityObject");
+  if (query == nullptr) return false;
+  SystemRights system;
+  // Its size asked first: one that grows before it is read fails the read.
+  ULONG size = 0;
+  if (query(handle, wanted, nullptr, 0, &size) != nt::kBufferTooSmall || size == 0) return false;
+  std::vector<unsigned char> descriptor(size);
+  if (query(handle, wanted, descriptor.data(), size, &size) != nt::kSuccess) return false;
+  *out = std::move(descriptor);
+  return true;
+}
+
+}  // namespace
 
 bool ReadFileSecurity(void* handle, std::vector<unsigned char>* out) {
-  const SECURITY_INFORMATION kWanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(handle, SE_FILE_OBJECT, kWanted, nullptr, nullptr, nullptr, nullptr,
-                      &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  const DWORD size = GetSecurityDescriptorLength(descriptor);
-  const unsigned char* bytes = static_cast<const unsigned char*>(descriptor);
-  std::vector<unsigned char> copy(bytes, bytes + size);  // GetSecurityInfo's is self-relative
-  LocalFree(descriptor);
-  *out = std::move(copy);
-  return true;
+  return ReadSecurity(handle, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, out);
 }
 
 bool ReplacementSecurity(const void* source, bool withOwner, std::vector<unsigned char>* out) {
@@ -183,16 +193,12 @@ void RememberOwnAccounts(void* actedFor) {
 }
 
 bool OwnedByThisProgramsKind(void* handle) {
+  std::vector<unsigned char> descriptor;
   PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                      nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool ours =
-      owner != nullptr && (IsThisProgramsKind(owner) || IsKept(Own().actedFor, owner));
-  LocalFree(descriptor);
-  return ours;
+  BOOL defaulted = FALSE;
+  return ReadSecurity(handle, OWNER_SECURITY_INFORMATION, &descriptor) &&
+         GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted) && owner != nullptr &&
+         (IsThisProgramsKind(owner) || IsKept(Own().actedFor, owner));
 }
 
 bool IsPrivate(void* handle) {
@@ -204,17 +210,34 @@ bool IsPrivateDescriptor(const void* descriptor) { return OursAlone(descriptor, 
 
 bool IsPrivateKeyDescriptor(const void* descriptor) { return OursAlone(descriptor, kKeyChanges); }
 
+namespace {
+
+// The restore privilege's LUID, the system's own constant (SE_RESTORE_PRIVILEGE): looked up by
+// name, it would be asked of the local security authority.
+const DWORD kRestorePrivilege = 18;
+
+// The restore privilege with |attributes|.
+TOKEN_PRIVILEGES RestorePrivilegeWith(DWORD attributes) {
+  TOKEN_PRIVILEGES privileges = {};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Luid.LowPart = kRestorePrivilege;
+  privileges.Privileges[0].Attributes = attributes;
+  return privileges;
+}
+
+}  // namespace
+
 RestorePrivilege::RestorePrivilege() {
+  // A user's rights are their token's, which no privilege of the process's reaches: no token call
+  // is made for them.
+  if (UserRightsNow()) return;
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
   token_ = token;
-  TOKEN_PRIVILEGES privileges = {};
-  privileges.PrivilegeCount = 1;
-  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  TOKEN_PRIVILEGES privileges = RestorePrivilegeWith(SE_PRIVILEGE_ENABLED);
   TOKEN_PRIVILEGES before = {};
   DWORD size = sizeof(before);
-  if (LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &privileges.Privileges[0].Luid) &&
-      AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(before), &before, &size) &&
+  if (AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(before), &before, &size) &&
       GetLastError() == ERROR_SUCCESS) {
     // The earlier state lists the privilege only when this call changed it.
     enabled_ = before.PrivilegeCount == 1;
@@ -224,12 +247,8 @@ RestorePrivilege::RestorePrivilege() {
 RestorePrivilege::~RestorePrivilege() {
   if (token_ == nullptr) return;
   if (enabled_) {
-    TOKEN_PRIVILEGES privileges = {};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = 0;
-    if (LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &privileges.Privileges[0].Luid)) {
-      AdjustTokenPrivileges(token_, FALSE, &privileges, 0, nullptr, nullptr);
-    }
+    TOKEN_PRIVILEGES privileges = RestorePrivilegeWith(0);
+    AdjustTokenPrivileges(token_, FALSE, &privileges, 0, nullptr, nullptr);
   }
   CloseHandle(token_);
 }

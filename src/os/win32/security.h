@@ -6,8 +6,9 @@
 namespace os {
 namespace win32 {
 
-// The owner and DACL of the open file |handle| (a HANDLE), as a self-relative descriptor; false
-// when they cannot be read. |out| is left untouched on failure.
+// The owner and DACL of the open file |handle| (a HANDLE), as a self-relative descriptor, read as
+// the system by a call that loads nothing; false when they cannot be read. |out| is left
+// untouched on failure.
 [[nodiscard]] bool ReadFileSecurity(void* handle, std::vector<unsigned char>* out);
 
 // From the self-relative descriptor |source|, the self-relative descriptor of a file that may
@@ -48,7 +49,7 @@ bool IsPrivateKeyDescriptor(const void* descriptor);
 
 // The restore privilege, which lets an administrator give a file another account as its owner,
 // enabled for the life of this object only, then put back as it was. Harmless where the token
-// does not hold it.
+// does not hold it; nothing is done while the thread has a user's rights, which it cannot reach.
 class RestorePrivilege {
  public:
   RestorePrivilege();
