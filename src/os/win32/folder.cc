@@ -522,7 +522,7 @@ bool Folder::MakeReplacement(const File& original, const std::string& prefix, st
                              File* out, Failure* why) const {
   std::vector<unsigned char> current, wanted;
   std::string digits;
-  if (!win32::ReadFileSecurity(AsHandle(original.NativeHandle()), &current) ||
+  if (!win32::ReadOwnerAndDacl(AsHandle(original.NativeHandle()), &current) ||
       !RandomDigits(&digits)) {
     return CreateFailed(LastFailure(), why);
   }

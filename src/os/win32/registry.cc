@@ -1,7 +1,8 @@
 // The registry on Windows: the Win32 calls themselves. The executable is 32-bit, so it sees the
 // same registry view as the product it patches.
 #include <windows.h>
-#include <aclapi.h>
+
+#include <vector>
 
 #include "os/registry.h"
 #include "os/win32/handle.h"
@@ -76,13 +77,12 @@ long RegKey::RemoveValue(const char* name) {
 long RegKey::FlushKey() { return RegFlushKey(AsHandle<HKEY>(handle_.Get())); }
 
 long RegKey::JudgeSecurity(bool* trusted) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD rc = GetSecurityInfo(AsHandle<HKEY>(handle_.Get()), SE_REGISTRY_KEY,
-                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
-                                   nullptr, nullptr, nullptr, &descriptor);
-  if (rc != ERROR_SUCCESS) return static_cast<long>(rc);
-  *trusted = win32::IsPrivateKeyDescriptor(descriptor);
-  LocalFree(descriptor);
+  // Read as a file's is, by a call that loads nothing: GetSecurityInfo would load its provider.
+  std::vector<unsigned char> descriptor;
+  if (!win32::ReadOwnerAndDacl(AsHandle<HKEY>(handle_.Get()), &descriptor)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  *trusted = win32::IsPrivateKeyDescriptor(descriptor.data());
   return kErrorSuccess;
 }
 

@@ -30,7 +30,7 @@ bool ReadSecurity(void* handle, SECURITY_INFORMATION wanted, std::vector<unsigne
 
 }  // namespace
 
-bool ReadFileSecurity(void* handle, std::vector<unsigned char>* out) {
+bool ReadOwnerAndDacl(void* handle, std::vector<unsigned char>* out) {
   return ReadSecurity(handle, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, out);
 }
 
@@ -203,7 +203,7 @@ bool OwnedByThisProgramsKind(void* handle) {
 
 bool IsPrivate(void* handle) {
   std::vector<unsigned char> descriptor;
-  return ReadFileSecurity(handle, &descriptor) && IsPrivateDescriptor(descriptor.data());
+  return ReadOwnerAndDacl(handle, &descriptor) && IsPrivateDescriptor(descriptor.data());
 }
 
 bool IsPrivateDescriptor(const void* descriptor) { return OursAlone(descriptor, kFolderChanges); }

@@ -6,10 +6,10 @@
 namespace os {
 namespace win32 {
 
-// The owner and DACL of the open file |handle| (a HANDLE), as a self-relative descriptor, read as
-// the system by a call that loads nothing; false when they cannot be read. |out| is left
-// untouched on failure.
-[[nodiscard]] bool ReadFileSecurity(void* handle, std::vector<unsigned char>* out);
+// The owner and DACL of the open file, folder or registry key |handle| (a HANDLE or an HKEY that
+// the program opened), as a self-relative descriptor, read as the system by a call that loads
+// nothing; false when they cannot be read. |out| is left untouched on failure.
+[[nodiscard]] bool ReadOwnerAndDacl(void* handle, std::vector<unsigned char>* out);
 
 // From the self-relative descriptor |source|, the self-relative descriptor of a file that may
 // replace it: the same DACL, with its protection and inheritance flags, and the same owner when
