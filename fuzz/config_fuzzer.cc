@@ -169,6 +169,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   }
   g_hostDir.pop_back();  // the trailing separator
   std::filesystem::create_directories(g_hostDir);
+  // The system's Temp folder, which every Windows has: the update locks lie below it.
+  std::filesystem::create_directories(g_root + "/drive_c/windows/Temp");
   std::atexit([] { std::filesystem::remove_all(g_root); });
   return 0;
 }
