@@ -67,7 +67,7 @@ bool g_placesComplete = true;
 
 // The return addresses of the calls that led to an allocation, folded into one fingerprint.
 struct Fingerprint {
-  uint64_t hash = 1469598103934665603u;  // FNV-1a's offset basis
+  uint64_t hash = 14695981039346656037u;  // FNV-1a's offset basis
   int frames = 0;
   int maxFrames = 0;
 };
