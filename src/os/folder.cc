@@ -3,6 +3,7 @@
 
 #include "base/ascii.h"
 #include "os/internal/acting.h"
+#include "os/internal/entries.h"
 #include "os/internal/rooms.h"
 #include "os/internal/step.h"
 
@@ -52,6 +53,43 @@ std::string LockName(const std::string& identity) {
   return name;
 }
 
+OpenStatus RemoveEntry(intptr_t folder, const EntryName& name, int depth, bool withFolder,
+                       bool top = false);
+
+// Removes what the held |folder| holds, as RemoveEntry removes each entry at |depth| - 1, all of
+// it tried; the first failure tells.
+OpenStatus EmptyFolder(intptr_t folder, int depth) {
+  std::vector<EntryName> names;
+  if (!ListEntries(folder, std::string(), &names)) return OpenStatus::kFailed;
+  OpenStatus emptied = OpenStatus::kDone;
+  for (const EntryName& name : names) {
+    const OpenStatus one = RemoveEntry(folder, name, depth - 1, true);
+    if (emptied == OpenStatus::kDone) emptied = one;
+  }
+  return emptied;
+}
+
+// Removes the entry |name| of the held |folder|, never through a link: a file of one name, or a
+// folder emptied first and, with |withFolder|, removed, at most |depth| levels down; with |top|,
+// only a folder that no standard user may change (one they may write in could hold what they
+// chose to have removed), and none that a run still holds. A link or a file of several names
+// stays: kRefused; kInUse while a program holds what would be removed.
+OpenStatus RemoveEntry(intptr_t folder, const EntryName& name, int depth, bool withFolder,
+                       bool top) {
+  Entry entry;
+  EntryKind kind;
+  OpenStatus status = OpenEntry(folder, name, EntryUse::kInTree, &entry, &kind);
+  if (status != OpenStatus::kDone) return status;
+  const bool isFolder = kind == EntryKind::kFolder;
+  if (kind == EntryKind::kOther || (isFolder && depth < 0) || (top && !isFolder)) {
+    return OpenStatus::kRefused;
+  }
+  if (top) status = TakePrivateFolder(&entry);
+  if (status == OpenStatus::kDone && isFolder) status = EmptyFolder(entry.Get(), depth);
+  if (status != OpenStatus::kDone || (isFolder && !withFolder)) return status;
+  return DeleteEntry(folder, name, entry, kind);
+}
+
 }  // namespace
 
 bool FolderPolicy::Close(Handle handle) {
@@ -87,7 +125,8 @@ OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failu
 
 OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
   if (BeginStep(testing::Op::kRemove)) return OpenStatus::kFailed;
-  return ClearTree(name, depth, withFolder);
+  if (!FileLocation::IsEntryName(name)) return OpenStatus::kRefused;
+  return RemoveEntry(handle_.Get(), EntryNameOf(name), depth, withFolder, true);
 }
 
 std::vector<std::string> Folder::Names(const std::string& prefix) const {
@@ -127,7 +166,17 @@ bool Folder::Discard(File* written, const std::string& temporary) const {
 
 void Folder::RemoveLeftovers(const std::string& prefix) const {
   if (BeginStep(testing::Op::kList)) return;
-  RemoveEachLeftover(prefix);
+  std::vector<EntryName> names;
+  (void)ListEntries(handle_.Get(), prefix, &names);
+  for (const EntryName& name : names) {
+    Entry entry;
+    EntryKind kind;
+    // Held by a run that is still going, someone else's, a folder, a link, or gone: it stays.
+    if (OpenEntry(handle_.Get(), name, EntryUse::kLeftover, &entry, &kind) == OpenStatus::kDone &&
+        kind == EntryKind::kFile) {
+      (void)DeleteEntry(handle_.Get(), name, entry, kind);
+    }
+  }
 }
 
 OpenStatus UpdateLock::Acquire(const Folder& folder, const std::string& name,

@@ -120,7 +120,6 @@ class Folder {
   [[nodiscard]] OpenStatus OpenOrMakePrivate(const std::string& name, Folder* out,
                                              Failure* why) const;
   [[nodiscard]] OpenStatus MakePrivate(const std::string& name, Folder* out, Failure* why) const;
-  [[nodiscard]] OpenStatus ClearTree(const std::string& name, int depth, bool withFolder) const;
   std::vector<std::string> ReadNames(const std::string& prefix) const;
   [[nodiscard]] OpenStatus OpenPlainFile(const std::string& name, FileMode mode, bool inheritable,
                                          File* out, Failure* why) const;
@@ -130,7 +129,6 @@ class Folder {
                                       const std::string& name, Failure* why) const;
   // Closes |written| and, with |remove|, removes it.
   bool CloseAndRemove(File* written, const std::string& temporary, bool remove) const;
-  void RemoveEachLeftover(const std::string& prefix) const;
 
   base::ScopedHandle<FolderPolicy> handle_;
 };

@@ -9,6 +9,7 @@
 #include "os/internal/random.h"
 #include "os/internal/rooms.h"
 #include "os/internal/sha256.h"
+#include "os/internal/step.h"
 
 namespace os {
 
@@ -66,27 +67,32 @@ bool CopyHashing(File* from, File* to, Sha256* hash, Failure* why, bool* readFai
   }
 }
 
-}  // namespace
-
-StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
-                            const uint8_t* sha256) {
-  Failure why;
+// Opens the folder that the rooms are made in, in |*rooms|, once the rooms that killed runs left
+// are removed; |*keep| when it is the Temp folder itself, whose rooms are kept once emptied.
+bool OpenRooms(Folder* rooms, bool* keep, Failure* why) {
   Folder temp;
-  if (OpenTempFolder(&temp, &why) != OpenStatus::kDone) {
-    return NotStarted(StartFailure::kCleanRoom, why);
-  }
+  if (OpenTempFolder(&temp, why) != OpenStatus::kDone) return false;
   // Rooms are made in a folder of their own, made once, that only the administrators and the
   // system may change, and that outlives the runs: a room's path, which an installer may record,
   // can then never be made again by a standard user. A folder of that name that is not certainly
   // such a folder (a standard user made it) is never used: the rooms are then made in the Temp
   // folder itself, where anyone may make folders, and kept there once emptied.
   RemoveLeftoverRooms(temp, true);
-  keep_ = temp.OpenPrivateFolder(kRoomsFolder, &rooms_) != OpenStatus::kDone;
-  if (keep_) {
-    rooms_ = std::move(temp);
+  *keep = temp.OpenPrivateFolder(kRoomsFolder, rooms) != OpenStatus::kDone;
+  if (*keep) {
+    *rooms = std::move(temp);
   } else {
-    RemoveLeftoverRooms(rooms_, false);
+    RemoveLeftoverRooms(*rooms, false);
   }
+  return true;
+}
+
+}  // namespace
+
+StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
+                            const uint8_t* sha256) {
+  Failure why;
+  if (!OpenRooms(&rooms_, &keep_, &why)) return NotStarted(StartFailure::kCleanRoom, why);
   // The program's one open: its bytes are read, hashed and copied through this handle alone.
   File from;
   if (Patiently([&] { return File::OpenProgram(source, &from, &why); }) != OpenStatus::kDone) {
@@ -99,38 +105,49 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   if (rooms_.MakePrivateFolder(roomName_, &room_, &why) != OpenStatus::kDone) {
     return NotStarted(StartFailure::kCleanRoom, why);
   }
+  const StartFailure failure = CopyIn(&from, sha256, &why);
+  if (failure == StartFailure::kNone) return StartResult{};
+  Remove();
+  return NotStarted(failure, why);
+}
+
+StartFailure CleanRoom::CopyIn(File* from, const uint8_t* sha256, Failure* why) {
   // Within the room nobody else can write: the copy inherits the room's access.
   File to;
-  if (room_.OpenFile(name, FileMode::kCreateNew, false, &to, &why) != OpenStatus::kDone) {
-    Remove();
-    return NotStarted(StartFailure::kCleanRoom, why);
+  if (room_.OpenFile(copyName_, FileMode::kCreateNew, false, &to, why) != OpenStatus::kDone) {
+    return StartFailure::kCleanRoom;
   }
   Sha256 hash(sha256 != nullptr);
   bool readFailed = false;
-  const bool copied = CopyHashing(&from, &to, &hash, &why, &readFailed);
+  const bool copied = CopyHashing(from, &to, &hash, why, &readFailed);
   if (!to.Close() || !copied) {
-    Remove();
-    return NotStarted(readFailed ? StartFailure::kMissing : StartFailure::kCleanRoom, why);
+    return readFailed ? StartFailure::kMissing : StartFailure::kCleanRoom;
   }
   if (sha256 && !hash.Matches(sha256)) {
-    Remove();
-    return NotStarted(StartFailure::kNotReleased, Failure());
+    *why = Failure();  // the system failed at nothing
+    return StartFailure::kNotReleased;
   }
   // Held shared with readers only: the system can open it to start it, nobody can change it.
-  if (room_.OpenFile(name, FileMode::kReadShared, false, &copy_, &why) != OpenStatus::kDone) {
-    Remove();
-    return NotStarted(StartFailure::kCleanRoom, why);
+  if (room_.OpenFile(copyName_, FileMode::kReadShared, false, &copy_, why) != OpenStatus::kDone) {
+    return StartFailure::kCleanRoom;
   }
   // An installer unpacks its helpers into its Temp folder and runs them from there. Where the
   // run's own lets standard users add to it, as the system account's C:\Windows\Temp does, a
   // file they planted or swapped there would run with the installer's rights: the installer gets
   // a Temp folder in its room instead, which it inherits, and which goes with the room.
   if (!OwnTempIsPrivate() &&
-      room_.MakePrivateFolder(kProgramTemp, &temp_, &why) != OpenStatus::kDone) {
-    Remove();
-    return NotStarted(StartFailure::kCleanRoom, why);
+      room_.MakePrivateFolder(kProgramTemp, &temp_, why) != OpenStatus::kDone) {
+    return StartFailure::kCleanRoom;
   }
-  return StartResult{};
+  return StartFailure::kNone;
+}
+
+StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint16_t show,
+                           const File* shared, Process* out) {
+  if (!room->copy_.IsOpen()) return StartResult{StartFailure::kFailed, 0};
+  // A struck start reads as a rule's refusal: the program was never started.
+  if (BeginStep(testing::Op::kStart)) return StartResult{StartFailure::kRefused, kRefusedByRule};
+  return StartInRoom(room, commandLine, show, shared, out);
 }
 
 void CleanRoom::Remove() {

@@ -75,6 +75,9 @@ class CleanRoom {
 
  private:
   friend class Process;
+  // Fill's copy of |from| into the room, and what holds it there: kNone, or why the program is
+  // not started, with |*why|.
+  [[nodiscard]] StartFailure CopyIn(File* from, const uint8_t* sha256, Failure* why);
   // Removes the copy and the room, through their handles, unless a program started from the room
   // still runs; what cannot be removed now is left to a later run. A room in the Temp folder
   // itself is emptied and kept.
@@ -121,6 +124,13 @@ class Process {
   }
 
  private:
+  // The system's error of a start that a rule refuses, which a struck start gives.
+  static const uint32_t kRefusedByRule;
+
+  // Start's step once it is counted, which each platform defines.
+  [[nodiscard]] static StartResult StartInRoom(CleanRoom* room, const std::string& commandLine,
+                                               uint16_t show, const File* shared, Process* out);
+
   // In this order, so that a move closes the thread handle first too.
   base::ScopedHandle<ProcessPolicy> thread_;   // Windows: the first thread; POSIX: set once reaped
   base::ScopedHandle<ProcessPolicy> process_;  // a HANDLE on Windows, a pid on POSIX

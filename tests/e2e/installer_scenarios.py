@@ -192,26 +192,32 @@ def scenario_installer_clean_rooms_of_killed_runs_removed_and_no_other(m):
 
     m.run(sleep_ms=60000, during=kill)
     assert len(m.clean_rooms()) == 1, m.clean_rooms()
-    # Not ours to remove: a room holding a link, and a folder of another name.
-    linked = os.path.join(m.rooms_dir(), "OrvaPatch-00000000000000bb")
+    # Not ours to remove: a room holding a link, one holding a second name of a file outside, one
+    # whose folders go a level deeper than any installer's, and a folder of another name. A room
+    # whose folders go as deep as an installer's goes.
+    linked, hard, deeper, deep = [os.path.join(m.rooms_dir(), "OrvaPatch-%016x" % digits)
+                                  for digits in (0xbb, 0xcc, 0xdd, 0xee)]
     other = os.path.join(m.temp_dir(), "Other-orvapatch")
     outside = os.path.join(m.drive_c, "outside.txt")
-    for folder in (linked, other):
+    for folder in (linked, hard, os.path.join(deeper, *["d"] * 9), os.path.join(deep, *["d"] * 8),
+                   other):
         os.makedirs(folder)
         with open(os.path.join(folder, INSTALLER), "wb") as f:
             f.write(b"x")
     with open(outside, "wb") as f:
         f.write(b"kept")
     os.symlink(outside, os.path.join(linked, "link.txt"))
+    os.link(outside, os.path.join(hard, "second-name.txt"))
     try:
         result, _ = m.run()
         assert result.returncode == 0, result
         assert m.record() is not None and m.record().endswith("done\n"), m.record()
-        assert m.clean_rooms() == ["OrvaPatch-00000000000000bb"], m.clean_rooms()
+        kept = [os.path.basename(folder) for folder in (linked, hard, deeper)]
+        assert m.clean_rooms() == kept, m.clean_rooms()
         assert os.path.exists(os.path.join(other, INSTALLER)), "another folder was removed"
         assert m.read(outside) == b"kept", "a file outside was changed"
     finally:
-        for folder in (linked, other):
+        for folder in (linked, hard, deeper, deep, other):
             shutil.rmtree(folder, ignore_errors=True)
         os.remove(outside)
 

@@ -17,6 +17,7 @@
 #include "machine/host_io.h"
 #include "machine/paths.h"
 #include "os/folder.h"
+#include "os/internal/entries.h"
 #include "os/internal/random.h"
 #include "os/posix/host.h"
 
@@ -69,37 +70,12 @@ bool ListNames(int dir, const std::string& prefix, std::vector<std::string>* nam
   return errno == 0;
 }
 
-// A descriptor closed however its scope ends, running out of memory included.
-struct Descriptor {
-  explicit Descriptor(int opened) : fd(opened) {}
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  const int fd;
-};
-
-// Removes what the held folder |dir| holds, folders depth first, never through a link: a link, a
-// file of several names or anything but files and folders is left, and with it the folder.
-OpenStatus Empty(int dir, int depth) {
-  std::vector<std::string> names;
-  if (!ListNames(dir, "", &names)) return OpenStatus::kFailed;
-  OpenStatus emptied = OpenStatus::kDone;
-  for (const std::string& name : names) {
-    struct stat st;
-    bool removed = ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (removed && S_ISDIR(st.st_mode)) {
-      const Descriptor child(::openat(dir, name.c_str(), kFolderFlags));
-      removed = child.fd >= 0 && depth > 0 && Empty(child.fd, depth - 1) == OpenStatus::kDone &&
-                ::unlinkat(dir, name.c_str(), AT_REMOVEDIR) == 0;
-    } else {
-      removed = removed && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-                ::unlinkat(dir, name.c_str(), 0) == 0;
-    }
-    if (!removed) emptied = OpenStatus::kRefused;
-  }
-  return emptied;
+// Whether the file |st| was made by this program: as root, as its own user, or as the user it
+// acts for, whose file work runs under their uid (an invalid uid changes nothing and answers the
+// one in force).
+bool MadeByThisProgram(const struct stat& st) {
+  const uid_t fileUser = static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
+  return st.st_uid == 0 || st.st_uid == ::geteuid() || st.st_uid == fileUser;
 }
 
 }  // namespace
@@ -136,26 +112,6 @@ OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* wh
   }
   out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
   return OpenStatus::kDone;
-}
-
-OpenStatus Folder::ClearTree(const std::string& name, int depth, bool withFolder) const {
-  if (!FileLocation::IsEntryName(name)) return OpenStatus::kRefused;
-  const int dir = static_cast<int>(handle_.Get());
-  const Descriptor held(::openat(dir, name.c_str(), kFolderFlags));
-  if (held.fd < 0) return posix::FailureOf(errno).status;
-  struct stat st;
-  OpenStatus status = ::fstat(held.fd, &st) == 0 && posix::IsPrivateFolder(st)
-                          ? OpenStatus::kDone
-                          : OpenStatus::kRefused;
-  if (status == OpenStatus::kDone && ::flock(held.fd, LOCK_EX | LOCK_NB) != 0) {
-    status = OpenStatus::kInUse;  // its run still goes
-  }
-  if (status == OpenStatus::kDone) status = Empty(held.fd, depth);
-  if (status == OpenStatus::kDone && withFolder &&
-      (!StillNamed(dir, name, held.fd) || ::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0)) {
-    status = OpenStatus::kRefused;
-  }
-  return status;
 }
 
 bool FolderPolicy::Release(Handle handle) { return ::close(static_cast<int>(handle)) == 0; }
@@ -298,24 +254,54 @@ std::vector<std::string> Folder::ReadNames(const std::string& prefix) const {
   return names;
 }
 
-void Folder::RemoveEachLeftover(const std::string& prefix) const {
-  const int dir = static_cast<int>(handle_.Get());
-  for (const std::string& name : ReadNames(prefix)) {
-    const int fd =
-        posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, LOCK_EX);
-    if (fd < 0) continue;  // a link, a folder, or held by a run that is still going
-    struct stat st;
-    // Made by this program: as root, as its own user, or as the user it acts for, whose file work
-    // runs under their uid (an invalid uid changes nothing and answers the one in force).
-    const uid_t fileUser = static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
-    if (::fstat(fd, &st) == 0 && st.st_nlink == 1 &&
-        (st.st_uid == 0 || st.st_uid == ::geteuid() || st.st_uid == fileUser) &&
-        StillNamed(dir, name, fd)) {
-      ::unlinkat(dir, name.c_str(), 0);
-    }
-    ::close(fd);
-  }
+EntryName EntryNameOf(const std::string& name) { return name; }
+
+bool ListEntries(intptr_t folder, const std::string& prefix, std::vector<EntryName>* out) {
+  return ListNames(static_cast<int>(folder), prefix, out);
 }
+
+OpenStatus OpenEntry(intptr_t folder, const EntryName& name, EntryUse use, Entry* out,
+                     EntryKind* kind) {
+  const int dir = static_cast<int>(folder);
+  // A path descriptor opens anything, a link itself included, without reading it or waking a
+  // device; a leftover is locked against every run that still holds it.
+  const int fd =
+      use == EntryUse::kInTree
+          ? ::openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
+          : posix::OpenLocked(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, LOCK_EX);
+  if (fd < 0) return posix::FailureOf(errno).status;
+  *out = Entry(fd);
+  struct stat st;
+  const bool statted = ::fstat(fd, &st) == 0;
+  *kind = statted && S_ISDIR(st.st_mode) ? EntryKind::kFolder
+          : statted && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+                  (use == EntryUse::kInTree || MadeByThisProgram(st))
+              ? EntryKind::kFile
+              : EntryKind::kOther;
+  return OpenStatus::kDone;
+}
+
+OpenStatus TakePrivateFolder(Entry* entry) {
+  struct stat st;
+  if (::fstat(static_cast<int>(entry->Get()), &st) != 0 || !posix::IsPrivateFolder(st)) {
+    return OpenStatus::kRefused;
+  }
+  // A run holds its room under an exclusive lock, which a path descriptor cannot take.
+  const int fd = ::openat(static_cast<int>(entry->Get()), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return posix::FailureOf(errno).status;
+  *entry = Entry(fd);
+  return ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? OpenStatus::kDone : OpenStatus::kInUse;
+}
+
+OpenStatus DeleteEntry(intptr_t folder, const EntryName& name, const Entry& entry, EntryKind kind) {
+  const int dir = static_cast<int>(folder);
+  return StillNamed(dir, name, static_cast<int>(entry.Get())) &&
+                 ::unlinkat(dir, name.c_str(), kind == EntryKind::kFolder ? AT_REMOVEDIR : 0) == 0
+             ? OpenStatus::kDone
+             : OpenStatus::kRefused;
+}
+
+bool EntryPolicy::Close(Handle handle) { return ::close(static_cast<int>(handle)) == 0; }
 
 bool UpdateLock::Identity(const Folder& folder, const std::string& name, std::string* out) {
   // The folder's device and inode, which every spelling of the folder leads to, and the file's

@@ -9,6 +9,7 @@
 
 #include "base/ascii.h"
 #include "os/folder.h"
+#include "os/internal/entries.h"
 #include "os/internal/random.h"
 #include "os/win32/failure.h"
 #include "os/win32/handle.h"
@@ -300,36 +301,14 @@ bool DeleteThrough(HANDLE h) {
   return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)) != 0;
 }
 
-// The names in the held folder |folder| that start with |prefix| (ASCII case aside).
-std::vector<Text> NamesStartingWith(HANDLE folder, const Text& prefix) {
-  static const QueryDirectoryFn query = Ntdll<QueryDirectoryFn>("NtQueryDirectoryFile");
-  std::vector<Text> names;
-  if (query == nullptr) return names;
-  alignas(8) unsigned char buffer[4096];
-  for (BOOLEAN restart = TRUE;; restart = FALSE) {
-    IoStatus io = {};
-    if (query(folder, nullptr, nullptr, nullptr, &io, buffer, sizeof(buffer), kFileNamesInformation,
-              FALSE, nullptr, restart) != kSuccess) {
-      return names;  // the end of the listing, or a failure: what was found is enough
-    }
-    for (size_t at = 0;;) {
-      const NamesInformation* entry = reinterpret_cast<const NamesInformation*>(buffer + at);
-      const Text name(entry->fileName, entry->fileName + entry->fileNameLength / sizeof(wchar_t));
-      bool match = name.size() >= prefix.size();
-      for (size_t i = 0; match && i < prefix.size(); ++i) {
-        match = base::AsciiLower(name[i]) == base::AsciiLower(prefix[i]);
-      }
-      if (match) names.push_back(name);
-      if (entry->nextEntryOffset == 0) break;
-      at += entry->nextEntryOffset;
-    }
-  }
-}
-
 // What a folder and the entries of a folder being removed are opened with: enough to check them,
 // list them and delete them.
 const ACCESS_MASK kRemovalAccess =
     DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY | READ_CONTROL;
+
+// What a leftover is opened with: enough to check it, read its owner and delete it.
+const ACCESS_MASK kLeftoverAccess =
+    DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 
 // What a failed deletion means: an image that an ended process still maps, or a folder whose
 // entries are still being deleted, is in use for a moment.
@@ -339,49 +318,6 @@ OpenStatus DeletionFailure() {
                  error == ERROR_DIR_NOT_EMPTY
              ? OpenStatus::kInUse
              : win32::FailureOf(error).status;
-}
-
-// Removes the entry |name| of the held |folder|, opened without following a reparse point and
-// checked as IsWhatWasAskedFor checks: a file of one name, or a folder, emptied first and, with
-// |withFolder|, removed, at most |depth| levels down; with |top|, only a folder that no standard
-// user may change. A link or a file of several names stays: kRefused; kInUse while a program
-// holds what would be removed.
-OpenStatus RemoveEntry(HANDLE folder, const Text& name, int depth, bool withFolder,
-                       bool top = false) {
-  Text folderPath;
-  if (!FinalPath(folder, &folderPath)) return OpenStatus::kFailed;
-  const Text expected = Child(folderPath, name);
-  Text room(expected.size() + 1);
-  HANDLE h = nullptr;
-  const NtStatus status = OpenRelative(folder, name, kRemovalAccess,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       kFileOpen, 0, nullptr, &h);
-  if (status != kSuccess) return StatusOf(status);
-  base::ScopedHandle<FolderPolicy> held(AsNumber(h));
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool isFolder = GetFileInformationByHandle(h, &info) &&
-                        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if (!IsWhatWasAskedFor(h, isFolder, expected, &room) || (isFolder && depth < 0) ||
-      (top && (!isFolder || !win32::IsPrivate(h)))) {
-    return OpenStatus::kRefused;
-  }
-  OpenStatus removed = OpenStatus::kDone;
-  if (isFolder) {
-    for (const Text& entry : NamesStartingWith(h, Text())) {
-      if (entry == Literal(L".") || entry == Literal(L"..")) continue;
-      const OpenStatus one = RemoveEntry(h, entry, depth - 1, true);
-      if (removed == OpenStatus::kDone) removed = one;
-    }
-  }
-  if (removed != OpenStatus::kDone || (isFolder && !withFolder)) return removed;
-  // A folder's read-only mark keeps nothing from its deletion; a file's does.
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  if ((!isFolder && !DeleteThrough(h)) ||
-      (isFolder &&
-       !SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)))) {
-    return DeletionFailure();
-  }
-  return OpenStatus::kDone;
 }
 
 // Opens the folder |name| in the held |folder| as |disposition| asks (made, with the clean room's
@@ -425,14 +361,11 @@ OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* wh
   return status;
 }
 
-OpenStatus Folder::ClearTree(const std::string& name, int depth, bool withFolder) const {
-  if (!FileLocation::IsEntryName(name)) return OpenStatus::kRefused;
-  return RemoveEntry(AsHandle(handle_.Get()), Wide(name), depth, withFolder, true);
-}
-
 std::vector<std::string> Folder::ReadNames(const std::string& prefix) const {
   std::vector<std::string> names;
-  for (const Text& name : NamesStartingWith(AsHandle(handle_.Get()), Wide(prefix))) {
+  std::vector<EntryName> found;
+  ListEntries(handle_.Get(), prefix, &found);
+  for (const Text& name : found) {
     // A name outside the ANSI code page is none of the program's.
     BOOL lossy = FALSE;
     char narrow[MAX_PATH];
@@ -586,24 +519,75 @@ bool Folder::CloseAndRemove(File* written, const std::string& /*temporary: the h
   return written->Close() && removed;
 }
 
-void Folder::RemoveEachLeftover(const std::string& prefix) const {
-  for (const Text& name : NamesStartingWith(AsHandle(handle_.Get()), Wide(prefix))) {
-    Text folderPath;
-    HANDLE h = nullptr;
-    if (!FinalPath(AsHandle(handle_.Get()), &folderPath)) continue;
-    const Text expected = Child(folderPath, name);
-    Text room(expected.size() + 1);
-    if (OpenRelative(AsHandle(handle_.Get()), name,
-                     DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
-                     kFileOpen, kNonDirectoryFile, nullptr, &h) != kSuccess) {
-      continue;  // held by a run that is still going, a folder, or gone
+EntryName EntryNameOf(const std::string& name) { return Wide(name); }
+
+bool ListEntries(intptr_t folder, const std::string& prefix, std::vector<EntryName>* out) {
+  static const QueryDirectoryFn query = Ntdll<QueryDirectoryFn>("NtQueryDirectoryFile");
+  if (query == nullptr) return true;
+  const Text wide = Wide(prefix);
+  alignas(8) unsigned char buffer[4096];
+  for (BOOLEAN restart = TRUE;; restart = FALSE) {
+    IoStatus io = {};
+    if (query(AsHandle(folder), nullptr, nullptr, nullptr, &io, buffer, sizeof(buffer),
+              kFileNamesInformation, FALSE, nullptr, restart) != kSuccess) {
+      return true;  // the end of the listing, or a failure: what was found is enough
     }
-    if (IsWhatWasAskedFor(h, false, expected, &room) && win32::OwnedByThisProgramsKind(h)) {
-      DeleteThrough(h);
+    for (size_t at = 0;;) {
+      const NamesInformation* entry = reinterpret_cast<const NamesInformation*>(buffer + at);
+      const Text name(entry->fileName, entry->fileName + entry->fileNameLength / sizeof(wchar_t));
+      bool match = name.size() >= wide.size() && name != Literal(L".") && name != Literal(L"..");
+      for (size_t i = 0; match && i < wide.size(); ++i) {
+        match = base::AsciiLower(name[i]) == base::AsciiLower(wide[i]);
+      }
+      if (match) out->push_back(name);
+      if (entry->nextEntryOffset == 0) break;
+      at += entry->nextEntryOffset;
     }
-    CloseHandle(h);
   }
 }
+
+OpenStatus OpenEntry(intptr_t folder, const EntryName& name, EntryUse use, Entry* out,
+                     EntryKind* kind) {
+  Text folderPath;
+  if (!FinalPath(AsHandle(folder), &folderPath)) return OpenStatus::kFailed;
+  const Text expected = Child(folderPath, name);
+  Text room(expected.size() + 1);
+  HANDLE h = nullptr;
+  // A leftover is shared with nobody: a run that still goes holds its files.
+  const bool shared = use == EntryUse::kInTree;
+  const NtStatus status =
+      OpenRelative(AsHandle(folder), name, shared ? kRemovalAccess : kLeftoverAccess,
+                   shared ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : 0, kFileOpen,
+                   shared ? 0 : kNonDirectoryFile, nullptr, &h);
+  if (status != kSuccess) return StatusOf(status);
+  *out = Entry(AsNumber(h));
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool isFolder = GetFileInformationByHandle(h, &info) &&
+                        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  *kind = !IsWhatWasAskedFor(h, isFolder, expected, &room) ? EntryKind::kOther
+          : isFolder                                       ? EntryKind::kFolder
+          : shared || win32::OwnedByThisProgramsKind(h)    ? EntryKind::kFile
+                                                           : EntryKind::kOther;
+  return OpenStatus::kDone;
+}
+
+OpenStatus TakePrivateFolder(Entry* entry) {
+  return win32::IsPrivate(AsHandle(entry->Get())) ? OpenStatus::kDone : OpenStatus::kRefused;
+}
+
+OpenStatus DeleteEntry(intptr_t /*folder*/, const EntryName& /*name: the handle*/,
+                       const Entry& entry, EntryKind kind) {
+  const HANDLE h = AsHandle(entry.Get());
+  // A folder's read-only mark keeps nothing from its deletion; a file's does.
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  const bool deleted =
+      kind == EntryKind::kFolder
+          ? SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition))
+          : DeleteThrough(h);
+  return deleted ? OpenStatus::kDone : DeletionFailure();
+}
+
+bool EntryPolicy::Close(Handle handle) { return CloseHandle(AsHandle(handle)) != 0; }
 
 bool UpdateLock::Identity(const Folder& folder, const std::string& name, std::string* out) {
   // The folder's final path, which every spelling of the folder leads to, and the file's name,

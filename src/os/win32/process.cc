@@ -9,7 +9,6 @@
 #include "os/win32/security.h"
 #include "os/win32/system_library.h"
 #include "os/win32/wide_path.h"
-#include "os/internal/step.h"
 
 namespace os {
 namespace {
@@ -187,68 +186,109 @@ StartResult StartFailed(DWORD error) {
 
 }  // namespace
 
-StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint16_t show,
-                           const File* shared, Process* out) {
-  Text folder, temp, environment;
-  if (!room->copy_.IsOpen() || !FolderPath(room->room_, &folder) ||
-      (room->temp_.IsOpen() &&
-       (!FolderPath(room->temp_, &temp) || !EnvironmentWithTemp(temp, &environment)))) {
-    return StartResult{StartFailure::kFailed, 0};
+namespace {
+
+// What CreateProcessW is given for the copy in a room: its full path, the room as its current
+// directory, and the environment block, empty for the launcher's own.
+struct Launch {
+  Text program;
+  Text folder;
+  Text environment;
+};
+
+// The launch of the copy |name| in the held |room|, whose Temp folder is |temp| when it is open;
+// false when a path or the launcher's environment cannot be read.
+bool LaunchOf(const Folder& room, const Folder& temp, const std::string& name, Launch* out) {
+  Text temporary;
+  if (!FolderPath(room, &out->folder) ||
+      (temp.IsOpen() &&
+       (!FolderPath(temp, &temporary) || !EnvironmentWithTemp(temporary, &out->environment)))) {
+    return false;
   }
-  if (BeginStep(testing::Op::kStart)) return StartFailed(ERROR_ACCESS_DISABLED_BY_POLICY);
-  Text program = folder;
+  const Text wide = win32::Wide(name);
+  Text program = out->folder;
   program.push_back(L'\\');
-  const Text name = win32::Wide(room->copyName_);
-  program.insert(program.end(), name.begin(), name.end());
+  program.insert(program.end(), wide.begin(), wide.end());
+  out->program.swap(program);
+  return true;
+}
+
+// Creates the process of |launch| suspended, with |commandLine|, the show hint |show| and, when
+// given, the one handle |inherited|; ERROR_SUCCESS, or the system's error.
+DWORD CreateSuspended(const Launch& launch, const std::string& commandLine, uint16_t show,
+                      HANDLE inherited, PROCESS_INFORMATION* info) {
   STARTUPINFOEXW startup;
   ZeroMemory(&startup, sizeof(startup));
   startup.StartupInfo.cb = sizeof(startup);
   // No standard handles: those the launcher got from its caller are not passed on either.
   startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
   startup.StartupInfo.wShowWindow = show;
-  // Only the listed handle is inherited, whatever else of the launcher's is inheritable.
-  HANDLE inherited = shared && shared->IsOpen() ? AsHandle(shared->NativeHandle()) : nullptr;
-  PROCESS_INFORMATION info;
-  ZeroMemory(&info, sizeof(info));
+  ZeroMemory(info, sizeof(*info));
+  const bool unicode = !launch.environment.empty();
   DWORD error = ERROR_SUCCESS;
   // First with the library policy; a system that does not offer it refuses the attribute or
   // the creation, and the program then starts without it.
   for (const DWORD64* policy : {&kPreferSystem32Libraries, static_cast<const DWORD64*>(nullptr)}) {
+    // Only the listed handle is inherited, whatever else of the launcher's is inheritable.
     Attributes attributes(inherited ? &inherited : nullptr, policy);
     if (attributes.failed()) {
       error = GetLastError();
       if (policy) continue;
-      return StartFailed(error);
+      break;
     }
     startup.lpAttributeList = attributes.list();
     // CreateProcessW may write into the command line, so it gets a buffer of its own.
     win32::WideText buffer = win32::Widen(commandLine);
     // Suspended until it is in its job, so that nothing it starts can escape the job unasked.
-    if (CreateProcessW(Terminated(program).data(), buffer.data(), nullptr, nullptr,
+    error =
+        CreateProcessW(Terminated(launch.program).data(), buffer.data(), nullptr, nullptr,
                        inherited ? TRUE : FALSE,
                        CREATE_SUSPENDED | (attributes.list() ? EXTENDED_STARTUPINFO_PRESENT : 0) |
-                           (environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT),
-                       environment.empty() ? nullptr : environment.data(),
-                       Terminated(folder).data(), &startup.StartupInfo, &info)) {
-      error = ERROR_SUCCESS;
-      break;
-    }
-    error = GetLastError();
+                           (unicode ? CREATE_UNICODE_ENVIRONMENT : 0),
+                       unicode ? const_cast<wchar_t*>(launch.environment.data()) : nullptr,
+                       Terminated(launch.folder).data(), &startup.StartupInfo, info)
+            ? ERROR_SUCCESS
+            : GetLastError();
     if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED) break;
   }
+  return error;
+}
+
+// Puts the created process |info| in a job of its own, given in |*job|, and lets it run;
+// ERROR_SUCCESS, or the error that ended it before it ran. Without a job (a system that does not
+// nest jobs, for a launcher started in one), the room is removed once the program ends, as far
+// as the system lets what still runs be removed.
+DWORD RunInJob(const PROCESS_INFORMATION& info, base::ScopedHandle<ProcessPolicy>* job) {
+  *job = base::ScopedHandle<ProcessPolicy>(AsNumber(MakeJob()));
+  if (job->IsValid() && !AssignProcessToJobObject(AsHandle(job->Get()), info.hProcess)) {
+    job->Close();
+  }
+  if (ResumeThread(info.hThread) != static_cast<DWORD>(-1)) return ERROR_SUCCESS;
+  const DWORD error = GetLastError();
+  TerminateProcess(info.hProcess, error);
+  return error;
+}
+
+}  // namespace
+
+const uint32_t Process::kRefusedByRule = ERROR_ACCESS_DISABLED_BY_POLICY;
+
+StartResult Process::StartInRoom(CleanRoom* room, const std::string& commandLine, uint16_t show,
+                                 const File* shared, Process* out) {
+  Launch launch;
+  if (!LaunchOf(room->room_, room->temp_, room->copyName_, &launch)) {
+    return StartResult{StartFailure::kFailed, 0};
+  }
+  const HANDLE inherited = shared && shared->IsOpen() ? AsHandle(shared->NativeHandle()) : nullptr;
+  PROCESS_INFORMATION info;
+  DWORD error = CreateSuspended(launch, commandLine, show, inherited, &info);
   if (error != ERROR_SUCCESS) return StartFailed(error);
   Process process;
   process.thread_ = base::ScopedHandle<ProcessPolicy>(AsNumber(info.hThread));
   process.process_ = base::ScopedHandle<ProcessPolicy>(AsNumber(info.hProcess));
-  // Without a job (a system that does not nest jobs, for a launcher started in one), the room
-  // is removed once the program ends, as far as the system lets what still runs be removed.
-  base::ScopedHandle<ProcessPolicy> job(AsNumber(MakeJob()));
-  if (job.IsValid() && !AssignProcessToJobObject(AsHandle(job.Get()), info.hProcess)) job.Close();
-  if (ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
-    error = GetLastError();
-    TerminateProcess(info.hProcess, error);
-    return StartFailed(error);
-  }
+  base::ScopedHandle<ProcessPolicy> job;
+  error = RunInJob(info, &job);
+  if (error != ERROR_SUCCESS) return StartFailed(error);
   room->programs_ = std::move(job);
   *out = std::move(process);
   return StartResult{};
