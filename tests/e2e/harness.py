@@ -646,60 +646,12 @@ class Machine:
         command, env = self.command(
             stub_exit=stub_exit, sleep_ms=sleep_ms, extra_path=extra_path, extra_env=extra_env
         )
-        command = list(prefix) + command
-        passed = ()
-        if caller_file and self.windows:
-            command = command[:1] + [
-                "cmd",
-                "/c",
-                "%s > %s" % (command[1], self.windows_path(caller_file)),
-            ]
-        elif caller_file:
-            passed = (os.open(caller_file, os.O_WRONLY | os.O_CREAT),)
-        watcher = None
-        env.pop("DISPLAY", None)  # an unexpected box fails at once instead of waiting
-        if service and self.windows:
-            command.insert(1, self.args.station)
-        elif service:
-            env["ORVAPATCH_SESSION"] = "service"
+        command, passed = self.started_as(list(prefix) + command, env, caller_file, service)
         events_before = [] if self.windows else self.event_lines()
-        if (box or service) and self.windows:
-            # Wine's desktop keeps the display of the wineserver's first program: start afresh.
-            subprocess.run(["wineserver", "-k"], env=env)
-            subprocess.run(["wineserver", "-w"], env=env)
-            env["DISPLAY"] = self.args.display.name
-            # Bring the desktop up first: on a loaded machine, a program's first window can
-            # otherwise time out waiting for it.
-            subprocess.run(
-                [self.args.wine_run, "cmd", "/c", "exit"],
-                env=env,
-                stdout=subprocess.DEVNULL,
-                stderr=subprocess.DEVNULL,
-            )
-            if box:
-                watcher = message_box.BoxWatcher(self.args.display, box, self.args.screenshot)
-                watcher.start()
+        watcher = self.show_desktop(env, box, service)
         started = time.monotonic()
         try:
-            process = subprocess.Popen(
-                command,
-                env=env,
-                cwd=cwd or self.launcher_dir + "/..",
-                stdout=subprocess.PIPE,
-                stderr=subprocess.PIPE,
-                pass_fds=passed,
-            )
-            try:
-                if during:
-                    while "argc=" not in (self.record() or "") and process.poll() is None:
-                        time.sleep(0.05)
-                    during()
-                stdout, stderr = process.communicate(timeout=30 if service else 120)
-            except BaseException:
-                process.kill()
-                process.wait()
-                raise
-            result = subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
+            result = self.run_to_end(command, env, cwd, passed, during, 30 if service else 120)
         except subprocess.TimeoutExpired:
             raise AssertionError("the run still waited after %.0f s" % (time.monotonic() - started))
         finally:
@@ -710,6 +662,77 @@ class Machine:
             if self.windows:
                 subprocess.run(["wineserver", "-k" if box or service else "-w"], env=env)
                 subprocess.run(["wineserver", "-w"], env=env)
+        self.take_events(result, events_before, watcher, box)
+        return result, time.monotonic() - started
+
+    def started_as(self, command, env, caller_file, service):
+        """|command| and |env| changed to start the launcher with |caller_file| open and, when
+        |service|, where a deployment agent starts it; the descriptors to pass on (POSIX)."""
+        passed = ()
+        if caller_file and self.windows:
+            command = command[:1] + [
+                "cmd",
+                "/c",
+                "%s > %s" % (command[1], self.windows_path(caller_file)),
+            ]
+        elif caller_file:
+            passed = (os.open(caller_file, os.O_WRONLY | os.O_CREAT),)
+        env.pop("DISPLAY", None)  # an unexpected box fails at once instead of waiting
+        if service and self.windows:
+            command.insert(1, self.args.station)
+        elif service:
+            env["ORVAPATCH_SESSION"] = "service"
+        return command, passed
+
+    def show_desktop(self, env, box, service):
+        """Windows: a display for a run that shows the message box |box|, or that runs as a
+        |service|, and the watcher that answers the box (None when there is none)."""
+        if not (box or service) or not self.windows:
+            return None
+        # Wine's desktop keeps the display of the wineserver's first program: start afresh.
+        subprocess.run(["wineserver", "-k"], env=env)
+        subprocess.run(["wineserver", "-w"], env=env)
+        env["DISPLAY"] = self.args.display.name
+        # Bring the desktop up first: on a loaded machine, a program's first window can
+        # otherwise time out waiting for it.
+        subprocess.run(
+            [self.args.wine_run, "cmd", "/c", "exit"],
+            env=env,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
+        if not box:
+            return None
+        watcher = message_box.BoxWatcher(self.args.display, box, self.args.screenshot)
+        watcher.start()
+        return watcher
+
+    def run_to_end(self, command, env, cwd, passed, during, timeout):
+        """Starts |command| and waits at most |timeout| seconds for it, calling |during| once
+        the installer has recorded its start; kills it when the wait ends otherwise."""
+        process = subprocess.Popen(
+            command,
+            env=env,
+            cwd=cwd or self.launcher_dir + "/..",
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            pass_fds=passed,
+        )
+        try:
+            if during:
+                while "argc=" not in (self.record() or "") and process.poll() is None:
+                    time.sleep(0.05)
+                during()
+            stdout, stderr = process.communicate(timeout=timeout)
+        except BaseException:
+            process.kill()
+            process.wait()
+            raise
+        return subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
+
+    def take_events(self, result, events_before, watcher, box):
+        """self.events and self.boxes from the run's |result|: Wine's debug channels, or the
+        lines the run added to the event log after |events_before| and its standard error."""
         if self.windows:
             self.boxes = watcher.boxes if watcher else 0
             self.event_users = []
@@ -720,7 +743,6 @@ class Machine:
             self.boxes = result.stderr.decode("utf-8").count(": " + REFUSAL)
             if box:
                 assert result.stderr.decode("utf-8") == "%s: %s\n" % (box, REFUSAL), result.stderr
-        return result, time.monotonic() - started
 
     def log(self):
         with open(self.log_path(), "rb") as f:
