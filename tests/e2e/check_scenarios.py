@@ -12,7 +12,7 @@ from harness import (
     APP_PATH,
     DEFAULT_ROOT,
     END,
-    INSTALLED,
+    INSTALLED_UPDATED,
     INSTALLER,
     LIBRARY_ACCEPTED,
     LIBRARY_STAMPED,
@@ -538,19 +538,15 @@ def scenario_system_account_patches_the_console_users_installation(m):
         parse_reg(in_branch(LIBRARY_STAMPED, USER_BRANCH) + decoy[len("REGEDIT4\r\n") :])
     )
     assert m.registry() == expected, "registry:\n%r\nexpected:\n%r" % (m.registry(), expected)
-    assert m.event() == (
-        "information",
-        1000,
-        [
-            INSTALLED + "configuration mise \u00e0 jour, copie mise \u00e0 jour, programme "
-            "d'installation termin\u00e9 avec le code 0.",
-            "Orvane XP",
-            "2014.2 (TarifLib.dll, stamped)",
-            "updated",
-            "updated",
-            "0",
-        ],
-    ), m.event()
+    strings = [
+        INSTALLED_UPDATED,
+        "Orvane XP",
+        "2014.2 (TarifLib.dll, stamped)",
+        "updated",
+        "updated",
+        "0",
+    ]
+    assert m.event() == ("information", 1000, strings), m.event()
     # The machine's record names the user whose installation was patched.
     expect_record(m, 1000, 0, "now")
 

@@ -9,7 +9,7 @@ from harness import (
     ACCEPTED,
     ACCEPTED_LINE,
     END,
-    INSTALLED,
+    INSTALLED_UPDATED,
     LIBRARY_ACCEPTED,
     LIBRARY_STAMPED,
     SEP,
@@ -104,19 +104,8 @@ def scenario_configuration_and_copy_rewritten(m):
     assert m.read(m.config_path()) == UPDATED, m.read(m.config_path())
     assert m.read(m.config_path(copy=True)) == COPY_UPDATED, m.read(m.config_path(copy=True))
     assert m.listing() == sorted(FILES), m.listing()  # no temporary file or backup left
-    assert m.event() == (
-        "information",
-        1000,
-        [
-            INSTALLED + "configuration mise \u00e0 jour, copie mise \u00e0 jour, programme "
-            "d'installation termin\u00e9 avec le code 0.",
-            "Orvane XP",
-            "2014.4",
-            "updated",
-            "updated",
-            "0",
-        ],
-    ), m.event()
+    strings = [INSTALLED_UPDATED, "Orvane XP", "2014.4", "updated", "updated", "0"]
+    assert m.event() == ("information", 1000, strings), m.event()
 
 
 def scenario_configuration_second_run_changes_nothing(m):

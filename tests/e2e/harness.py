@@ -44,6 +44,11 @@ REG_TYPES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 4: "REG_DWORD"}
 INSTALLED = "Correctif Orvane 2014.4.2 install\u00e9 : "
 TO_CHECK = "Correctif Orvane 2014.4.2 \u00e0 v\u00e9rifier : "
 NOT_INSTALLED = "Correctif Orvane 2014.4.2 non install\u00e9 : "
+# The summary of a run that updated the configuration and its copy, whose installer returned 0.
+INSTALLED_UPDATED = (
+    INSTALLED + "configuration mise \u00e0 jour, copie mise \u00e0 jour, programme d'installation "
+    "termin\u00e9 avec le code 0."
+)
 NO_CONFIGURATION = "configuration absente, copie non trait\u00e9e, "
 
 # Top-level keys of either hive's software branch that the product family and the launcher use;
