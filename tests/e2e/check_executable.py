@@ -22,8 +22,11 @@ TERMINAL_SERVER_AWARE = 0x8000
 
 def seam_failures(data):
     # The seam's environment variables and its report: a shipped program has neither.
-    return ["holds the fault-injection seam (%r)" % text.decode()
-            for text in (b"ORVAPATCH_FAULT", b"fault seam") if text in data]
+    return [
+        "holds the fault-injection seam (%r)" % text.decode()
+        for text in (b"ORVAPATCH_FAULT", b"fault seam")
+        if text in data
+    ]
 
 
 def allowed_imports(path):
@@ -63,8 +66,9 @@ def import_failures(headers, allowed):
         failures.append("imports functions off the list: %s" % ", ".join(off_list))
     forwarded = sorted(name for _, name in functions if name.startswith(FORWARDED_OUT))
     if forwarded:
-        failures.append("imports what advapi32 forwards to a plantable library: %s"
-                        % ", ".join(forwarded))
+        failures.append(
+            "imports what advapi32 forwards to a plantable library: %s" % ", ".join(forwarded)
+        )
     return failures
 
 
@@ -73,8 +77,9 @@ def check(path, objdump, allowed):
     failures = seam_failures(data)
     if objdump is None:
         return failures
-    headers = subprocess.run([objdump, "-p", path], capture_output=True, text=True,
-                             check=True).stdout
+    headers = subprocess.run(
+        [objdump, "-p", path], capture_output=True, text=True, check=True
+    ).stdout
     if "file format pei-i386" not in headers:
         failures.append("not a 32-bit PE image")
     if not re.search(r"Subsystem\s+00000002", headers):
@@ -84,8 +89,11 @@ def check(path, objdump, allowed):
         failures.append("not marked aware of Remote Desktop sessions (--tsaware)")
     failures += import_failures(headers, allowed)
     manifest = re.search(rb"<requestedExecutionLevel[^>]*>", data)
-    if not manifest or b'level="requireAdministrator"' not in manifest.group(0) \
-            or b'uiAccess="false"' not in manifest.group(0):
+    if (
+        not manifest
+        or b'level="requireAdministrator"' not in manifest.group(0)
+        or b'uiAccess="false"' not in manifest.group(0)
+    ):
         failures.append("manifest does not require administrator rights")
     at = data.find(struct.pack("<I", 0xFEEF04BD))
     if at < 0:

@@ -7,10 +7,27 @@ import shutil
 import time
 
 import config_scenarios
-from harness import (ACCEPTED, APP_PATH, DEFAULT_ROOT, END, INSTALLED, INSTALLER,
-                     LIBRARY_ACCEPTED, LIBRARY_STAMPED, MESSAGE_FILE, OWN_ACCOUNT, PRODUCT,
-                     RECORD_TIME, SETTINGS, SOURCE_KEY, START, TO_CHECK, family_keys, parse_reg,
-                     registry_fixture)
+from harness import (
+    ACCEPTED,
+    APP_PATH,
+    DEFAULT_ROOT,
+    END,
+    INSTALLED_UPDATED,
+    INSTALLER,
+    LIBRARY_ACCEPTED,
+    LIBRARY_STAMPED,
+    MESSAGE_FILE,
+    OWN_ACCOUNT,
+    PRODUCT,
+    RECORD_TIME,
+    SETTINGS,
+    SOURCE_KEY,
+    START,
+    TO_CHECK,
+    family_keys,
+    parse_reg,
+    registry_fixture,
+)
 
 FAMILY_NAME = "HKEY_CURRENT_USER\\Software\\ORVANE S.A."
 # The refusal's cause where the run's own registry records no installation.
@@ -54,17 +71,23 @@ def run_refused(m, fixture, lines, caption="Orvane XP", basis="", service=False,
     assert m.log() == START + lines + END, m.log()
     assert m.read(m.config_path()) == config_scenarios.CONFIG, "configuration touched"
     assert m.read(m.config_path(copy=True)) == config_scenarios.COPY, "copy touched"
-    found = ("la version install\u00e9e, %s, n'est pas une version 2014" % basis if basis else
-             "aucune version install\u00e9e n'a pu \u00eatre lue")
+    found = (
+        "la version install\u00e9e, %s, n'est pas une version 2014" % basis
+        if basis
+        else "aucune version install\u00e9e n'a pu \u00eatre lue"
+    )
     if cause is None:
         cause = ("library: " if "TarifLib.dll" in basis else "version: ") + basis
-    assert m.event() == ("error", 1003, [
-        "Correctif Orvane 2014.4.2 refus\u00e9 : %s ; aucun fichier n'a \u00e9t\u00e9 modifi\u00e9." % found,
-        caption, basis, "not reached", "not reached", "", cause]), m.event()
+    summary = (
+        "Correctif Orvane 2014.4.2 refus\u00e9 : %s ; aucun fichier n'a \u00e9t\u00e9 "
+        "modifi\u00e9." % found
+    )
+    strings = [summary, caption, basis, "not reached", "not reached", "", cause]
+    assert m.event() == ("error", 1003, strings), m.event()
 
 
 def expect_registry(m, fixture, *created):
-    """The registry holds the fixture's keys, unchanged, and the |created| empty keys, nothing else."""
+    """The registry holds the fixture's keys unchanged, the |created| empty keys, nothing else."""
     expected = family_keys(parse_reg(fixture))
     for key in created:
         expected[key] = {}
@@ -83,8 +106,9 @@ def scenario_check_accepts_version_texts_naming_2014(m):
 
 
 # What an installation accepted by its library's version (LIBRARY_ACCEPTED) logs.
-LIBRARY_LINES = (soft_version("2013.9", True) +
-                 line("CheckVerion - MAJ SoftVersion=2014.2 avant installation"))
+LIBRARY_LINES = soft_version("2013.9", True) + line(
+    "CheckVerion - MAJ SoftVersion=2014.2 avant installation"
+)
 
 
 def scenario_check_stamps_a_2014_library_and_passes_by_text_next_time(m):
@@ -102,16 +126,26 @@ def scenario_check_stamps_a_2014_library_and_passes_by_text_next_time(m):
 
 def scenario_check_accepts_any_2014_minor(m):
     m.install_library("tariflib_2014_7.dll")
-    run_accepted(m, registry_fixture((PRODUCT, [APP_PATH])),
-                 CANT_READ_VERSION + soft_version("", True) +
-                 line("CheckVerion - MAJ SoftVersion=2014.7 avant installation"))
+    run_accepted(
+        m,
+        registry_fixture((PRODUCT, [APP_PATH])),
+        CANT_READ_VERSION
+        + soft_version("", True)
+        + line("CheckVerion - MAJ SoftVersion=2014.7 avant installation"),
+    )
 
 
 def scenario_check_refuses_another_major(m):
     m.install_library("version2015.dll")
     fixture = registry_fixture((PRODUCT, [APP_PATH]))
-    run_refused(m, fixture, CANT_READ_VERSION + soft_version("", True) +
-                line("CheckVerion - TarifLib Version = 2015.1"), basis="2015.1 (TarifLib.dll)")
+    run_refused(
+        m,
+        fixture,
+        CANT_READ_VERSION
+        + soft_version("", True)
+        + line("CheckVerion - TarifLib Version = 2015.1"),
+        basis="2015.1 (TarifLib.dll)",
+    )
     expect_registry(m, fixture, DEFAULT_ROOT)
 
 
@@ -123,11 +157,14 @@ def scenario_check_library_oversized_or_linked_is_unreadable(m):
     # (see config_scenarios.PLANTS).
     outside = os.path.join(m.drive_c, "outside.dll")
     try:
-        for name, plant in (("oversized/declared_1mib.dll", None),
-                            ("oversized/declared_16mib.dll", None),
-                            ("oversized/second_language_1mib.dll", None),
-                            ("tariflib.dll", os.symlink), ("tariflib.dll", os.link),
-                            ("tariflib.dll", lambda _, library: os.mkfifo(library))):
+        for name, plant in (
+            ("oversized/declared_1mib.dll", None),
+            ("oversized/declared_16mib.dll", None),
+            ("oversized/second_language_1mib.dll", None),
+            ("tariflib.dll", os.symlink),
+            ("tariflib.dll", os.link),
+            ("tariflib.dll", lambda _, library: os.mkfifo(library)),
+        ):
             fixture = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH]))
             m.clean_registry()
             m.clean()
@@ -137,8 +174,12 @@ def scenario_check_library_oversized_or_linked_is_unreadable(m):
                 library = os.path.join(m.install_dir, "TarifLib.dll")
                 shutil.move(library, outside)
                 plant(outside, library)
-            run_refused(m, fixture, soft_version("2013.9", True) +
-                        line("CheckVerion - TarifLib Version = 0.0"), basis="2013.9")
+            run_refused(
+                m,
+                fixture,
+                soft_version("2013.9", True) + line("CheckVerion - TarifLib Version = 0.0"),
+                basis="2013.9",
+            )
             expect_registry(m, fixture, DEFAULT_ROOT)
     finally:
         m.clean()
@@ -160,39 +201,60 @@ def scenario_check_refuses_without_library(m):
 def scenario_check_without_product_key_names_the_edition(m):
     # Belnor's family root is not Software\ORVANE, so the product key stays missing.
     fixture = registry_fixture((FAMILY_NAME, ['"Soft name"="BELNOR 2000"']))
-    run_refused(m, fixture, soft_version("", True) + line("CheckVerion - TarifLib Version = 0.0"),
-                caption="BELNOR 2000", cause=UNRECORDED)
+    run_refused(
+        m,
+        fixture,
+        soft_version("", True) + line("CheckVerion - TarifLib Version = 0.0"),
+        caption="BELNOR 2000",
+        cause=UNRECORDED,
+    )
     expect_registry(m, fixture, "HKEY_CURRENT_USER\\Software\\Belnor")
 
 
 def scenario_check_empty_or_oversized_values(m):
     # An empty directory text: the library is looked for beside the launcher only.
-    fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % ("x" * 95 + "2014"), '"OrvaAppPath"=""']))
+    fixture = registry_fixture(
+        (PRODUCT, ['"SoftVersion"="%s"' % ("x" * 95 + "2014"), '"OrvaAppPath"=""'])
+    )
     run_accepted(m, fixture, soft_version("x" * 95 + "2014"))
     m.clean()
     m.reset()
     # 100 characters do not fit the 100-byte buffer.
-    fixture = registry_fixture((PRODUCT, ['"SoftVersion"="%s"' % ("x" * 96 + "2014"),
-                                          '"OrvaAppPath"="%s"' % ("d" * 100)]))
-    run_refused(m, fixture, CANT_READ_VERSION + CANT_READ_PATH + soft_version("", True) +
-                line("CheckVerion - TarifLib Version = 0.0"))
+    fixture = registry_fixture(
+        (PRODUCT, ['"SoftVersion"="%s"' % ("x" * 96 + "2014"), '"OrvaAppPath"="%s"' % ("d" * 100)])
+    )
+    run_refused(
+        m,
+        fixture,
+        CANT_READ_VERSION
+        + CANT_READ_PATH
+        + soft_version("", True)
+        + line("CheckVerion - TarifLib Version = 0.0"),
+    )
 
 
 def scenario_check_launcher_in_a_folder_outside_the_ansi_code_page(m):
     # The launcher's folder, which the ANSI code page cannot spell, is where the installer is
     # started from and where the library named without a directory (an empty OrvaAppPath) is read.
     m.move_launcher("Mises \u00e0 jour\\\u0141\u00f3d\u017a")
-    shutil.copy(os.path.join(m.args.fixtures, "tariflib.dll"),
-                os.path.join(m.launcher_dir, "TarifLib.dll"))
+    shutil.copy(
+        os.path.join(m.args.fixtures, "tariflib.dll"), os.path.join(m.launcher_dir, "TarifLib.dll")
+    )
     fixture = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', '"OrvaAppPath"=""']))
     run_accepted(m, fixture, LIBRARY_LINES)
     record = m.record()
     assert record.endswith("argc=1\ndone\n"), record
     if m.windows:
         assert 'cmdline=["%s" ]\n' % INSTALLER in record, record
-    expected = family_keys(parse_reg(registry_fixture(
-        (PRODUCT, ['"SoftVersion"="2014.2"', '"OrvaAppPath"=""', '"Version140"="1"']),
-        (DEFAULT_ROOT, []), (SETTINGS, ['"Version140"=dword:00000001']))))
+    expected = family_keys(
+        parse_reg(
+            registry_fixture(
+                (PRODUCT, ['"SoftVersion"="2014.2"', '"OrvaAppPath"=""', '"Version140"="1"']),
+                (DEFAULT_ROOT, []),
+                (SETTINGS, ['"Version140"=dword:00000001']),
+            )
+        )
+    )
     actual = m.registry()
     assert actual == expected, "registry:\n%r\nexpected:\n%r" % (actual, expected)
 
@@ -201,8 +263,9 @@ def scenario_check_launcher_path_past_max_path(m):
     # The launcher's own path, 260 characters under Windows, is read whole: the library beside it
     # is found. (Windows starts no program whose path is that long, so no installer is expected.)
     m.move_launcher("L" * 243)
-    shutil.copy(os.path.join(m.args.fixtures, "tariflib.dll"),
-                os.path.join(m.launcher_dir, "TarifLib.dll"))
+    shutil.copy(
+        os.path.join(m.args.fixtures, "tariflib.dll"), os.path.join(m.launcher_dir, "TarifLib.dll")
+    )
     m.set_registry(registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"', '"OrvaAppPath"=""'])))
     result, _ = m.run()
     assert result.returncode == 0, result
@@ -213,19 +276,29 @@ def scenario_check_oversized_kiv_app_path_stays(m):
     long_path = "k" * 300
     fixture = registry_fixture(
         (PRODUCT, [APP_PATH, '"KivAppPath"="%s"' % long_path]),
-        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"KivAppPath"="C:\\\\KIV"']))
+        ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"KivAppPath"="C:\\\\KIV"']),
+    )
     m.install_library("tariflib.dll")
-    run_accepted(m, fixture, CANT_READ_VERSION + soft_version("", True) +
-                 line("CheckVerion - MAJ SoftVersion=2014.2 avant installation"))
+    run_accepted(
+        m,
+        fixture,
+        CANT_READ_VERSION
+        + soft_version("", True)
+        + line("CheckVerion - MAJ SoftVersion=2014.2 avant installation"),
+    )
     actual = m.registry()
     assert actual[PRODUCT]["KivAppPath"] == (1, long_path.encode() + b"\0"), actual[PRODUCT]
     assert "KivAppPath" not in actual["HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE"], actual
 
 
 def scenario_check_refusal_caption_of_every_edition(m):
-    for name, caption, root in (("ORVANE II", "ORVANE", "ORVANE"), ("orvane xp", "Orvane XP", "ORVANE XP"),
-                                ("KELMARIS XP", "Kelmaris XP", "KELMARIS XP"),
-                                ("MORVIK 2000", "ZERLIN", "ZERLIN"), ("ORVANE XP ", "Orvane XP", "ORVANE XP")):
+    for name, caption, root in (
+        ("ORVANE II", "ORVANE", "ORVANE"),
+        ("orvane xp", "Orvane XP", "ORVANE XP"),
+        ("KELMARIS XP", "Kelmaris XP", "KELMARIS XP"),
+        ("MORVIK 2000", "ZERLIN", "ZERLIN"),
+        ("ORVANE XP ", "Orvane XP", "ORVANE XP"),
+    ):
         fixture = registry_fixture((FAMILY_NAME, ['"Soft name"="%s"' % name]))
         m.clean_registry()
         lines = soft_version("", True) + line("CheckVerion - TarifLib Version = 0.0")
@@ -233,8 +306,13 @@ def scenario_check_refusal_caption_of_every_edition(m):
             lines = CANT_READ_VERSION + CANT_READ_PATH + lines
         m.clean()
         m.reset()
-        run_refused(m, fixture, lines, caption=caption,
-                    cause="version: " if root == "ORVANE" else UNRECORDED)
+        run_refused(
+            m,
+            fixture,
+            lines,
+            caption=caption,
+            cause="version: " if root == "ORVANE" else UNRECORDED,
+        )
 
 
 def scenario_check_directory_forms_on_another_drive(m):
@@ -246,10 +324,18 @@ def scenario_check_directory_forms_on_another_drive(m):
         m.install_on_drive_d()
         m.install_library("tariflib.dll")
         config_scenarios.install(m)
-        fixture = registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"',
-                                              '"OrvaAppPath"="%s"' % directory.replace("\\", "\\\\")]))
-        run_accepted(m, fixture, soft_version("2013.9", True) +
-                     line("CheckVerion - MAJ SoftVersion=2014.2 avant installation"))
+        fixture = registry_fixture(
+            (
+                PRODUCT,
+                ['"SoftVersion"="2013.9"', '"OrvaAppPath"="%s"' % directory.replace("\\", "\\\\")],
+            )
+        )
+        run_accepted(
+            m,
+            fixture,
+            soft_version("2013.9", True)
+            + line("CheckVerion - MAJ SoftVersion=2014.2 avant installation"),
+        )
         assert m.read(m.config_path()) == config_scenarios.UPDATED, directory
         assert m.read(m.config_path(copy=True)) == config_scenarios.COPY_UPDATED, directory
 
@@ -272,7 +358,8 @@ def scenario_check_registry_texts_in_the_log(m):
         m.reset()
         # The hex form of a REG_SZ carries any byte, a line end's included.
         value = '"SoftVersion"=hex(1):' + ",".join(
-            "%02x" % byte for byte in text.encode("cp1252") + b"\0")
+            "%02x" % byte for byte in text.encode("cp1252") + b"\0"
+        )
         fixture = registry_fixture((PRODUCT, [value, APP_PATH]))
         if not for_user:
             run_accepted(m, fixture, soft_version(logged))
@@ -285,23 +372,55 @@ def scenario_check_registry_texts_in_the_log(m):
 # created, empty.
 EDITION_CASES = [
     # (the registry's keys, the box's caption, the family root created, the log when checked)
-    ((("HKEY_CURRENT_USER\\Software\\ORVANE S.A.",
-       ['"Soft name"="belnor 2000"', '"Note"="d\u00e9j\u00e0"']),
-      ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"'])),
-     "BELNOR 2000", "HKEY_CURRENT_USER\\Software\\Belnor", START + NOTHING_FOUND + END),
-    ((("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"']),),
-     "ZERLIN", "HKEY_CURRENT_USER\\Software\\ZERLIN", START + NOTHING_FOUND + END),
+    (
+        (
+            (
+                "HKEY_CURRENT_USER\\Software\\ORVANE S.A.",
+                ['"Soft name"="belnor 2000"', '"Note"="d\u00e9j\u00e0"'],
+            ),
+            ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"']),
+        ),
+        "BELNOR 2000",
+        "HKEY_CURRENT_USER\\Software\\Belnor",
+        START + NOTHING_FOUND + END,
+    ),
+    (
+        (("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="MORVIK 2000"']),),
+        "ZERLIN",
+        "HKEY_CURRENT_USER\\Software\\ZERLIN",
+        START + NOTHING_FOUND + END,
+    ),
     # The user's vendor key without the name hides the machine's edition.
-    ((("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Other"="BELNOR 2000"']),
-      ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="BELNOR 2000"'])),
-     "Orvane XP", "HKEY_CURRENT_USER\\Software\\ORVANE XP", START + NOTHING_FOUND + END),
+    (
+        (
+            ("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Other"="BELNOR 2000"']),
+            ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE S.A.", ['"Soft name"="BELNOR 2000"']),
+        ),
+        "Orvane XP",
+        "HKEY_CURRENT_USER\\Software\\ORVANE XP",
+        START + NOTHING_FOUND + END,
+    ),
     # An existing family root is left as it is, whatever it holds.
-    ((("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Soft name"="ORVANE II"']),
-      ("HKEY_CURRENT_USER\\Software\\ORVANE", [
-          '"ThreadLocal"="40c"', '"SoftVersion"="2013.9"', '"Flags"=dword:0000002a',
-          '"Blob"=hex:00,ff,80', '"List"=hex(7):61,00,62,00,00,00', '@="d\u00e9faut"']),
-      ("HKEY_CURRENT_USER\\Software\\ORVANE\\Sub", [])),
-     "ORVANE", None, None),
+    (
+        (
+            ("HKEY_CURRENT_USER\\Software\\ORVANE S.A.", ['"Soft name"="ORVANE II"']),
+            (
+                "HKEY_CURRENT_USER\\Software\\ORVANE",
+                [
+                    '"ThreadLocal"="40c"',
+                    '"SoftVersion"="2013.9"',
+                    '"Flags"=dword:0000002a',
+                    '"Blob"=hex:00,ff,80',
+                    '"List"=hex(7):61,00,62,00,00,00',
+                    '@="d\u00e9faut"',
+                ],
+            ),
+            ("HKEY_CURRENT_USER\\Software\\ORVANE\\Sub", []),
+        ),
+        "ORVANE",
+        None,
+        None,
+    ),
     # An empty registry: the default edition.
     ((), "Orvane XP", "HKEY_CURRENT_USER\\Software\\ORVANE XP", START + NOTHING_FOUND + END),
 ]
@@ -328,9 +447,11 @@ CONSOLE_UID = 1001
 SYSTEM_SID = "S-1-5-18"
 SYSTEM_BRANCH = "HKEY_USERS\\S-1-5-18\\Software"
 USER_BRANCH = "HKEY_USERS\\%s\\Software" % CONSOLE_SID
-SYSTEM_REFUSED = ("Correctif Orvane 2014.4.2 refus\u00e9 : aucune installation enregistr\u00e9e dans "
-                  "le registre du compte syst\u00e8me (S-1-5-18), %s ; aucun fichier n'a \u00e9t\u00e9 "
-                  "modifi\u00e9.")
+SYSTEM_REFUSED = (
+    "Correctif Orvane 2014.4.2 refus\u00e9 : aucune installation enregistr\u00e9e dans "
+    "le registre du compte syst\u00e8me (S-1-5-18), %s ; aucun fichier n'a \u00e9t\u00e9 "
+    "modifi\u00e9."
+)
 
 
 def in_branch(fixture, branch):
@@ -357,8 +478,11 @@ def run_as_system(m, fixture, console=True, reads=CONSOLE_SID):
         os.remove(console_file)
     # Started with root's supplementary groups, as under sudo: none of them may go with the
     # user's rights.
-    result, _ = m.run(service=True, extra_env={"ORVAPATCH_ACCOUNT": "system"},
-                      prefix=["setpriv", "--groups", "0", "--"])
+    result, _ = m.run(
+        service=True,
+        extra_env={"ORVAPATCH_ACCOUNT": "system"},
+        prefix=["setpriv", "--groups", "0", "--"],
+    )
     assert result.returncode == 0 and m.boxes == 0, result
     return True
 
@@ -373,13 +497,15 @@ def scenario_system_account_patches_the_console_users_installation(m):
     # 2014.2 library: the user's hive is read and stamped, their files updated as theirs, and
     # neither the system account's hive nor the (unrelated) HKEY_CURRENT_USER keys change.
     decoy = registry_fixture((PRODUCT, ['"SoftVersion"="1999"', APP_PATH]))
-    fixture = in_branch(LIBRARY_ACCEPTED, USER_BRANCH) + decoy[len("REGEDIT4\r\n"):]
+    fixture = in_branch(LIBRARY_ACCEPTED, USER_BRANCH) + decoy[len("REGEDIT4\r\n") :]
     m.install_library("tariflib.dll")
     config_scenarios.install(m)
     # A killed run that acted for them left its replacement, theirs, which the run removes; one
     # of another user's is no leftover of the program's, and stays.
-    leftovers = {"Configuration.xml.orvapatch-new0123456789abcdef": CONSOLE_UID,
-                 "Configuration.xml.orvapatch-newfedcba9876543210": CONSOLE_UID + 1}
+    leftovers = {
+        "Configuration.xml.orvapatch-new0123456789abcdef": CONSOLE_UID,
+        "Configuration.xml.orvapatch-newfedcba9876543210": CONSOLE_UID + 1,
+    }
     for name in leftovers:
         with open(os.path.join(m.install_dir, name), "wb") as f:
             f.write(config_scenarios.CONFIG)
@@ -408,13 +534,19 @@ def scenario_system_account_patches_the_console_users_installation(m):
     assert m.read(m.config_path()) == config_scenarios.UPDATED
     assert m.read(m.config_path(copy=True)) == config_scenarios.COPY_UPDATED
     assert set(owners(m).values()) == {CONSOLE_UID}, owners(m)
-    expected = family_keys(parse_reg(in_branch(LIBRARY_STAMPED, USER_BRANCH) +
-                                     decoy[len("REGEDIT4\r\n"):]))
+    expected = family_keys(
+        parse_reg(in_branch(LIBRARY_STAMPED, USER_BRANCH) + decoy[len("REGEDIT4\r\n") :])
+    )
     assert m.registry() == expected, "registry:\n%r\nexpected:\n%r" % (m.registry(), expected)
-    assert m.event() == ("information", 1000, [
-        INSTALLED + "configuration mise \u00e0 jour, copie mise \u00e0 jour, programme "
-        "d'installation termin\u00e9 avec le code 0.",
-        "Orvane XP", "2014.2 (TarifLib.dll, stamped)", "updated", "updated", "0"]), m.event()
+    strings = [
+        INSTALLED_UPDATED,
+        "Orvane XP",
+        "2014.2 (TarifLib.dll, stamped)",
+        "updated",
+        "updated",
+        "0",
+    ]
+    assert m.event() == ("information", 1000, strings), m.event()
     # The machine's record names the user whose installation was patched.
     expect_record(m, 1000, 0, "now")
 
@@ -423,7 +555,7 @@ def scenario_system_account_with_the_product_in_its_own_hive(m):
     # A product deployed for the system account itself: its own hive is read, as any run's, and
     # the console user's installation is left alone.
     user = registry_fixture((USER_BRANCH + "\\ORVANE", ['"SoftVersion"="2013.9"', APP_PATH]))
-    fixture = in_branch(ACCEPTED, SYSTEM_BRANCH) + user[len("REGEDIT4\r\n"):]
+    fixture = in_branch(ACCEPTED, SYSTEM_BRANCH) + user[len("REGEDIT4\r\n") :]
     config_scenarios.install(m)
     if not run_as_system(m, fixture, reads=SYSTEM_SID):
         return
@@ -441,12 +573,22 @@ def scenario_system_account_refuses_without_a_console_users_installation(m):
     # registry it read.
     recorded = registry_fixture((USER_BRANCH + "\\ORVANE", ['"SoftVersion"="2014.4"', APP_PATH]))
     elsewhere = registry_fixture(
-        ("HKEY_USERS\\S-1-5-21-9-9-9-1002\\Software\\ORVANE", ['"SoftVersion"="2014.4"']))
+        ("HKEY_USERS\\S-1-5-21-9-9-9-1002\\Software\\ORVANE", ['"SoftVersion"="2014.4"'])
+    )
     for fixture, console, words, cause in (
-            (recorded, False, "et aucun utilisateur n'est connect\u00e9 \u00e0 la console",
-             "; nobody at the console"),
-            (elsewhere, True, "ni dans celui de l'utilisateur connect\u00e9 \u00e0 la console "
-             "(%s)" % CONSOLE_SID, " nor for the console user " + CONSOLE_SID)):
+        (
+            recorded,
+            False,
+            "et aucun utilisateur n'est connect\u00e9 \u00e0 la console",
+            "; nobody at the console",
+        ),
+        (
+            elsewhere,
+            True,
+            "ni dans celui de l'utilisateur connect\u00e9 \u00e0 la console " "(%s)" % CONSOLE_SID,
+            " nor for the console user " + CONSOLE_SID,
+        ),
+    ):
         m.clean()
         m.reset()
         config_scenarios.install(m)
@@ -457,9 +599,19 @@ def scenario_system_account_refuses_without_a_console_users_installation(m):
         expected = family_keys(parse_reg(fixture))
         expected[SYSTEM_BRANCH + "\\ORVANE XP"] = {}
         assert m.registry() == expected, "registry:\n%r\nexpected:\n%r" % (m.registry(), expected)
-        assert m.event() == ("error", 1003, [
-            SYSTEM_REFUSED % words, "Orvane XP", "", "not reached", "not reached", "",
-            "no installation recorded for S-1-5-18" + cause]), m.event()
+        assert m.event() == (
+            "error",
+            1003,
+            [
+                SYSTEM_REFUSED % words,
+                "Orvane XP",
+                "",
+                "not reached",
+                "not reached",
+                "",
+                "no installation recorded for S-1-5-18" + cause,
+            ],
+        ), m.event()
 
 
 def scenario_system_account_leaves_what_the_console_user_cannot_write(m):
@@ -479,10 +631,19 @@ def scenario_system_account_leaves_what_the_console_user_cannot_write(m):
     assert m.read(m.config_path(copy=True)) == config_scenarios.COPY, "copy written"
     assert m.listing() == before, m.listing()
     left = "laiss\u00e9e telle quelle (acc\u00e8s refus\u00e9)"
-    assert m.event() == ("warning", 1001, [
-        TO_CHECK + "configuration %s, copie %s, programme d'installation termin\u00e9 avec le "
-        "code 0." % (left, left),
-        "Orvane XP", "2014.4", "left: access denied", "left: access denied", "0"]), m.event()
+    assert m.event() == (
+        "warning",
+        1001,
+        [
+            TO_CHECK + "configuration %s, copie %s, programme d'installation termin\u00e9 avec le "
+            "code 0." % (left, left),
+            "Orvane XP",
+            "2014.4",
+            "left: access denied",
+            "left: access denied",
+            "0",
+        ],
+    ), m.event()
 
 
 # The machine record of the patch, which fleet tools' detection rules read: after each road, it
@@ -499,13 +660,19 @@ def expect_record(m, outcome, exit_code, installed_at, since="0"):
     assert record is not None, "no record"
     last_run = record.get("LastRun", ("", ""))[1]
     assert RECORD_TIME.fullmatch(last_run) and since <= last_run <= utc_now(), record
-    expected = {"LastOutcome": ("REG_DWORD", outcome), "LastRun": ("REG_SZ", last_run),
-                "LastAccount": ("REG_SZ", m.account)}
+    expected = {
+        "LastOutcome": ("REG_DWORD", outcome),
+        "LastRun": ("REG_SZ", last_run),
+        "LastAccount": ("REG_SZ", m.account),
+    }
     if exit_code is not None:
         expected["LastInstallerExitCode"] = ("REG_DWORD", exit_code)
     if installed_at:
-        expected.update(Installed=("REG_DWORD", 1), InstalledFor=("REG_SZ", m.account),
-                        InstalledAt=("REG_SZ", last_run if installed_at == "now" else installed_at))
+        expected.update(
+            Installed=("REG_DWORD", 1),
+            InstalledFor=("REG_SZ", m.account),
+            InstalledAt=("REG_SZ", last_run if installed_at == "now" else installed_at),
+        )
     assert record == expected, "record:\n%r\nexpected:\n%r" % (record, expected)
     return record
 
@@ -575,11 +742,15 @@ def scenario_record_installed_stays_after_later_runs(m):
 # The event source: registered with the message file where it exists and no registration does;
 # an administrator's own registration left as it is.
 OTHER_REGISTRATION = registry_fixture(
-    (SOURCE_KEY, ['"EventMessageFile"="C:\\\\Admin\\\\Messages.dll"']))
+    (SOURCE_KEY, ['"EventMessageFile"="C:\\\\Admin\\\\Messages.dll"'])
+)
 SOURCE_CASES = [
     # (the message file there, the registry's source key before, the key after)
-    (True, None, {"EventMessageFile": ("REG_EXPAND_SZ", MESSAGE_FILE),
-                  "TypesSupported": ("REG_DWORD", 7)}),
+    (
+        True,
+        None,
+        {"EventMessageFile": ("REG_EXPAND_SZ", MESSAGE_FILE), "TypesSupported": ("REG_DWORD", 7)},
+    ),
     (True, OTHER_REGISTRATION, {"EventMessageFile": ("REG_SZ", "C:\\Admin\\Messages.dll")}),
     (False, None, None),
 ]
@@ -618,8 +789,10 @@ GUIDE_LINES = {
     "\"*[System[Provider[@Name='OrvaPatch']]]\"": "event",
     "$e.Id, $e.Properties[5].Value, $e.Properties[7].Value, $e.Properties[8].Value": "event",
 }
-GUIDES = [os.path.join(os.path.dirname(__file__), "..", "..", *path.split("/"))
-          for path in ("docs/administrators.md", "release/LISEZMOI-ADMIN.txt")]
+GUIDES = [
+    os.path.join(os.path.dirname(__file__), "..", "..", *path.split("/"))
+    for path in ("docs/administrators.md", "release/LISEZMOI-ADMIN.txt")
+]
 # A line of a guide that reads the record or the events: code, not prose.
 GUIDE_CODE = re.compile(r"^\s*(\$[ek]\b|if \(\$k|reg query |Registry\(|Get-WinEvent )")
 
@@ -643,6 +816,8 @@ def scenario_fleet_guide_reads_the_record_as_runs_write_it(m):
         assert strings[5] == ("" if code is None else str(code[1])), (record, strings)
         assert code is None or code[0] == "REG_DWORD", record
         assert record["LastAccount"] == ("REG_SZ", strings[7]) and strings[8] == "2014.4.2", (
-            record, strings)
+            record,
+            strings,
+        )
         # The detection rule: Installed, an integer, equals 1 after event 1000 only.
         assert record.get("Installed") == (("REG_DWORD", 1) if number == 1000 else None), record

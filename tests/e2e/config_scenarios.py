@@ -5,37 +5,75 @@ import shutil
 import stat
 import subprocess
 
-from harness import (ACCEPTED, ACCEPTED_LINE, END, INSTALLED, LIBRARY_ACCEPTED, LIBRARY_STAMPED,
-                     SEP, START, TO_CHECK, family_keys, hold, parse_reg, registry_fixture)
+from harness import (
+    ACCEPTED,
+    ACCEPTED_LINE,
+    END,
+    INSTALLED_UPDATED,
+    LIBRARY_ACCEPTED,
+    LIBRARY_STAMPED,
+    SEP,
+    START,
+    TO_CHECK,
+    family_keys,
+    hold,
+    parse_reg,
+    registry_fixture,
+)
 
 
 def crlf(*lines):
     return b"".join(line.encode("cp1252") + b"\r\n" for line in lines)
 
 
-TEMPLATE = crlf('<?xml version="1.0" encoding="ISO-8859-1"?>', "<configuration>",
-                "  <ssvModuleVersion>K220.2014.4.2.0001-01</ssvModuleVersion>", "</configuration>")
-CONFIG = crlf('<?xml version="1.0" encoding="ISO-8859-1"?>', "<configuration>",
-              "  <ssvModuleVersion>K220.2014.3.1.0007-02</ssvModuleVersion>",
-              "  <versionCOD>0302</versionCOD>",
-              "  <contextFacturation>CABINET</contextFacturation>",
-              "  <libelle>Télétransmission</libelle>",
-              "  <ssvDesactivationControleSpecialitePS>Non</ssvDesactivationControleSpecialitePS>",
-              "  <teletransmission><active>0</active></teletransmission>",
-              "  <scor>", "    <active>0</active>", "  </scor>", "</configuration>")
-UPDATED = crlf('<?xml version="1.0" encoding="ISO-8859-1"?>', "<configuration>",
-               "  <ssvModuleVersion>K220.2014.4.2.0001-01</ssvModuleVersion>", "  ", "  ",
-               "  <libelle>Télétransmission</libelle>",
-               "  <ssvDesactivationControleSpecialitePS>Non</ssvDesactivationControleSpecialitePS>",
-               "<!-- Deactivation STS global -->",
-               "<ssvDesactivationSTS>Non</ssvDesactivationSTS>", "",
-               "  <teletransmission><active>1</active></teletransmission>",
-               "  <scor>", "    <active>1</active>", "  </scor>", "</configuration>")
+TEMPLATE = crlf(
+    '<?xml version="1.0" encoding="ISO-8859-1"?>',
+    "<configuration>",
+    "  <ssvModuleVersion>K220.2014.4.2.0001-01</ssvModuleVersion>",
+    "</configuration>",
+)
+CONFIG = crlf(
+    '<?xml version="1.0" encoding="ISO-8859-1"?>',
+    "<configuration>",
+    "  <ssvModuleVersion>K220.2014.3.1.0007-02</ssvModuleVersion>",
+    "  <versionCOD>0302</versionCOD>",
+    "  <contextFacturation>CABINET</contextFacturation>",
+    "  <libelle>Télétransmission</libelle>",
+    "  <ssvDesactivationControleSpecialitePS>Non</ssvDesactivationControleSpecialitePS>",
+    "  <teletransmission><active>0</active></teletransmission>",
+    "  <scor>",
+    "    <active>0</active>",
+    "  </scor>",
+    "</configuration>",
+)
+UPDATED = crlf(
+    '<?xml version="1.0" encoding="ISO-8859-1"?>',
+    "<configuration>",
+    "  <ssvModuleVersion>K220.2014.4.2.0001-01</ssvModuleVersion>",
+    "  ",
+    "  ",
+    "  <libelle>Télétransmission</libelle>",
+    "  <ssvDesactivationControleSpecialitePS>Non</ssvDesactivationControleSpecialitePS>",
+    "<!-- Deactivation STS global -->",
+    "<ssvDesactivationSTS>Non</ssvDesactivationSTS>",
+    "",
+    "  <teletransmission><active>1</active></teletransmission>",
+    "  <scor>",
+    "    <active>1</active>",
+    "  </scor>",
+    "</configuration>",
+)
 # The copy: LF line ends, the last line without one, a version in the old COD form.
-COPY = (b"<configuration>\n<ssvModuleVersion></ssvModuleVersion>\n<versionCOD>123</versionCOD>\n"
-        b"<active>0</active>")
-COPY_UPDATED = crlf("<configuration>", "<ssvModuleVersion>K220.2014.4.2.0001-01</ssvModuleVersion>",
-                    "<versionCOD>123</versionCOD>", "<active>1</active>")
+COPY = (
+    b"<configuration>\n<ssvModuleVersion></ssvModuleVersion>\n<versionCOD>123</versionCOD>\n"
+    b"<active>0</active>"
+)
+COPY_UPDATED = crlf(
+    "<configuration>",
+    "<ssvModuleVersion>K220.2014.4.2.0001-01</ssvModuleVersion>",
+    "<versionCOD>123</versionCOD>",
+    "<active>1</active>",
+)
 
 
 def install(m, template=TEMPLATE, config=CONFIG, copy=COPY):
@@ -50,7 +88,11 @@ def assert_installer_ran(m, result):
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
 
 
-FILES = ["Configuration.tpl", "Configuration.xml", os.path.join("Temp", "ssvConfig", "Configuration.xml")]
+FILES = [
+    "Configuration.tpl",
+    "Configuration.xml",
+    os.path.join("Temp", "ssvConfig", "Configuration.xml"),
+]
 
 
 def scenario_configuration_and_copy_rewritten(m):
@@ -62,10 +104,8 @@ def scenario_configuration_and_copy_rewritten(m):
     assert m.read(m.config_path()) == UPDATED, m.read(m.config_path())
     assert m.read(m.config_path(copy=True)) == COPY_UPDATED, m.read(m.config_path(copy=True))
     assert m.listing() == sorted(FILES), m.listing()  # no temporary file or backup left
-    assert m.event() == ("information", 1000, [
-        INSTALLED + "configuration mise \u00e0 jour, copie mise \u00e0 jour, programme "
-        "d'installation termin\u00e9 avec le code 0.",
-        "Orvane XP", "2014.4", "updated", "updated", "0"]), m.event()
+    strings = [INSTALLED_UPDATED, "Orvane XP", "2014.4", "updated", "updated", "0"]
+    assert m.event() == ("information", 1000, strings), m.event()
 
 
 def scenario_configuration_second_run_changes_nothing(m):
@@ -100,10 +140,20 @@ def scenario_configuration_read_only_kept(m):
     assert m.read(m.config_path()) == CONFIG, m.read(m.config_path())
     assert m.read(m.config_path(copy=True)) == COPY_UPDATED  # the configuration opened
     assert m.listing() == sorted(FILES), m.listing()
-    assert m.event() == ("warning", 1001, [
-        TO_CHECK + "configuration laiss\u00e9e telle quelle (lecture seule), copie mise \u00e0 jour, "
-        "programme d'installation termin\u00e9 avec le code 0.",
-        "Orvane XP", "2014.4", "left: read-only", "updated", "0"]), m.event()
+    assert m.event() == (
+        "warning",
+        1001,
+        [
+            TO_CHECK
+            + "configuration laiss\u00e9e telle quelle (lecture seule), copie mise \u00e0 jour, "
+            "programme d'installation termin\u00e9 avec le code 0.",
+            "Orvane XP",
+            "2014.4",
+            "left: read-only",
+            "updated",
+            "0",
+        ],
+    ), m.event()
 
 
 def scenario_two_launchers_at_once_each_update_whole(m):
@@ -116,16 +166,22 @@ def scenario_two_launchers_at_once_each_update_whole(m):
     m.install_stub()
     # Large enough for the two updates to overlap.
     grown = lambda text, active: text.replace(
-        b"</configuration>", b"  <module><active>%s</active></module>\r\n" % active * 100000 +
-        b"</configuration>")
+        b"</configuration>",
+        b"  <module><active>%s</active></module>\r\n" % active * 100000 + b"</configuration>",
+    )
     install(m, config=grown(CONFIG, b"0"))
     documents = m.documents_log_path()
     flag = os.path.join(m.launcher_dir, "second-run-ended")
     first = m.command(extra_env={"STUB_WAIT_FOR": m.windows_path(flag)})
-    second = m.command(extra_env={
-        "STUB_RECORD": m.windows_path(os.path.join(m.launcher_dir, "record2.txt"))})
-    runs = [subprocess.Popen(command, env=env, cwd=m.drive_c, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL) for command, env in (first, second)]
+    second = m.command(
+        extra_env={"STUB_RECORD": m.windows_path(os.path.join(m.launcher_dir, "record2.txt"))}
+    )
+    runs = [
+        subprocess.Popen(
+            command, env=env, cwd=m.drive_c, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL
+        )
+        for command, env in (first, second)
+    ]
     try:
         assert runs[1].wait(timeout=120) == 0
         assert runs[0].poll() is None, "the first run ended before the second"
@@ -146,8 +202,13 @@ def scenario_two_launchers_at_once_each_update_whole(m):
 
 # Another program's files, in a folder outside the product's, that links planted in the product
 # folder lead to; the secret's module version would pass as a template's.
-SECRET = crlf("<configuration>", "  <ssvModuleVersion>SECRET.2099.9.9.9-999</ssvModuleVersion>",
-              "  <versionCOD>0302</versionCOD>", "  <active>0</active>", "</configuration>")
+SECRET = crlf(
+    "<configuration>",
+    "  <ssvModuleVersion>SECRET.2099.9.9.9-999</ssvModuleVersion>",
+    "  <versionCOD>0302</versionCOD>",
+    "  <active>0</active>",
+    "</configuration>",
+)
 SECRET_COPY = SECRET.replace(b"SECRET.", b"SECRET-")
 OLD_VERSION = UPDATED.replace(b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02")
 # What is planted in the product folder, in place of what, leading where, and the event's outcomes
@@ -159,13 +220,28 @@ OLD_VERSION = UPDATED.replace(b"K220.2014.4.2.0001-01", b"K220.2014.3.1.0007-02"
 PLANTS = [
     ("symlink", "Temp", "", "updated", "left: link (Temp)"),
     ("symlink", os.path.join("Temp", "ssvConfig"), "", "updated", "left: link (ssvConfig)"),
-    ("symlink", "Configuration.xml", "Configuration.xml", "left: link (Configuration.xml)",
-     "not reached"),
-    ("symlink", FILES[2], os.path.join("ssvConfig", "Configuration.xml"), "updated",
-     "left: link (Configuration.xml)"),
+    (
+        "symlink",
+        "Configuration.xml",
+        "Configuration.xml",
+        "left: link (Configuration.xml)",
+        "not reached",
+    ),
+    (
+        "symlink",
+        FILES[2],
+        os.path.join("ssvConfig", "Configuration.xml"),
+        "updated",
+        "left: link (Configuration.xml)",
+    ),
     ("symlink", "Configuration.tpl", "Configuration.xml", "updated", "updated"),
-    ("hard link", "Configuration.xml", "Configuration.xml", "left: link (Configuration.xml)",
-     "not reached"),
+    (
+        "hard link",
+        "Configuration.xml",
+        "Configuration.xml",
+        "left: link (Configuration.xml)",
+        "not reached",
+    ),
     ("fifo", "Temp", "", "updated", "left: link (Temp)"),
     ("fifo", os.path.join("Temp", "ssvConfig"), "", "updated", "left: link (ssvConfig)"),
     ("fifo", "Configuration.xml", "", "left: link (Configuration.xml)", "not reached"),
@@ -181,7 +257,8 @@ def contents(m, folder):
         for name in dirs + files:
             path = os.path.join(top, name)
             found[os.path.relpath(path, folder)] = (
-                m.read(path) if stat.S_ISREG(os.lstat(path).st_mode) else None)
+                m.read(path) if stat.S_ISREG(os.lstat(path).st_mode) else None
+            )
     return found
 
 
@@ -197,8 +274,10 @@ def scenario_configuration_planted_links_lead_nowhere(m):
             m.reset()
             shutil.rmtree(outside, ignore_errors=True)
             os.makedirs(os.path.join(outside, "ssvConfig"))
-            for name, data in (("Configuration.xml", SECRET),
-                               (os.path.join("ssvConfig", "Configuration.xml"), SECRET_COPY)):
+            for name, data in (
+                ("Configuration.xml", SECRET),
+                (os.path.join("ssvConfig", "Configuration.xml"), SECRET_COPY),
+            ):
                 with open(os.path.join(outside, name), "wb") as f:
                     f.write(data)
             before = contents(m, outside)
@@ -213,14 +292,17 @@ def scenario_configuration_planted_links_lead_nowhere(m):
             if kind == "fifo":
                 os.mkfifo(place)
             else:
-                (os.link if kind == "hard link" else os.symlink)(os.path.join(outside, target), place)
+                (os.link if kind == "hard link" else os.symlink)(
+                    os.path.join(outside, target), place
+                )
             result, _ = m.run()
             what = "%s as %s" % (kind, planted)
             assert_installer_ran(m, result)
             assert contents(m, outside) == before, what
             inside = contents(m, m.install_dir)
-            assert not any(b"SECRET" in data for name, data in inside.items()
-                           if data and name != planted), (what, inside)
+            assert not any(
+                b"SECRET" in data for name, data in inside.items() if data and name != planted
+            ), (what, inside)
             kept = {f for f in FILES if not f.startswith(planted + os.sep)}
             assert m.listing() == sorted(kept | ({planted} if kind == "fifo" else set())), what
             if main == "updated":
@@ -237,8 +319,9 @@ def scenario_configuration_held_by_another_program(m):
     # A program that keeps the configuration for 0.4 s is waited for; one that keeps it for 30 s
     # leaves it as it was, and its copy is not reached, long before the holder lets go.
     for milliseconds, expected, event in (
-            (400, UPDATED, (1000, ["updated", "updated"])),
-            (30000, CONFIG, (1001, ["left: in use", "not reached"]))):
+        (400, UPDATED, (1000, ["updated", "updated"])),
+        (30000, CONFIG, (1001, ["left: in use", "not reached"])),
+    ):
         m.clean()
         m.reset()
         m.set_registry(ACCEPTED)
@@ -331,15 +414,39 @@ LEFT = "laiss\u00e9e telle quelle (%s)"
 # immutable folder take root. A template too big to read gives no module version. A rooms'
 # folder that a user made holds no lock: the update is left at once, never held by them.
 CAUSES = [
-    (fill_disk, [CONFIG, COPY], "left: no space", LEFT % "disque plein", "left: no space",
-     LEFT % "disque plein"),
-    (make_immutable, [UPDATED, COPY], "updated", "mise \u00e0 jour", "left: access denied",
-     LEFT % "acc\u00e8s refus\u00e9"),
-    (make_too_big, [TOO_BIG, COPY_UPDATED.replace(b"K220.2014.4.2.0001-01", b"")],
-     "left: too big", LEFT % "fichier trop grand", "updated", "mise \u00e0 jour"),
-    (take_rooms_folder, [CONFIG, COPY], "left: lock folder not private",
-     LEFT % "dossier des verrous C:\\Windows\\Temp\\OrvaPatch non r\u00e9serv\u00e9 aux "
-     "administrateurs", "not reached", "non trait\u00e9e"),
+    (
+        fill_disk,
+        [CONFIG, COPY],
+        "left: no space",
+        LEFT % "disque plein",
+        "left: no space",
+        LEFT % "disque plein",
+    ),
+    (
+        make_immutable,
+        [UPDATED, COPY],
+        "updated",
+        "mise \u00e0 jour",
+        "left: access denied",
+        LEFT % "acc\u00e8s refus\u00e9",
+    ),
+    (
+        make_too_big,
+        [TOO_BIG, COPY_UPDATED.replace(b"K220.2014.4.2.0001-01", b"")],
+        "left: too big",
+        LEFT % "fichier trop grand",
+        "updated",
+        "mise \u00e0 jour",
+    ),
+    (
+        take_rooms_folder,
+        [CONFIG, COPY],
+        "left: lock folder not private",
+        LEFT % "dossier des verrous C:\\Windows\\Temp\\OrvaPatch non r\u00e9serv\u00e9 aux "
+        "administrateurs",
+        "not reached",
+        "non trait\u00e9e",
+    ),
 ]
 
 
@@ -365,10 +472,20 @@ def scenario_configuration_left_says_why(m):
         assert_installer_ran(m, result)
         assert kept == expected, (copy, kept)
         assert after == before, (copy, after)
-        assert m.event() == ("warning", 1001, [
-            TO_CHECK + "configuration %s, copie %s, programme d'installation termin\u00e9 avec le "
-            "code 0." % (main_phrase, copy_phrase),
-            "Orvane XP", "2014.4", main, copy, "0"]), m.event()
+        assert m.event() == (
+            "warning",
+            1001,
+            [
+                TO_CHECK
+                + "configuration %s, copie %s, programme d'installation termin\u00e9 avec le "
+                "code 0." % (main_phrase, copy_phrase),
+                "Orvane XP",
+                "2014.4",
+                main,
+                copy,
+                "0",
+            ],
+        ), m.event()
 
 
 # How the administrator's registry names the product folder, where the folder is below drive C:,
@@ -383,8 +500,14 @@ SPELLINGS = [
     (SHORT, "Logiciels Orvane\\Cabinet du Parc", None, False, "updated", "updated"),
     ("C:\\Apps\\WORVA32", "RealApps\\WORVA32", ("Apps", "RealApps"), True, "updated", "updated"),
     ("O:\\WORVA32", "RealApps\\WORVA32", ("o:", "RealApps"), True, "updated", "updated"),
-    ("C:\\WORVA32", "RealApps\\WORVA32", ("WORVA32", "RealApps\\WORVA32"), True,
-     "left: link (C:\\WORVA32)", "not reached"),
+    (
+        "C:\\WORVA32",
+        "RealApps\\WORVA32",
+        ("WORVA32", "RealApps\\WORVA32"),
+        True,
+        "left: link (C:\\WORVA32)",
+        "not reached",
+    ),
 ]
 
 
@@ -414,8 +537,11 @@ def scenario_configuration_product_folder_however_the_administrator_names_it(m):
                 name, target = lead
                 target = os.path.join(m.drive_c, *target.split("\\"))
                 if name.endswith(":"):  # a drive letter: one of the prefix's, or the machine root's
-                    link = (os.path.join(m.prefix, "dosdevices", name) if m.windows else
-                            os.path.join(m.root, "drive_" + name[0]))
+                    link = (
+                        os.path.join(m.prefix, "dosdevices", name)
+                        if m.windows
+                        else os.path.join(m.root, "drive_" + name[0])
+                    )
                 else:
                     link = os.path.join(m.drive_c, name)
                 os.symlink(target, link)
@@ -423,8 +549,17 @@ def scenario_configuration_product_folder_however_the_administrator_names_it(m):
             if spelling == SHORT:
                 spelling = short_path(m, "C:\\" + where)
                 assert "~" in spelling, spelling
-            m.set_registry(registry_fixture(("HKEY_CURRENT_USER\\Software\\ORVANE", [
-                '"SoftVersion"="2014.4"', '"OrvaAppPath"="%s"' % spelling.replace("\\", "\\\\")])))
+            m.set_registry(
+                registry_fixture(
+                    (
+                        "HKEY_CURRENT_USER\\Software\\ORVANE",
+                        [
+                            '"SoftVersion"="2014.4"',
+                            '"OrvaAppPath"="%s"' % spelling.replace("\\", "\\\\"),
+                        ],
+                    )
+                )
+            )
             result, _ = m.run()
             assert_installer_ran(m, result)
             updated = main == "updated"

@@ -11,8 +11,10 @@ import time
 import message_box
 
 INSTALLER = "K220_V2014_V2014.4.2.exe"
-REFUSAL = ("Vous devez avoir pr\u00e9alablement install\u00e9 K220 V2014, V2014.1, V2014.2, V2014.3 et "
-           "V2014.4 pour installer ce patch!\n\nVeuillez v\u00e9rifier votre installation ORVANE!")
+REFUSAL = (
+    "Vous devez avoir pr\u00e9alablement install\u00e9 K220 V2014, V2014.1, V2014.2, V2014.3 et "
+    "V2014.4 pour installer ce patch!\n\nVeuillez v\u00e9rifier votre installation ORVANE!"
+)
 SEP = b"-" * 86 + b"\r\n"
 START = SEP + "Démarrage de l'installation de Orvane 2014.4.2 le : DATE\r\n".encode("cp1252") + SEP
 ACCEPTED_LINE = b"TIME - SoftVersion dans la base de regsitre - 2014.4\r\n"
@@ -28,7 +30,9 @@ PATCH = "2014.4.2"
 # event source's registration, and the message file that the launcher registers where it exists.
 RECORD_KEY = "HKEY_LOCAL_MACHINE\\SOFTWARE\\OrvaPatch\\2014.4.2"
 RECORD_KEY_64 = "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\OrvaPatch\\2014.4.2"
-SOURCE_KEY = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\OrvaPatch"
+SOURCE_KEY = (
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\OrvaPatch"
+)
 MESSAGE_FILE = "%SystemRoot%\\Microsoft.NET\\Framework\\v4.0.30319\\EventLogMessages.dll"
 # The message file's bytes as the scenarios put it there, so that they remove only their own.
 MESSAGE_FILE_BYTES = b"MZ stand-in for EventLogMessages.dll"
@@ -40,6 +44,11 @@ REG_TYPES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 4: "REG_DWORD"}
 INSTALLED = "Correctif Orvane 2014.4.2 install\u00e9 : "
 TO_CHECK = "Correctif Orvane 2014.4.2 \u00e0 v\u00e9rifier : "
 NOT_INSTALLED = "Correctif Orvane 2014.4.2 non install\u00e9 : "
+# The summary of a run that updated the configuration and its copy, whose installer returned 0.
+INSTALLED_UPDATED = (
+    INSTALLED + "configuration mise \u00e0 jour, copie mise \u00e0 jour, programme d'installation "
+    "termin\u00e9 avec le code 0."
+)
 NO_CONFIGURATION = "configuration absente, copie non trait\u00e9e, "
 
 # Top-level keys of either hive's software branch that the product family and the launcher use;
@@ -47,7 +56,9 @@ NO_CONFIGURATION = "configuration absente, copie non trait\u00e9e, "
 FAMILY_KEY = re.compile(r"(?i)^(ORVANE|KELMARIS|BELNOR|ZERLIN)")
 # The software branches: of either hive, and of each user's hive among the users' hives.
 SOFTWARE_BRANCH = re.compile(
-    r"(?i)^(HKEY_CURRENT_USER\\Software|HKEY_LOCAL_MACHINE\\SOFTWARE|HKEY_USERS\\[^\\]+\\Software)\\")
+    r"(?i)^(HKEY_CURRENT_USER\\Software|HKEY_LOCAL_MACHINE\\SOFTWARE"
+    r"|HKEY_USERS\\[^\\]+\\Software)\\"
+)
 
 
 def parse_reg(text):
@@ -109,7 +120,9 @@ def reg_query_values(output):
         if match:
             name, kind, data = match.groups()
             values["" if name == "(Default)" else name] = (
-                kind, int(data, 16) if kind == "REG_DWORD" else data)
+                kind,
+                int(data, 16) if kind == "REG_DWORD" else data,
+            )
     return values
 
 
@@ -118,7 +131,7 @@ def family_keys(keys):
     result = {}
     for path, values in keys.items():
         branch = SOFTWARE_BRANCH.match(path)
-        if branch and FAMILY_KEY.match(path[branch.end():]):
+        if branch and FAMILY_KEY.match(path[branch.end() :]):
             result[path] = values
     return result
 
@@ -126,7 +139,8 @@ def family_keys(keys):
 def registry_fixture(*keys):
     """REGEDIT4 text from (key, [value lines]) pairs."""
     return "REGEDIT4\r\n" + "".join(
-        "\r\n[%s]\r\n" % key + "".join(line + "\r\n" for line in lines) for key, lines in keys)
+        "\r\n[%s]\r\n" % key + "".join(line + "\r\n" for line in lines) for key, lines in keys
+    )
 
 
 # The product's key; the family root that a registry naming no edition gains, and that edition's
@@ -141,20 +155,27 @@ ACCEPTED = registry_fixture((PRODUCT, ['"SoftVersion"="2014.4"', APP_PATH]))
 # launcher records that version.
 LIBRARY_ACCEPTED = registry_fixture(
     (PRODUCT, ['"SoftVersion"="2013.9"', APP_PATH, '"KivAppPath"="C:\\\\KIV"']),
-    ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"KivAppPath"="C:\\\\KIV"', '"Other"=dword:00000001']))
+    (
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE",
+        ['"KivAppPath"="C:\\\\KIV"', '"Other"=dword:00000001'],
+    ),
+)
 LIBRARY_STAMPED = registry_fixture(
     (PRODUCT, ['"SoftVersion"="2014.2"', APP_PATH, '"Version140"="1"']),
     ("HKEY_LOCAL_MACHINE\\SOFTWARE\\ORVANE", ['"Other"=dword:00000001']),
     (DEFAULT_ROOT, []),
-    (SETTINGS, ['"Version140"=dword:00000001']))
+    (SETTINGS, ['"Version140"=dword:00000001']),
+)
 
 
 # Under Wine the event log keeps nothing: a run's events are read from Wine's debug channels, each
 # call's type and id on advapi's line, then its strings on the eventlog channel, in the class of
 # the type. On POSIX they are the lines the run adds to eventlog.txt at the machine root.
 WINE_EVENT_DEBUG = "-all,fixme+advapi,+eventlog"
-WINE_EVENT = re.compile(r"^[0-9a-f]+:fixme:advapi:ReportEventW \(\w+,0x([0-9a-f]{4}),0x[0-9a-f]{4},"
-                        r"0x([0-9a-f]{8}),(\w+),")
+WINE_EVENT = re.compile(
+    r"^[0-9a-f]+:fixme:advapi:ReportEventW \(\w+,0x([0-9a-f]{4}),0x[0-9a-f]{4},"
+    r"0x([0-9a-f]{8}),(\w+),"
+)
 WINE_EVENT_STRING = re.compile(r"^[0-9a-f]+:(trace|warn|err):eventlog:ReportEventW (.*)$")
 EVENT_TYPES = {4: ("information", "trace"), 2: ("warning", "warn"), 1: ("error", "err")}
 ESCAPES = {"n": "\n", "r": "\r", "t": "\t"}
@@ -176,8 +197,15 @@ def wine_events(stderr, users=None):
             assert events and string.group(1) == channel, line
             quoted = string.group(2)  # L"...", with \\, \", \n, \r, \t and \XXXX escapes
             assert quoted.startswith('L"') and quoted.endswith('"'), "cut short by Wine: " + line
-            events[-1][2].append(re.sub(r"\\([0-9a-f]{4}|.)", lambda m: chr(int(m.group(1), 16)) if len(
-                m.group(1)) == 4 else ESCAPES.get(m.group(1), m.group(1)), quoted[2:-1]))
+            events[-1][2].append(
+                re.sub(
+                    r"\\([0-9a-f]{4}|.)",
+                    lambda m: chr(int(m.group(1), 16))
+                    if len(m.group(1)) == 4
+                    else ESCAPES.get(m.group(1), m.group(1)),
+                    quoted[2:-1],
+                )
+            )
     return events
 
 
@@ -185,8 +213,10 @@ def posix_events(lines):
     """The events of eventlog.txt's lines, as (type, id, [strings])."""
     events = []
     for line in lines:
-        fields = [re.sub(r"\\(.)", lambda m: ESCAPES.get(m.group(1), m.group(1)), field)
-                  for field in line.decode("utf-8").split("\t")]
+        fields = [
+            re.sub(r"\\(.)", lambda m: ESCAPES.get(m.group(1), m.group(1)), field)
+            for field in line.decode("utf-8").split("\t")
+        ]
         assert fields[0] == "OrvaPatch", line
         events.append((fields[1], int(fields[2]), fields[3:]))
     return events
@@ -215,9 +245,14 @@ class Machine:
         still knows where."""
         if self.windows:
             self.prefix = os.environ.setdefault(
-                "WINEPREFIX", os.path.expanduser("~/.cache/orvapatch/wineprefix"))
-            subprocess.run([self.args.wine_run, "cmd", "/c", "exit"], check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                "WINEPREFIX", os.path.expanduser("~/.cache/orvapatch/wineprefix")
+            )
+            subprocess.run(
+                [self.args.wine_run, "cmd", "/c", "exit"],
+                check=True,
+                stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL,
+            )
             self.drive_c = os.path.join(self.prefix, "drive_c")
         else:
             self.drive_c = os.path.join(self.root, "drive_c")
@@ -261,8 +296,12 @@ class Machine:
         self.clean_registry()
 
     def wine(self, *command):
-        return subprocess.run([self.args.wine_run] + list(command), stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, check=True).stdout
+        return subprocess.run(
+            [self.args.wine_run] + list(command),
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+            check=True,
+        ).stdout
 
     def regedit(self, *arguments):
         # The 32-bit regedit sees the registry as the 32-bit launcher does: HKLM\SOFTWARE\X is
@@ -273,13 +312,20 @@ class Machine:
         """Windows: the family's top-level keys in both hives, as full key names; |launchers|, when
         given, receives the launcher's own keys that exist: its record's top key and its event
         source's."""
-        listing = self.wine("cmd", "/c", "C:\\windows\\syswow64\\reg.exe query HKCU\\Software & "
-                            "C:\\windows\\syswow64\\reg.exe query HKLM\\SOFTWARE & "
-                            "C:\\windows\\syswow64\\reg.exe query " + SOURCE_KEY.rsplit("\\", 1)[0])
+        listing = self.wine(
+            "cmd",
+            "/c",
+            "C:\\windows\\syswow64\\reg.exe query HKCU\\Software & "
+            "C:\\windows\\syswow64\\reg.exe query HKLM\\SOFTWARE & "
+            "C:\\windows\\syswow64\\reg.exe query " + SOURCE_KEY.rsplit("\\", 1)[0],
+        )
         lines = {line.strip() for line in listing.decode("cp1252").splitlines()}
         if launchers is not None:
-            launchers += sorted(key for key in (RECORD_KEY.rsplit("\\", 1)[0], SOURCE_KEY)
-                                if key.lower() in {line.lower() for line in lines})
+            launchers += sorted(
+                key
+                for key in (RECORD_KEY.rsplit("\\", 1)[0], SOURCE_KEY)
+                if key.lower() in {line.lower() for line in lines}
+            )
         return sorted(family_keys({line: None for line in lines}))
 
     def clean_registry(self):
@@ -296,8 +342,14 @@ class Machine:
 
     def message_file_path(self):
         """Where the launcher looks for the message file it registers the event source with."""
-        return os.path.join(self.drive_c, "windows", "Microsoft.NET", "Framework", "v4.0.30319",
-                            "EventLogMessages.dll")
+        return os.path.join(
+            self.drive_c,
+            "windows",
+            "Microsoft.NET",
+            "Framework",
+            "v4.0.30319",
+            "EventLogMessages.dll",
+        )
 
     def put_message_file(self):
         os.makedirs(os.path.dirname(self.message_file_path()), exist_ok=True)
@@ -316,17 +368,30 @@ class Machine:
             found = []
             for name in (RECORD_KEY, SOURCE_KEY):
                 values = keys.get(name)
-                found.append(None if values is None else {
-                    value: (REG_TYPES[kind], int.from_bytes(data, "little") if kind == 4 else
-                            data.rstrip(b"\0").decode("cp1252"))
-                    for value, (kind, data) in values.items()})
+                found.append(
+                    None
+                    if values is None
+                    else {
+                        value: (
+                            REG_TYPES[kind],
+                            int.from_bytes(data, "little")
+                            if kind == 4
+                            else data.rstrip(b"\0").decode("cp1252"),
+                        )
+                        for value, (kind, data) in values.items()
+                    }
+                )
             return tuple(found)
         # The 64-bit reg.exe, as an administrator's prompt starts it on 64-bit Windows.
         reg = "C:\\windows\\system32\\reg.exe query "
         # (No key name here holds a blank; quoted, Wine's cmd would pass the quotes on to reg.)
-        output = self.wine("cmd", "/c", " & echo ;; & ".join((
-            reg + RECORD_KEY + " /reg:32", reg + RECORD_KEY_64, reg + SOURCE_KEY,
-            "exit 0"))).decode("cp1252")
+        output = self.wine(
+            "cmd",
+            "/c",
+            " & echo ;; & ".join(
+                (reg + RECORD_KEY + " /reg:32", reg + RECORD_KEY_64, reg + SOURCE_KEY, "exit 0")
+            ),
+        ).decode("cp1252")
         found = [reg_query_values(part) for part in output.split(";;")]
         assert found[0] == found[1], "the record's two paths differ: %r" % found[:2]
         return found[0], found[2]
@@ -355,9 +420,12 @@ class Machine:
         kept = ""
         if os.path.exists(path):
             sections = re.split(r"\r\n(?=\[)", self.read(path).decode("cp1252"))
-            kept = "".join("\r\n" + section.rstrip("\r\n") + "\r\n" for section in sections
-                           if section.split("\r\n", 1)[0].lower() in (
-                               "[%s]" % RECORD_KEY.lower(), "[%s]" % SOURCE_KEY.lower()))
+            kept = "".join(
+                "\r\n" + section.rstrip("\r\n") + "\r\n"
+                for section in sections
+                if section.split("\r\n", 1)[0].lower()
+                in ("[%s]" % RECORD_KEY.lower(), "[%s]" % SOURCE_KEY.lower())
+            )
         with open(path, "wb") as f:
             f.write((text + kept).encode("cp1252"))
 
@@ -385,8 +453,11 @@ class Machine:
     def install_product(self, template, config, copy):
         """The configuration files of an installed product; None leaves a file out."""
         os.makedirs(os.path.join(self.install_dir, "Temp", "ssvConfig"))
-        for path, data in ((os.path.join(self.install_dir, "Configuration.tpl"), template),
-                           (self.config_path(), config), (self.config_path(copy=True), copy)):
+        for path, data in (
+            (os.path.join(self.install_dir, "Configuration.tpl"), template),
+            (self.config_path(), config),
+            (self.config_path(copy=True), copy),
+        ):
             if data is not None:
                 with open(path, "wb") as f:
                     f.write(data)
@@ -396,8 +467,11 @@ class Machine:
             return f.read()
 
     def listing(self):
-        return sorted(os.path.relpath(os.path.join(top, name), self.install_dir)
-                      for top, dirs, files in os.walk(self.install_dir) for name in files)
+        return sorted(
+            os.path.relpath(os.path.join(top, name), self.install_dir)
+            for top, dirs, files in os.walk(self.install_dir)
+            for name in files
+        )
 
     def log_path(self):
         return os.path.join(self.drive_c, "windows", "orvapatch.log")
@@ -436,8 +510,10 @@ class Machine:
     def install_library(self, fixture):
         """Puts a version fixture into the installation directory as TarifLib.dll."""
         os.makedirs(self.install_dir, exist_ok=True)
-        shutil.copy(os.path.join(self.args.fixtures, fixture),
-                    os.path.join(self.install_dir, "TarifLib.dll"))
+        shutil.copy(
+            os.path.join(self.args.fixtures, fixture),
+            os.path.join(self.install_dir, "TarifLib.dll"),
+        )
 
     def install_on_drive_d(self):
         """Moves the product to D:\\App (under Wine, drive D: is made a folder of the prefix)."""
@@ -477,10 +553,14 @@ class Machine:
     def clean_rooms(self, kept=False):
         """The clean rooms in their folder and, where that could not be used, those in Temp itself
         that hold anything (with |kept|, those emptied and kept too)."""
-        return sorted(n for folder in (self.rooms_dir(), self.temp_dir()) if os.path.isdir(folder)
-                      for n in os.listdir(folder) if n.startswith("OrvaPatch-") and (
-                          kept or folder == self.rooms_dir() or
-                          os.listdir(os.path.join(folder, n))))
+        return sorted(
+            n
+            for folder in (self.rooms_dir(), self.temp_dir())
+            if os.path.isdir(folder)
+            for n in os.listdir(folder)
+            if n.startswith("OrvaPatch-")
+            and (kept or folder == self.rooms_dir() or os.listdir(os.path.join(folder, n)))
+        )
 
     def room_path(self, room):
         """Where the clean room |room| is."""
@@ -509,11 +589,14 @@ class Machine:
             assert self.event_users == [True], "the event names no user"
         else:
             record = self.patch_record()
-            assert record is not None and record["LastOutcome"] == ("REG_DWORD", number) and \
-                record["LastAccount"] == ("REG_SZ", self.account), record
+            assert (
+                record is not None
+                and record["LastOutcome"] == ("REG_DWORD", number)
+                and record["LastAccount"] == ("REG_SZ", self.account)
+            ), record
             code = record.get("LastInstallerExitCode")
             assert (code and str(code[1])) == (strings[5] or None), (record, strings)
-        return kind, number, strings[:7 if number == 1003 else 6]
+        return kind, number, strings[: 7 if number == 1003 else 6]
 
     def command(self, *, stub_exit=0, sleep_ms=0, extra_path=None, extra_env=None):
         """The launcher's command line and environment: the stub's settings, and |extra_env|."""
@@ -535,8 +618,20 @@ class Machine:
         env["ORVAPATCH_ROOT"] = self.root
         return [os.path.join(self.launcher_dir, self.launcher)], env
 
-    def run(self, *, stub_exit=0, sleep_ms=0, cwd=None, extra_path=None, extra_env=None,
-            caller_file=None, service=False, box=None, during=None, prefix=()):
+    def run(
+        self,
+        *,
+        stub_exit=0,
+        sleep_ms=0,
+        cwd=None,
+        extra_path=None,
+        extra_env=None,
+        caller_file=None,
+        service=False,
+        box=None,
+        during=None,
+        prefix=()
+    ):
         """Runs the launcher; returns its result and how long it took. self.events: the run's
         events; self.boxes: how many message boxes it showed.
 
@@ -553,49 +648,15 @@ class Machine:
         While it runs: |box|, the caption of the message box the run must show, answered with
         OK; |during|, called once the installer has recorded its start, while it runs. |prefix|:
         a command that starts the launcher (POSIX)."""
-        command, env = self.command(stub_exit=stub_exit, sleep_ms=sleep_ms,
-                                    extra_path=extra_path, extra_env=extra_env)
-        command = list(prefix) + command
-        passed = ()
-        if caller_file and self.windows:
-            command = command[:1] + ["cmd", "/c", "%s > %s" % (command[1], self.windows_path(caller_file))]
-        elif caller_file:
-            passed = (os.open(caller_file, os.O_WRONLY | os.O_CREAT),)
-        watcher = None
-        env.pop("DISPLAY", None)  # an unexpected box fails at once instead of waiting
-        if service and self.windows:
-            command.insert(1, self.args.station)
-        elif service:
-            env["ORVAPATCH_SESSION"] = "service"
+        command, env = self.command(
+            stub_exit=stub_exit, sleep_ms=sleep_ms, extra_path=extra_path, extra_env=extra_env
+        )
+        command, passed = self.started_as(list(prefix) + command, env, caller_file, service)
         events_before = [] if self.windows else self.event_lines()
-        if (box or service) and self.windows:
-            # Wine's desktop keeps the display of the wineserver's first program: start afresh.
-            subprocess.run(["wineserver", "-k"], env=env)
-            subprocess.run(["wineserver", "-w"], env=env)
-            env["DISPLAY"] = self.args.display.name
-            # Bring the desktop up first: on a loaded machine, a program's first window can
-            # otherwise time out waiting for it.
-            subprocess.run([self.args.wine_run, "cmd", "/c", "exit"], env=env,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if box:
-                watcher = message_box.BoxWatcher(self.args.display, box, self.args.screenshot)
-                watcher.start()
+        watcher = self.show_desktop(env, box, service)
         started = time.monotonic()
         try:
-            process = subprocess.Popen(command, env=env, cwd=cwd or self.launcher_dir + "/..",
-                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                       pass_fds=passed)
-            try:
-                if during:
-                    while "argc=" not in (self.record() or "") and process.poll() is None:
-                        time.sleep(0.05)
-                    during()
-                stdout, stderr = process.communicate(timeout=30 if service else 120)
-            except BaseException:
-                process.kill()
-                process.wait()
-                raise
-            result = subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
+            result = self.run_to_end(command, env, cwd, passed, during, 30 if service else 120)
         except subprocess.TimeoutExpired:
             raise AssertionError("the run still waited after %.0f s" % (time.monotonic() - started))
         finally:
@@ -606,17 +667,87 @@ class Machine:
             if self.windows:
                 subprocess.run(["wineserver", "-k" if box or service else "-w"], env=env)
                 subprocess.run(["wineserver", "-w"], env=env)
+        self.take_events(result, events_before, watcher, box)
+        return result, time.monotonic() - started
+
+    def started_as(self, command, env, caller_file, service):
+        """|command| and |env| changed to start the launcher with |caller_file| open and, when
+        |service|, where a deployment agent starts it; the descriptors to pass on (POSIX)."""
+        passed = ()
+        if caller_file and self.windows:
+            command = command[:1] + [
+                "cmd",
+                "/c",
+                "%s > %s" % (command[1], self.windows_path(caller_file)),
+            ]
+        elif caller_file:
+            passed = (os.open(caller_file, os.O_WRONLY | os.O_CREAT),)
+        env.pop("DISPLAY", None)  # an unexpected box fails at once instead of waiting
+        if service and self.windows:
+            command.insert(1, self.args.station)
+        elif service:
+            env["ORVAPATCH_SESSION"] = "service"
+        return command, passed
+
+    def show_desktop(self, env, box, service):
+        """Windows: a display for a run that shows the message box |box|, or that runs as a
+        |service|, and the watcher that answers the box (None when there is none)."""
+        if not (box or service) or not self.windows:
+            return None
+        # Wine's desktop keeps the display of the wineserver's first program: start afresh.
+        subprocess.run(["wineserver", "-k"], env=env)
+        subprocess.run(["wineserver", "-w"], env=env)
+        env["DISPLAY"] = self.args.display.name
+        # Bring the desktop up first: on a loaded machine, a program's first window can
+        # otherwise time out waiting for it.
+        subprocess.run(
+            [self.args.wine_run, "cmd", "/c", "exit"],
+            env=env,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
+        if not box:
+            return None
+        watcher = message_box.BoxWatcher(self.args.display, box, self.args.screenshot)
+        watcher.start()
+        return watcher
+
+    def run_to_end(self, command, env, cwd, passed, during, timeout):
+        """Starts |command| and waits at most |timeout| seconds for it, calling |during| once
+        the installer has recorded its start; kills it when the wait ends otherwise."""
+        process = subprocess.Popen(
+            command,
+            env=env,
+            cwd=cwd or self.launcher_dir + "/..",
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            pass_fds=passed,
+        )
+        try:
+            if during:
+                while "argc=" not in (self.record() or "") and process.poll() is None:
+                    time.sleep(0.05)
+                during()
+            stdout, stderr = process.communicate(timeout=timeout)
+        except BaseException:
+            process.kill()
+            process.wait()
+            raise
+        return subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
+
+    def take_events(self, result, events_before, watcher, box):
+        """self.events and self.boxes from the run's |result|: Wine's debug channels, or the
+        lines the run added to the event log after |events_before| and its standard error."""
         if self.windows:
             self.boxes = watcher.boxes if watcher else 0
             self.event_users = []
             self.events = wine_events(result.stderr, self.event_users)
         else:
-            self.events = posix_events(self.event_lines()[len(events_before):])
+            self.events = posix_events(self.event_lines()[len(events_before) :])
             # The POSIX message box: "caption: text" on standard error, answered at once.
             self.boxes = result.stderr.decode("utf-8").count(": " + REFUSAL)
             if box:
                 assert result.stderr.decode("utf-8") == "%s: %s\n" % (box, REFUSAL), result.stderr
-        return result, time.monotonic() - started
 
     def log(self):
         with open(self.log_path(), "rb") as f:
@@ -639,9 +770,14 @@ def hold(m, path, milliseconds, shared=False):
     """Starts another program that keeps the file |path| open with no sharing (|shared|: as a
     viewer, letting others read and write it) for |milliseconds|, and returns it once it holds
     the file."""
-    command = [m.args.holder, m.windows_path(path), str(milliseconds)] + (["shared"] if shared else [])
-    holder = subprocess.Popen(([m.args.wine_run] if m.windows else []) + command,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    command = [m.args.holder, m.windows_path(path), str(milliseconds)] + (
+        ["shared"] if shared else []
+    )
+    holder = subprocess.Popen(
+        ([m.args.wine_run] if m.windows else []) + command,
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+    )
     deadline = time.monotonic() + 60
     while not os.path.exists(path + ".held"):
         assert holder.poll() is None and time.monotonic() < deadline, "the file could not be held"

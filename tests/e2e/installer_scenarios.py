@@ -12,8 +12,16 @@ import subprocess
 import threading
 import time
 
-from harness import (ACCEPTED, ACCEPTED_LINE, END, INSTALLER, NO_CONFIGURATION, NOT_INSTALLED,
-                     START, TO_CHECK)
+from harness import (
+    ACCEPTED,
+    ACCEPTED_LINE,
+    END,
+    INSTALLER,
+    NO_CONFIGURATION,
+    NOT_INSTALLED,
+    START,
+    TO_CHECK,
+)
 
 
 @contextlib.contextmanager
@@ -51,9 +59,18 @@ def scenario_installer_run_and_waited_for(m):
         assert "show=1\n" in record, record
     assert elapsed >= 1.5, elapsed
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
-    assert m.event() == ("warning", 1001, [
-        TO_CHECK + NO_CONFIGURATION + "programme d'installation termin\u00e9 avec le code 3.",
-        "Orvane XP", "2014.4", "missing", "not reached", "3"]), m.event()
+    assert m.event() == (
+        "warning",
+        1001,
+        [
+            TO_CHECK + NO_CONFIGURATION + "programme d'installation termin\u00e9 avec le code 3.",
+            "Orvane XP",
+            "2014.4",
+            "missing",
+            "not reached",
+            "3",
+        ],
+    ), m.event()
 
 
 def made_by_another_user(m, path):
@@ -64,8 +81,13 @@ def made_by_another_user(m, path):
         return None
     for folder in (m.root, m.drive_c, os.path.dirname(m.temp_dir())):
         os.chmod(folder, 0o755)
-    return subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                           "mkdir", path], capture_output=True).returncode == 0
+    return (
+        subprocess.run(
+            ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "mkdir", path],
+            capture_output=True,
+        ).returncode
+        == 0
+    )
 
 
 def scenario_installer_runs_from_a_clean_room_and_inherits_only_the_log(m):
@@ -78,8 +100,9 @@ def scenario_installer_runs_from_a_clean_room_and_inherits_only_the_log(m):
     if not m.windows:
         os.chmod(m.temp_dir(), 0o1777)  # every user may make folders there, as in /tmp
     try:
-        result, _ = m.run(caller_file=caller,
-                          extra_env=None if m.windows else {"TEMP": own, "TMP": own})
+        result, _ = m.run(
+            caller_file=caller, extra_env=None if m.windows else {"TEMP": own, "TMP": own}
+        )
     finally:
         os.remove(caller)
         os.rmdir(own)
@@ -163,14 +186,19 @@ def scenario_installer_script_runs_from_its_room(m):
     m.set_registry(ACCEPTED)
     script = os.path.join(m.launcher_dir, INSTALLER)
     with open(script, "w") as f:
-        f.write('#!/bin/sh\nprintf "script=[%s]\\ncwd=[%s]\\n" "$0" "$(pwd)" > "$STUB_RECORD"\n'
-                "exit 7\n")
+        f.write(
+            '#!/bin/sh\nprintf "script=[%s]\\ncwd=[%s]\\n" "$0" "$(pwd)" > "$STUB_RECORD"\n'
+            "exit 7\n"
+        )
     os.chmod(script, 0o755)
     result, _ = m.run()
     assert result.returncode == 0, result
     record = m.record()
-    assert re.fullmatch(r"script=\[\./%s\]\ncwd=\[%s/OrvaPatch-[0-9a-f]{16}\]\n" % (
-        re.escape(INSTALLER), re.escape(m.rooms_dir())), record or ""), record
+    assert re.fullmatch(
+        r"script=\[\./%s\]\ncwd=\[%s/OrvaPatch-[0-9a-f]{16}\]\n"
+        % (re.escape(INSTALLER), re.escape(m.rooms_dir())),
+        record or "",
+    ), record
     assert m.event()[2][5] == "7", m.event()
     assert m.clean_rooms() == [], m.clean_rooms()
 
@@ -184,10 +212,14 @@ def scenario_installer_clean_rooms_of_killed_runs_removed_and_no_other(m):
         if m.windows:
             subprocess.run(["wineserver", "-k"])
         else:
-            launcher = subprocess.run(["pgrep", "-f", "^%s" % re.escape(os.path.join(
-                m.launcher_dir, m.launcher))], capture_output=True, text=True).stdout.split()
-            installer = subprocess.run(["pgrep", "-P", ",".join(launcher)], capture_output=True,
-                                       text=True).stdout.split()
+            launcher = subprocess.run(
+                ["pgrep", "-f", "^%s" % re.escape(os.path.join(m.launcher_dir, m.launcher))],
+                capture_output=True,
+                text=True,
+            ).stdout.split()
+            installer = subprocess.run(
+                ["pgrep", "-P", ",".join(launcher)], capture_output=True, text=True
+            ).stdout.split()
             subprocess.run(["kill", "-KILL"] + launcher + installer)
 
     m.run(sleep_ms=60000, during=kill)
@@ -236,11 +268,17 @@ def scenario_installer_not_started_when_its_clean_room_cannot_be_made(m):
     assert m.clean_rooms() == [], m.clean_rooms()
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
     kind, number, strings = m.event()
-    assert (kind, number, strings[1:]) == ("error", 1002, [
-        "Orvane XP", "2014.4", "missing", "not reached", ""]), m.event()
-    assert re.fullmatch(re.escape(NOT_INSTALLED + NO_CONFIGURATION) + "dossier prot\u00e9g\u00e9 "
-                        "impossible \u00e0 pr\u00e9parer dans le dossier Temp de Windows \\(erreur "
-                        "[1-9][0-9]*\\)\\.", strings[0]), strings[0]
+    assert (kind, number, strings[1:]) == (
+        "error",
+        1002,
+        ["Orvane XP", "2014.4", "missing", "not reached", ""],
+    ), m.event()
+    assert re.fullmatch(
+        re.escape(NOT_INSTALLED + NO_CONFIGURATION) + "dossier prot\u00e9g\u00e9 "
+        "impossible \u00e0 pr\u00e9parer dans le dossier Temp de Windows \\(erreur "
+        "[1-9][0-9]*\\)\\.",
+        strings[0],
+    ), strings[0]
 
 
 def scenario_installer_pinned_only_its_own_file_started_and_held(m):
@@ -332,10 +370,20 @@ def scenario_installer_missing(m):
     result, _ = m.run()
     assert result.returncode == 0, result
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
-    assert m.event() == ("error", 1002, [
-        NOT_INSTALLED + NO_CONFIGURATION +
-        "programme d'installation introuvable ou impossible \u00e0 d\u00e9marrer.",
-        "Orvane XP", "2014.4", "missing", "not reached", ""]), m.event()
+    assert m.event() == (
+        "error",
+        1002,
+        [
+            NOT_INSTALLED
+            + NO_CONFIGURATION
+            + "programme d'installation introuvable ou impossible \u00e0 d\u00e9marrer.",
+            "Orvane XP",
+            "2014.4",
+            "missing",
+            "not reached",
+            "",
+        ],
+    ), m.event()
 
 
 def scenario_planted_installer_never_started(m):
@@ -351,4 +399,3 @@ def scenario_planted_installer_never_started(m):
     assert result.returncode == 0, result
     assert m.record() is None, m.record()
     assert m.log() == START + ACCEPTED_LINE + END, m.log()
-

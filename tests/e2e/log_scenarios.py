@@ -46,8 +46,9 @@ def scenario_log_viewed_or_planted(m):
                 if plant in ("viewer", "holder"):
                     with open(path, "wb"):
                         pass
-                    viewer = hold(m, path, 60000 if plant == "viewer" else 400,
-                                  shared=plant == "viewer")
+                    viewer = hold(
+                        m, path, 60000 if plant == "viewer" else 400, shared=plant == "viewer"
+                    )
                 elif plant == "folder":
                     os.makedirs(path)
                 elif plant == "fifo":
@@ -69,12 +70,16 @@ def scenario_log_viewed_or_planted(m):
             written = {"windows": m.log_path(), "documents": documents}
             for where, path in written.items():
                 expected = mask(START + ACCEPTED_LINE + END) if where == section else None
-                found = mask(m.read(path)) if os.path.isfile(path) and not os.path.islink(
-                    path) and os.stat(path).st_nlink == 1 else None
+                found = (
+                    mask(m.read(path))
+                    if os.path.isfile(path)
+                    and not os.path.islink(path)
+                    and os.stat(path).st_nlink == 1
+                    else None
+                )
                 assert found == expected, (what, where, found)
     finally:
         m.clean()  # the Windows directory's plant
         m.documents_log_path()  # and the Documents one, which Wine's prefix keeps for later tests
         if os.path.exists(outside):
             os.remove(outside)
-

@@ -16,7 +16,10 @@ class Display:
         read, write = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pass_fds=(write,),
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
         os.close(write)
         with os.fdopen(read) as announced:
             number = announced.readline().strip()
@@ -45,8 +48,12 @@ class BoxWatcher(threading.Thread):
         self.stopping = threading.Event()
 
     def find(self):
-        return subprocess.run(["xdotool", "search", "--name", "^%s$" % self.caption],
-                              env=self.env, capture_output=True, text=True).stdout.split()
+        return subprocess.run(
+            ["xdotool", "search", "--name", "^%s$" % self.caption],
+            env=self.env,
+            capture_output=True,
+            text=True,
+        ).stdout.split()
 
     def run(self):
         deadline = time.monotonic() + self.timeout
@@ -57,11 +64,19 @@ class BoxWatcher(threading.Thread):
                 continue
             time.sleep(0.5)  # let the box draw its text before the picture is taken
             if self.screenshot and self.boxes == 0 and shutil.which("import"):
-                subprocess.run(["import", "-window", "root", self.screenshot], env=self.env,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                subprocess.run(
+                    ["import", "-window", "root", self.screenshot],
+                    env=self.env,
+                    stdout=subprocess.DEVNULL,
+                    stderr=subprocess.DEVNULL,
+                )
             for window in found:
-                subprocess.run(["xdotool", "key", "--window", window, "Return"], env=self.env,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                subprocess.run(
+                    ["xdotool", "key", "--window", window, "Return"],
+                    env=self.env,
+                    stdout=subprocess.DEVNULL,
+                    stderr=subprocess.DEVNULL,
+                )
             self.boxes += 1
             while self.find() and time.monotonic() < deadline:  # one box, however many windows
                 time.sleep(0.1)

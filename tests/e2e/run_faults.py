@@ -19,8 +19,20 @@ import sys
 
 import check_scenarios
 import config_scenarios
-from harness import (END, LIBRARY_ACCEPTED, LIBRARY_STAMPED, MESSAGE_FILE, OWN_ACCOUNT,
-                     RECORD_TIME, SEP, Machine, family_keys, mask, parse_reg, wine_events)
+from harness import (
+    END,
+    LIBRARY_ACCEPTED,
+    LIBRARY_STAMPED,
+    MESSAGE_FILE,
+    OWN_ACCOUNT,
+    RECORD_TIME,
+    SEP,
+    Machine,
+    family_keys,
+    mask,
+    parse_reg,
+    wine_events,
+)
 
 REPORT = re.compile(rb"fault seam: (\d+) operations, (\d+) allocations\r?\n")
 FAILED = re.compile(rb"fault seam: failed (\w+) \d+\r?\n")
@@ -82,12 +94,13 @@ def check_installer(m, setting):
     ran = (m.record() or "").endswith("done\n")
     assert m.record() is None or ran, "%s: installer record %r" % (setting, m.record())
     if ran:
-        assert event_id in (1000, 1001) and strings[5] == "0", (
-            "%s: the installer ran and exited 0, the event says %d %r" % (
-                setting, event_id, strings))
+        assert (
+            event_id in (1000, 1001) and strings[5] == "0"
+        ), "%s: the installer ran and exited 0, the event says %d %r" % (setting, event_id, strings)
     else:
-        assert event_id in (1002, 1003) and strings[5] == "", (
-            "%s: the installer never started, the event says %d %r" % (setting, event_id, strings))
+        assert (
+            event_id in (1002, 1003) and strings[5] == ""
+        ), "%s: the installer never started, the event says %d %r" % (setting, event_id, strings)
 
 
 def launch(m, extra_env):
@@ -112,21 +125,26 @@ def check_files(m, setting, leftover_allowed=False, room_allowed=False):
     every operation from some point on fails may leave (their removal failed too), and the clean
     room left by a run whose removal of it failed."""
     for path, old, new, version in (
-            (m.config_path(), config_scenarios.CONFIG, config_scenarios.UPDATED, OLD_VERSION),
-            (m.config_path(copy=True), config_scenarios.COPY, config_scenarios.COPY_UPDATED, b"")):
+        (m.config_path(), config_scenarios.CONFIG, config_scenarios.UPDATED, OLD_VERSION),
+        (m.config_path(copy=True), config_scenarios.COPY, config_scenarios.COPY_UPDATED, b""),
+    ):
         # A template that could not be read leaves the module version as it was: a whole update.
         data = m.read(path)
-        assert data in (old, new, new.replace(NEW_VERSION, version)), (
-            "%s: %s holds neither its old nor its new bytes:\n%r" % (setting, path, data))
+        assert data in (
+            old,
+            new,
+            new.replace(NEW_VERSION, version),
+        ), "%s: %s holds neither its old nor its new bytes:\n%r" % (setting, path, data)
     assert m.read(os.path.join(m.install_dir, "Configuration.tpl")) == config_scenarios.TEMPLATE
     left = [name for name in m.listing() if name not in INSTALLED]
     rooms = m.clean_rooms()
-    assert len(rooms) <= (1 if leftover_allowed or room_allowed else 0), (
-        "%s: clean rooms left: %r" % (setting, rooms))
+    assert len(rooms) <= (
+        1 if leftover_allowed or room_allowed else 0
+    ), "%s: clean rooms left: %r" % (setting, rooms)
     left += rooms
     assert all(TEMPORARY.match(name) or name in rooms for name in left) and (
-        leftover_allowed or len(left) == len(rooms)), (
-        "%s: files left: %r" % (setting, left))
+        leftover_allowed or len(left) == len(rooms)
+    ), "%s: files left: %r" % (setting, left)
     assert set(INSTALLED) <= set(m.listing()), "%s: files gone: %r" % (setting, m.listing())
     if not m.windows:
         extra = set(os.listdir(m.root)) - ROOT_FILES
@@ -136,12 +154,22 @@ def check_files(m, setting, leftover_allowed=False, room_allowed=False):
 
 # A configuration left as it was by a failing operation: the event says why, at which step, and
 # an injected fault reads as the system's input/output error (EIO; ERROR_IO_DEVICE on Windows).
-LEFT = re.compile(r"left: (read-only|in use|no memory|error (5|1117) at "
-                  r"(open|read|create|write|flush|rename))$")
+LEFT = re.compile(
+    r"left: (read-only|in use|no memory|error (5|1117) at "
+    r"(open|read|create|write|flush|rename))$"
+)
 UNOPENED = re.compile(r"left: (in use|no memory|error \d+ at open)$")
 # The step that a configuration's event names for each kind of operation that can fail in it.
-STEP_OF = {"open": "open", "openfolder": "open", "read": "read", "seek": "read",
-           "create": "create", "write": "write", "flush": "flush", "rename": "rename"}
+STEP_OF = {
+    "open": "open",
+    "openfolder": "open",
+    "read": "read",
+    "seek": "read",
+    "create": "create",
+    "write": "write",
+    "flush": "flush",
+    "rename": "rename",
+}
 
 
 def check_event(m, setting, single=False):
@@ -152,10 +180,14 @@ def check_event(m, setting, single=False):
     # A version that could not be read, memory that ran out before the update, or a run that the
     # watchdog ended: nothing is reached.
     refused = m.events[0][1] == 1003 or re.search(
-        "m\u00e9moire insuffisante|ex\u00e9cution arr\u00eat\u00e9e", m.events[0][2][0])
+        "m\u00e9moire insuffisante|ex\u00e9cution arr\u00eat\u00e9e", m.events[0][2][0]
+    )
     words = m.events[0][2][3:5]
-    for path, old, word in zip((m.config_path(), m.config_path(copy=True)),
-                               (config_scenarios.CONFIG, config_scenarios.COPY), words):
+    for path, old, word in zip(
+        (m.config_path(), m.config_path(copy=True)),
+        (config_scenarios.CONFIG, config_scenarios.COPY),
+        words,
+    ):
         if word == "interrupted":
             # Stopped on the way: either bytes may stand, as check_files has seen.
             assert "ex\u00e9cution arr\u00eat\u00e9e" in m.events[0][2][0], setting
@@ -163,34 +195,56 @@ def check_event(m, setting, single=False):
             assert word == "updated", "%s: %s updated, the event says %r" % (setting, path, word)
         elif word == "not reached":
             # The copy is reached once the configuration has opened.
-            assert refused or path != m.config_path() and UNOPENED.match(words[0]), (
-                "%s: %s not reached, the configuration %r" % (setting, path, words[0]))
+            assert (
+                refused or path != m.config_path() and UNOPENED.match(words[0])
+            ), "%s: %s not reached, the configuration %r" % (setting, path, words[0])
         else:
             left = LEFT.match(word)
             assert left, "%s: %s left, the event says %r" % (setting, path, word)
-            assert not single or not left.group(3) or left.group(3) == STEP_OF.get(m.failed), (
-                "%s: %s failed at %s, the event says %r" % (setting, path, m.failed, word))
+            assert (
+                not single or not left.group(3) or left.group(3) == STEP_OF.get(m.failed)
+            ), "%s: %s failed at %s, the event says %r" % (setting, path, m.failed, word)
 
 
 def check_registry(m, setting):
     keys = m.registry()
     assert set(OLD_KEYS) <= set(keys) <= set(OLD_KEYS) | set(NEW_KEYS), "%s: keys %r" % (
-        setting, sorted(keys))
+        setting,
+        sorted(keys),
+    )
     for key, values in keys.items():
         old, new = OLD_KEYS.get(key, {}), NEW_KEYS.get(key, {})
         for name in set(values) | set(old) | set(new):
             assert values.get(name) in (old.get(name), new.get(name)), "%s: %s\\%s = %r" % (
-                setting, key, name, values.get(name))
+                setting,
+                key,
+                name,
+                values.get(name),
+            )
     check_launcher_keys(m, setting)
 
 
 # The machine record's values in the order a run writes them, each only once the one before it
 # was, and each one's new value (the installer, the stub, returns 0); its times are the run's.
-RECORD_ORDER = ["LastRun", "LastAccount", "LastInstallerExitCode", "LastOutcome", "InstalledAt",
-                "InstalledFor", "Installed"]
-RECORD_NEW = {"LastAccount": ("REG_SZ", OWN_ACCOUNT), "LastInstallerExitCode": ("REG_DWORD", 0),
-              "InstalledFor": ("REG_SZ", OWN_ACCOUNT), "Installed": ("REG_DWORD", 1)}
-SOURCE_NEW = {"TypesSupported": ("REG_DWORD", 7), "EventMessageFile": ("REG_EXPAND_SZ", MESSAGE_FILE)}
+RECORD_ORDER = [
+    "LastRun",
+    "LastAccount",
+    "LastInstallerExitCode",
+    "LastOutcome",
+    "InstalledAt",
+    "InstalledFor",
+    "Installed",
+]
+RECORD_NEW = {
+    "LastAccount": ("REG_SZ", OWN_ACCOUNT),
+    "LastInstallerExitCode": ("REG_DWORD", 0),
+    "InstalledFor": ("REG_SZ", OWN_ACCOUNT),
+    "Installed": ("REG_DWORD", 1),
+}
+SOURCE_NEW = {
+    "TypesSupported": ("REG_DWORD", 7),
+    "EventMessageFile": ("REG_EXPAND_SZ", MESSAGE_FILE),
+}
 
 
 def check_launcher_keys(m, setting):
@@ -198,28 +252,36 @@ def check_launcher_keys(m, setting):
     the event saying so when the record is not whole; and no event source's key or the first of
     its new values (TypesSupported first)."""
     record, source = m.launcher_keys()
-    assert source is None or set(source) == set(list(SOURCE_NEW)[:len(source)]) and all(
-        source[name] == SOURCE_NEW[name] for name in source), "%s: source %r" % (setting, source)
+    assert (
+        source is None
+        or set(source) == set(list(SOURCE_NEW)[: len(source)])
+        and all(source[name] == SOURCE_NEW[name] for name in source)
+    ), "%s: source %r" % (setting, source)
     event = m.events[0] if m.events else None
     unwritten = event is not None and "OrvaPatch\\2014.4.2 non \u00e9crit" in event[2][0]
     if record is None:
         # Only a run that never checked the installation (out of memory, or ended by the watchdog
         # before) writes none.
-        assert event is None or unwritten or re.search(
-            "m\u00e9moire insuffisante|ex\u00e9cution arr\u00eat\u00e9e", event[2][0]), (
-            "%s: no record, event %r" % (setting, event))
+        assert (
+            event is None
+            or unwritten
+            or re.search("m\u00e9moire insuffisante|ex\u00e9cution arr\u00eat\u00e9e", event[2][0])
+        ), "%s: no record, event %r" % (setting, event)
         return
     for name, value in record.items():
         if name in ("LastRun", "InstalledAt"):
             assert value[0] == "REG_SZ" and RECORD_TIME.fullmatch(value[1]), (setting, record)
         elif name == "LastOutcome":
-            assert value[0] == "REG_DWORD" and value[1] in (1000, 1001, 1002, 1003), (setting, record)
+            assert value[0] == "REG_DWORD" and value[1] in (1000, 1001, 1002, 1003), (
+                setting,
+                record,
+            )
         else:
             assert value == RECORD_NEW.get(name), "%s: record %r" % (setting, record)
     # A prefix of the order, LastInstallerExitCode only where the installer ran; Installed only
     # after an event 1000.
     order = [name for name in RECORD_ORDER if name != "LastInstallerExitCode" or name in record]
-    assert set(record) == set(order[:len(record)]), "%s: record %r" % (setting, record)
+    assert set(record) == set(order[: len(record)]), "%s: record %r" % (setting, record)
     outcome = record.get("LastOutcome", (None, None))[1]
     assert "InstalledAt" not in record or outcome == 1000, "%s: record %r" % (setting, record)
     if event is not None and not unwritten:
@@ -248,18 +310,29 @@ def sweep(m, persistent, reference, total, written, sample):
             assert m.read(m.config_path()) == config_scenarios.UPDATED, "%s: next run" % setting
             leftovers += 1
         if count < nth:  # no fault: the run is the fault-free one
-            assert nth == total + 1, "%s: %d operations, %d without a fault" % (setting, count, total)
+            assert nth == total + 1, "%s: %d operations, %d without a fault" % (
+                setting,
+                count,
+                total,
+            )
             assert log == reference, "%s: log\n%r" % (setting, log)
             return leftovers
-        assert nth <= total, "%s: a fault beyond the fault-free run's %d operations" % (setting, total)
+        assert nth <= total, "%s: a fault beyond the fault-free run's %d operations" % (
+            setting,
+            total,
+        )
         if persistent:
             # Nothing after the fault reaches the log, and nothing before it is lost.
             assert reference.startswith(log), "%s: log not a prefix:\n%r" % (setting, log)
-            assert log.startswith(written.get(nth - sample, b"")), "%s: earlier lines lost" % setting
+            assert log.startswith(written.get(nth - sample, b"")), (
+                "%s: earlier lines lost" % setting
+            )
             written[nth] = log
         else:
             assert log.startswith(written[nth]), "%s: lines written before the fault lost:\n%r" % (
-                setting, log)
+                setting,
+                log,
+            )
     raise AssertionError("the last run reached a fault")
 
 
@@ -271,8 +344,11 @@ def sweep_allocations(m, reference, allocations, chosen):
     closing = SEP + b"\r\n\r\n"
     handled = 0
     # Every fourth also from then on: memory that stays short still leaves the run's one event.
-    for setting in ["%d%s" % (nth, suffix) for i, nth in enumerate(chosen)
-                    for suffix in (("", "+") if i % 4 == 3 else ("",))]:
+    for setting in [
+        "%d%s" % (nth, suffix)
+        for i, nth in enumerate(chosen)
+        for suffix in (("", "+") if i % 4 == 3 else ("",))
+    ]:
         nth = int(setting.rstrip("+"))
         fresh(m)
         log, _, count = run(m, setting, "ORVAPATCH_FAULT_ALLOC")
@@ -308,13 +384,21 @@ def sweep_stalls(m, total, event_at, sample, patience):
             m.failed = failed.group(1).decode() if failed else None
             assert cancellable == bool(failed), "%s: %r" % (setting, result.stderr)
             sentence = m.events[0][2][0]
-            stalled = re.search("apr\u00e8s \u00ab (\\w+) \u00bb, ex\u00e9cution arr\u00eat\u00e9e|"
-                                "Op\u00e9ration \u00ab (\\w+) \u00bb annul\u00e9e", sentence)
+            stalled = re.search(
+                "apr\u00e8s \u00ab (\\w+) \u00bb, ex\u00e9cution arr\u00eat\u00e9e|"
+                "Op\u00e9ration \u00ab (\\w+) \u00bb annul\u00e9e",
+                sentence,
+            )
             # A step after the event leaves the event as it was written.
-            assert stalled and (not cancellable or stalled.group(2) == m.failed) or (
-                nth > event_at and not stalled), (
-                "%s: the event does not name the step that stalled (%s): %r" % (
-                    setting, m.failed, sentence))
+            assert (
+                stalled
+                and (not cancellable or stalled.group(2) == m.failed)
+                or (nth > event_at and not stalled)
+            ), "%s: the event does not name the step that stalled (%s): %r" % (
+                setting,
+                m.failed,
+                sentence,
+            )
             left = check_files(m, setting, leftover_allowed=not cancellable, room_allowed=True)
             check_registry(m, setting)
             check_event(m, setting, single=cancellable)
@@ -334,16 +418,26 @@ def main():
     parser.add_argument("--build", choices=["posix", "windows"], default="posix")
     parser.add_argument("--wine-run")
     parser.add_argument("--sample", type=int, default=1, help="run every Kth N only")
-    parser.add_argument("--alloc-sample", type=int, default=1,
-                        help="run every Kth N only of the allocations")
-    parser.add_argument("--stall-sample", type=int, default=1,
-                        help="stall every Kth operation only")
-    parser.add_argument("--patience", type=int,
-                        help="the watchdog's patience in the stall sweep, in milliseconds: by "
-                             "default longer than any ordinary step on a loaded machine")
-    parser.add_argument("--alloc-places", type=int, default=0, metavar="FRAMES",
-                        help="fail the first allocation of each place only, a place told by "
-                             "its last FRAMES calls")
+    parser.add_argument(
+        "--alloc-sample", type=int, default=1, help="run every Kth N only of the allocations"
+    )
+    parser.add_argument(
+        "--stall-sample", type=int, default=1, help="stall every Kth operation only"
+    )
+    parser.add_argument(
+        "--patience",
+        type=int,
+        help="the watchdog's patience in the stall sweep, in milliseconds: by "
+        "default longer than any ordinary step on a loaded machine",
+    )
+    parser.add_argument(
+        "--alloc-places",
+        type=int,
+        default=0,
+        metavar="FRAMES",
+        help="fail the first allocation of each place only, a place told by "
+        "its last FRAMES calls",
+    )
     args = parser.parse_args()
     args.display, args.screenshot = None, None
     if args.patience is None:
@@ -361,10 +455,17 @@ def main():
         written = {}
         for persistent in (True, False):
             leftovers = sweep(m, persistent, reference, total, written, args.sample)
-            print("ok    %s fault at each of %d operations%s (%d temporary files left to the "
-                  "next run)" % ("lasting" if persistent else "single", total,
-                                 ", every %dth" % args.sample if args.sample > 1 else "",
-                                 leftovers), flush=True)
+            print(
+                "ok    %s fault at each of %d operations%s (%d temporary files left to the "
+                "next run)"
+                % (
+                    "lasting" if persistent else "single",
+                    total,
+                    ", every %dth" % args.sample if args.sample > 1 else "",
+                    leftovers,
+                ),
+                flush=True,
+            )
         chosen = range(1, allocations + 1, args.alloc_sample)
         if args.alloc_places:
             # Every place that allocates, however short the stretch of code around it.
@@ -375,17 +476,28 @@ def main():
         # Some allocations are the update's own: the file is left, the run goes on. (A sparse
         # sample may miss them all.)
         assert handled > 0 or args.alloc_sample > 1, "no allocation failed inside the update"
-        print("ok    allocation failing at %d of %d allocations (%s; %d inside the configuration "
-              "update, the installer started after them)" % (
-                  len(chosen), allocations,
-                  "the first of each place" if args.alloc_places else
-                  "every %dth" % args.alloc_sample if args.alloc_sample > 1 else "every one",
-                  handled),
-              flush=True)
+        print(
+            "ok    allocation failing at %d of %d allocations (%s; %d inside the configuration "
+            "update, the installer started after them)"
+            % (
+                len(chosen),
+                allocations,
+                "the first of each place"
+                if args.alloc_places
+                else "every %dth" % args.alloc_sample
+                if args.alloc_sample > 1
+                else "every one",
+                handled,
+            ),
+            flush=True,
+        )
         sweep_stalls(m, total, event_at, args.stall_sample, args.patience)
-        print("ok    stall at each of %d operations%s, cancelled, and ended where not even that "
-              "returns" % (total, ", every %dth" % args.stall_sample if args.stall_sample > 1
-                           else ""), flush=True)
+        print(
+            "ok    stall at each of %d operations%s, cancelled, and ended where not even that "
+            "returns"
+            % (total, ", every %dth" % args.stall_sample if args.stall_sample > 1 else ""),
+            flush=True,
+        )
     except AssertionError as error:
         print("FAIL  %s" % str(error)[:3000])
         return 1

@@ -27,7 +27,12 @@ def large_config(size):
     """The scenarios' configuration grown to |size| bytes by modules to switch on."""
     head, tail = config_scenarios.CONFIG.rsplit(b"</configuration>", 1)
     line = b"  <module><active>0</active><name>facturation</name></module>\r\n"
-    return head + line * ((size - len(config_scenarios.CONFIG)) // len(line)) + b"</configuration>" + tail
+    return (
+        head
+        + line * ((size - len(config_scenarios.CONFIG)) // len(line))
+        + b"</configuration>"
+        + tail
+    )
 
 
 class Bench:
@@ -66,17 +71,29 @@ class Bench:
             times.append(time.monotonic() - started)
         self.total = sorted(times)[1]
         self.window = (created / watched * self.total, replaced / watched * self.total)
-        self.digests = {hashlib.sha256(self.old).digest(): "old", hashlib.sha256(self.new).digest(): "new"}
+        self.digests = {
+            hashlib.sha256(self.old).digest(): "old",
+            hashlib.sha256(self.new).digest(): "new",
+        }
 
     def start(self):
-        return subprocess.Popen(self.command, env=self.env, cwd=self.m.drive_c,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return subprocess.Popen(
+            self.command,
+            env=self.env,
+            cwd=self.m.drive_c,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
 
     def settle(self):
         """Windows: waits until Wine has ended the killed process and closed its files: a program
         started after the kill reaches the server only once it has dealt with the dead one."""
-        subprocess.run(self.command[:1] + ["cmd", "/c", "exit"], env=self.env,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(
+            self.command[:1] + ["cmd", "/c", "exit"],
+            env=self.env,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
 
     def end_stranded_installers(self):
         """Windows: ends the installers still running in this prefix, and says how many. Under
@@ -112,7 +129,11 @@ class Bench:
         with open(self.m.config_path(), "rb") as f:
             state = self.digests.get(hashlib.sha256(f.read()).digest())
         assert state, "%s: the configuration holds neither its old nor its new bytes" % label
-        names = set(os.listdir(self.install_dir)) - {"Configuration.tpl", "Configuration.xml", "Temp"}
+        names = set(os.listdir(self.install_dir)) - {
+            "Configuration.tpl",
+            "Configuration.xml",
+            "Temp",
+        }
         # A replace of an earlier version that a kill interrupted could leave the configuration
         # under this name only; this version never makes it.
         assert not os.path.exists(self.m.config_path() + ".orvapatch-backup"), label
@@ -160,8 +181,11 @@ def main():
             subprocess.run(["wineserver", "-p"], env=dict(os.environ, WINEPREFIX=m.prefix))
         bench = Bench(m, args.mib << 20)
         first, last = bench.window
-        print("seed %d; a run takes %.0f ms, its temporary file lives from %.0f to %.0f ms" % (
-            seed, bench.total * 1000, first * 1000, last * 1000), flush=True)
+        print(
+            "seed %d; a run takes %.0f ms, its temporary file lives from %.0f to %.0f ms"
+            % (seed, bench.total * 1000, first * 1000, last * 1000),
+            flush=True,
+        )
         for run in range(args.runs):
             bench.reset()
             # Half while the temporary file is written, flushed and renamed, some before; half
@@ -176,9 +200,12 @@ def main():
             if m.windows:
                 bench.settle()
             state, left, room = bench.check("run %d, killed after %.1f ms" % (run, delay * 1000))
-            key = "%s%s%s%s" % ("killed" if killed else "finished", ", " + state,
-                                ", temporary file left" if left else "",
-                                ", clean room left" if room else "")
+            key = "%s%s%s%s" % (
+                "killed" if killed else "finished",
+                ", " + state,
+                ", temporary file left" if left else "",
+                ", clean room left" if room else "",
+            )
             outcomes[key] = outcomes.get(key, 0) + 1
         if m.windows:
             time.sleep(2)

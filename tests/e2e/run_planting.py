@@ -40,8 +40,9 @@ def main():
         launcher, m.launcher = m.launcher, "plain_loader.exe"
         result, _ = m.run(extra_env=PREFER_NATIVE)
         m.launcher = launcher
-        assert result.returncode == 0 and os.path.exists(marker), (
-            "a plain program does not load the planted library: this test would prove nothing")
+        assert result.returncode == 0 and os.path.exists(
+            marker
+        ), "a plain program does not load the planted library: this test would prove nothing"
         os.remove(marker)
 
         m.set_registry(LIBRARY_ACCEPTED)
@@ -50,7 +51,8 @@ def main():
         result, _ = m.run(extra_env=PREFER_NATIVE, cwd=m.launcher_dir)
         assert result.returncode == 0, result
         assert not os.path.exists(marker), "the launcher loaded the planted library: %r" % (
-            m.read(marker))
+            m.read(marker)
+        )
         # The version came through the system's library: 2014.2 read from tariflib.dll.
         assert m.log() == START + check_scenarios.LIBRARY_LINES + END, m.log()
         assert m.record() is not None, "installer not started"
@@ -60,7 +62,8 @@ def main():
         result, _ = m.run(extra_env=PREFER_NATIVE, cwd=m.launcher_dir)
         assert result.returncode == 0 and m.event()[1] == 1000, (result, m.events)
         assert not os.path.exists(marker), "the installer loaded the planted library: %r" % (
-            m.read(marker))
+            m.read(marker)
+        )
 
         m.set_registry(registry_fixture((PRODUCT, ['"SoftVersion"="2013.9"'])))
         os.remove(os.path.join(m.install_dir, "TarifLib.dll"))
@@ -73,8 +76,10 @@ def main():
     finally:
         m.dispose()
         args.display.close()
-    print("ok    planted version.dll loaded by a plain program, never by the launcher, on its "
-          "accepted and refused roads, nor by its installer")
+    print(
+        "ok    planted version.dll loaded by a plain program, never by the launcher, on its "
+        "accepted and refused roads, nor by its installer"
+    )
     return 0
 
 

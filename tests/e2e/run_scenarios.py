@@ -36,10 +36,14 @@ def main():
     parser.add_argument("--wine-run")
     parser.add_argument("--fixtures", required=True, help="directory of the version fixtures")
     parser.add_argument("--screenshot", help="where to keep a picture of the refusal box")
-    parser.add_argument("--station", help="Windows: the program that starts another one on a "
-                        "window station nobody sees")
-    parser.add_argument("--short-name", help="Windows: the program that prints the system's "
-                        "8.3 short name of a path")
+    parser.add_argument(
+        "--station",
+        help="Windows: the program that starts another one on a " "window station nobody sees",
+    )
+    parser.add_argument(
+        "--short-name",
+        help="Windows: the program that prints the system's " "8.3 short name of a path",
+    )
     parser.add_argument("--only")
     args = parser.parse_args()
     args.display = None
@@ -51,7 +55,7 @@ def main():
     passed = failed = 0
     try:
         for scenario in collect():
-            name = scenario.__name__[len("scenario_"):]
+            name = scenario.__name__[len("scenario_") :]
             if args.only and args.only not in name:
                 continue
             machine = Machine(args)

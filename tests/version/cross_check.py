@@ -41,33 +41,54 @@ def same_reading(args, directory, names, system=True):
     """Runs the POSIX verinfo, verinfo.exe, both with --query too, and, with |system|,
     verinfo.exe --system over the bare |names| in |directory|; the POSIX output, or None when they
     differ or one failed."""
-    readers = [("POSIX", [args.posix]), ("POSIX query", [args.posix, "--query"]),
-               ("Windows", [args.wine_run, args.windows]),
-               ("Windows query", [args.wine_run, args.windows, "--query"])]
+    readers = [
+        ("POSIX", [args.posix]),
+        ("POSIX query", [args.posix, "--query"]),
+        ("Windows", [args.wine_run, args.windows]),
+        ("Windows query", [args.wine_run, args.windows, "--query"]),
+    ]
     if system:
         readers.append(("system", [args.wine_run, args.windows, "--system"]))
     outputs = []
     with tempfile.TemporaryDirectory() as root:
         env = environment(root)
         for label, command in readers:
-            run = subprocess.run(command + names, cwd=directory, env=env,
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            run = subprocess.run(
+                command + names,
+                cwd=directory,
+                env=env,
+                stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE,
+            )
             if run.returncode not in (0, 1) or not run.stdout:
-                print("%s verinfo failed with status %d in %s:\n%s" % (
-                    label, run.returncode, directory, run.stderr.decode("latin-1")[-2000:]))
+                print(
+                    "%s verinfo failed with status %d in %s:\n%s"
+                    % (label, run.returncode, directory, run.stderr.decode("latin-1")[-2000:])
+                )
                 return None
             outputs.append((label, run.stdout))
     posix = outputs[0][1]
     for label, output in outputs[1:]:
         if output != posix:
             diff = difflib.unified_diff(
-                posix.decode("latin-1").splitlines(), output.decode("latin-1").splitlines(),
-                "POSIX", label, lineterm="", n=3)
+                posix.decode("latin-1").splitlines(),
+                output.decode("latin-1").splitlines(),
+                "POSIX",
+                label,
+                lineterm="",
+                n=3,
+            )
             print("\n".join(list(diff)[:200]))
             return None
-    print("same output from %s for %d files of %s (%d read)" % (
-        ", ".join(label for label, _ in outputs), len(names), directory,
-        posix.count(b"\nresult 1\n")))
+    print(
+        "same output from %s for %d files of %s (%d read)"
+        % (
+            ", ".join(label for label, _ in outputs),
+            len(names),
+            directory,
+            posix.count(b"\nresult 1\n"),
+        )
+    )
     return posix
 
 
@@ -76,13 +97,20 @@ def reads_absolute_paths_alike(args, names, by_name):
     with tempfile.TemporaryDirectory() as root:
         absolute = subprocess.run(
             [args.posix] + [os.path.abspath(os.path.join(args.fixtures, n)) for n in names],
-            cwd=root, env=environment(root), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            cwd=root,
+            env=environment(root),
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+        )
     return strip_names(absolute.stdout) == strip_names(by_name)
 
 
 def files_in(directory, extensions):
-    return sorted(n for n in os.listdir(directory)
-                  if os.path.isfile(os.path.join(directory, n)) and n.lower().endswith(extensions))
+    return sorted(
+        n
+        for n in os.listdir(directory)
+        if os.path.isfile(os.path.join(directory, n)) and n.lower().endswith(extensions)
+    )
 
 
 def main():
@@ -91,14 +119,20 @@ def main():
     parser.add_argument("--windows", required=True)
     parser.add_argument("--wine-run", required=True)
     parser.add_argument("--fixtures", required=True)
-    parser.add_argument("--wine-libraries", nargs="*", default=[],
-                        help="directories of Wine's own libraries and programs")
+    parser.add_argument(
+        "--wine-libraries",
+        nargs="*",
+        default=[],
+        help="directories of Wine's own libraries and programs",
+    )
     args = parser.parse_args()
 
     for label, path in (("POSIX verinfo", args.posix), ("Windows verinfo.exe", args.windows)):
         if not os.path.isfile(path):
-            print("SKIP: %s not found at %s; build both presets (posix and windows) to "
-                  "cross-check them" % (label, path))
+            print(
+                "SKIP: %s not found at %s; build both presets (posix and windows) to "
+                "cross-check them" % (label, path)
+            )
             return SKIP
 
     names = files_in(args.fixtures, (".dll", ".exe", ".txt"))
@@ -119,8 +153,10 @@ def main():
         print("the oversized fixtures were not all refused alike")
         same = False
     for directory in args.wine_libraries:
-        same = same_reading(args, directory, files_in(directory, (".dll", ".exe"))) is not None \
+        same = (
+            same_reading(args, directory, files_in(directory, (".dll", ".exe"))) is not None
             and same
+        )
     return 0 if same else 1
 
 

@@ -22,8 +22,17 @@ def utf16z(text):
 class Node:
     """One VS_VERSIONINFO node. |value| is bytes (binary, wType 0) or str (text, wType 1)."""
 
-    def __init__(self, key, value=b"", children=(), w_length=None, w_value_length=None,
-                 w_type=None, raw_key=None, raw_value=None):
+    def __init__(
+        self,
+        key,
+        value=b"",
+        children=(),
+        w_length=None,
+        w_value_length=None,
+        w_type=None,
+        raw_key=None,
+        raw_value=None,
+    ):
         self.key = key
         self.value = value
         self.children = list(children)
@@ -60,12 +69,37 @@ class Node:
         return bytes(body)
 
 
-def fixed_info(file_ms, file_ls, product_ms=None, product_ls=None, flags_mask=0x3F, flags=0,
-               os=0x00040004, file_type=2, subtype=0, date_ms=0, date_ls=0):
+def fixed_info(
+    file_ms,
+    file_ls,
+    product_ms=None,
+    product_ls=None,
+    flags_mask=0x3F,
+    flags=0,
+    os=0x00040004,
+    file_type=2,
+    subtype=0,
+    date_ms=0,
+    date_ls=0,
+):
     product_ms = file_ms if product_ms is None else product_ms
     product_ls = file_ls if product_ls is None else product_ls
-    return struct.pack("<13I", 0xFEEF04BD, 0x00010000, file_ms, file_ls, product_ms, product_ls,
-                       flags_mask, flags, os, file_type, subtype, date_ms, date_ls)
+    return struct.pack(
+        "<13I",
+        0xFEEF04BD,
+        0x00010000,
+        file_ms,
+        file_ls,
+        product_ms,
+        product_ls,
+        flags_mask,
+        flags,
+        os,
+        file_type,
+        subtype,
+        date_ms,
+        date_ls,
+    )
 
 
 def version_info(fixed, tables, translation=None, root_key="VS_VERSION_INFO"):
@@ -73,8 +107,13 @@ def version_info(fixed, tables, translation=None, root_key="VS_VERSION_INFO"):
     |translation|: list of (lang, codepage) or raw bytes, None for no VarFileInfo."""
     children = []
     if tables is not None:
-        children.append(Node("StringFileInfo", b"", [
-            Node(name, b"", [Node(k, v) for k, v in strings]) for name, strings in tables]))
+        children.append(
+            Node(
+                "StringFileInfo",
+                b"",
+                [Node(name, b"", [Node(k, v) for k, v in strings]) for name, strings in tables],
+            )
+        )
     if translation is not None:
         if isinstance(translation, (bytes, bytearray)):
             table = bytes(translation)
@@ -133,8 +172,9 @@ def resource_section(resources, section_rva):
     return bytes(out), [at for _, at in entries]
 
 
-def pe_image(resource_bytes=None, pe32plus=False, big_data=0, resource_rva_delta=0,
-             overlay=b"", rva_count=16):
+def pe_image(
+    resource_bytes=None, pe32plus=False, big_data=0, resource_rva_delta=0, overlay=b"", rva_count=16
+):
     """A DLL image with an optional .data section of |big_data| bytes (zeros, written sparse by
     callers that want to) before its .rsrc section. |resource_bytes| is a function of the
     section's RVA giving the section's bytes, or None for no resources."""
@@ -152,8 +192,9 @@ def pe_image(resource_bytes=None, pe32plus=False, big_data=0, resource_rva_delta
     rsrc = None
     if resource_bytes is not None:
         rsrc = resource_bytes(rva)
-        sections.append([b".rsrc", len(rsrc), rva, align(len(rsrc), file_align), raw, 0x40000040,
-                         rsrc])
+        sections.append(
+            [b".rsrc", len(rsrc), rva, align(len(rsrc), file_align), raw, 0x40000040, rsrc]
+        )
         rva += align(len(rsrc), sect_align)
         raw += align(len(rsrc), file_align)
     if not sections:  # an image needs something: an empty .text
@@ -167,16 +208,18 @@ def pe_image(resource_bytes=None, pe32plus=False, big_data=0, resource_rva_delta
     struct.pack_into("<I", dos, 0x3C, 0x40)
     machine = 0x8664 if pe32plus else 0x14C
     characteristics = 0x2022 if pe32plus else 0x2102
-    file_header = struct.pack("<HHIIIHH", machine, len(sections), 0, 0, 0, opt_size,
-                              characteristics)
+    file_header = struct.pack(
+        "<HHIIIHH", machine, len(sections), 0, 0, 0, opt_size, characteristics
+    )
     if pe32plus:
         opt = struct.pack("<HBBIIIII", 0x20B, 2, 30, 0, 0, 0, 0, sect_align)
         opt += struct.pack("<Q", 0x180000000)
     else:
         opt = struct.pack("<HBBIIIIII", 0x10B, 2, 30, 0, 0, 0, 0, sect_align, 0)
         opt += struct.pack("<I", 0x10000000)
-    opt += struct.pack("<IIHHHHHHIIII", sect_align, file_align, 4, 0, 0, 0, 4, 0, 0,
-                       size_of_image, headers_size, 0)
+    opt += struct.pack(
+        "<IIHHHHHHIIII", sect_align, file_align, 4, 0, 0, 0, 4, 0, 0, size_of_image, headers_size, 0
+    )
     opt += struct.pack("<HH", 2, 0)  # subsystem GUI, no DLL characteristics
     if pe32plus:
         opt += struct.pack("<QQQQ", 0x100000, 0x1000, 0x100000, 0x1000)
@@ -191,8 +234,7 @@ def pe_image(resource_bytes=None, pe32plus=False, big_data=0, resource_rva_delta
     assert len(opt) == opt_size, (len(opt), opt_size)
     table = b""
     for name, vsize, vaddr, rawsize, rawptr, chars, _ in sections:
-        table += struct.pack("<8sIIIIIIHHI", name, vsize, vaddr, rawsize, rawptr, 0, 0, 0, 0,
-                             chars)
+        table += struct.pack("<8sIIIIIIHHI", name, vsize, vaddr, rawsize, rawptr, 0, 0, 0, 0, chars)
     head = bytes(dos) + b"PE\0\0" + file_header + opt + table
     head += b"\0" * (headers_size - len(head))
     return head, sections, overlay
@@ -232,7 +274,8 @@ def image_bytes(image):
 
 
 def version_image(node_or_bytes, pe32plus=False, lang=0x0409, extra=(), **kw):
-    data = node_or_bytes if isinstance(node_or_bytes, (bytes, bytearray)) else \
-        node_or_bytes.to_bytes()
+    data = (
+        node_or_bytes if isinstance(node_or_bytes, (bytes, bytearray)) else node_or_bytes.to_bytes()
+    )
     resources = [(RT_VERSION, 1, lang, bytes(data))] + list(extra)
     return pe_image(lambda rva: resource_section(resources, rva)[0], pe32plus=pe32plus, **kw)

@@ -27,7 +27,8 @@ endforeach()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(version_synthetic_stamp ${VERSION_FIXTURES}/synthetic.stamp)
 add_custom_command(OUTPUT ${version_synthetic_stamp}
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/version/make_fixtures.py ${VERSION_FIXTURES}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/version/make_fixtures.py
+          ${VERSION_FIXTURES}
   COMMAND ${CMAKE_COMMAND} -E touch ${version_synthetic_stamp}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/version/make_fixtures.py
           ${CMAKE_CURRENT_SOURCE_DIR}/version/pe_writer.py
@@ -40,8 +41,9 @@ add_dependencies(unit_tests version_fixtures)
 
 # verinfo of the POSIX build, verinfo.exe under Wine and verinfo.exe --system (the system's
 # version library) print the same for every fixture of the top level and for Wine's own
-# libraries; the first two also for the oversized/ fixtures. Each build registers the test against the other build's
-# verinfo (the presets' build directories); it is skipped while the other build is absent.
+# libraries; the first two also for the oversized/ fixtures. Each build registers the test against
+# the other build's verinfo (the presets' build directories); it is skipped while the other build
+# is absent.
 if(WIN32)
   set(ORVA_POSIX_VERINFO ${PROJECT_SOURCE_DIR}/build/posix/src/verinfo
       CACHE FILEPATH "verinfo of the POSIX build, for the cross-check")
