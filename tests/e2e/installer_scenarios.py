@@ -227,12 +227,19 @@ def scenario_installer_clean_rooms_of_killed_runs_removed_and_no_other(m):
     # Not ours to remove: a room holding a link, one holding a second name of a file outside, one
     # whose folders go a level deeper than any installer's, and a folder of another name. A room
     # whose folders go as deep as an installer's goes.
-    linked, hard, deeper, deep = [os.path.join(m.rooms_dir(), "OrvaPatch-%016x" % digits)
-                                  for digits in (0xbb, 0xcc, 0xdd, 0xee)]
+    linked, hard, deeper, deep = [
+        os.path.join(m.rooms_dir(), "OrvaPatch-%016x" % digits)
+        for digits in (0xBB, 0xCC, 0xDD, 0xEE)
+    ]
     other = os.path.join(m.temp_dir(), "Other-orvapatch")
     outside = os.path.join(m.drive_c, "outside.txt")
-    for folder in (linked, hard, os.path.join(deeper, *["d"] * 9), os.path.join(deep, *["d"] * 8),
-                   other):
+    for folder in (
+        linked,
+        hard,
+        os.path.join(deeper, *["d"] * 9),
+        os.path.join(deep, *["d"] * 8),
+        other,
+    ):
         os.makedirs(folder)
         with open(os.path.join(folder, INSTALLER), "wb") as f:
             f.write(b"x")
