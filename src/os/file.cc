@@ -66,7 +66,7 @@ bool File::FailStruck() {
 }
 
 bool FilePolicy::Close(Handle handle) {
-  // A struck close still gives the file back: only its answer fails.
+  // A struck close still gives the file or folder back: only its answer fails.
   const bool struck = BeginStep(testing::Op::kClose);
   return Release(handle) && !struck;
 }

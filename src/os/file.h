@@ -41,8 +41,8 @@ enum class FileMode {
                 // On POSIX it may be run (mode 0700)
 };
 
-// How an open file is given back (CloseHandle, close), counted by the fault seam; each platform
-// defines Release.
+// How an open file or a held folder, which the system opens as a file, is given back
+// (CloseHandle, close), counted by the fault seam; each platform defines Release.
 struct FilePolicy {
   using Handle = intptr_t;  // a HANDLE on Windows, a descriptor on POSIX
   static constexpr Handle kInvalid = -1;

@@ -54,12 +54,6 @@ std::string LockName(const std::string& identity) {
 
 }  // namespace
 
-bool FolderPolicy::Close(Handle handle) {
-  // A struck close still gives the folder back: only its answer fails.
-  const bool struck = BeginStep(testing::Op::kClose);
-  return Release(handle) && !struck;
-}
-
 OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
   if (BeginStep(testing::Op::kOpenFolder)) return Tell(File::StruckFailure(), why);
   return OpenAtPath(path, out, why);

@@ -11,16 +11,6 @@
 
 namespace os {
 
-// How a held folder is given back, counted by the fault seam; each platform defines Release.
-struct FolderPolicy {
-  using Handle = intptr_t;  // a directory HANDLE on Windows, a directory descriptor on POSIX
-  static constexpr Handle kInvalid = -1;
-  static bool Close(Handle handle);
-
- private:
-  static bool Release(Handle handle);
-};
-
 // A move-only owner of one open folder. On Windows it is held without delete sharing, so that
 // nobody can rename or remove it while it is held. A call that fails tells why in |*why|, when
 // given.
@@ -132,7 +122,7 @@ class Folder {
   bool CloseAndRemove(File* written, const std::string& temporary, bool remove) const;
   void RemoveEachLeftover(const std::string& prefix) const;
 
-  base::ScopedHandle<FolderPolicy> handle_;
+  base::ScopedHandle<FilePolicy> handle_;  // a directory HANDLE on Windows, a descriptor on POSIX
 };
 
 // Keeps other runs of the program from updating the file |name| of |folder| while it is held: one

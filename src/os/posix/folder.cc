@@ -115,7 +115,7 @@ OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failu
     ::close(fd);
     return Fail(0, why, OpenStatus::kRefused);
   }
-  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
@@ -134,7 +134,7 @@ OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* wh
     ::unlinkat(dir, name.c_str(), AT_REMOVEDIR);  // just made, empty, and only this user's
     return failed;
   }
-  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
@@ -158,8 +158,6 @@ OpenStatus Folder::ClearTree(const std::string& name, int depth, bool withFolder
   return status;
 }
 
-bool FolderPolicy::Release(Handle handle) { return ::close(static_cast<int>(handle)) == 0; }
-
 OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* why) {
   // The launcher's folder as the system resolves it, every link followed: the system's answer.
   if (path.besideLauncher()) return OpenFollowingLinks(path, out, why);
@@ -179,7 +177,7 @@ OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* wh
     if (next < 0) return Fail(error, why);
     fd = next;
   }
-  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
@@ -188,7 +186,7 @@ OpenStatus Folder::OpenFollowingLinks(const FileLocation& path, Folder* out, Fai
   if (!posix::HostPath(path, &host)) return Fail(0, why);
   const int fd = ::open(host.empty() ? "." : host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return Fail(errno, why);
-  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
@@ -196,7 +194,7 @@ OpenStatus Folder::OpenSubfolder(const std::string& name, Folder* out, Failure* 
   if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int fd = ::openat(static_cast<int>(handle_.Get()), name.c_str(), kFolderFlags);
   if (fd < 0) return Fail(errno, why);
-  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 

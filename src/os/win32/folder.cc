@@ -357,7 +357,7 @@ OpenStatus RemoveEntry(HANDLE folder, const Text& name, int depth, bool withFold
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        kFileOpen, 0, nullptr, &h);
   if (status != kSuccess) return StatusOf(status);
-  base::ScopedHandle<FolderPolicy> held(AsNumber(h));
+  base::ScopedHandle<FilePolicy> held(AsNumber(h));
   BY_HANDLE_FILE_INFORMATION info;
   const bool isFolder = GetFileInformationByHandle(h, &info) &&
                         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -411,7 +411,7 @@ OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failu
   HANDLE h = nullptr;
   const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileOpenIf, &h, why);
   if (status != OpenStatus::kDone) return status;
-  base::ScopedHandle<FolderPolicy> held(AsNumber(h));
+  base::ScopedHandle<FilePolicy> held(AsNumber(h));
   // Whoever made it: a folder that a standard user made, or may write in, is not ours.
   if (!win32::IsPrivate(h)) return Reported(Refusal(OpenStatus::kRefused), why);
   out->handle_ = std::move(held);
@@ -421,7 +421,7 @@ OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failu
 OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* why) const {
   HANDLE h = nullptr;
   const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileCreate, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FilePolicy>(AsNumber(h));
   return status;
 }
 
@@ -443,8 +443,6 @@ std::vector<std::string> Folder::ReadNames(const std::string& prefix) const {
   }
   return names;
 }
-
-bool FolderPolicy::Release(Handle handle) { return CloseHandle(AsHandle(handle)) != 0; }
 
 OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* why) {
   // The folders above the product folder are the administrator's: their links are followed, and
@@ -468,7 +466,7 @@ OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* wh
                          kFolderOpening, &h, why);
     CloseHandle(parent);
   }
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FilePolicy>(AsNumber(h));
   return status;
 }
 
@@ -478,14 +476,14 @@ OpenStatus Folder::OpenFollowingLinks(const FileLocation& path, Folder* out, Fai
   if (FullPath(win32::WidePath(path), &full) != OpenStatus::kDone)
     return Reported(LastFailure(), why);
   const OpenStatus status = OpenByPath(full, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FilePolicy>(AsNumber(h));
   return status;
 }
 
 OpenStatus Folder::OpenSubfolder(const std::string& name, Folder* out, Failure* why) const {
   HANDLE h = nullptr;
   const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderOpening, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FilePolicy>(AsNumber(h));
   return status;
 }
 
