@@ -6,7 +6,7 @@
 
 #include "app/orvapatch_app.h"
 #include "base/ascii.h"
-#include "base/format.h"
+#include "os/format.h"
 #include "os/locale.h"
 #include "os/registry.h"
 
@@ -103,7 +103,7 @@ uint32_t GetProductLcid() {
 void InitProductFamily(COrvaPatchApp& app) {
   app.m_strAppName.clear();
   const Edition& edition = EditionOf(GetProductEdition());
-  std::string settingsKey = base::Format(edition.settingsKey, GetProductLcid());
+  std::string settingsKey = os::Format(edition.settingsKey, GetProductLcid());
   app.m_strAppName = edition.appName;
   app.m_strSettingsKey = settingsKey;
   app.SetRegistryKey(settingsKey.c_str());

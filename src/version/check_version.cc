@@ -5,9 +5,9 @@
 
 #include "app/orvapatch_app.h"
 #include "app/product_family.h"
-#include "base/format.h"
 #include "log/setup_log.h"
 #include "os/account.h"
+#include "os/format.h"
 #include "os/registry.h"
 #include "version/file_version_info.h"
 
@@ -89,7 +89,7 @@ int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
   unsigned minor = loaded ? library.m_FileInfo.dwFileVersionMS & 0xFFFF : 0;
   const bool accepted = loaded && major == kAcceptedMajor;
   if (loaded) {
-    *basis = base::Format("%u.%u (%s%s)", major, minor, kLibraryName, accepted ? ", stamped" : "");
+    *basis = os::Format("%u.%u (%s%s)", major, minor, kLibraryName, accepted ? ", stamped" : "");
   }
   if (accepted) {
     UpdateSoftVersion(static_cast<uint16_t>(major), static_cast<uint16_t>(minor), app);
@@ -102,7 +102,7 @@ int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
 int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
   theLog.Log("CheckVerion - MAJ SoftVersion=%u.%u avant installation", major, minor);
   std::string version =
-      base::Format("%u.%u", static_cast<unsigned>(major), static_cast<unsigned>(minor));
+      os::Format("%u.%u", static_cast<unsigned>(major), static_cast<unsigned>(minor));
 
   os::RegKey key;
   if (key.Create(os::Hive::kCurrentUser, kProductKey, nullptr, os::kKeyAllAccess) ==

@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "base/format.h"
 #include "os/account.h"
+#include "os/format.h"
 #include "os/internal/acting.h"
 #include "os/internal/random.h"
 #include "os/win32/handle.h"
@@ -24,10 +24,10 @@ std::string SidText(PSID sid) {
   const unsigned long high = (authority[0] << 8) | authority[1];
   const unsigned long low = (static_cast<unsigned long>(authority[2]) << 24) |
                             (authority[3] << 16) | (authority[4] << 8) | authority[5];
-  std::string text = base::Format("S-%u-", static_cast<unsigned>(parts->Revision));
-  text += high ? base::Format("0x%04lX%08lX", high, low) : base::Format("%lu", low);
+  std::string text = os::Format("S-%u-", static_cast<unsigned>(parts->Revision));
+  text += high ? os::Format("0x%04lX%08lX", high, low) : os::Format("%lu", low);
   for (BYTE i = 0; i < parts->SubAuthorityCount; ++i) {
-    text += base::Format("-%lu", static_cast<unsigned long>(parts->SubAuthority[i]));
+    text += os::Format("-%lu", static_cast<unsigned long>(parts->SubAuthority[i]));
   }
   return text;
 }
