@@ -1,6 +1,7 @@
 // The Application event log's one call, counted at the fault seam before the platform writes it.
 #include "os/event_log.h"
 
+#include "os/internal/event_log.h"
 #include "os/internal/step.h"
 
 namespace os {

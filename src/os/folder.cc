@@ -3,6 +3,7 @@
 
 #include "base/ascii.h"
 #include "os/internal/acting.h"
+#include "os/internal/folder.h"
 #include "os/internal/rooms.h"
 #include "os/internal/step.h"
 

@@ -151,12 +151,8 @@ class UpdateLock {
   File file_;
 };
 
-// Opens |file| in the folder that holds it, the folder opened as Folder::Open opens it and the
-// file as Folder::OpenFile does: no link or second name below the folder that the path names is
-// followed.
-[[nodiscard]] OpenStatus OpenInHeldFolder(const FileLocation& file, FileMode mode, bool inheritable,
-                                          File* out);
-// The same for a file in a folder that the system gives, opened as Folder::OpenSystemFolder does.
+// Opens |file| in the folder that holds it, a folder that the system gives, opened as
+// Folder::OpenSystemFolder opens it, and the file as Folder::OpenFile does.
 [[nodiscard]] OpenStatus OpenInSystemFolder(const FileLocation& file, FileMode mode,
                                             bool inheritable, File* out);
 

@@ -6,6 +6,7 @@
 
 #include "os/folder.h"
 #include "os/known_folders.h"
+#include "os/internal/process.h"
 #include "os/internal/random.h"
 #include "os/internal/rooms.h"
 #include "os/internal/sha256.h"

@@ -11,6 +11,7 @@
 #include "machine/host_io.h"
 #include "machine/paths.h"
 #include "os/event_log.h"
+#include "os/internal/event_log.h"
 
 namespace os {
 

@@ -17,6 +17,7 @@
 #include "machine/paths.h"
 #include "os/account.h"
 #include "os/process.h"
+#include "os/internal/process.h"
 #include "os/internal/step.h"
 #include "os/posix/host.h"
 

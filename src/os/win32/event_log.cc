@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include "os/event_log.h"
+#include "os/internal/event_log.h"
 
 namespace os {
 

@@ -9,6 +9,7 @@
 #include "os/win32/security.h"
 #include "os/win32/system_library.h"
 #include "os/win32/wide_path.h"
+#include "os/internal/process.h"
 #include "os/internal/step.h"
 
 namespace os {
