@@ -8,7 +8,7 @@ namespace os {
 
 bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
                             const char* const* strings, int count, const char* userSid) {
-  if (BeginStep(testing::Op::kEvent)) return false;
+  if (BeginStep(fault::Op::kEvent)) return false;
   if (count > kMaxEventStrings) count = kMaxEventStrings;
   return WriteApplicationEvent(source, type, id, strings, count, userSid);
 }

@@ -6,7 +6,7 @@
 namespace os {
 
 OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) {
-  if (BeginStep(testing::Op::kOpen)) {
+  if (BeginStep(fault::Op::kOpen)) {
     *why = StruckFailure();
     return why->status;
   }
@@ -14,7 +14,7 @@ OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) 
 }
 
 bool File::Read(void* buffer, size_t size, size_t* got) {
-  if (BeginStep(testing::Op::kRead)) return FailStruck();
+  if (BeginStep(fault::Op::kRead)) return FailStruck();
   return ReadSome(buffer, size, got);
 }
 
@@ -30,33 +30,33 @@ bool File::ReadExactly(void* buffer, size_t size) {
 }
 
 bool File::Write(const void* data, size_t size) {
-  if (BeginStep(testing::Op::kWrite)) return FailStruck();
+  if (BeginStep(fault::Op::kWrite)) return FailStruck();
   return WriteAll(data, size);
 }
 
 bool File::Seek(int64_t offset) {
-  if (BeginStep(testing::Op::kSeek)) return FailStruck();
+  if (BeginStep(fault::Op::kSeek)) return FailStruck();
   return MoveTo(offset);
 }
 
 bool File::SeekEnd(int64_t* length) {
-  if (BeginStep(testing::Op::kSeek)) return FailStruck();
+  if (BeginStep(fault::Op::kSeek)) return FailStruck();
   return MoveToEnd(length);
 }
 
 bool File::Truncate() {
   // As a failed cut does, a struck one records no failure.
-  if (BeginStep(testing::Op::kWrite)) return false;
+  if (BeginStep(fault::Op::kWrite)) return false;
   return CutToZero();
 }
 
 bool File::Sync() {
-  if (BeginStep(testing::Op::kFlush)) return FailStruck();
+  if (BeginStep(fault::Op::kFlush)) return FailStruck();
   return FlushToDisk();
 }
 
 bool File::AcceptsWriting() const {
-  if (BeginStep(testing::Op::kQuery)) return false;
+  if (BeginStep(fault::Op::kQuery)) return false;
   return SettingsAllowWriting();
 }
 
@@ -67,7 +67,7 @@ bool File::FailStruck() {
 
 bool FilePolicy::Close(Handle handle) {
   // A struck close still gives the file or folder back: only its answer fails.
-  const bool struck = BeginStep(testing::Op::kClose);
+  const bool struck = BeginStep(fault::Op::kClose);
   return Release(handle) && !struck;
 }
 

@@ -56,49 +56,49 @@ std::string LockName(const std::string& identity) {
 }  // namespace
 
 OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
-  if (BeginStep(testing::Op::kOpenFolder)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(fault::Op::kOpenFolder)) return Tell(File::StruckFailure(), why);
   return OpenAtPath(path, out, why);
 }
 
 OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
-  if (BeginStep(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(fault::Op::kOpen)) return Tell(File::StruckFailure(), why);
   return OpenFollowingLinks(path, out, why);
 }
 
 OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (BeginStep(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(fault::Op::kOpen)) return Tell(File::StruckFailure(), why);
   return OpenSubfolder(name, out, why);
 }
 
 OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (BeginStep(testing::Op::kCreate)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(fault::Op::kCreate)) return Tell(File::StruckFailure(), why);
   return OpenOrMakePrivate(name, out, why);
 }
 
 OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (BeginStep(testing::Op::kCreate)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(fault::Op::kCreate)) return Tell(File::StruckFailure(), why);
   return MakePrivate(name, out, why);
 }
 
 OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
-  if (BeginStep(testing::Op::kRemove)) return OpenStatus::kFailed;
+  if (BeginStep(fault::Op::kRemove)) return OpenStatus::kFailed;
   return ClearTree(name, depth, withFolder);
 }
 
 std::vector<std::string> Folder::Names(const std::string& prefix) const {
-  if (BeginStep(testing::Op::kList)) return std::vector<std::string>();
+  if (BeginStep(fault::Op::kList)) return std::vector<std::string>();
   return ReadNames(prefix);
 }
 
 OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable, File* out,
                             Failure* why) const {
-  if (BeginStep(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(fault::Op::kOpen)) return Tell(File::StruckFailure(), why);
   return OpenPlainFile(name, mode, inheritable, out, why);
 }
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
                                File* out, Failure* why) const {
-  if (BeginStep(testing::Op::kCreate)) {
+  if (BeginStep(fault::Op::kCreate)) {
     Tell(File::StruckFailure(), why);
     return false;
   }
@@ -109,25 +109,25 @@ OpenStatus Folder::Replace(File* written, const std::string& temporary, const st
                            Failure* why) const {
   // A file not open is refused before anything is counted: nothing of it reaches the system.
   if (!written->IsOpen()) return Tell(Failure(), why);
-  if (BeginStep(testing::Op::kRename)) return Tell(File::StruckFailure(), why);
+  if (BeginStep(fault::Op::kRename)) return Tell(File::StruckFailure(), why);
   return RenameOver(written, temporary, name, why);
 }
 
 bool Folder::Discard(File* written, const std::string& temporary) const {
   if (!written->IsOpen()) return false;
   // Struck, the file is closed all the same, and left for a later run to take over.
-  const bool struck = BeginStep(testing::Op::kRemove);
+  const bool struck = BeginStep(fault::Op::kRemove);
   return CloseAndRemove(written, temporary, !struck);
 }
 
 void Folder::RemoveLeftovers(const std::string& prefix) const {
-  if (BeginStep(testing::Op::kList)) return;
+  if (BeginStep(fault::Op::kList)) return;
   RemoveEachLeftover(prefix);
 }
 
 OpenStatus UpdateLock::Acquire(const Folder& folder, const std::string& name,
                                unsigned milliseconds) {
-  if (file_.IsOpen() || BeginStep(testing::Op::kLock)) return OpenStatus::kFailed;
+  if (file_.IsOpen() || BeginStep(fault::Op::kLock)) return OpenStatus::kFailed;
   // The system's: a user the run acts for can neither reach the rooms' folder nor name the lock.
   SystemRights system;
   std::string identity;

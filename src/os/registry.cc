@@ -10,19 +10,19 @@
 namespace os {
 
 long RegKey::UseUserHive(const std::string& sid) {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   return SelectUserHive(sid);
 }
 
 bool RegKeyPolicy::Close(Handle handle) {
   // Counted like every registry call; a close has no failure to report.
-  BeginStep(testing::Op::kRegistry);
+  BeginStep(fault::Op::kRegistry);
   return Release(handle);
 }
 
 long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
                    bool create, const char* keyClass, uint32_t* disposition) {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
   return OpenOrCreate(hive, parent, subKey, access, create, keyClass, disposition);
 }
@@ -46,7 +46,7 @@ long RegKey::Create(const RegKey& parent, const char* subKey, const char* keyCla
 }
 
 long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return FetchValue(name, data, size, type);
 }
@@ -63,7 +63,7 @@ long RegKey::ReadText(const char* name, uint32_t capacity, std::string* text) {
 }
 
 long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return StoreValue(name, type, data, size);
 }
@@ -79,20 +79,20 @@ long RegKey::WriteDword(const char* name, uint32_t value) {
 }
 
 long RegKey::DeleteValue(const char* name) {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return RemoveValue(name);
 }
 
 long RegKey::Flush() {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return FlushKey();
 }
 
 long RegKey::CheckTrusted(bool* trusted) {
   *trusted = false;
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
   return JudgeSecurity(trusted);
 }

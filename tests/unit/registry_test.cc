@@ -5,7 +5,7 @@
 
 #include "os/registry.h"
 #include "test_util.h"
-#include "testing/fault.h"
+#include "fault/fault.h"
 
 using os::Hive;
 using os::RegKey;
@@ -139,21 +139,21 @@ TEST_F(RegistryTest, DeletedValuesAreGone) {
 
 TEST_F(RegistryTest, StruckCallsFailAndChangeNothing) {
   RegKey key;
-  testing::FailNth(1, false);
+  fault::FailNth(1, false);
   EXPECT_NE(os::kErrorSuccess,
             key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
   EXPECT_FALSE(key.IsOpen());
   EXPECT_EQ(os::kErrorFileNotFound, key.Open(Hive::kCurrentUser, kTestKey, os::kKeyRead));
   ASSERT_EQ(os::kErrorSuccess,
             key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
-  testing::FailNth(1, false);
+  fault::FailNth(1, false);
   EXPECT_NE(os::kErrorSuccess, key.SetValue("v", os::kRegSz, "x", 2));
   long rc = 0;
   Query(key, "v", nullptr, &rc);
   EXPECT_EQ(os::kErrorFileNotFound, rc);
-  testing::Disarm();
+  fault::Disarm();
   key.Close();
-  EXPECT_EQ(1, testing::Count());  // closing counts too
+  EXPECT_EQ(1, fault::Count());  // closing counts too
   EXPECT_FALSE(key.IsOpen());
 }
 

@@ -109,7 +109,7 @@ bool OwnTempIsPrivate() {
 StartResult Process::Start(CleanRoom* room, const std::string& commandLine,
                            uint16_t /*show: no windows here*/, const File* shared, Process* out) {
   if (!room->copy_.IsOpen()) return StartResult{StartFailure::kFailed, 0};
-  if (BeginStep(testing::Op::kStart)) return StartResult{StartFailure::kRefused, EACCES};
+  if (BeginStep(fault::Op::kStart)) return StartResult{StartFailure::kRefused, EACCES};
   // The copy is run by its name in the held room, the program's current directory: nobody else
   // can write there, and an interpreter that reads a script after the start finds it there too.
   // The room's descriptor is close-on-exec, so it stays open through the file actions and

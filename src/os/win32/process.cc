@@ -196,7 +196,7 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
        (!FolderPath(room->temp_, &temp) || !EnvironmentWithTemp(temp, &environment)))) {
     return StartResult{StartFailure::kFailed, 0};
   }
-  if (BeginStep(testing::Op::kStart)) return StartFailed(ERROR_ACCESS_DISABLED_BY_POLICY);
+  if (BeginStep(fault::Op::kStart)) return StartFailed(ERROR_ACCESS_DISABLED_BY_POLICY);
   Text program = folder;
   program.push_back(L'\\');
   const Text name = win32::Wide(room->copyName_);
