@@ -96,10 +96,10 @@ int CSetupLog::WriteLine(const char* mark, const char* format, va_list args) {
   } catch (const std::bad_alloc&) {
     return 0;
   }
-  return WriteText(line.c_str());
+  return WriteLogText(line.c_str());
 }
 
-int CSetupLog::WriteText(const char* text) {
+int CSetupLog::WriteLogText(const char* text) {
   if (!m_bOpen) return 0;
   os::ScopedLock hold(m_lock);
   bool written = false;
@@ -146,10 +146,10 @@ int CSetupLog::WriteStartBanner() {
     m_bOpen = 0;  // as a failed write: the log closes
     return 0;
   }
-  return WriteText(block.c_str());
+  return WriteLogText(block.c_str());
 }
 
 int CSetupLog::WriteEndBanner() {
   Log("Fermeture du programme d'installation de Orvane.");
-  return WriteText(kClosingSeparator);
+  return WriteLogText(kClosingSeparator);
 }

@@ -23,7 +23,7 @@ class CSetupLog {
   int LogError(const char* format, ...) ORVA_PRINTF(2, 3);
 
   // Appends |text| (each LF stored as CR LF), shortening the file first when it is too large.
-  int WriteText(const char* text);
+  int WriteLogText(const char* text);
   // Opens the file |path| in its folder, held as the system gives it, never through a link or a
   // second name in it; created when missing, appending or cut to length 0, shared with readers
   // only; waited for while another program holds it (Patiently); the result is also m_bOpen.

@@ -10,7 +10,7 @@ bool ReportApplicationEvent(const char* source, EventType type, uint32_t id,
                             const char* const* strings, int count, const char* userSid) {
   if (BeginStep(fault::Op::kEvent)) return false;
   if (count > kMaxEventStrings) count = kMaxEventStrings;
-  return WriteApplicationEvent(source, type, id, strings, count, userSid);
+  return PlatformReportApplicationEvent(source, type, id, strings, count, userSid);
 }
 
 }  // namespace os

@@ -10,12 +10,12 @@ OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) 
     *why = StruckFailure();
     return why->status;
   }
-  return OpenFollowingLinks(path, out, why);
+  return PlatformOpenProgram(path, out, why);
 }
 
 bool File::Read(void* buffer, size_t size, size_t* got) {
   if (BeginStep(fault::Op::kRead)) return FailStruck();
-  return ReadSome(buffer, size, got);
+  return PlatformRead(buffer, size, got);
 }
 
 bool File::ReadExactly(void* buffer, size_t size) {
@@ -31,33 +31,33 @@ bool File::ReadExactly(void* buffer, size_t size) {
 
 bool File::Write(const void* data, size_t size) {
   if (BeginStep(fault::Op::kWrite)) return FailStruck();
-  return WriteAll(data, size);
+  return PlatformWrite(data, size);
 }
 
 bool File::Seek(int64_t offset) {
   if (BeginStep(fault::Op::kSeek)) return FailStruck();
-  return MoveTo(offset);
+  return PlatformSeek(offset);
 }
 
 bool File::SeekEnd(int64_t* length) {
   if (BeginStep(fault::Op::kSeek)) return FailStruck();
-  return MoveToEnd(length);
+  return PlatformSeekEnd(length);
 }
 
 bool File::Truncate() {
   // As a failed cut does, a struck one records no failure.
   if (BeginStep(fault::Op::kWrite)) return false;
-  return CutToZero();
+  return PlatformTruncate();
 }
 
 bool File::Sync() {
   if (BeginStep(fault::Op::kFlush)) return FailStruck();
-  return FlushToDisk();
+  return PlatformSync();
 }
 
 bool File::AcceptsWriting() const {
   if (BeginStep(fault::Op::kQuery)) return false;
-  return SettingsAllowWriting();
+  return PlatformAcceptsWriting();
 }
 
 bool File::FailStruck() {
@@ -68,7 +68,7 @@ bool File::FailStruck() {
 bool FilePolicy::Close(Handle handle) {
   // A struck close still gives the file or folder back: only its answer fails.
   const bool struck = BeginStep(fault::Op::kClose);
-  return Release(handle) && !struck;
+  return PlatformClose(handle) && !struck;
 }
 
 }  // namespace os

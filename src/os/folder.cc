@@ -57,27 +57,27 @@ std::string LockName(const std::string& identity) {
 
 OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
   if (BeginStep(fault::Op::kOpenFolder)) return Tell(File::StruckFailure(), why);
-  return OpenAtPath(path, out, why);
+  return PlatformOpen(path, out, why);
 }
 
 OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
   if (BeginStep(fault::Op::kOpen)) return Tell(File::StruckFailure(), why);
-  return OpenFollowingLinks(path, out, why);
+  return PlatformOpenSystemFolder(path, out, why);
 }
 
 OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
   if (BeginStep(fault::Op::kOpen)) return Tell(File::StruckFailure(), why);
-  return OpenSubfolder(name, out, why);
+  return PlatformOpenFolder(name, out, why);
 }
 
 OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failure* why) const {
   if (BeginStep(fault::Op::kCreate)) return Tell(File::StruckFailure(), why);
-  return OpenOrMakePrivate(name, out, why);
+  return PlatformOpenPrivateFolder(name, out, why);
 }
 
 OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failure* why) const {
   if (BeginStep(fault::Op::kCreate)) return Tell(File::StruckFailure(), why);
-  return MakePrivate(name, out, why);
+  return PlatformMakePrivateFolder(name, out, why);
 }
 
 OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
@@ -93,7 +93,7 @@ std::vector<std::string> Folder::Names(const std::string& prefix) const {
 OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable, File* out,
                             Failure* why) const {
   if (BeginStep(fault::Op::kOpen)) return Tell(File::StruckFailure(), why);
-  return OpenPlainFile(name, mode, inheritable, out, why);
+  return PlatformOpenFile(name, mode, inheritable, out, why);
 }
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
@@ -102,7 +102,7 @@ bool Folder::CreateReplacement(const File& original, const std::string& prefix, 
     Tell(File::StruckFailure(), why);
     return false;
   }
-  return MakeReplacement(original, prefix, name, out, why);
+  return PlatformCreateReplacement(original, prefix, name, out, why);
 }
 
 OpenStatus Folder::Replace(File* written, const std::string& temporary, const std::string& name,
@@ -110,14 +110,14 @@ OpenStatus Folder::Replace(File* written, const std::string& temporary, const st
   // A file not open is refused before anything is counted: nothing of it reaches the system.
   if (!written->IsOpen()) return Tell(Failure(), why);
   if (BeginStep(fault::Op::kRename)) return Tell(File::StruckFailure(), why);
-  return RenameOver(written, temporary, name, why);
+  return PlatformReplace(written, temporary, name, why);
 }
 
 bool Folder::Discard(File* written, const std::string& temporary) const {
   if (!written->IsOpen()) return false;
   // Struck, the file is closed all the same, and left for a later run to take over.
   const bool struck = BeginStep(fault::Op::kRemove);
-  return CloseAndRemove(written, temporary, !struck);
+  return PlatformDiscard(written, temporary, !struck);
 }
 
 void Folder::RemoveLeftovers(const std::string& prefix) const {

@@ -103,23 +103,25 @@ class Folder {
  private:
   // The public calls count themselves at the fault seam, then take one of these steps, which
   // each platform defines.
-  [[nodiscard]] static OpenStatus OpenAtPath(const FileLocation& path, Folder* out, Failure* why);
-  [[nodiscard]] static OpenStatus OpenFollowingLinks(const FileLocation& path, Folder* out,
-                                                     Failure* why);
-  [[nodiscard]] OpenStatus OpenSubfolder(const std::string& name, Folder* out, Failure* why) const;
-  [[nodiscard]] OpenStatus OpenOrMakePrivate(const std::string& name, Folder* out,
-                                             Failure* why) const;
-  [[nodiscard]] OpenStatus MakePrivate(const std::string& name, Folder* out, Failure* why) const;
+  [[nodiscard]] static OpenStatus PlatformOpen(const FileLocation& path, Folder* out, Failure* why);
+  [[nodiscard]] static OpenStatus PlatformOpenSystemFolder(const FileLocation& path, Folder* out,
+                                                           Failure* why);
+  [[nodiscard]] OpenStatus PlatformOpenFolder(const std::string& name, Folder* out,
+                                              Failure* why) const;
+  [[nodiscard]] OpenStatus PlatformOpenPrivateFolder(const std::string& name, Folder* out,
+                                                     Failure* why) const;
+  [[nodiscard]] OpenStatus PlatformMakePrivateFolder(const std::string& name, Folder* out,
+                                                     Failure* why) const;
   [[nodiscard]] OpenStatus ClearTree(const std::string& name, int depth, bool withFolder) const;
   std::vector<std::string> ReadNames(const std::string& prefix) const;
-  [[nodiscard]] OpenStatus OpenPlainFile(const std::string& name, FileMode mode, bool inheritable,
-                                         File* out, Failure* why) const;
-  [[nodiscard]] bool MakeReplacement(const File& original, const std::string& prefix,
-                                     std::string* name, File* out, Failure* why) const;
-  [[nodiscard]] OpenStatus RenameOver(File* written, const std::string& temporary,
-                                      const std::string& name, Failure* why) const;
+  [[nodiscard]] OpenStatus PlatformOpenFile(const std::string& name, FileMode mode,
+                                            bool inheritable, File* out, Failure* why) const;
+  [[nodiscard]] bool PlatformCreateReplacement(const File& original, const std::string& prefix,
+                                               std::string* name, File* out, Failure* why) const;
+  [[nodiscard]] OpenStatus PlatformReplace(File* written, const std::string& temporary,
+                                           const std::string& name, Failure* why) const;
   // Closes |written| and, with |remove|, removes it.
-  bool CloseAndRemove(File* written, const std::string& temporary, bool remove) const;
+  bool PlatformDiscard(File* written, const std::string& temporary, bool remove) const;
   void RemoveEachLeftover(const std::string& prefix) const;
 
   base::ScopedHandle<FilePolicy> handle_;  // a directory HANDLE on Windows, a descriptor on POSIX

@@ -52,9 +52,9 @@ int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
     findings->recorded = true;
     // Legacy, kept as is: "regsitre" and "CheckVerion" below are spelled as every earlier
     // release wrote them, and administrators' scripts search the log for these exact words.
-    if (key.ReadText("SoftVersion", kCheckBuffer, &version) != os::kErrorSuccess)
+    if (key.ReadTextValue("SoftVersion", kCheckBuffer, &version) != os::kErrorSuccess)
       theLog.LogError("Impossible de lire SoftVersion dans la base de regsitre ");
-    directoryRead = key.ReadText("OrvaAppPath", kCheckBuffer, &directory) == os::kErrorSuccess;
+    directoryRead = key.ReadTextValue("OrvaAppPath", kCheckBuffer, &directory) == os::kErrorSuccess;
     if (!directoryRead) theLog.LogError("Impossible de lire AppPath dans la base de regsitre ");
     key.Close();
   }
@@ -108,9 +108,9 @@ int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
   if (key.Create(os::Hive::kCurrentUser, kProductKey, nullptr, os::kKeyAllAccess) ==
       os::kErrorSuccess) {
     // The stamping goes on whatever a write answers.
-    (void)key.WriteText("SoftVersion", version);
+    (void)key.WriteTextValue("SoftVersion", version);
     (void)key.Flush();
-    (void)key.WriteText("Version140", "1");
+    (void)key.WriteTextValue("Version140", "1");
     (void)key.Flush();
     key.Close();
   }
@@ -120,7 +120,7 @@ int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
     if (probe.Open(hive, kProductKeyForProbe, os::kKeyAllAccess) != os::kErrorSuccess) continue;
     // A value too long for the probe stays.
     std::string unused;
-    if (probe.ReadText("KivAppPath", kProbeBuffer, &unused) == os::kErrorSuccess)
+    if (probe.ReadTextValue("KivAppPath", kProbeBuffer, &unused) == os::kErrorSuccess)
       (void)probe.DeleteValue("KivAppPath");
   }
 

@@ -106,22 +106,22 @@ TEST_F(RegistryTest, TextsAreReadUpToTheirFirstZeroWhateverTheirTypeAndMustFit) 
   ASSERT_EQ(os::kErrorSuccess,
             key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
   const std::string brim(50, 'b');
-  ASSERT_EQ(os::kErrorSuccess, key.WriteText("fits", std::string(49, 'a')));
-  ASSERT_EQ(os::kErrorSuccess, key.WriteText("long", std::string(50, 'a')));
+  ASSERT_EQ(os::kErrorSuccess, key.WriteTextValue("fits", std::string(49, 'a')));
+  ASSERT_EQ(os::kErrorSuccess, key.WriteTextValue("long", std::string(50, 'a')));
   ASSERT_EQ(os::kErrorSuccess, key.SetValue("brim", os::kRegBinary, brim.data(), 50));
   ASSERT_EQ(os::kErrorSuccess, key.SetValue("cut", os::kRegBinary, "ab\0cd", 5));
   ASSERT_EQ(os::kErrorSuccess, key.WriteDword("number", 0x00636261));
   std::string text;
-  EXPECT_EQ(os::kErrorSuccess, key.ReadText("fits", 50, &text));
+  EXPECT_EQ(os::kErrorSuccess, key.ReadTextValue("fits", 50, &text));
   EXPECT_EQ(std::string(49, 'a'), text);
-  EXPECT_EQ(os::kErrorMoreData, key.ReadText("long", 50, &text));
-  EXPECT_EQ(os::kErrorFileNotFound, key.ReadText("missing", 50, &text));
+  EXPECT_EQ(os::kErrorMoreData, key.ReadTextValue("long", 50, &text));
+  EXPECT_EQ(os::kErrorFileNotFound, key.ReadTextValue("missing", 50, &text));
   EXPECT_EQ(std::string(49, 'a'), text);  // untouched by a failed read
-  EXPECT_EQ(os::kErrorSuccess, key.ReadText("brim", 50, &text));
+  EXPECT_EQ(os::kErrorSuccess, key.ReadTextValue("brim", 50, &text));
   EXPECT_EQ(brim, text);
-  EXPECT_EQ(os::kErrorSuccess, key.ReadText("cut", 50, &text));
+  EXPECT_EQ(os::kErrorSuccess, key.ReadTextValue("cut", 50, &text));
   EXPECT_EQ("ab", text);
-  EXPECT_EQ(os::kErrorSuccess, key.ReadText("number", 50, &text));
+  EXPECT_EQ(os::kErrorSuccess, key.ReadTextValue("number", 50, &text));
   EXPECT_EQ("abc", text);  // four bytes, least significant first
 }
 

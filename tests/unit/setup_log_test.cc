@@ -100,13 +100,13 @@ TEST(SetupLog, LengthLimitCutsToTheLastBytesExactly) {
 
   WriteBytes(path, atLimit);
   ASSERT_EQ(1, log.OpenFile(path.c_str(), 0));
-  EXPECT_EQ(1, log.WriteText("x\n"));
+  EXPECT_EQ(1, log.WriteLogText("x\n"));
   EXPECT_TRUE(SameBytes(atLimit + "x\r\n", contents()));
 
   WriteBytes(path, overLimit);
   ASSERT_EQ(1, log.OpenFile(path.c_str(), 0));
-  EXPECT_EQ(1, log.WriteText("x\n"));
-  EXPECT_EQ(1, log.WriteText("y\n"));  // the log stays open and appends after the kept part
+  EXPECT_EQ(1, log.WriteLogText("x\n"));
+  EXPECT_EQ(1, log.WriteLogText("y\n"));  // the log stays open and appends after the kept part
   EXPECT_TRUE(SameBytes(overLimit.substr(overLimit.size() - 524288) + "x\r\ny\r\n", contents()));
 }
 
@@ -153,13 +153,13 @@ TEST(SetupLog, EveryFailureWhileShorteningClosesTheLogAndKeepsTheData) {
     WriteBytes(path, old);
     ASSERT_EQ(1, log.OpenFile(path.c_str(), 0));
     fault::FailNth(nth, true);
-    int result = log.WriteText("x\n");
+    int result = log.WriteLogText("x\n");
     fault::Place struck;
     const bool reached = fault::Reached(&struck);
     fault::Disarm();
     if (reached) {
       EXPECT_EQ(0, result) << nth;
-      EXPECT_EQ(0, log.WriteText("y\n")) << nth;  // closed for good
+      EXPECT_EQ(0, log.WriteLogText("y\n")) << nth;  // closed for good
     }
     log.OpenFile(machine.Path("other.log").c_str(), 0);
     std::string after = ReadBytes(path);
@@ -184,5 +184,5 @@ TEST(SetupLog, NoLocationMeansSilence) {
   CSetupLog log;
   fault::Disarm();
   EXPECT_EQ(0, log.Log("nobody hears this"));
-  EXPECT_EQ(0, log.WriteText("nor this\n"));
+  EXPECT_EQ(0, log.WriteLogText("nor this\n"));
 }

@@ -9,8 +9,8 @@ namespace os {
 
 // ReportApplicationEvent's step once counted at the fault seam, which each platform defines: the
 // program reports through ReportApplicationEvent.
-[[nodiscard]] bool WriteApplicationEvent(const char* source, EventType type, uint32_t id,
-                                         const char* const* strings, int count,
-                                         const char* userSid);
+[[nodiscard]] bool PlatformReportApplicationEvent(const char* source, EventType type, uint32_t id,
+                                                  const char* const* strings, int count,
+                                                  const char* userSid);
 
 }  // namespace os

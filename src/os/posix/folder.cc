@@ -104,7 +104,8 @@ OpenStatus Empty(int dir, int depth) {
 
 }  // namespace
 
-OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failure* why) const {
+OpenStatus Folder::PlatformOpenPrivateFolder(const std::string& name, Folder* out,
+                                             Failure* why) const {
   if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   if (::mkdirat(dir, name.c_str(), 0700) != 0 && errno != EEXIST) return Fail(errno, why);
@@ -119,7 +120,8 @@ OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failu
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* why) const {
+OpenStatus Folder::PlatformMakePrivateFolder(const std::string& name, Folder* out,
+                                             Failure* why) const {
   if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   // Only this program's user may enter; an existing folder of that name is never taken over.
@@ -158,9 +160,9 @@ OpenStatus Folder::ClearTree(const std::string& name, int depth, bool withFolder
   return status;
 }
 
-OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* why) {
+OpenStatus Folder::PlatformOpen(const FileLocation& path, Folder* out, Failure* why) {
   // The launcher's folder as the system resolves it, every link followed: the system's answer.
-  if (path.besideLauncher()) return OpenFollowingLinks(path, out, why);
+  if (path.besideLauncher()) return PlatformOpenSystemFolder(path, out, why);
   std::string base;
   std::vector<std::string> names;
   if (!machine::SplitPath(path.text(), &base, &names)) return Fail(0, why);
@@ -181,7 +183,7 @@ OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* wh
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenFollowingLinks(const FileLocation& path, Folder* out, Failure* why) {
+OpenStatus Folder::PlatformOpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
   std::string host;
   if (!posix::HostPath(path, &host)) return Fail(0, why);
   const int fd = ::open(host.empty() ? "." : host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -190,7 +192,7 @@ OpenStatus Folder::OpenFollowingLinks(const FileLocation& path, Folder* out, Fai
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenSubfolder(const std::string& name, Folder* out, Failure* why) const {
+OpenStatus Folder::PlatformOpenFolder(const std::string& name, Folder* out, Failure* why) const {
   if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int fd = ::openat(static_cast<int>(handle_.Get()), name.c_str(), kFolderFlags);
   if (fd < 0) return Fail(errno, why);
@@ -198,8 +200,8 @@ OpenStatus Folder::OpenSubfolder(const std::string& name, Folder* out, Failure* 
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenPlainFile(const std::string& name, FileMode mode, bool inheritable,
-                                 File* out, Failure* why) const {
+OpenStatus Folder::PlatformOpenFile(const std::string& name, FileMode mode, bool inheritable,
+                                    File* out, Failure* why) const {
   if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
   // Non-blocking: a FIFO planted there must not stall the open. Written files keep out each other
@@ -232,8 +234,8 @@ OpenStatus Folder::OpenPlainFile(const std::string& name, FileMode mode, bool in
   return OpenStatus::kDone;
 }
 
-bool Folder::MakeReplacement(const File& original, const std::string& prefix, std::string* name,
-                             File* out, Failure* why) const {
+bool Folder::PlatformCreateReplacement(const File& original, const std::string& prefix,
+                                       std::string* name, File* out, Failure* why) const {
   struct stat old;
   std::string digits;
   if (::fstat(static_cast<int>(original.NativeHandle()), &old) != 0 || !RandomDigits(&digits)) {
@@ -263,8 +265,8 @@ bool Folder::MakeReplacement(const File& original, const std::string& prefix, st
   return true;
 }
 
-OpenStatus Folder::RenameOver(File* written, const std::string& temporary, const std::string& name,
-                              Failure* why) const {
+OpenStatus Folder::PlatformReplace(File* written, const std::string& temporary,
+                                   const std::string& name, Failure* why) const {
   const int dir = static_cast<int>(handle_.Get());
   // The file now under |name| must be a plain file that nobody holds, as on Windows, where a
   // file held open cannot be replaced; it stays locked by this program through the rename.
@@ -283,7 +285,7 @@ OpenStatus Folder::RenameOver(File* written, const std::string& temporary, const
   return status;
 }
 
-bool Folder::CloseAndRemove(File* written, const std::string& temporary, bool remove) const {
+bool Folder::PlatformDiscard(File* written, const std::string& temporary, bool remove) const {
   const int dir = static_cast<int>(handle_.Get());
   const bool ours = remove && StillNamed(dir, temporary, static_cast<int>(written->NativeHandle()));
   written->Close();
