@@ -6,7 +6,7 @@
 
 #include "app/orvapatch_app.h"
 #include "base/ascii.h"
-#include "base/format.h"
+#include "os/format.h"
 #include "os/locale.h"
 #include "os/registry.h"
 
@@ -77,7 +77,7 @@ int GetProductEdition() {
   }
   // Only the hive whose key opened is read: a user key without the value keeps the default.
   std::string softName;
-  bool read = key.ReadText(kSoftName, kValueBufferSize, &softName) == os::kErrorSuccess;
+  bool read = key.ReadTextValue(kSoftName, kValueBufferSize, &softName) == os::kErrorSuccess;
   key.Close();
   if (!read) return kDefaultEdition;
   for (int code = 0; code < kEditionCount; ++code) {
@@ -93,7 +93,7 @@ uint32_t GetProductLcid() {
   (void)root.Create(os::Hive::kCurrentUser, edition.familyRoot, kFamilyRootClass,
                     os::kKeyAllAccess);
   std::string text;
-  bool read = root.ReadText(kThreadLocal, kValueBufferSize, &text) == os::kErrorSuccess;
+  bool read = root.ReadTextValue(kThreadLocal, kValueBufferSize, &text) == os::kErrorSuccess;
   root.Close();
   uint32_t lcid = 0;
   if (!read || !ParseHex(text, &lcid) || lcid == 0) return os::ThreadLocale();
@@ -103,7 +103,7 @@ uint32_t GetProductLcid() {
 void InitProductFamily(COrvaPatchApp& app) {
   app.m_strAppName.clear();
   const Edition& edition = EditionOf(GetProductEdition());
-  std::string settingsKey = base::Format(edition.settingsKey, GetProductLcid());
+  std::string settingsKey = os::Format(edition.settingsKey, GetProductLcid());
   app.m_strAppName = edition.appName;
   app.m_strSettingsKey = settingsKey;
   app.SetRegistryKey(settingsKey.c_str());

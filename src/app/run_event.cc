@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/run_record.h"
-#include "base/format.h"
 #include "os/event_log.h"
+#include "os/format.h"
 #include "os/watchdog.h"
 
 namespace {
@@ -57,7 +57,7 @@ const char* const kStepPhrases[] = {"\xE0 l'ouverture", "\xE0 la lecture", "\xE0
 
 // A number as the system gives exit codes and error numbers: 32-bit unsigned, in decimal.
 std::string Decimal(uint32_t number) {
-  return base::Format("%lu", static_cast<unsigned long>(number));
+  return os::Format("%lu", static_cast<unsigned long>(number));
 }
 
 // The outcome's words for fleet tools, the same in every language, in |out| of |size| bytes: a
@@ -71,20 +71,20 @@ void OutcomeForTools(const ConfigResult& result, char* out, size_t size) {
     case ConfigOutcome::kInUse: words = "left: in use"; break;
     case ConfigOutcome::kLockFolder: words = "left: lock folder not private"; break;
     case ConfigOutcome::kLink:
-      return base::FormatInto(out, size, "left: link (%s)", result.name.c_str());
+      return os::FormatInto(out, size, "left: link (%s)", result.name.c_str());
     case ConfigOutcome::kNoSpace: words = "left: no space"; break;
     case ConfigOutcome::kDenied: words = "left: access denied"; break;
     case ConfigOutcome::kEmpty: words = "left: empty"; break;
     case ConfigOutcome::kTooBig: words = "left: too big"; break;
     case ConfigOutcome::kNoMemory: words = "left: no memory"; break;
     case ConfigOutcome::kFailed:
-      return base::FormatInto(out, size, "left: error %lu at %s",
+      return os::FormatInto(out, size, "left: error %lu at %s",
                               static_cast<unsigned long>(result.error),
                               kStepWords[static_cast<int>(result.step)]);
     case ConfigOutcome::kUnderWay: words = "interrupted"; break;
     case ConfigOutcome::kNotReached: break;
   }
-  base::FormatInto(out, size, "%s", words);
+  os::FormatInto(out, size, "%s", words);
 }
 
 // The outcome told to the administrator, after the file's feminine noun.
@@ -115,7 +115,7 @@ std::string OutcomeForAdministrator(const ConfigResult& result) {
 
 // Why the run was ended before its end, for the administrator.
 std::string StalledWords(const RunReport& run) {
-  return base::Format("aucune op\xE9ration n'a abouti en %u s apr\xE8s \xAB %s \xBB, "
+  return os::Format("aucune op\xE9ration n'a abouti en %u s apr\xE8s \xAB %s \xBB, "
                           "ex\xE9" "cution arr\xEAt\xE9" "e", run.stalledSeconds, run.stalledStep);
 }
 
@@ -130,16 +130,16 @@ std::string StartFailureWords(const RunReport& run) {
     case os::StartFailure::kNotReleased:
       return "programme d'installation diff\xE9rent de celui publi\xE9 avec le correctif";
     case os::StartFailure::kCleanRoom:
-      return base::Format("dossier prot\xE9g\xE9 impossible \xE0 pr\xE9parer dans le dossier "
+      return os::Format("dossier prot\xE9g\xE9 impossible \xE0 pr\xE9parer dans le dossier "
                               "Temp de Windows (erreur %lu)", error);
     case os::StartFailure::kRefused:
-      return base::Format("d\xE9marrage refus\xE9 par une r\xE8gle de s\xE9" "curit\xE9 "
+      return os::Format("d\xE9marrage refus\xE9 par une r\xE8gle de s\xE9" "curit\xE9 "
                               "(restriction logicielle ou AppLocker, erreur %lu)", error);
     case os::StartFailure::kNone:
     case os::StartFailure::kFailed:
       break;
   }
-  return base::Format("programme d'installation impossible \xE0 d\xE9marrer (erreur %lu)",
+  return os::Format("programme d'installation impossible \xE0 d\xE9marrer (erreur %lu)",
                           error);
 }
 
@@ -160,7 +160,7 @@ void RightsWords(const RunAccount& account, bool french, char* out, size_t size)
                             : (french ? "erreur " : "error ");
   const unsigned long number = level ? static_cast<unsigned long>(account.rightsLevel)
                                      : static_cast<unsigned long>(account.rightsError);
-  base::FormatInto(out, size, "%s%lu", words, number);
+  os::FormatInto(out, size, "%s%lu", words, number);
 }
 
 // Whose registry records no installation, for the administrator of a run of the system account:
@@ -173,7 +173,7 @@ std::string UnrecordedWords(const RunAccount& account) {
   if (account.console == ConsoleUserFound::kNoRights) {
     char why[64];
     RightsWords(account, true, why, sizeof(why));
-    return words + base::Format(", et les droits de l'utilisateur connect\xE9 \xE0 la console (%s) "
+    return words + os::Format(", et les droits de l'utilisateur connect\xE9 \xE0 la console (%s) "
                                     "n'ont pu \xEA" "tre pris (%s)",
                                 account.consoleSid.c_str(), why);
   }
@@ -187,26 +187,26 @@ std::string UnrecordedWords(const RunAccount& account) {
 // that is not 2014.
 void RefusalCause(const RunReport& run, char* out, size_t size) {
   const char* basis = run.check.basis.c_str();
-  if (run.check.libraryRead) return base::FormatInto(out, size, "library: %s", basis);
-  if (!NothingRecorded(run)) return base::FormatInto(out, size, "version: %s", basis);
+  if (run.check.libraryRead) return os::FormatInto(out, size, "library: %s", basis);
+  if (!NothingRecorded(run)) return os::FormatInto(out, size, "version: %s", basis);
   const RunAccount& account = run.account;
   const char* cause = "no installation recorded for";
   switch (account.console) {
     case ConsoleUserFound::kNobody:
-      return base::FormatInto(out, size, "%s %s; nobody at the console", cause,
+      return os::FormatInto(out, size, "%s %s; nobody at the console", cause,
                               account.sid.c_str());
     case ConsoleUserFound::kNoInstallation:
-      return base::FormatInto(out, size, "%s %s nor for the console user %s", cause,
+      return os::FormatInto(out, size, "%s %s nor for the console user %s", cause,
                               account.sid.c_str(), account.consoleSid.c_str());
     case ConsoleUserFound::kNoRights: {
       char why[64];
       RightsWords(account, false, why, sizeof(why));
-      return base::FormatInto(out, size, "%s %s; rights of the console user %s not taken (%s)",
+      return os::FormatInto(out, size, "%s %s; rights of the console user %s not taken (%s)",
                               cause, account.sid.c_str(), account.consoleSid.c_str(), why);
     }
     default: break;
   }
-  base::FormatInto(out, size, "%s %s", cause, account.sid.c_str());
+  os::FormatInto(out, size, "%s %s", cause, account.sid.c_str());
 }
 
 // The whole sentence, so that the event reads well where no message file is registered.
@@ -222,7 +222,7 @@ std::string Sentence(uint32_t id, const RunReport& run) {
       return "Correctif Orvane 2014.4.2 refus\xE9 : aucune version install\xE9" "e n'a pu \xEA"
              "tre lue ; aucun fichier n'a \xE9t\xE9 modifi\xE9.";
     }
-    return base::Format("Correctif Orvane 2014.4.2 refus\xE9 : la version install\xE9" "e, "
+    return os::Format("Correctif Orvane 2014.4.2 refus\xE9 : la version install\xE9" "e, "
                             "%s, n'est pas une version 2014 ; aucun fichier n'a \xE9t\xE9 "
                             "modifi\xE9.", run.check.basis.c_str());
   }
@@ -233,7 +233,7 @@ std::string Sentence(uint32_t id, const RunReport& run) {
                                              ExitCodeText(run.installerExitCode)
                                        : StartFailureWords(run);
   if (Started(run) && run.stalledStep) installer += ", puis " + StalledWords(run);
-  return base::Format("Correctif Orvane 2014.4.2 %s : configuration %s, copie %s, %s.", lead,
+  return os::Format("Correctif Orvane 2014.4.2 %s : configuration %s, copie %s, %s.", lead,
                           OutcomeForAdministrator(run.config.main).c_str(),
                           OutcomeForAdministrator(run.config.copy).c_str(), installer.c_str());
 }
@@ -242,7 +242,7 @@ std::string Sentence(uint32_t id, const RunReport& run) {
 std::string CancelledWords(const RunReport& run) {
   const char* step = os::CancelledStep();
   if (step == nullptr || run.stalledStep) return std::string();
-  return base::Format(" Op\xE9ration \xAB %s \xBB annul\xE9" "e au bout de %u s.", step,
+  return os::Format(" Op\xE9ration \xAB %s \xBB annul\xE9" "e au bout de %u s.", step,
                       os::PatienceSeconds());
 }
 
@@ -257,7 +257,7 @@ std::string RecordWords(const RecordResult& record) {
                               "peuvent modifier cette cl\xE9.";
   }
   if (record.state == RecordState::kFailed)
-    return base::Format("%s (erreur %ld).", key, record.error);
+    return os::Format("%s (erreur %ld).", key, record.error);
   return std::string();
 }
 // clang-format on
@@ -279,8 +279,8 @@ void ComposeFixedTexts(uint32_t id, const RunReport& run) {
   OutcomeForTools(run.config.copy, g_fixed.copyOutcome, sizeof(g_fixed.copyOutcome));
   g_fixed.exitCode[0] = '\0';
   if (Started(run)) {
-    base::FormatInto(g_fixed.exitCode, sizeof(g_fixed.exitCode), "%lu",
-                     static_cast<unsigned long>(static_cast<uint32_t>(run.installerExitCode)));
+    os::FormatInto(g_fixed.exitCode, sizeof(g_fixed.exitCode), "%lu",
+                   static_cast<unsigned long>(static_cast<uint32_t>(run.installerExitCode)));
   }
   g_fixed.cause[0] = '\0';
   if (id == kRefused) RefusalCause(run, g_fixed.cause, sizeof(g_fixed.cause));
@@ -325,7 +325,7 @@ bool ReportWithoutMemory(const std::string& appName, const RunReport& run,
                      : id == kInstalled ? "install\xE9"
                      : id == kInstalledWithWarning ? "\xE0 v\xE9rifier"
                                                    : "non install\xE9";
-  base::FormatInto(g_fixed.sentence, sizeof(g_fixed.sentence),
+  os::FormatInto(g_fixed.sentence, sizeof(g_fixed.sentence),
                    "Correctif Orvane 2014.4.2 %s : m\xE9moire insuffisante pour le compte rendu "
                    "d\xE9taill\xE9 ; programme d'installation %s%s.%s%s", lead,
                    Started(run) ? "termin\xE9 avec le code " : "non d\xE9marr\xE9",

@@ -33,8 +33,8 @@ std::string UtcNow() {
 // values that it sums up, and Installed last of its three.
 long WriteValues(os::RegKey* key, const RunReport& run, uint32_t eventId, bool installed) {
   const std::string now = UtcNow();
-  long rc = key->WriteText("LastRun", now);
-  if (rc == os::kErrorSuccess) rc = key->WriteText("LastAccount", run.account.sid);
+  long rc = key->WriteTextValue("LastRun", now);
+  if (rc == os::kErrorSuccess) rc = key->WriteTextValue("LastAccount", run.account.sid);
   if (rc == os::kErrorSuccess) {
     if (run.installerStart.failure == os::StartFailure::kNone) {
       rc = key->WriteDword("LastInstallerExitCode", static_cast<uint32_t>(run.installerExitCode));
@@ -45,8 +45,8 @@ long WriteValues(os::RegKey* key, const RunReport& run, uint32_t eventId, bool i
   }
   if (rc == os::kErrorSuccess) rc = key->WriteDword("LastOutcome", eventId);
   if (!installed) return rc;
-  if (rc == os::kErrorSuccess) rc = key->WriteText("InstalledAt", now);
-  if (rc == os::kErrorSuccess) rc = key->WriteText("InstalledFor", run.account.sid);
+  if (rc == os::kErrorSuccess) rc = key->WriteTextValue("InstalledAt", now);
+  if (rc == os::kErrorSuccess) rc = key->WriteTextValue("InstalledFor", run.account.sid);
   if (rc == os::kErrorSuccess) rc = key->WriteDword("Installed", 1);
   return rc;
 }

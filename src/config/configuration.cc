@@ -163,7 +163,7 @@ ConfigResult ReplaceOpened(const Installation& installation, const os::Folder& f
   if (!original->AcceptsWriting()) return ResultOf(ConfigOutcome::kReadOnly);
   // Read whole through the one handle; an empty text leaves the file as it was.
   std::string text;
-  switch (config::ReadText(original, kMaxText, &text)) {
+  switch (config::ReadInTextMode(original, kMaxText, &text)) {
     case config::TextRead::kDone: break;
     case config::TextRead::kTooLong: return ResultOf(ConfigOutcome::kTooBig);
     case config::TextRead::kFailed: return LeftAt(ConfigStep::kRead, original->WhyFailed(), name);
@@ -179,7 +179,7 @@ ConfigResult ReplaceOpened(const Installation& installation, const os::Folder& f
                                 &why)) {
     return LeftAt(ConfigStep::kCreate, why, name);
   }
-  if (!config::WriteText(&made.file, text)) {
+  if (!config::WriteInTextMode(&made.file, text)) {
     return LeftAt(ConfigStep::kWrite, made.file.WhyFailed(), name);
   }
   if (!made.file.Sync()) return LeftAt(ConfigStep::kFlush, made.file.WhyFailed(), name);
@@ -304,7 +304,7 @@ int ReadTextAndFind(const os::Folder& folder, const std::string& name, const std
   os::File file;
   std::string text;
   if (Patiently([&] { return folder.OpenFile(name, &file); }) != OpenStatus::kDone ||
-      config::ReadText(&file, kMaxText, &text) != config::TextRead::kDone ||
+      config::ReadInTextMode(&file, kMaxText, &text) != config::TextRead::kDone ||
       static_cast<int64_t>(buffer->size() + text.size()) > kMaxText) {
     return -1;
   }

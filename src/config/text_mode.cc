@@ -33,7 +33,7 @@ size_t DropCrBeforeLf(char* bytes, size_t size) {
 
 }  // namespace
 
-TextRead ReadText(os::File* file, int64_t limit, std::string* text) {
+TextRead ReadInTextMode(os::File* file, int64_t limit, std::string* text) {
   int64_t length = 0;
   if (!file->SeekEnd(&length)) return TextRead::kFailed;
   if (length > limit) return TextRead::kTooLong;
@@ -56,7 +56,7 @@ TextRead ReadText(os::File* file, int64_t limit, std::string* text) {
   return TextRead::kDone;
 }
 
-bool WriteText(os::File* file, const std::string& text) {
+bool WriteInTextMode(os::File* file, const std::string& text) {
   // Left uninitialized: a short text touches only the start of it.
   const std::unique_ptr<char[]> piece(new char[kWritePiece]);
   size_t used = 0;

@@ -18,9 +18,9 @@ enum class TextRead {
 
 // Reads the whole of |file| from its start as text: each CR LF as LF, every other CR kept, and a
 // last line without line end given one. |*text| is left as it was unless it is read whole.
-[[nodiscard]] TextRead ReadText(os::File* file, int64_t limit, std::string* text);
+[[nodiscard]] TextRead ReadInTextMode(os::File* file, int64_t limit, std::string* text);
 
 // Writes |text| to |file| with each LF as CR LF.
-[[nodiscard]] bool WriteText(os::File* file, const std::string& text);
+[[nodiscard]] bool WriteInTextMode(os::File* file, const std::string& text);
 
 }  // namespace config

@@ -88,7 +88,7 @@ int CSetupLog::LogError(const char* format, ...) {
 int CSetupLog::WriteLine(const char* mark, const char* format, va_list args) {
   std::string line;
   try {
-    line = FormatNow("%H:%M:%S") + mark + base::FormatV(format, args);
+    line = FormatNow("%H:%M:%S") + mark + os::FormatV(format, args);
     for (char& c : line) {
       if (c == '\n') c = ' ';
     }
@@ -138,7 +138,7 @@ int CSetupLog::WriteStartBanner() {
   std::string block;
   try {
     block = kSeparator;
-    block += base::Format(kStartLine, kPatchVersion);
+    block += os::Format(kStartLine, kPatchVersion);
     block += FormatNow("%A %d %m %Y - %H:%M:%S");
     block += '\n';
     block += kSeparator;

@@ -4,8 +4,8 @@
 #include <cstdarg>
 #include <string>
 
-#include "base/format.h"
 #include "os/file.h"
+#include "os/format.h"
 #include "os/lock.h"
 
 class CSetupLog {

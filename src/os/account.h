@@ -71,6 +71,11 @@ class UserRights {
   const RightsRefusal& Refusal() const { return refusal_; }
 
  private:
+  // The constructor's step once a user's rights are wanted and named by |rights| (their token on
+  // Windows, their uid on POSIX), which each platform defines: takes them, and tells in held_,
+  // taken_ and refusal_ what became of it.
+  void PlatformUserRights(UserRightsPolicy::Handle rights);
+
   bool held_ = true;
   bool taken_ = false;  // by this object, and so to be given back
   RightsRefusal refusal_;

@@ -24,10 +24,4 @@ constexpr size_t kMaxEventString = 2047;
                                           const char* const* strings, int count,
                                           const char* userSid);
 
-// ReportApplicationEvent's step once counted at the fault seam, which each platform defines: the
-// program reports through ReportApplicationEvent.
-[[nodiscard]] bool WriteApplicationEvent(const char* source, EventType type, uint32_t id,
-                                         const char* const* strings, int count,
-                                         const char* userSid);
-
 }  // namespace os

@@ -6,16 +6,16 @@
 namespace os {
 
 OpenStatus File::OpenProgram(const FileLocation& path, File* out, Failure* why) {
-  if (BeginStep(testing::Op::kOpen)) {
+  if (BeginStep(fault::Op::kOpen)) {
     *why = StruckFailure();
     return why->status;
   }
-  return OpenFollowingLinks(path, out, why);
+  return PlatformOpenProgram(path, out, why);
 }
 
 bool File::Read(void* buffer, size_t size, size_t* got) {
-  if (BeginStep(testing::Op::kRead)) return FailStruck();
-  return ReadSome(buffer, size, got);
+  if (BeginStep(fault::Op::kRead)) return FailStruck();
+  return PlatformRead(buffer, size, got);
 }
 
 bool File::ReadExactly(void* buffer, size_t size) {
@@ -30,34 +30,34 @@ bool File::ReadExactly(void* buffer, size_t size) {
 }
 
 bool File::Write(const void* data, size_t size) {
-  if (BeginStep(testing::Op::kWrite)) return FailStruck();
-  return WriteAll(data, size);
+  if (BeginStep(fault::Op::kWrite)) return FailStruck();
+  return PlatformWrite(data, size);
 }
 
 bool File::Seek(int64_t offset) {
-  if (BeginStep(testing::Op::kSeek)) return FailStruck();
-  return MoveTo(offset);
+  if (BeginStep(fault::Op::kSeek)) return FailStruck();
+  return PlatformSeek(offset);
 }
 
 bool File::SeekEnd(int64_t* length) {
-  if (BeginStep(testing::Op::kSeek)) return FailStruck();
-  return MoveToEnd(length);
+  if (BeginStep(fault::Op::kSeek)) return FailStruck();
+  return PlatformSeekEnd(length);
 }
 
 bool File::Truncate() {
   // As a failed cut does, a struck one records no failure.
-  if (BeginStep(testing::Op::kWrite)) return false;
-  return CutToZero();
+  if (BeginStep(fault::Op::kWrite)) return false;
+  return PlatformTruncate();
 }
 
 bool File::Sync() {
-  if (BeginStep(testing::Op::kFlush)) return FailStruck();
-  return FlushToDisk();
+  if (BeginStep(fault::Op::kFlush)) return FailStruck();
+  return PlatformSync();
 }
 
 bool File::AcceptsWriting() const {
-  if (BeginStep(testing::Op::kQuery)) return false;
-  return SettingsAllowWriting();
+  if (BeginStep(fault::Op::kQuery)) return false;
+  return PlatformAcceptsWriting();
 }
 
 bool File::FailStruck() {
@@ -66,9 +66,9 @@ bool File::FailStruck() {
 }
 
 bool FilePolicy::Close(Handle handle) {
-  // A struck close still gives the file back: only its answer fails.
-  const bool struck = BeginStep(testing::Op::kClose);
-  return Release(handle) && !struck;
+  // A struck close still gives the file or folder back: only its answer fails.
+  const bool struck = BeginStep(fault::Op::kClose);
+  return PlatformClose(handle) && !struck;
 }
 
 }  // namespace os

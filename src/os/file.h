@@ -41,15 +41,15 @@ enum class FileMode {
                 // On POSIX it may be run (mode 0700)
 };
 
-// How an open file is given back (CloseHandle, close), counted by the fault seam; each platform
-// defines Release.
+// How an open file or a held folder, which the system opens as a file, is given back
+// (CloseHandle, close), counted by the fault seam; each platform defines PlatformClose.
 struct FilePolicy {
   using Handle = intptr_t;  // a HANDLE on Windows, a descriptor on POSIX
   static constexpr Handle kInvalid = -1;
   static bool Close(Handle handle);
 
  private:
-  static bool Release(Handle handle);
+  static bool PlatformClose(Handle handle);
 };
 
 // A move-only owner of one open file. No other opener may share the file while it is open
@@ -96,15 +96,15 @@ class File {
 
   // The public calls count themselves at the fault seam, then take one of these steps, which
   // each platform defines.
-  [[nodiscard]] static OpenStatus OpenFollowingLinks(const FileLocation& path, File* out,
-                                                     Failure* why);
-  bool ReadSome(void* buffer, size_t size, size_t* got);
-  bool WriteAll(const void* data, size_t size);
-  bool MoveTo(int64_t offset);
-  bool MoveToEnd(int64_t* length);
-  bool CutToZero();
-  bool FlushToDisk();
-  bool SettingsAllowWriting() const;
+  [[nodiscard]] static OpenStatus PlatformOpenProgram(const FileLocation& path, File* out,
+                                                      Failure* why);
+  bool PlatformRead(void* buffer, size_t size, size_t* got);
+  bool PlatformWrite(const void* data, size_t size);
+  bool PlatformSeek(int64_t offset);
+  bool PlatformSeekEnd(int64_t* length);
+  bool PlatformTruncate();
+  bool PlatformSync();
+  bool PlatformAcceptsWriting() const;
 
   // The failure that a call struck at the fault seam reports, as a failing disk would: the
   // system's input/output error. Each platform defines it.

@@ -4,6 +4,7 @@
 #include "base/ascii.h"
 #include "os/internal/acting.h"
 #include "os/internal/entries.h"
+#include "os/internal/folder.h"
 #include "os/internal/rooms.h"
 #include "os/internal/step.h"
 
@@ -92,80 +93,74 @@ OpenStatus RemoveEntry(intptr_t folder, const EntryName& name, int depth, bool w
 
 }  // namespace
 
-bool FolderPolicy::Close(Handle handle) {
-  // A struck close still gives the folder back: only its answer fails.
-  const bool struck = BeginStep(testing::Op::kClose);
-  return Release(handle) && !struck;
-}
-
 OpenStatus Folder::Open(const FileLocation& path, Folder* out, Failure* why) {
-  if (BeginStep(testing::Op::kOpenFolder)) return Tell(File::StruckFailure(), why);
-  return OpenAtPath(path, out, why);
+  if (BeginStep(fault::Op::kOpenFolder)) return Tell(File::StruckFailure(), why);
+  return PlatformOpen(path, out, why);
 }
 
 OpenStatus Folder::OpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
-  if (BeginStep(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
-  return OpenFollowingLinks(path, out, why);
+  if (BeginStep(fault::Op::kOpen)) return Tell(File::StruckFailure(), why);
+  return PlatformOpenSystemFolder(path, out, why);
 }
 
 OpenStatus Folder::OpenFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (BeginStep(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
-  return OpenSubfolder(name, out, why);
+  if (BeginStep(fault::Op::kOpen)) return Tell(File::StruckFailure(), why);
+  return PlatformOpenFolder(name, out, why);
 }
 
 OpenStatus Folder::OpenPrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (BeginStep(testing::Op::kCreate)) return Tell(File::StruckFailure(), why);
-  return OpenOrMakePrivate(name, out, why);
+  if (BeginStep(fault::Op::kCreate)) return Tell(File::StruckFailure(), why);
+  return PlatformOpenPrivateFolder(name, out, why);
 }
 
 OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (BeginStep(testing::Op::kCreate)) return Tell(File::StruckFailure(), why);
-  return MakePrivate(name, out, why);
+  if (BeginStep(fault::Op::kCreate)) return Tell(File::StruckFailure(), why);
+  return PlatformMakePrivateFolder(name, out, why);
 }
 
 OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
-  if (BeginStep(testing::Op::kRemove)) return OpenStatus::kFailed;
+  if (BeginStep(fault::Op::kRemove)) return OpenStatus::kFailed;
   if (!FileLocation::IsEntryName(name)) return OpenStatus::kRefused;
   return RemoveEntry(handle_.Get(), EntryNameOf(name), depth, withFolder, true);
 }
 
 std::vector<std::string> Folder::Names(const std::string& prefix) const {
-  if (BeginStep(testing::Op::kList)) return std::vector<std::string>();
+  if (BeginStep(fault::Op::kList)) return std::vector<std::string>();
   return ReadNames(prefix);
 }
 
 OpenStatus Folder::OpenFile(const std::string& name, FileMode mode, bool inheritable, File* out,
                             Failure* why) const {
-  if (BeginStep(testing::Op::kOpen)) return Tell(File::StruckFailure(), why);
-  return OpenPlainFile(name, mode, inheritable, out, why);
+  if (BeginStep(fault::Op::kOpen)) return Tell(File::StruckFailure(), why);
+  return PlatformOpenFile(name, mode, inheritable, out, why);
 }
 
 bool Folder::CreateReplacement(const File& original, const std::string& prefix, std::string* name,
                                File* out, Failure* why) const {
-  if (BeginStep(testing::Op::kCreate)) {
+  if (BeginStep(fault::Op::kCreate)) {
     Tell(File::StruckFailure(), why);
     return false;
   }
-  return MakeReplacement(original, prefix, name, out, why);
+  return PlatformCreateReplacement(original, prefix, name, out, why);
 }
 
 OpenStatus Folder::Replace(File* written, const std::string& temporary, const std::string& name,
                            Failure* why) const {
   // A file not open is refused before anything is counted: nothing of it reaches the system.
   if (!written->IsOpen()) return Tell(Failure(), why);
-  if (BeginStep(testing::Op::kRename)) return Tell(File::StruckFailure(), why);
-  return RenameOver(written, temporary, name, why);
+  if (BeginStep(fault::Op::kRename)) return Tell(File::StruckFailure(), why);
+  return PlatformReplace(written, temporary, name, why);
 }
 
 bool Folder::Discard(File* written, const std::string& temporary) const {
   if (!written->IsOpen()) return false;
   // Struck, the file is closed all the same, and left for a later run to take over.
-  const bool struck = BeginStep(testing::Op::kRemove);
-  return CloseAndRemove(written, temporary, !struck);
+  const bool struck = BeginStep(fault::Op::kRemove);
+  return PlatformDiscard(written, temporary, !struck);
 }
 
 void Folder::RemoveLeftovers(const std::string& prefix) const {
-  if (BeginStep(testing::Op::kList)) return;
+  if (BeginStep(fault::Op::kList)) return;
   std::vector<EntryName> names;
   (void)ListEntries(handle_.Get(), prefix, &names);
   for (const EntryName& name : names) {
@@ -181,7 +176,7 @@ void Folder::RemoveLeftovers(const std::string& prefix) const {
 
 OpenStatus UpdateLock::Acquire(const Folder& folder, const std::string& name,
                                unsigned milliseconds) {
-  if (file_.IsOpen() || BeginStep(testing::Op::kLock)) return OpenStatus::kFailed;
+  if (file_.IsOpen() || BeginStep(fault::Op::kLock)) return OpenStatus::kFailed;
   // The system's: a user the run acts for can neither reach the rooms' folder nor name the lock.
   SystemRights system;
   std::string identity;

@@ -11,16 +11,6 @@
 
 namespace os {
 
-// How a held folder is given back, counted by the fault seam; each platform defines Release.
-struct FolderPolicy {
-  using Handle = intptr_t;  // a directory HANDLE on Windows, a directory descriptor on POSIX
-  static constexpr Handle kInvalid = -1;
-  static bool Close(Handle handle);
-
- private:
-  static bool Release(Handle handle);
-};
-
 // A move-only owner of one open folder. On Windows it is held without delete sharing, so that
 // nobody can rename or remove it while it is held. A call that fails tells why in |*why|, when
 // given.
@@ -113,24 +103,26 @@ class Folder {
  private:
   // The public calls count themselves at the fault seam, then take one of these steps, which
   // each platform defines.
-  [[nodiscard]] static OpenStatus OpenAtPath(const FileLocation& path, Folder* out, Failure* why);
-  [[nodiscard]] static OpenStatus OpenFollowingLinks(const FileLocation& path, Folder* out,
-                                                     Failure* why);
-  [[nodiscard]] OpenStatus OpenSubfolder(const std::string& name, Folder* out, Failure* why) const;
-  [[nodiscard]] OpenStatus OpenOrMakePrivate(const std::string& name, Folder* out,
-                                             Failure* why) const;
-  [[nodiscard]] OpenStatus MakePrivate(const std::string& name, Folder* out, Failure* why) const;
+  [[nodiscard]] static OpenStatus PlatformOpen(const FileLocation& path, Folder* out, Failure* why);
+  [[nodiscard]] static OpenStatus PlatformOpenSystemFolder(const FileLocation& path, Folder* out,
+                                                           Failure* why);
+  [[nodiscard]] OpenStatus PlatformOpenFolder(const std::string& name, Folder* out,
+                                              Failure* why) const;
+  [[nodiscard]] OpenStatus PlatformOpenPrivateFolder(const std::string& name, Folder* out,
+                                                     Failure* why) const;
+  [[nodiscard]] OpenStatus PlatformMakePrivateFolder(const std::string& name, Folder* out,
+                                                     Failure* why) const;
   std::vector<std::string> ReadNames(const std::string& prefix) const;
-  [[nodiscard]] OpenStatus OpenPlainFile(const std::string& name, FileMode mode, bool inheritable,
-                                         File* out, Failure* why) const;
-  [[nodiscard]] bool MakeReplacement(const File& original, const std::string& prefix,
-                                     std::string* name, File* out, Failure* why) const;
-  [[nodiscard]] OpenStatus RenameOver(File* written, const std::string& temporary,
-                                      const std::string& name, Failure* why) const;
+  [[nodiscard]] OpenStatus PlatformOpenFile(const std::string& name, FileMode mode,
+                                            bool inheritable, File* out, Failure* why) const;
+  [[nodiscard]] bool PlatformCreateReplacement(const File& original, const std::string& prefix,
+                                               std::string* name, File* out, Failure* why) const;
+  [[nodiscard]] OpenStatus PlatformReplace(File* written, const std::string& temporary,
+                                           const std::string& name, Failure* why) const;
   // Closes |written| and, with |remove|, removes it.
-  bool CloseAndRemove(File* written, const std::string& temporary, bool remove) const;
+  bool PlatformDiscard(File* written, const std::string& temporary, bool remove) const;
 
-  base::ScopedHandle<FolderPolicy> handle_;
+  base::ScopedHandle<FilePolicy> handle_;  // a directory HANDLE on Windows, a descriptor on POSIX
 };
 
 // Keeps other runs of the program from updating the file |name| of |folder| while it is held: one
@@ -159,12 +151,8 @@ class UpdateLock {
   File file_;
 };
 
-// Opens |file| in the folder that holds it, the folder opened as Folder::Open opens it and the
-// file as Folder::OpenFile does: no link or second name below the folder that the path names is
-// followed.
-[[nodiscard]] OpenStatus OpenInHeldFolder(const FileLocation& file, FileMode mode, bool inheritable,
-                                          File* out);
-// The same for a file in a folder that the system gives, opened as Folder::OpenSystemFolder does.
+// Opens |file| in the folder that holds it, a folder that the system gives, opened as
+// Folder::OpenSystemFolder opens it, and the file as Folder::OpenFile does.
 [[nodiscard]] OpenStatus OpenInSystemFolder(const FileLocation& file, FileMode mode,
                                             bool inheritable, File* out);
 

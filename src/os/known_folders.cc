@@ -1,6 +1,8 @@
 // The folders' rules that both platforms share.
 #include "os/known_folders.h"
 
+#include "os/internal/known_folders.h"
+
 namespace os {
 
 std::string SystemFile(const std::string& name) {

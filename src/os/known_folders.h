@@ -13,13 +13,6 @@ bool WindowsDirectory(std::string* out);
 // SHGetSpecialFolderPathA(CSIDL_PERSONAL), never creating the folder; false when the call fails.
 bool DocumentsFolder(std::string* out);
 
-// The system directory (System32, as this 32-bit program sees it; C:\windows\system32 in a
-// machine root); empty when it cannot be known.
-std::string SystemDirectory();
-
-// The path of the bare name |name| in the system directory; empty when that cannot be known.
-std::string SystemFile(const std::string& name);
-
 // Where a library named |path| is read from: a bare name from the launcher's own directory, else
 // from the system directory, never from the current directory or PATH; any other path as it is.
 // Empty when a bare name has neither directory to come from.

@@ -6,6 +6,7 @@
 
 #include "os/folder.h"
 #include "os/known_folders.h"
+#include "os/internal/process.h"
 #include "os/internal/random.h"
 #include "os/internal/rooms.h"
 #include "os/internal/sha256.h"
@@ -146,8 +147,8 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
                            const File* shared, Process* out) {
   if (!room->copy_.IsOpen()) return StartResult{StartFailure::kFailed, 0};
   // A struck start reads as a rule's refusal: the program was never started.
-  if (BeginStep(testing::Op::kStart)) return StartResult{StartFailure::kRefused, kRefusedByRule};
-  return StartInRoom(room, commandLine, show, shared, out);
+  if (BeginStep(fault::Op::kStart)) return StartResult{StartFailure::kRefused, kRefusedByRule};
+  return PlatformStart(room, commandLine, show, shared, out);
 }
 
 void CleanRoom::Remove() {

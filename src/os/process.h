@@ -36,17 +36,6 @@ struct ProcessPolicy {
   static bool Close(Handle handle);
 };
 
-// True while a program that a clean room's program started, or that program itself, still runs:
-// on Windows the processes of its job |programs|, on POSIX this program's own children (orphans
-// come back to it, as to a subreaper). Each platform defines it.
-bool ProgramsRun(const base::ScopedHandle<ProcessPolicy>& programs);
-
-// Whether the run's own Temp folders, those its TEMP and TMP name, let no standard user add
-// anything to them, as an administrator's own Temp does; false for the system account's
-// C:\Windows\Temp, where every user may make files and folders, and when either cannot be
-// checked. Each platform defines it.
-bool OwnTempIsPrivate();
-
 // A folder of the launcher's own, with a new random name, that only the administrators and the
 // system can write, holding one copy of the program to start. It is made in the rooms' folder of
 // the system's Temp folder (C:\Windows\Temp\OrvaPatch; <root>/drive_c/windows/Temp/OrvaPatch on
@@ -128,8 +117,8 @@ class Process {
   static const uint32_t kRefusedByRule;
 
   // Start's step once it is counted, which each platform defines.
-  [[nodiscard]] static StartResult StartInRoom(CleanRoom* room, const std::string& commandLine,
-                                               uint16_t show, const File* shared, Process* out);
+  [[nodiscard]] static StartResult PlatformStart(CleanRoom* room, const std::string& commandLine,
+                                                 uint16_t show, const File* shared, Process* out);
 
   // In this order, so that a move closes the thread handle first too.
   base::ScopedHandle<ProcessPolicy> thread_;   // Windows: the first thread; POSIX: set once reaped

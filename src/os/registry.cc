@@ -10,21 +10,21 @@
 namespace os {
 
 long RegKey::UseUserHive(const std::string& sid) {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
-  return SelectUserHive(sid);
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
+  return PlatformUseUserHive(sid);
 }
 
 bool RegKeyPolicy::Close(Handle handle) {
   // Counted like every registry call; a close has no failure to report.
-  BeginStep(testing::Op::kRegistry);
-  return Release(handle);
+  BeginStep(fault::Op::kRegistry);
+  return PlatformClose(handle);
 }
 
 long RegKey::Reach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
                    bool create, const char* keyClass, uint32_t* disposition) {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (parent && !parent->IsOpen()) return kErrorInvalidHandle;
-  return OpenOrCreate(hive, parent, subKey, access, create, keyClass, disposition);
+  return PlatformReach(hive, parent, subKey, access, create, keyClass, disposition);
 }
 
 long RegKey::Open(Hive hive, const char* subKey, uint32_t access) {
@@ -46,12 +46,12 @@ long RegKey::Create(const RegKey& parent, const char* subKey, const char* keyCla
 }
 
 long RegKey::QueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  return FetchValue(name, data, size, type);
+  return PlatformQueryValue(name, data, size, type);
 }
 
-long RegKey::ReadText(const char* name, uint32_t capacity, std::string* text) {
+long RegKey::ReadTextValue(const char* name, uint32_t capacity, std::string* text) {
   std::string buffer(capacity, '\0');
   uint32_t size = capacity;
   long rc = QueryValue(name, buffer.data(), &size);
@@ -63,12 +63,12 @@ long RegKey::ReadText(const char* name, uint32_t capacity, std::string* text) {
 }
 
 long RegKey::SetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  return StoreValue(name, type, data, size);
+  return PlatformSetValue(name, type, data, size);
 }
 
-long RegKey::WriteText(const char* name, const std::string& text) {
+long RegKey::WriteTextValue(const char* name, const std::string& text) {
   return SetValue(name, kRegSz, text.c_str(), static_cast<uint32_t>(text.size() + 1));
 }
 
@@ -79,22 +79,22 @@ long RegKey::WriteDword(const char* name, uint32_t value) {
 }
 
 long RegKey::DeleteValue(const char* name) {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  return RemoveValue(name);
+  return PlatformDeleteValue(name);
 }
 
 long RegKey::Flush() {
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  return FlushKey();
+  return PlatformFlush();
 }
 
 long RegKey::CheckTrusted(bool* trusted) {
   *trusted = false;
-  if (BeginStep(testing::Op::kRegistry)) return kErrorRegistryIo;
+  if (BeginStep(fault::Op::kRegistry)) return kErrorRegistryIo;
   if (!IsOpen()) return kErrorInvalidHandle;
-  return JudgeSecurity(trusted);
+  return PlatformCheckTrusted(trusted);
 }
 
 }  // namespace os

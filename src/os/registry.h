@@ -39,14 +39,14 @@ constexpr long kErrorRegistryIo = 1016;
 constexpr long kErrorKeyDeleted = 1018;
 
 // How an open key is given back, counted by the fault seam: RegCloseKey on Windows (each
-// platform defines Release).
+// platform defines PlatformClose).
 struct RegKeyPolicy {
   using Handle = intptr_t;  // an HKEY on Windows; nonzero while open on POSIX
   static constexpr Handle kInvalid = 0;
   static bool Close(Handle handle);
 
  private:
-  static bool Release(Handle handle);
+  static bool PlatformClose(Handle handle);
 };
 
 // A move-only owner of one open registry key, closed by its destructor. A failed Open or Create
@@ -80,14 +80,14 @@ class RegKey {
   // Reads the value |name|, whatever its type, into a zeroed buffer of |capacity| bytes; |*text|
   // receives the buffer up to its first zero, the whole buffer when it holds none. A value that
   // does not fit is unreadable (kErrorMoreData). |*text| is untouched on failure.
-  [[nodiscard]] long ReadText(const char* name, uint32_t capacity, std::string* text);
+  [[nodiscard]] long ReadTextValue(const char* name, uint32_t capacity, std::string* text);
 
   // RegSetValueExA: |size| bytes of |data| as the value |name| of type |type| (texts count
   // their terminating zero).
   [[nodiscard]] long SetValue(const char* name, uint32_t type, const void* data, uint32_t size);
 
   // |text| as a REG_SZ, its terminating zero counted.
-  [[nodiscard]] long WriteText(const char* name, const std::string& text);
+  [[nodiscard]] long WriteTextValue(const char* name, const std::string& text);
 
   // |value| as a REG_DWORD: four bytes, least significant first.
   [[nodiscard]] long WriteDword(const char* name, uint32_t value);
@@ -120,14 +120,14 @@ class RegKey {
 
   // The calls' steps, taken once the call is counted at the fault seam and |parent| or this key
   // is found open; each platform defines them.
-  long OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
-                    bool create, const char* keyClass, uint32_t* disposition);
-  long FetchValue(const char* name, void* data, uint32_t* size, uint32_t* type);
-  long StoreValue(const char* name, uint32_t type, const void* data, uint32_t size);
-  long RemoveValue(const char* name);
-  long FlushKey();
-  long JudgeSecurity(bool* trusted);
-  static long SelectUserHive(const std::string& sid);
+  long PlatformReach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
+                     bool create, const char* keyClass, uint32_t* disposition);
+  long PlatformQueryValue(const char* name, void* data, uint32_t* size, uint32_t* type);
+  long PlatformSetValue(const char* name, uint32_t type, const void* data, uint32_t size);
+  long PlatformDeleteValue(const char* name);
+  long PlatformFlush();
+  long PlatformCheckTrusted(bool* trusted);
+  static long PlatformUseUserHive(const std::string& sid);
 
   base::ScopedHandle<RegKeyPolicy> handle_;
   std::string path_;  // POSIX: the key's full name, hive first, as stored

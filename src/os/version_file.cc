@@ -1,7 +1,8 @@
 // The version resource of a file on disk, through the platform's file layer.
 #include "os/version_file.h"
 
-#include "os/folder.h"
+#include "os/internal/folder.h"
+#include "os/internal/locale.h"
 
 namespace os {
 

@@ -25,10 +25,6 @@ class FileSource : public pe::ByteSource {
   uint64_t size_ = 0;
 };
 
-// The languages of the calling thread, the user and the system, as the system's resource lookup
-// takes them; each platform's own (os/*/locale.cc).
-pe::LanguagePreference ResourceLanguages();
-
 // Opens |file| into |source| and finds its version resource in the languages of the calling
 // thread, the user and the system; false when the file cannot be read or FindVersionResource
 // finds nothing.

@@ -6,7 +6,7 @@
 
 #include "os/folder.h"
 #include "os/internal/step.h"
-#include "testing/fault.h"
+#include "fault/fault.h"
 
 namespace os {
 namespace {
@@ -23,7 +23,7 @@ std::atomic<bool> g_watching{false};
 RunStalled g_stalled = nullptr;
 unsigned g_patienceMs = kStepPatienceMs;
 
-const char* StepName(int kind) { return kind >= 0 ? testing::kOpNames[kind] : "start-up"; }
+const char* StepName(int kind) { return kind >= 0 ? fault::kOpNames[kind] : "start-up"; }
 
 // Whether the run has moved on since the step that began at |began|, or waits for its installer
 // or its administrator.
@@ -49,7 +49,7 @@ void Watch() {
     }
     const int step = g_lastStep.load();
     g_cancelledStep.store(step);
-    testing::ReleaseStall();
+    fault::ReleaseStall();
     watchdog::CancelBlockedCall();
     if (WaitToMoveOn(began, g_patienceMs / 4)) continue;
     g_stalled(StepName(step), (g_patienceMs + g_patienceMs / 4) / 1000);
@@ -59,16 +59,16 @@ void Watch() {
 
 }  // namespace
 
-bool BeginStep(testing::Op kind) {
+bool BeginStep(fault::Op kind) {
   g_lastStep.store(static_cast<int>(kind));
   g_stepBegan.store(watchdog::NowMs());
-  return testing::Strike(kind);
+  return fault::Strike(kind);
 }
 
 void WatchSteps(RunStalled stalled) {
   if (g_watching.exchange(true)) return;
   g_stalled = stalled;
-  g_patienceMs = testing::Patience(kStepPatienceMs);
+  g_patienceMs = fault::Patience(kStepPatienceMs);
   g_stepBegan.store(watchdog::NowMs());
   // Without a thread, the run is as it always was: its steps are not bounded.
   (void)watchdog::StartThread(&Watch);

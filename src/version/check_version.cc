@@ -5,9 +5,9 @@
 
 #include "app/orvapatch_app.h"
 #include "app/product_family.h"
-#include "base/format.h"
 #include "log/setup_log.h"
 #include "os/account.h"
+#include "os/format.h"
 #include "os/registry.h"
 #include "version/file_version_info.h"
 
@@ -52,9 +52,9 @@ int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
     findings->recorded = true;
     // Legacy, kept as is: "regsitre" and "CheckVerion" below are spelled as every earlier
     // release wrote them, and administrators' scripts search the log for these exact words.
-    if (key.ReadText("SoftVersion", kCheckBuffer, &version) != os::kErrorSuccess)
+    if (key.ReadTextValue("SoftVersion", kCheckBuffer, &version) != os::kErrorSuccess)
       theLog.LogError("Impossible de lire SoftVersion dans la base de regsitre ");
-    directoryRead = key.ReadText("OrvaAppPath", kCheckBuffer, &directory) == os::kErrorSuccess;
+    directoryRead = key.ReadTextValue("OrvaAppPath", kCheckBuffer, &directory) == os::kErrorSuccess;
     if (!directoryRead) theLog.LogError("Impossible de lire AppPath dans la base de regsitre ");
     key.Close();
   }
@@ -89,7 +89,7 @@ int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
   unsigned minor = loaded ? library.m_FileInfo.dwFileVersionMS & 0xFFFF : 0;
   const bool accepted = loaded && major == kAcceptedMajor;
   if (loaded) {
-    *basis = base::Format("%u.%u (%s%s)", major, minor, kLibraryName, accepted ? ", stamped" : "");
+    *basis = os::Format("%u.%u (%s%s)", major, minor, kLibraryName, accepted ? ", stamped" : "");
   }
   if (accepted) {
     UpdateSoftVersion(static_cast<uint16_t>(major), static_cast<uint16_t>(minor), app);
@@ -102,15 +102,15 @@ int CheckVersion(COrvaPatchApp& app, CheckFindings* findings) {
 int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
   theLog.Log("CheckVerion - MAJ SoftVersion=%u.%u avant installation", major, minor);
   std::string version =
-      base::Format("%u.%u", static_cast<unsigned>(major), static_cast<unsigned>(minor));
+      os::Format("%u.%u", static_cast<unsigned>(major), static_cast<unsigned>(minor));
 
   os::RegKey key;
   if (key.Create(os::Hive::kCurrentUser, kProductKey, nullptr, os::kKeyAllAccess) ==
       os::kErrorSuccess) {
     // The stamping goes on whatever a write answers.
-    (void)key.WriteText("SoftVersion", version);
+    (void)key.WriteTextValue("SoftVersion", version);
     (void)key.Flush();
-    (void)key.WriteText("Version140", "1");
+    (void)key.WriteTextValue("Version140", "1");
     (void)key.Flush();
     key.Close();
   }
@@ -120,7 +120,7 @@ int UpdateSoftVersion(uint16_t major, uint16_t minor, COrvaPatchApp& app) {
     if (probe.Open(hive, kProductKeyForProbe, os::kKeyAllAccess) != os::kErrorSuccess) continue;
     // A value too long for the probe stays.
     std::string unused;
-    if (probe.ReadText("KivAppPath", kProbeBuffer, &unused) == os::kErrorSuccess)
+    if (probe.ReadTextValue("KivAppPath", kProbeBuffer, &unused) == os::kErrorSuccess)
       (void)probe.DeleteValue("KivAppPath");
   }
 

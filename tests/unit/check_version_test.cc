@@ -24,7 +24,7 @@ namespace {
 void SetText(Hive hive, const char* key, const char* name, const std::string& text) {
   RegKey k;
   ASSERT_EQ(os::kErrorSuccess, k.Create(hive, key, nullptr, os::kKeyAllAccess));
-  ASSERT_EQ(os::kErrorSuccess, k.WriteText(name, text));
+  ASSERT_EQ(os::kErrorSuccess, k.WriteTextValue(name, text));
 }
 
 // The value's bytes, "<missing>" when it cannot be read.

@@ -14,7 +14,7 @@
 #include "os/file.h"
 #include "os/folder.h"
 #include "test_util.h"
-#include "testing/fault.h"
+#include "fault/fault.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -22,7 +22,7 @@
 #endif
 
 using namespace configtest;
-using testing::Op;
+using fault::Op;
 
 // The configuration's own places among an update's operations of their kinds, its folder's open
 // being of a kind of its own. Its update lock comes first: the system's Temp folder opened, the
@@ -54,10 +54,10 @@ TEST_F(ConfigTest, AConfigurationOpenedByAnotherProgramAtTheReplaceKeepsItsBytes
   WriteBytes(Xml(), Crlf(kConfig));
   std::vector<std::string> before = Listing();
   os::File holder;
-  testing::RunBefore(Op::kRename, 1,
-                     [&] { ASSERT_TRUE(testutil::Hold(Xml(), os::FileMode::kRead, &holder)); });
+  fault::RunBefore(Op::kRename, 1,
+                   [&] { ASSERT_TRUE(testutil::Hold(Xml(), os::FileMode::kRead, &holder)); });
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
-  testing::Disarm();
+  fault::Disarm();
   ASSERT_TRUE(holder.IsOpen());  // the action ran
   holder.Close();
   EXPECT_EQ(Crlf(kConfig), ReadBytes(Xml()));
@@ -100,7 +100,7 @@ TEST_F(ConfigTest, OurTemporaryFileIsHeldUntilItHasReplacedTheConfiguration) {
   WriteBytes(Tpl(), Template());
   WriteBytes(Xml(), Crlf(kConfig));
   bool held = false;
-  testing::RunBefore(Op::kRename, 1, [&] {
+  fault::RunBefore(Op::kRename, 1, [&] {
     for (const std::string& name : Listing()) {
       os::File other;
       if (name.find(".orvapatch-new") != std::string::npos) {
@@ -109,7 +109,7 @@ TEST_F(ConfigTest, OurTemporaryFileIsHeldUntilItHasReplacedTheConfiguration) {
     }
   });
   EXPECT_EQ(1, UpdateConfigurationFile(Tpl(), Xml()));
-  testing::Disarm();
+  fault::Disarm();
   EXPECT_TRUE(held);
   EXPECT_TRUE(SameBytes(Crlf(kUpdated), ReadBytes(Xml())));
 }
@@ -186,11 +186,11 @@ TEST_F(ConfigTest, AFailureAtEveryStepOfASmallUpdate) {
   std::set<Op> struckKinds;
   for (int nth = 1;; ++nth) {
     WriteBytes(Xml(), config);
-    testing::FailNth(nth, false);
+    fault::FailNth(nth, false);
     const int result = UpdateConfigurationFile(Tpl(), Xml());
-    testing::Place struck;
-    const bool reached = testing::Reached(&struck);
-    testing::Disarm();
+    fault::Place struck;
+    const bool reached = fault::Reached(&struck);
+    fault::Disarm();
     const std::string bytes = ReadBytes(Xml());
     const std::vector<std::string> listing = Listing();
     EXPECT_EQ(before, listing) << "operation " << nth;
@@ -255,7 +255,7 @@ class PlantTest : public ConfigTest {
  protected:
   // When a plant was made: how many counted operations of each kind the run had made before it.
   struct Moment {
-    int done[testing::kOpKinds] = {};
+    int done[fault::kOpKinds] = {};
     // Made before the |nth| operation of |kind|.
     bool Before(Op kind, int nth) const { return done[static_cast<int>(kind)] < nth; }
   };
@@ -282,17 +282,17 @@ class PlantTest : public ConfigTest {
     WriteBytes(Xml(), Crlf(kConfig));
     WriteBytes(Copy(), Crlf(kConfig));
     *when = Moment();
-    testing::Disarm();
+    fault::Disarm();
     if (nth == 0) plant();
-    testing::RunBeforeNth(nth, [&] {
-      for (int kind = 0; kind < testing::kOpKinds; ++kind) {
-        when->done[kind] = testing::Count(static_cast<Op>(kind));
+    fault::RunBeforeNth(nth, [&] {
+      for (int kind = 0; kind < fault::kOpKinds; ++kind) {
+        when->done[kind] = fault::Count(static_cast<Op>(kind));
       }
       plant();
     });
     UpdateConfiguration(dir_);
-    operations_ = testing::Count();
-    testing::Disarm();
+    operations_ = fault::Count();
+    fault::Disarm();
     EXPECT_EQ(kSecret, ReadBytes(outside_ + "Configuration.xml")) << nth;
     EXPECT_EQ(kSecret, ReadBytes(outside_ + "ssvConfig\\Configuration.xml")) << nth;
     EXPECT_EQ((std::vector<std::string>{"Configuration.xml", "ssvConfig"}), Listing(outside_))

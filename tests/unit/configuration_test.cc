@@ -7,7 +7,7 @@
 #include "config_test_util.h"
 #include "os/file.h"
 #include "test_util.h"
-#include "testing/fault.h"
+#include "fault/fault.h"
 
 using namespace configtest;
 
@@ -43,17 +43,17 @@ TEST_F(ConfigTest, ReadTextAndFindLeavesTheBufferWhenTheFileCannotBeRead) {
   // A read that fails in the middle of a file leaves nothing of it behind.
   WriteBytes(Xml(), std::string(3 << 20, 'x'));
   for (int nth = 1;; ++nth) {
-    testing::FailNth(nth, false);
+    fault::FailNth(nth, false);
     int found = ReadIn("Configuration.xml", "x", &buffer);
-    testing::Place struck;
-    const bool reached = testing::Reached(&struck);
-    testing::Disarm();
+    fault::Place struck;
+    const bool reached = fault::Reached(&struck);
+    fault::Disarm();
     if (!reached) break;
     if (found == -1) {
       EXPECT_EQ("before", buffer) << "operation " << nth;
     } else {
       // Only the close comes after everything was read.
-      EXPECT_EQ(testing::Op::kClose, struck.kind) << nth;
+      EXPECT_EQ(fault::Op::kClose, struck.kind) << nth;
       EXPECT_TRUE(SameBytes("before" + std::string(3 << 20, 'x') + "\n", buffer)) << nth;
       buffer = "before";
     }

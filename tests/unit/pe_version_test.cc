@@ -13,7 +13,7 @@
 #include "os/file.h"
 #include "verinfo/version_library.h"
 #include "test_util.h"
-#include "testing/fault.h"
+#include "fault/fault.h"
 #include "version/file_version_info.h"
 #include "version_test_util.h"
 
@@ -251,18 +251,18 @@ TEST(PeVersion, AFailedFileOperationFailsTheLoad) {
   testutil::ScratchMachine machine;
   std::string path = Install(machine, "tariflib.dll");
   CFileVersionInfo info;
-  testing::Disarm();
+  fault::Disarm();
   ASSERT_EQ(1, info.Load(path));
-  const int operations = testing::Count();
+  const int operations = fault::Count();
   ASSERT_GT(operations, 4);
   for (int nth = 1; nth <= operations; ++nth) {
     SCOPED_TRACE(nth);
     ASSERT_EQ(1, info.Load(path));
-    testing::FailNth(nth, false);
+    fault::FailNth(nth, false);
     int result = info.Load(path);
-    testing::Place struck{};
-    const bool reached = testing::Reached(&struck);
-    testing::Disarm();
+    fault::Place struck{};
+    const bool reached = fault::Reached(&struck);
+    fault::Disarm();
     if (result == 0) {
       FixedFileInfo zero;
       std::memset(&zero, 0, sizeof(zero));
@@ -270,7 +270,7 @@ TEST(PeVersion, AFailedFileOperationFailsTheLoad) {
       EXPECT_EQ("", info.m_strCompanyName);
     } else {
       // Only a failed close may pass unseen: a failed read never lets another language stand in.
-      EXPECT_TRUE(!reached || struck.kind == testing::Op::kClose);
+      EXPECT_TRUE(!reached || struck.kind == fault::Op::kClose);
       EXPECT_EQ("ORVANE S.A.", info.m_strCompanyName);
     }
   }

@@ -33,7 +33,7 @@ class ProductFamilyTest : public ::testing::Test {
   static void SetText(Hive hive, const char* key, const char* name, const std::string& text) {
     RegKey k;
     ASSERT_EQ(os::kErrorSuccess, k.Create(hive, key, nullptr, os::kKeyAllAccess));
-    ASSERT_EQ(os::kErrorSuccess, k.WriteText(name, text));
+    ASSERT_EQ(os::kErrorSuccess, k.WriteTextValue(name, text));
   }
   static void SetSoftName(Hive hive, const std::string& text) {
     SetText(hive, "Software\\ORVANE S.A.", "Soft name", text);

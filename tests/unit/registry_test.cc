@@ -5,7 +5,7 @@
 
 #include "os/registry.h"
 #include "test_util.h"
-#include "testing/fault.h"
+#include "fault/fault.h"
 
 using os::Hive;
 using os::RegKey;
@@ -106,22 +106,22 @@ TEST_F(RegistryTest, TextsAreReadUpToTheirFirstZeroWhateverTheirTypeAndMustFit) 
   ASSERT_EQ(os::kErrorSuccess,
             key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
   const std::string brim(50, 'b');
-  ASSERT_EQ(os::kErrorSuccess, key.WriteText("fits", std::string(49, 'a')));
-  ASSERT_EQ(os::kErrorSuccess, key.WriteText("long", std::string(50, 'a')));
+  ASSERT_EQ(os::kErrorSuccess, key.WriteTextValue("fits", std::string(49, 'a')));
+  ASSERT_EQ(os::kErrorSuccess, key.WriteTextValue("long", std::string(50, 'a')));
   ASSERT_EQ(os::kErrorSuccess, key.SetValue("brim", os::kRegBinary, brim.data(), 50));
   ASSERT_EQ(os::kErrorSuccess, key.SetValue("cut", os::kRegBinary, "ab\0cd", 5));
   ASSERT_EQ(os::kErrorSuccess, key.WriteDword("number", 0x00636261));
   std::string text;
-  EXPECT_EQ(os::kErrorSuccess, key.ReadText("fits", 50, &text));
+  EXPECT_EQ(os::kErrorSuccess, key.ReadTextValue("fits", 50, &text));
   EXPECT_EQ(std::string(49, 'a'), text);
-  EXPECT_EQ(os::kErrorMoreData, key.ReadText("long", 50, &text));
-  EXPECT_EQ(os::kErrorFileNotFound, key.ReadText("missing", 50, &text));
+  EXPECT_EQ(os::kErrorMoreData, key.ReadTextValue("long", 50, &text));
+  EXPECT_EQ(os::kErrorFileNotFound, key.ReadTextValue("missing", 50, &text));
   EXPECT_EQ(std::string(49, 'a'), text);  // untouched by a failed read
-  EXPECT_EQ(os::kErrorSuccess, key.ReadText("brim", 50, &text));
+  EXPECT_EQ(os::kErrorSuccess, key.ReadTextValue("brim", 50, &text));
   EXPECT_EQ(brim, text);
-  EXPECT_EQ(os::kErrorSuccess, key.ReadText("cut", 50, &text));
+  EXPECT_EQ(os::kErrorSuccess, key.ReadTextValue("cut", 50, &text));
   EXPECT_EQ("ab", text);
-  EXPECT_EQ(os::kErrorSuccess, key.ReadText("number", 50, &text));
+  EXPECT_EQ(os::kErrorSuccess, key.ReadTextValue("number", 50, &text));
   EXPECT_EQ("abc", text);  // four bytes, least significant first
 }
 
@@ -139,21 +139,21 @@ TEST_F(RegistryTest, DeletedValuesAreGone) {
 
 TEST_F(RegistryTest, StruckCallsFailAndChangeNothing) {
   RegKey key;
-  testing::FailNth(1, false);
+  fault::FailNth(1, false);
   EXPECT_NE(os::kErrorSuccess,
             key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
   EXPECT_FALSE(key.IsOpen());
   EXPECT_EQ(os::kErrorFileNotFound, key.Open(Hive::kCurrentUser, kTestKey, os::kKeyRead));
   ASSERT_EQ(os::kErrorSuccess,
             key.Create(Hive::kCurrentUser, kTestKey, nullptr, os::kKeyAllAccess));
-  testing::FailNth(1, false);
+  fault::FailNth(1, false);
   EXPECT_NE(os::kErrorSuccess, key.SetValue("v", os::kRegSz, "x", 2));
   long rc = 0;
   Query(key, "v", nullptr, &rc);
   EXPECT_EQ(os::kErrorFileNotFound, rc);
-  testing::Disarm();
+  fault::Disarm();
   key.Close();
-  EXPECT_EQ(1, testing::Count());  // closing counts too
+  EXPECT_EQ(1, fault::Count());  // closing counts too
   EXPECT_FALSE(key.IsOpen());
 }
 

@@ -4,7 +4,7 @@
 #include "log/setup_log.h"
 #include "os/file.h"
 #include "test_util.h"
-#include "testing/fault.h"
+#include "fault/fault.h"
 
 using testutil::MaskTimes;
 using testutil::ReadBytes;
@@ -129,9 +129,9 @@ TEST(SetupLog, FailedWriteClosesTheLogForTheRestOfTheRun) {
   {
     CSetupLog log;
     EXPECT_EQ(1, log.Log("before"));
-    testing::FailAt(testing::Op::kWrite, 1);
+    fault::FailAt(fault::Op::kWrite, 1);
     EXPECT_EQ(0, log.Log("lost"));
-    testing::Disarm();
+    fault::Disarm();
     EXPECT_EQ(0, log.Log("after"));
     EXPECT_EQ(0, log.LogError("after"));
   }
@@ -147,16 +147,16 @@ TEST(SetupLog, EveryFailureWhileShorteningClosesTheLogAndKeepsTheData) {
   const std::string kept = old.substr(old.size() - 524288);
   // Operations of one shortening write, all through the log's one handle: seek end, seek, read,
   // cut, write kept, write text. Each one failing in turn, and every one after it:
-  using testing::Op;
+  using fault::Op;
   int writes = 0;
   for (int nth = 1;; ++nth) {
     WriteBytes(path, old);
     ASSERT_EQ(1, log.OpenFile(path.c_str(), 0));
-    testing::FailNth(nth, true);
+    fault::FailNth(nth, true);
     int result = log.WriteText("x\n");
-    testing::Place struck;
-    const bool reached = testing::Reached(&struck);
-    testing::Disarm();
+    fault::Place struck;
+    const bool reached = fault::Reached(&struck);
+    fault::Disarm();
     if (reached) {
       EXPECT_EQ(0, result) << nth;
       EXPECT_EQ(0, log.WriteText("y\n")) << nth;  // closed for good
@@ -180,9 +180,9 @@ TEST(SetupLog, EveryFailureWhileShorteningClosesTheLogAndKeepsTheData) {
 
 TEST(SetupLog, NoLocationMeansSilence) {
   testutil::ScratchMachine machine;
-  testing::FailNth(1, true);  // neither folder's file can be opened
+  fault::FailNth(1, true);  // neither folder's file can be opened
   CSetupLog log;
-  testing::Disarm();
+  fault::Disarm();
   EXPECT_EQ(0, log.Log("nobody hears this"));
   EXPECT_EQ(0, log.WriteText("nor this\n"));
 }

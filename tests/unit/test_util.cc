@@ -10,7 +10,7 @@
 
 #include "os/folder.h"
 #include "os/known_folders.h"
-#include "testing/fault.h"
+#include "fault/fault.h"
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -134,7 +134,7 @@ void RemoveProductKeys() {
 }
 
 ScratchMachine::ScratchMachine() {
-  testing::Disarm();
+  fault::Disarm();
 #ifdef _WIN32
   RemoveProductKeys();
   base_ = "C:\\orvatest\\" + std::to_string(++g_counter) + "\\";
@@ -155,7 +155,7 @@ ScratchMachine::ScratchMachine() {
 }
 
 ScratchMachine::~ScratchMachine() {
-  testing::Disarm();
+  fault::Disarm();
 #ifdef _WIN32
   RemoveProductKeys();
   RemoveTree(base_);

@@ -3,13 +3,13 @@
 
 #include <cstdint>
 
-#include "testing/fault.h"
+#include "fault/fault.h"
 
 namespace os {
 
 // Marks that a step of |kind| begins, for the watchdog: the run moves on. True when the fault
 // seam makes it fail.
-bool BeginStep(testing::Op kind);
+bool BeginStep(fault::Op kind);
 
 // The platform's part of the watchdog, which each platform defines.
 namespace watchdog {

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 #include <vector>
 
 #include "machine/paths.h"
@@ -24,8 +23,6 @@ namespace {
 // gives its own, so that both builds name it alike.
 const char kMachineUserSid[] = "S-1-5-21-0-0-0-1000";
 
-ConsoleUser g_actingFor;
-bool g_acting = false;
 // The supplementary groups of the run, given back when the user's rights end.
 std::vector<gid_t> g_savedGroups;
 // The run's own file-system uid and gid, and the user's, while the user's are taken.
@@ -71,14 +68,6 @@ bool ConsoleUser::Find() {
   return true;
 }
 
-void ActFor(ConsoleUser user) {
-  g_actingFor = std::move(user);
-  // A user without a SID is nobody: the run is its own account's again.
-  g_acting = !g_actingFor.Sid().empty();
-}
-
-bool ActingForUser() { return g_acting; }
-
 namespace {
 
 // Makes the file-system identity |uid| and |gid|; false when it is not that afterwards. Each
@@ -120,12 +109,9 @@ void GiveBackRights() {
 
 }  // namespace
 
-UserRights::UserRights() {
-  if (!g_acting) return;
-  held_ = false;
-  if (!g_actingFor.rights_.IsValid()) return;
+void UserRights::PlatformUserRights(UserRightsPolicy::Handle rights) {
   taken_ = true;
-  held_ = TakeRights(static_cast<uid_t>(g_actingFor.rights_.Get()));
+  held_ = TakeRights(static_cast<uid_t>(rights));
   if (!held_) refusal_.error = static_cast<uint32_t>(errno);
   g_userRightsNow = held_;
 }

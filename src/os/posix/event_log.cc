@@ -11,6 +11,7 @@
 #include "machine/host_io.h"
 #include "machine/paths.h"
 #include "os/event_log.h"
+#include "os/internal/event_log.h"
 
 namespace os {
 
@@ -63,9 +64,9 @@ void AddField(const char* text, size_t* at) {
 
 }  // namespace
 
-bool WriteApplicationEvent(const char* source, EventType type, uint32_t id,
-                           const char* const* strings, int count,
-                           const char* /*userSid: the line has no user field*/) {
+bool PlatformReportApplicationEvent(const char* source, EventType type, uint32_t id,
+                                    const char* const* strings, int count,
+                                    const char* /*userSid: the line has no user field*/) {
   size_t at = 0;
   AddField(source, &at);
   at += static_cast<size_t>(

@@ -17,7 +17,7 @@ namespace os {
 
 Failure File::StruckFailure() { return posix::FailureOf(EIO); }
 
-OpenStatus File::OpenFollowingLinks(const FileLocation& path, File* out, Failure* why) {
+OpenStatus File::PlatformOpenProgram(const FileLocation& path, File* out, Failure* why) {
   std::string host;
   if (!posix::HostPath(path, &host)) return (*why = posix::FailureOf(ENOENT)).status;
   // Non-blocking: a FIFO in its place must not stall the open; it is refused as no regular file.
@@ -32,7 +32,7 @@ bool File::Fail() {
   return false;
 }
 
-bool File::ReadSome(void* buffer, size_t size, size_t* got) {
+bool File::PlatformRead(void* buffer, size_t size, size_t* got) {
   ssize_t n;
   do {
     n = ::read(static_cast<int>(handle_.Get()), buffer, size);
@@ -42,32 +42,32 @@ bool File::ReadSome(void* buffer, size_t size, size_t* got) {
   return true;
 }
 
-bool File::WriteAll(const void* data, size_t size) {
+bool File::PlatformWrite(const void* data, size_t size) {
   return machine::WriteAll(static_cast<int>(handle_.Get()), data, size) || Fail();
 }
 
-bool File::MoveTo(int64_t offset) {
+bool File::PlatformSeek(int64_t offset) {
   return ::lseek(static_cast<int>(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) >= 0 ||
          Fail();
 }
 
-bool File::MoveToEnd(int64_t* length) {
+bool File::PlatformSeekEnd(int64_t* length) {
   off_t end = ::lseek(static_cast<int>(handle_.Get()), 0, SEEK_END);
   if (end < 0) return Fail();
   *length = end;
   return true;
 }
 
-bool File::CutToZero() {
+bool File::PlatformTruncate() {
   const int fd = static_cast<int>(handle_.Get());
   return ::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(fd, 0) == 0;
 }
 
-bool File::FlushToDisk() { return ::fsync(static_cast<int>(handle_.Get())) == 0 || Fail(); }
+bool File::PlatformSync() { return ::fsync(static_cast<int>(handle_.Get())) == 0 || Fail(); }
 
-bool FilePolicy::Release(Handle handle) { return ::close(static_cast<int>(handle)) == 0; }
+bool FilePolicy::PlatformClose(Handle handle) { return ::close(static_cast<int>(handle)) == 0; }
 
-bool File::SettingsAllowWriting() const {
+bool File::PlatformAcceptsWriting() const {
   const int fd = static_cast<int>(handle_.Get());
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;

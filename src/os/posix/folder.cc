@@ -80,7 +80,8 @@ bool MadeByThisProgram(const struct stat& st) {
 
 }  // namespace
 
-OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failure* why) const {
+OpenStatus Folder::PlatformOpenPrivateFolder(const std::string& name, Folder* out,
+                                             Failure* why) const {
   if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   if (::mkdirat(dir, name.c_str(), 0700) != 0 && errno != EEXIST) return Fail(errno, why);
@@ -91,11 +92,12 @@ OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failu
     ::close(fd);
     return Fail(0, why, OpenStatus::kRefused);
   }
-  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* why) const {
+OpenStatus Folder::PlatformMakePrivateFolder(const std::string& name, Folder* out,
+                                             Failure* why) const {
   if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   // Only this program's user may enter; an existing folder of that name is never taken over.
@@ -110,15 +112,13 @@ OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* wh
     ::unlinkat(dir, name.c_str(), AT_REMOVEDIR);  // just made, empty, and only this user's
     return failed;
   }
-  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
-bool FolderPolicy::Release(Handle handle) { return ::close(static_cast<int>(handle)) == 0; }
-
-OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* why) {
+OpenStatus Folder::PlatformOpen(const FileLocation& path, Folder* out, Failure* why) {
   // The launcher's folder as the system resolves it, every link followed: the system's answer.
-  if (path.besideLauncher()) return OpenFollowingLinks(path, out, why);
+  if (path.besideLauncher()) return PlatformOpenSystemFolder(path, out, why);
   std::string base;
   std::vector<std::string> names;
   if (!machine::SplitPath(path.text(), &base, &names)) return Fail(0, why);
@@ -135,29 +135,29 @@ OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* wh
     if (next < 0) return Fail(error, why);
     fd = next;
   }
-  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenFollowingLinks(const FileLocation& path, Folder* out, Failure* why) {
+OpenStatus Folder::PlatformOpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
   std::string host;
   if (!posix::HostPath(path, &host)) return Fail(0, why);
   const int fd = ::open(host.empty() ? "." : host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return Fail(errno, why);
-  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenSubfolder(const std::string& name, Folder* out, Failure* why) const {
+OpenStatus Folder::PlatformOpenFolder(const std::string& name, Folder* out, Failure* why) const {
   if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int fd = ::openat(static_cast<int>(handle_.Get()), name.c_str(), kFolderFlags);
   if (fd < 0) return Fail(errno, why);
-  out->handle_ = base::ScopedHandle<FolderPolicy>(fd);
+  out->handle_ = base::ScopedHandle<FilePolicy>(fd);
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::OpenPlainFile(const std::string& name, FileMode mode, bool inheritable,
-                                 File* out, Failure* why) const {
+OpenStatus Folder::PlatformOpenFile(const std::string& name, FileMode mode, bool inheritable,
+                                    File* out, Failure* why) const {
   if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
   // Non-blocking: a FIFO planted there must not stall the open. Written files keep out each other
@@ -190,8 +190,8 @@ OpenStatus Folder::OpenPlainFile(const std::string& name, FileMode mode, bool in
   return OpenStatus::kDone;
 }
 
-bool Folder::MakeReplacement(const File& original, const std::string& prefix, std::string* name,
-                             File* out, Failure* why) const {
+bool Folder::PlatformCreateReplacement(const File& original, const std::string& prefix,
+                                       std::string* name, File* out, Failure* why) const {
   struct stat old;
   std::string digits;
   if (::fstat(static_cast<int>(original.NativeHandle()), &old) != 0 || !RandomDigits(&digits)) {
@@ -221,8 +221,8 @@ bool Folder::MakeReplacement(const File& original, const std::string& prefix, st
   return true;
 }
 
-OpenStatus Folder::RenameOver(File* written, const std::string& temporary, const std::string& name,
-                              Failure* why) const {
+OpenStatus Folder::PlatformReplace(File* written, const std::string& temporary,
+                                   const std::string& name, Failure* why) const {
   const int dir = static_cast<int>(handle_.Get());
   // The file now under |name| must be a plain file that nobody holds, as on Windows, where a
   // file held open cannot be replaced; it stays locked by this program through the rename.
@@ -241,7 +241,7 @@ OpenStatus Folder::RenameOver(File* written, const std::string& temporary, const
   return status;
 }
 
-bool Folder::CloseAndRemove(File* written, const std::string& temporary, bool remove) const {
+bool Folder::PlatformDiscard(File* written, const std::string& temporary, bool remove) const {
   const int dir = static_cast<int>(handle_.Get());
   const bool ours = remove && StillNamed(dir, temporary, static_cast<int>(written->NativeHandle()));
   written->Close();

@@ -7,6 +7,7 @@
 
 #include "machine/paths.h"
 #include "os/known_folders.h"
+#include "os/internal/known_folders.h"
 #include "os/posix/host.h"
 
 namespace os {

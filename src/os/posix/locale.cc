@@ -5,8 +5,8 @@
 #include <initializer_list>
 
 #include "machine/cp1252.h"
+#include "os/internal/locale.h"
 #include "os/locale.h"
-#include "os/version_file.h"
 
 namespace os {
 namespace {

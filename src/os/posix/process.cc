@@ -17,6 +17,7 @@
 #include "machine/paths.h"
 #include "os/account.h"
 #include "os/process.h"
+#include "os/internal/process.h"
 #include "os/posix/host.h"
 
 extern char** environ;
@@ -106,9 +107,9 @@ bool OwnTempIsPrivate() {
 
 const uint32_t Process::kRefusedByRule = EACCES;
 
-StartResult Process::StartInRoom(CleanRoom* room, const std::string& commandLine,
-                                 uint16_t /*show: no windows here*/, const File* shared,
-                                 Process* out) {
+StartResult Process::PlatformStart(CleanRoom* room, const std::string& commandLine,
+                                   uint16_t /*show: no windows here*/, const File* shared,
+                                   Process* out) {
   // The copy is run by its name in the held room, the program's current directory: nobody else
   // can write there, and an interpreter that reads a script after the start finds it there too.
   // The room's descriptor is close-on-exec, so it stays open through the file actions and

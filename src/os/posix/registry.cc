@@ -146,7 +146,7 @@ long CreateBelow(const std::string& base, const char* subKey, std::string* path,
 
 }  // namespace
 
-long RegKey::SelectUserHive(const std::string& sid) {
+long RegKey::PlatformUseUserHive(const std::string& sid) {
   if (!sid.empty()) {
     std::string path;
     long rc = OpenBelow("HKEY_USERS", sid.c_str(), &path);
@@ -156,11 +156,11 @@ long RegKey::SelectUserHive(const std::string& sid) {
   return kErrorSuccess;
 }
 
-bool RegKeyPolicy::Release(Handle /*handle: a mark, nothing to give back*/) { return true; }
+bool RegKeyPolicy::PlatformClose(Handle /*handle: a mark, nothing to give back*/) { return true; }
 
-long RegKey::OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey,
-                          uint32_t /*access: not enforced*/, bool create,
-                          const char* /*keyClass: not stored*/, uint32_t* disposition) {
+long RegKey::PlatformReach(Hive hive, const RegKey* parent, const char* subKey,
+                           uint32_t /*access: not enforced*/, bool create,
+                           const char* /*keyClass: not stored*/, uint32_t* disposition) {
   std::string base = parent ? parent->path_ : HiveName(hive);
   std::string path;
   long rc = create ? CreateBelow(base, subKey, &path, disposition) : OpenBelow(base, subKey, &path);
@@ -170,7 +170,7 @@ long RegKey::OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey,
   return kErrorSuccess;
 }
 
-long RegKey::FetchValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
+long RegKey::PlatformQueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
   if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
   machine::RegDocument document;
   long rc = Load(&document);
@@ -190,7 +190,7 @@ long RegKey::FetchValue(const char* name, void* data, uint32_t* size, uint32_t* 
   return kErrorSuccess;
 }
 
-long RegKey::StoreValue(const char* name, uint32_t type, const void* data, uint32_t size) {
+long RegKey::PlatformSetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
   if (machine::HasLineBreak(Text(name)) || (data == nullptr && size != 0))
     return kErrorInvalidParameter;
   std::string bytes(static_cast<const char*>(data), data ? size : 0);
@@ -203,7 +203,7 @@ long RegKey::StoreValue(const char* name, uint32_t type, const void* data, uint3
   });
 }
 
-long RegKey::RemoveValue(const char* name) {
+long RegKey::PlatformDeleteValue(const char* name) {
   return Change([&](machine::RegDocument* document, bool* changed) {
     std::string path;
     if (!machine::FindKey(*document, path_, "", &path)) return kErrorKeyDeleted;
@@ -213,12 +213,12 @@ long RegKey::RemoveValue(const char* name) {
   });
 }
 
-long RegKey::FlushKey() {
+long RegKey::PlatformFlush() {
   // Every change is already on the disk (written and synced before the rename).
   return kErrorSuccess;
 }
 
-long RegKey::JudgeSecurity(bool* trusted) {
+long RegKey::PlatformCheckTrusted(bool* trusted) {
   // The machine root models no key security: only who may write registry.reg, the host's rule.
   *trusted = true;
   return kErrorSuccess;

@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "base/format.h"
 #include "os/account.h"
+#include "os/format.h"
 #include "os/internal/acting.h"
 #include "os/internal/random.h"
 #include "os/win32/handle.h"
@@ -16,9 +16,6 @@
 namespace os {
 namespace {
 
-ConsoleUser g_actingFor;
-bool g_acting = false;
-
 // The text form of |sid|, as ConvertSidToStringSid writes it: S-revision-authority-each
 // subauthority, the authority in hexadecimal when it does not fit 32 bits.
 std::string SidText(PSID sid) {
@@ -27,10 +24,10 @@ std::string SidText(PSID sid) {
   const unsigned long high = (authority[0] << 8) | authority[1];
   const unsigned long low = (static_cast<unsigned long>(authority[2]) << 24) |
                             (authority[3] << 16) | (authority[4] << 8) | authority[5];
-  std::string text = base::Format("S-%u-", static_cast<unsigned>(parts->Revision));
-  text += high ? base::Format("0x%04lX%08lX", high, low) : base::Format("%lu", low);
+  std::string text = os::Format("S-%u-", static_cast<unsigned>(parts->Revision));
+  text += high ? os::Format("0x%04lX%08lX", high, low) : os::Format("%lu", low);
   for (BYTE i = 0; i < parts->SubAuthorityCount; ++i) {
-    text += base::Format("-%lu", static_cast<unsigned long>(parts->SubAuthority[i]));
+    text += os::Format("-%lu", static_cast<unsigned long>(parts->SubAuthority[i]));
   }
   return text;
 }
@@ -79,14 +76,6 @@ bool ConsoleUser::Find() {
   rights_ = std::move(held);
   return true;
 }
-
-void ActFor(ConsoleUser user) {
-  g_actingFor = std::move(user);
-  // A user without a SID is nobody: the run is its own account's again.
-  g_acting = !g_actingFor.Sid().empty();
-}
-
-bool ActingForUser() { return g_acting; }
 
 namespace {
 
@@ -198,11 +187,8 @@ void CompareModulesAtEnd() {}
 
 }  // namespace
 
-UserRights::UserRights() {
-  if (!g_acting) return;
-  held_ = false;
-  const HANDLE token =
-      g_actingFor.rights_.IsValid() ? win32::AsHandle(g_actingFor.rights_.Get()) : nullptr;
+void UserRights::PlatformUserRights(UserRightsPolicy::Handle rights) {
+  const HANDLE token = win32::AsHandle(rights);
   if (token == nullptr || !Prepare(token) || !TakeRights(token, &refusal_)) return;
   // The thread opens files with the user's token; handles held from before keep their access.
   held_ = taken_ = g_userRightsNow = true;

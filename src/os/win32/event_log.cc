@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include "os/event_log.h"
+#include "os/internal/event_log.h"
 
 namespace os {
 
@@ -30,8 +31,8 @@ const wchar_t* Widened(const char* text, wchar_t* wide) {
 
 }  // namespace
 
-bool WriteApplicationEvent(const char* source, EventType type, uint32_t id,
-                           const char* const* strings, int count, const char* userSid) {
+bool PlatformReportApplicationEvent(const char* source, EventType type, uint32_t id,
+                                    const char* const* strings, int count, const char* userSid) {
   // On the stack, which needs no allocation (the file would hold the zeros of a global).
   wchar_t wide[kMaxEventStrings + 1][kMaxEventString + 1];
   LPCWSTR pointers[kMaxEventStrings];

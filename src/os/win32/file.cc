@@ -33,7 +33,7 @@ bool File::Fail() {
   return false;
 }
 
-bool File::ReadSome(void* buffer, size_t size, size_t* got) {
+bool File::PlatformRead(void* buffer, size_t size, size_t* got) {
   DWORD n = 0;
   if (!ReadFile(AsHandle(handle_.Get()), buffer, static_cast<DWORD>(size), &n, nullptr))
     return Fail();
@@ -41,7 +41,7 @@ bool File::ReadSome(void* buffer, size_t size, size_t* got) {
   return true;
 }
 
-bool File::WriteAll(const void* data, size_t size) {
+bool File::PlatformWrite(const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     DWORD n = 0;
@@ -53,13 +53,13 @@ bool File::WriteAll(const void* data, size_t size) {
   return true;
 }
 
-bool File::MoveTo(int64_t offset) {
+bool File::PlatformSeek(int64_t offset) {
   LARGE_INTEGER to;
   to.QuadPart = offset;
   return SetFilePointerEx(AsHandle(handle_.Get()), to, nullptr, FILE_BEGIN) != 0 || Fail();
 }
 
-bool File::MoveToEnd(int64_t* length) {
+bool File::PlatformSeekEnd(int64_t* length) {
   LARGE_INTEGER zero, end;
   zero.QuadPart = 0;
   if (!SetFilePointerEx(AsHandle(handle_.Get()), zero, &end, FILE_END)) return Fail();
@@ -67,18 +67,18 @@ bool File::MoveToEnd(int64_t* length) {
   return true;
 }
 
-bool File::CutToZero() {
+bool File::PlatformTruncate() {
   LARGE_INTEGER start;
   start.QuadPart = 0;
   return SetFilePointerEx(AsHandle(handle_.Get()), start, nullptr, FILE_BEGIN) &&
          SetEndOfFile(AsHandle(handle_.Get())) != 0;
 }
 
-bool File::FlushToDisk() { return FlushFileBuffers(AsHandle(handle_.Get())) != 0 || Fail(); }
+bool File::PlatformSync() { return FlushFileBuffers(AsHandle(handle_.Get())) != 0 || Fail(); }
 
-bool FilePolicy::Release(Handle handle) { return CloseHandle(AsHandle(handle)) != 0; }
+bool FilePolicy::PlatformClose(Handle handle) { return CloseHandle(AsHandle(handle)) != 0; }
 
-bool File::SettingsAllowWriting() const {
+bool File::PlatformAcceptsWriting() const {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(AsHandle(handle_.Get()), &info)) return false;
   // A create-or-truncate open refuses a hidden or system file as it refuses a read-only one.

@@ -264,7 +264,7 @@ OpenStatus OpenByPath(Text path, HANDLE* out, Failure* why, bool file = false) {
 
 }  // namespace
 
-OpenStatus File::OpenFollowingLinks(const FileLocation& path, File* out, Failure* why) {
+OpenStatus File::PlatformOpenProgram(const FileLocation& path, File* out, Failure* why) {
   Text full;
   HANDLE h = nullptr;
   OpenStatus status = FullPath(win32::WidePath(path), &full);
@@ -343,21 +343,23 @@ OpenStatus OpenPrivate(intptr_t folder, const std::string& name, ULONG dispositi
 
 }  // namespace
 
-OpenStatus Folder::OpenOrMakePrivate(const std::string& name, Folder* out, Failure* why) const {
+OpenStatus Folder::PlatformOpenPrivateFolder(const std::string& name, Folder* out,
+                                             Failure* why) const {
   HANDLE h = nullptr;
   const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileOpenIf, &h, why);
   if (status != OpenStatus::kDone) return status;
-  base::ScopedHandle<FolderPolicy> held(AsNumber(h));
+  base::ScopedHandle<FilePolicy> held(AsNumber(h));
   // Whoever made it: a folder that a standard user made, or may write in, is not ours.
   if (!win32::IsPrivate(h)) return Reported(Refusal(OpenStatus::kRefused), why);
   out->handle_ = std::move(held);
   return OpenStatus::kDone;
 }
 
-OpenStatus Folder::MakePrivate(const std::string& name, Folder* out, Failure* why) const {
+OpenStatus Folder::PlatformMakePrivateFolder(const std::string& name, Folder* out,
+                                             Failure* why) const {
   HANDLE h = nullptr;
   const OpenStatus status = OpenPrivate(handle_.Get(), name, kFileCreate, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FilePolicy>(AsNumber(h));
   return status;
 }
 
@@ -377,9 +379,7 @@ std::vector<std::string> Folder::ReadNames(const std::string& prefix) const {
   return names;
 }
 
-bool FolderPolicy::Release(Handle handle) { return CloseHandle(AsHandle(handle)) != 0; }
-
-OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* why) {
+OpenStatus Folder::PlatformOpen(const FileLocation& path, Folder* out, Failure* why) {
   // The folders above the product folder are the administrator's: their links are followed, and
   // the path may name them in any way the system resolves. The folder itself is opened in its
   // parent without following a reparse point, and its final path must be the parent's and its name.
@@ -401,29 +401,29 @@ OpenStatus Folder::OpenAtPath(const FileLocation& path, Folder* out, Failure* wh
                          kFolderOpening, &h, why);
     CloseHandle(parent);
   }
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FilePolicy>(AsNumber(h));
   return status;
 }
 
-OpenStatus Folder::OpenFollowingLinks(const FileLocation& path, Folder* out, Failure* why) {
+OpenStatus Folder::PlatformOpenSystemFolder(const FileLocation& path, Folder* out, Failure* why) {
   Text full;
   HANDLE h = nullptr;
   if (FullPath(win32::WidePath(path), &full) != OpenStatus::kDone)
     return Reported(LastFailure(), why);
   const OpenStatus status = OpenByPath(full, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FilePolicy>(AsNumber(h));
   return status;
 }
 
-OpenStatus Folder::OpenSubfolder(const std::string& name, Folder* out, Failure* why) const {
+OpenStatus Folder::PlatformOpenFolder(const std::string& name, Folder* out, Failure* why) const {
   HANDLE h = nullptr;
   const OpenStatus status = OpenChecked(handle_.Get(), name, kFolderOpening, &h, why);
-  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FolderPolicy>(AsNumber(h));
+  if (status == OpenStatus::kDone) out->handle_ = base::ScopedHandle<FilePolicy>(AsNumber(h));
   return status;
 }
 
-OpenStatus Folder::OpenPlainFile(const std::string& name, FileMode mode, bool inheritable,
-                                 File* out, Failure* why) const {
+OpenStatus Folder::PlatformOpenFile(const std::string& name, FileMode mode, bool inheritable,
+                                    File* out, Failure* why) const {
   // READ_CONTROL: a replacement takes the file's security from this handle. A file written is
   // shared with readers, so that a viewer of the log does not keep it from being written.
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
@@ -451,8 +451,8 @@ OpenStatus Folder::OpenPlainFile(const std::string& name, FileMode mode, bool in
   return OpenStatus::kDone;
 }
 
-bool Folder::MakeReplacement(const File& original, const std::string& prefix, std::string* name,
-                             File* out, Failure* why) const {
+bool Folder::PlatformCreateReplacement(const File& original, const std::string& prefix,
+                                       std::string* name, File* out, Failure* why) const {
   std::vector<unsigned char> current, wanted;
   std::string digits;
   if (!win32::ReadOwnerAndDacl(AsHandle(original.NativeHandle()), &current) ||
@@ -490,8 +490,8 @@ bool Folder::MakeReplacement(const File& original, const std::string& prefix, st
   return true;
 }
 
-OpenStatus Folder::RenameOver(File* written, const std::string& /*temporary: the handle*/,
-                              const std::string& name, Failure* why) const {
+OpenStatus Folder::PlatformReplace(File* written, const std::string& /*temporary: the handle*/,
+                                   const std::string& name, Failure* why) const {
   if (!FileLocation::IsEntryName(name)) return Reported(Refusal(OpenStatus::kRefused), why);
   static const SetInformationFn set = Ntdll<SetInformationFn>("NtSetInformationFile");
   if (set == nullptr) return Reported(Refusal(OpenStatus::kFailed), why);
@@ -513,8 +513,8 @@ OpenStatus Folder::RenameOver(File* written, const std::string& /*temporary: the
   return Reported(failure, why);
 }
 
-bool Folder::CloseAndRemove(File* written, const std::string& /*temporary: the handle*/,
-                            bool remove) const {
+bool Folder::PlatformDiscard(File* written, const std::string& /*temporary: the handle*/,
+                             bool remove) const {
   const bool removed = remove && DeleteThrough(AsHandle(written->NativeHandle()));
   return written->Close() && removed;
 }

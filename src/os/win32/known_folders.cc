@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "os/known_folders.h"
+#include "os/internal/known_folders.h"
 #include "os/win32/system_library.h"
 #include "os/win32/wide_path.h"
 

@@ -2,8 +2,8 @@
 // page's conversions.
 #include <windows.h>
 
+#include "os/internal/locale.h"
 #include "os/locale.h"
-#include "os/version_file.h"
 
 namespace os {
 

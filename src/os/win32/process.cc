@@ -9,6 +9,7 @@
 #include "os/win32/security.h"
 #include "os/win32/system_library.h"
 #include "os/win32/wide_path.h"
+#include "os/internal/process.h"
 
 namespace os {
 namespace {
@@ -273,8 +274,8 @@ DWORD RunInJob(const PROCESS_INFORMATION& info, base::ScopedHandle<ProcessPolicy
 
 const uint32_t Process::kRefusedByRule = ERROR_ACCESS_DISABLED_BY_POLICY;
 
-StartResult Process::StartInRoom(CleanRoom* room, const std::string& commandLine, uint16_t show,
-                                 const File* shared, Process* out) {
+StartResult Process::PlatformStart(CleanRoom* room, const std::string& commandLine, uint16_t show,
+                                   const File* shared, Process* out) {
   Launch launch;
   if (!LaunchOf(room->room_, room->temp_, room->copyName_, &launch)) {
     return StartResult{StartFailure::kFailed, 0};

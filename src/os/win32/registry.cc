@@ -24,7 +24,7 @@ HKEY Root(Hive hive) {
 
 }  // namespace
 
-long RegKey::SelectUserHive(const std::string& sid) {
+long RegKey::PlatformUseUserHive(const std::string& sid) {
   HKEY hive = HKEY_CURRENT_USER;
   if (!sid.empty()) {
     long rc = RegOpenKeyExA(HKEY_USERS, sid.c_str(), 0, KEY_READ, &hive);
@@ -35,12 +35,12 @@ long RegKey::SelectUserHive(const std::string& sid) {
   return kErrorSuccess;
 }
 
-bool RegKeyPolicy::Release(Handle handle) {
+bool RegKeyPolicy::PlatformClose(Handle handle) {
   return RegCloseKey(AsHandle<HKEY>(handle)) == ERROR_SUCCESS;
 }
 
-long RegKey::OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
-                          bool create, const char* keyClass, uint32_t* disposition) {
+long RegKey::PlatformReach(Hive hive, const RegKey* parent, const char* subKey, uint32_t access,
+                           bool create, const char* keyClass, uint32_t* disposition) {
   HKEY base = parent ? AsHandle<HKEY>(parent->handle_.Get()) : Root(hive);
   HKEY key = nullptr;
   DWORD how = 0;
@@ -53,7 +53,7 @@ long RegKey::OpenOrCreate(Hive hive, const RegKey* parent, const char* subKey, u
   return kErrorSuccess;
 }
 
-long RegKey::FetchValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
+long RegKey::PlatformQueryValue(const char* name, void* data, uint32_t* size, uint32_t* type) {
   DWORD got = size ? *size : 0;
   DWORD kind = 0;
   long rc = RegQueryValueExA(AsHandle<HKEY>(handle_.Get()), name, nullptr, &kind,
@@ -65,18 +65,18 @@ long RegKey::FetchValue(const char* name, void* data, uint32_t* size, uint32_t* 
   return rc;
 }
 
-long RegKey::StoreValue(const char* name, uint32_t type, const void* data, uint32_t size) {
+long RegKey::PlatformSetValue(const char* name, uint32_t type, const void* data, uint32_t size) {
   return RegSetValueExA(AsHandle<HKEY>(handle_.Get()), name, 0, type,
                         static_cast<const BYTE*>(data), size);
 }
 
-long RegKey::RemoveValue(const char* name) {
+long RegKey::PlatformDeleteValue(const char* name) {
   return RegDeleteValueA(AsHandle<HKEY>(handle_.Get()), name);
 }
 
-long RegKey::FlushKey() { return RegFlushKey(AsHandle<HKEY>(handle_.Get())); }
+long RegKey::PlatformFlush() { return RegFlushKey(AsHandle<HKEY>(handle_.Get())); }
 
-long RegKey::JudgeSecurity(bool* trusted) {
+long RegKey::PlatformCheckTrusted(bool* trusted) {
   // Read as a file's is, by a call that loads nothing: GetSecurityInfo would load its provider.
   std::vector<unsigned char> descriptor;
   if (!win32::ReadOwnerAndDacl(AsHandle<HKEY>(handle_.Get()), &descriptor)) {

@@ -5,7 +5,7 @@
 // restricted, they and their imports come from System32 only.
 #include <windows.h>
 
-#include "os/known_folders.h"
+#include "os/internal/known_folders.h"
 #include "os/win32/system_library.h"
 
 namespace os {

@@ -1,5 +1,5 @@
 // Fault injection state, shared by both platform implementations, and the allocation hook.
-#include "testing/fault.h"
+#include "fault/fault.h"
 
 #include <unwind.h>
 
@@ -11,7 +11,7 @@
 #include <thread>
 #include <utility>
 
-namespace testing {
+namespace fault {
 namespace {
 
 struct State {
@@ -227,12 +227,12 @@ void SetPatience(unsigned milliseconds) { g_patience = milliseconds; }
 
 unsigned Patience(unsigned shipped) { return g_patience != 0 ? g_patience : shipped; }
 
-}  // namespace testing
+}  // namespace fault
 
 // Every allocation of the test programs passes here: the array and nothrow forms come through the
 // plain one, so that every form is counted and all of them pair with the same release.
 void* operator new(std::size_t size) {
-  using namespace testing;
+  using namespace fault;
   ++g_allocations;
   if (g_failingAllocation != 0 && (g_failingFromThenOn ? g_allocations >= g_failingAllocation
                                                        : g_allocations == g_failingAllocation)) {

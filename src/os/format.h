@@ -12,7 +12,7 @@
 #define ORVA_PRINTF(f, a) __attribute__((format(printf, f, a)))
 #endif
 
-namespace base {
+namespace os {
 
 std::string FormatV(const char* format, va_list args);
 std::string Format(const char* format, ...) ORVA_PRINTF(1, 2);
@@ -20,4 +20,4 @@ std::string Format(const char* format, ...) ORVA_PRINTF(1, 2);
 // The same into |out| of |size| bytes, cut to fit and always ended by a zero, without allocating.
 void FormatInto(char* out, size_t size, const char* format, ...) ORVA_PRINTF(3, 4);
 
-}  // namespace base
+}  // namespace os

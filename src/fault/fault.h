@@ -8,7 +8,7 @@
 #include <functional>
 #endif
 
-namespace testing {
+namespace fault {
 
 // What a counted operation does, so that a test can pick one by its kind and its place among
 // that kind's operations, which stays put when operations of other kinds come or go.
@@ -120,4 +120,4 @@ constexpr unsigned Patience(unsigned shipped) { return shipped; }
 
 #endif
 
-}  // namespace testing
+}  // namespace fault

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "testing/fault.h"
+#include "fault/fault.h"
 
 namespace {
 
@@ -40,42 +40,42 @@ struct FaultFromEnvironment {
     bool persistent = false;
     const char* text = std::getenv("ORVAPATCH_FAULT");
     if (text != nullptr && ParseSetting(text, &nth, &persistent)) {
-      testing::FailNth(nth, persistent);
+      fault::FailNth(nth, persistent);
       armed = true;
     }
     text = std::getenv("ORVAPATCH_STALL");
     if (text != nullptr && ParseSetting(text, &nth, &persistent)) {
-      testing::StallNth(nth, !persistent);
+      fault::StallNth(nth, !persistent);
       armed = true;
     }
     text = std::getenv("ORVAPATCH_PATIENCE_MS");
     if (text != nullptr && ParseSetting(text, &nth, &persistent) && !persistent) {
-      testing::SetPatience(static_cast<unsigned>(nth));
+      fault::SetPatience(static_cast<unsigned>(nth));
     }
     text = std::getenv("ORVAPATCH_FAULT_ALLOC");
     if (text != nullptr && ParseSetting(text, &nth, &persistent)) {
-      testing::FailAllocation(nth, persistent);
+      fault::FailAllocation(nth, persistent);
       armed = true;
     }
     text = std::getenv("ORVAPATCH_FAULT_PLACES");
     if (armed && text != nullptr && ParseSetting(text, &nth, &persistent) && !persistent) {
-      testing::RecordAllocationPlaces(nth);
+      fault::RecordAllocationPlaces(nth);
     }
   }
 
   ~FaultFromEnvironment() {
     if (!armed) return;
-    std::fprintf(stderr, "fault seam: %d operations, %d allocations\n", testing::Count(),
-                 testing::AllocationCount());
-    std::fprintf(stderr, "fault seam: first event at %d\n", testing::FirstOf(testing::Op::kEvent));
-    testing::Place failed;
-    if (testing::Reached(&failed)) {
+    std::fprintf(stderr, "fault seam: %d operations, %d allocations\n", fault::Count(),
+                 fault::AllocationCount());
+    std::fprintf(stderr, "fault seam: first event at %d\n", fault::FirstOf(fault::Op::kEvent));
+    fault::Place failed;
+    if (fault::Reached(&failed)) {
       std::fprintf(stderr, "fault seam: failed %s %d\n",
-                   testing::kOpNames[static_cast<int>(failed.kind)], failed.nth);
+                   fault::kOpNames[static_cast<int>(failed.kind)], failed.nth);
     }
     int places = 0;
     bool complete = true;
-    const int* first = testing::AllocationPlaces(&places, &complete);
+    const int* first = fault::AllocationPlaces(&places, &complete);
     if (places > 0) {
       std::fprintf(stderr, "fault seam: %s allocation places, first at", complete ? "all" : "some");
       for (int i = 0; i < places; ++i) std::fprintf(stderr, " %d", first[i]);
