@@ -242,8 +242,6 @@ std::ptrdiff_t Find(const std::string& text, const std::string& needle, size_t f
   return at == kNpos ? -1 : static_cast<std::ptrdiff_t>(at);
 }
 
-Replacer::Replacer() = default;
-
 Replacer::Replacer(const char* from, const char* to) : from_(from), to_(to) {}
 
 Replacer::~Replacer() = default;

@@ -18,8 +18,7 @@ class TwoWay;  // the search, made where it is defined
 // one text: the search for |from|, whose making takes time linear in its length, is made once.
 class Replacer {
  public:
-  Replacer();
-  Replacer(const char* from, const char* to);
+  explicit Replacer(const char* from = "", const char* to = "");
   ~Replacer();
   Replacer(const Replacer&) = delete;
   Replacer& operator=(const Replacer&) = delete;

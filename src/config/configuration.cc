@@ -107,41 +107,31 @@ struct Replacement {
   std::string name;
 };
 
-// How an edit of the text into its replacement ended.
-enum class Edited { kDone, kFailed, kAgainWhole };
-
-// Edits the text that |reader| reads, its first run of lines in |*lines|, into |writer|, a run at
-// a time, each run at most |run| bytes of the file and more to end a line. Where it failed, the
-// step is in |*step|; kAgainWhole when a run showed that the text must be edited whole.
-Edited EditRuns(config::TextReader* reader, std::string* lines, size_t run,
-                const std::string* newVersion, config::TextWriter* writer, ConfigStep* step) {
-  config::Edits edits(newVersion);
-  for (;;) {
-    const bool last = reader->AtEnd();
-    if (!edits.Apply(lines, last)) return Edited::kAgainWhole;
-    *step = ConfigStep::kWrite;
-    if (!writer->Write(*lines)) return Edited::kFailed;
-    if (last) return writer->Finish() ? Edited::kDone : Edited::kFailed;
-    *step = ConfigStep::kRead;
-    if (!reader->Next(run, lines)) return Edited::kFailed;
-  }
-}
-
 // Edits the text that |reader| reads, its first run of lines in |*lines|, into |writer| on the
-// file |out|. False, with the step in |*step|, when a read or a write failed.
+// file |out|, a run at a time. A run that shows that the text must be edited whole begins it
+// again: what was written goes, and the text is read again, whole, whose edit never fails. False,
+// with the step in |*step|, when a read or a write failed.
 bool EditInto(config::TextReader* reader, std::string* lines, const std::string* newVersion,
               config::TextWriter* writer, os::File* out, ConfigStep* step) {
-  const Edited edited = EditRuns(reader, lines, kEditRun, newVersion, writer, step);
-  if (edited != Edited::kAgainWhole) return edited == Edited::kDone;
-  // What was written goes; the text is read again, whole, and its edit never fails.
-  writer->Reset();
-  *step = ConfigStep::kWrite;
-  if (!out->Truncate()) return false;
-  *step = ConfigStep::kRead;
-  if (reader->Start(kMaxText) != config::TextRead::kDone || !reader->Next(kWhole, lines)) {
-    return false;
+  for (size_t run = kEditRun;; run = kWhole) {
+    config::Edits edits(newVersion);
+    for (;;) {
+      const bool last = reader->AtEnd();
+      if (!edits.Apply(lines, last)) break;
+      *step = ConfigStep::kWrite;
+      if (!writer->Write(*lines)) return false;
+      if (last) return writer->Finish();
+      *step = ConfigStep::kRead;
+      if (!reader->Next(run, lines)) return false;
+    }
+    writer->Reset();
+    *step = ConfigStep::kWrite;
+    if (!out->Truncate()) return false;
+    *step = ConfigStep::kRead;
+    if (reader->Start(kMaxText) != config::TextRead::kDone || !reader->Next(kWhole, lines)) {
+      return false;
+    }
   }
-  return EditRuns(reader, lines, kWhole, newVersion, writer, step) == Edited::kDone;
 }
 
 // Replaces the configuration |name|, open in |*original|, in the held |folder| by its edited text,

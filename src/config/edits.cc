@@ -24,28 +24,12 @@ const char kStsAnchorAndBlock[] =
 const char kInactive[] = "<active>0</active>";
 const char kActive[] = "<active>1</active>";
 
-// Up to |count| bytes of |text| from |first|; a negative count counts as 0.
-std::string Substring(const std::string& text, int64_t first, int64_t count) {
-  if (count <= 0 || first < 0 || static_cast<uint64_t>(first) >= text.size()) return std::string();
-  return text.substr(static_cast<size_t>(first), static_cast<size_t>(count));
-}
-
-// The element of |value| between the opening tag |open| and its closing tag, the next one.
-std::string Element(int open, const std::string& value) {
-  std::string element = kTagTexts[open];
-  element += value;
-  element += kTagTexts[open + 1];
-  return element;
-}
-
 }  // namespace
 
 Edits::Edits(const std::string* newVersion)
     : newVersion_(newVersion),
       insertSts_(kStsAnchor, kStsAnchorAndBlock),
-      activate_(kInactive, kActive) {
-  SetVersion(std::string());
-}
+      activate_(kInactive, kActive) {}
 
 bool Edits::Apply(std::string* lines, bool last) {
   // The whole text at once: nothing is guessed, and the edits may reach across lines.
@@ -53,7 +37,9 @@ bool Edits::Apply(std::string* lines, bool last) {
   if (!Learn(*lines) || (!whole && crosses_)) return false;
   size_t removed = removeCod_.In(lines);
   removed += removeContext_.In(lines);
-  if (!whole && removed != 0 && Reopened(*lines)) return false;
+  // A removal could join an opening tag not yet seen in the text, whose element earlier runs
+  // were edited without: such a text is edited whole.
+  if (!whole && removed != 0 && !(seen_[kContextOpenTag] && seen_[kVersionOpenTag])) return false;
   setVersion_.In(lines);
   if (!stsSeen_ && Find(*lines, kStsTag) >= 0) {
     if (inserted_) return false;
@@ -73,43 +59,42 @@ bool Edits::Learn(const std::string& lines) {
       (at[kContextCloseTag] >= 0 && seen_[kContextOpenTag])) {
     return false;
   }
-  if (at[kVersionOpenTag] >= 0) SetVersion(ValueAt(lines, at, kVersionOpenTag));
-  if (at[kContextOpenTag] >= 0) {
-    Expect(&removeContext_, kContextOpenTag, ValueAt(lines, at, kContextOpenTag), std::string());
-  }
-  if (at[kCodOpenTag] >= 0) {
-    const int64_t first = at[kCodOpenTag] + static_cast<int64_t>(sizeof(kCodOpen) - 1);
-    Expect(&removeCod_, kCodOpenTag, Substring(lines, first, kCodLength), std::string());
+  for (const Tag open : {kVersionOpenTag, kContextOpenTag, kCodOpenTag}) {
+    // The module version is set even where the text has none, its old value then empty.
+    if (at[open] < 0 && (open != kVersionOpenTag || runs_ != 1)) continue;
+    const int64_t first = at[open] + static_cast<int64_t>(std::strlen(kTagTexts[open]));
+    // Legacy, kept as is: a value runs to the first closing tag of the whole text, not the one
+    // after its opening tag, and is empty when that one is missing or stands before; the COD
+    // version has a fixed width, whatever stands there. Both decide which element the edits
+    // remove or replace.
+    const int64_t count = at[open] < 0          ? 0
+                          : open == kCodOpenTag ? kCodLength
+                          : seen_[open + 1]     ? 0
+                                                : at[open + 1] - first;
+    // Up to |count| bytes from |first|, cut at the end of the lines (and so of the text).
+    Expect(open, count > 0 && static_cast<uint64_t>(first) <= lines.size()
+                     ? lines.substr(static_cast<size_t>(first), static_cast<size_t>(count))
+                     : std::string());
   }
   for (int tag = 0; tag < kTags; ++tag) seen_[tag] = seen_[tag] || at[tag] >= 0;
   return true;
 }
 
-// Legacy, kept as is: the value's end is the first closing tag of the whole text, not the one
-// after the opening tag, and a closing tag not found (-1), or found before, gives an empty value;
-// both decide which element the edits remove or replace.
-std::string Edits::ValueAt(const std::string& lines, const std::ptrdiff_t* at, Tag open) const {
-  const Tag close = static_cast<Tag>(open + 1);
-  const int64_t first = at[open] + static_cast<int64_t>(std::strlen(kTagTexts[open]));
-  return seen_[close] ? std::string() : Substring(lines, first, at[close] - first);
-}
-
-void Edits::SetVersion(const std::string& old) {
-  if (newVersion_ != nullptr) {
-    Expect(&setVersion_, kVersionOpenTag, old, Element(kVersionOpenTag, *newVersion_));
-  }
-}
-
-void Edits::Expect(Replacer* edit, Tag open, const std::string& value, std::string to) {
+void Edits::Expect(Tag open, const std::string& value) {
+  if (open == kVersionOpenTag && newVersion_ == nullptr) return;  // the version is left
   crosses_ = crosses_ || value.find('\n') != std::string::npos;
-  edit->Reset(Element(open, value), std::move(to));
-}
-
-bool Edits::Reopened(const std::string& lines) const {
-  for (const Tag open : {kContextOpenTag, kVersionOpenTag}) {
-    if (!seen_[open] && Find(lines, kTagTexts[open]) >= 0) return true;
+  // The element found, then what replaces it: the new version's, or nothing.
+  std::string element[2];
+  const std::string* inside = &value;
+  for (std::string& made : element) {
+    if (inside == nullptr) break;
+    made.append(kTagTexts[open]).append(*inside).append(kTagTexts[open + 1]);
+    inside = open == kVersionOpenTag ? newVersion_ : nullptr;
   }
-  return false;
+  (open == kVersionOpenTag ? setVersion_
+   : open == kCodOpenTag   ? removeCod_
+                           : removeContext_)
+      .Reset(std::move(element[0]), std::move(element[1]));
 }
 
 }  // namespace config

@@ -49,16 +49,9 @@ class Edits {
   // Takes the values whose tags first stand in |lines|; false when one of them shows that a value
   // guessed on an earlier run was not the whole text's.
   bool Learn(const std::string& lines);
-  // The value from the end of |open| at |at| in |lines| to the first closing tag of the text.
-  std::string ValueAt(const std::string& lines, const std::ptrdiff_t* at, Tag open) const;
-  // Sets the module version's edit, the version found being |old|.
-  void SetVersion(const std::string& old);
-  // Sets |*edit| to replace the element of |value| between |open| and its closing tag by |to|,
-  // noting whether the value holds a line end.
-  void Expect(Replacer* edit, Tag open, const std::string& value, std::string to);
-  // Whether the removals made |lines| hold an opening tag not yet seen in the text, whose value
-  // could then be found there although earlier runs were edited without it.
-  bool Reopened(const std::string& lines) const;
+  // Sets the edit of the element of |value| between |open| and its closing tag, noting whether
+  // the value holds a line end.
+  void Expect(Tag open, const std::string& value);
 
   const std::string* newVersion_;
   int runs_ = 0;
