@@ -5,6 +5,8 @@
 // obviously quadratic rendering of the same edits gives (or stays as it was when it reads empty);
 // nothing else is left in the directory; and a second update of that result follows the same
 // rendering, and changes nothing when the configuration held no element that the update removes.
+// The edits are also given the text one to three lines at a time, as a long file is, and held to
+// the same rendering.
 #include <dirent.h>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include <string>
 
 #include "config/configuration.h"
+#include "config/edits.h"
 #include "machine/paths.h"
 #include "plain_text.h"
 #include "os/posix/host.h"
@@ -58,24 +61,29 @@ long Find(const std::string& text, const std::string& what) {
   return at == std::string::npos ? -1 : static_cast<long>(at);
 }
 
-// The configuration's bytes after one update, from the template's and the configuration's bytes.
-std::string Expected(const std::string& templateBytes, const std::string& configBytes) {
+// The module version the template's bytes give, or none (empty).
+std::string NewVersion(const std::string& templateBytes) {
   const std::string tpl = AsRead(templateBytes);
-  std::string text = AsRead(configBytes);
-  if (text.empty()) return configBytes;
-
-  std::string newVersion;
   long p = Find(tpl, kVersionOpen);
   if (p >= 0) {
     std::string candidate = Part(tpl, p + long{sizeof kVersionOpen} - 1, 21);
     if (candidate.size() == 21 && candidate.find('<') == std::string::npos &&
         tpl.compare(static_cast<size_t>(p) + sizeof kVersionOpen - 1 + 21, sizeof kVersionClose - 1,
                     kVersionClose) == 0) {
-      newVersion = candidate;
+      return candidate;
     }
   }
+  return std::string();
+}
+
+// The configuration's bytes after one update, from the template's and the configuration's bytes.
+std::string Expected(const std::string& templateBytes, const std::string& configBytes) {
+  std::string text = AsRead(configBytes);
+  if (text.empty()) return configBytes;
+
+  const std::string newVersion = NewVersion(templateBytes);
   std::string oldVersion, cod, context;
-  p = Find(text, kVersionOpen);
+  long p = Find(text, kVersionOpen);
   if (p >= 0) {
     long first = p + long{sizeof kVersionOpen} - 1;
     oldVersion = Part(text, first, Find(text, kVersionClose) - first);
@@ -157,6 +165,34 @@ std::string UpdateAndCheck(const std::string& templateBytes, const std::string& 
   return after;
 }
 
+// Gives the edits the configuration's text |lines| lines at a time, as the update gives a long
+// one, and checks the result against the plain rendering, whether the runs went through or made
+// the edits begin again with the whole text.
+void CheckRuns(const std::string& templateBytes, const std::string& configBytes, size_t lines) {
+  const std::string text = AsRead(configBytes);
+  const std::string newVersion = NewVersion(templateBytes);
+  const std::string* version = newVersion.empty() ? nullptr : &newVersion;
+  if (text.empty()) return;
+  std::string edited;
+  config::Edits edits(version);
+  for (size_t at = 0; at < text.size();) {
+    size_t end = at;
+    for (size_t k = 0; k < lines && end < text.size(); ++k) end = text.find('\n', end) + 1;
+    std::string run = text.substr(at, end - at);
+    at = end;
+    if (!edits.Apply(&run, at == text.size())) {
+      edited = text;
+      if (!config::Edits(version).Apply(&edited, true)) Fail("the whole text failed", "", text);
+      break;
+    }
+    edited += run;
+  }
+  const std::string expected = Expected(templateBytes, configBytes);
+  if (plain::Replaced(edited, "\n", "\r\n") != expected) {
+    Fail("the edits in runs differ from the plain rendering", expected, edited);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -184,6 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteHost(g_hostDir + "/Configuration.tpl", templateBytes);
   WriteHost(g_hostDir + "/Configuration.xml", configBytes);
 
+  CheckRuns(templateBytes, configBytes, 1 + data[0] % 3);
   const std::string once = UpdateAndCheck(templateBytes, configBytes);
   const std::string twice = UpdateAndCheck(templateBytes, once);
   // Removing elements can bring further ones, or another module version, to the front, which

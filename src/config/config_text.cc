@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace config {
@@ -36,6 +37,8 @@ size_t RarestByte(const unsigned char* needle, size_t m, const unsigned char* te
   }
   return rarest;
 }
+
+}  // namespace
 
 // Two-way string matching (Crochemore and Perrin), which never compares a text byte more than
 // twice. Alignments that cannot match are passed over by finding the needle's rarest byte with
@@ -147,6 +150,8 @@ class TwoWay {
   size_t skipped_ = 0;  // alignments passed over by those skips
 };
 
+namespace {
+
 // ReplaceAll when |to| is no longer than |from|: made in place in the one pass that searches,
 // since what is written never reaches past the match just found.
 size_t ReplaceShrinking(std::string* text, TwoWay* searcher, const std::string& from,
@@ -237,11 +242,21 @@ std::ptrdiff_t Find(const std::string& text, const std::string& needle, size_t f
   return at == kNpos ? -1 : static_cast<std::ptrdiff_t>(at);
 }
 
-size_t ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
-  if (from.empty()) return 0;
-  TwoWay searcher(from, *text);
-  return to.size() <= from.size() ? ReplaceShrinking(text, &searcher, from, to)
-                                  : ReplaceGrowing(text, &searcher, from, to);
+Replacer::Replacer(const char* from, const char* to) : from_(from), to_(to) {}
+
+Replacer::~Replacer() = default;
+
+void Replacer::Reset(std::string from, std::string to) {
+  searcher_.reset();
+  from_ = std::move(from);
+  to_ = std::move(to);
+}
+
+size_t Replacer::In(std::string* text) {
+  if (from_.empty()) return 0;
+  if (!searcher_) searcher_.reset(new TwoWay(from_, *text));
+  return to_.size() <= from_.size() ? ReplaceShrinking(text, searcher_.get(), from_, to_)
+                                    : ReplaceGrowing(text, searcher_.get(), from_, to_);
 }
 
 }  // namespace config

@@ -10,10 +10,13 @@
 #include <vector>
 
 #include "config/config_text.h"
+#include "config/edits.h"
 #include "config/text_mode.h"
 
 namespace {
 
+using config::kVersionClose;
+using config::kVersionOpen;
 using os::OpenStatus;
 using os::Patiently;
 
@@ -26,20 +29,7 @@ const char kCopySubfolder[] = "ssvConfig";
 // of the program numbered theirs after the same infix.
 const char kReplacementInfix[] = ".orvapatch-new";
 
-const char kVersionOpen[] = "<ssvModuleVersion>";
-const char kVersionClose[] = "</ssvModuleVersion>";
 const size_t kVersionLength = 21;  // the template's module version has a fixed width
-const char kCodOpen[] = "<versionCOD>";
-const char kCodClose[] = "</versionCOD>";
-const size_t kCodLength = 4;
-const char kContextOpen[] = "<contextFacturation>";
-const char kContextClose[] = "</contextFacturation>";
-const char kStsTag[] = "<ssvDesactivationSTS>";
-const char kStsAnchor[] = "</ssvDesactivationControleSpecialitePS>";
-const char kStsBlock[] =
-    "\n<!-- Deactivation STS global -->\n<ssvDesactivationSTS>Non</ssvDesactivationSTS>\n";
-const char kInactive[] = "<active>0</active>";
-const char kActive[] = "<active>1</active>";
 
 // An installation's product folder, held while the files below it are updated, and the template
 // in it. It is opened once, from the one path it is given; no path is split after that.
@@ -55,7 +45,11 @@ using PathBelow = std::vector<std::string>;
 // edits may grow a text about threefold (the STS block after each anchor), and a 32-bit string
 // holds about 1 GiB: a longer file is left as it was, not read. Positions are ints too.
 const int64_t kMaxText = 256 * 1024 * 1024;
-const unsigned kLockWait = 60 * 1000;  // for another run of the program to finish the file
+// The text an edit takes at a time: the whole lines of about this many bytes of the file. Its
+// runs stay in the processor's cache while they are edited, and never the whole text in memory.
+const size_t kEditRun = 1024 * 1024;
+const size_t kWhole = static_cast<size_t>(-1);  // a run that takes the whole text
+const unsigned kLockWait = 60 * 1000;           // for another run of the program to finish the file
 
 // A configuration that came to |outcome|.
 ConfigResult ResultOf(ConfigOutcome outcome) {
@@ -85,26 +79,6 @@ ConfigResult LeftAt(ConfigStep step, const os::Failure& failure, const std::stri
   return result;
 }
 
-// Up to |count| bytes of |text| from |first|; a negative count counts as 0.
-std::string Substring(const std::string& text, int64_t first, int64_t count) {
-  if (count <= 0 || first < 0 || static_cast<uint64_t>(first) >= text.size()) return std::string();
-  return text.substr(static_cast<size_t>(first), static_cast<size_t>(count));
-}
-
-// The value between |open| and |close| in |text|, found as earlier releases found it.
-// It is what stands from the end of the first |open| to the first |close|, searched from the
-// text's start (empty when it stands before); |*found| tells whether |open| is there. Legacy, kept
-// as is: the value's end is the first |close| of the whole text, not the one after |open|, and a
-// position not found (-1) enters the arithmetic as earlier releases let it; both decide which
-// element the edits remove or replace.
-std::string Value(const std::string& text, const std::string& open, const char* close,
-                  bool* found = nullptr) {
-  const int64_t first = config::Find(text, open) + static_cast<int64_t>(open.size());
-  const bool there = first >= static_cast<int64_t>(open.size());
-  if (found != nullptr) *found = there;
-  return there ? Substring(text, first, config::Find(text, close) - first) : std::string();
-}
-
 // The module version that the template |name| in |folder| gives: only a whole one, exactly 21
 // characters closed at once by its tag; anything else would damage the configuration's version.
 bool TemplateVersion(const os::Folder& folder, const std::string& name, std::string* version) {
@@ -122,29 +96,6 @@ bool TemplateVersion(const os::Folder& folder, const std::string& name, std::str
   return true;
 }
 
-// The five edits, in their order, each a replace-all on the text the one before left; the values
-// they remove or replace are taken from the text first.
-void Edit(std::string* text, const std::string* newVersion) {
-  using config::ReplaceAll;
-  bool haveContext;
-  const std::string oldVersion = Value(*text, kVersionOpen, kVersionClose);
-  const std::string context = Value(*text, kContextOpen, kContextClose, &haveContext);
-  // The COD version has a fixed width: the characters after its tag, whatever they are.
-  const int64_t codAt = config::Find(*text, kCodOpen);
-  const std::string cod =
-      Substring(*text, codAt + static_cast<int64_t>(sizeof(kCodOpen) - 1), kCodLength);
-  if (codAt >= 0) ReplaceAll(text, kCodOpen + cod + kCodClose, "");
-  if (haveContext) ReplaceAll(text, kContextOpen + context + kContextClose, "");
-  if (newVersion != nullptr) {
-    ReplaceAll(text, kVersionOpen + oldVersion + kVersionClose,
-               kVersionOpen + *newVersion + kVersionClose);
-  }
-  if (config::Find(*text, kStsTag) < 0) {
-    ReplaceAll(text, kStsAnchor, std::string(kStsAnchor) + kStsBlock);
-  }
-  ReplaceAll(text, kInactive, kActive);
-}
-
 // A configuration's replacement in its held folder, removed unless it became the configuration.
 struct Replacement {
   explicit Replacement(const os::Folder& in) : folder(in) {}
@@ -156,31 +107,65 @@ struct Replacement {
   std::string name;
 };
 
+// Edits the text that |reader| reads, its first run of lines in |*lines|, into |writer| on the
+// file |out|, a run at a time. A run that shows that the text must be edited whole begins it
+// again: what was written goes, and the text is read again, whole, whose edit never fails. False,
+// with the step in |*step|, when a read or a write failed.
+bool EditInto(config::TextReader* reader, std::string* lines, const std::string* newVersion,
+              config::TextWriter* writer, os::File* out, ConfigStep* step) {
+  for (size_t run = kEditRun;; run = kWhole) {
+    config::Edits edits(newVersion);
+    for (;;) {
+      const bool last = reader->AtEnd();
+      if (!edits.Apply(lines, last)) break;
+      *step = ConfigStep::kWrite;
+      if (!writer->Write(*lines)) return false;
+      if (last) return writer->Finish();
+      *step = ConfigStep::kRead;
+      if (!reader->Next(run, lines)) return false;
+    }
+    writer->Reset();
+    *step = ConfigStep::kWrite;
+    if (!out->Truncate()) return false;
+    *step = ConfigStep::kRead;
+    if (reader->Start(kMaxText) != config::TextRead::kDone || !reader->Next(kWhole, lines)) {
+      return false;
+    }
+  }
+}
+
 // Replaces the configuration |name|, open in |*original|, in the held |folder| by its edited text,
 // the template taken from |installation|.
 ConfigResult ReplaceOpened(const Installation& installation, const os::Folder& folder,
                            const std::string& name, os::File* original) {
   if (!original->AcceptsWriting()) return ResultOf(ConfigOutcome::kReadOnly);
-  // Read whole through the one handle; an empty text leaves the file as it was.
-  std::string text;
-  switch (config::ReadInTextMode(original, kMaxText, &text)) {
+  // Read through the one handle, a run of lines at a time; an empty text leaves the file as it
+  // was.
+  config::TextReader reader(original);
+  switch (reader.Start(kMaxText)) {
     case config::TextRead::kDone: break;
     case config::TextRead::kTooLong: return ResultOf(ConfigOutcome::kTooBig);
     case config::TextRead::kFailed: return LeftAt(ConfigStep::kRead, original->WhyFailed(), name);
   }
-  if (text.empty()) return ResultOf(ConfigOutcome::kEmpty);
+  std::string lines;
+  if (!reader.Next(kEditRun, &lines)) {
+    return LeftAt(ConfigStep::kRead, original->WhyFailed(), name);
+  }
+  if (lines.empty()) return ResultOf(ConfigOutcome::kEmpty);
   std::string newVersion;
   const bool haveNewVersion =
       TemplateVersion(installation.folder, installation.templateName, &newVersion);
-  Edit(&text, haveNewVersion ? &newVersion : nullptr);
   Replacement made(folder);
   os::Failure why;
   if (!folder.CreateReplacement(*original, name + kReplacementInfix, &made.name, &made.file,
                                 &why)) {
     return LeftAt(ConfigStep::kCreate, why, name);
   }
-  if (!config::WriteInTextMode(&made.file, text)) {
-    return LeftAt(ConfigStep::kWrite, made.file.WhyFailed(), name);
+  config::TextWriter writer(&made.file);
+  ConfigStep step;
+  if (!EditInto(&reader, &lines, haveNewVersion ? &newVersion : nullptr, &writer, &made.file,
+                &step)) {
+    return LeftAt(step, (step == ConfigStep::kRead ? original : &made.file)->WhyFailed(), name);
   }
   if (!made.file.Sync()) return LeftAt(ConfigStep::kFlush, made.file.WhyFailed(), name);
   // Windows replaces no file that is open, not even one open by this program.
@@ -302,9 +287,10 @@ bool IsDone(const ConfigResult& result) {
 int ReadTextAndFind(const os::Folder& folder, const std::string& name, const std::string& tag,
                     std::string* buffer) {
   os::File file;
+  config::TextReader reader(&file);
   std::string text;
   if (Patiently([&] { return folder.OpenFile(name, &file); }) != OpenStatus::kDone ||
-      config::ReadInTextMode(&file, kMaxText, &text) != config::TextRead::kDone ||
+      reader.Start(kMaxText) != config::TextRead::kDone || !reader.Next(kWhole, &text) ||
       static_cast<int64_t>(buffer->size() + text.size()) > kMaxText) {
     return -1;
   }

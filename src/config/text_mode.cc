@@ -1,85 +1,99 @@
-// Text mode over the file layer, the same on both builds: a piece at a time, so that neither a
-// second copy of the text nor a pass over it apart from the copy is needed.
+// Text mode over the file layer, the same on both builds: whole lines at a time, so that the
+// text is never held whole unless asked for, and converted where it is read.
 #include "config/text_mode.h"
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <vector>
 
 namespace config {
 namespace {
 
 // A piece read stays in the processor's cache while its line ends are converted; pieces written
 // are larger, as the system takes fewer, larger writes into its cache at less cost per byte.
-const size_t kReadPiece = 64 * 1024;
+const size_t kReadPiece = 256 * 1024;
 const size_t kWritePiece = 1024 * 1024;
 
-// Drops from the |size| bytes at |bytes| each CR directly followed by an LF, moving the rest
-// down; the last byte is not a CR. Returns the bytes left.
-size_t DropCrBeforeLf(char* bytes, size_t size) {
-  size_t out = 0;
-  for (size_t at = 0; at < size;) {
+// Drops each CR directly followed by an LF from |*text| from |from| on, moving the rest down; a
+// CR at the very end stays, for the byte read after it to decide.
+void DropCrBeforeLf(std::string* text, size_t from) {
+  char* bytes = &(*text)[0];
+  const size_t size = text->size();
+  size_t out = from;
+  for (size_t at = from; at < size;) {
     const void* cr = std::memchr(bytes + at, '\r', size - at);
     const size_t end = cr ? static_cast<size_t>(static_cast<const char*>(cr) - bytes) : size;
-    std::memmove(bytes + out, bytes + at, end - at);
+    if (out != at) std::memmove(bytes + out, bytes + at, end - at);
     out += end - at;
     if (!cr) break;
-    if (bytes[end + 1] != '\n') bytes[out++] = '\r';
     at = end + 1;
+    if (at == size || bytes[at] != '\n') bytes[out++] = '\r';
   }
-  return out;
+  text->resize(out);
 }
 
 }  // namespace
 
-TextRead ReadInTextMode(os::File* file, int64_t limit, std::string* text) {
-  int64_t length = 0;
-  if (!file->SeekEnd(&length)) return TextRead::kFailed;
-  if (length > limit) return TextRead::kTooLong;
-  if (!file->Seek(0)) return TextRead::kFailed;
-  std::string read;
-  read.reserve(static_cast<size_t>(length) + 1);
-  std::vector<char> piece(kReadPiece);
-  bool cr = false;  // the last piece ended with a CR, whose LF may begin the next
-  for (int64_t done = 0; done < length;) {
-    const size_t got = static_cast<size_t>(std::min<int64_t>(kReadPiece, length - done));
-    if (!file->ReadExactly(piece.data(), got)) return TextRead::kFailed;
-    done += static_cast<int64_t>(got);
-    if (cr && piece[0] != '\n') read += '\r';
-    cr = piece[got - 1] == '\r';  // decided by the next piece, or kept at the end
-    read.append(piece.data(), DropCrBeforeLf(piece.data(), got - cr));
-  }
-  if (cr) read += '\r';
-  if (!read.empty() && read.back() != '\n') read += '\n';
-  text->swap(read);
+TextRead TextReader::Start(int64_t limit) {
+  if (!file_->SeekEnd(&length_)) return TextRead::kFailed;
+  if (length_ > limit) return TextRead::kTooLong;
+  if (!file_->Seek(0)) return TextRead::kFailed;
+  done_ = 0;
+  rest_.clear();
   return TextRead::kDone;
 }
 
-bool WriteInTextMode(os::File* file, const std::string& text) {
-  // Left uninitialized: a short text touches only the start of it.
-  const std::unique_ptr<char[]> piece(new char[kWritePiece]);
-  size_t used = 0;
+bool TextReader::Next(size_t size, std::string* lines) {
+  lines->assign(rest_);
+  rest_.clear();
+  for (size_t read = 0; done_ < length_;) {
+    const size_t got = static_cast<size_t>(std::min<int64_t>(kReadPiece, length_ - done_));
+    // A CR that ended the text so far is decided by the first byte read now.
+    const size_t from = lines->size() - (!lines->empty() && lines->back() == '\r');
+    const size_t at = lines->size();
+    lines->resize(at + got);
+    if (!file_->ReadExactly(&(*lines)[at], got)) return false;
+    done_ += static_cast<int64_t>(got);
+    read += got;
+    DropCrBeforeLf(lines, from);
+    if (read >= size && done_ < length_) {
+      const size_t end = lines->rfind('\n');
+      if (end == std::string::npos) continue;  // a line longer than a run: read on
+      rest_.assign(*lines, end + 1, std::string::npos);
+      lines->resize(end + 1);
+      return true;
+    }
+  }
+  if (!lines->empty() && lines->back() != '\n') *lines += '\n';
+  return true;
+}
+
+// Left uninitialized: a short text touches only the start of it.
+TextWriter::TextWriter(os::File* file) : file_(file), piece_(new char[kWritePiece]) {}
+
+bool TextWriter::Write(const std::string& text) {
   for (size_t at = 0; at < text.size();) {
     // Room is kept for the CR LF of a line end found in what is taken.
-    const size_t take = std::min(text.size() - at, kWritePiece - 1 - used);
+    const size_t take = std::min(text.size() - at, kWritePiece - 1 - used_);
     const void* lf = std::memchr(text.data() + at, '\n', take);
     const size_t end =
         lf ? static_cast<size_t>(static_cast<const char*>(lf) - text.data()) : at + take;
-    std::memcpy(piece.get() + used, text.data() + at, end - at);
-    used += end - at;
+    std::memcpy(piece_.get() + used_, text.data() + at, end - at);
+    used_ += end - at;
     at = end;
     if (lf) {
-      piece[used++] = '\r';
-      piece[used++] = '\n';
+      piece_[used_++] = '\r';
+      piece_[used_++] = '\n';
       ++at;
     }
-    if (used + 1 >= kWritePiece || at == text.size()) {
-      if (!file->Write(piece.get(), used)) return false;
-      used = 0;
-    }
+    if (used_ + 1 >= kWritePiece && !Finish()) return false;
   }
   return true;
+}
+
+bool TextWriter::Finish() {
+  const size_t used = used_;
+  used_ = 0;
+  return used == 0 || file_->Write(piece_.get(), used);
 }
 
 }  // namespace config
