@@ -5,8 +5,8 @@
 // obviously quadratic rendering of the same edits gives (or stays as it was when it reads empty);
 // nothing else is left in the directory; and a second update of that result follows the same
 // rendering, and changes nothing when the configuration held no element that the update removes.
-// The edits are also given the text one to three lines at a time, as a long file is, and held to
-// the same rendering.
+// The edits are also given the text one to three lines at a time, as a long file is, in text mode
+// and as stored, and held to the same rendering.
 #include <dirent.h>
 
 #include <algorithm>
@@ -166,30 +166,36 @@ std::string UpdateAndCheck(const std::string& templateBytes, const std::string& 
 }
 
 // Gives the edits the configuration's text |lines| lines at a time, as the update gives a long
-// one, and checks the result against the plain rendering, whether the runs went through or made
-// the edits begin again with the whole text.
-void CheckRuns(const std::string& templateBytes, const std::string& configBytes, size_t lines) {
-  const std::string text = AsRead(configBytes);
+// one, in text mode or as stored, and checks the result against the plain rendering, whether the
+// runs went through or made the edits begin again with the whole text.
+void CheckRuns(const std::string& templateBytes, const std::string& configBytes, size_t lines,
+               config::LineEnd ends) {
+  const std::string text = ends == config::LineEnd::kLf ? AsRead(configBytes) : configBytes;
   const std::string newVersion = NewVersion(templateBytes);
   const std::string* version = newVersion.empty() ? nullptr : &newVersion;
   if (text.empty()) return;
-  std::string edited;
-  config::Edits edits(version);
+  std::string written;
+  config::Edits edits(version, ends);
   for (size_t at = 0; at < text.size();) {
     size_t end = at;
-    for (size_t k = 0; k < lines && end < text.size(); ++k) end = text.find('\n', end) + 1;
+    for (size_t k = 0; k < lines && end < text.size(); ++k) {
+      end = std::min(text.find('\n', end), text.size() - 1) + 1;
+    }
     std::string run = text.substr(at, end - at);
     at = end;
     if (!edits.Apply(&run, at == text.size())) {
-      edited = text;
-      if (!config::Edits(version).Apply(&edited, true)) Fail("the whole text failed", "", text);
+      std::string edited = AsRead(configBytes);
+      if (!config::Edits(version, config::LineEnd::kLf).Apply(&edited, true)) {
+        Fail("the whole text failed", "", text);
+      }
+      written = plain::Replaced(edited, "\n", "\r\n");
       break;
     }
-    edited += run;
+    written += ends == config::LineEnd::kLf ? plain::Replaced(run, "\n", "\r\n") : run;
   }
   const std::string expected = Expected(templateBytes, configBytes);
-  if (plain::Replaced(edited, "\n", "\r\n") != expected) {
-    Fail("the edits in runs differ from the plain rendering", expected, edited);
+  if (written != expected) {
+    Fail("the edits in runs differ from the plain rendering", expected, written);
   }
 }
 
@@ -220,7 +226,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteHost(g_hostDir + "/Configuration.tpl", templateBytes);
   WriteHost(g_hostDir + "/Configuration.xml", configBytes);
 
-  CheckRuns(templateBytes, configBytes, 1 + data[0] % 3);
+  CheckRuns(templateBytes, configBytes, 1 + data[0] % 3, config::LineEnd::kLf);
+  CheckRuns(templateBytes, configBytes, 1 + data[1] % 3, config::LineEnd::kCrLf);
   const std::string once = UpdateAndCheck(templateBytes, configBytes);
   const std::string twice = UpdateAndCheck(templateBytes, once);
   // Removing elements can bring further ones, or another module version, to the front, which

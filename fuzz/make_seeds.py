@@ -92,6 +92,10 @@ CONFIGS = {
         b"<!-- <ssvDesactivationSTS>Oui</ssvDesactivationSTS> -->\r\n"
         b"<a></ssvDesactivationControleSpecialitePS>\r\n",
     ),
+    "line_end_in_cod_version": (
+        TEMPLATE,
+        b"<a/>\r\n<versionCOD>030\r\n</versionCOD>\r\n<a/>\r\n",
+    ),
     "empty_config": (TEMPLATE, b""),
     "near_misses": (TEMPLATE, NEAR_MISSES),
 }

@@ -114,12 +114,12 @@ struct Replacement {
 bool EditInto(config::TextReader* reader, std::string* lines, const std::string* newVersion,
               config::TextWriter* writer, os::File* out, ConfigStep* step) {
   for (size_t run = kEditRun;; run = kWhole) {
-    config::Edits edits(newVersion);
+    config::Edits edits(newVersion, reader->Ends());
     for (;;) {
       const bool last = reader->AtEnd();
       if (!edits.Apply(lines, last)) break;
       *step = ConfigStep::kWrite;
-      if (!writer->Write(*lines)) return false;
+      if (!writer->Write(*lines, reader->Ends())) return false;
       if (last) return writer->Finish();
       *step = ConfigStep::kRead;
       if (!reader->Next(run, lines)) return false;
@@ -139,10 +139,10 @@ bool EditInto(config::TextReader* reader, std::string* lines, const std::string*
 ConfigResult ReplaceOpened(const Installation& installation, const os::Folder& folder,
                            const std::string& name, os::File* original) {
   if (!original->AcceptsWriting()) return ResultOf(ConfigOutcome::kReadOnly);
-  // Read through the one handle, a run of lines at a time; an empty text leaves the file as it
-  // was.
+  // Read through the one handle, a run of lines at a time, a text longer than a run as stored;
+  // an empty text leaves the file as it was.
   config::TextReader reader(original);
-  switch (reader.Start(kMaxText)) {
+  switch (reader.Start(kMaxText, kEditRun)) {
     case config::TextRead::kDone: break;
     case config::TextRead::kTooLong: return ResultOf(ConfigOutcome::kTooBig);
     case config::TextRead::kFailed: return LeftAt(ConfigStep::kRead, original->WhyFailed(), name);

@@ -17,23 +17,28 @@ const char* const kTagTexts[] = {
     kVersionOpen, kVersionClose, kContextOpen, "</contextFacturation>", kCodOpen, "</versionCOD>"};
 const char kStsTag[] = "<ssvDesactivationSTS>";
 const char kStsAnchor[] = "</ssvDesactivationControleSpecialitePS>";
-// The anchor followed by the block inserted after it.
+// The anchor followed by the block inserted after it, in text mode and as stored.
 const char kStsAnchorAndBlock[] =
     "</ssvDesactivationControleSpecialitePS>"
     "\n<!-- Deactivation STS global -->\n<ssvDesactivationSTS>Non</ssvDesactivationSTS>\n";
+const char kStsAnchorAndStoredBlock[] =
+    "</ssvDesactivationControleSpecialitePS>"
+    "\r\n<!-- Deactivation STS global -->\r\n<ssvDesactivationSTS>Non</ssvDesactivationSTS>\r\n";
 const char kInactive[] = "<active>0</active>";
 const char kActive[] = "<active>1</active>";
 
 }  // namespace
 
-Edits::Edits(const std::string* newVersion)
+Edits::Edits(const std::string* newVersion, LineEnd ends)
     : newVersion_(newVersion),
-      insertSts_(kStsAnchor, kStsAnchorAndBlock),
+      ends_(ends),
+      insertSts_(kStsAnchor, ends == LineEnd::kLf ? kStsAnchorAndBlock : kStsAnchorAndStoredBlock),
       activate_(kInactive, kActive) {}
 
 bool Edits::Apply(std::string* lines, bool last) {
   // The whole text at once: nothing is guessed, and the edits may reach across lines.
-  const bool whole = runs_++ == 0 && last;
+  const bool whole = runs_++ == 0 && last && ends_ == LineEnd::kLf;
+  if (ends_ == LineEnd::kCrLf && !EachLineEndsWithCrLf(*lines)) return false;
   if (!Learn(*lines) || (!whole && crosses_)) return false;
   size_t removed = removeCod_.In(lines);
   removed += removeContext_.In(lines);
@@ -82,7 +87,12 @@ bool Edits::Learn(const std::string& lines) {
 
 void Edits::Expect(Tag open, const std::string& value) {
   if (open == kVersionOpenTag && newVersion_ == nullptr) return;  // the version is left
-  crosses_ = crosses_ || value.find('\n') != std::string::npos;
+  // As stored, a CR in a value may be half of a line end (the COD version's fixed width can end
+  // between its CR and LF), and a new version's LF would be written alone.
+  crosses_ = crosses_ ||
+             value.find_first_of(ends_ == LineEnd::kLf ? "\n" : "\r\n") != std::string::npos ||
+             (ends_ == LineEnd::kCrLf && open == kVersionOpenTag &&
+              newVersion_->find('\n') != std::string::npos);
   // The element found, then what replaces it: the new version's, or nothing.
   std::string element[2];
   const std::string* inside = &value;

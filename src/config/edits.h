@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/config_text.h"
+#include "config/text_mode.h"
 
 namespace config {
 
@@ -23,14 +24,21 @@ inline constexpr char kVersionClose[] = "</ssvModuleVersion>";
 // setting exists) is guessed from the runs seen so far: a tag not yet seen is taken as absent.
 // A run that shows a guess wrong, or a value that would reach across a line end, makes Apply
 // fail; the text must then be edited again from its start, given whole.
+//
+// Runs given as stored, every line ended by CR LF, are edited as their text mode would be and keep
+// their CR LF: no text looked for holds an LF, and a CR in one is followed there by another byte,
+// so it matches only a CR that text mode keeps; the inserted block's lines end with CR LF. Runs
+// that are not exactly the CR LF form of their text mode (an LF alone, a last line not ended), or
+// a value that holds a CR, make Apply fail as well.
 class Edits {
  public:
-  // |newVersion|, when given, is the module version to set; it outlives the edits.
-  explicit Edits(const std::string* newVersion);
+  // |newVersion|, when given, is the module version to set; it outlives the edits. The runs end
+  // their lines with |ends|.
+  Edits(const std::string* newVersion, LineEnd ends);
 
   // Edits |*lines|, the whole lines that follow those given before; |last| when no text
-  // follows them. Given the whole text at once, it never fails. False when the text must be
-  // edited whole, |*lines| then left in no useful state.
+  // follows them. Given the whole text at once in text mode, it never fails. False when the text
+  // must be edited whole, in text mode, |*lines| then left in no useful state.
   bool Apply(std::string* lines, bool last);
 
  private:
@@ -54,6 +62,7 @@ class Edits {
   void Expect(Tag open, const std::string& value);
 
   const std::string* newVersion_;
+  const LineEnd ends_;
   int runs_ = 0;
   bool seen_[kTags] = {};
   bool crosses_ = false;  // a text an edit looks for holds a line end: no run could hold it whole

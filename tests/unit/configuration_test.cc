@@ -178,7 +178,8 @@ TEST_F(ConfigTest, ALongTextIsEditedAsAWholeWhereverItsTagsStand) {
   // Longer than a piece of the read, with elements to remove all through it. The values stand at
   // its head or only past the first pieces; the STS setting, when there is one, at its very end,
   // long after the anchor that the block would follow. One line is longer than a piece of the
-  // write.
+  // write. The last line ends as text mode reads it, or otherwise, which makes the update leave
+  // the text as stored and edit it whole.
   const std::string anchor = "<a>Non</ssvDesactivationControleSpecialitePS>\r\n";
   const std::string longLine = "<!--" + std::string(1200000, 'c') + "-->\r\n";
   const std::string values = "<ssvModuleVersion>old</ssvModuleVersion>\r\n"
@@ -186,8 +187,12 @@ TEST_F(ConfigTest, ALongTextIsEditedAsAWholeWhereverItsTagsStand) {
   const std::string edited =
       "<ssvModuleVersion>" + std::string(kNewVersion) + "</ssvModuleVersion>\r\n\r\n";
   const std::string setting = "<ssvDesactivationSTS>Oui</ssvDesactivationSTS>\r\n";
+  const struct {
+    const char *given, *written;
+  } lastLines[] = {{"\r\n", "\r\n"}, {"\n", "\r\n"}, {"", "\r\n"}, {"\r", "\r\r\n"}};
   for (const bool withSetting : {false, true}) {
     for (const bool valuesAtHead : {false, true}) {
+      const auto& last = lastLines[2 * withSetting + valuesAtHead];
       std::string config = anchor, expected = anchor;
       if (!withSetting) {
         expected += "<!-- Deactivation STS global -->\r\n" + setting.substr(0, 21) + "Non" +
@@ -202,6 +207,7 @@ TEST_F(ConfigTest, ALongTextIsEditedAsAWholeWhereverItsTagsStand) {
       }
       if (!valuesAtHead) config += values, expected += edited;
       if (withSetting) config += setting, expected += setting;
+      config += std::string("<z/>") + last.given, expected += std::string("<z/>") + last.written;
       EXPECT_TRUE(SameBytes(expected, Updated(config)))
           << "setting " << withSetting << ", values at the head " << valuesAtHead;
     }
