@@ -11,6 +11,10 @@
 
 namespace os {
 
+namespace internal {
+class FileAccess;
+}  // namespace internal
+
 // How an open, a creation, a replace or another call on a file was answered.
 enum class OpenStatus {
   kDone,
@@ -57,17 +61,8 @@ struct FilePolicy {
 // (on POSIX: a shared flock).
 class File {
  public:
-  // Opens the program file |path| (a full path, or a file beside the launcher) to read and copy
-  // it, shared with readers only, every link on its way followed: the launcher's folder and the
-  // paths it is given are the administrator's. |out| is left untouched on failure.
-  [[nodiscard]] static OpenStatus OpenProgram(const FileLocation& path, File* out, Failure* why);
-
   bool IsOpen() const { return handle_.IsValid(); }
-  // The platform's handle (a HANDLE on Windows, a descriptor on POSIX), for the platform's own use.
-  intptr_t NativeHandle() const { return handle_.Get(); }
 
-  // Reads up to |size| bytes; |*got| is 0 at the end of the file.
-  bool Read(void* buffer, size_t size, size_t* got);
   // Reads exactly |size| bytes; false on a failure or when the file ends first.
   [[nodiscard]] bool ReadExactly(void* buffer, size_t size);
   // Writes all |size| bytes or fails.
@@ -93,6 +88,20 @@ class File {
 
  private:
   friend class Folder;  // which opens files relative to itself
+  // The seam's own code opens the program that a clean room copies, reads it a piece at a time,
+  // and hands files to the system by their handles.
+  friend class internal::FileAccess;
+
+  // Opens the program file |path| (a full path, or a file beside the launcher) to read and copy
+  // it, shared with readers only, every link on its way followed: the launcher's folder and the
+  // paths it is given are the administrator's. |out| is left untouched on failure.
+  [[nodiscard]] static OpenStatus OpenProgram(const FileLocation& path, File* out, Failure* why);
+
+  // The platform's handle (a HANDLE on Windows, a descriptor on POSIX), for the platform's own use.
+  intptr_t NativeHandle() const { return handle_.Get(); }
+
+  // Reads up to |size| bytes; |*got| is 0 at the end of the file.
+  bool Read(void* buffer, size_t size, size_t* got);
 
   // The public calls count themselves at the fault seam, then take one of these steps, which
   // each platform defines.

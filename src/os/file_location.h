@@ -7,6 +7,10 @@
 
 namespace os {
 
+namespace internal {
+class FileLocationAccess;
+}  // namespace internal
+
 // Paths from the registry and the program's own constants are Windows paths in the ANSI code
 // page, and are handed to the system as they are. The launcher's own folder is the system's: it
 // may hold characters that the ANSI code page lacks, so it never passes through that code page.
@@ -29,17 +33,16 @@ class FileLocation {
   static bool IsBareName(const std::string& path) {
     return !path.empty() && path.find_first_of("\\/:") == std::string::npos;
   }
-  // A name of an entry in a held folder: bare, and naming neither the folder itself nor its
-  // parent.
-  static bool IsEntryName(const std::string& name) {
-    return IsBareName(name) && name != "." && name != "..";
-  }
+
+ private:
+  // Only the platform joins a file beside the launcher to the launcher's folder, and only it hands
+  // a path to the system.
+  friend class internal::FileLocationAccess;
 
   bool besideLauncher() const { return besideLauncher_; }
   // The path, or the bare name of a file beside the launcher.
   const std::string& text() const { return text_; }
 
- private:
   std::string text_;
   bool besideLauncher_ = false;
 };

@@ -2,6 +2,7 @@
 #include "os/folder.h"
 
 #include "base/ascii.h"
+#include "os/internal/access.h"
 #include "os/internal/acting.h"
 #include "os/internal/entries.h"
 #include "os/internal/folder.h"
@@ -9,6 +10,10 @@
 #include "os/internal/step.h"
 
 namespace os {
+
+using internal::FileLocationAccess;
+using internal::FolderAccess;
+
 namespace {
 
 // Gives |failure| to |*why| when asked; returns what it means.
@@ -20,10 +25,11 @@ OpenStatus Tell(const Failure& failure, Failure* why) {
 // Opens |file| in the folder that holds it, the folder opened by |openFolder|.
 OpenStatus OpenInFolder(OpenStatus (*openFolder)(const FileLocation&, Folder*, Failure*),
                         const FileLocation& file, FileMode mode, bool inheritable, File* out) {
-  const std::string& text = file.text();
-  const size_t slash = file.besideLauncher() ? std::string::npos : text.find_last_of("\\/");
+  const std::string& text = FileLocationAccess::text(file);
+  const bool beside = FileLocationAccess::besideLauncher(file);
+  const size_t slash = beside ? std::string::npos : text.find_last_of("\\/");
   // A bare name not beside the launcher lies in the current folder.
-  const FileLocation folder = file.besideLauncher() ? FileLocation::BesideLauncher(std::string())
+  const FileLocation folder = beside ? FileLocation::BesideLauncher(std::string())
                               : slash == std::string::npos
                                   ? FileLocation(".")
                                   : FileLocation(text.substr(0, slash + 1));
@@ -120,7 +126,7 @@ OpenStatus Folder::MakePrivateFolder(const std::string& name, Folder* out, Failu
 
 OpenStatus Folder::RemoveTree(const std::string& name, int depth, bool withFolder) const {
   if (BeginStep(fault::Op::kRemove)) return OpenStatus::kFailed;
-  if (!FileLocation::IsEntryName(name)) return OpenStatus::kRefused;
+  if (!IsEntryName(name)) return OpenStatus::kRefused;
   return RemoveEntry(handle_.Get(), EntryNameOf(name), depth, withFolder, true);
 }
 
@@ -186,7 +192,9 @@ OpenStatus UpdateLock::Acquire(const Folder& folder, const std::string& name,
   // A rooms' folder that is not certainly the administrators' is refused, and so is the lock:
   // one that a standard user could make first or hold would let them keep every run from
   // updating the file, as a lock any account may create would.
-  if (status == OpenStatus::kDone) status = temp.OpenPrivateFolder(kRoomsFolder, &rooms);
+  if (status == OpenStatus::kDone) {
+    status = FolderAccess::OpenPrivateFolder(temp, kRoomsFolder, &rooms);
+  }
   if (status != OpenStatus::kDone) return status;
   const std::string lockName = LockName(identity);
   // Open for writing, shared with readers only: a second run's open is refused until this one
@@ -204,7 +212,7 @@ OpenStatus OpenInHeldFolder(const FileLocation& file, FileMode mode, bool inheri
 
 OpenStatus OpenInSystemFolder(const FileLocation& file, FileMode mode, bool inheritable,
                               File* out) {
-  return OpenInFolder(&Folder::OpenSystemFolder, file, mode, inheritable, out);
+  return OpenInFolder(&FolderAccess::OpenSystemFolder, file, mode, inheritable, out);
 }
 
 }  // namespace os

@@ -11,6 +11,10 @@
 
 namespace os {
 
+namespace internal {
+class FolderAccess;
+}  // namespace internal
+
 // A move-only owner of one open folder. On Windows it is held without delete sharing, so that
 // nobody can rename or remove it while it is held. A call that fails tells why in |*why|, when
 // given.
@@ -26,38 +30,9 @@ class Folder {
   [[nodiscard]] static OpenStatus Open(const FileLocation& path, Folder* out,
                                        Failure* why = nullptr);
 
-  // Opens the folder |path| that the system gives (the Windows directory, the elevated user's
-  // Documents), every link on its way followed, its own included: only the system or that user
-  // may write where it leads. The files in it are opened as in any held folder.
-  [[nodiscard]] static OpenStatus OpenSystemFolder(const FileLocation& path, Folder* out,
-                                                   Failure* why = nullptr);
-
   // Opens the folder |name| (a bare name) in this one; refused when it is a link or reparse point.
   [[nodiscard]] OpenStatus OpenFolder(const std::string& name, Folder* out,
                                       Failure* why = nullptr) const;
-
-  // Opens the folder |name| in this one, made when missing, that only the administrators and the
-  // system may change (on POSIX only root and this program's user): refused when it is a link,
-  // or when its owner or its access lets anyone else write in it, whoever made it.
-  [[nodiscard]] OpenStatus OpenPrivateFolder(const std::string& name, Folder* out,
-                                             Failure* why = nullptr) const;
-
-  // Makes the new folder |name| in this one, that only the administrators and the system may
-  // change, and holds it: nobody can rename or remove it while it is held (on POSIX it is held
-  // under an exclusive lock). An existing folder of that name is never taken over.
-  [[nodiscard]] OpenStatus MakePrivateFolder(const std::string& name, Folder* out,
-                                             Failure* why = nullptr) const;
-
-  // Removes what the folder |name| holds, and with |withFolder| the folder itself: files of one
-  // name, and folders emptied first, at most |depth| levels down; a link, which is never followed,
-  // stays, and with it the folders above it. A folder that a run still holds (see
-  // MakePrivateFolder) is left whole: kInUse, as for an entry that a program still uses. kRefused
-  // when something else stays.
-  [[nodiscard]] OpenStatus RemoveTree(const std::string& name, int depth, bool withFolder) const;
-
-  // The names in this folder that start with |prefix| (on Windows whatever their ASCII case);
-  // those found before a failure, or none.
-  std::vector<std::string> Names(const std::string& prefix) const;
 
   // Opens the file |name| in this folder as |mode| asks: kRead with no other opener, kReadShared
   // shared with readers, kAppend and kTruncate for reading and writing, shared with readers (on
@@ -97,10 +72,44 @@ class Folder {
   // handle; nothing else is removed.
   void RemoveLeftovers(const std::string& prefix) const;
 
+ private:
+  // The seam's own code opens the folders of the system and of the clean rooms, and lists and
+  // removes what they hold, which the program outside it never does.
+  friend class internal::FolderAccess;
+
+  // Opens the folder |path| that the system gives (the Windows directory, the elevated user's
+  // Documents), every link on its way followed, its own included: only the system or that user
+  // may write where it leads. The files in it are opened as in any held folder.
+  [[nodiscard]] static OpenStatus OpenSystemFolder(const FileLocation& path, Folder* out,
+                                                   Failure* why = nullptr);
+
+  // Opens the folder |name| in this one, made when missing, that only the administrators and the
+  // system may change (on POSIX only root and this program's user): refused when it is a link,
+  // or when its owner or its access lets anyone else write in it, whoever made it.
+  [[nodiscard]] OpenStatus OpenPrivateFolder(const std::string& name, Folder* out,
+                                             Failure* why = nullptr) const;
+
+  // Makes the new folder |name| in this one, that only the administrators and the system may
+  // change, and holds it: nobody can rename or remove it while it is held (on POSIX it is held
+  // under an exclusive lock). An existing folder of that name is never taken over.
+  [[nodiscard]] OpenStatus MakePrivateFolder(const std::string& name, Folder* out,
+                                             Failure* why = nullptr) const;
+
+  // Removes what the folder |name| holds, and with |withFolder| the folder itself: files of one
+  // name, and folders emptied first, at most |depth| levels down; a link, which is never followed,
+  // stays, and with it the folders above it. A folder that a run still holds (see
+  // MakePrivateFolder) is left whole: kInUse, as for an entry that a program still uses. kRefused
+  // when something else stays.
+  [[nodiscard]] OpenStatus RemoveTree(const std::string& name, int depth, bool withFolder) const;
+
+  // The names in this folder that start with |prefix| (on Windows whatever their ASCII case);
+  // those found before a failure, or none.
+  std::vector<std::string> Names(const std::string& prefix) const;
+
   bool IsOpen() const { return handle_.IsValid(); }
+  // The platform's handle (a directory HANDLE on Windows, a descriptor on POSIX).
   intptr_t NativeHandle() const { return handle_.Get(); }
 
- private:
   // The public calls count themselves at the fault seam, then take one of these steps, which
   // each platform defines.
   [[nodiscard]] static OpenStatus PlatformOpen(const FileLocation& path, Folder* out, Failure* why);

@@ -10,10 +10,13 @@ class CriticalSection {
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
 
+ private:
+  // Held and let go only for the length of a scope, so that no way out of it leaves it held.
+  friend class ScopedLock;
+
   void Enter();
   void Leave();
 
- private:
   // The platform's lock, held in place: making it never needs memory, which may have run out.
   alignas(16) unsigned char impl_[64];
 };

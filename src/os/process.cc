@@ -6,6 +6,7 @@
 
 #include "os/folder.h"
 #include "os/known_folders.h"
+#include "os/internal/access.h"
 #include "os/internal/process.h"
 #include "os/internal/random.h"
 #include "os/internal/rooms.h"
@@ -14,12 +15,15 @@
 
 namespace os {
 
+using internal::FileAccess;
+using internal::FolderAccess;
+
 const char kRoomsFolder[] = "OrvaPatch";
 
 OpenStatus OpenTempFolder(Folder* out, Failure* why) {
   std::string windows;
   if (!WindowsDirectory(&windows)) return OpenStatus::kMissing;
-  return Folder::OpenSystemFolder(FileLocation(windows + "\\Temp"), out, why);
+  return FolderAccess::OpenSystemFolder(FileLocation(windows + "\\Temp"), out, why);
 }
 
 namespace {
@@ -41,8 +45,8 @@ StartResult NotStarted(StartFailure failure, const Failure& why) {
 // run still holds stays, and nothing in a room is followed through a link.
 void RemoveLeftoverRooms(const Folder& rooms, bool keep) {
   try {
-    for (const std::string& name : rooms.Names(kRoomPrefix)) {
-      (void)rooms.RemoveTree(name, kMaxDepth, !keep);
+    for (const std::string& name : FolderAccess::Names(rooms, kRoomPrefix)) {
+      (void)FolderAccess::RemoveTree(rooms, name, kMaxDepth, !keep);
     }
   } catch (const std::bad_alloc&) {
     // Out of memory on the way: the rooms left are removed by a later run.
@@ -55,7 +59,7 @@ bool CopyHashing(File* from, File* to, Sha256* hash, Failure* why, bool* readFai
   std::vector<unsigned char> piece(kPiece);
   for (;;) {
     size_t got = 0;
-    *readFailed = !from->Read(piece.data(), piece.size(), &got);
+    *readFailed = !FileAccess::Read(from, piece.data(), piece.size(), &got);
     if (*readFailed) {
       *why = from->WhyFailed();
       return false;
@@ -79,7 +83,7 @@ bool OpenRooms(Folder* rooms, bool* keep, Failure* why) {
   // such a folder (a standard user made it) is never used: the rooms are then made in the Temp
   // folder itself, where anyone may make folders, and kept there once emptied.
   RemoveLeftoverRooms(temp, true);
-  *keep = temp.OpenPrivateFolder(kRoomsFolder, rooms) != OpenStatus::kDone;
+  *keep = FolderAccess::OpenPrivateFolder(temp, kRoomsFolder, rooms) != OpenStatus::kDone;
   if (*keep) {
     *rooms = std::move(temp);
   } else {
@@ -96,14 +100,15 @@ StartResult CleanRoom::Fill(const FileLocation& source, const std::string& name,
   if (!OpenRooms(&rooms_, &keep_, &why)) return NotStarted(StartFailure::kCleanRoom, why);
   // The program's one open: its bytes are read, hashed and copied through this handle alone.
   File from;
-  if (Patiently([&] { return File::OpenProgram(source, &from, &why); }) != OpenStatus::kDone) {
+  if (Patiently([&] { return FileAccess::OpenProgram(source, &from, &why); }) !=
+      OpenStatus::kDone) {
     return NotStarted(StartFailure::kMissing, why);
   }
   std::string digits;
   if (!RandomDigits(&digits)) return NotStarted(StartFailure::kCleanRoom, why);
   roomName_ = kRoomPrefix + digits;
   copyName_ = name;
-  if (rooms_.MakePrivateFolder(roomName_, &room_, &why) != OpenStatus::kDone) {
+  if (FolderAccess::MakePrivateFolder(rooms_, roomName_, &room_, &why) != OpenStatus::kDone) {
     return NotStarted(StartFailure::kCleanRoom, why);
   }
   const StartFailure failure = CopyIn(&from, sha256, &why);
@@ -137,7 +142,7 @@ StartFailure CleanRoom::CopyIn(File* from, const uint8_t* sha256, Failure* why) 
   // file they planted or swapped there would run with the installer's rights: the installer gets
   // a Temp folder in its room instead, which it inherits, and which goes with the room.
   if (!OwnTempIsPrivate() &&
-      room_.MakePrivateFolder(kProgramTemp, &temp_, why) != OpenStatus::kDone) {
+      FolderAccess::MakePrivateFolder(room_, kProgramTemp, &temp_, why) != OpenStatus::kDone) {
     return StartFailure::kCleanRoom;
   }
   return StartFailure::kNone;
@@ -153,7 +158,7 @@ StartResult Process::Start(CleanRoom* room, const std::string& commandLine, uint
 
 void CleanRoom::Remove() {
   copy_.Close();
-  if (!room_.IsOpen()) return;
+  if (!FolderAccess::IsOpen(room_)) return;
   temp_ = Folder();
   room_ = Folder();
   // A room whose program, or a program it started, still runs stays for a later run to remove.
@@ -163,7 +168,8 @@ void CleanRoom::Remove() {
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
       // A program that has just ended may still hold its files for a moment.
-      (void)Patiently([&] { return rooms_.RemoveTree(roomName_, kMaxDepth, !keep_); });
+      (void)Patiently(
+          [&] { return FolderAccess::RemoveTree(rooms_, roomName_, kMaxDepth, !keep_); });
       return;
     } catch (const std::bad_alloc&) {
     }

@@ -2,7 +2,6 @@
 // the exit code.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -48,8 +47,6 @@ struct ProcessPolicy {
 // lets standard users add to it, the room also holds the program's Temp folder.
 class CleanRoom {
  public:
-  static constexpr size_t kSha256Size = 32;
-
   CleanRoom() = default;
   ~CleanRoom() { Remove(); }
   CleanRoom(const CleanRoom&) = delete;
@@ -57,8 +54,9 @@ class CleanRoom {
 
   // Removes the rooms that killed runs left (those that no run holds, nothing in them followed
   // through a link), makes this one, and copies |source| (a full path, or a file beside the
-  // launcher) into it as |name|, in one pass that hashes what it reads. With |sha256|
-  // (kSha256Size bytes), bytes of another digest are not kept. On failure nothing is left behind.
+  // launcher) into it as |name|, in one pass that hashes what it reads. With |sha256| (the 32
+  // bytes of a SHA-256 digest), bytes of another digest are not kept. On failure nothing is left
+  // behind.
   [[nodiscard]] StartResult Fill(const FileLocation& source, const std::string& name,
                                  const uint8_t* sha256);
 
@@ -106,13 +104,14 @@ class Process {
   bool Wait();
   // The exit code of an ended program.
   bool ExitCode(uint32_t* code);
+
+ private:
   // Closes the thread handle, then the process handle.
   void Close() {
     thread_.Close();
     process_.Close();
   }
 
- private:
   // The system's error of a start that a rule refuses, which a struck start gives.
   static const uint32_t kRefusedByRule;
 

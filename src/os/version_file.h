@@ -13,14 +13,18 @@ namespace os {
 // A file read through the platform's file layer (each seek and read counted by the fault seam).
 class FileSource : public pe::ByteSource {
  public:
-  // Opens |file| for reading in its held folder, never through a link or a second name, shared
-  // with other readers only (FileMode::kReadShared), for as long as this object lives.
-  [[nodiscard]] bool Open(const FileLocation& file);
-
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, void* out, size_t size) override;
 
  private:
+  // The version reader opens the file itself, so that a source is read only once it is open.
+  friend bool LocateVersionResource(const FileLocation& file, FileSource* source,
+                                    pe::VersionResource* resource);
+
+  // Opens |file| for reading in its held folder, never through a link or a second name, shared
+  // with other readers only (FileMode::kReadShared), for as long as this object lives.
+  [[nodiscard]] bool Open(const FileLocation& file);
+
   File file_;
   uint64_t size_ = 0;
 };

@@ -43,6 +43,12 @@ enum class EntryUse {
               // own user (any other file reads as kOther)
 };
 
+// A name of an entry in a held folder: bare, and naming neither the folder itself nor its
+// parent.
+inline bool IsEntryName(const std::string& name) {
+  return FileLocation::IsBareName(name) && name != "." && name != "..";
+}
+
 // |name| (in the ANSI code page) as the system spells it.
 EntryName EntryNameOf(const std::string& name);
 

@@ -17,11 +17,16 @@
 #include "machine/host_io.h"
 #include "machine/paths.h"
 #include "os/folder.h"
+#include "os/internal/access.h"
 #include "os/internal/entries.h"
 #include "os/internal/random.h"
 #include "os/posix/host.h"
 
 namespace os {
+
+using internal::FileLocationAccess;
+using internal::FolderAccess;
+
 namespace {
 
 const int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
@@ -82,7 +87,7 @@ bool MadeByThisProgram(const struct stat& st) {
 
 OpenStatus Folder::PlatformOpenPrivateFolder(const std::string& name, Folder* out,
                                              Failure* why) const {
-  if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
+  if (!IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   if (::mkdirat(dir, name.c_str(), 0700) != 0 && errno != EEXIST) return Fail(errno, why);
   const int fd = ::openat(dir, name.c_str(), kFolderFlags);
@@ -98,7 +103,7 @@ OpenStatus Folder::PlatformOpenPrivateFolder(const std::string& name, Folder* ou
 
 OpenStatus Folder::PlatformMakePrivateFolder(const std::string& name, Folder* out,
                                              Failure* why) const {
-  if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
+  if (!IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int dir = static_cast<int>(handle_.Get());
   // Only this program's user may enter; an existing folder of that name is never taken over.
   if (::mkdirat(dir, name.c_str(), 0700) != 0) return Fail(errno, why);
@@ -118,10 +123,10 @@ OpenStatus Folder::PlatformMakePrivateFolder(const std::string& name, Folder* ou
 
 OpenStatus Folder::PlatformOpen(const FileLocation& path, Folder* out, Failure* why) {
   // The launcher's folder as the system resolves it, every link followed: the system's answer.
-  if (path.besideLauncher()) return PlatformOpenSystemFolder(path, out, why);
+  if (FileLocationAccess::besideLauncher(path)) return PlatformOpenSystemFolder(path, out, why);
   std::string base;
   std::vector<std::string> names;
-  if (!machine::SplitPath(path.text(), &base, &names)) return Fail(0, why);
+  if (!machine::SplitPath(FileLocationAccess::text(path), &base, &names)) return Fail(0, why);
   // The drive's root and the folders down to the parent are the administrator's: their links are
   // followed. The folder itself is opened in its parent without following a link.
   int fd = ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -149,7 +154,7 @@ OpenStatus Folder::PlatformOpenSystemFolder(const FileLocation& path, Folder* ou
 }
 
 OpenStatus Folder::PlatformOpenFolder(const std::string& name, Folder* out, Failure* why) const {
-  if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
+  if (!IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const int fd = ::openat(static_cast<int>(handle_.Get()), name.c_str(), kFolderFlags);
   if (fd < 0) return Fail(errno, why);
   out->handle_ = base::ScopedHandle<FilePolicy>(fd);
@@ -158,7 +163,7 @@ OpenStatus Folder::PlatformOpenFolder(const std::string& name, Folder* out, Fail
 
 OpenStatus Folder::PlatformOpenFile(const std::string& name, FileMode mode, bool inheritable,
                                     File* out, Failure* why) const {
-  if (!FileLocation::IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
+  if (!IsEntryName(name)) return Fail(0, why, OpenStatus::kRefused);
   const bool write = mode == FileMode::kAppend || mode == FileMode::kTruncate;
   // Non-blocking: a FIFO planted there must not stall the open. Written files keep out each other
   // opener that locks them, as readers that lock them; readers that do not lock go on reading.
@@ -308,7 +313,7 @@ bool UpdateLock::Identity(const Folder& folder, const std::string& name, std::st
   // name, its ASCII case folded as the Windows build folds it: two files of one name in two
   // cases then share one lock, which only makes their updates wait for each other.
   struct stat st;
-  if (::fstat(static_cast<int>(folder.NativeHandle()), &st) != 0) return false;
+  if (::fstat(static_cast<int>(FolderAccess::NativeHandle(folder)), &st) != 0) return false;
   std::string identity = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":";
   for (char c : name) identity += base::AsciiLower(c);
   out->swap(identity);

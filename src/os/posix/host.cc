@@ -11,10 +11,13 @@
 #include <memory>
 
 #include "machine/paths.h"
+#include "os/internal/access.h"
 #include "os/internal/error_meaning.h"
 
 namespace os {
 namespace posix {
+
+using internal::FileLocationAccess;
 
 // EPERM: an immutable file or folder, which Windows would report as access denied too.
 const ErrorMeaning kMeanings[] = {
@@ -53,13 +56,16 @@ bool IsPrivateFolder(const struct stat& st) {
 }
 
 bool HostPath(const FileLocation& file, std::string* out) {
-  if (!file.besideLauncher()) return machine::HostPath(file.text(), out);
+  if (!FileLocationAccess::besideLauncher(file)) {
+    return machine::HostPath(FileLocationAccess::text(file), out);
+  }
   // Freed however the copy ends, running out of memory included.
   std::unique_ptr<char, void (*)(void*)> executable(::realpath("/proc/self/exe", nullptr),
                                                     std::free);
   if (executable == nullptr) return false;
   std::string path(executable.get());
-  *out = path.substr(0, path.rfind('/') + 1) + machine::Cp1252ToUtf8(file.text());
+  *out =
+      path.substr(0, path.rfind('/') + 1) + machine::Cp1252ToUtf8(FileLocationAccess::text(file));
   return true;
 }
 

@@ -17,12 +17,17 @@
 #include "machine/paths.h"
 #include "os/account.h"
 #include "os/process.h"
+#include "os/internal/access.h"
 #include "os/internal/process.h"
 #include "os/posix/host.h"
 
 extern char** environ;
 
 namespace os {
+
+using internal::FileAccess;
+using internal::FolderAccess;
+
 namespace {
 
 // Spawn file actions that leave the child only the descriptors in |kept| (ascending) and the
@@ -82,7 +87,7 @@ void ProgramEnvironment(const std::string& temp, std::vector<std::string>* texts
 // The host path of the held folder |folder|, as the system names its descriptor; empty when it
 // cannot be read.
 std::string HeldFolderPath(const Folder& folder) {
-  const std::string link = "/proc/self/fd/" + std::to_string(folder.NativeHandle());
+  const std::string link = "/proc/self/fd/" + std::to_string(FolderAccess::NativeHandle(folder));
   std::vector<char> path(4096);
   const ssize_t n = ::readlink(link.c_str(), path.data(), path.size());
   return n > 0 && static_cast<size_t>(n) < path.size() ? std::string(path.data(), n)
@@ -116,7 +121,7 @@ StartResult Process::PlatformStart(CleanRoom* room, const std::string& commandLi
   // closes as the program starts. The program keeps a duplicate of it, and with it the room's
   // lock, for as long as it or any program it starts holds it: no later run empties the room
   // before then.
-  const int folder = static_cast<int>(room->room_.NativeHandle());
+  const int folder = static_cast<int>(FolderAccess::NativeHandle(room->room_));
   const std::string program = "./" + room->copyName_;
   std::vector<std::string> args = posix::SplitCommandLine(commandLine);
   for (std::string& arg : args) arg = machine::Cp1252ToUtf8(arg);
@@ -124,7 +129,7 @@ StartResult Process::PlatformStart(CleanRoom* room, const std::string& commandLi
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
   std::string temp;
-  if (room->temp_.IsOpen()) {
+  if (FolderAccess::IsOpen(room->temp_)) {
     temp = HeldFolderPath(room->temp_);
     if (temp.empty()) return StartResult{StartFailure::kFailed, static_cast<uint32_t>(errno)};
   }
@@ -136,7 +141,9 @@ StartResult Process::PlatformStart(CleanRoom* room, const std::string& commandLi
   const int held = ::dup(folder);
   if (held < 0) return StartResult{StartFailure::kFailed, static_cast<uint32_t>(errno)};
   kept = {folder, held};
-  if (shared && shared->IsOpen()) kept.push_back(static_cast<int>(shared->NativeHandle()));
+  if (shared && shared->IsOpen()) {
+    kept.push_back(static_cast<int>(FileAccess::NativeHandle(*shared)));
+  }
   std::sort(kept.begin(), kept.end());
   ChildFiles files;
   if (!files.Arrange(kept, folder)) {

@@ -9,6 +9,7 @@
 
 #include "base/ascii.h"
 #include "os/folder.h"
+#include "os/internal/access.h"
 #include "os/internal/entries.h"
 #include "os/internal/random.h"
 #include "os/win32/failure.h"
@@ -191,7 +192,7 @@ OpenStatus OpenChecked(HANDLE folder, const Text& wide, const Opening& how, HAND
 // Opens and checks |name| in the held |folder|; a name that is not bare is refused.
 OpenStatus OpenChecked(intptr_t folder, const std::string& name, const Opening& how, HANDLE* out,
                        Failure* why) {
-  if (!FileLocation::IsEntryName(name)) return Reported(Refusal(OpenStatus::kRefused), why);
+  if (!IsEntryName(name)) return Reported(Refusal(OpenStatus::kRefused), why);
   return OpenChecked(AsHandle(folder), Wide(name), how, out, why);
 }
 
@@ -492,7 +493,7 @@ bool Folder::PlatformCreateReplacement(const File& original, const std::string& 
 
 OpenStatus Folder::PlatformReplace(File* written, const std::string& /*temporary: the handle*/,
                                    const std::string& name, Failure* why) const {
-  if (!FileLocation::IsEntryName(name)) return Reported(Refusal(OpenStatus::kRefused), why);
+  if (!IsEntryName(name)) return Reported(Refusal(OpenStatus::kRefused), why);
   static const SetInformationFn set = Ntdll<SetInformationFn>("NtSetInformationFile");
   if (set == nullptr) return Reported(Refusal(OpenStatus::kFailed), why);
   const Text wide = Wide(name);
@@ -593,7 +594,7 @@ bool UpdateLock::Identity(const Folder& folder, const std::string& name, std::st
   // The folder's final path, which every spelling of the folder leads to, and the file's name,
   // their case folded: the file system matches names without regard to case.
   Text path;
-  if (!FinalPath(AsHandle(folder.NativeHandle()), &path)) return false;
+  if (!FinalPath(AsHandle(internal::FolderAccess::NativeHandle(folder)), &path)) return false;
   path = Child(path, Wide(name));
   if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()),
                    path.data(), static_cast<int>(path.size())) != static_cast<int>(path.size())) {

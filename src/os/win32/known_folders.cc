@@ -4,11 +4,14 @@
 #include <shlobj.h>
 
 #include "os/known_folders.h"
+#include "os/internal/access.h"
 #include "os/internal/known_folders.h"
 #include "os/win32/system_library.h"
 #include "os/win32/wide_path.h"
 
 namespace os {
+
+using internal::FileLocationAccess;
 
 bool WindowsDirectory(std::string* out) {
   char buffer[260] = {};
@@ -36,8 +39,9 @@ std::string SystemDirectory() {
 }
 
 bool FileExists(const FileLocation& file) {
-  DWORD attributes = file.besideLauncher() ? GetFileAttributesW(win32::WidePath(file).data())
-                                           : GetFileAttributesA(file.text().c_str());
+  DWORD attributes = FileLocationAccess::besideLauncher(file)
+                         ? GetFileAttributesW(win32::WidePath(file).data())
+                         : GetFileAttributesA(FileLocationAccess::text(file).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

@@ -9,11 +9,14 @@
 #include "os/win32/security.h"
 #include "os/win32/system_library.h"
 #include "os/win32/wide_path.h"
+#include "os/internal/access.h"
 #include "os/internal/process.h"
 
 namespace os {
 namespace {
 
+using internal::FileAccess;
+using internal::FolderAccess;
 using win32::AsHandle;
 using win32::AsNumber;
 
@@ -31,7 +34,7 @@ using win32::Text;
 // take.
 bool FolderPath(const Folder& folder, Text* out) {
   Text path;
-  if (!win32::FinalPath(AsHandle(folder.NativeHandle()), &path)) return false;
+  if (!win32::FinalPath(AsHandle(FolderAccess::NativeHandle(folder)), &path)) return false;
   const bool drive = path.size() > 6 && path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' &&
                      path[3] == L'\\' && path[5] == L':';
   out->assign(path.begin() + (drive ? 4 : 0), path.end());
@@ -202,7 +205,7 @@ struct Launch {
 bool LaunchOf(const Folder& room, const Folder& temp, const std::string& name, Launch* out) {
   Text temporary;
   if (!FolderPath(room, &out->folder) ||
-      (temp.IsOpen() &&
+      (FolderAccess::IsOpen(temp) &&
        (!FolderPath(temp, &temporary) || !EnvironmentWithTemp(temporary, &out->environment)))) {
     return false;
   }
@@ -280,7 +283,8 @@ StartResult Process::PlatformStart(CleanRoom* room, const std::string& commandLi
   if (!LaunchOf(room->room_, room->temp_, room->copyName_, &launch)) {
     return StartResult{StartFailure::kFailed, 0};
   }
-  const HANDLE inherited = shared && shared->IsOpen() ? AsHandle(shared->NativeHandle()) : nullptr;
+  const HANDLE inherited =
+      shared && shared->IsOpen() ? AsHandle(FileAccess::NativeHandle(*shared)) : nullptr;
   PROCESS_INFORMATION info;
   DWORD error = CreateSuspended(launch, commandLine, show, inherited, &info);
   if (error != ERROR_SUCCESS) return StartFailed(error);

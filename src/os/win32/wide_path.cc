@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "os/internal/access.h"
+
 namespace os {
 namespace win32 {
 namespace {
@@ -54,11 +56,11 @@ Text Terminated(Text text) {
 
 WideText WidePath(const FileLocation& file) {
   WideText path;
-  if (file.besideLauncher()) {
+  if (internal::FileLocationAccess::besideLauncher(file)) {
     path = LauncherDirectory();
     if (path.empty()) return WideText(1, L'\0');
   }
-  AppendWide(file.text(), &path);
+  AppendWide(internal::FileLocationAccess::text(file), &path);
   path.push_back(L'\0');
   return path;
 }
