@@ -251,7 +251,6 @@ size_t RootLength(const Text& path) {
   return at < path.size() ? at + 1 : at;
 }
 
-// Opens the folder |path| (a path from FullPath) as its path leads, every link followed.
 // Opens |path| (a path from FullPath) as its path leads, every link followed: a folder, or with
 // |file| a file to read, shared with readers only.
 OpenStatus OpenByPath(Text path, HANDLE* out, Failure* why, bool file = false) {

@@ -120,8 +120,12 @@ bool OwnTempIsPrivate() {
   for (const wchar_t* entry = environment.data(); *entry != L'\0'; entry += wcslen(entry) + 1) {
     const wchar_t* path = TempValue(entry);
     if (path == nullptr) continue;
-    // The run's own folder, its links followed. Opened for its descriptor alone and shared with
-    // every other opener, the open breaks no lock that another program holds on it.
+    // The run's own folder, its links followed: the path comes from the account's own
+    // environment. An administrator's Temp lies in their profile, whose folders only they and the
+    // system may change; the system account's is C:\Windows\Temp, which users may add to, so it
+    // is never private. Only a Temp that an administrator moved below a folder that users may
+    // change could be led elsewhere after this check. Opened for its descriptor alone and shared
+    // with every other opener, the open breaks no lock that another program holds on it.
     const HANDLE h = CreateFileW(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
